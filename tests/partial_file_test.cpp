@@ -1,0 +1,187 @@
+// Reading and writing the partial list file: positions, conversions, every rejection with
+// its line, the writer's formats and a round trip.
+#include "partial_file.hpp"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "failure.hpp"
+
+namespace {
+
+zarn::PartialSet read_text(const std::string& text) {
+  zarn::Input in(text, "in.txt");
+  return zarn::read_partials(in);
+}
+
+std::string rejection(const std::string& text) {
+  try {
+    read_text(text);
+  } catch (const zarn::Failure& f) {
+    return f.message;
+  }
+  return "accepted";
+}
+
+std::string written(const zarn::PartialSet& set) {
+  std::string sink;
+  zarn::Output out(&sink);
+  zarn::write_partials(out, set);
+  out.flush();
+  return sink;
+}
+
+// A set with one partial whose resampled breakpoints are given.
+zarn::PartialSet resampled(const std::vector<double>& t, const std::vector<double>& f, const std::vector<double>& a) {
+  zarn::PartialSet set;
+  set.partials.emplace_back();
+  set.partials[0].rtime = t;
+  set.partials[0].rfreq = f;
+  set.partials[0].ramp = a;
+  return set;
+}
+
+TEST(Decibels, ConversionsAndTheirFloor) {
+  EXPECT_DOUBLE_EQ(zarn::db2amp(-20), 0.1);
+  EXPECT_EQ(zarn::db2amp(0), 1.0);
+  EXPECT_EQ(zarn::db2amp(-200), zarn::db2amp(-140));
+  EXPECT_DOUBLE_EQ(zarn::db2amp(-140), 1e-7);
+  EXPECT_DOUBLE_EQ(zarn::amp2db(0.1), -20);
+  EXPECT_DOUBLE_EQ(zarn::amp2db(1e-8), -160);  // positive amplitudes keep their true level
+  EXPECT_EQ(zarn::amp2db(0), -140);
+  EXPECT_EQ(zarn::amp2db(-0.5), -140);
+  EXPECT_EQ(zarn::amp2db(std::nan("")), -140);
+}
+
+TEST(Read, TakesTokensByPositionAndConverts) {
+  const auto set = read_text(
+      "{ anything 2\n"
+      "( POINTS 2 0 2 -200\n 0.5 40000 -20 )\n"
+      "( POINTS\t1\n1.25 nan 0 )\n"
+      ") whatever follows is not read ( ( (");
+  ASSERT_EQ(set.P(), 2);
+  const auto& a = set.partials[0];
+  EXPECT_EQ(a.line, 2);
+  EXPECT_EQ(a.time, (std::vector<double>{0, 0.5}));
+  EXPECT_EQ(a.freq, (std::vector<double>{4, 22050}));
+  EXPECT_EQ(a.amp[0], zarn::db2amp(-140));
+  EXPECT_EQ(a.amp[1], std::pow(10.0, -1.0));
+  const auto& b = set.partials[1];
+  EXPECT_EQ(b.line, 4);
+  EXPECT_TRUE(std::isnan(b.freq[0]));  // neither below 4 nor above 22050
+  EXPECT_EQ(b.amp[0], 1.0);
+  EXPECT_EQ(b.N(), 0);
+}
+
+TEST(Read, EmptyListAndEmptyPartials) {
+  EXPECT_EQ(read_text("( PARTIALS 0 )").P(), 0);
+  const auto set = read_text("( PARTIALS 2 ( POINTS 0 ) ( POINTS 0 ) )");
+  EXPECT_EQ(set.P(), 2);
+  EXPECT_EQ(set.partials[1].M(), 0);
+}
+
+TEST(Read, RejectsMalformedInputNamingLineAndToken) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"", "in.txt:1: the file ends where the list header should be"},
+      {"( PARTIALS\n", "in.txt:1: the file ends where the number of partials should be"},
+      {"( PARTIALS two", "in.txt:1: \"two\" is not a valid count for the number of partials (a whole number from 0 to 2147483647)"},
+      {"( PARTIALS -1", "in.txt:1: \"-1\" is not a valid count for the number of partials (a whole number from 0 to 2147483647)"},
+      {"( PARTIALS 1.0", "in.txt:1: \"1.0\" is not a valid count for the number of partials (a whole number from 0 to 2147483647)"},
+      {"( PARTIALS 1\n(\n", "in.txt:2: the file ends where the header of partial 1 should be"},
+      {"( PARTIALS 1\n( POINTS 99999999999", "in.txt:2: \"99999999999\" is not a valid count for the number of breakpoints of partial 1 (a whole number from 0 to 2147483647)"},
+      {"( PARTIALS 1\n( POINTS 2\n0 440 -20\n0.1 441Hz -20", "in.txt:4: \"441Hz\" is not a number, for the frequency of breakpoint 2 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 1\nabc 440 -20", "in.txt:3: \"abc\" is not a number, for the time of breakpoint 1 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 1\n0 440 -", "in.txt:3: \"-\" is not a number, for the level of breakpoint 1 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 1\ninf 440 -20", "in.txt:3: \"inf\" is not a finite time, for the time of breakpoint 1 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 2\nnan 440 -20", "in.txt:3: \"nan\" is not a finite time, for the time of breakpoint 1 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 3\n0 440 -20\n0.2 440 -20\n0.2 440 -20", "in.txt:5: \"0.2\" is not later than the time before it, for the time of breakpoint 3 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 2\n0 440 -20\n-1 440 -20", "in.txt:4: \"-1\" is not later than the time before it, for the time of breakpoint 2 of partial 1"},
+      // counts that lie: too few breakpoints announced, too many, too few partials, too many
+      {"( PARTIALS 1\n( POINTS 1\n0 440 -20\n1 441 -20\n)\n)\n", "in.txt:4: expected the \")\" closing partial 1 after its 1 breakpoints, found \"1\""},
+      {"( PARTIALS 1\n( POINTS 3\n0 440 -20\n1 441 -20\n)\n)\n", "in.txt:5: \")\" is not a number, for the time of breakpoint 3 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 0\n)\n( POINTS 0\n)\n)\n", "in.txt:4: expected the \")\" closing the list of 1 partials, found \"(\""},
+      {"( PARTIALS 2\n( POINTS 0\n)\n)\n", "in.txt:4: the file ends where the header of partial 2 should be"},
+      {"( PARTIALS 1\n( POINTS 0\n)\n", "in.txt:3: the file ends where the \")\" closing the list of 1 partials should be"},
+      {"( PARTIALS 1\n( POINTS 1\n0 440 -20\n", "in.txt:3: the file ends where the \")\" closing partial 1 after its 1 breakpoints should be"},
+      // a count far beyond what the file could hold is an error, not an allocation
+      {"( PARTIALS 2000000000\n", "in.txt:1: the file ends where the header of partial 1 should be"},
+      {"( PARTIALS 1 ( POINTS 2000000000 0 1 1\n", "in.txt:1: the file ends where the time of breakpoint 2 of partial 1 should be"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(rejection(c.text), std::string("zarn: ") + c.message + "\n");
+  }
+}
+
+TEST(Read, LongTokensAreQuotedShort) {
+  const std::string token(100000, '7');
+  EXPECT_EQ(rejection("( PARTIALS " + token),
+            "zarn: in.txt:1: \"" + std::string(60, '7') +
+                "...\" is not a valid count for the number of partials (a whole number from 0 to 2147483647)\n");
+}
+
+TEST(Write, FormatsEveryLine) {
+  const auto set = resampled({0.0, 0.05}, {440.0, 441.0}, {0.1, std::pow(10.0, -21.0 / 20.0)});
+  EXPECT_EQ(written(set),
+            "( PARTIALS\t1\n"
+            "( POINTS\t2\n"
+            "    0.000\t  440.000\t  -20.000\n"
+            "    0.050\t  441.000\t  -21.000\n"
+            ")\n"
+            ")\n");
+}
+
+TEST(Write, FiguresAreNarrowedToSinglePrecision) {
+  const auto set = resampled({1.2345, 2.0}, {123.4565, 22050.0}, {1e-7, 1e-8});
+  const std::string text = written(set);
+  // As floats, 123.4565 lies just below its double and 1.2345 just above: they round the
+  // other way than the doubles would.
+  EXPECT_NE(text.find("    1.235\t  123.456\t -140.000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("    2.000\t22050.000\t -160.000\n"), std::string::npos) << text;
+}
+
+TEST(Write, AmplitudesOfZeroOrLessAreWrittenAsTheFloor) {
+  const auto set = resampled({0, 1, 2}, {5, 5, 5}, {0.0, -0.25, -1e-300});
+  const std::string text = written(set);
+  EXPECT_EQ(text.find("-0."), std::string::npos);
+  std::size_t floors = 0;
+  for (std::size_t at = text.find(" -140.000\n"); at != std::string::npos; at = text.find(" -140.000\n", at + 1)) ++floors;
+  EXPECT_EQ(floors, 3u);
+}
+
+TEST(Write, EmptySetAndEmptyPartial) {
+  EXPECT_EQ(written(zarn::PartialSet{}), "( PARTIALS\t0\n)\n");
+  EXPECT_EQ(written(resampled({}, {}, {})), "( PARTIALS\t1\n( POINTS\t0\n)\n)\n");
+}
+
+TEST(Write, WhatIsWrittenReadsBack) {
+  zarn::PartialSet set;
+  for (int p = 0; p < 3; ++p) {
+    zarn::Partial part;
+    for (int k = 0; k < 5 * p; ++k) {
+      part.rtime.push_back(0.25 + k * 0.01);
+      part.rfreq.push_back(k % 2 ? 3.0 : 30000.0);  // comes back held within [4, 22050]
+      part.ramp.push_back(k % 3 ? 1e-9 : 0.5);       // -180 dB comes back as -140 dB
+    }
+    set.partials.push_back(part);
+  }
+  const auto back = read_text(written(set));
+  ASSERT_EQ(back.P(), 3);
+  for (int p = 0; p < 3; ++p) {
+    const auto& got = back.partials[static_cast<std::size_t>(p)];
+    ASSERT_EQ(got.M(), 5 * p);
+    for (int k = 0; k < got.M(); ++k) {
+      EXPECT_DOUBLE_EQ(got.time[static_cast<std::size_t>(k)], 0.25 + k * 0.01);
+      EXPECT_EQ(got.freq[static_cast<std::size_t>(k)], k % 2 ? 4.0 : 22050.0);
+      EXPECT_EQ(got.amp[static_cast<std::size_t>(k)], k % 3 ? zarn::db2amp(-140) : zarn::db2amp(std::stod("-6.021")));
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,274 @@
+// Runs the built binary and checks its whole output, its exit status and the files it leaves.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "run_binary.hpp"
+
+namespace {
+
+using zarn_test::run_zarn;
+using zarn_test::RunOptions;
+using zarn_test::slurp;
+using zarn_test::spill;
+using zarn_test::TempDir;
+
+const std::string kBanner = "============= KV ==============\n";
+const std::string kPrompt = "Enter file name: \n                 ";
+const std::string kUsage =
+    "USAGE:\n"
+    "      zarn <infile> <dur>\n"
+    "           <infile> is in LISP IRCAM format\n"
+    "           <dur> = time spacing between resampled breakpoints\n";
+
+std::string data(const std::string& name) { return slurp(std::string(ZARN_TEST_DATA) + "/" + name); }
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// ------------------------------------------------------------ golden runs
+
+struct Golden {
+  const char* input;    // in tests/data
+  const char* step;     // nullptr: no second argument
+  const char* listing;  // expected standard output
+  const char* result;   // expected file
+};
+
+void PrintTo(const Golden& g, std::ostream* os) { *os << g.input << " " << (g.step ? g.step : "(default step)"); }
+
+class GoldenRun : public ::testing::TestWithParam<Golden> {};
+
+TEST_P(GoldenRun, ListingAndFileMatchByteForByte) {
+  const Golden& g = GetParam();
+  TempDir dir;
+  spill(dir / "in.txt", data(g.input));
+  std::vector<std::string> args = {"in.txt"};
+  if (g.step != nullptr) args.push_back(g.step);
+  const auto run = run_zarn(args, dir.path(), {"out.txt\n"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, data(g.listing));
+  EXPECT_EQ(slurp(dir / "out.txt"), data(g.result));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, GoldenRun,
+    ::testing::Values(Golden{"edge.txt", "0.1", "edge-0.1.listing", "edge-0.1.result"},
+                      Golden{"edge.txt", nullptr, "edge-0.05.listing", "edge-0.05.result"},
+                      Golden{"crlf.txt", "0.005", "crlf-0.005.listing", "crlf-0.005.result"},
+                      Golden{"empty.txt", "0.05", "empty-0.05.listing", "empty-0.05.result"}),
+    [](const ::testing::TestParamInfo<Golden>& param_info) {
+      std::string name = std::string(param_info.param.listing);
+      for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      return name;
+    });
+
+TEST(Run, ExampleAnalysisGivesItsExpectedResult) {
+  TempDir dir;
+  const auto run = run_zarn({std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt", "0.01"}, dir.path(), {"out.txt\n"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(slurp(dir / "out.txt"), slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin-0.01.txt"));
+}
+
+TEST(Run, ArgumentsAfterTheStepAreIgnored) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  const auto run = run_zarn({"in.txt", "0.1", "extra", "more"}, dir.path(), {"out.txt\n"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, data("edge-0.1.listing"));
+}
+
+// ------------------------------------------------------------ refusals before any listing
+
+TEST(Run, NoArgumentsPrintsOnlyTheUsage) {
+  TempDir dir;
+  const auto run = run_zarn({}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kUsage);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(Run, MissingInputGetsTheBannerThenNotFound) {
+  TempDir dir;
+  for (const char* step : {"0.05", "abc"}) {  // the step is not looked at before the file opens
+    const auto run = run_zarn({"nope.txt", step}, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, kBanner + "File nope.txt not found\n");
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+TEST(Run, BadTimeStepIsRejectedBeforeAnyListing) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  for (const char* step : {"abc", "0", "-0.1", "0.01s", "", "inf", "nan", "1e-400", " 0.1"}) {
+    SCOPED_TRACE(step);
+    const auto run = run_zarn({"in.txt", step}, dir.path(), {"out.txt\n"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, kBanner);
+    EXPECT_EQ(run.err, std::string("zarn: the time step must be a number above zero, not \"") + step + "\"\n");
+    EXPECT_FALSE(exists(dir / "out.txt"));
+  }
+}
+
+TEST(Run, MalformedInputIsRejectedWithFileAndLine) {
+  TempDir dir;
+  spill(dir / "in.txt", "( PARTIALS 1\n( POINTS 2\n0 440 -20\n0.1 441Hz -20\n)\n)\n");
+  const auto run = run_zarn({"in.txt", "0.01"}, dir.path(), {"out.txt\n"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kBanner);
+  EXPECT_EQ(run.err, "zarn: in.txt:4: \"441Hz\" is not a number, for the frequency of breakpoint 2 of partial 1\n");
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"in.txt"});
+}
+
+TEST(Run, GridTooFineForAnIntIsRejected) {
+  TempDir dir;
+  spill(dir / "in.txt", "( PARTIALS 2\n( POINTS 0\n)\n( POINTS 2\n0 440 -20\n10 441 -20\n)\n)\n");
+  const auto run = run_zarn({"in.txt", "1e-9"}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kBanner);
+  EXPECT_EQ(run.err, "zarn: in.txt:4: this partial would have more than 2147483647 resampled breakpoints at this time step\n");
+}
+
+TEST(Run, InputThatIsADirectoryIsAReadError) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
+  const auto run = run_zarn({"sub"}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kBanner);
+  EXPECT_EQ(run.err, "zarn: sub: cannot read: Is a directory\n");
+}
+
+TEST(Run, ClosedStandardOutputIsAnError) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  RunOptions options{"out.txt\n"};
+  options.close_stdout = true;
+  const auto run = run_zarn({"in.txt"}, dir.path(), options);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "zarn: cannot write standard output: Bad file descriptor\n");
+  EXPECT_FALSE(exists(dir / "out.txt"));
+}
+
+// ------------------------------------------------------------ the save dialogue
+
+// Runs edge.txt at step 0.1 with `typed` on standard input; returns what followed the listing.
+struct Dialogue {
+  zarn_test::RunResult run;
+  std::string after_listing;
+};
+
+Dialogue converse(const TempDir& dir, const std::string& typed, long size_limit = -1) {
+  spill(dir / "in.txt", data("edge.txt"));
+  RunOptions options{typed};
+  options.file_size_limit = size_limit;
+  Dialogue d{run_zarn({"in.txt", "0.1"}, dir.path(), options), ""};
+  std::string listing = data("edge-0.1.listing");
+  listing.resize(listing.find(kPrompt));
+  EXPECT_EQ(d.run.out.substr(0, listing.size()), listing);
+  if (d.run.out.size() >= listing.size()) d.after_listing = d.run.out.substr(listing.size());
+  return d;
+}
+
+TEST(Save, TheInputsOwnNameIsRefusedThenANewOneTaken) {
+  TempDir dir;
+  const auto d = converse(dir, "in.txt\nout.txt\n");
+  EXPECT_EQ(d.after_listing, kPrompt + "File in.txt exists\n" + kPrompt + "Hello, World!\n");
+  EXPECT_EQ(d.run.status, 0);
+  EXPECT_EQ(slurp(dir / "out.txt"), data("edge-0.1.result"));
+  EXPECT_EQ(slurp(dir / "in.txt"), data("edge.txt"));
+}
+
+TEST(Save, TwoExistingNamesThenANewOne) {
+  TempDir dir;
+  spill(dir / "a.txt", "keep a");
+  const auto d = converse(dir, "a.txt\nin.txt\nb.txt\n");
+  EXPECT_EQ(d.after_listing, kPrompt + "File a.txt exists\n" + kPrompt + "File in.txt exists\n" + kPrompt + "Hello, World!\n");
+  EXPECT_EQ(d.run.status, 0);
+  EXPECT_EQ(slurp(dir / "a.txt"), "keep a");
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"a.txt", "b.txt", "in.txt"}));
+}
+
+TEST(Save, TwoWordsOnOneLineAnswerTwoPrompts) {
+  TempDir dir;
+  const auto d = converse(dir, "  in.txt\tout.txt  ignored\n");
+  EXPECT_EQ(d.after_listing, kPrompt + "File in.txt exists\n" + kPrompt + "Hello, World!\n");
+  EXPECT_TRUE(exists(dir / "out.txt"));
+  EXPECT_FALSE(exists(dir / "ignored"));
+}
+
+TEST(Save, ExistingPathsOfEveryKindAreRefused) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
+  spill(dir / "unreadable.txt", "secret");
+  ASSERT_EQ(::chmod((dir / "unreadable.txt").c_str(), 0), 0);
+  ASSERT_EQ(::symlink("target.txt", (dir / "dangling").c_str()), 0);
+  const auto d = converse(dir, "sub unreadable.txt dangling out.txt");
+  EXPECT_EQ(d.after_listing, kPrompt + "File sub exists\n" + kPrompt + "File unreadable.txt exists\n" + kPrompt +
+                                 "File dangling exists\n" + kPrompt + "Hello, World!\n");
+  EXPECT_EQ(d.run.status, 0);
+  EXPECT_FALSE(exists(dir / "target.txt"));  // the link was not followed
+  ::chmod((dir / "unreadable.txt").c_str(), 0600);
+  EXPECT_EQ(slurp(dir / "unreadable.txt"), "secret");
+}
+
+TEST(Save, MissingDirectoryCannotBeCreated) {
+  TempDir dir;
+  const auto d = converse(dir, "nodir/out.txt\n");
+  EXPECT_EQ(d.after_listing, kPrompt + "Cannot create file nodir/out.txt\n");
+  EXPECT_EQ(d.run.status, 1);
+  EXPECT_EQ(d.run.err, "");
+}
+
+TEST(Save, AFailedWriteLeavesNoFile) {
+  TempDir dir;
+  const auto d = converse(dir, "out.txt\n", 1000);  // the result is larger than 1000 bytes
+  EXPECT_EQ(d.after_listing, kPrompt + "Cannot write file out.txt\n");
+  EXPECT_EQ(d.run.status, 1);
+  EXPECT_FALSE(exists(dir / "out.txt"));
+}
+
+TEST(Save, EndOfInputSavesNothing) {
+  for (const char* typed : {"", "   \n\n", "in.txt\n"}) {
+    SCOPED_TRACE(typed);
+    TempDir dir;
+    const auto d = converse(dir, typed);
+    EXPECT_EQ(d.run.status, 1);
+    EXPECT_EQ(d.run.err, "zarn: no output file name given; nothing saved\n");
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"in.txt"});
+  }
+}
+
+TEST(Save, NamesLongerThan255CharactersAreUsedWhole) {
+  TempDir dir;
+  const std::string a(200, 'a'), b(200, 'b');
+  ASSERT_EQ(::mkdir((dir / a).c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((dir / (a + "/" + b)).c_str(), 0700), 0);
+  const std::string name = a + "/" + b + "/out.txt";
+  const auto d = converse(dir, name + "\n");
+  EXPECT_EQ(d.after_listing, kPrompt + "Hello, World!\n");
+  EXPECT_EQ(slurp(dir / name), data("edge-0.1.result"));
+}
+
+TEST(Save, TheSavedFileReadsBackWithTheCountsWritten) {
+  TempDir dir;
+  converse(dir, "out.txt\n");
+  const auto back = run_zarn({"out.txt", "0.1"}, dir.path(), {"again.txt\n"});
+  EXPECT_EQ(back.status, 0);
+  EXPECT_EQ(back.err, "");
+  // The counts written are those the listing announced; reading them back gives the same set.
+  const std::string again = slurp(dir / "again.txt");
+  EXPECT_EQ(again.substr(0, again.find('\n')), "( PARTIALS\t12");
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+#include "partial_file.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "failure.hpp"
+
+namespace zarn {
+
+double db2amp(double db) {
+  if (db < kFloorDb) db = kFloorDb;
+  return std::pow(10.0, db / 20.0);
+}
+
+double amp2db(double amp) {
+  if (amp > 0.0) return 20.0 * std::log10(amp);
+  return kFloorDb;
+}
+
+namespace {
+
+// Fewest bytes that a breakpoint (three tokens and their separators) and a partial (header
+// and closer) take in a file: a count is never trusted to reserve more than the rest of the
+// file could hold.
+constexpr std::uint64_t kMinBreakpointBytes = 6;
+constexpr std::uint64_t kMinPartialBytes = 8;
+
+std::size_t capped_reserve(int count, std::uint64_t remaining, std::uint64_t unit) {
+  return static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(count), remaining / unit + 1));
+}
+
+// What the reader expects at a position; spelt out only when a message needs it.
+enum class Item { kListHeader, kPartialCount, kPartialHeader, kPointCount, kTime, kFrequency, kLevel, kPartialCloser, kListCloser };
+
+struct Place {
+  Item item;
+  int partial = 0;     // 1-based
+  int breakpoint = 0;  // 1-based; for closers, the count they close
+};
+
+std::string describe(const Place& at) {
+  const std::string partial = "partial " + std::to_string(at.partial);
+  const std::string of = " of breakpoint " + std::to_string(at.breakpoint) + " of " + partial;
+  switch (at.item) {
+    case Item::kListHeader: return "the list header";
+    case Item::kPartialCount: return "the number of partials";
+    case Item::kPartialHeader: return "the header of " + partial;
+    case Item::kPointCount: return "the number of breakpoints of " + partial;
+    case Item::kTime: return "the time" + of;
+    case Item::kFrequency: return "the frequency" + of;
+    case Item::kLevel: return "the level" + of;
+    case Item::kPartialCloser:
+      return "the \")\" closing " + partial + " after its " + std::to_string(at.breakpoint) + " breakpoints";
+    case Item::kListCloser: return "the \")\" closing the list of " + std::to_string(at.breakpoint) + " partials";
+  }
+  return {};
+}
+
+// Takes tokens from the input and turns every fault into a message naming file and line.
+class Reader {
+ public:
+  explicit Reader(Input& in) : in_(in) {}
+
+  [[noreturn]] void fail(long line, const std::string& what) const {
+    throw Failure("zarn: " + in_.name() + ":" + std::to_string(line) + ": " + what + "\n");
+  }
+
+  Token take(const Place& at) {
+    Token t;
+    if (!in_.next(t)) fail(in_.end_line(), "the file ends where " + describe(at) + " should be");
+    return t;
+  }
+
+  int count(const Place& at) {
+    const Token t = take(at);
+    int v = 0;
+    if (!parse_count(t.text, v))
+      fail(t.line, quote(t.text) + " is not a valid count for " + describe(at) + " (a whole number from 0 to 2147483647)");
+    return v;
+  }
+
+  double number(const Place& at, Token& t) {
+    t = take(at);
+    double v = 0;
+    if (!parse_double(t.text, v)) fail(t.line, quote(t.text) + " is not a number, for " + describe(at));
+    return v;
+  }
+
+  void closer(const Place& at) {
+    const Token t = take(at);
+    if (t.text != ")") fail(t.line, "expected " + describe(at) + ", found " + quote(t.text));
+  }
+
+ private:
+  Input& in_;
+};
+
+void read_partial(Reader& r, Input& in, Partial& part, int p) {
+  // The header's first two tokens, "(" and "POINTS", are not compared.
+  part.line = r.take({Item::kPartialHeader, p}).line;
+  r.take({Item::kPartialHeader, p});
+  const int M = r.count({Item::kPointCount, p});
+  const std::size_t cap = capped_reserve(M, in.remaining_bytes(), kMinBreakpointBytes);
+  part.time.reserve(cap);
+  part.freq.reserve(cap);
+  part.amp.reserve(cap);
+  Token t;
+  for (int i = 1; i <= M; ++i) {
+    const double time = r.number({Item::kTime, p, i}, t);
+    if (!std::isfinite(time)) r.fail(t.line, quote(t.text) + " is not a finite time, for " + describe({Item::kTime, p, i}));
+    if (i > 1 && !(time > part.time.back()))
+      r.fail(t.line, quote(t.text) + " is not later than the time before it, for " + describe({Item::kTime, p, i}));
+    double freq = r.number({Item::kFrequency, p, i}, t);
+    if (freq < kMinFreq) freq = kMinFreq;
+    if (freq > kMaxFreq) freq = kMaxFreq;
+    const double level = r.number({Item::kLevel, p, i}, t);
+    part.time.push_back(time);
+    part.freq.push_back(freq);
+    part.amp.push_back(db2amp(level));
+  }
+  r.closer({Item::kPartialCloser, p, M});
+}
+
+}  // namespace
+
+PartialSet read_partials(Input& in) {
+  Reader r(in);
+  PartialSet set;
+  // The header's first two tokens, "(" and "PARTIALS", are not compared.
+  r.take({Item::kListHeader});
+  r.take({Item::kListHeader});
+  const int P = r.count({Item::kPartialCount});
+  set.partials.reserve(capped_reserve(P, in.remaining_bytes(), kMinPartialBytes));
+  for (int p = 1; p <= P; ++p) {
+    set.partials.emplace_back();
+    read_partial(r, in, set.partials.back(), p);
+  }
+  r.closer({Item::kListCloser, 0, P});
+  return set;
+}
+
+namespace {
+
+// "%9.3f" of the figure narrowed to single precision.
+inline void put_figure(Output& out, double v) { out.put_fixed(static_cast<double>(static_cast<float>(v)), 3, 9); }
+
+}  // namespace
+
+void write_partials(Output& out, const PartialSet& set) {
+  out.put("( PARTIALS\t");
+  out.put_int(set.P());
+  out.put('\n');
+  for (const Partial& part : set.partials) {
+    out.put("( POINTS\t");
+    out.put_int(part.N());
+    out.put('\n');
+    for (int k = 0; k < part.N(); ++k) {
+      put_figure(out, part.rtime[k]);
+      out.put('\t');
+      put_figure(out, part.rfreq[k]);
+      out.put('\t');
+      put_figure(out, amp2db(part.ramp[k]));
+      out.put('\n');
+    }
+    out.put(")\n");
+  }
+  out.put(")\n");
+}
+
+}  // namespace zarn

@@ -1,0 +1,50 @@
+#include "resample.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include "failure.hpp"
+#include "spline.hpp"
+#include "text_io.hpp"
+
+namespace zarn {
+
+double parse_time_step(std::string_view text) {
+  double step = 0;
+  if (!parse_double(text, step) || !std::isfinite(step) || !(step > 0.0))
+    throw Failure("zarn: the time step must be a number above zero, not " + quote(text) + "\n");
+  return step;
+}
+
+int grid_points(const Partial& part, double step, const std::string& file) {
+  // A partial of one breakpoint spans no time, and one of none has no times at all.
+  if (part.M() < 2) return 0;
+  const double span = part.time[static_cast<std::size_t>(part.M() - 1)] - part.time[0];
+  const double n = span / step;  // never negative: the reader keeps times ascending
+  if (!(n < 2147483648.0))
+    throw Failure("zarn: " + file + ":" + std::to_string(part.line) +
+                  ": this partial would have more than 2147483647 resampled breakpoints at this time step\n");
+  return static_cast<int>(n);
+}
+
+void lay_grid(PartialSet& set, double step, const std::string& file) {
+  std::vector<int> counts;
+  counts.reserve(set.partials.size());
+  for (const Partial& part : set.partials) counts.push_back(grid_points(part, step, file));
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    Partial& part = set.partials[p];
+    const int N = counts[p];
+    part.rtime.assign(static_cast<std::size_t>(N), 0.0);
+    part.rfreq.assign(static_cast<std::size_t>(N), 0.0);
+    part.ramp.assign(static_cast<std::size_t>(N), 0.0);
+    // Each time from k afresh, so that no rounding accumulates along the grid.
+    for (int k = 0; k < N; ++k) part.rtime[static_cast<std::size_t>(k)] = part.time[0] + k * step;
+  }
+}
+
+void resample_partial(Partial& part) {
+  ispline_gen(part.time.data(), part.freq.data(), part.M(), part.rtime.data(), part.rfreq.data(), part.N());
+  ispline_gen(part.time.data(), part.amp.data(), part.M(), part.rtime.data(), part.ramp.data(), part.N());
+}
+
+}  // namespace zarn

@@ -1,0 +1,26 @@
+// The uniform time grid laid over every partial, and the resampling of its two tracks.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "partial_file.hpp"
+
+namespace zarn {
+
+/// Time step used when the command line gives none.
+constexpr double kDefaultTimeStep = 0.05;
+
+/// Reads the time step argument: a whole number, finite and above zero; throws Failure otherwise.
+double parse_time_step(std::string_view text);
+
+/// Grid points of a partial: (last time - first time) / step, truncated; throws Failure past INT_MAX.
+int grid_points(const Partial& part, double step, const std::string& file);
+
+/// Checks every partial's grid, then allocates its resampled arrays and fills in the grid times.
+void lay_grid(PartialSet& set, double step, const std::string& file);
+
+/// Evaluates a partial's frequency and amplitude splines at its grid times.
+void resample_partial(Partial& part);
+
+}  // namespace zarn

@@ -1,0 +1,150 @@
+#include "spline.hpp"
+
+#include <vector>
+
+#include "failure.hpp"
+
+namespace zarn {
+
+namespace {
+
+// The coefficients of S on one interval, in powers of u = x - xl.
+struct Cubic {
+  double xl, xr;  // the interval's ends
+  double c0, c1, c2, c3;
+};
+
+// Hermite form on [x[k], x[k+1]], with inv = 1/h and s the interval's secant slope:
+//   c0 = y[k]
+//   c1 = yd[k]
+//   c2 = (3 s - 2 yd[k] - yd[k+1]) / h
+//   c3 = (-2 s + yd[k] + yd[k+1]) / h^2
+Cubic hermite_coefficients(const double* x, const double* y, const double* yd, int k) {
+  Cubic c;
+  c.xl = x[k];
+  c.xr = x[k + 1];
+  const double inv = 1.0 / (x[k + 1] - x[k]);
+  const double s = (y[k + 1] - y[k]) * inv;
+  c.c0 = y[k];
+  c.c1 = yd[k];
+  c.c2 = inv * (3.0 * s - 2.0 * yd[k] - yd[k + 1]);
+  c.c3 = inv * inv * (-2.0 * s + yd[k] + yd[k + 1]);
+  return c;
+}
+
+// Horner's scheme in u.
+inline double horner(const Cubic& c, double v) {
+  const double u = v - c.xl;
+  return ((c.c3 * u + c.c2) * u + c.c1) * u + c.c0;
+}
+
+// Moves k forward to the interval that holds v, for x[0] <= v <= x[n-1]: the interval that
+// starts at v when v is a knot, and the last interval when v is the last knot. It never
+// moves back before knot 0, even for times out of order.
+inline int find_interval(const double* x, int n, int k, double v) {
+  while (k < n && v > x[k]) ++k;
+  if (x[k] > v && k > 0) --k;
+  if (k == n - 1) k = n - 2;
+  return k;
+}
+
+}  // namespace
+
+void tridiag_gen(const double* sub, const double* diag, const double* super, double* rhs, int n) {
+  std::vector<double> g(static_cast<std::size_t>(n));
+  // Forward elimination: row i becomes z[i] + g[i+1] z[i+1] = rhs[i], pivot beta.
+  double beta = diag[0];
+  rhs[0] = rhs[0] / beta;
+  for (int i = 1; i < n; ++i) {
+    g[i] = super[i - 1] / beta;
+    beta = diag[i] - sub[i] * g[i];
+    if (beta == 0.0) throw Failure("getYD-gen: divide-by-zero");
+    rhs[i] = (rhs[i] - rhs[i - 1] * sub[i]) / beta;
+  }
+  // Back substitution.
+  for (int i = n - 2; i >= 0; --i) rhs[i] = rhs[i] - rhs[i + 1] * g[i + 1];
+}
+
+void getYD_gen(const double* x, const double* y, double* yd, int n) {
+  // h(i) = x[i+1] - x[i] is interval i's width, s(i) = (y[i+1] - y[i]) / h(i) its secant slope.
+  const double h0 = x[1] - x[0];
+  const double s0 = (y[1] - y[0]) / h0;
+  if (n == 2) {  // the straight line through the two knots
+    yd[0] = s0;
+    yd[1] = s0;
+    return;
+  }
+  const double h1 = x[2] - x[1];
+  const double s1 = (y[2] - y[1]) / h1;
+  if (n == 3) {
+    // Three knots leave the not-a-knot system singular (both end rows say the same thing);
+    // its solution is the parabola through them. With its second divided difference
+    //   c = (s1 - s0) / (h0 + h1):
+    //   yd[0] = s0 - c h0,   yd[1] = s0 + c h0,   yd[2] = s0 + c (h0 + 2 h1)
+    const double c = (s1 - s0) / (h0 + h1);
+    yd[0] = s0 - c * h0;
+    yd[1] = s0 + c * h0;
+    yd[2] = s0 + c * (h0 + 2.0 * h1);
+    return;
+  }
+  std::vector<double> sub(static_cast<std::size_t>(n));
+  std::vector<double> diag(static_cast<std::size_t>(n));
+  std::vector<double> super(static_cast<std::size_t>(n));
+
+  // Row 0, not-a-knot at the start (S''' continuous at x[1]):
+  //   h1 (h0 + h1) yd[0] + (h0 + h1)^2 yd[1] = s0 (3 h0 h1 + 2 h1^2) + s1 h0^2
+  diag[0] = h1 * (h0 + h1);
+  super[0] = (h0 + h1) * (h0 + h1);
+  yd[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
+
+  // Rows 1 .. n-2, S'' continuous at x[i], with e = h(i-1), d = h(i), f = s(i-1), g = s(i):
+  //   d yd[i-1] + 2 (e + d) yd[i] + e yd[i+1] = 3 (f d + g e)
+  double e = 0, d = 0, f = 0, g = 0;
+  for (int i = 1; i < n - 1; ++i) {
+    e = x[i] - x[i - 1];
+    d = x[i + 1] - x[i];
+    f = (y[i] - y[i - 1]) / e;
+    g = (y[i + 1] - y[i]) / d;
+    sub[i] = d;
+    diag[i] = 2.0 * (e + d);
+    super[i] = e;
+    yd[i] = 3.0 * (f * d + g * e);
+  }
+
+  // Row n-1, not-a-knot at the end (S''' continuous at x[n-2]), the mirror of row 0, with
+  // e, d, f, g of the last interior row:
+  //   (e + d)^2 yd[n-2] + e (e + d) yd[n-1] = f d^2 + g (3 e d + 2 e^2)
+  sub[n - 1] = (e + d) * (e + d);
+  diag[n - 1] = e * (e + d);
+  yd[n - 1] = f * (d * d) + g * (3.0 * e * d + 2.0 * (e * e));
+
+  tridiag_gen(sub.data(), diag.data(), super.data(), yd, n);
+}
+
+void ispline_gen(const double* x, const double* y, int n, const double* xi, double* yi, int ni) {
+  if (ni <= 0) return;
+  if (n < 1 || xi[0] < x[0] || xi[ni - 1] > x[n - 1]) throw Failure("ispline_gen: Out of range\n");
+  if (n == 1) {  // every query lies on the only knot
+    for (int j = 0; j < ni; ++j) yi[j] = y[0];
+    return;
+  }
+  std::vector<double> yd(static_cast<std::size_t>(n));
+  getYD_gen(x, y, yd.data(), n);
+
+  // One forward walk: a query past the interval in use locates the next one; a query up to
+  // and including its right end reuses its coefficients.
+  Cubic cubic{};
+  bool located = false;
+  int k = 0;
+  for (int j = 0; j < ni; ++j) {
+    const double v = xi[j];
+    if (!located || v > cubic.xr) {
+      k = find_interval(x, n, k, v);
+      cubic = hermite_coefficients(x, y, yd.data(), k);
+      located = true;
+    }
+    yi[j] = horner(cubic, v);
+  }
+}
+
+}  // namespace zarn

@@ -1,0 +1,21 @@
+// Not-a-knot cubic spline through one track of breakpoints, evaluated at ascending times.
+//
+// On the interval from knot k to knot k+1 the spline is the cubic in u = x - x[k]
+//     S(x) = c0 + c1 u + c2 u^2 + c3 u^3,
+// fixed by the values y[k], y[k+1] and the slopes yd[k], yd[k+1] at the two knots.
+// The slopes come from one tridiagonal system: continuity of S'' at every interior knot,
+// and continuity of S''' at the second and the last-but-one knot (not-a-knot).
+#pragma once
+
+namespace zarn {
+
+/// Solves the tridiagonal system (sub, diag, super) * z = rhs of order n in place: rhs becomes z.
+void tridiag_gen(const double* sub, const double* diag, const double* super, double* rhs, int n);
+
+/// Fills yd with the spline's slopes at the n knots (x, y); n >= 2, x strictly ascending.
+void getYD_gen(const double* x, const double* y, double* yd, int n);
+
+/// Evaluates the spline through the n knots (x, y) at the ni non-decreasing times xi, into yi.
+void ispline_gen(const double* x, const double* y, int n, const double* xi, double* yi, int ni);
+
+}  // namespace zarn

@@ -1,0 +1,250 @@
+#include "text_io.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "failure.hpp"
+
+namespace zarn {
+
+namespace {
+
+// Whitespace separates tokens: space, tab, newline, vertical tab, form feed, carriage return.
+inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+constexpr std::size_t kInputChunk = 1 << 18;
+constexpr std::size_t kOutputChunk = 1 << 18;
+
+}  // namespace
+
+bool parse_double(std::string_view token, double& value) {
+  if (token.empty() || is_space(token.front())) return false;
+  const char* begin = token.data();
+  const char* end = begin + token.size();
+  // Plain decimal text takes the fast path; both conversions round correctly, so they agree
+  // on it. Signs written '+', hexadecimal, infinities, NaNs and values out of range go to
+  // strtod itself, whose syntax and results are the reference.
+  const char first = token.front();
+  const char last = token.back();
+  if ((is_digit(first) || first == '-' || first == '.') && (is_digit(last) || last == '.')) {
+    double v;
+    auto [ptr, ec] = std::from_chars(begin, end, v);
+    if (ec == std::errc() && ptr == end) {
+      value = v;
+      return true;
+    }
+  }
+  const std::string text(token);  // strtod needs a terminated string
+  char* stop = nullptr;
+  const double v = std::strtod(text.c_str(), &stop);
+  // A NUL inside the token stops strtod short and so fails the test below.
+  if (stop != text.c_str() + text.size()) return false;
+  value = v;
+  return true;
+}
+
+bool parse_count(std::string_view token, int& value) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < token.size() && (token[i] == '+' || token[i] == '-')) negative = token[i++] == '-';
+  if (i == token.size()) return false;
+  long long v = 0;
+  for (; i < token.size(); ++i) {
+    if (!is_digit(token[i])) return false;
+    v = v * 10 + (token[i] - '0');
+    if (v > INT_MAX) return false;
+  }
+  if (negative && v != 0) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+char* format_fixed(char* out, double v, int decimals) {
+  // glibc spells the non-finite values this way, with the sign bit shown even for NaN.
+  if (std::isnan(v) || std::isinf(v)) {
+    const char* word = std::isnan(v) ? (std::signbit(v) ? "-nan" : "nan") : (v < 0 ? "-inf" : "inf");
+    const std::size_t n = std::strlen(word);
+    std::memcpy(out, word, n);
+    return out + n;
+  }
+  return std::to_chars(out, out + kMaxFixedChars, v, std::chars_format::fixed, decimals).ptr;
+}
+
+std::string quote(std::string_view token) {
+  constexpr std::size_t kShown = 60;
+  std::string q = "\"";
+  for (std::size_t i = 0; i < token.size() && i < kShown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(token[i]);
+    if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
+      static const char hex[] = "0123456789abcdef";
+      q += "\\x";
+      q += hex[c >> 4];
+      q += hex[c & 15];
+    } else {
+      q += static_cast<char>(c);
+    }
+  }
+  if (token.size() > kShown) q += "...";
+  q += '"';
+  return q;
+}
+
+// ---------------------------------------------------------------- Input
+
+Input::Input(int fd, std::string name) : fd_(fd), name_(std::move(name)), buffer_(kInputChunk) {
+  pos_ = end_ = buffer_.data();
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<std::uint64_t>(st.st_size);
+}
+
+Input::Input(std::string_view bytes, std::string name)
+    : name_(std::move(name)),
+      pos_(bytes.data()),
+      end_(bytes.data() + bytes.size()),
+      at_eof_(true),
+      ended_in_newline_(!bytes.empty() && bytes.back() == '\n') {}
+
+bool Input::refill() {
+  if (at_eof_) return false;
+  // Keep the unread bytes [pos_, end_): the start of a token that the buffer cut.
+  char* data = buffer_.data();
+  const std::size_t kept = static_cast<std::size_t>(end_ - pos_);
+  consumed_ += static_cast<std::uint64_t>(pos_ - data);
+  std::memmove(data, pos_, kept);
+  if (buffer_.size() - kept < kInputChunk / 2) {  // a long token: read it whole
+    buffer_.resize(buffer_.size() * 2);
+    data = buffer_.data();
+  }
+  pos_ = data;
+  end_ = data + kept;
+  for (;;) {
+    const ssize_t n = ::read(fd_, data + kept, buffer_.size() - kept);
+    if (n > 0) {
+      end_ += n;
+      ended_in_newline_ = end_[-1] == '\n';
+      return true;
+    }
+    if (n == 0) {
+      at_eof_ = true;
+      return false;
+    }
+    if (errno != EINTR) throw Failure("zarn: " + name_ + ": cannot read: " + std::strerror(errno) + "\n");
+  }
+}
+
+bool Input::next(Token& token) {
+  for (;;) {
+    while (pos_ < end_ && is_space(*pos_)) {
+      if (*pos_ == '\n') ++line_;
+      ++pos_;
+    }
+    if (pos_ < end_) break;
+    if (!refill()) return false;
+  }
+  token.line = line_;
+  std::size_t scanned = 0;  // bytes of the token already known not to be whitespace
+  for (;;) {
+    const char* p = pos_ + scanned;
+    while (p < end_ && !is_space(*p)) ++p;
+    scanned = static_cast<std::size_t>(p - pos_);
+    if (p < end_ || !refill()) break;
+  }
+  token.text = std::string_view(pos_, scanned);
+  pos_ += scanned;
+  return true;
+}
+
+long Input::end_line() const { return ended_in_newline_ && line_ > 1 ? line_ - 1 : line_; }
+
+std::uint64_t Input::remaining_bytes() const {
+  if (fd_ < 0) return static_cast<std::uint64_t>(end_ - pos_);
+  if (size_ == UINT64_MAX) return UINT64_MAX;
+  const std::uint64_t seen = consumed_ + static_cast<std::uint64_t>(pos_ - buffer_.data());
+  return seen < size_ ? size_ - seen : 0;
+}
+
+// ---------------------------------------------------------------- Output
+
+Output::Output(int fd) : fd_(fd), buffer_(kOutputChunk) {
+  pos_ = buffer_.data();
+  limit_ = pos_ + buffer_.size();
+}
+
+Output::Output(std::string* sink) : sink_(sink), buffer_(kOutputChunk) {
+  pos_ = buffer_.data();
+  limit_ = pos_ + buffer_.size();
+}
+
+Output::~Output() = default;
+
+void Output::write_out(const char* p, std::size_t n) {
+  if (sink_ != nullptr) {
+    sink_->append(p, n);
+    return;
+  }
+  while (n > 0 && error_ == 0) {
+    const ssize_t w = ::write(fd_, p, n);
+    if (w < 0) {
+      if (errno != EINTR) error_ = errno;
+      continue;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+}
+
+void Output::drain() {
+  write_out(buffer_.data(), static_cast<std::size_t>(pos_ - buffer_.data()));
+  pos_ = buffer_.data();
+}
+
+void Output::put(std::string_view text) {
+  if (text.size() > buffer_.size() / 2) {  // too big to be worth copying
+    drain();
+    write_out(text.data(), text.size());
+    return;
+  }
+  make_room(text.size());
+  std::memcpy(pos_, text.data(), text.size());
+  pos_ += text.size();
+}
+
+void Output::put(char c) {
+  make_room(1);
+  *pos_++ = c;
+}
+
+void Output::put_int(long v) {
+  make_room(24);
+  pos_ = std::to_chars(pos_, limit_, v).ptr;
+}
+
+void Output::put_fixed(double v, int decimals, int width) {
+  make_room(kMaxFixedChars + static_cast<std::size_t>(width));
+  char* end = format_fixed(pos_, v, decimals);
+  const int len = static_cast<int>(end - pos_);
+  if (len < width) {  // right-align within the width, as printf pads
+    const int pad = width - len;
+    std::memmove(pos_ + pad, pos_, static_cast<std::size_t>(len));
+    std::memset(pos_, ' ', static_cast<std::size_t>(pad));
+    end += pad;
+  }
+  pos_ = end;
+}
+
+bool Output::flush() {
+  drain();
+  return error_ == 0;
+}
+
+}  // namespace zarn
