@@ -25,13 +25,87 @@ inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 constexpr std::size_t kInputChunk = 1 << 18;
 constexpr std::size_t kOutputChunk = 1 << 18;
 
+// Powers of ten up to 1e22: every one is a double without rounding.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+
+// "[-]digits[.digits]" with at most 19 significant digits worth at most 2^53, at most 22 of
+// them after the point. The digits and the power of ten are then exact doubles, and the one
+// division rounds correctly, to the double that strtod gives. False for any other text.
+bool parse_plain_decimal(const char* p, const char* end, double& value) {
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  std::uint64_t mantissa = 0;
+  int significant = 0, after_point = 0;
+  bool point = false, any_digit = false;
+  for (; p < end; ++p) {
+    const char c = *p;
+    if (is_digit(c)) {
+      any_digit = true;
+      if (mantissa != 0 || c != '0') ++significant;
+      if (significant > 19) return false;
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+      if (point) ++after_point;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (!any_digit || mantissa > (std::uint64_t{1} << 53) || after_point > 22) return false;
+  const double v = static_cast<double>(mantissa) / kPow10[after_point];
+  value = negative ? -v : v;
+  return true;
+}
+
+// The digits of n, most significant first.
+inline char* write_digits(char* out, std::uint64_t n) {
+  char reversed[20];
+  int len = 0;
+  do {
+    reversed[len++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  while (len > 0) *out++ = reversed[--len];
+  return out;
+}
+
+// printf's "%.*f" for finite v with at most 9 decimals, when v * 10^decimals is below 1e14;
+// nullptr when the answer is not certain this way. Below 2^52 every n + 1/2 is a double, and
+// rounding to double is monotonic, so w = |v| * 10^decimals (rounded) lies on the same side
+// of each n + 1/2 as the exact product, or on it. Only w exactly on a half is ambiguous (the
+// exact product may lie on either side, or be a tie), and only that goes the slow way.
+char* format_fixed_fast(char* out, double v, int decimals) {
+  const double w = std::fabs(v) * kPow10[decimals];
+  if (!(w < 1e14)) return nullptr;
+  const double whole = std::floor(w);
+  const double fraction = w - whole;  // exact
+  if (fraction == 0.5) return nullptr;
+  const std::uint64_t rounded = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  if (std::signbit(v)) *out++ = '-';
+  const std::uint64_t unit = kPow10Int[decimals];
+  out = write_digits(out, rounded / unit);
+  if (decimals > 0) {
+    *out++ = '.';
+    std::uint64_t part = rounded % unit;
+    for (int i = decimals - 1; i >= 0; --i) {
+      out[i] = static_cast<char>('0' + part % 10);
+      part /= 10;
+    }
+    out += decimals;
+  }
+  return out;
+}
+
 }  // namespace
 
 bool parse_double(std::string_view token, double& value) {
   if (token.empty() || is_space(token.front())) return false;
   const char* begin = token.data();
   const char* end = begin + token.size();
-  // Plain decimal text takes the fast path; both conversions round correctly, so they agree
+  if (parse_plain_decimal(begin, end, value)) return true;
+  // Other decimal text goes to from_chars: both conversions round correctly, so they agree
   // on it. Signs written '+', hexadecimal, infinities, NaNs and values out of range go to
   // strtod itself, whose syntax and results are the reference.
   const char first = token.front();
@@ -76,6 +150,9 @@ char* format_fixed(char* out, double v, int decimals) {
     const std::size_t n = std::strlen(word);
     std::memcpy(out, word, n);
     return out + n;
+  }
+  if (decimals <= 9) {
+    if (char* end = format_fixed_fast(out, v, decimals)) return end;
   }
   return std::to_chars(out, out + kMaxFixedChars, v, std::chars_format::fixed, decimals).ptr;
 }
