@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Times zarn against the I/O floor (parsing the same input and formatting the same output
+# with std::from_chars / std::to_chars, no spline) on a generated analysis, and reports the
+# median wall-time ratio, zarn's peak resident memory and how the cost grows with size.
+#
+# usage: bench/compare.sh [PARTIALS [RUNS [STEP]]]    (defaults: 5000 7 0.01)
+# The floor comes from ../shared/bench/floor.cpp beside the project, or $ZARN_FLOOR_SRC.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+partials=${1:-5000}
+runs=${2:-7}
+step=${3:-0.01}
+floor_src=${ZARN_FLOOR_SRC:-$root/../shared/bench/floor.cpp}
+work=$root/build/bench
+mkdir -p "$work"
+cd "$root"
+
+cmake --preset release >/dev/null
+cmake --build --preset release --target zarn >/dev/null
+g++ -O2 -std=c++17 -o "$work/make_analysis" "$root/bench/make_analysis.cpp"
+g++ -O2 -std=c++17 -o "$work/floor" "$floor_src"
+zarn=$root/build/release/zarn
+
+# seconds of wall time for one run of "$@", output discarded, result file removed after
+wall() {
+  local out=$1; shift
+  rm -f "$out"
+  local t0 t1
+  t0=$(date +%s.%N)
+  "$@" >/dev/null
+  t1=$(date +%s.%N)
+  rm -f "$out"
+  awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}' 
+}
+
+median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+
+# median seconds of zarn and of the floor on one analysis, run alternately
+measure() {
+  local input=$1 zs=() fs=()
+  for ((i = 0; i < runs; i++)); do
+    fs+=("$(wall "$work/floor.out" "$work/floor" "$input" "$step" "$work/floor.out")")
+    zs+=("$(wall "$work/zarn.out" sh -c "echo '$work/zarn.out' | '$zarn' '$input' '$step'")")
+  done
+  printf '%s\n' "${zs[@]}" | median
+  printf '%s\n' "${fs[@]}" | median
+}
+
+big=$work/analysis-$partials.txt
+small=$work/analysis-$((partials / 10)).txt
+[ -s "$big" ] || "$work/make_analysis" "$partials" 1 >"$big"
+[ -s "$small" ] || "$work/make_analysis" $((partials / 10)) 1 >"$small"
+
+read -r z_big f_big < <(measure "$big" | paste -s -d' ')
+read -r z_small f_small < <(measure "$small" | paste -s -d' ')
+
+rm -f "$work/zarn.out"
+peak_kb=$(echo "$work/zarn.out" | /usr/bin/time -v "$zarn" "$big" "$step" 2>&1 >/dev/null | awk -F': ' '/Maximum resident/ {print $2}')
+rm -f "$work/zarn.out"
+
+printf 'input                %s (%s partials, %s bytes), step %s, %s runs each\n' "$(basename "$big")" "$partials" "$(stat -c %s "$big")" "$step" "$runs"
+printf 'zarn median          %.3f s\n' "$z_big"
+printf 'floor median         %.3f s\n' "$f_big"
+div() { awk -v a="$1" -v b="$2" 'BEGIN {print a / b}'; }
+printf 'ratio zarn/floor     %.3f\n' "$(div "$z_big" "$f_big")"
+printf 'zarn peak memory     %.1f MiB\n' "$(div "$peak_kb" 1024)"
+printf 'growth x10 partials  %.2f (zarn %.3f s at %s partials)\n' "$(div "$z_big" "$z_small")" "$z_small" $((partials / 10))
