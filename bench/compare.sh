@@ -16,8 +16,7 @@ mkdir -p "$work"
 cd "$root"
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target zarn >/dev/null
-g++ -O2 -std=c++17 -o "$work/make_analysis" "$root/bench/make_analysis.cpp"
+cmake --build --preset release --target zarn make_analysis >/dev/null
 g++ -O2 -std=c++17 -o "$work/floor" "$floor_src"
 zarn=$root/build/release/zarn
 
@@ -48,8 +47,8 @@ measure() {
 
 big=$work/analysis-$partials.txt
 small=$work/analysis-$((partials / 10)).txt
-[ -s "$big" ] || "$work/make_analysis" "$partials" 1 >"$big"
-[ -s "$small" ] || "$work/make_analysis" $((partials / 10)) 1 >"$small"
+[ -s "$big" ] || "$root/build/release/make_analysis" "$partials" 1 >"$big"
+[ -s "$small" ] || "$root/build/release/make_analysis" $((partials / 10)) 1 >"$small"
 
 read -r z_big f_big < <(measure "$big" | paste -s -d' ')
 read -r z_small f_small < <(measure "$small" | paste -s -d' ')

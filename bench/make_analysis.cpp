@@ -1,48 +1,18 @@
-// Writes a deterministic, real-looking partial list file: partials of 4 to 2,000 breakpoints
-// every ~5.8 ms with jitter, gliding frequencies with vibrato, levels with fades in and out.
+// Writes a deterministic, real-looking partial list file to standard output.
 //
-// usage: make_analysis PARTIALS SEED > analysis.txt
+// usage: make_analysis PARTIALS [SEED] > analysis.txt
 // 5,000 partials make about 1.6 million breakpoints and 50 MB.
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
+
+#include "analysis.hpp"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: make_analysis PARTIALS [SEED] > analysis.txt\n");
     return 1;
   }
-  const long partials = std::atol(argv[1]);
-  std::mt19937_64 rng(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  const double kPi = 3.14159265358979323846;
-
-  static char out[1 << 20];  // no destructor: stdout is flushed only after main returns
-  std::setvbuf(stdout, out, _IOFBF, sizeof out);
-  std::printf("( PARTIALS\t%ld\n", partials);
-  for (long p = 0; p < partials; ++p) {
-    // Lengths spread evenly on a log scale from 4 to 2000 (a mean of about 320).
-    const int count = static_cast<int>(std::exp(std::log(4.0) + unit(rng) * std::log(2000.0 / 4.0)));
-    const double start = unit(rng) * 600.0;             // somewhere in ten minutes
-    const double f0 = 40.0 * std::pow(400.0, unit(rng));  // 40 Hz to 16 kHz
-    const double glide = (unit(rng) - 0.5) * 0.2;         // up to 10 % over the partial
-    const double vibrato_rate = 4.5 + 2.0 * unit(rng);
-    const double vibrato_depth = 0.006 * unit(rng);
-    const double peak_db = -10.0 - 60.0 * unit(rng);
-    std::printf("( POINTS\t%d\n", count);
-    double t = start;
-    for (int i = 0; i < count; ++i) {
-      const double x = count > 1 ? static_cast<double>(i) / (count - 1) : 0.0;
-      const double f = f0 * (1.0 + glide * x) * (1.0 + vibrato_depth * std::sin(2.0 * kPi * vibrato_rate * (t - start))) +
-                       (unit(rng) - 0.5) * 0.4;
-      const double fade = std::fmin(1.0, std::fmin((i + 1) / 8.0, (count - i) / 12.0));
-      const double db = peak_db + 20.0 * std::log10(fade) + (unit(rng) - 0.5) * 1.5;
-      std::printf("%9.3f\t%9.3f\t%9.3f\n", t, f, db);
-      t += 0.0058 * (0.8 + 0.4 * unit(rng));
-    }
-    std::printf(")\n");
-  }
-  std::printf(")\n");
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  const std::string text = zarn_bench::make_analysis(std::atol(argv[1]), argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1);
+  const bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+  return ok ? 0 : 1;
 }

@@ -1,0 +1,73 @@
+// The parts of a run, one at a time: parsing, the spline, formatting the listing and the file.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "analysis.hpp"
+#include "partial_file.hpp"
+#include "resample.hpp"
+#include "text_io.hpp"
+
+namespace {
+
+const std::string& analysis() {
+  static const std::string text = zarn_bench::make_analysis(500, 1);
+  return text;
+}
+
+zarn::PartialSet parsed() {
+  zarn::Input in(analysis(), "bench");
+  return zarn::read_partials(in);
+}
+
+void BM_Parse(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(parsed());
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * analysis().size()));
+}
+BENCHMARK(BM_Parse)->Unit(benchmark::kMillisecond);
+
+void BM_Spline(benchmark::State& state) {
+  zarn::PartialSet set = parsed();
+  zarn::lay_grid(set, 0.01, "bench");
+  std::int64_t points = 0;
+  for (auto _ : state) {
+    for (zarn::Partial& part : set.partials) {
+      zarn::resample_partial(part);
+      points += part.N();
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(points);
+}
+BENCHMARK(BM_Spline)->Unit(benchmark::kMillisecond);
+
+// The listing's "%lf --> %lf\t%lf\n" and the file's "%9.3f" figures, into memory.
+void BM_Format(benchmark::State& state) {
+  zarn::PartialSet set = parsed();
+  zarn::lay_grid(set, 0.01, "bench");
+  for (zarn::Partial& part : set.partials) zarn::resample_partial(part);
+  std::string sink;
+  std::int64_t bytes = 0;
+  for (auto _ : state) {
+    sink.clear();
+    zarn::Output out(&sink);
+    for (const zarn::Partial& part : set.partials)
+      for (int k = 0; k < part.N(); ++k) {
+        out.put_fixed(part.rtime[static_cast<std::size_t>(k)], 6);
+        out.put(" --> ");
+        out.put_fixed(part.rfreq[static_cast<std::size_t>(k)], 6);
+        out.put('\t');
+        out.put_fixed(part.ramp[static_cast<std::size_t>(k)], 6);
+        out.put('\n');
+      }
+    zarn::write_partials(out, set);
+    out.flush();
+    bytes += static_cast<std::int64_t>(sink.size());
+  }
+  state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_Format)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
