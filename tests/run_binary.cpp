@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +35,13 @@ std::vector<std::string> TempDir::list() const {
   for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string data(const std::string& name) { return slurp(std::string(ZARN_TEST_DATA) + "/" + name); }
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 std::string slurp(const std::string& path) {
@@ -105,8 +114,10 @@ RunResult run_zarn(const std::vector<std::string>& args, const std::string& cwd,
     }
   }
   int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0) {
+  struct rusage usage {};
+  while (::wait4(pid, &wstatus, 0, &usage) < 0) {
   }
+  result.max_rss_kb = usage.ru_maxrss;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   return result;
 }

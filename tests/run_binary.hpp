@@ -6,11 +6,23 @@
 
 namespace zarn_test {
 
+/// What every run prints first.
+inline const std::string kBanner = "============= KV ==============\n";
+/// The save dialogue's prompt, 17 spaces included.
+inline const std::string kPrompt = "Enter file name: \n                 ";
+
+/// A file of tests/data.
+std::string data(const std::string& name);
+
+/// True if anything, even a dangling link, stands at `path`.
+bool exists(const std::string& path);
+
 /// What a run of the binary printed and how it ended.
 struct RunResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out;  // standard output
   std::string err;  // standard error
+  long max_rss_kb = 0;  // peak resident memory
 };
 
 /// Options for a run.

@@ -19,20 +19,16 @@ using zarn_test::slurp;
 using zarn_test::spill;
 using zarn_test::TempDir;
 
-const std::string kBanner = "============= KV ==============\n";
-const std::string kPrompt = "Enter file name: \n                 ";
+using zarn_test::data;
+using zarn_test::exists;
+using zarn_test::kBanner;
+using zarn_test::kPrompt;
+
 const std::string kUsage =
     "USAGE:\n"
     "      zarn <infile> <dur>\n"
     "           <infile> is in LISP IRCAM format\n"
     "           <dur> = time spacing between resampled breakpoints\n";
-
-std::string data(const std::string& name) { return slurp(std::string(ZARN_TEST_DATA) + "/" + name); }
-
-bool exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
 
 // ------------------------------------------------------------ golden runs
 
@@ -108,58 +104,6 @@ TEST(Run, MissingInputGetsTheBannerThenNotFound) {
   }
 }
 
-TEST(Run, BadTimeStepIsRejectedBeforeAnyListing) {
-  TempDir dir;
-  spill(dir / "in.txt", data("edge.txt"));
-  for (const char* step : {"abc", "0", "-0.1", "0.01s", "", "inf", "nan", "1e-400", " 0.1"}) {
-    SCOPED_TRACE(step);
-    const auto run = run_zarn({"in.txt", step}, dir.path(), {"out.txt\n"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, kBanner);
-    EXPECT_EQ(run.err, std::string("zarn: the time step must be a number above zero, not \"") + step + "\"\n");
-    EXPECT_FALSE(exists(dir / "out.txt"));
-  }
-}
-
-TEST(Run, MalformedInputIsRejectedWithFileAndLine) {
-  TempDir dir;
-  spill(dir / "in.txt", "( PARTIALS 1\n( POINTS 2\n0 440 -20\n0.1 441Hz -20\n)\n)\n");
-  const auto run = run_zarn({"in.txt", "0.01"}, dir.path(), {"out.txt\n"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, kBanner);
-  EXPECT_EQ(run.err, "zarn: in.txt:4: \"441Hz\" is not a number, for the frequency of breakpoint 2 of partial 1\n");
-  EXPECT_EQ(dir.list(), std::vector<std::string>{"in.txt"});
-}
-
-TEST(Run, GridTooFineForAnIntIsRejected) {
-  TempDir dir;
-  spill(dir / "in.txt", "( PARTIALS 2\n( POINTS 0\n)\n( POINTS 2\n0 440 -20\n10 441 -20\n)\n)\n");
-  const auto run = run_zarn({"in.txt", "1e-9"}, dir.path());
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, kBanner);
-  EXPECT_EQ(run.err, "zarn: in.txt:4: this partial would have more than 2147483647 resampled breakpoints at this time step\n");
-}
-
-TEST(Run, InputThatIsADirectoryIsAReadError) {
-  TempDir dir;
-  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
-  const auto run = run_zarn({"sub"}, dir.path());
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, kBanner);
-  EXPECT_EQ(run.err, "zarn: sub: cannot read: Is a directory\n");
-}
-
-TEST(Run, ClosedStandardOutputIsAnError) {
-  TempDir dir;
-  spill(dir / "in.txt", data("edge.txt"));
-  RunOptions options{"out.txt\n"};
-  options.close_stdout = true;
-  const auto run = run_zarn({"in.txt"}, dir.path(), options);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "zarn: cannot write standard output: Bad file descriptor\n");
-  EXPECT_FALSE(exists(dir / "out.txt"));
-}
-
 // ------------------------------------------------------------ the save dialogue
 
 // Runs edge.txt at step 0.1 with `typed` on standard input; returns what followed the listing.
@@ -205,48 +149,6 @@ TEST(Save, TwoWordsOnOneLineAnswerTwoPrompts) {
   EXPECT_EQ(d.after_listing, kPrompt + "File in.txt exists\n" + kPrompt + "Hello, World!\n");
   EXPECT_TRUE(exists(dir / "out.txt"));
   EXPECT_FALSE(exists(dir / "ignored"));
-}
-
-TEST(Save, ExistingPathsOfEveryKindAreRefused) {
-  TempDir dir;
-  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
-  spill(dir / "unreadable.txt", "secret");
-  ASSERT_EQ(::chmod((dir / "unreadable.txt").c_str(), 0), 0);
-  ASSERT_EQ(::symlink("target.txt", (dir / "dangling").c_str()), 0);
-  const auto d = converse(dir, "sub unreadable.txt dangling out.txt");
-  EXPECT_EQ(d.after_listing, kPrompt + "File sub exists\n" + kPrompt + "File unreadable.txt exists\n" + kPrompt +
-                                 "File dangling exists\n" + kPrompt + "Hello, World!\n");
-  EXPECT_EQ(d.run.status, 0);
-  EXPECT_FALSE(exists(dir / "target.txt"));  // the link was not followed
-  ::chmod((dir / "unreadable.txt").c_str(), 0600);
-  EXPECT_EQ(slurp(dir / "unreadable.txt"), "secret");
-}
-
-TEST(Save, MissingDirectoryCannotBeCreated) {
-  TempDir dir;
-  const auto d = converse(dir, "nodir/out.txt\n");
-  EXPECT_EQ(d.after_listing, kPrompt + "Cannot create file nodir/out.txt\n");
-  EXPECT_EQ(d.run.status, 1);
-  EXPECT_EQ(d.run.err, "");
-}
-
-TEST(Save, AFailedWriteLeavesNoFile) {
-  TempDir dir;
-  const auto d = converse(dir, "out.txt\n", 1000);  // the result is larger than 1000 bytes
-  EXPECT_EQ(d.after_listing, kPrompt + "Cannot write file out.txt\n");
-  EXPECT_EQ(d.run.status, 1);
-  EXPECT_FALSE(exists(dir / "out.txt"));
-}
-
-TEST(Save, EndOfInputSavesNothing) {
-  for (const char* typed : {"", "   \n\n", "in.txt\n"}) {
-    SCOPED_TRACE(typed);
-    TempDir dir;
-    const auto d = converse(dir, typed);
-    EXPECT_EQ(d.run.status, 1);
-    EXPECT_EQ(d.run.err, "zarn: no output file name given; nothing saved\n");
-    EXPECT_EQ(dir.list(), std::vector<std::string>{"in.txt"});
-  }
 }
 
 TEST(Save, NamesLongerThan255CharactersAreUsedWhole) {

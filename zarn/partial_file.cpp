@@ -23,12 +23,15 @@ namespace {
 
 // Fewest bytes that a breakpoint (three tokens and their separators) and a partial (header
 // and closer) take in a file: a count is never trusted to reserve more than the rest of the
-// file could hold.
+// file could hold. Where the size is unknown (a pipe), at most kBlindReserve elements are
+// reserved and the arrays grow as breakpoints actually arrive.
 constexpr std::uint64_t kMinBreakpointBytes = 6;
 constexpr std::uint64_t kMinPartialBytes = 8;
+constexpr std::uint64_t kBlindReserve = 1 << 16;
 
 std::size_t capped_reserve(int count, std::uint64_t remaining, std::uint64_t unit) {
-  return static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(count), remaining / unit + 1));
+  const std::uint64_t cap = remaining == UINT64_MAX ? kBlindReserve : remaining / unit + 1;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(count), cap));
 }
 
 // What the reader expects at a position; spelt out only when a message needs it.
@@ -156,7 +159,7 @@ void write_partials(Output& out, const PartialSet& set) {
     out.put("( POINTS\t");
     out.put_int(part.N());
     out.put('\n');
-    for (int k = 0; k < part.N(); ++k) {
+    for (std::size_t k = 0; k < part.rtime.size(); ++k) {
       put_figure(out, part.rtime[k]);
       out.put('\t');
       put_figure(out, part.rfreq[k]);

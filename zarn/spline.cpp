@@ -51,7 +51,8 @@ inline int find_interval(const double* x, int n, int k, double v) {
 }  // namespace
 
 void tridiag_gen(const double* sub, const double* diag, const double* super, double* rhs, int n) {
-  std::vector<double> g(static_cast<std::size_t>(n));
+  std::vector<double> scratch(static_cast<std::size_t>(n));
+  double* g = scratch.data();
   // Forward elimination: row i becomes z[i] + g[i+1] z[i+1] = rhs[i], pivot beta.
   double beta = diag[0];
   rhs[0] = rhs[0] / beta;
@@ -87,9 +88,10 @@ void getYD_gen(const double* x, const double* y, double* yd, int n) {
     yd[2] = s0 + c * (h0 + 2.0 * h1);
     return;
   }
-  std::vector<double> sub(static_cast<std::size_t>(n));
-  std::vector<double> diag(static_cast<std::size_t>(n));
-  std::vector<double> super(static_cast<std::size_t>(n));
+  std::vector<double> scratch(3 * static_cast<std::size_t>(n));
+  double* sub = scratch.data();
+  double* diag = sub + n;
+  double* super = diag + n;
 
   // Row 0, not-a-knot at the start (S''' continuous at x[1]):
   //   h1 (h0 + h1) yd[0] + (h0 + h1)^2 yd[1] = s0 (3 h0 h1 + 2 h1^2) + s1 h0^2
@@ -118,7 +120,7 @@ void getYD_gen(const double* x, const double* y, double* yd, int n) {
   diag[n - 1] = e * (e + d);
   yd[n - 1] = f * (d * d) + g * (3.0 * e * d + 2.0 * (e * e));
 
-  tridiag_gen(sub.data(), diag.data(), super.data(), yd, n);
+  tridiag_gen(sub, diag, super, yd, n);
 }
 
 void ispline_gen(const double* x, const double* y, int n, const double* xi, double* yi, int ni) {

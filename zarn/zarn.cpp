@@ -215,7 +215,7 @@ int run(const Args& args, Output& out) {
 
   for (Partial& part : set.partials) {
     resample_partial(part);
-    for (int k = 0; k < part.N(); ++k) {  // "%lf --> %lf\t%lf\n"
+    for (std::size_t k = 0; k < part.rtime.size(); ++k) {  // "%lf --> %lf\t%lf\n"
       out.put_fixed(part.rtime[k], 6);
       out.put(" --> ");
       out.put_fixed(part.rfreq[k], 6);
