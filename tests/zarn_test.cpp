@@ -94,6 +94,32 @@ TEST(Run, NoArgumentsPrintsOnlyTheUsage) {
   EXPECT_EQ(run.err, "");
 }
 
+TEST(Run, HelpAndVersion) {
+  TempDir dir;
+  const auto help = run_zarn({"--help"}, dir.path());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.out.substr(0, kUsage.size()), kUsage);
+  EXPECT_NE(help.out.find("echo out.txt | zarn analysis.txt 0.01\n"), std::string::npos);
+  EXPECT_NE(help.out.find("Exit status:\n"), std::string::npos);
+  const auto h = run_zarn({"-h", "ignored"}, dir.path());
+  EXPECT_EQ(h.status, 0);
+  EXPECT_EQ(h.out, help.out);
+  const auto version = run_zarn({"--version"}, dir.path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "zarn " ZARN_VERSION "\n");
+}
+
+TEST(Run, AFileNamedLikeAnOptionIsStillAnInput) {
+  TempDir dir;
+  spill(dir / "--help", data("edge.txt"));
+  const auto run = run_zarn({"./--help", "0.1"}, dir.path(), {"out.txt\n"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, data("edge-0.1.listing"));
+  const auto second = run_zarn({"--version-x"}, dir.path());  // not an option: a missing file
+  EXPECT_EQ(second.out, kBanner + "File --version-x not found\n");
+}
+
 TEST(Run, MissingInputGetsTheBannerThenNotFound) {
   TempDir dir;
   for (const char* step : {"0.05", "abc"}) {  // the step is not looked at before the file opens
