@@ -143,6 +143,18 @@ TEST(Faults, TimeStepSoFineTheGridOverflows) {
   EXPECT_EQ(run.err, "zarn: in.txt:4: this partial would have more than 2147483647 resampled breakpoints at this time step\n");
 }
 
+TEST(Faults, GridLargerThanMemoryIsRefusedBeforeAnyOfIt) {
+  // Five partials of 2 s at 1e-9: each grid fits an int, together they need 240 GB.
+  std::string content = "( PARTIALS 5\n";
+  for (int p = 0; p < 5; ++p) content += "( POINTS 2\n0 440 -20\n2 441 -20\n)\n";
+  content += ")\n";
+  TempDir dir;
+  const auto run = run_on(dir, content, {"1e-9"});
+  expect_rejected(dir, run);
+  EXPECT_EQ(run.err.substr(0, 40), "zarn: out of memory: the grid needs 223.");
+  EXPECT_LT(run.max_rss_kb, 200 * 1024);
+}
+
 TEST(Faults, InputThatIsADirectory) {
   TempDir dir;
   ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);

@@ -1,6 +1,9 @@
 #include "resample.hpp"
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "failure.hpp"
@@ -30,7 +33,21 @@ int grid_points(const Partial& part, double step, const std::string& file) {
 void lay_grid(PartialSet& set, double step, const std::string& file) {
   std::vector<int> counts;
   counts.reserve(set.partials.size());
-  for (const Partial& part : set.partials) counts.push_back(grid_points(part, step, file));
+  double total = 0;
+  for (const Partial& part : set.partials) {
+    counts.push_back(grid_points(part, step, file));
+    total += counts.back();
+  }
+  // Zero-filling arrays larger than the machine's memory would not fail cleanly: the system
+  // would kill the process part-way. Refuse such a grid before touching any of it.
+  const double bytes = total * 3 * sizeof(double);
+  const double memory = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+  if (memory > 0 && bytes > memory) {
+    char gib[32];
+    std::snprintf(gib, sizeof gib, "%.1f", bytes / (1 << 30));
+    throw Failure("zarn: out of memory: the grid needs " + std::string(gib) +
+                  " GiB for its resampled breakpoints, more than this machine has\n");
+  }
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     Partial& part = set.partials[p];
     const int N = counts[p];
