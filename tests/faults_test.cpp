@@ -223,4 +223,13 @@ TEST(Faults, EndOfInputAtThePrompt) {
   }
 }
 
+TEST(Faults, NameWithANulByteIsNotCut) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  const auto run = run_zarn({"in.txt", "0.1"}, dir.path(), {std::string("out.txt\0.bak\n", 13)});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "zarn: the output file name holds a NUL byte; nothing saved\n");
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"in.txt"});
+}
+
 }  // namespace

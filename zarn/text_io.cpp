@@ -185,7 +185,8 @@ Input::Input(int fd, std::string name) : fd_(fd), name_(std::move(name)), buffer
 }
 
 Input::Input(std::string_view bytes, std::string name)
-    : name_(std::move(name)),
+    : in_memory_(true),
+      name_(std::move(name)),
       pos_(bytes.data()),
       end_(bytes.data() + bytes.size()),
       at_eof_(true),
@@ -244,7 +245,7 @@ bool Input::next(Token& token) {
 long Input::end_line() const { return ended_in_newline_ && line_ > 1 ? line_ - 1 : line_; }
 
 std::uint64_t Input::remaining_bytes() const {
-  if (fd_ < 0) return static_cast<std::uint64_t>(end_ - pos_);
+  if (in_memory_) return static_cast<std::uint64_t>(end_ - pos_);
   if (size_ == UINT64_MAX) return UINT64_MAX;
   const std::uint64_t seen = consumed_ + static_cast<std::uint64_t>(pos_ - buffer_.data());
   return seen < size_ ? size_ - seen : 0;

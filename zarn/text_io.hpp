@@ -52,6 +52,7 @@ class Input {
   bool refill();  // appends to the buffer; false at end of input
 
   int fd_ = -1;
+  bool in_memory_ = false;
   std::string name_;
   std::vector<char> buffer_;
   const char* pos_ = nullptr;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -127,8 +128,32 @@ void say_with_name(Output& out, const char* before, const std::string& name, con
   out.put(after);
 }
 
-// Asks for a name until one is new, creates that file (never replacing anything) and writes
-// the resampled set into it. True when the whole file was written and closed.
+enum class Saved { kWritten, kExists, kCannotCreate, kCannotWrite };
+
+// Creates `name` exclusively and writes the set into it; a file that could not be written
+// whole is removed again.
+Saved create_and_write(const std::string& name, const PartialSet& set) {
+  // O_EXCL: an existing path of any kind, a dangling link included, is never opened.
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return errno == EEXIST ? Saved::kExists : Saved::kCannotCreate;
+  bool written = false;
+  try {
+    Output file(fd);
+    write_partials(file, set);
+    written = file.flush();
+  } catch (...) {
+    ::close(fd);
+    ::unlink(name.c_str());
+    throw;
+  }
+  if (::close(fd) != 0) written = false;
+  if (written) return Saved::kWritten;
+  ::unlink(name.c_str());  // never leave a partly written file
+  return Saved::kCannotWrite;
+}
+
+// Asks for a name until one is new, then saves the resampled set under it. True when the
+// whole file was written and closed.
 bool save_result(const PartialSet& set, Output& out) {
   std::string name;
   for (;;) {
@@ -138,33 +163,20 @@ bool save_result(const PartialSet& set, Output& out) {
     if (!read_word(name)) throw Failure("zarn: no output file name given; nothing saved\n");
     if (name.find('\0') != std::string::npos)
       throw Failure("zarn: the output file name holds a NUL byte; nothing saved\n");
-    // O_EXCL: an existing path of any kind, a dangling link included, is never opened.
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      bool written = false;
-      try {
-        Output file(fd);
-        write_partials(file, set);
-        written = file.flush();
-      } catch (...) {
-        ::close(fd);
-        ::unlink(name.c_str());
-        throw;
-      }
-      if (::close(fd) != 0) written = false;
-      if (!written) {
-        ::unlink(name.c_str());  // never leave a partly written file
+    switch (create_and_write(name, set)) {
+      case Saved::kWritten:
+        out.put("Hello, World!\n");
+        return true;
+      case Saved::kExists:
+        say_with_name(out, "File ", name, " exists\n");
+        continue;
+      case Saved::kCannotCreate:
+        say_with_name(out, "Cannot create file ", name, "\n");
+        return false;
+      case Saved::kCannotWrite:
         say_with_name(out, "Cannot write file ", name, "\n");
         return false;
-      }
-      out.put("Hello, World!\n");
-      return true;
     }
-    if (errno != EEXIST) {
-      say_with_name(out, "Cannot create file ", name, "\n");
-      return false;
-    }
-    say_with_name(out, "File ", name, " exists\n");
   }
 }
 
@@ -229,19 +241,24 @@ int run(const Args& args, Output& out) {
   return save_result(set, out) ? kSaved : kFailed;
 }
 
-}  // namespace
-}  // namespace zarn
-
-int main(int argc, char** argv) {
-  // A closed standard stream would hand its number to the next file opened, and text meant
-  // for the console could end up in a file: fill such gaps with /dev/null first. Output to a
-  // closed standard output would be lost, so that ends the run.
+// A closed standard stream would hand its number to the next file opened, and text meant
+// for the console could end up in a file: fills such gaps with /dev/null. True if standard
+// output was closed (output to it would be lost).
+bool guard_standard_streams() {
   bool stdout_closed = false;
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) >= 0) continue;
     if (fd == STDOUT_FILENO) stdout_closed = true;
-    if (::open("/dev/null", O_RDWR) != fd) return 1;
+    if (::open("/dev/null", O_RDWR) != fd) std::_Exit(kFailed);
   }
+  return stdout_closed;
+}
+
+}  // namespace
+}  // namespace zarn
+
+int main(int argc, char** argv) {
+  const bool stdout_closed = zarn::guard_standard_streams();
   zarn::Output out(STDOUT_FILENO);
   if (stdout_closed) return zarn::report(out, zarn::stdout_failure(EBADF).message);
   int status;
