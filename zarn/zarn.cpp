@@ -25,7 +25,7 @@
 namespace zarn {
 namespace {
 
-constexpr int kSaved = 0;
+constexpr int kOk = 0;
 constexpr int kFailed = 1;
 
 enum class Mode { kUsage, kHelp, kVersion, kRun };
@@ -77,23 +77,12 @@ void help(Output& out) {
       "         no output name, an output file that could not be created or written\n");
 }
 
-// Writes the whole message to standard error.
-void write_stderr(const std::string& message) {
-  const char* p = message.data();
-  std::size_t n = message.size();
-  while (n > 0) {
-    const ssize_t w = ::write(STDERR_FILENO, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-}
-
 // The one reporter of failures: what was printed so far goes out first, then the message.
 int report(Output& out, const std::string& message) {
   out.flush();
-  write_stderr(message);
+  Output err(STDERR_FILENO);
+  err.put(message);
+  err.flush();
   return kFailed;
 }
 
@@ -195,10 +184,10 @@ int run(const Args& args, Output& out) {
       return kFailed;
     case Mode::kHelp:
       help(out);
-      return kSaved;
+      return kOk;
     case Mode::kVersion:
       out.put("zarn " ZARN_VERSION "\n");
-      return kSaved;
+      return kOk;
     case Mode::kRun:
       break;
   }
@@ -238,7 +227,7 @@ int run(const Args& args, Output& out) {
     out.put('\n');
   }
   flush_console(out);
-  return save_result(set, out) ? kSaved : kFailed;
+  return save_result(set, out) ? kOk : kFailed;
 }
 
 // A closed standard stream would hand its number to the next file opened, and text meant
