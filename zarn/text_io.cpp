@@ -157,6 +157,19 @@ char* format_fixed(char* out, double v, int decimals) {
   return std::to_chars(out, out + kMaxFixedChars, v, std::chars_format::fixed, decimals).ptr;
 }
 
+int write_all(int fd, const char* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return 0;
+}
+
 std::string quote(std::string_view token) {
   constexpr std::size_t kShown = 60;
   std::string q = "\"";
@@ -268,16 +281,8 @@ Output::~Output() = default;
 void Output::write_out(const char* p, std::size_t n) {
   if (sink_ != nullptr) {
     sink_->append(p, n);
-    return;
-  }
-  while (n > 0 && error_ == 0) {
-    const ssize_t w = ::write(fd_, p, n);
-    if (w < 0) {
-      if (errno != EINTR) error_ = errno;
-      continue;
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
+  } else if (error_ == 0) {
+    error_ = write_all(fd_, p, n);
   }
 }
 

@@ -22,6 +22,9 @@ constexpr std::size_t kMaxFixedChars = 400;
 /// Writes v as printf's "%.*f" with `decimals` places (at most 20) would, returning the end; no terminator.
 char* format_fixed(char* out, double v, int decimals);
 
+/// Writes all n bytes to fd, retrying short writes; returns 0 or the errno of the failure.
+int write_all(int fd, const char* p, std::size_t n);
+
 /// Quotes a token for an error message: at most 60 bytes shown, unprintable bytes escaped.
 std::string quote(std::string_view token);
 

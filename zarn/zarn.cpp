@@ -78,11 +78,10 @@ void help(Output& out) {
 }
 
 // The one reporter of failures: what was printed so far goes out first, then the message.
+// It allocates nothing, since it also reports running out of memory.
 int report(Output& out, const std::string& message) {
   out.flush();
-  Output err(STDERR_FILENO);
-  err.put(message);
-  err.flush();
+  write_all(STDERR_FILENO, message.data(), message.size());
   return kFailed;
 }
 
