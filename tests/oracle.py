@@ -61,7 +61,7 @@ def slopes(x, y):
     s1 = (y[2] - y[1]) / h1
     if n == 3:
         c = (s1 - s0) / (h0 + h1)
-        return [s0 - c * h0, s0 + c * h0, s0 + c * (h0 + 2.0 * h1)]
+        return [s0 - c * h0, s0 + c * h0, s1 + c * h1]
     sub, dia, sup, r = [0.0] * n, [0.0] * n, [0.0] * n, [0.0] * n
     dia[0] = h1 * (h0 + h1)
     sup[0] = (h0 + h1) * (h0 + h1)

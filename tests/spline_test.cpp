@@ -93,6 +93,27 @@ TEST(Spline, SlopesOfCubicDataWorkedByHand) {
   for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(yd[i], want[i], 1e-13);
 }
 
+// Slopes to the last bit, worked out with every operation rounded in the order written
+// (squares grouped as h0*h0, as in the rows' formulas).
+TEST(Spline, SlopesBitForBit) {
+  const struct {
+    const char* what;
+    std::vector<double> x, y, yd;
+  } cases[] = {
+      // The parabola's end slope s1 + c h1 is -325/66 correctly rounded; s0 + c (h0 + 2 h1)
+      // would be one unit in the last place off.
+      {"three knots, uneven", {0, 0.8, 1.1}, {1, 3, 2}, {0x1.af83e0f83e0f8p+2, -0x1.be0f83e0f83e0p+0, -325.0 / 66.0}},
+      {"four knots, uneven", {0, 0.3, 0.4, 1}, {1, 3, 2, 5},
+       {0x1.abcf3cf3cf3c0p+4, -0x1.ee79e79e79e68p+2, -0x1.7492492492496p+3, 0x1.62db6db6db6e3p+5}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<double> yd(c.x.size());
+    zarn::getYD_gen(c.x.data(), c.y.data(), yd.data(), static_cast<int>(c.x.size()));
+    for (std::size_t i = 0; i < yd.size(); ++i) EXPECT_EQ(yd[i], c.yd[i]) << "slope " << i;
+  }
+}
+
 TEST(Spline, KnotsAreHitExactlyWhenTheyStartTheInterval) {
   const std::vector<double> x = {0, 0.25, 0.3, 0.8, 1.0}, y = {3.5, -1.25, 7.0, 2.0, 0.125};
   // A first query locates the interval that starts on its knot: u = 0 gives c0 = y[k].

@@ -81,11 +81,13 @@ void getYD_gen(const double* x, const double* y, double* yd, int n) {
     // Three knots leave the not-a-knot system singular (both end rows say the same thing);
     // its solution is the parabola through them. With its second divided difference
     //   c = (s1 - s0) / (h0 + h1):
-    //   yd[0] = s0 - c h0,   yd[1] = s0 + c h0,   yd[2] = s0 + c (h0 + 2 h1)
+    //   yd[0] = s0 - c h0,   yd[1] = s0 + c h0,   yd[2] = s1 + c h1
+    // Each end slope is taken from the secant of the interval next to it, which rounds
+    // closer to the exact slope than carrying s0 across both intervals would.
     const double c = (s1 - s0) / (h0 + h1);
     yd[0] = s0 - c * h0;
     yd[1] = s0 + c * h0;
-    yd[2] = s0 + c * (h0 + 2.0 * h1);
+    yd[2] = s1 + c * h1;
     return;
   }
   std::vector<double> scratch(3 * static_cast<std::size_t>(n));
