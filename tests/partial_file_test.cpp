@@ -59,14 +59,14 @@ TEST(Decibels, ConversionsAndTheirFloor) {
 TEST(Read, TakesTokensByPositionAndConverts) {
   const auto set = read_text(
       "{ anything 2\n"
-      "( POINTS 2 0 2 -200\n 0.5 40000 -20 )\n"
+      "( POINTS 4 0 2 -200\n 0.5 40000 -20 0.6 22049.9 -20 0.7 22050.1 -20 )\n"
       "( POINTS\t1\n1.25 nan 0 )\n"
       ") whatever follows is not read ( ( (");
   ASSERT_EQ(set.P(), 2);
   const auto& a = set.partials[0];
   EXPECT_EQ(a.line, 2);
-  EXPECT_EQ(a.time, (std::vector<double>{0, 0.5}));
-  EXPECT_EQ(a.freq, (std::vector<double>{4, 22050}));
+  EXPECT_EQ(a.time, (std::vector<double>{0, 0.5, 0.6, 0.7}));
+  EXPECT_EQ(a.freq, (std::vector<double>{4, 22050, 22049.9, 22050}));
   EXPECT_EQ(a.amp[0], zarn::db2amp(-140));
   EXPECT_EQ(a.amp[1], std::pow(10.0, -1.0));
   const auto& b = set.partials[1];
@@ -108,6 +108,7 @@ TEST(Read, RejectsMalformedInputNamingLineAndToken) {
       {"( PARTIALS 1\n( POINTS 0\n)\n( POINTS 0\n)\n)\n", "in.txt:4: expected the \")\" closing the list of 1 partials, found \"(\""},
       {"( PARTIALS 2\n( POINTS 0\n)\n)\n", "in.txt:4: the file ends where the header of partial 2 should be"},
       {"( PARTIALS 1\n( POINTS 0\n)\n", "in.txt:3: the file ends where the \")\" closing the list of 1 partials should be"},
+      {"( PARTIALS 1\n( POINTS 0\n)x\n)\n", "in.txt:3: expected the \")\" closing partial 1 after its 0 breakpoints, found \")x\""},
       {"( PARTIALS 1\n( POINTS 1\n0 440 -20\n", "in.txt:3: the file ends where the \")\" closing partial 1 after its 1 breakpoints should be"},
       // a count far beyond what the file could hold is an error, not an allocation
       {"( PARTIALS 2000000000\n", "in.txt:1: the file ends where the header of partial 1 should be"},

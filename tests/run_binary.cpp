@@ -70,12 +70,15 @@ RunResult run_zarn(const std::vector<std::string>& args, const std::string& cwd,
   for (std::string& a : copies) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  int out_pipe[2], err_pipe[2];
+  int out_pipe[2], err_pipe[2], in_pipe[2] = {-1, -1};
   if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+  const bool hang_up = !options.hang_up_after.empty();
+  if (hang_up && ::pipe(in_pipe) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int in = ::open(in_path.c_str(), O_RDONLY);
+    const int in = hang_up ? in_pipe[0] : ::open(in_path.c_str(), O_RDONLY);
+    if (hang_up) ::close(in_pipe[1]);
     if (in < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(127);
     ::dup2(in, 0);
     ::dup2(out_pipe[1], 1);
@@ -83,17 +86,24 @@ RunResult run_zarn(const std::vector<std::string>& args, const std::string& cwd,
     ::close(out_pipe[0]);
     ::close(err_pipe[0]);
     if (options.close_stdout) ::close(1);
-    if (options.file_size_limit >= 0) {
-      ::signal(SIGXFSZ, SIG_IGN);
-      struct rlimit limit;
-      limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    // The signals as a shell leaves them: a file size limit kills by SIGXFSZ unless zarn
+    // itself handles it.
+    ::signal(SIGXFSZ, SIG_DFL);
+    ::signal(SIGPIPE, SIG_DFL);
+    const auto limit = [](int resource, long bytes) {
+      if (bytes < 0) return;
+      struct rlimit l;
+      l.rlim_cur = l.rlim_max = static_cast<rlim_t>(bytes);
+      ::setrlimit(resource, &l);
+    };
+    limit(RLIMIT_FSIZE, options.file_size_limit);
+    limit(RLIMIT_AS, options.address_space_limit);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
+  if (hang_up) ::close(in_pipe[0]);
   RunResult result;
   struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
@@ -106,6 +116,15 @@ RunResult run_zarn(const std::vector<std::string>& args, const std::string& cwd,
       const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        if (i == 0 && hang_up && result.out.find(options.hang_up_after) != std::string::npos) {
+          ::close(fds[0].fd);
+          fds[0].fd = -1;
+          --open_pipes;
+          if (::write(in_pipe[1], options.stdin_text.data(), options.stdin_text.size()) < 0) {
+          }
+          ::close(in_pipe[1]);
+          in_pipe[1] = -1;
+        }
       } else if (n == 0 || errno != EINTR) {
         ::close(fds[i].fd);
         fds[i].fd = -1;
@@ -113,6 +132,7 @@ RunResult run_zarn(const std::vector<std::string>& args, const std::string& cwd,
       }
     }
   }
+  if (in_pipe[1] >= 0) ::close(in_pipe[1]);  // the text never came: end of input
   int wstatus = 0;
   struct rusage usage {};
   while (::wait4(pid, &wstatus, 0, &usage) < 0) {

@@ -28,8 +28,12 @@ struct RunResult {
 /// Options for a run.
 struct RunOptions {
   std::string stdin_text;      // fed on standard input (then end of input)
-  long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1 for none
+  long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ left at its default; -1 for none
+  long address_space_limit = -1;  // RLIMIT_AS in bytes; -1 for none
   bool close_stdout = false;   // start with standard output closed
+  // If set, standard input is a pipe: once standard output has shown this text, its reader
+  // goes away (as `| head` does), and only then is stdin_text sent.
+  std::string hang_up_after = {};
 };
 
 /// A fresh temporary directory, removed with everything in it when this goes.

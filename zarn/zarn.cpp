@@ -3,6 +3,7 @@
 // The run: banner, read the partial list, lay the grid, list every resampled breakpoint on
 // standard output, ask for an output file name and save the result in the same format.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,7 +80,7 @@ void help(Output& out) {
 
 // The one reporter of failures: what was printed so far goes out first, then the message.
 // It allocates nothing, since it also reports running out of memory.
-int report(Output& out, const std::string& message) {
+int report(Output& out, std::string_view message) {
   out.flush();
   write_all(STDERR_FILENO, message.data(), message.size());
   return kFailed;
@@ -176,7 +177,8 @@ struct FdCloser {
   }
 };
 
-int run(const Args& args, Output& out) {
+// Runs what the arguments ask for; `saved` tells whether a result file was written whole.
+int run(const Args& args, Output& out, bool& saved) {
   switch (args.mode) {
     case Mode::kUsage:
       usage(out);
@@ -226,7 +228,8 @@ int run(const Args& args, Output& out) {
     out.put('\n');
   }
   flush_console(out);
-  return save_result(set, out) ? kOk : kFailed;
+  saved = save_result(set, out);
+  return saved ? kOk : kFailed;
 }
 
 // A closed standard stream would hand its number to the next file opened, and text meant
@@ -246,17 +249,27 @@ bool guard_standard_streams() {
 }  // namespace zarn
 
 int main(int argc, char** argv) {
+  // A write past the file size limit, or into a closed pipe, fails with EFBIG or EPIPE and
+  // is reported like any other failed write, instead of killing the process part-way.
+  ::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
   const bool stdout_closed = zarn::guard_standard_streams();
   zarn::Output out(STDOUT_FILENO);
   if (stdout_closed) return zarn::report(out, zarn::stdout_failure(EBADF).message);
   int status;
+  bool saved = false;
   try {
-    status = zarn::run(zarn::parse_args(argc, argv), out);
+    status = zarn::run(zarn::parse_args(argc, argv), out, saved);
   } catch (const zarn::Failure& failure) {
     status = zarn::report(out, failure.message);
   } catch (const std::bad_alloc&) {
-    status = zarn::report(out, "zarn: out of memory\n");
+    status = zarn::report(out, std::string_view("zarn: out of memory\n"));
   }
-  if (!out.flush()) status = zarn::report(out, zarn::stdout_failure(out.error()).message);
+  // Standard output failing after the result was saved is reported, but the result stands:
+  // the status is 0 exactly when the file was written whole.
+  if (!out.flush()) {
+    const int failed = zarn::report(out, zarn::stdout_failure(out.error()).message);
+    if (!saved) status = failed;
+  }
   return status;
 }
