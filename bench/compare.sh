@@ -4,21 +4,19 @@
 # median wall-time ratio, zarn's peak resident memory and how the cost grows with size.
 #
 # usage: bench/compare.sh [PARTIALS [RUNS [STEP]]]    (defaults: 5000 7 0.01)
-# The floor comes from ../shared/bench/floor.cpp beside the project, or $ZARN_FLOOR_SRC.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 partials=${1:-5000}
 runs=${2:-7}
 step=${3:-0.01}
-floor_src=${ZARN_FLOOR_SRC:-$root/../shared/bench/floor.cpp}
 work=$root/build/bench
 mkdir -p "$work"
 cd "$root"
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target zarn make_analysis >/dev/null
-g++ -O2 -std=c++17 -o "$work/floor" "$floor_src"
+cmake --build --preset release --target zarn make_analysis zarn_floor >/dev/null
 zarn=$root/build/release/zarn
+floor=$root/build/release/zarn_floor
 
 # seconds of wall time for one run of "$@", output discarded, result file removed after
 wall() {
@@ -38,7 +36,7 @@ median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2
 measure() {
   local input=$1 zs=() fs=()
   for ((i = 0; i < runs; i++)); do
-    fs+=("$(wall "$work/floor.out" "$work/floor" "$input" "$step" "$work/floor.out")")
+    fs+=("$(wall "$work/floor.out" "$floor" "$input" "$step" "$work/floor.out")")
     zs+=("$(wall "$work/zarn.out" sh -c "echo '$work/zarn.out' | '$zarn' '$input' '$step'")")
   done
   printf '%s\n' "${zs[@]}" | median
