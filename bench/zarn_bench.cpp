@@ -4,7 +4,8 @@
 #include <string>
 
 #include "analysis.hpp"
-#include "partial_file.hpp"
+#include "formats.hpp"
+#include "listing.hpp"
 #include "resample.hpp"
 #include "text_io.hpp"
 
@@ -15,10 +16,7 @@ const std::string& analysis() {
   return text;
 }
 
-zarn::PartialSet parsed() {
-  zarn::Input in(analysis(), "bench");
-  return zarn::read_partials(in);
-}
+zarn::PartialSet parsed() { return zarn::read_input(analysis(), "bench"); }
 
 void BM_Parse(benchmark::State& state) {
   analysis();  // generated once, outside the timing
@@ -32,10 +30,8 @@ void BM_Spline(benchmark::State& state) {
   zarn::lay_grid(set, 0.01, "bench");
   std::int64_t points = 0;
   for (auto _ : state) {
-    for (zarn::Partial& part : set.partials) {
-      zarn::resample_partial(part);
-      points += part.N();
-    }
+    zarn::resample(set);
+    for (const zarn::Partial& part : set.partials) points += part.N();
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(points);
@@ -46,22 +42,15 @@ BENCHMARK(BM_Spline)->Unit(benchmark::kMillisecond);
 void BM_Format(benchmark::State& state) {
   zarn::PartialSet set = parsed();
   zarn::lay_grid(set, 0.01, "bench");
-  for (zarn::Partial& part : set.partials) zarn::resample_partial(part);
+  zarn::resample(set);
+  const zarn::Writer save = zarn::result_writer(set);
   std::string sink;
   std::int64_t bytes = 0;
   for (auto _ : state) {
     sink.clear();
     zarn::Output out(&sink);
-    for (const zarn::Partial& part : set.partials)
-      for (int k = 0; k < part.N(); ++k) {
-        out.put_fixed(part.rtime[static_cast<std::size_t>(k)], 6);
-        out.put(" --> ");
-        out.put_fixed(part.rfreq[static_cast<std::size_t>(k)], 6);
-        out.put('\t');
-        out.put_fixed(part.ramp[static_cast<std::size_t>(k)], 6);
-        out.put('\n');
-      }
-    zarn::write_partials(out, set);
+    zarn::write_listing(out, set);
+    save(out);
     out.flush();
     bytes += static_cast<std::int64_t>(sink.size());
   }

@@ -1,5 +1,6 @@
-// libFuzzer target: arbitrary bytes as a partial list file. What reads is laid on a grid,
-// resampled and written, all in memory; every rejection must be a clean Failure.
+// libFuzzer target: arbitrary bytes as an input file. What reads is laid on a grid,
+// resampled, listed and written, all in memory, by the same steps as a run; every rejection
+// must be a clean Failure.
 //
 // The first byte picks the time step, the rest is the file.
 #include <cstddef>
@@ -8,7 +9,8 @@
 #include <string_view>
 
 #include "failure.hpp"
-#include "partial_file.hpp"
+#include "formats.hpp"
+#include "listing.hpp"
 #include "resample.hpp"
 #include "text_io.hpp"
 
@@ -24,21 +26,18 @@ constexpr double kMaxPoints = 1 << 16;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const double step = kSteps[data[0] % (sizeof kSteps / sizeof kSteps[0])];
-  const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
   try {
-    zarn::Input in(text, "fuzz");
-    zarn::PartialSet set = zarn::read_partials(in);
+    zarn::PartialSet set = zarn::read_input(bytes, "fuzz");
     double points = 0;
     for (const zarn::Partial& part : set.partials) points += zarn::grid_points(part, step, "fuzz");
     if (points > kMaxPoints) return 0;
     zarn::lay_grid(set, step, "fuzz");
+    zarn::resample(set);
     std::string sink;
     zarn::Output out(&sink);
-    for (zarn::Partial& part : set.partials) {
-      zarn::resample_partial(part);
-      for (int k = 0; k < part.N(); ++k) out.put_fixed(part.ramp[static_cast<std::size_t>(k)], 6);
-    }
-    zarn::write_partials(out, set);
+    zarn::write_listing(out, set);
+    zarn::result_writer(set)(out);
     out.flush();
   } catch (const zarn::Failure&) {
     // a clean rejection

@@ -216,7 +216,7 @@ TEST(Faults, MissingDirectory) {
   const auto run = run_zarn({"in.txt", "0.1"}, dir.path(), {"nodir/out.txt\n"});
   EXPECT_EQ(dialogue(run), kPrompt + "Cannot create file nodir/out.txt\n");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, "zarn: nodir/out.txt: No such file or directory\n");
   EXPECT_EQ(dir.list(), std::vector<std::string>{"in.txt"});
 }
 

@@ -78,12 +78,59 @@ TEST(Run, ExampleAnalysisGivesItsExpectedResult) {
   EXPECT_EQ(slurp(dir / "out.txt"), slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin-0.01.txt"));
 }
 
-TEST(Run, ArgumentsAfterTheStepAreIgnored) {
+// ------------------------------------------------------------ scripted runs
+
+// Runs with options on edge.txt at step 0.1, as a script would: what each prints, its status
+// and the file it leaves.
+TEST(Scripted, StreamsStatusAndFile) {
+  const std::string result = data("edge-0.1.result");
+  const std::string more = "Try 'zarn --help' for more information.\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string stdin_text;
+    int status;
+    std::string out, err;
+    std::string saved;  // what out.txt holds afterwards ("" when absent)
+  } cases[] = {
+      {{"-q", "-o", "out.txt", "in.txt", "0.1"}, "", 0, "", "", result},
+      {{"in.txt", "0.1", "-o", "out.txt"}, "", 0, data("edge-0.1.listing").substr(0, data("edge-0.1.listing").find(kPrompt)), "", result},
+      {{"-o", "-", "in.txt", "0.1"}, "", 0, result, "", ""},
+      {{"-q", "-o", "out.txt", "-", "0.1"}, data("edge.txt"), 0, "", "", result},
+      {{"-", "0.1"}, data("edge.txt"), 1, "",
+       "zarn: the analysis comes on standard input, so the dialogue cannot ask for a name there: name the output with -o FILE\n", ""},
+      {{"-q", "-o", "in.txt", "in.txt", "0.1"}, "", 1, "", "zarn: in.txt: exists; nothing saved (--force replaces it)\n", ""},
+      {{"-q", "-o", "out.txt", "nope.txt"}, "", 1, "", "zarn: nope.txt: No such file or directory\n", ""},
+      {{"-v", "in.txt"}, "", 1, "", "zarn: invalid option -- 'v'\n" + more, ""},
+      {{"in.txt", "0.1", "out.txt", "x"}, "out.txt\n", 0, data("edge-0.1.listing"), "zarn: warning: ignoring extra arguments 'out.txt' 'x'\n", result},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    TempDir dir;
+    spill(dir / "in.txt", data("edge.txt"));
+    const auto run = run_zarn(c.args, dir.path(), {c.stdin_text});
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(slurp(dir / "out.txt"), c.saved);
+    EXPECT_EQ(slurp(dir / "in.txt"), data("edge.txt"));
+  }
+}
+
+TEST(Scripted, ForceReplacesAndRepeatedTimesAreWarnedOf) {
   TempDir dir;
   spill(dir / "in.txt", data("edge.txt"));
-  const auto run = run_zarn({"in.txt", "0.1", "extra", "more"}, dir.path(), {"out.txt\n"});
+  spill(dir / "out.txt", "old");
+  auto run = run_zarn({"-q", "--force", "-o", "out.txt", "in.txt", "0.1"}, dir.path());
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, data("edge-0.1.listing"));
+  EXPECT_EQ(slurp(dir / "out.txt"), data("edge-0.1.result"));
+  // Two breakpoints 0.0004 apart at a step of 0.0001: the times written with three decimals repeat.
+  spill(dir / "fine.txt", "( PARTIALS 2 ( POINTS 0 ) ( POINTS 2 1 440 -20 1.0004 440 -20 ) )");
+  run = run_zarn({"-q", "--force", "-o", "out.txt", "fine.txt", "0.0001"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "zarn: warning: the times written for partial 2 repeat at 1.000 (three decimals cannot tell them apart at this "
+            "time step); zarn cannot read this file back, since its times do not rise\n");
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"fine.txt", "in.txt", "out.txt"}));
 }
 
 // ------------------------------------------------------------ refusals before any listing
@@ -118,8 +165,8 @@ TEST(Run, AFileNamedLikeAnOptionIsStillAnInput) {
   const auto run = run_zarn({"./--help", "0.1"}, dir.path(), {"out.txt\n"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, data("edge-0.1.listing"));
-  const auto second = run_zarn({"--version-x"}, dir.path());  // not an option: a missing file
-  EXPECT_EQ(second.out, kBanner + "File --version-x not found\n");
+  const auto dashed = run_zarn({"--", "--help", "0.1"}, dir.path(), {"out2.txt\n"});
+  EXPECT_EQ(dashed.out, data("edge-0.1.listing"));
 }
 
 TEST(Run, MissingInputGetsTheBannerThenNotFound) {

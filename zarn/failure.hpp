@@ -1,7 +1,10 @@
-// The one way a run fails: a message for standard error and exit status 1.
+// The one way a run fails, and the one place where messages are composed:
+//   zarn: [FILE:LINE: | FILE: byte N: | FILE: ]what
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace zarn {
@@ -9,7 +12,28 @@ namespace zarn {
 /// A failure that ends the run; `message` is written to standard error exactly as it stands.
 struct Failure {
   std::string message;
+  /// A message taken as it stands (the spline's own texts); everything else is composed below.
   explicit Failure(std::string text) : message(std::move(text)) {}
 };
+
+/// "zarn: what\n".
+std::string compose(std::string_view what);
+/// "zarn: FILE: what\n", for a fault of a whole file.
+std::string compose(std::string_view file, std::string_view what);
+/// "zarn: FILE:LINE: what\n", for a fault at a line of a text file.
+std::string compose(std::string_view file, long line, std::string_view what);
+/// "zarn: FILE: byte OFFSET: what\n", for a fault at a place in a binary file.
+std::string compose_at_byte(std::string_view file, std::uint64_t offset, std::string_view what);
+/// "zarn: warning: what\n".
+std::string compose_warning(std::string_view what);
+
+/// "zarn: cannot write standard output: reason\n" for errno value `error`.
+std::string stdout_failed(int error);
+
+/// A Failure whose message is compose(args...).
+template <typename... Parts>
+Failure failure(const Parts&... parts) {
+  return Failure(compose(parts...));
+}
 
 }  // namespace zarn

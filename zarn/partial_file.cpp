@@ -67,7 +67,7 @@ class Reader {
   explicit Reader(Input& in) : in_(in) {}
 
   [[noreturn]] void fail(long line, const std::string& what) const {
-    throw Failure("zarn: " + in_.name() + ":" + std::to_string(line) + ": " + what + "\n");
+    throw failure(in_.name(), line, what);
   }
 
   Token take(const Place& at) {
@@ -150,6 +150,29 @@ namespace {
 inline void put_figure(Output& out, double v) { out.put_fixed(static_cast<double>(static_cast<float>(v)), 3, 9); }
 
 }  // namespace
+
+bool first_repeated_time(const PartialSet& set, RepeatedTime& found) {
+  // Two figures written with three decimals differ when their values are more than 0.001
+  // apart (each is off by 0.0005 at most); only closer neighbours need to be formatted.
+  constexpr double kSurelyApart = 0.0011;
+  char a[kMaxFixedChars], b[kMaxFixedChars];
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const std::vector<double>& t = set.partials[p].rtime;
+    for (std::size_t k = 1; k < t.size(); ++k) {
+      const double before = static_cast<float>(t[k - 1]);
+      const double now = static_cast<float>(t[k]);
+      if (now - before > kSurelyApart) continue;
+      const std::string_view x(a, static_cast<std::size_t>(format_fixed(a, before, 3) - a));
+      const std::string_view y(b, static_cast<std::size_t>(format_fixed(b, now, 3) - b));
+      if (x == y) {
+        found.partial = static_cast<int>(p) + 1;
+        found.time = now;
+        return true;
+      }
+    }
+  }
+  return false;
+}
 
 void write_partials(Output& out, const PartialSet& set) {
   out.put("( PARTIALS\t");

@@ -55,4 +55,14 @@ PartialSet read_partials(Input& in);
 /// Writes the resampled breakpoints of every partial, each figure narrowed to single precision.
 void write_partials(Output& out, const PartialSet& set);
 
+/// A place where written times fail to rise: `partial` (1-based) and the time as written.
+struct RepeatedTime {
+  int partial = 0;
+  double time = 0;
+};
+
+/// Finds the first two consecutive resampled times of a partial that write_partials would
+/// write alike, which the reader would refuse; false if every partial's times rise as written.
+bool first_repeated_time(const PartialSet& set, RepeatedTime& found);
+
 }  // namespace zarn

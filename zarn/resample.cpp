@@ -15,7 +15,7 @@ namespace zarn {
 double parse_time_step(std::string_view text) {
   double step = 0;
   if (!parse_double(text, step) || !std::isfinite(step) || !(step > 0.0))
-    throw Failure("zarn: the time step must be a number above zero, not " + quote(text) + "\n");
+    throw failure("the time step must be a number above zero, not " + quote(text));
   return step;
 }
 
@@ -25,8 +25,7 @@ int grid_points(const Partial& part, double step, const std::string& file) {
   const double span = part.time[static_cast<std::size_t>(part.M() - 1)] - part.time[0];
   const double n = span / step;  // never negative: the reader keeps times ascending
   if (!(n < 2147483648.0))
-    throw Failure("zarn: " + file + ":" + std::to_string(part.line) +
-                  ": this partial would have more than 2147483647 resampled breakpoints at this time step\n");
+    throw failure(file, part.line, "this partial would have more than 2147483647 resampled breakpoints at this time step");
   return static_cast<int>(n);
 }
 
@@ -45,8 +44,8 @@ void lay_grid(PartialSet& set, double step, const std::string& file) {
   if (memory > 0 && bytes > memory) {
     char gib[32];
     std::snprintf(gib, sizeof gib, "%.1f", bytes / (1 << 30));
-    throw Failure("zarn: out of memory: the grid needs " + std::string(gib) +
-                  " GiB for its resampled breakpoints, more than this machine has\n");
+    throw failure("out of memory: the grid needs " + std::string(gib) +
+                  " GiB for its resampled breakpoints, more than this machine has");
   }
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     Partial& part = set.partials[p];
@@ -62,6 +61,10 @@ void lay_grid(PartialSet& set, double step, const std::string& file) {
 void resample_partial(Partial& part) {
   ispline_gen(part.time.data(), part.freq.data(), part.M(), part.rtime.data(), part.rfreq.data(), part.N());
   ispline_gen(part.time.data(), part.amp.data(), part.M(), part.rtime.data(), part.ramp.data(), part.N());
+}
+
+void resample(PartialSet& set) {
+  for (Partial& part : set.partials) resample_partial(part);
 }
 
 }  // namespace zarn

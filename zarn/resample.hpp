@@ -23,4 +23,7 @@ void lay_grid(PartialSet& set, double step, const std::string& file);
 /// Evaluates a partial's frequency and amplitude splines at its grid times.
 void resample_partial(Partial& part);
 
+/// Resamples every partial of a set whose grid is laid.
+void resample(PartialSet& set);
+
 }  // namespace zarn

@@ -229,7 +229,7 @@ bool Input::refill() {
       at_eof_ = true;
       return false;
     }
-    if (errno != EINTR) throw Failure("zarn: " + name_ + ": cannot read: " + std::strerror(errno) + "\n");
+    if (errno != EINTR) throw failure(name_, std::string("cannot read: ") + std::strerror(errno));
   }
 }
 

@@ -1,0 +1,89 @@
+// The command line: each option in its forms, operands around options, and every error.
+#include "options.hpp"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "failure.hpp"
+
+namespace {
+
+using Mode = zarn::Options::Mode;
+
+zarn::Options parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "zarn");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return zarn::parse_options(static_cast<int>(args.size()), argv.data());
+}
+
+std::string refusal(const std::vector<std::string>& args) {
+  try {
+    parse(args);
+  } catch (const zarn::Failure& f) {
+    return f.message;
+  }
+  return "accepted";
+}
+
+TEST(Options, Forms) {
+  const struct {
+    std::vector<std::string> args;
+    Mode mode;
+    std::string input, step, output;
+    bool force, quiet;
+    std::vector<std::string> extra;
+  } cases[] = {
+      {{}, Mode::kUsage, "", "", "", false, false, {}},
+      {{"in.txt"}, Mode::kRun, "in.txt", "", "", false, false, {}},
+      {{"in.txt", "0.01", "out.txt", "x"}, Mode::kRun, "in.txt", "0.01", "", false, false, {"out.txt", "x"}},
+      {{"-q", "-o", "out.txt", "in.txt", "0.01"}, Mode::kRun, "in.txt", "0.01", "out.txt", false, true, {}},
+      {{"in.txt", "--output=out.txt", "0.01", "--quiet"}, Mode::kRun, "in.txt", "0.01", "out.txt", false, true, {}},
+      {{"--output", "out.txt", "--force", "in.txt"}, Mode::kRun, "in.txt", "", "out.txt", true, false, {}},
+      {{"-qoout.txt", "in.txt"}, Mode::kRun, "in.txt", "", "out.txt", false, true, {}},
+      {{"-o", "-", "-", "0.01"}, Mode::kRun, "-", "0.01", "-", false, true, {}},  // -o - implies -q
+      {{"--", "-in.txt", "-q"}, Mode::kRun, "-in.txt", "-q", "", false, false, {}},
+      {{"in.txt", "-0.1"}, Mode::kRun, "in.txt", "-0.1", "", false, false, {}},  // a negative step stays an operand
+      {{"-o", "-0.5", "in.txt"}, Mode::kRun, "in.txt", "", "-0.5", false, false, {}},
+      {{"--help", "in.txt"}, Mode::kHelp, "", "", "", false, false, {}},
+      {{"-h"}, Mode::kHelp, "", "", "", false, false, {}},
+      {{"--vers"}, Mode::kVersion, "", "", "", false, false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const zarn::Options o = parse(c.args);
+    EXPECT_EQ(o.mode, c.mode);
+    EXPECT_EQ(o.input, c.input);
+    EXPECT_EQ(o.step.value_or(""), c.step);
+    EXPECT_EQ(o.output, c.output);
+    EXPECT_EQ(o.force, c.force);
+    EXPECT_EQ(o.quiet, c.quiet);
+    EXPECT_EQ(o.extra, c.extra);
+  }
+}
+
+TEST(Options, Errors) {
+  const std::string more = "Try 'zarn --help' for more information.\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"-v", "in.txt"}, "zarn: invalid option -- 'v'\n"},
+      {{"--x", "in.txt"}, "zarn: unrecognized option '--x'\n"},
+      {{"--x=1", "in.txt"}, "zarn: unrecognized option '--x'\n"},
+      {{"in.txt", "-o"}, "zarn: option requires an argument -- 'o'\n"},
+      {{"in.txt", "--output"}, "zarn: option '--output' requires an argument\n"},
+      {{"--quiet=yes", "in.txt"}, "zarn: option '--quiet' doesn't allow an argument\n"},
+      {{"-o", "", "in.txt"}, "zarn: the output file name given with -o is empty\n"},
+      {{"-q"}, "zarn: no input file given\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    EXPECT_EQ(refusal(c.args), c.message + more);
+  }
+}
+
+}  // namespace

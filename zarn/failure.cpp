@@ -1,0 +1,37 @@
+#include "failure.hpp"
+
+#include <cstring>
+
+
+namespace zarn {
+
+namespace {
+
+constexpr std::string_view kProgram = "zarn: ";
+
+std::string joined(std::string_view place, std::string_view what) {
+  std::string m;
+  m.reserve(kProgram.size() + place.size() + what.size() + 1);
+  m.append(kProgram).append(place).append(what).push_back('\n');
+  return m;
+}
+
+}  // namespace
+
+std::string compose(std::string_view what) { return joined({}, what); }
+
+std::string compose(std::string_view file, std::string_view what) { return joined(std::string(file) + ": ", what); }
+
+std::string compose(std::string_view file, long line, std::string_view what) {
+  return joined(std::string(file) + ":" + std::to_string(line) + ": ", what);
+}
+
+std::string compose_at_byte(std::string_view file, std::uint64_t offset, std::string_view what) {
+  return joined(std::string(file) + ": byte " + std::to_string(offset) + ": ", what);
+}
+
+std::string stdout_failed(int error) { return compose(std::string("cannot write standard output: ") + std::strerror(error)); }
+
+std::string compose_warning(std::string_view what) { return joined("warning: ", what); }
+
+}  // namespace zarn

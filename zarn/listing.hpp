@@ -1,0 +1,20 @@
+// What a run shows on the console: the banner, each partial's resampled length, and every
+// resampled breakpoint.
+#pragma once
+
+#include "partial_file.hpp"
+#include "text_io.hpp"
+
+namespace zarn {
+
+/// "============= KV ==============\n", the first line of every run.
+void write_banner(Output& out);
+
+/// One "Len2: N points" line per partial, then an empty line.
+void write_lengths(Output& out, const PartialSet& set);
+
+/// "time --> frequency<TAB>amplitude" with six decimals for every resampled breakpoint, each
+/// partial followed by an empty line.
+void write_listing(Output& out, const PartialSet& set);
+
+}  // namespace zarn

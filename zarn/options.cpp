@@ -1,0 +1,129 @@
+#include "options.hpp"
+
+#include <getopt.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "failure.hpp"
+
+namespace zarn {
+
+namespace {
+
+enum LongOnly { kForce = 256, kVersion };
+
+const struct option kLongOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"force", no_argument, nullptr, kForce},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Leading '+' is not used: options may follow operands. Leading ':' makes a missing argument
+// return ':' so that the message can be composed here.
+constexpr const char* kShortOptions = ":o:qh";
+
+const char* long_name(int val) {
+  for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
+    if (o->val == val) return o->name;
+  return "?";
+}
+
+// True for an argument that takes the next one as its value: "-o", or a long option with a
+// required argument spelt without "=" (abbreviated or not).
+bool takes_next(std::string_view arg) {
+  if (arg.size() == 2 && arg[0] == '-' && arg[1] != '-') {
+    const char* at = std::strchr(kShortOptions, arg[1]);
+    return at != nullptr && at[1] == ':';
+  }
+  if (arg.size() <= 2 || arg.substr(0, 2) != "--" || arg.find('=') != std::string_view::npos) return false;
+  for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
+    if (o->has_arg == required_argument && std::string_view(o->name).substr(0, arg.size() - 2) == arg.substr(2)) return true;
+  return false;
+}
+
+// A negative number ("-0.1", "-5") is an operand, as it always was, not a cluster of options.
+bool is_negative_number(std::string_view arg) {
+  const auto digit = [&](std::size_t i) { return i < arg.size() && arg[i] >= '0' && arg[i] <= '9'; };
+  return arg.size() >= 2 && arg[0] == '-' && (digit(1) || (arg[1] == '.' && digit(2)));
+}
+
+[[noreturn]] void bad_option(const std::string& what) {
+  throw Failure(compose(what) + "Try 'zarn --help' for more information.\n");
+}
+
+}  // namespace
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  if (argc < 2) return o;  // no arguments at all: the usage text
+  o.mode = Options::Mode::kRun;
+
+  // getopt_long reorders its own copy of the arguments. Negative numbers are hidden from it
+  // behind a leading byte that is not '-', and found again by their address afterwards.
+  std::vector<std::string> hidden;
+  hidden.reserve(static_cast<std::size_t>(argc));
+  std::vector<char*> args(argv, argv + argc);
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--") break;
+    if (is_negative_number(argv[i]) && !takes_next(argv[i - 1])) {
+      hidden.push_back(std::string("\x01") + argv[i]);
+      args[static_cast<std::size_t>(i)] = hidden.back().data();
+    }
+  }
+  args.push_back(nullptr);
+  const auto operand = [&](int i) -> std::string {
+    const char* a = args[static_cast<std::size_t>(i)];
+    for (const std::string& h : hidden)
+      if (a == h.data()) return a + 1;
+    return a;
+  };
+  argv = args.data();
+
+  opterr = 0;
+  optind = 0;  // start afresh: a parse may run more than once in a process
+  for (;;) {
+    const int c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+    if (c == -1) break;
+    const std::string_view typed = argv[optind - 1];
+    const bool was_long = typed.substr(0, 2) == "--";
+    switch (c) {
+      case 'o':
+        o.output = optarg;
+        if (o.output.empty()) bad_option("the output file name given with -o is empty");
+        break;
+      case kForce:
+        o.force = true;
+        break;
+      case 'q':
+        o.quiet = true;
+        break;
+      case 'h':
+        o.mode = Options::Mode::kHelp;
+        break;
+      case kVersion:
+        if (o.mode != Options::Mode::kHelp) o.mode = Options::Mode::kVersion;
+        break;
+      case ':':
+        if (was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' requires an argument");
+        bad_option(std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
+      default:  // '?'
+        if (optopt != 0 && was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' doesn't allow an argument");
+        if (optopt != 0) bad_option(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
+        bad_option("unrecognized option '" + std::string(typed.substr(0, typed.find('='))) + "'");
+    }
+    o.any_option = true;
+  }
+  if (o.mode != Options::Mode::kRun) return o;
+  if (optind >= argc) bad_option("no input file given");
+  o.input = operand(optind);
+  if (optind + 1 < argc) o.step = operand(optind + 1);
+  for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
+  if (o.output_to_stdout()) o.quiet = true;
+  return o;
+}
+
+}  // namespace zarn
