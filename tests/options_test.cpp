@@ -65,6 +65,27 @@ TEST(Options, Forms) {
   }
 }
 
+TEST(Options, FormatAndGrid) {
+  const struct {
+    std::vector<std::string> args;
+    zarn::Format format;
+    bool aligned;
+  } cases[] = {
+      {{"in.txt"}, zarn::Format::kList, false},
+      {{"-o", "out.sdif", "in.txt"}, zarn::Format::kSdif, true},
+      {{"-f", "list", "-o", "out.sdif", "in.txt"}, zarn::Format::kList, false},
+      {{"--format=spear-partials", "in.txt"}, zarn::Format::kSpearPartials, false},
+      {{"--format", "spear-partials", "--align", "in.txt"}, zarn::Format::kSpearPartials, true},
+      {{"-fspear-frames", "in.txt"}, zarn::Format::kSpearFrames, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const zarn::Options o = parse(c.args);
+    EXPECT_EQ(o.result_format(), c.format);
+    EXPECT_EQ(o.aligned_grid(), c.aligned);
+  }
+}
+
 TEST(Options, Errors) {
   const std::string more = "Try 'zarn --help' for more information.\n";
   const struct {
@@ -79,6 +100,7 @@ TEST(Options, Errors) {
       {{"--quiet=yes", "in.txt"}, "zarn: option '--quiet' doesn't allow an argument\n"},
       {{"-o", "", "in.txt"}, "zarn: the output file name given with -o is empty\n"},
       {{"-q"}, "zarn: no input file given\n"},
+      {{"-f", "wav", "in.txt"}, "zarn: unknown format 'wav' (list, sdif, spear-partials or spear-frames)\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

@@ -1,13 +1,27 @@
-// The files a run reads and writes: opening the input and reading it, and the writer of the
-// result.
+// The file formats a run reads and writes: the input's format recognised from its first
+// bytes, and the writer of the result in the format asked for.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "partial_file.hpp"
 #include "save.hpp"
 
 namespace zarn {
+
+/// The formats a result can be written in.
+enum class Format { kList, kSdif, kSpearPartials, kSpearFrames };
+
+/// The format named on the command line ("list", "sdif", "spear-partials", "spear-frames").
+std::optional<Format> format_named(std::string_view name);
+
+/// The format an output name implies: sdif for a name ending in ".sdif", else none.
+std::optional<Format> format_of_name(std::string_view name);
+
+/// True for the formats that hold frames (all partials at one time), which need the aligned grid.
+bool is_frame_format(Format format);
 
 /// The name of the input in messages: the path, or "standard input" for "-".
 std::string input_name(const std::string& path);
@@ -15,13 +29,15 @@ std::string input_name(const std::string& path);
 /// Opens the input for reading ("-" is standard input, not opened again); -1 with errno set on failure.
 int open_input(const std::string& path);
 
-/// Reads every partial of the open input; throws Failure naming the file and the place.
+/// Reads every partial of the open input, in the format its first bytes show: SDIF, either
+/// text export of a partial editor, or else the partial list. Throws Failure naming the place.
 PartialSet read_input(int fd, const std::string& name);
 
 /// Reads every partial of a file held in memory, as read_input(fd, name) would.
 PartialSet read_input(std::string_view bytes, const std::string& name);
 
-/// The writer that saves the resampled set as a partial list file.
-Writer result_writer(const PartialSet& set);
+/// The writer that saves the resampled set in `format`; `written_by` names the program in
+/// formats that record it.
+Writer result_writer(const PartialSet& set, Format format = Format::kList, std::string written_by = "zarn");
 
 }  // namespace zarn

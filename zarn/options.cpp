@@ -11,12 +11,14 @@ namespace zarn {
 
 namespace {
 
-enum LongOnly { kForce = 256, kVersion };
+enum LongOnly { kForce = 256, kVersion, kAlign };
 
 const struct option kLongOptions[] = {
     {"output", required_argument, nullptr, 'o'},
     {"force", no_argument, nullptr, kForce},
     {"quiet", no_argument, nullptr, 'q'},
+    {"format", required_argument, nullptr, 'f'},
+    {"align", no_argument, nullptr, kAlign},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -24,7 +26,7 @@ const struct option kLongOptions[] = {
 
 // Leading '+' is not used: options may follow operands. Leading ':' makes a missing argument
 // return ':' so that the message can be composed here.
-constexpr const char* kShortOptions = ":o:qh";
+constexpr const char* kShortOptions = ":o:qf:h";
 
 const char* long_name(int val) {
   for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
@@ -100,6 +102,14 @@ Options parse_options(int argc, char** argv) {
         break;
       case 'q':
         o.quiet = true;
+        break;
+      case 'f':
+        o.format = format_named(optarg);
+        if (!o.format)
+          bad_option("unknown format '" + std::string(optarg) + "' (list, sdif, spear-partials or spear-frames)");
+        break;
+      case kAlign:
+        o.align = true;
         break;
       case 'h':
         o.mode = Options::Mode::kHelp;

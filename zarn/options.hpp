@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "formats.hpp"
+
 namespace zarn {
 
 /// What the command line asks for.
@@ -17,10 +19,19 @@ struct Options {
   std::string output;              // -o FILE; "-" is standard output; empty: the dialogue
   bool force = false;              // --force: replace an existing output atomically
   bool quiet = false;              // -q: no banner, lengths or listing (implied by -o -)
+  std::optional<Format> format;    // -f FORMAT; none: chosen by the output's name
+  bool align = false;              // --align: the aligned grid for every format
   bool any_option = false;         // some option was given: the run is scripted
 
   /// True when the result goes to a named output rather than through the dialogue.
   bool named_output() const { return !output.empty(); }
+  /// The format of the result: -f, else what the output's name implies, else the list.
+  Format result_format() const {
+    if (format) return *format;
+    return format_of_name(output).value_or(Format::kList);
+  }
+  /// True when the grid is the aligned one: asked for, or needed by a frame format.
+  bool aligned_grid() const { return align || is_frame_format(result_format()); }
   /// True when the result file itself goes to standard output.
   bool output_to_stdout() const { return output == "-"; }
 };

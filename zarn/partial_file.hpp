@@ -20,7 +20,8 @@ namespace zarn {
 struct Partial {
   std::vector<double> time, freq, amp;     // input: times, clamped frequencies, linear amplitudes
   std::vector<double> rtime, rfreq, ramp;  // resampled on the uniform grid
-  long line = 0;                           // line of the partial's header, for messages
+  long line = 0;                           // where the partial starts, for messages: see PartialSet::places
+  long long first_k = 0;                   // on the aligned grid, rtime[j] is (first_k + j) * step
 
   /// The number of input breakpoints.
   int M() const { return static_cast<int>(time.size()); }
@@ -30,7 +31,12 @@ struct Partial {
 
 /// Every partial of one file, in file order.
 struct PartialSet {
+  /// What Partial::line counts: lines of a text file, or byte offsets in a binary one.
+  enum class Places { kLines, kBytes };
   std::vector<Partial> partials;
+  Places places = Places::kLines;
+  double step = 0;       // the grid's step, once laid
+  bool aligned = false;  // the grid is the aligned one: every time a whole multiple of step
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }

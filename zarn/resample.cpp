@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -19,27 +20,21 @@ double parse_time_step(std::string_view text) {
   return step;
 }
 
-int grid_points(const Partial& part, double step, const std::string& file) {
-  // A partial of one breakpoint spans no time, and one of none has no times at all.
-  if (part.M() < 2) return 0;
-  const double span = part.time[static_cast<std::size_t>(part.M() - 1)] - part.time[0];
-  const double n = span / step;  // never negative: the reader keeps times ascending
-  if (!(n < 2147483648.0))
-    throw failure(file, part.line, "this partial would have more than 2147483647 resampled breakpoints at this time step");
-  return static_cast<int>(n);
+namespace {
+
+// A failure at the place where a partial starts in its file.
+Failure partial_failure(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what) {
+  if (set.places == PartialSet::Places::kBytes) return Failure(compose_at_byte(file, static_cast<std::uint64_t>(part.line), what));
+  return failure(file, part.line, what);
 }
 
-void lay_grid(PartialSet& set, double step, const std::string& file) {
-  std::vector<int> counts;
-  counts.reserve(set.partials.size());
-  double total = 0;
-  for (const Partial& part : set.partials) {
-    counts.push_back(grid_points(part, step, file));
-    total += counts.back();
-  }
-  // Zero-filling arrays larger than the machine's memory would not fail cleanly: the system
-  // would kill the process part-way. Refuse such a grid before touching any of it.
-  const double bytes = total * 3 * sizeof(double);
+constexpr double kMaxPoints = 2147483647.0;
+const char* const kTooMany = "this partial would have more than 2147483647 resampled breakpoints at this time step";
+
+// Refuses a grid larger than the machine's memory before touching any of it: zero-filling
+// such arrays would not fail cleanly, the system would kill the process part-way.
+void check_memory(double points) {
+  const double bytes = points * 3 * sizeof(double);
   const double memory = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
   if (memory > 0 && bytes > memory) {
     char gib[32];
@@ -47,14 +42,82 @@ void lay_grid(PartialSet& set, double step, const std::string& file) {
     throw failure("out of memory: the grid needs " + std::string(gib) +
                   " GiB for its resampled breakpoints, more than this machine has");
   }
+}
+
+// Allocates a partial's resampled arrays for N points.
+void allocate(Partial& part, int N) {
+  part.rtime.assign(static_cast<std::size_t>(N), 0.0);
+  part.rfreq.assign(static_cast<std::size_t>(N), 0.0);
+  part.ramp.assign(static_cast<std::size_t>(N), 0.0);
+}
+
+}  // namespace
+
+int grid_points(const Partial& part, double step, const PartialSet& set, const std::string& file) {
+  // A partial of one breakpoint spans no time, and one of none has no times at all.
+  if (part.M() < 2) return 0;
+  const double span = part.time[static_cast<std::size_t>(part.M() - 1)] - part.time[0];
+  const double n = span / step;  // never negative: the readers keep times ascending
+  if (!(n < kMaxPoints + 1)) throw partial_failure(set, part, file, kTooMany);
+  return static_cast<int>(n);
+}
+
+int aligned_points(Partial& part, double step, const PartialSet& set, const std::string& file) {
+  part.first_k = 0;
+  if (part.M() < 1) return 0;
+  const double first = part.time[0];
+  const double last = part.time[static_cast<std::size_t>(part.M() - 1)];
+  const double lo = std::ceil(first / step), hi = std::floor(last / step);
+  if (!(std::fabs(lo) < 9e15 && std::fabs(hi) < 9e15))
+    throw partial_failure(set, part, file, "this partial's times are too far from 0 to be counted in whole time steps");
+  // The quotients may be off by one after rounding; the times themselves are k * step.
+  auto k_first = static_cast<long long>(lo), k_last = static_cast<long long>(hi);
+  while (static_cast<double>(k_first - 1) * step >= first) --k_first;
+  while (static_cast<double>(k_first) * step < first) ++k_first;
+  while (static_cast<double>(k_last + 1) * step <= last) ++k_last;
+  while (static_cast<double>(k_last) * step > last) --k_last;
+  if (k_last < k_first) return 0;
+  if (static_cast<double>(k_last - k_first) + 1 > kMaxPoints) throw partial_failure(set, part, file, kTooMany);
+  part.first_k = k_first;
+  return static_cast<int>(k_last - k_first + 1);
+}
+
+void lay_grid(PartialSet& set, double step, const std::string& file) {
+  std::vector<int> counts;
+  counts.reserve(set.partials.size());
+  double total = 0;
+  for (const Partial& part : set.partials) {
+    counts.push_back(grid_points(part, step, set, file));
+    total += counts.back();
+  }
+  check_memory(total);
+  set.step = step;
+  set.aligned = false;
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     Partial& part = set.partials[p];
     const int N = counts[p];
-    part.rtime.assign(static_cast<std::size_t>(N), 0.0);
-    part.rfreq.assign(static_cast<std::size_t>(N), 0.0);
-    part.ramp.assign(static_cast<std::size_t>(N), 0.0);
+    allocate(part, N);
     // Each time from k afresh, so that no rounding accumulates along the grid.
     for (int k = 0; k < N; ++k) part.rtime[static_cast<std::size_t>(k)] = part.time[0] + k * step;
+  }
+}
+
+void lay_aligned_grid(PartialSet& set, double step, const std::string& file) {
+  std::vector<int> counts;
+  counts.reserve(set.partials.size());
+  double total = 0;
+  for (Partial& part : set.partials) {
+    counts.push_back(aligned_points(part, step, set, file));
+    total += counts.back();
+  }
+  check_memory(total);
+  set.step = step;
+  set.aligned = true;
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    Partial& part = set.partials[p];
+    allocate(part, counts[p]);
+    for (int j = 0; j < counts[p]; ++j)
+      part.rtime[static_cast<std::size_t>(j)] = static_cast<double>(part.first_k + j) * step;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -191,8 +192,12 @@ std::string quote(std::string_view token) {
 
 // ---------------------------------------------------------------- Input
 
-Input::Input(int fd, std::string name) : fd_(fd), name_(std::move(name)), buffer_(kInputChunk) {
-  pos_ = end_ = buffer_.data();
+Input::Input(int fd, std::string name, std::string_view prefix)
+    : fd_(fd), name_(std::move(name)), buffer_(std::max(kInputChunk, 2 * prefix.size())) {
+  pos_ = buffer_.data();
+  end_ = pos_ + prefix.size();
+  std::memcpy(buffer_.data(), prefix.data(), prefix.size());
+  ended_in_newline_ = !prefix.empty() && prefix.back() == '\n';
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<std::uint64_t>(st.st_size);
 }
@@ -203,7 +208,8 @@ Input::Input(std::string_view bytes, std::string name)
       pos_(bytes.data()),
       end_(bytes.data() + bytes.size()),
       at_eof_(true),
-      ended_in_newline_(!bytes.empty() && bytes.back() == '\n') {}
+      ended_in_newline_(!bytes.empty() && bytes.back() == '\n'),
+      memory_(bytes.data()) {}
 
 bool Input::refill() {
   if (at_eof_) return false;
@@ -255,12 +261,41 @@ bool Input::next(Token& token) {
   return true;
 }
 
+bool Input::take(char* dst, std::size_t n) {
+  while (static_cast<std::size_t>(end_ - pos_) < n) {
+    if (!refill()) return false;
+  }
+  std::memcpy(dst, pos_, n);
+  pos_ += n;
+  return true;
+}
+
+bool Input::at_end() { return pos_ == end_ && !refill(); }
+
+bool Input::skip(std::uint64_t n) {
+  for (;;) {
+    const auto here = static_cast<std::uint64_t>(end_ - pos_);
+    if (here >= n) {
+      pos_ += n;
+      return true;
+    }
+    n -= here;
+    pos_ = end_;
+    if (!refill()) return false;
+  }
+}
+
+std::uint64_t Input::offset() const {
+  if (in_memory_) return static_cast<std::uint64_t>(pos_ - memory_);
+  return consumed_ + static_cast<std::uint64_t>(pos_ - buffer_.data());
+}
+
 long Input::end_line() const { return ended_in_newline_ && line_ > 1 ? line_ - 1 : line_; }
 
 std::uint64_t Input::remaining_bytes() const {
   if (in_memory_) return static_cast<std::uint64_t>(end_ - pos_);
   if (size_ == UINT64_MAX) return UINT64_MAX;
-  const std::uint64_t seen = consumed_ + static_cast<std::uint64_t>(pos_ - buffer_.data());
+  const std::uint64_t seen = offset();
   return seen < size_ ? size_ - seen : 0;
 }
 

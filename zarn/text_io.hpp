@@ -37,13 +37,22 @@ struct Token {
 /// Splits a file descriptor's bytes, or a block of memory, into tokens, counting lines.
 class Input {
  public:
-  /// Reads from `fd` (not closed here); `name` is the file's name in messages.
-  Input(int fd, std::string name);
+  /// Reads from `fd` (not closed here); `name` is the file's name in messages. `prefix` holds
+  /// bytes already read from `fd`, which come first.
+  Input(int fd, std::string name, std::string_view prefix = {});
   /// Reads from `bytes`, which must outlive the Input.
   Input(std::string_view bytes, std::string name);
 
   /// Reads the next token; false at the end of the input.
   bool next(Token& token);
+  /// Takes the next n bytes into dst, for binary files; false if the input ends first.
+  bool take(char* dst, std::size_t n);
+  /// True when no byte is left.
+  bool at_end();
+  /// Passes over the next n bytes; false if the input ends first.
+  bool skip(std::uint64_t n);
+  /// Bytes of the input taken or passed over so far.
+  std::uint64_t offset() const;
   /// The line where the input ended (the last line that holds anything).
   long end_line() const;
   /// An upper bound on the bytes still to come, for sizing allocations.
@@ -65,6 +74,7 @@ class Input {
   bool ended_in_newline_ = false;
   std::uint64_t size_ = UINT64_MAX;  // a regular file's size; unknown for pipes
   std::uint64_t consumed_ = 0;       // bytes before buffer_'s start
+  const char* memory_ = nullptr;     // the start of an input held in memory
 };
 
 /// Buffered output to a file descriptor, or appended to a string; remembers the first write error.

@@ -147,12 +147,15 @@ int run(const Options& options, Output& console, bool& saved) {
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
   PartialSet set = read_input(input.fd, name);
 
-  lay_grid(set, step, name);
+  if (options.aligned_grid())
+    lay_aligned_grid(set, step, name);
+  else
+    lay_grid(set, step, name);
   if (!options.quiet) write_lengths(console, set);
   resample(set);
   if (!options.quiet) write_listing(console, set);
 
-  const Writer writer = result_writer(set);
+  const Writer writer = result_writer(set, options.result_format(), "zarn " ZARN_VERSION);
   if (options.named_output()) {
     if (options.output_to_stdout()) console.flush();
     saved = save_named(options, writer);
@@ -161,7 +164,7 @@ int run(const Options& options, Output& console, bool& saved) {
     saved = save_dialogue(console, answers, writer, [&](const std::string& m) { report(console, m); });
   }
   RepeatedTime repeated;
-  if (saved && first_repeated_time(set, repeated)) {
+  if (saved && options.result_format() == Format::kList && first_repeated_time(set, repeated)) {
     char time[kMaxFixedChars];
     const std::string written(time, static_cast<std::size_t>(format_fixed(time, repeated.time, 3) - time));
     report(console, compose_warning("the times written for partial " + std::to_string(repeated.partial) + " repeat at " +

@@ -1,0 +1,68 @@
+// Which reader a file gets, from its first bytes, through memory and through a pipe; and
+// the names of the formats written.
+#include "formats.hpp"
+
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "failure.hpp"
+#include "sdif.hpp"
+
+namespace {
+
+// The number of partials read, or the message of the rejection.
+std::string outcome(const zarn::PartialSet& set) { return std::to_string(set.P()) + " partials"; }
+
+template <typename Read>
+std::string attempt(Read read) {
+  try {
+    return outcome(read());
+  } catch (const zarn::Failure& f) {
+    return f.message;
+  }
+}
+
+TEST(Formats, RecognisedFromTheFirstBytes) {
+  const std::string sdif_header = std::string(zarn::kSdifMagic) + std::string("\0\0\0\3\0\0\0\1", 8);
+  const struct {
+    const char* what;
+    std::string bytes;
+    std::string outcome;
+  } cases[] = {
+      {"SDIF header alone", sdif_header, "0 partials"},
+      {"SDIF header cut", sdif_header.substr(0, 12), "zarn: in: byte 0: not an SDIF file header (\"SDIF\" and a header size of 8)\n"},
+      {"a text whose first word is SDIF is a partial list",
+       "SDIF x 0 )", "0 partials"},
+      {"partials export", "par-text-partials-format\npoint-type time frequency amplitude\npartials-count 0\npartials-data\n", "0 partials"},
+      {"frame export with CRLF", "par-text-frame-format\r\npoint-type index frequency amplitude\r\npartials-count 0\r\nframe-count 0\r\nframe-data\r\n",
+       "0 partials"},
+      {"export line not first", "\npar-text-frame-format\n", "zarn: in:2: the file ends where the list header should be\n"},
+      {"partial list", "( PARTIALS 1 ( POINTS 0 ) )", "1 partials"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(attempt([&] { return zarn::read_input(c.bytes, "in"); }), c.outcome);
+    // The same through a pipe, whose first bytes cannot be read twice.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], c.bytes.data(), c.bytes.size()), static_cast<ssize_t>(c.bytes.size()));
+    ::close(fds[1]);
+    EXPECT_EQ(attempt([&] { return zarn::read_input(fds[0], "in"); }), c.outcome);
+    ::close(fds[0]);
+  }
+}
+
+TEST(Formats, NamesAndEndings) {
+  EXPECT_EQ(zarn::format_named("spear-frames"), zarn::Format::kSpearFrames);
+  EXPECT_EQ(zarn::format_named("SDIF"), std::nullopt);
+  EXPECT_EQ(zarn::format_of_name("out.sdif"), zarn::Format::kSdif);
+  EXPECT_EQ(zarn::format_of_name(".sdif"), std::nullopt);
+  EXPECT_EQ(zarn::format_of_name("out.sdif.txt"), std::nullopt);
+  EXPECT_TRUE(zarn::is_frame_format(zarn::Format::kSpearFrames));
+  EXPECT_FALSE(zarn::is_frame_format(zarn::Format::kSpearPartials));
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// The two grids: each partial's own, from its first breakpoint, and the aligned one shared
+// by all partials, at whole multiples of the step.
+#include "resample.hpp"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "failure.hpp"
+#include "frames.hpp"
+
+namespace {
+
+zarn::PartialSet with_times(const std::vector<std::vector<double>>& times) {
+  zarn::PartialSet set;
+  for (const auto& t : times) {
+    set.partials.emplace_back();
+    set.partials.back().time = t;
+    set.partials.back().freq.assign(t.size(), 440.0);
+    set.partials.back().amp.assign(t.size(), 0.5);
+  }
+  return set;
+}
+
+TEST(Grid, AlignedTimesAreWholeMultiplesWithinTheSpan) {
+  const struct {
+    const char* what;
+    std::vector<double> times;
+    double step;
+    long long first_k;
+    std::vector<double> grid;
+  } cases[] = {
+      {"both ends on the grid are kept", {0.1, 0.2, 0.3, 0.4}, 0.1, 1, {0.1, 0.2, 0.30000000000000004, 0.4}},
+      {"0.3 is not within [0.1, 0.3] as 3 * 0.1", {0.1, 0.3}, 0.1, 1, {0.1, 0.2}},
+      {"off the grid at both ends", {0.12, 0.2, 1.37}, 0.5, 1, {0.5, 1.0}},
+      {"negative times", {-0.26, 0.0, 0.26}, 0.25, -1, {-0.25, 0.0, 0.25}},
+      {"one breakpoint on the grid", {0.5}, 0.25, 2, {0.5}},
+      {"one breakpoint off the grid", {0.6}, 0.25, 0, {}},
+      {"a span between two grid times", {0.01, 0.02, 0.03}, 0.05, 0, {}},
+      {"no breakpoints", {}, 0.1, 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    zarn::PartialSet set = with_times({c.times});
+    zarn::lay_aligned_grid(set, c.step, "in.txt");
+    EXPECT_EQ(set.partials[0].rtime, c.grid);
+    EXPECT_EQ(set.partials[0].first_k, c.first_k);
+    EXPECT_TRUE(set.aligned);
+  }
+}
+
+TEST(Grid, TimesTooFarFromZeroAreRefused) {
+  zarn::PartialSet set = with_times({{1e15, 1e15 + 1}});
+  set.partials[0].line = 7;
+  try {
+    zarn::lay_aligned_grid(set, 1e-5, "in.txt");
+    FAIL() << "accepted";
+  } catch (const zarn::Failure& f) {
+    EXPECT_EQ(f.message, "zarn: in.txt:7: this partial's times are too far from 0 to be counted in whole time steps\n");
+  }
+}
+
+TEST(Frames, EveryGridTimeWithItsPartials) {
+  // Partial 0 at k = 2..4, partial 1 at k = 0..1, partial 2 at k = 4 (0.4 is 4 * 0.1).
+  zarn::PartialSet set = with_times({{0.2, 0.4}, {0.0, 0.1}, {0.4}});
+  zarn::lay_aligned_grid(set, 0.1, "in.txt");
+  std::vector<std::pair<double, std::vector<std::pair<int, int>>>> frames;
+  zarn::for_each_frame(set, [&](double t, const std::vector<zarn::FrameRow>& rows) {
+    std::vector<std::pair<int, int>> r;
+    for (const auto& row : rows) r.emplace_back(row.partial, row.point);
+    frames.emplace_back(t, r);
+  });
+  const std::vector<std::pair<double, std::vector<std::pair<int, int>>>> want = {
+      {0.0, {{1, 0}}}, {0.1, {{1, 1}}}, {0.2, {{0, 0}}}, {0.30000000000000004, {{0, 1}}}, {0.4, {{0, 2}, {2, 0}}}};
+  EXPECT_EQ(frames, want);
+  EXPECT_EQ(zarn::count_frames(set), 5);
+
+  zarn::PartialSet apart = with_times({{0.0}, {1.0}});  // the empty frames between them are left out
+  zarn::lay_aligned_grid(apart, 0.1, "in.txt");
+  EXPECT_EQ(zarn::count_frames(apart), 2);
+}
+
+}  // namespace

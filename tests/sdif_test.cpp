@@ -1,0 +1,227 @@
+// SDIF: files built in memory with what real files contain, every fault with its byte
+// offset, files written by another analyser, and the round trip through zarn's own writer.
+#include "sdif.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "failure.hpp"
+#include "formats.hpp"
+#include "resample.hpp"
+#include "run_binary.hpp"
+
+namespace {
+
+// ------------------------------------------------------------ building files
+
+std::string be32(std::uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+
+std::string f64(double v) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, 8);
+  return be32(static_cast<std::uint32_t>(bits >> 32)) + be32(static_cast<std::uint32_t>(bits));
+}
+
+std::string f32(double v) {
+  const float f = static_cast<float>(v);
+  std::uint32_t bits;
+  std::memcpy(&bits, &f, 4);
+  return be32(bits);
+}
+
+using Rows = std::vector<std::vector<double>>;
+
+// A matrix of 32-bit floats (or 64-bit, or another data type given as is), padded to 8 bytes.
+std::string matrix(const char* type, const Rows& rows, std::uint32_t data_type = 4) {
+  const std::uint32_t columns = rows.empty() ? 4 : static_cast<std::uint32_t>(rows[0].size());
+  std::string m = std::string(type, 4) + be32(data_type) + be32(static_cast<std::uint32_t>(rows.size())) + be32(columns);
+  for (const auto& row : rows)
+    for (double v : row) m += data_type == 8 ? f64(v) : data_type == 4 ? f32(v) : be32(static_cast<std::uint32_t>(v));
+  while (m.size() % 8 != 0) m += '\0';
+  return m;
+}
+
+std::string frame(const char* type, double time, std::uint32_t stream, const std::vector<std::string>& matrices) {
+  std::string body = f64(time) + be32(stream) + be32(static_cast<std::uint32_t>(matrices.size()));
+  for (const auto& m : matrices) body += m;
+  return std::string(type, 4) + be32(static_cast<std::uint32_t>(body.size())) + body;
+}
+
+const std::string kHeader = std::string(zarn::kSdifMagic) + be32(3) + be32(1);
+
+std::string nvt() {
+  std::string text = "WrittenBy\tsomebody\n";
+  std::string m = "1NVT" + be32(0x0301) + be32(static_cast<std::uint32_t>(text.size())) + be32(1) + text;
+  while (m.size() % 8 != 0) m += '\0';
+  return frame("1NVT", -std::numeric_limits<double>::infinity(), 0xfffffffd, {m});
+}
+
+zarn::PartialSet read(const std::string& bytes) { return zarn::read_input(bytes, "in.sdif"); }
+
+std::string rejection(const std::string& bytes) {
+  try {
+    read(bytes);
+  } catch (const zarn::Failure& f) {
+    return f.message;
+  }
+  return "accepted";
+}
+
+// A partial as (time, frequency, amplitude) triples.
+using Points = std::vector<std::vector<double>>;
+
+Points points(const zarn::Partial& p) {
+  Points out;
+  for (int i = 0; i < p.M(); ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    out.push_back({p.time[k], p.freq[k], p.amp[k]});
+  }
+  return out;
+}
+
+// ------------------------------------------------------------ reading
+
+TEST(Sdif, ReadsWhatRealFilesContain) {
+  const struct {
+    const char* what;
+    std::string body;
+    std::vector<Points> partials;
+  } cases[] = {
+      {"a name-value table at -inf, rows out of order, extra columns",
+       nvt() + frame("1TRC", 0.0, 1, {matrix("1TRC", {{2, 880, 0.25, 0, 9}, {1, 440, 0.5, 0, 9}})}) +
+           frame("1TRC", 0.01, 1, {matrix("1TRC", {{1, 441, 0.5, 1, 9}, {2, 882, 0, 1, 9}})}),
+       {{{0, 880, 0.25}, {0.01, 882, 0}}, {{0, 440, 0.5}, {0.01, 441, 0.5}}}},
+      {"an index that comes back after a gap starts a new partial",
+       frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.1, 0}})}) + frame("1TRC", 0.01, 0, {matrix("1TRC", {{2, 200, 0.2, 0}})}) +
+           frame("1TRC", 0.02, 0, {matrix("1TRC", {{1, 110, 0.1, 0}})}),
+       {{{0, 100, 0.1}}, {{0.01, 200, 0.2}}, {{0.02, 110, 0.1}}}},
+      {"a frame of zero rows ends every partial of its stream",
+       frame("1HRM", 0.0, 0, {matrix("1HRM", {{1, 100, 0.1, 0}})}) + frame("1HRM", 0.01, 0, {matrix("1HRM", {})}) +
+           frame("1HRM", 0.02, 0, {matrix("1HRM", {{1, 100, 0.1, 0}})}),
+       {{{0, 100, 0.1}}, {{0.02, 100, 0.1}}}},
+      {"two interleaved streams with the same indices, 64-bit data",
+       frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.1, 0}}, 8)}) + frame("1TRC", 0.0, 1, {matrix("1TRC", {{1, 300, 0.3, 0}}, 8)}) +
+           frame("1TRC", 0.5, 0, {matrix("1TRC", {{1, 101, 0.1, 0}}, 8)}) + frame("1TRC", 0.5, 1, {matrix("1TRC", {{1, 301, 0.3, 0}}, 8)}),
+       {{{0, 100, 0.1}, {0.5, 101, 0.1}}, {{0, 300, 0.3}, {0.5, 301, 0.3}}}},
+      {"a track matrix in a marker frame, other matrices beside tracks, frequencies held in range",
+       frame("1MRK", 0.0, 0, {matrix("1BEG", {{1}}, 0x0104), matrix("1TRC", {{1, 100, 0.1, 0}})}) +
+           frame("1TRC", 0.1, 0, {matrix("1XYZ", {{7, 7}}, 0x0104), matrix("1TRC", {{3, -5, 0.1, 0}, {4, 30000, 0.1, 0}})}),
+       {{{0.1, 4, 0.1}}, {{0.1, 22050, 0.1}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const zarn::PartialSet set = read(kHeader + c.body);
+    ASSERT_EQ(set.P(), static_cast<int>(c.partials.size()));
+    for (std::size_t p = 0; p < c.partials.size(); ++p) {
+      const Points got = points(set.partials[p]);
+      ASSERT_EQ(got.size(), c.partials[p].size()) << "partial " << p;
+      for (std::size_t i = 0; i < got.size(); ++i)
+        for (std::size_t j = 0; j < 3; ++j)  // as exact as 32-bit data can be
+          EXPECT_NEAR(got[i][j], c.partials[p][i][j], 1e-7 * std::fmax(1.0, std::fabs(c.partials[p][i][j])))
+              << "partial " << p << " point " << i;
+    }
+  }
+}
+
+TEST(Sdif, RejectsFaultsNamingTheirByte) {
+  const std::string one = frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.1, 0}})});  // 56 bytes, at byte 16
+  std::string oversize = one;
+  oversize[7] = static_cast<char>(oversize[7] + 8);  // the frame claims 8 bytes more than its matrices take
+  const struct {
+    const char* what;
+    std::string body;
+    std::string message;
+  } cases[] = {
+      {"truncated frame", one.substr(0, 40), "byte 16: the file ends inside the frame that starts here"},
+      {"sizes that do not add up", oversize + std::string(8, '\0'), "byte 16: the frame's size says 56 bytes, but its matrices take 48"},
+      {"integer track data", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 1, 0}}, 0x0104)}),
+       "byte 40: data type 0x0104 in a \"1TRC\" matrix: track data must be 32- or 64-bit floats"},
+      {"time going back", one + frame("1TRC", -1.0, 0, {}), "byte 72: time -1 goes back from 0 in stream 0"},
+      {"negative amplitude", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, -0.5, 0}})}),
+       "byte 56: amplitude -0.5 of index 1 is negative or not finite"},
+      {"an index twice in a frame", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.5, 0}, {1, 200, 0.5, 0}})}),
+       "byte 72: index 1 appears twice in one frame of stream 0"},
+      {"a matrix larger than its frame", frame("1TRC", 0.0, 0, {"1TRC" + be32(4) + be32(1000000) + be32(4)}),
+       "byte 40: the matrix's 16000000 bytes of data run past the end of its frame"},
+      {"too few columns", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100}})}),
+       "byte 40: a \"1TRC\" matrix of 2 columns: tracks need index, frequency and amplitude"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(rejection(kHeader + c.body), "zarn: in.sdif: " + c.message + "\n");
+  }
+}
+
+// Files that hetro wrote (tests/data/make_fixtures.sh): the harmonics of a sawtooth and a
+// square wave, at their frequencies and with their 1/k amplitudes.
+TEST(Sdif, ReadsFilesOfAnotherAnalyser) {
+  const struct {
+    const char* file;
+    double f0;
+    int harmonics;
+    bool odd_only;
+  } cases[] = {{"hetro-saw220.sdif", 220, 4, false}, {"hetro-square330.sdif", 330, 5, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const zarn::PartialSet set = read(zarn_test::data(c.file));
+    ASSERT_EQ(set.P(), c.harmonics);
+    const zarn::Partial& first = set.partials[0];
+    const std::size_t mid = first.time.size() / 2;
+    for (int k = 1; k <= c.harmonics; ++k) {
+      const zarn::Partial& h = set.partials[static_cast<std::size_t>(k - 1)];
+      EXPECT_EQ(h.time, first.time);  // every harmonic in every frame
+      if (c.odd_only && k % 2 == 0) {
+        EXPECT_LT(h.amp[mid], 0.01 * first.amp[mid]) << "harmonic " << k;
+        continue;
+      }
+      EXPECT_NEAR(h.freq[mid], k * c.f0, 0.005 * k * c.f0) << "harmonic " << k;
+      EXPECT_NEAR(h.amp[mid] / first.amp[mid], 1.0 / k, 0.02 / k) << "harmonic " << k;
+    }
+  }
+}
+
+// ------------------------------------------------------------ writing
+
+TEST(Sdif, RoundTripKeepsEveryPartialToFloatPrecision) {
+  zarn::PartialSet set = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
+  zarn::lay_aligned_grid(set, 0.01, "violin.txt");
+  zarn::resample(set);
+  std::string bytes;
+  {
+    zarn::Output out(&bytes);
+    zarn::result_writer(set, zarn::Format::kSdif)(out);
+    out.flush();
+  }
+  const zarn::PartialSet back = read(bytes);
+  ASSERT_EQ(back.P(), set.P());  // every partial of the example has aligned points
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const zarn::Partial& want = set.partials[p];
+    const zarn::Partial& got = back.partials[p];
+    ASSERT_EQ(got.M(), want.N());
+    for (std::size_t j = 0; j < got.time.size(); ++j) {
+      EXPECT_EQ(got.time[j], want.rtime[j]);
+      EXPECT_EQ(got.freq[j], static_cast<float>(want.rfreq[j]));
+      EXPECT_EQ(got.amp[j], static_cast<float>(std::fmax(want.ramp[j], 0.0)));
+    }
+  }
+}
+
+TEST(Sdif, PhaseWrapsIntoHalfOpenRange) {
+  constexpr double kPi = 3.14159265358979323846;
+  for (double x : {0.0, 1.0, kPi, -kPi, 3 * kPi, -3 * kPi + 0.5, 100.0}) {
+    const double w = zarn::detail::wrap_phase(x);
+    EXPECT_GE(w, -kPi);
+    EXPECT_LT(w, kPi);
+    EXPECT_NEAR(std::remainder(w - x, 2 * kPi), 0.0, 1e-12) << x;
+  }
+}
+
+}  // namespace

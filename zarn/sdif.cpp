@@ -1,0 +1,288 @@
+#include "sdif.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "failure.hpp"
+#include "frames.hpp"
+
+namespace zarn {
+
+namespace detail {
+
+double wrap_phase(double x) {
+  constexpr double kPi = 3.14159265358979323846;
+  constexpr double kTwoPi = 2 * kPi;
+  return x - kTwoPi * std::floor((x + kPi) / kTwoPi);
+}
+
+}  // namespace detail
+
+namespace {
+
+constexpr std::uint32_t kFloat32 = 0x0004;
+constexpr std::uint32_t kFloat64 = 0x0008;
+constexpr std::uint32_t kText = 0x0301;
+constexpr std::uint64_t kFrameHeaderAfterSize = 16;  // time, stream, matrix count
+constexpr std::uint64_t kMatrixHeader = 16;
+
+std::uint32_t be32(const char* p) {
+  const auto* u = reinterpret_cast<const unsigned char*>(p);
+  return (std::uint32_t{u[0]} << 24) | (std::uint32_t{u[1]} << 16) | (std::uint32_t{u[2]} << 8) | u[3];
+}
+
+std::uint64_t be64(const char* p) { return (std::uint64_t{be32(p)} << 32) | be32(p + 4); }
+
+double f64(const char* p) {
+  const std::uint64_t bits = be64(p);
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+double f32(const char* p) {
+  const std::uint32_t bits = be32(p);
+  float v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+std::int32_t i32(const char* p) { return static_cast<std::int32_t>(be32(p)); }
+
+std::uint64_t padded8(std::uint64_t n) { return (n + 7) / 8 * 8; }
+
+bool is_track(const char* type) { return std::memcmp(type, "1TRC", 4) == 0 || std::memcmp(type, "1HRM", 4) == 0; }
+
+std::string type_name(const char* type) { return quote(std::string_view(type, 4)); }
+
+std::string number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", v);
+  return text;
+}
+
+// The partials of one stream that the last frame of that stream held, by index.
+struct Stream {
+  double last_time = -std::numeric_limits<double>::infinity();
+  std::unordered_map<long long, int> active, seen;
+};
+
+class SdifReader {
+ public:
+  explicit SdifReader(Input& in) : in_(in) { set_.places = PartialSet::Places::kBytes; }
+
+  PartialSet read() {
+    char header[16];
+    if (!in_.take(header, sizeof header) || std::string_view(header, 8) != kSdifMagic)
+      fail(0, "not an SDIF file header (\"SDIF\" and a header size of 8)");
+    while (!in_.at_end()) frame();
+    return std::move(set_);
+  }
+
+ private:
+  [[noreturn]] void fail(std::uint64_t at, const std::string& what) const {
+    throw Failure(compose_at_byte(in_.name(), at, what));
+  }
+
+  // Takes n bytes of the frame that starts at `frame_start`.
+  void take(char* dst, std::size_t n, std::uint64_t frame_start) {
+    if (!in_.take(dst, n)) fail(frame_start, "the file ends inside the frame that starts here");
+  }
+  void skip(std::uint64_t n, std::uint64_t frame_start) {
+    if (!in_.skip(n)) fail(frame_start, "the file ends inside the frame that starts here");
+  }
+
+  void frame() {
+    const std::uint64_t start = in_.offset();
+    char h[24];
+    take(h, sizeof h, start);
+    const std::int32_t size = i32(h + 4);
+    if (size < static_cast<std::int32_t>(kFrameHeaderAfterSize))
+      fail(start, "frame size " + std::to_string(size) + " is smaller than a frame header");
+    const std::uint64_t end = start + 8 + static_cast<std::uint64_t>(size);
+    if (!is_track(h)) {  // name-value tables, type declarations, markers: not tracks
+      skip(end - in_.offset(), start);
+      return;
+    }
+    const double time = f64(h + 8);
+    const std::int32_t stream_id = i32(h + 16);
+    const std::int32_t matrices = i32(h + 20);
+    if (!std::isfinite(time)) fail(start, "the time of a " + type_name(h) + " frame is not finite");
+    if (matrices < 0) fail(start, "matrix count " + std::to_string(matrices) + " is negative");
+    Stream& stream = streams_[stream_id];
+    if (time < stream.last_time)
+      fail(start, "time " + number(time) + " goes back from " + number(stream.last_time) + " in stream " +
+                      std::to_string(stream_id));
+    stream.last_time = time;
+    stream.seen.clear();
+    for (std::int32_t m = 0; m < matrices; ++m) matrix(start, end, time, stream_id, stream);
+    if (in_.offset() != end)
+      fail(start, "the frame's size says " + std::to_string(size) + " bytes, but its matrices take " +
+                      std::to_string(in_.offset() - start - 8));
+    // Every index this frame lacks has ended; the next row with it starts a new partial.
+    stream.active.swap(stream.seen);
+  }
+
+  void matrix(std::uint64_t frame_start, std::uint64_t frame_end, double time, std::int32_t stream_id, Stream& stream) {
+    const std::uint64_t start = in_.offset();
+    char h[kMatrixHeader];
+    take(h, sizeof h, frame_start);
+    const std::uint32_t data_type = be32(h + 4);
+    const std::int32_t rows = i32(h + 8), columns = i32(h + 12);
+    if (rows < 0 || columns < 0) fail(start, "a matrix of " + std::to_string(rows) + " rows and " + std::to_string(columns) + " columns");
+    const std::uint64_t width = data_type & 0xff;
+    const std::uint64_t bytes = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(columns) * width;
+    if (start + kMatrixHeader + padded8(bytes) > frame_end)
+      fail(start, "the matrix's " + std::to_string(padded8(bytes)) + " bytes of data run past the end of its frame");
+    if (!is_track(h)) {
+      skip(padded8(bytes), frame_start);
+      return;
+    }
+    if (data_type != kFloat32 && data_type != kFloat64) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "0x%04x", data_type);
+      fail(start, "data type " + std::string(hex) + " in a " + type_name(h) + " matrix: track data must be 32- or 64-bit floats");
+    }
+    if (columns < 3)
+      fail(start, "a " + type_name(h) + " matrix of " + std::to_string(columns) +
+                      " columns: tracks need index, frequency and amplitude");
+    char element[3][8];
+    for (std::int32_t r = 0; r < rows; ++r) {
+      const std::uint64_t row_start = in_.offset();
+      for (auto& e : element) take(e, static_cast<std::size_t>(width), frame_start);
+      skip((static_cast<std::uint64_t>(columns) - 3) * width, frame_start);
+      const auto value = [&](int c) { return width == 4 ? f32(element[c]) : f64(element[c]); };
+      row(row_start, time, stream_id, stream, value(0), value(1), value(2));
+    }
+    skip(padded8(bytes) - bytes, frame_start);
+  }
+
+  void row(std::uint64_t at, double time, std::int32_t stream_id, Stream& stream, double index, double freq, double amp) {
+    if (!(std::fabs(index) < 2147483648.0) || index != std::floor(index))
+      fail(at, "index " + number(index) + " is not a whole number");
+    if (std::isnan(freq)) fail(at, "the frequency of index " + std::to_string(static_cast<long long>(index)) + " is not a number");
+    if (!std::isfinite(amp) || amp < 0)
+      fail(at, "amplitude " + number(amp) + " of index " + std::to_string(static_cast<long long>(index)) +
+                   " is negative or not finite");
+    const auto key = static_cast<long long>(index);
+    if (stream.seen.count(key) != 0)
+      fail(at, "index " + std::to_string(key) + " appears twice in one frame of stream " + std::to_string(stream_id));
+    int id;
+    const auto found = stream.active.find(key);
+    if (found != stream.active.end()) {
+      id = found->second;
+      if (!(time > set_.partials[static_cast<std::size_t>(id)].time.back()))
+        fail(at, "the time of index " + std::to_string(key) + " of stream " + std::to_string(stream_id) + " does not rise");
+    } else {
+      id = set_.P();
+      set_.partials.emplace_back();
+      set_.partials.back().line = static_cast<long>(at);
+    }
+    stream.seen.emplace(key, id);
+    Partial& part = set_.partials[static_cast<std::size_t>(id)];
+    part.time.push_back(time);
+    part.freq.push_back(std::fmin(std::fmax(freq, kMinFreq), kMaxFreq));
+    part.amp.push_back(amp);
+  }
+
+  Input& in_;
+  PartialSet set_;
+  std::unordered_map<std::int32_t, Stream> streams_;
+};
+
+// Big-endian fields into a byte buffer.
+char* put32(char* p, std::uint32_t v) {
+  p[0] = static_cast<char>(v >> 24);
+  p[1] = static_cast<char>(v >> 16);
+  p[2] = static_cast<char>(v >> 8);
+  p[3] = static_cast<char>(v);
+  return p + 4;
+}
+
+char* put64(char* p, std::uint64_t v) { return put32(put32(p, static_cast<std::uint32_t>(v >> 32)), static_cast<std::uint32_t>(v)); }
+
+char* put_f32(char* p, double v) {
+  const float f = static_cast<float>(v);
+  std::uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  return put32(p, bits);
+}
+
+char* put_f64(char* p, double v) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return put64(p, bits);
+}
+
+char* put_type(char* p, const char* type) {
+  std::memcpy(p, type, 4);
+  return p + 4;
+}
+
+// A frame header and the header of its one matrix; `data` is the matrix's padded size.
+void frame_header(Output& out, const char* type, double time, std::uint32_t stream, const char* matrix_type,
+                  std::uint32_t data_type, std::uint32_t rows, std::uint32_t columns, std::uint64_t data) {
+  char h[40];
+  char* p = put_type(h, type);
+  p = put32(p, static_cast<std::uint32_t>(kFrameHeaderAfterSize + kMatrixHeader + data));
+  p = put_f64(p, time);
+  p = put32(p, stream);
+  p = put32(p, 1);
+  p = put_type(p, matrix_type);
+  p = put32(p, data_type);
+  p = put32(p, rows);
+  p = put32(p, columns);
+  out.put(std::string_view(h, static_cast<std::size_t>(p - h)));
+}
+
+// Indices are written as 32-bit floats, which hold every whole number up to 2^24 exactly.
+constexpr int kMaxIndex = 1 << 24;
+
+}  // namespace
+
+PartialSet read_sdif(Input& in) { return SdifReader(in).read(); }
+
+void write_sdif(Output& out, const PartialSet& set, std::string_view written_by) {
+  if (set.P() > kMaxIndex)
+    throw failure("SDIF holds partial numbers as 32-bit floats, exact only up to " + std::to_string(kMaxIndex) + " partials");
+  char header[16];
+  put32(put32(put32(put_type(header, "SDIF"), 8), 3), 1);
+  out.put(std::string_view(header, sizeof header));
+
+  const std::string table = "WrittenBy\t" + std::string(written_by) + "\n";
+  frame_header(out, "1NVT", -std::numeric_limits<double>::infinity(), 0, "1NVT", kText,
+               static_cast<std::uint32_t>(table.size()), 1, padded8(table.size()));
+  out.put(table);
+  out.put(std::string_view("\0\0\0\0\0\0\0", padded8(table.size()) - table.size()));
+
+  // The running phase of every partial: trapezoidal integration of 2 pi f over the grid,
+  // from 0 at the partial's first point, kept wrapped to [-pi, pi).
+  constexpr double kPi = 3.14159265358979323846;
+  std::vector<double> phase(set.partials.size(), 0.0);
+  for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) {
+    constexpr std::uint32_t kColumns = 4;
+    frame_header(out, "1TRC", time, 0, "1TRC", kFloat32, static_cast<std::uint32_t>(rows.size()), kColumns,
+                 rows.size() * kColumns * 4);
+    for (const FrameRow& r : rows) {
+      const Partial& part = set.partials[static_cast<std::size_t>(r.partial)];
+      const auto j = static_cast<std::size_t>(r.point);
+      double& phi = phase[static_cast<std::size_t>(r.partial)];
+      if (j > 0)
+        phi = detail::wrap_phase(phi + kPi * (part.rfreq[j - 1] + part.rfreq[j]) * (part.rtime[j] - part.rtime[j - 1]));
+      char row[16];
+      char* p = put_f32(row, r.partial + 1);
+      p = put_f32(p, part.rfreq[j]);
+      p = put_f32(p, part.ramp[j] > 0 ? part.ramp[j] : 0.0);
+      put_f32(p, phi);
+      out.put(std::string_view(row, sizeof row));
+    }
+  });
+}
+
+}  // namespace zarn

@@ -1,0 +1,34 @@
+// SDIF files of sinusoidal (1TRC) and harmonic (1HRM) tracks: big-endian frames, each a time,
+// a stream and matrices whose rows are (index, frequency, linear amplitude, phase, ...).
+//
+// A partial is one index of one stream through consecutive frames of that stream: a frame of
+// the stream that lacks the index ends it, and a later row with the same index starts a new
+// partial.
+#pragma once
+
+#include <string_view>
+
+#include "partial_file.hpp"
+#include "text_io.hpp"
+
+namespace zarn {
+
+/// The first eight bytes of every SDIF file: the signature and the header's size, 8.
+constexpr std::string_view kSdifMagic{"SDIF\0\0\0\x08", 8};
+
+/// Reads the partials of the track matrices of track frames; every other frame and matrix is
+/// passed over by its size. Throws Failure naming the file and the byte offset of any fault.
+PartialSet read_sdif(Input& in);
+
+/// Writes the resampled set, laid on the aligned grid, as an SDIF file: a name-value table
+/// naming `written_by`, then one 1TRC frame on stream 0 per grid time that holds any partial,
+/// with one row per partial present: its number, frequency, amplitude (0 where the spline took
+/// it below zero) and running phase, as 32-bit floats.
+void write_sdif(Output& out, const PartialSet& set, std::string_view written_by);
+
+namespace detail {
+/// x wrapped into [-pi, pi).
+double wrap_phase(double x);
+}  // namespace detail
+
+}  // namespace zarn

@@ -1,0 +1,232 @@
+#include "spear.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "failure.hpp"
+#include "frames.hpp"
+
+namespace zarn {
+
+namespace {
+
+// What the reader expects at a position; spelt out only when a message needs it.
+struct Where {
+  const char* what;  // "the time", "the number of points", ...
+  int item = 0;      // partial or frame, 1-based; 0 for the header
+  int point = 0;     // 1-based; 0 when not within a list of points
+  bool frames = false;
+};
+
+std::string describe(const Where& w) {
+  std::string d = w.what;
+  if (w.point > 0) d += " of point " + std::to_string(w.point);
+  if (w.item > 0) d += std::string(w.frames ? " of frame " : " of partial ") + std::to_string(w.item);
+  return d;
+}
+
+class SpearReader {
+ public:
+  explicit SpearReader(Input& in) : in_(in) {}
+
+  PartialSet read() {
+    const Token format = take({"the format line"});
+    const bool frames = format.text == kSpearFramesLine;
+    if (!frames && format.text != kSpearPartialsLine)
+      fail(format.line, "expected " + quote(kSpearPartialsLine) + " or " + quote(kSpearFramesLine) + ", found " + quote(format.text));
+    word("point-type");
+    for (const char* column : {frames ? "index" : "time", "frequency", "amplitude"}) word(column);
+    word("partials-count");
+    const int partials = count({"the number of partials"});
+    if (frames) {
+      word("frame-count");
+      const int frame_count = count({"the number of frames"});
+      word("frame-data");
+      for (int f = 1; f <= frame_count; ++f) frame(f);
+    } else {
+      word("partials-data");
+      set_.partials.reserve(std::min<std::size_t>(static_cast<std::size_t>(partials), in_.remaining_bytes() / 8 + 1));
+      for (int p = 1; p <= partials; ++p) partial(p);
+    }
+    Token extra;
+    if (in_.next(extra)) fail(extra.line, "expected the end of the file, found " + quote(extra.text));
+    return std::move(set_);
+  }
+
+ private:
+  [[noreturn]] void fail(long line, const std::string& what) const { throw failure(in_.name(), line, what); }
+
+  Token take(const Where& w) {
+    Token t;
+    if (!in_.next(t)) fail(in_.end_line(), "the file ends where " + describe(w) + " should be");
+    return t;
+  }
+
+  void word(const char* expected) {
+    const Token t = take({expected});
+    if (t.text != expected) fail(t.line, "expected " + quote(expected) + ", found " + quote(t.text));
+  }
+
+  int count(const Where& w, long* line = nullptr) {
+    const Token t = take(w);
+    if (line != nullptr) *line = t.line;
+    int v = 0;
+    if (!parse_count(t.text, v))
+      fail(t.line, quote(t.text) + " is not a valid count for " + describe(w) + " (a whole number from 0 to 2147483647)");
+    return v;
+  }
+
+  double number(const Where& w, Token& t) {
+    t = take(w);
+    double v = 0;
+    if (!parse_double(t.text, v)) fail(t.line, quote(t.text) + " is not a number, for " + describe(w));
+    return v;
+  }
+
+  // A point's frequency, held within the range, and its amplitude, which must be usable.
+  void point(Partial& part, double time, Where w) {
+    Token t;
+    w.what = "the frequency";
+    const double freq = number(w, t);
+    if (std::isnan(freq)) fail(t.line, quote(t.text) + " is not a number, for " + describe(w));
+    w.what = "the amplitude";
+    const double amp = number(w, t);
+    if (!std::isfinite(amp) || amp < 0) fail(t.line, quote(t.text) + " is negative or not finite, for " + describe(w));
+    part.time.push_back(time);
+    part.freq.push_back(std::fmin(std::fmax(freq, kMinFreq), kMaxFreq));
+    part.amp.push_back(amp);
+  }
+
+  void partial(int p) {
+    const Where head{"the index", p};
+    const long line = take(head).line;  // the index itself carries no meaning here
+    const int points = count({"the number of points", p});
+    Token t;
+    number({"the start time", p}, t);  // the first and last times are given again below
+    number({"the end time", p}, t);
+    set_.partials.emplace_back();
+    Partial& part = set_.partials.back();
+    part.line = line;
+    for (int i = 1; i <= points; ++i) {
+      const Where w{"the time", p, i};
+      const double time = number(w, t);
+      if (!std::isfinite(time)) fail(t.line, quote(t.text) + " is not a finite time, for " + describe(w));
+      if (i > 1 && !(time > part.time.back())) fail(t.line, quote(t.text) + " is not later than the time before it, for " + describe(w));
+      point(part, time, w);
+    }
+  }
+
+  void frame(int f) {
+    Token t;
+    const Where head{"the time", f, 0, true};
+    const double time = number(head, t);
+    if (!std::isfinite(time)) fail(t.line, quote(t.text) + " is not a finite time, for " + describe(head));
+    if (f > 1 && time < last_time_) fail(t.line, quote(t.text) + " goes back in time, for " + describe(head));
+    last_time_ = time;
+    const int points = count({"the number of points", f, 0, true});
+    seen_.clear();
+    for (int i = 1; i <= points; ++i) {
+      const Where w{"the index", f, i, true};
+      long line = 0;
+      const int index = count(w, &line);
+      if (seen_.count(index) != 0) fail(line, "index " + std::to_string(index) + " appears twice, in " + describe(w));
+      int id;
+      const auto found = active_.find(index);
+      if (found != active_.end()) {
+        id = found->second;
+        if (!(time > set_.partials[static_cast<std::size_t>(id)].time.back()))
+          fail(line, "the time of index " + std::to_string(index) + " does not rise, in " + describe(w));
+      } else {
+        id = set_.P();
+        set_.partials.emplace_back();
+        set_.partials.back().line = line;
+      }
+      seen_.emplace(index, id);
+      point(set_.partials[static_cast<std::size_t>(id)], time, w);
+    }
+    // Every index this frame lacks has ended; the next frame with it starts a new partial.
+    active_.swap(seen_);
+  }
+
+  Input& in_;
+  PartialSet set_;
+  double last_time_ = 0;
+  std::unordered_map<int, int> active_, seen_;
+};
+
+// The number each partial with points gets in the text exports: 0, 1, ... in set order.
+std::vector<int> export_numbers(const PartialSet& set, int& written) {
+  std::vector<int> numbers(set.partials.size(), -1);
+  written = 0;
+  for (std::size_t p = 0; p < set.partials.size(); ++p)
+    if (set.partials[p].N() > 0) numbers[p] = written++;
+  return numbers;
+}
+
+// A point's frequency and amplitude, as the exports give them: amplitudes that the spline
+// took below zero are written as 0.
+void put_point(Output& out, const Partial& part, std::size_t j) {
+  out.put_fixed(part.rfreq[j], 6);
+  out.put(' ');
+  out.put_fixed(part.ramp[j] > 0 ? part.ramp[j] : 0.0, 6);
+}
+
+}  // namespace
+
+PartialSet read_spear(Input& in) { return SpearReader(in).read(); }
+
+void write_spear_partials(Output& out, const PartialSet& set) {
+  int written = 0;
+  export_numbers(set, written);
+  out.put(kSpearPartialsLine);
+  out.put("\npoint-type time frequency amplitude\npartials-count ");
+  out.put_int(written);
+  out.put("\npartials-data\n");
+  int number = 0;
+  for (const Partial& part : set.partials) {
+    if (part.N() == 0) continue;
+    out.put_int(number++);
+    out.put(' ');
+    out.put_int(part.N());
+    out.put(' ');
+    out.put_fixed(part.rtime.front(), 6);
+    out.put(' ');
+    out.put_fixed(part.rtime.back(), 6);
+    out.put('\n');
+    for (std::size_t j = 0; j < part.rtime.size(); ++j) {
+      if (j > 0) out.put(' ');
+      out.put_fixed(part.rtime[j], 6);
+      out.put(' ');
+      put_point(out, part, j);
+    }
+    out.put('\n');
+  }
+}
+
+void write_spear_frames(Output& out, const PartialSet& set) {
+  int written = 0;
+  const std::vector<int> numbers = export_numbers(set, written);
+  out.put(kSpearFramesLine);
+  out.put("\npoint-type index frequency amplitude\npartials-count ");
+  out.put_int(written);
+  out.put("\nframe-count ");
+  out.put_int(count_frames(set));
+  out.put("\nframe-data\n");
+  for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) {
+    out.put_fixed(time, 6);
+    out.put(' ');
+    out.put_int(static_cast<long>(rows.size()));
+    for (const FrameRow& r : rows) {
+      out.put(' ');
+      out.put_int(numbers[static_cast<std::size_t>(r.partial)]);
+      out.put(' ');
+      put_point(out, set.partials[static_cast<std::size_t>(r.partial)], static_cast<std::size_t>(r.point));
+    }
+    out.put('\n');
+  });
+}
+
+}  // namespace zarn
