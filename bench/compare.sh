@@ -15,6 +15,7 @@ cd "$root"
 
 cmake --preset release >/dev/null
 cmake --build --preset release --target zarn make_analysis zarn_floor >/dev/null
+cmake --build --preset release --target zarn_bench >/dev/null 2>&1 || true
 zarn=$root/build/release/zarn
 floor=$root/build/release/zarn_floor
 
@@ -62,3 +63,11 @@ div() { awk -v a="$1" -v b="$2" 'BEGIN {print a / b}'; }
 printf 'ratio zarn/floor     %.3f\n' "$(div "$z_big" "$f_big")"
 printf 'zarn peak memory     %.1f MiB\n' "$(div "$peak_kb" 1024)"
 printf 'growth x10 partials  %.2f (zarn %.3f s at %s partials)\n' "$(div "$z_big" "$z_small")" "$z_small" $((partials / 10))
+
+# Reading and writing each file format, in breakpoints a second (500 partials on the aligned
+# grid at 5.8 ms, the same partial data in each format).
+bench=$root/build/release/zarn_bench
+if [ -x "$bench" ]; then
+  "$bench" --benchmark_filter='BM_(Read|Write)/' --benchmark_min_time=0.5 2>/dev/null |
+    awk '/^BM_(Read|Write)/ {for (i = 1; i <= NF; i++) if ($i ~ /^items_per_second=/) {sub("items_per_second=", "", $i); printf "%-20s %s breakpoints/s\n", $1, $i}}'
+fi

@@ -1,7 +1,9 @@
-// The parts of a run, one at a time: parsing, the spline, formatting the listing and the file.
+// The parts of a run, one at a time: parsing, the spline, formatting the listing and the
+// file, and reading and writing each file format.
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <utility>
 
 #include "analysis.hpp"
 #include "formats.hpp"
@@ -57,6 +59,57 @@ void BM_Format(benchmark::State& state) {
   state.SetBytesProcessed(bytes);
 }
 BENCHMARK(BM_Format)->Unit(benchmark::kMillisecond);
+
+// The analysis on the aligned grid at about its own spacing, so that it keeps about as many
+// breakpoints, in the list format and as SDIF: the same partial data in each.
+struct Framed {
+  zarn::PartialSet set;
+  std::string list, sdif;
+  std::int64_t points = 0;
+};
+
+const Framed& framed() {
+  static const Framed f = [] {
+    Framed r;
+    r.set = parsed();
+    zarn::lay_aligned_grid(r.set, 0.0058, "bench");
+    zarn::resample(r.set);
+    for (const zarn::Partial& part : r.set.partials) r.points += part.N();
+    for (auto [format, text] : {std::pair{zarn::Format::kList, &r.list}, std::pair{zarn::Format::kSdif, &r.sdif}}) {
+      zarn::Output out(text);
+      zarn::result_writer(r.set, format)(out);
+      out.flush();
+    }
+    return r;
+  }();
+  return f;
+}
+
+// Reading each format, in breakpoints a second.
+void BM_Read(benchmark::State& state, bool sdif) {
+  const Framed& f = framed();
+  for (auto _ : state) benchmark::DoNotOptimize(zarn::read_input(sdif ? f.sdif : f.list, "bench"));
+  state.SetItemsProcessed(state.iterations() * f.points);
+}
+BENCHMARK_CAPTURE(BM_Read, list, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Read, sdif, true)->Unit(benchmark::kMillisecond);
+
+// Writing each format, in breakpoints a second.
+void BM_Write(benchmark::State& state, zarn::Format format) {
+  const Framed& f = framed();
+  const zarn::Writer write = zarn::result_writer(f.set, format);
+  std::string sink;
+  for (auto _ : state) {
+    sink.clear();
+    zarn::Output out(&sink);
+    write(out);
+    out.flush();
+  }
+  state.SetItemsProcessed(state.iterations() * f.points);
+}
+BENCHMARK_CAPTURE(BM_Write, list, zarn::Format::kList)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Write, sdif, zarn::Format::kSdif)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Write, spear_frames, zarn::Format::kSpearFrames)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -98,9 +98,9 @@ TEST(Save, ReplacingIsWholeOrNothing) {
   // A new name is written too; a directory is never replaced; a link is replaced, not followed.
   EXPECT_TRUE(zarn::save_replacing(dir / "new.txt", writes("n")).written());
   ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
-  saved = zarn::save_replacing(dir / "sub", writes("x"));
-  EXPECT_EQ(saved.kind, Kind::kCannotCreate);
-  EXPECT_EQ(saved.error, EISDIR);
+  EXPECT_EQ(zarn::save_replacing(dir / "sub", writes("x")).kind, Kind::kNotAFile);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(zarn::save_replacing(dir / "fifo", writes("x")).kind, Kind::kNotAFile);
   ASSERT_EQ(::symlink("new.txt", (dir / "link").c_str()), 0);
   EXPECT_TRUE(zarn::save_replacing(dir / "link", writes("l")).written());
   EXPECT_EQ(slurp(dir / "new.txt"), "n");
@@ -108,7 +108,7 @@ TEST(Save, ReplacingIsWholeOrNothing) {
   saved = zarn::save_replacing(dir / "nodir/x.txt", writes("x"));
   EXPECT_EQ(saved.kind, Kind::kCannotCreate);
   EXPECT_EQ(saved.error, ENOENT);
-  EXPECT_EQ(dir.list(), (std::vector<std::string>{"link", "new.txt", "old.txt", "sub"}));
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"fifo", "link", "new.txt", "old.txt", "sub"}));
 }
 
 // The dialogue with `typed` as the answers; returns the console's text and the warnings.

@@ -76,7 +76,7 @@ SaveOutcome save_new(const std::string& name, const Writer& write) {
 SaveOutcome save_replacing(const std::string& name, const Writer& write) {
   struct stat old;
   const bool exists = ::lstat(name.c_str(), &old) == 0;
-  if (exists && S_ISDIR(old.st_mode)) return {Kind::kCannotCreate, EISDIR};
+  if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) return {Kind::kNotAFile, 0};
   // The replacement keeps the permissions of the file it replaces; a new one gets the usual.
   const mode_t mode = exists && S_ISREG(old.st_mode) ? (old.st_mode & 07777) : new_file_mode();
 
@@ -136,6 +136,7 @@ bool save_dialogue(Output& console, Input& answers, const Writer& write,
         console.put("Hello, World!\n");
         return true;
       case Kind::kExists:
+      case Kind::kNotAFile:
         say_with_name(console, "File ", name, " exists\n");
         continue;
       case Kind::kCannotCreate:

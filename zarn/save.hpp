@@ -14,7 +14,7 @@ using Writer = std::function<void(Output&)>;
 
 /// How an attempt to save ended.
 struct SaveOutcome {
-  enum class Kind { kWritten, kExists, kCannotCreate, kCannotWrite };
+  enum class Kind { kWritten, kExists, kNotAFile, kCannotCreate, kCannotWrite };
   Kind kind = Kind::kWritten;
   int error = 0;  // errno of the failing call, for kCannotCreate and kCannotWrite
 
@@ -30,7 +30,8 @@ bool path_exists(const std::string& name);
 SaveOutcome save_new(const std::string& name, const Writer& write);
 
 /// Writes a temporary file beside `name` and renames it over `name`: `name` is either replaced
-/// whole or left as it was. A directory is never replaced; a link is replaced, not followed.
+/// whole or left as it was. Only a file or a link is replaced (a link itself, not followed);
+/// a directory, a device or a pipe gives kNotAFile.
 SaveOutcome save_replacing(const std::string& name, const Writer& write);
 
 /// Writes into an already open descriptor (standard output); kCannotWrite on a failed write.

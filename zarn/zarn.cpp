@@ -45,16 +45,22 @@ void help(Output& out) {
       "\n"
       "      zarn [OPTION]... INFILE [DUR]\n"
       "\n"
-      "zarn lists every resampled breakpoint (time --> frequency, linear amplitude), then asks\n"
-      "for the name of the output file on standard input. A name that already exists is refused\n"
-      "and asked for again; nothing is ever overwritten. The result is written in the same\n"
-      "format as the input, with levels in decibels. DUR defaults to 0.05.\n"
+      "zarn reads a partial list, an SDIF file of 1TRC or 1HRM tracks, or a text export of a\n"
+      "partial editor (recognised from the content), lists every resampled breakpoint\n"
+      "(time --> frequency, linear amplitude), then asks for the name of the output file on\n"
+      "standard input. A name that already exists is refused and asked for again; nothing is\n"
+      "ever overwritten. The result is written as a partial list, with levels in decibels,\n"
+      "unless --format says otherwise. DUR defaults to 0.05.\n"
       "\n"
       "Options:\n"
       "  -o, --output=FILE  save the result to FILE, without the dialogue; '-' is standard\n"
       "                     output (and implies --quiet). An existing FILE is refused.\n"
       "      --force        with -o, replace an existing FILE atomically\n"
       "  -q, --quiet        print neither the banner, the lengths nor the listing\n"
+      "  -f, --format=FORMAT  write the result as list (the default), sdif, spear-partials\n"
+      "                     or spear-frames; -o NAME.sdif picks sdif\n"
+      "      --align        lay the aligned grid (whole multiples of DUR), as the frame\n"
+      "                     formats sdif and spear-frames always do\n"
       "  -h, --help         print this help\n"
       "      --version      print the version\n"
       "INFILE '-' reads standard input, and then needs -o. A file whose name starts with '-'\n"
@@ -93,6 +99,8 @@ bool save_named(const Options& options, const Writer& writer) {
       return true;
     case SaveOutcome::Kind::kExists:
       throw failure(options.output, "exists; nothing saved (--force replaces it)");
+    case SaveOutcome::Kind::kNotAFile:
+      throw failure(options.output, "is not a file; nothing saved (--force replaces only files and links)");
     case SaveOutcome::Kind::kCannotCreate:
     case SaveOutcome::Kind::kCannotWrite:
       if (options.output_to_stdout()) throw Failure(stdout_failed(saved.error));
