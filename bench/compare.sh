@@ -70,4 +70,7 @@ bench=$root/build/release/zarn_bench
 if [ -x "$bench" ]; then
   "$bench" --benchmark_filter='BM_(Read|Write)/' --benchmark_min_time=0.5 2>/dev/null |
     awk '/^BM_(Read|Write)/ {for (i = 1; i <= NF; i++) if ($i ~ /^items_per_second=/) {sub("items_per_second=", "", $i); printf "%-20s %s breakpoints/s\n", $1, $i}}'
+  # Resynthesis, in oscillator samples a second (partial-seconds times the rate over the time).
+  "$bench" --benchmark_filter='BM_Render' --benchmark_min_time=0.5 2>/dev/null |
+    awk '/^BM_Render/ {for (i = 1; i <= NF; i++) if ($i ~ /^items_per_second=/) {sub("items_per_second=", "", $i); printf "%-20s %s oscillator samples/s\n", $1, $i}}'
 fi

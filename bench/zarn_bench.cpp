@@ -8,7 +8,9 @@
 #include "analysis.hpp"
 #include "formats.hpp"
 #include "listing.hpp"
+#include "plot.hpp"
 #include "resample.hpp"
+#include "sound.hpp"
 #include "text_io.hpp"
 
 namespace {
@@ -110,6 +112,36 @@ void BM_Write(benchmark::State& state, zarn::Format format) {
 BENCHMARK_CAPTURE(BM_Write, list, zarn::Format::kList)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Write, sdif, zarn::Format::kSdif)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Write, spear_frames, zarn::Format::kSpearFrames)->Unit(benchmark::kMillisecond);
+
+// Resynthesis, in oscillator samples a second: each partial's span times the rate.
+void BM_Render(benchmark::State& state) {
+  zarn::PartialSet set = parsed();
+  zarn::lay_grid(set, 0.01, "bench");
+  zarn::resample(set);
+  constexpr int kRate = 44100;
+  double samples = 0;
+  for (const zarn::Partial& part : set.partials)
+    if (part.N() > 1) samples += (part.rtime.back() - part.rtime.front()) * kRate;
+  for (auto _ : state) benchmark::DoNotOptimize(zarn::render(set, kRate));
+  state.SetItemsProcessed(static_cast<std::int64_t>(static_cast<double>(state.iterations()) * samples));
+}
+BENCHMARK(BM_Render)->Unit(benchmark::kMillisecond);
+
+// The picture of the whole analysis, in bytes of SVG a second.
+void BM_Plot(benchmark::State& state) {
+  zarn::PartialSet set = parsed();
+  zarn::lay_grid(set, 0.01, "bench");
+  zarn::resample(set);
+  std::string sink;
+  for (auto _ : state) {
+    sink.clear();
+    zarn::Output out(&sink);
+    zarn::write_plot(out, set, {"bench", 0.01, false});
+    out.flush();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * sink.size()));
+}
+BENCHMARK(BM_Plot)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

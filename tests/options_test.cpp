@@ -51,6 +51,7 @@ TEST(Options, Forms) {
       {{"--help", "in.txt"}, Mode::kHelp, "", "", "", false, false, {}},
       {{"-h"}, Mode::kHelp, "", "", "", false, false, {}},
       {{"--vers"}, Mode::kVersion, "", "", "", false, false, {}},
+      {{"--plot=p.svg", "--wav", "s.wav", "--rate=48000", "in.txt"}, Mode::kRun, "in.txt", "", "", false, false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -63,6 +64,10 @@ TEST(Options, Forms) {
     EXPECT_EQ(o.quiet, c.quiet);
     EXPECT_EQ(o.extra, c.extra);
   }
+  const zarn::Options o = parse({"--plot=p.svg", "--plot-log", "--wav", "s.wav", "--rate=48000", "in.txt"});
+  EXPECT_EQ(o.extra_outputs(), (std::vector<std::string>{"p.svg", "s.wav"}));
+  EXPECT_TRUE(o.plot_log);
+  EXPECT_EQ(o.rate, 48000);
 }
 
 TEST(Options, FormatAndGrid) {
@@ -101,6 +106,10 @@ TEST(Options, Errors) {
       {{"-o", "", "in.txt"}, "zarn: the output file name given with -o is empty\n"},
       {{"-q"}, "zarn: no input file given\n"},
       {{"-f", "wav", "in.txt"}, "zarn: unknown format 'wav' (list, sdif, spear-partials or spear-frames)\n"},
+      {{"--wav=s.wav", "--rate=999", "in.txt"}, "zarn: the sample rate must be a whole number of hertz from 1000 to 768000, not '999'\n"},
+      {{"--plot=-", "in.txt"}, "zarn: --plot needs the name of a file\n"},
+      {{"--plot-log", "in.txt"}, "zarn: --plot-log goes with --plot=FILE\n"},
+      {{"--plot=a.svg", "-o", "a.svg", "in.txt"}, "zarn: 'a.svg' is named for two outputs\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

@@ -133,6 +133,29 @@ TEST(Scripted, ForceReplacesAndRepeatedTimesAreWarnedOf) {
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"fine.txt", "in.txt", "out.txt"}));
 }
 
+TEST(Scripted, PictureAndSoundBesideTheResult) {
+  TempDir dir;
+  spill(dir / "in.sdif", data("hetro-saw220.sdif"));
+  std::vector<std::string> args = {"-q", "-o", "out.txt", "--plot=p.svg", "in.sdif", "0.01"};
+#ifdef ZARN_HAVE_SNDFILE
+  args.push_back("--wav=s.wav");
+#endif
+  auto run = run_zarn(args, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(slurp(dir / "p.svg").find("</svg>"), std::string::npos);
+#ifdef ZARN_HAVE_SNDFILE
+  EXPECT_EQ(slurp(dir / "s.wav").substr(0, 4), "RIFF");
+#endif
+  // An existing picture is refused before anything is read or written.
+  args[2] = "again.txt";
+  run = run_zarn(args, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "zarn: p.svg: exists; nothing saved (--force replaces it)\n");
+  EXPECT_FALSE(exists(dir / "again.txt"));
+}
+
 // ------------------------------------------------------------ refusals before any listing
 
 TEST(Run, NoArgumentsPrintsOnlyTheUsage) {

@@ -6,12 +6,13 @@
 #include <string_view>
 
 #include "failure.hpp"
+#include "text_io.hpp"
 
 namespace zarn {
 
 namespace {
 
-enum LongOnly { kForce = 256, kVersion, kAlign };
+enum LongOnly { kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate };
 
 const struct option kLongOptions[] = {
     {"output", required_argument, nullptr, 'o'},
@@ -19,6 +20,10 @@ const struct option kLongOptions[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"format", required_argument, nullptr, 'f'},
     {"align", no_argument, nullptr, kAlign},
+    {"plot", required_argument, nullptr, kPlot},
+    {"plot-log", no_argument, nullptr, kPlotLog},
+    {"wav", required_argument, nullptr, kWav},
+    {"rate", required_argument, nullptr, kRate},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -27,6 +32,8 @@ const struct option kLongOptions[] = {
 // Leading '+' is not used: options may follow operands. Leading ':' makes a missing argument
 // return ':' so that the message can be composed here.
 constexpr const char* kShortOptions = ":o:qf:h";
+
+constexpr int kMinRate = 1000, kMaxRate = 768000;
 
 const char* long_name(int val) {
   for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
@@ -111,6 +118,20 @@ Options parse_options(int argc, char** argv) {
       case kAlign:
         o.align = true;
         break;
+      case kPlot:
+      case kWav:
+        if (*optarg == '\0' || std::string_view(optarg) == "-")
+          bad_option(std::string("--") + long_name(c) + " needs the name of a file");
+        (c == kPlot ? o.plot : o.wav) = optarg;
+        break;
+      case kPlotLog:
+        o.plot_log = true;
+        break;
+      case kRate:
+        if (!parse_count(optarg, o.rate) || o.rate < kMinRate || o.rate > kMaxRate)
+          bad_option("the sample rate must be a whole number of hertz from " + std::to_string(kMinRate) + " to " +
+                     std::to_string(kMaxRate) + ", not '" + optarg + "'");
+        break;
       case 'h':
         o.mode = Options::Mode::kHelp;
         break;
@@ -133,6 +154,12 @@ Options parse_options(int argc, char** argv) {
   if (optind + 1 < argc) o.step = operand(optind + 1);
   for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
   if (o.output_to_stdout()) o.quiet = true;
+  if (o.plot_log && o.plot.empty()) bad_option("--plot-log goes with --plot=FILE");
+  std::vector<std::string> names = o.extra_outputs();
+  if (o.named_output() && !o.output_to_stdout()) names.push_back(o.output);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    for (std::size_t j = i + 1; j < names.size(); ++j)
+      if (names[i] == names[j]) bad_option("'" + names[i] + "' is named for two outputs");
   return o;
 }
 

@@ -21,6 +21,10 @@ struct Options {
   bool quiet = false;              // -q: no banner, lengths or listing (implied by -o -)
   std::optional<Format> format;    // -f FORMAT; none: chosen by the output's name
   bool align = false;              // --align: the aligned grid for every format
+  std::string plot;                // --plot=FILE.svg: a picture of the result; empty: none
+  bool plot_log = false;           // --plot-log: a logarithmic frequency axis
+  std::string wav;                 // --wav=FILE: the result as sound; empty: none
+  int rate = 44100;                // --rate=HZ: the sound's sample rate
   bool any_option = false;         // some option was given: the run is scripted
 
   /// True when the result goes to a named output rather than through the dialogue.
@@ -32,6 +36,13 @@ struct Options {
   }
   /// True when the grid is the aligned one: asked for, or needed by a frame format.
   bool aligned_grid() const { return align || is_frame_format(result_format()); }
+  /// The files a run writes besides the result: the picture and the sound, where asked for.
+  std::vector<std::string> extra_outputs() const {
+    std::vector<std::string> names;
+    for (const std::string* n : {&plot, &wav})
+      if (!n->empty()) names.push_back(*n);
+    return names;
+  }
   /// True when the result file itself goes to standard output.
   bool output_to_stdout() const { return output == "-"; }
 };

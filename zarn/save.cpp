@@ -18,12 +18,10 @@ using Kind = SaveOutcome::Kind;
 
 // Writes the result into fd, then (with `sync`, to have it on disk) syncs and closes it.
 // The first failing call gives its errno; 0 when everything reached the file.
-int write_and_close(int fd, const Writer& write, bool sync) {
+int write_and_close(int fd, const FdWriter& write, bool sync) {
   int error = 0;
   try {
-    Output file(fd);
-    write(file);
-    if (!file.flush()) error = file.error();
+    error = write(fd);
   } catch (...) {
     ::close(fd);
     throw;
@@ -62,7 +60,21 @@ bool path_exists(const std::string& name) {
   return ::lstat(name.c_str(), &st) == 0;
 }
 
-SaveOutcome save_new(const std::string& name, const Writer& write) {
+FdWriter through_output(const Writer& write) {
+  return [write](int fd) {
+    Output out(fd);
+    write(out);
+    return out.flush() ? 0 : out.error();
+  };
+}
+
+SaveOutcome save_new(const std::string& name, const Writer& write) { return save_new(name, through_output(write)); }
+
+SaveOutcome save_replacing(const std::string& name, const Writer& write) {
+  return save_replacing(name, through_output(write));
+}
+
+SaveOutcome save_new(const std::string& name, const FdWriter& write) {
   // O_EXCL: an existing path of any kind, a dangling link included, is never opened.
   const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return {errno == EEXIST ? Kind::kExists : Kind::kCannotCreate, errno};
@@ -73,7 +85,7 @@ SaveOutcome save_new(const std::string& name, const Writer& write) {
   return {};
 }
 
-SaveOutcome save_replacing(const std::string& name, const Writer& write) {
+SaveOutcome save_replacing(const std::string& name, const FdWriter& write) {
   struct stat old;
   const bool exists = ::lstat(name.c_str(), &old) == 0;
   if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) return {Kind::kNotAFile, 0};
@@ -98,9 +110,8 @@ SaveOutcome save_replacing(const std::string& name, const Writer& write) {
 }
 
 SaveOutcome save_to_fd(int fd, const Writer& write) {
-  Output out(fd);
-  write(out);
-  if (!out.flush()) return {Kind::kCannotWrite, out.error()};
+  const int error = through_output(write)(fd);
+  if (error != 0) return {Kind::kCannotWrite, error};
   return {};
 }
 

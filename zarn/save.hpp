@@ -12,6 +12,13 @@ namespace zarn {
 /// Writes the whole result into an Output; the save functions do not care what it holds.
 using Writer = std::function<void(Output&)>;
 
+/// Writes the whole result straight into a file descriptor, for writers that need one (the
+/// sound file library); returns 0, or the errno of the failure.
+using FdWriter = std::function<int(int fd)>;
+
+/// The FdWriter that writes through a buffered Output.
+FdWriter through_output(const Writer& write);
+
 /// How an attempt to save ended.
 struct SaveOutcome {
   enum class Kind { kWritten, kExists, kNotAFile, kCannotCreate, kCannotWrite };
@@ -27,11 +34,15 @@ bool path_exists(const std::string& name);
 
 /// Creates `name` exclusively (nothing that exists, not even a dangling link, is opened) and
 /// writes it; a file that could not be written whole is removed again.
+SaveOutcome save_new(const std::string& name, const FdWriter& write);
+/// The same with a writer into an Output.
 SaveOutcome save_new(const std::string& name, const Writer& write);
 
 /// Writes a temporary file beside `name` and renames it over `name`: `name` is either replaced
 /// whole or left as it was. Only a file or a link is replaced (a link itself, not followed);
 /// a directory, a device or a pipe gives kNotAFile.
+SaveOutcome save_replacing(const std::string& name, const FdWriter& write);
+/// The same with a writer into an Output.
 SaveOutcome save_replacing(const std::string& name, const Writer& write);
 
 /// Writes into an already open descriptor (standard output); kCannotWrite on a failed write.

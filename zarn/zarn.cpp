@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -18,8 +19,11 @@
 #include "listing.hpp"
 #include "options.hpp"
 #include "partial_file.hpp"
+#include "plot.hpp"
 #include "resample.hpp"
 #include "save.hpp"
+#include "sound.hpp"
+#include "sound_file.hpp"
 #include "text_io.hpp"
 
 #ifndef ZARN_VERSION
@@ -61,6 +65,12 @@ void help(Output& out) {
       "                     or spear-frames; -o NAME.sdif picks sdif\n"
       "      --align        lay the aligned grid (whole multiples of DUR), as the frame\n"
       "                     formats sdif and spear-frames always do\n"
+      "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
+      "                     as an SVG picture\n"
+      "      --plot-log     with --plot, a logarithmic frequency axis\n"
+      "      --wav=FILE     also resynthesise the result as sound: 32-bit float, mono; the\n"
+      "                     name's ending (.wav, .aiff, .flac, .caf) chooses the container\n"
+      "      --rate=HZ      the sound's sample rate (44100)\n"
       "  -h, --help         print this help\n"
       "      --version      print the version\n"
       "INFILE '-' reads standard input, and then needs -o. A file whose name starts with '-'\n"
@@ -85,28 +95,47 @@ void report(Output& console, std::string_view message) {
   write_all(STDERR_FILENO, message.data(), message.size());
 }
 
-// Saves the result under the name given with -o: refused if it exists, unless --force.
-bool save_named(const Options& options, const Writer& writer) {
-  SaveOutcome saved;
-  if (options.output_to_stdout())
-    saved = save_to_fd(STDOUT_FILENO, writer);
-  else if (options.force)
-    saved = save_replacing(options.output, writer);
-  else
-    saved = save_new(options.output, writer);
+// Saves a file under a name given on the command line: refused if it exists, unless --force.
+// Throws Failure with the reason when it is not written whole.
+void save_as(const std::string& name, bool force, const FdWriter& write) {
+  const SaveOutcome saved = force ? save_replacing(name, write) : save_new(name, write);
   switch (saved.kind) {
     case SaveOutcome::Kind::kWritten:
-      return true;
+      return;
     case SaveOutcome::Kind::kExists:
-      throw failure(options.output, "exists; nothing saved (--force replaces it)");
+      throw failure(name, "exists; nothing saved (--force replaces it)");
     case SaveOutcome::Kind::kNotAFile:
-      throw failure(options.output, "is not a file; nothing saved (--force replaces only files and links)");
+      throw failure(name, "is not a file; nothing saved (--force replaces only files and links)");
     case SaveOutcome::Kind::kCannotCreate:
     case SaveOutcome::Kind::kCannotWrite:
-      if (options.output_to_stdout()) throw Failure(stdout_failed(saved.error));
-      throw failure(options.output, std::string(std::strerror(saved.error)) + "; nothing saved");
+      throw failure(name, std::string(std::strerror(saved.error)) + "; nothing saved");
   }
-  return false;
+}
+
+// Saves the result under the name given with -o, or on standard output for "-".
+void save_named(const Options& options, const Writer& writer) {
+  if (!options.output_to_stdout()) return save_as(options.output, options.force, through_output(writer));
+  const SaveOutcome saved = save_to_fd(STDOUT_FILENO, writer);
+  if (!saved.written()) throw Failure(stdout_failed(saved.error));
+}
+
+// The picture and the sound of the result, where asked for.
+void save_extras(const Options& options, const PartialSet& set, const std::string& input, double step, Output& console) {
+  if (!options.plot.empty()) {
+    const PlotOptions plot{input, step, options.plot_log};
+    save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, plot); }));
+  }
+  if (!options.wav.empty()) {
+    const std::vector<float> samples = render(set, options.rate);
+    const double top = peak(samples);
+    if (top > 1.0) {
+      char value[32];
+      std::snprintf(value, sizeof value, "%.6g", top);
+      report(console, compose_warning(options.wav + ": the sound peaks at " + value +
+                                      ", beyond full scale (1.0); a float file keeps it, a player may clip it"));
+    }
+    save_as(options.wav, options.force, sound_file_writer(options.wav, samples, options.rate));
+  }
 }
 
 // Closes a file descriptor when the scope ends.
@@ -139,8 +168,12 @@ int run(const Options& options, Output& console, bool& saved) {
     for (const std::string& arg : options.extra) ignored += " '" + arg + "'";
     report(console, compose_warning(ignored));
   }
-  if (options.named_output() && !options.force && !options.output_to_stdout() && path_exists(options.output))
-    throw failure(options.output, "exists; nothing saved (--force replaces it)");
+  // Files that would be refused are refused before anything is read.
+  std::vector<std::string> named = options.extra_outputs();
+  if (options.named_output() && !options.output_to_stdout()) named.push_back(options.output);
+  for (const std::string& n : named)
+    if (!options.force && path_exists(n)) throw failure(n, "exists; nothing saved (--force replaces it)");
+  if (!options.wav.empty()) check_sound_file_name(options.wav);
 
   // The classic console run speaks on standard output; a scripted one on standard error.
   const bool scripted = options.any_option;
@@ -166,7 +199,8 @@ int run(const Options& options, Output& console, bool& saved) {
   const Writer writer = result_writer(set, options.result_format(), "zarn " ZARN_VERSION);
   if (options.named_output()) {
     if (options.output_to_stdout()) console.flush();
-    saved = save_named(options, writer);
+    save_named(options, writer);
+    saved = true;
   } else {
     Input answers(STDIN_FILENO, "standard input");
     saved = save_dialogue(console, answers, writer, [&](const std::string& m) { report(console, m); });
@@ -179,6 +213,7 @@ int run(const Options& options, Output& console, bool& saved) {
                                     written + " (three decimals cannot tell them apart at this time step); zarn "
                                     "cannot read this file back, since its times do not rise"));
   }
+  if (saved) save_extras(options, set, name, step, console);
   return saved ? kOk : kFailed;
 }
 

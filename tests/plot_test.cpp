@@ -1,0 +1,62 @@
+// The picture: round ticks, escaped text, and a file with one line per partial that has
+// points and the input's breakpoints beside it.
+#include "plot.hpp"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "formats.hpp"
+#include "resample.hpp"
+
+namespace {
+
+TEST(Plot, Ticks) {
+  const struct {
+    double lo, hi;
+    bool log;
+    std::vector<double> ticks;
+  } cases[] = {
+      {0, 1, false, {0, 0.1, 0.2, 0.30000000000000004, 0.4, 0.5, 0.6000000000000001, 0.7000000000000001, 0.8, 0.9, 1}},
+      {435, 2230, false, {600, 800, 1000, 1200, 1400, 1600, 1800, 2000, 2200}},  // 179.5 a tick rounds up to 200
+      {-0.26, 0.26, false, {-0.2, 0, 0.2}},
+      {40, 17000, true, {50, 100, 200, 500, 1000, 2000, 5000, 10000}},
+      {430, 460, true, {430, 435, 440, 445, 450, 455, 460}},  // less than a decade: linear ticks
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.lo) + " to " + std::to_string(c.hi));
+    EXPECT_EQ(c.log ? zarn::detail::log_ticks(c.lo, c.hi) : zarn::detail::linear_ticks(c.lo, c.hi, c.lo < 0 ? 5 : 10), c.ticks);
+  }
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(Plot, OneLinePerPartialWithItsBreakpoints) {
+  zarn::PartialSet set = zarn::read_input(
+      "( PARTIALS 3\n( POINTS 4\n0 440 -20\n0.1 450 -30\n0.2 445 -90\n0.3 440 -10\n)\n"
+      "( POINTS 1\n0.05 880 -20\n)\n( POINTS 2\n0 1000 -200\n0.2 1100 0\n)\n)\n",
+      "a<b>&\"c\".txt");
+  zarn::lay_grid(set, 0.05, "in");
+  zarn::resample(set);
+  for (bool log : {false, true}) {
+    std::string svg;
+    {
+      zarn::Output out(&svg);
+      zarn::write_plot(out, set, {"a<b>&\"c\".txt", 0.05, log});
+      out.flush();
+    }
+    EXPECT_EQ(count(svg, "class=\"partial\""), 2u);  // the one-point partial has no grid points
+    EXPECT_EQ(count(svg, "class=\"breakpoints\""), 3u);
+    EXPECT_EQ(count(svg, "<linearGradient"), 2u);  // the opacity follows the level along each line
+    EXPECT_NE(svg.find("a&lt;b&gt;&amp;&quot;c&quot;.txt, step 0.05, 3 partials"), std::string::npos);
+    EXPECT_EQ(svg.find("nan"), std::string::npos);
+    EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// The resynthesis checked by listening instruments: the strongest frequency, the RMS level,
+// sums, lengths, clicks, the oscillator's error against exact sines, and the sound file.
+#include "sound.hpp"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "run_binary.hpp"
+#include "sound_file.hpp"
+
+#ifdef ZARN_HAVE_SNDFILE
+#include <sndfile.h>
+#endif
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kRate = 44100;
+
+// A resampled partial on the grid from t0 with the given step, frequencies and amplitudes.
+zarn::Partial partial(double t0, double step, const std::vector<double>& f, const std::vector<double>& a) {
+  zarn::Partial p;
+  for (std::size_t j = 0; j < f.size(); ++j) p.rtime.push_back(t0 + static_cast<double>(j) * step);
+  p.rfreq = f;
+  p.ramp = a;
+  return p;
+}
+
+zarn::PartialSet set_of(std::vector<zarn::Partial> parts, double step) {
+  zarn::PartialSet set;
+  set.partials = std::move(parts);
+  set.step = step;
+  return set;
+}
+
+// The strength of frequency f in the samples [from, to), by Goertzel's recurrence.
+double goertzel(const std::vector<float>& s, std::size_t from, std::size_t to, double f) {
+  const double c = 2 * std::cos(2 * kPi * f / kRate);
+  double s1 = 0, s2 = 0;
+  for (std::size_t n = from; n < to; ++n) {
+    const double s0 = s[n] + c * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  return s1 * s1 + s2 * s2 - c * s1 * s2;
+}
+
+double rms(const std::vector<float>& s, std::size_t from, std::size_t to) {
+  double sum = 0;
+  for (std::size_t n = from; n < to; ++n) sum += static_cast<double>(s[n]) * s[n];
+  return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+TEST(Sound, ConstantPartialHasItsFrequencyLevelAndLength) {
+  // 440 Hz at 0.5 for one second, on a grid of 0.01.
+  const zarn::PartialSet set = set_of({partial(0, 0.01, std::vector<double>(101, 440.0), std::vector<double>(101, 0.5))}, 0.01);
+  const std::vector<float> s = zarn::render(set, kRate);
+  ASSERT_EQ(s.size(), static_cast<std::size_t>(kRate) + 1);  // times 0 to 1 s, both ends
+  // The strongest frequency, searched in 0.05 Hz steps around it over a second's samples.
+  double best = 0, best_f = 0;
+  for (double f = 430; f <= 450; f += 0.05) {
+    const double g = goertzel(s, 0, s.size(), f);
+    if (g > best) best = g, best_f = f;
+  }
+  EXPECT_NEAR(best_f, 440.0, 0.5);
+  EXPECT_NEAR(rms(s, 2205, s.size() - 2205), 0.5 / std::sqrt(2.0), 0.01 * 0.5 / std::sqrt(2.0));
+  EXPECT_NEAR(zarn::peak(s), 0.5, 1e-3);
+}
+
+TEST(Sound, PartialsAddAndEndsDoNotClick) {
+  const zarn::Partial a = partial(0.1, 0.02, {300, 310, 305, 300, 320, 330}, {0.3, 0.4, 0.2, 0.5, 0.1, 0.3});
+  const zarn::Partial b = partial(0.05, 0.02, {1000, 990, 1010}, {0.2, 0.25, 0.2});
+  const std::vector<float> both = zarn::render(set_of({a, b}, 0.02), kRate);
+  const std::vector<float> only_a = zarn::render(set_of({a}, 0.02), kRate);
+  const std::vector<float> only_b = zarn::render(set_of({b}, 0.02), kRate);
+  ASSERT_EQ(both.size(), only_a.size());
+  for (std::size_t n = 0; n < both.size(); ++n) {
+    const float b_n = n < only_b.size() ? only_b[n] : 0.0f;
+    EXPECT_NEAR(both[n], only_a[n] + b_n, 1e-6) << n;
+  }
+  // The fade (5 ms here, shorter than the step) bounds every step between samples, b's end
+  // within a included: for each partial, its peak amplitude times one sample of fade and one
+  // sample of the sine's turn, plus how far its amplitude glides in one sample.
+  const double fade_samples = 0.005 * kRate;
+  const double bound = 0.5 * (1 / fade_samples + 2 * kPi * 330 / kRate) + 20.0 / kRate +
+                       0.25 * (1 / fade_samples + 2 * kPi * 1010 / kRate) + 2.5 / kRate;
+  for (std::size_t n = 1; n < both.size(); ++n) EXPECT_LE(std::fabs(both[n] - both[n - 1]), bound) << n;
+  EXPECT_EQ(only_a[static_cast<std::size_t>(std::ceil(0.1 * kRate))], 0.0f);  // silent at its first point
+  EXPECT_NEAR(only_a.back(), 0.0f, 1e-6);                                      // and at its last
+}
+
+// The recurrence against sines of the exact phase, on a long fast glide (1 s segments): the
+// worst error must stay below -120 dB of the amplitude.
+TEST(Sound, OscillatorErrorIsFarBelowMinus120Decibels) {
+  const zarn::Partial p = partial(0, 1.0, {100, 15000, 50, 8000}, {1, 1, 1, 1});
+  std::vector<double> got(3 * kRate + 1, 0.0);
+  zarn::detail::add_partial(p, 1.0, kRate, got);
+  double worst = 0;
+  long double phi = 0;
+  for (std::size_t n = 0; n < got.size(); ++n) {
+    const long double t = static_cast<long double>(n) / kRate;
+    const std::size_t j = std::min<std::size_t>(static_cast<std::size_t>(t), 2);
+    const long double d = t - j, k = p.rfreq[j + 1] - p.rfreq[j];
+    // The phase at t: the exact integral of the linear frequency, from 0 at the start.
+    long double at = 0;
+    for (std::size_t i = 0; i < j; ++i) at += kPi * (p.rfreq[i] + p.rfreq[i + 1]);
+    phi = at + 2 * kPi * (p.rfreq[j] * d + k * d * d / 2);
+    const double gain = std::min({1.0, static_cast<double>(t) / 0.005, (3.0 - static_cast<double>(t)) / 0.005});
+    worst = std::max(worst, std::fabs(got[n] - gain * static_cast<double>(std::sin(phi))));
+  }
+  EXPECT_LT(worst, 1e-6);  // -120 dB
+  std::printf("worst oscillator error: %.3g (%.1f dB)\n", worst, 20 * std::log10(worst));
+}
+
+#ifdef ZARN_HAVE_SNDFILE
+TEST(Sound, FileHoldsEverySampleAsFloat) {
+  zarn_test::TempDir dir;
+  const std::vector<float> samples = {0.0f, 0.25f, -1.5f, 0.125f};
+  for (const char* name : {"s.wav", "s.aiff", "s.caf"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir / name;
+    zarn::check_sound_file_name(path);
+    ASSERT_TRUE(zarn::save_new(path, zarn::sound_file_writer(path, samples, 48000)).written());
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.samplerate, 48000);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
+    std::vector<float> back(8);
+    EXPECT_EQ(sf_readf_float(f, back.data(), 8), 4);
+    back.resize(4);
+    EXPECT_EQ(back, samples);  // beyond full scale too
+    sf_close(f);
+  }
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,95 @@
+#include "sound.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+
+namespace zarn {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kTwoPi = 2 * kPi;
+
+// The oscillator is run by recurrence, two complex products a sample, and set afresh from
+// the exact phase at least this often, so that rounding cannot build up (see the test of its
+// error, far below -120 dB).
+constexpr long kReseed = 1024;
+
+double wrap(double x) { return x - kTwoPi * std::floor((x + kPi) / kTwoPi); }
+
+}  // namespace
+
+namespace detail {
+
+void add_partial(const Partial& part, double step, int rate, std::vector<double>& out) {
+  const std::size_t N = part.rtime.size();
+  if (N < 2 || out.empty()) return;
+  const double T = 1.0 / rate;
+  const double t_first = part.rtime.front(), t_last = part.rtime.back();
+  const double fade = std::min(step, kMaxFade);
+  const long n_end = static_cast<long>(out.size());
+  const auto amp = [&](std::size_t j) { return part.ramp[j] > 0 ? part.ramp[j] : 0.0; };
+  // Samples between the fades, where the gain is 1 for certain (one sample of margin).
+  const long full_from = static_cast<long>(std::ceil((t_first + fade) * rate)) + 1;
+  const long full_to = static_cast<long>(std::floor((t_last - fade) * rate)) - 1;
+
+  // On the segment from grid point j to j + 1 (width h) the frequency is linear,
+  //   f(t) = f_j + k (t - t_j),  k = (f_{j+1} - f_j) / h,
+  // and the phase its exact integral from phi_j, the phase at t_j:
+  //   phi(t) = phi_j + 2 pi (f_j d + k d^2 / 2),  d = t - t_j.
+  // From sample n to n + 1 the phase grows by delta(n) = 2 pi T (f(t_n) + k T / 2), which
+  // itself grows by 2 pi k T^2 each sample: z = e^{i phi} and w = e^{i delta} follow by
+  // z <- z w, w <- w r with r = e^{i 2 pi k T^2}.
+  double phi_j = 0;
+  for (std::size_t j = 0; j + 1 < N; ++j) {
+    const double t_j = part.rtime[j], t_next = part.rtime[j + 1];
+    const double h = t_next - t_j;
+    const double f_j = part.rfreq[j], k = (part.rfreq[j + 1] - f_j) / h;
+    const double a_j = amp(j), slope_a = (amp(j + 1) - a_j) / h;
+    // Samples from ceil(t_j * rate) up to the one before t_next; the last segment keeps t_last.
+    long n = std::max(0L, static_cast<long>(std::ceil(t_j * rate)));
+    long n_stop = j + 2 == N ? static_cast<long>(std::floor(t_last * rate)) + 1 : static_cast<long>(std::ceil(t_next * rate));
+    n_stop = std::min(n_stop, n_end);
+    const std::complex<double> r = std::polar(1.0, kTwoPi * k * T * T);
+    while (n < n_stop) {
+      const double d = static_cast<double>(n) * T - t_j;
+      const std::complex<double> z0 = std::polar(1.0, wrap(phi_j + kTwoPi * (f_j * d + k * d * d / 2)));
+      const std::complex<double> w0 = std::polar(1.0, kTwoPi * T * (f_j + k * d + k * T / 2));
+      // The complex products written out: the library's own checks for infinities would
+      // cost more than the products themselves.
+      double zr = z0.real(), zi = z0.imag(), wr = w0.real(), wi = w0.imag();
+      const double rr = r.real(), ri = r.imag();
+      const long run_stop = std::min(n_stop, n + kReseed);
+      for (; n < run_stop; ++n) {
+        const double t = static_cast<double>(n) * T;
+        const double gain = n >= full_from && n <= full_to ? 1.0 : std::min({1.0, (t - t_first) / fade, (t_last - t) / fade});
+        out[static_cast<std::size_t>(n)] += (a_j + slope_a * (t - t_j)) * gain * zi;
+        const double z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
+        const double w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
+        zr = z_r, zi = z_i, wr = w_r, wi = w_i;
+      }
+    }
+    phi_j = wrap(phi_j + kPi * h * (f_j + part.rfreq[j + 1]));
+  }
+}
+
+}  // namespace detail
+
+std::vector<float> render(const PartialSet& set, int rate) {
+  double end = -1;
+  for (const Partial& part : set.partials)
+    if (part.N() > 0) end = std::max(end, part.rtime.back());
+  const std::size_t length = end < 0 ? 0 : static_cast<std::size_t>(std::floor(end * rate)) + 1;
+  std::vector<double> sum(length, 0.0);
+  for (const Partial& part : set.partials) detail::add_partial(part, set.step, rate, sum);
+  return std::vector<float>(sum.begin(), sum.end());
+}
+
+double peak(const std::vector<float>& samples) {
+  double p = 0;
+  for (float s : samples) p = std::max(p, static_cast<double>(std::fabs(s)));
+  return p;
+}
+
+}  // namespace zarn

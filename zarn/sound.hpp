@@ -1,0 +1,31 @@
+// Additive resynthesis of resampled partials: one oscillator per partial, its frequency and
+// amplitude interpolated linearly between grid points and its phase accumulated from the
+// frequency, with a short fade at both ends.
+#pragma once
+
+#include <vector>
+
+#include "partial_file.hpp"
+
+namespace zarn {
+
+/// Longest fade at a partial's ends, in seconds (never longer than one grid step).
+constexpr double kMaxFade = 0.005;
+
+/// The sound of the resampled set at `rate` samples a second: sample n is the sound at time
+/// n / rate, from time 0 to the last grid time of any partial. Amplitudes below zero count as
+/// zero; the sum is not normalised.
+std::vector<float> render(const PartialSet& set, int rate);
+
+/// The largest magnitude among the samples.
+double peak(const std::vector<float>& samples);
+
+namespace detail {
+
+/// Adds one partial's oscillator into `out`, sample n at time n / rate (samples outside `out`
+/// are dropped).
+void add_partial(const Partial& part, double step, int rate, std::vector<double>& out);
+
+}  // namespace detail
+
+}  // namespace zarn

@@ -1,0 +1,22 @@
+// Sound files, written with libsndfile where the build has it: mono, 32-bit float (24-bit
+// integer in FLAC, which holds no floats), in the container that the name's ending chooses.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "save.hpp"
+
+namespace zarn {
+
+/// True when this build can write sound files.
+bool have_sound_files();
+
+/// Checks that `name` ends in a container this build writes (.wav, .aiff or .aif, .flac,
+/// .caf); throws Failure saying what is possible otherwise.
+void check_sound_file_name(const std::string& name);
+
+/// The writer of `samples` at `rate` as a sound file in the container that `name` chooses.
+FdWriter sound_file_writer(const std::string& name, const std::vector<float>& samples, int rate);
+
+}  // namespace zarn
