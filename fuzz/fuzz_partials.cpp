@@ -1,10 +1,11 @@
 // libFuzzer target: arbitrary bytes as an input file. What reads is laid on a grid,
-// resampled, listed and written, all in memory, by the same steps as a run; every rejection
-// must be a clean Failure.
+// resampled, listed, written, drawn and sounded, all in memory, by the same steps as a run;
+// every rejection must be a clean Failure.
 //
 // The first byte chooses: its low three bits the time step; the next two bits a start put
 // before the rest (nothing, the SDIF header, or the first line of either text export), so
 // that every reader is reached; the next two the format written.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,8 +14,10 @@
 #include "failure.hpp"
 #include "formats.hpp"
 #include "listing.hpp"
+#include "plot.hpp"
 #include "resample.hpp"
 #include "sdif.hpp"
+#include "sound.hpp"
 #include "text_io.hpp"
 
 namespace {
@@ -51,6 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zarn::Output out(&sink);
     zarn::write_listing(out, set);
     zarn::result_writer(set, format)(out);
+    zarn::write_plot(out, set, {"fuzz", step, (data[0] & 0x80) != 0});
+    // The sound too, where it is short enough to be quick.
+    double end = 0;
+    for (const zarn::Partial& part : set.partials)
+      if (part.N() > 0) end = std::max(end, part.rtime.back());
+    if (end < 2.0) zarn::render(set, 8000);
     out.flush();
   } catch (const zarn::Failure&) {
     // a clean rejection

@@ -48,8 +48,7 @@ std::string xml_escape(std::string_view text) {
 
 namespace {
 
-// The picture's size and the plotting area within it, in pixels.
-constexpr double kWidth = 1200, kHeight = 720;
+// The plotting area within the picture of 1200 by 720 pixels.
 constexpr double kLeft = 80, kRight = 1180, kTop = 50, kBottom = 650;
 // Levels from kQuietDb (faintest) to 0 dB (solid) set a line's opacity.
 constexpr double kQuietDb = -90;
@@ -174,16 +173,19 @@ void put_partial(Output& out, const Partial& part, std::size_t p, const Axes& ax
   }
   out.put("<path class=\"partial\" stroke=\"" + stroke + "\" d=\"");
   double px = 0, py = 0;
+  bool drawn = false;
   for (std::size_t j = 0; j < N; ++j) {
     const double x = axes.x(part.rtime[j]), y = axes.y(part.rfreq[j]);
+    if (!std::isfinite(y)) continue;  // a frequency that is not a number has no place
     if (j > 0 && j + 1 < N && std::fabs(x - px) < kLineMerge && std::fabs(y - py) < kLineMerge) continue;
-    out.put(j == 0 ? "M" : "L");
+    out.put(drawn ? "L" : "M");
+    drawn = true;
     out.put(number(x, 1));
     out.put(' ');
     out.put(number(y, 1));
     px = x, py = y;
   }
-  if (N == 1) out.put("h0.1");
+  if (N == 1 && drawn) out.put("h0.1");
   out.put("\"/>\n");
 }
 
@@ -192,6 +194,7 @@ void put_dots(Output& out, const Partial& part, const Axes& axes) {
   double px = 0, py = 0;
   for (std::size_t i = 0; i < part.time.size(); ++i) {
     const double x = axes.x(part.time[i]), y = axes.y(part.freq[i]);
+    if (!std::isfinite(y)) continue;
     if (i > 0 && std::fabs(x - px) < kDotMerge && std::fabs(y - py) < kDotMerge) continue;
     out.put("M" + number(x, 1) + " " + number(y, 1) + "h0");
     px = x, py = y;

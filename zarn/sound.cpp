@@ -47,6 +47,9 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
     const double h = t_next - t_j;
     const double f_j = part.rfreq[j], k = (part.rfreq[j + 1] - f_j) / h;
     const double a_j = amp(j), slope_a = (amp(j + 1) - a_j) / h;
+    // A frequency or level that is not a finite number makes no sound (the partial list
+    // format lets "nan" through); its phase is not carried on either.
+    if (!std::isfinite(k) || !std::isfinite(f_j) || !std::isfinite(slope_a)) continue;
     // Samples from ceil(t_j * rate) up to the one before t_next; the last segment keeps t_last.
     long n = std::max(0L, static_cast<long>(std::ceil(t_j * rate)));
     long n_stop = j + 2 == N ? static_cast<long>(std::floor(t_last * rate)) + 1 : static_cast<long>(std::ceil(t_next * rate));
