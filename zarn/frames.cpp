@@ -1,32 +1,37 @@
 #include "frames.hpp"
 
 #include <algorithm>
-#include <numeric>
 
 namespace zarn {
 
 void for_each_frame(const PartialSet& set, const std::function<void(double, const std::vector<FrameRow>&)>& frame) {
-  // Partials with points, by their first grid index k; a sweep over k keeps those present.
+  // Partials with points, by their first time; a sweep over the times keeps those present.
   std::vector<int> order;
   for (std::size_t p = 0; p < set.partials.size(); ++p)
     if (set.partials[p].N() > 0) order.push_back(static_cast<int>(p));
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-    return set.partials[static_cast<std::size_t>(a)].first_k < set.partials[static_cast<std::size_t>(b)].first_k;
-  });
-  std::vector<FrameRow> rows;
+  const auto time_of = [&](const FrameRow& r) {
+    return set.partials[static_cast<std::size_t>(r.partial)].rtime[static_cast<std::size_t>(r.point)];
+  };
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return time_of({a, 0}) < time_of({b, 0}); });
+  std::vector<FrameRow> pending, rows;  // partials under way, and those at the frame's time
   std::size_t next = 0;
-  long long k = 0;
-  while (next < order.size() || !rows.empty()) {
-    if (rows.empty()) k = set.partials[static_cast<std::size_t>(order[next])].first_k;
-    for (; next < order.size() && set.partials[static_cast<std::size_t>(order[next])].first_k == k; ++next)
-      rows.push_back({order[next], 0});
-    frame(static_cast<double>(k) * set.step, rows);
-    // Each row moves on to its partial's next point; partials that ended leave the frame.
+  while (next < order.size() || !pending.empty()) {
+    // The frame's time: the earliest next point of any partial under way or about to start.
+    double t = next < order.size() ? time_of({order[next], 0}) : time_of(pending.front());
+    for (const FrameRow& r : pending) t = std::min(t, time_of(r));
+    for (; next < order.size() && time_of({order[next], 0}) == t; ++next) pending.push_back({order[next], 0});
+    rows.clear();
+    for (const FrameRow& r : pending)
+      if (time_of(r) == t) rows.push_back(r);
+    frame(t, rows);
+    // Rows in the frame move on to their next point; partials that ended leave.
     std::size_t kept = 0;
-    for (const FrameRow& row : rows)
-      if (row.point + 1 < set.partials[static_cast<std::size_t>(row.partial)].N()) rows[kept++] = {row.partial, row.point + 1};
-    rows.resize(kept);
-    ++k;
+    for (const FrameRow& r : pending) {
+      const bool here = time_of(r) == t;
+      const int point = here ? r.point + 1 : r.point;
+      if (point < set.partials[static_cast<std::size_t>(r.partial)].N()) pending[kept++] = {r.partial, point};
+    }
+    pending.resize(kept);
   }
 }
 

@@ -1,5 +1,6 @@
-// A resampled set on the aligned grid seen frame by frame: at each grid time, the partials
-// that have a point there. The frame formats (SDIF, SPEAR's frame export) are written this way.
+// A resampled set seen frame by frame: at each time at which any partial has a point, the
+// partials that have a point at exactly that time. On the aligned grid that is every grid
+// time with its partials. The frame formats (SDIF, the frame export) are written this way.
 #pragma once
 
 #include <functional>
@@ -15,8 +16,8 @@ struct FrameRow {
   int point = 0;
 };
 
-/// Calls `frame(time, rows)` for every time of the aligned grid at which any partial has a
-/// point, in rising time; rows are ordered by the partials' first point, then by position.
+/// Calls `frame(time, rows)` for every time at which any partial has a point, in rising time;
+/// rows are ordered by the partials' first time, then by position.
 void for_each_frame(const PartialSet& set, const std::function<void(double, const std::vector<FrameRow>&)>& frame);
 
 /// The number of frames that for_each_frame gives.

@@ -27,7 +27,8 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
   if (N < 2 || out.empty()) return;
   const double T = 1.0 / rate;
   const double t_first = part.rtime.front(), t_last = part.rtime.back();
-  const double fade = std::min(step, kMaxFade);
+  // One grid step at most; partials that come without a grid (step 0) take their first interval.
+  const double fade = std::min(step > 0 ? step : part.rtime[1] - part.rtime[0], kMaxFade);
   const long n_end = static_cast<long>(out.size());
   const auto amp = [&](std::size_t j) { return part.ramp[j] > 0 ? part.ramp[j] : 0.0; };
   // Samples between the fades, where the gain is 1 for certain (one sample of margin).

@@ -23,7 +23,7 @@ double peak(const std::vector<float>& samples);
 namespace detail {
 
 /// Adds one partial's oscillator into `out`, sample n at time n / rate (samples outside `out`
-/// are dropped).
+/// are dropped); `step` is the grid's, which bounds the fade (0: the partial's first interval).
 void add_partial(const Partial& part, double step, int rate, std::vector<double>& out);
 
 }  // namespace detail

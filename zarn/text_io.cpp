@@ -196,7 +196,7 @@ Input::Input(int fd, std::string name, std::string_view prefix)
     : fd_(fd), name_(std::move(name)), buffer_(std::max(kInputChunk, 2 * prefix.size())) {
   pos_ = buffer_.data();
   end_ = pos_ + prefix.size();
-  std::memcpy(buffer_.data(), prefix.data(), prefix.size());
+  if (!prefix.empty()) std::memcpy(buffer_.data(), prefix.data(), prefix.size());
   ended_in_newline_ = !prefix.empty() && prefix.back() == '\n';
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<std::uint64_t>(st.st_size);
