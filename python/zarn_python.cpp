@@ -1,0 +1,259 @@
+// The Python module `zarn`: the tool's readers, grid, spline, writers and resynthesis on
+// numpy arrays, with the same arithmetic to the last bit.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "failure.hpp"
+#include "formats.hpp"
+#include "partial_file.hpp"
+#include "resample.hpp"
+#include "save.hpp"
+#include "sound.hpp"
+#include "spline.hpp"
+
+#ifndef ZARN_VERSION
+#define ZARN_VERSION "0.0.0"
+#endif
+
+namespace py = pybind11;
+
+namespace {
+
+using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// A numpy array that takes over a vector's memory, without copying it.
+Array to_numpy(std::vector<double>&& v) {
+  auto* owned = new std::vector<double>(std::move(v));
+  py::capsule free_when_done(owned, [](void* p) { delete static_cast<std::vector<double>*>(p); });
+  return Array(static_cast<py::ssize_t>(owned->size()), owned->data(), free_when_done);
+}
+
+std::vector<double> to_vector(const Array& a) { return std::vector<double>(a.data(), a.data() + a.size()); }
+
+// zarn.Error, raised with the tool's own message (without its "zarn: " and newline).
+py::object& error_type() {
+  static py::object type;
+  return type;
+}
+
+[[noreturn]] void raise_failure(const zarn::Failure& f) {
+  std::string m = f.message;
+  if (m.rfind("zarn: ", 0) == 0) m.erase(0, 6);
+  while (!m.empty() && m.back() == '\n') m.pop_back();
+  PyErr_SetString(error_type().ptr(), m.c_str());
+  throw py::error_already_set();
+}
+
+[[noreturn]] void raise_os_error(int error, const std::string& path) {
+  errno = error;
+  PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+  throw py::error_already_set();
+}
+
+// Runs work without the interpreter lock, turning a Failure into zarn.Error.
+template <typename Work>
+auto unlocked(Work work) {
+  std::optional<zarn::Failure> failed;
+  decltype(work()) result{};
+  {
+    py::gil_scoped_release release;
+    try {
+      result = work();
+    } catch (const zarn::Failure& f) {
+      failed = f;
+    }
+  }
+  if (failed) raise_failure(*failed);
+  return result;
+}
+
+// One partial: times, frequencies and linear amplitudes as float64 arrays of one length.
+struct Partial {
+  Array time, freq, amp;
+
+  Partial(Array t, Array f, Array a) : time(std::move(t)), freq(std::move(f)), amp(std::move(a)) { check(); }
+
+  // The arrays are the caller's and may have been changed since: checked again before use.
+  void check() const {
+    if (time.ndim() != 1 || freq.ndim() != 1 || amp.ndim() != 1) throw py::value_error("time, freq and amp must be one-dimensional");
+    if (freq.size() != time.size() || amp.size() != time.size())
+      throw py::value_error("time, freq and amp must have the same length, not " + std::to_string(time.size()) + ", " +
+                            std::to_string(freq.size()) + " and " + std::to_string(amp.size()));
+    const double* times = time.data();
+    for (py::ssize_t i = 0; i < time.size(); ++i) {
+      if (!std::isfinite(times[i])) throw py::value_error("time " + std::to_string(i) + " is not finite");
+      if (i > 0 && !(times[i] > times[i - 1])) throw py::value_error("time " + std::to_string(i) + " is not later than the time before it");
+    }
+  }
+};
+
+Partial from_input(zarn::Partial&& p) {
+  return Partial(to_numpy(std::move(p.time)), to_numpy(std::move(p.freq)), to_numpy(std::move(p.amp)));
+}
+
+Partial from_resampled(zarn::Partial&& p) {
+  return Partial(to_numpy(std::move(p.rtime)), to_numpy(std::move(p.rfreq)), to_numpy(std::move(p.ramp)));
+}
+
+// A set whose input breakpoints are the given partials' (to be resampled).
+zarn::PartialSet as_input(const std::vector<Partial>& partials) {
+  zarn::PartialSet set;
+  set.partials.resize(partials.size());
+  for (std::size_t p = 0; p < partials.size(); ++p) {
+    partials[p].check();
+    set.partials[p].time = to_vector(partials[p].time);
+    set.partials[p].freq = to_vector(partials[p].freq);
+    set.partials[p].amp = to_vector(partials[p].amp);
+    set.partials[p].line = static_cast<long>(p) + 1;
+  }
+  return set;
+}
+
+// A set whose resampled breakpoints are the given partials' (to be written or rendered).
+zarn::PartialSet as_resampled(const std::vector<Partial>& partials) {
+  zarn::PartialSet set;
+  set.partials.resize(partials.size());
+  for (std::size_t p = 0; p < partials.size(); ++p) {
+    partials[p].check();
+    set.partials[p].rtime = to_vector(partials[p].time);
+    set.partials[p].rfreq = to_vector(partials[p].freq);
+    set.partials[p].ramp = to_vector(partials[p].amp);
+  }
+  return set;
+}
+
+std::vector<Partial> read_file(const std::string& path) {
+  const int fd = zarn::open_input(path);
+  if (fd < 0) raise_os_error(errno, path);
+  zarn::PartialSet set;
+  try {
+    set = unlocked([&] { return zarn::read_input(fd, path); });
+  } catch (...) {
+    if (fd > 2) ::close(fd);
+    throw;
+  }
+  if (fd > 2) ::close(fd);
+  std::vector<Partial> out;
+  for (zarn::Partial& p : set.partials) out.push_back(from_input(std::move(p)));
+  return out;
+}
+
+std::vector<Partial> resample(const std::vector<Partial>& partials, double step, bool align) {
+  if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
+  zarn::PartialSet set = as_input(partials);
+  set = unlocked([&] {
+    if (align)
+      zarn::lay_aligned_grid(set, step, "partials");
+    else
+      zarn::lay_grid(set, step, "partials");
+    zarn::resample(set);
+    return std::move(set);
+  });
+  std::vector<Partial> out;
+  for (zarn::Partial& p : set.partials) out.push_back(from_resampled(std::move(p)));
+  return out;
+}
+
+Array spline(const Array& x, const Array& y, const Array& xi) {
+  const py::ssize_t n = x.size(), ni = xi.size();
+  if (y.size() != n) throw py::value_error("x and y must have the same length");
+  if (n < 1) throw py::value_error("the spline needs at least one knot");
+  for (py::ssize_t i = 0; i < n; ++i)
+    if (!std::isfinite(x.data()[i]) || (i > 0 && !(x.data()[i] > x.data()[i - 1])))
+      throw py::value_error("x must be finite and rising");
+  for (py::ssize_t j = 0; j < ni; ++j)
+    if (xi.data()[j] < x.data()[0] || xi.data()[j] > x.data()[n - 1] || (j > 0 && xi.data()[j] < xi.data()[j - 1]))
+      throw py::value_error("xi must be ascending and lie within [x[0], x[-1]]");
+  std::vector<double> yi(static_cast<std::size_t>(ni));
+  unlocked([&] {
+    zarn::ispline_gen(x.data(), y.data(), static_cast<int>(n), xi.data(), yi.data(), static_cast<int>(ni));
+    return 0;
+  });
+  return to_numpy(std::move(yi));
+}
+
+void write_file(const std::string& path, const std::vector<Partial>& partials, std::optional<std::string> format, bool force) {
+  zarn::Format f = zarn::format_of_name(path).value_or(zarn::Format::kList);
+  if (format) {
+    const auto named = zarn::format_named(*format);
+    if (!named) throw py::value_error("unknown format '" + *format + "' (list, sdif, spear-partials or spear-frames)");
+    f = *named;
+  }
+  const zarn::PartialSet set = as_resampled(partials);
+  const zarn::Writer writer = zarn::result_writer(set, f, "zarn " ZARN_VERSION);
+  const zarn::SaveOutcome saved = unlocked([&] { return force ? zarn::save_replacing(path, writer) : zarn::save_new(path, writer); });
+  if (saved.written()) return;
+  if (saved.kind == zarn::SaveOutcome::Kind::kExists) raise_os_error(EEXIST, path);
+  if (saved.kind == zarn::SaveOutcome::Kind::kNotAFile) raise_os_error(EISDIR, path);
+  raise_os_error(saved.error, path);
+}
+
+py::array_t<float> render(const std::vector<Partial>& partials, int rate) {
+  if (rate < 1000 || rate > 768000) throw py::value_error("the sample rate must be from 1000 to 768000");
+  const zarn::PartialSet set = as_resampled(partials);
+  auto* samples = new std::vector<float>(unlocked([&] { return zarn::render(set, rate); }));
+  py::capsule free_when_done(samples, [](void* p) { delete static_cast<std::vector<float>*>(p); });
+  return py::array_t<float>(static_cast<py::ssize_t>(samples->size()), samples->data(), free_when_done);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(zarn, m) {
+  m.doc() =
+      "Sinusoidal partials resampled exactly: the readers, the not-a-knot spline, the grid, the\n"
+      "writers and the resynthesis of the zarn tool, on numpy arrays.\n\n"
+      "    import zarn\n"
+      "    partials = zarn.read('analysis.sdif')          # any format zarn reads\n"
+      "    grid = zarn.resample(partials, 0.01)           # as the tool resamples, bit for bit\n"
+      "    zarn.write('out.txt', grid)                    # never over an existing file\n"
+      "    sound = zarn.render(grid, rate=44100)          # float32 samples\n\n"
+      "Bad input raises zarn.Error (a ValueError) with the tool's message; files that cannot be\n"
+      "opened or written raise OSError. Heavy work runs without the interpreter lock.";
+  m.attr("__version__") = ZARN_VERSION;
+  error_type() = py::reinterpret_borrow<py::object>(PyErr_NewExceptionWithDoc(
+      "zarn.Error", "A malformed file or an impossible request, with the tool's message.", PyExc_ValueError, nullptr));
+  m.attr("Error") = error_type();
+
+  py::class_<Partial>(m, "Partial", "One partial: times, frequencies in hertz and linear amplitudes, as float64 arrays.")
+      .def(py::init<Array, Array, Array>(), py::arg("time"), py::arg("freq"), py::arg("amp"),
+           "Builds a partial from array-likes of one length; the times must be finite and rising.")
+      .def_readonly("time", &Partial::time, "Times, rising.")
+      .def_readonly("freq", &Partial::freq, "Frequencies in hertz.")
+      .def_readonly("amp", &Partial::amp, "Linear amplitudes.")
+      .def("__len__", [](const Partial& p) { return p.time.size(); })
+      .def("__repr__", [](const Partial& p) {
+        if (p.time.size() == 0) return std::string("Partial(0 points)");
+        return "Partial(" + std::to_string(p.time.size()) + " points, " + std::to_string(p.time.data()[0]) + " s to " +
+               std::to_string(p.time.data()[p.time.size() - 1]) + " s)";
+      });
+
+  m.def("read", &read_file, py::arg("path"),
+        "The partials of a file: a partial list, SDIF (1TRC/1HRM) or a text export of a partial\n"
+        "editor, recognised from its content. Amplitudes are linear, frequencies held within\n"
+        "[4, 22050] Hz. Raises zarn.Error for a malformed file, OSError if it cannot be opened.");
+  m.def("resample", &resample, py::arg("partials"), py::arg("step"), py::arg("align") = false,
+        "The partials resampled on a uniform grid with the not-a-knot cubic spline, as the tool\n"
+        "does, bit for bit: each partial's own grid from its first time, or with align=True the\n"
+        "whole multiples of step within its span.");
+  m.def("spline", &spline, py::arg("x"), py::arg("y"), py::arg("xi"),
+        "The not-a-knot cubic spline through the knots (x, y), x rising, at the ascending times xi\n"
+        "within [x[0], x[-1]]. Three knots give the parabola, two the line.");
+  m.def("write", &write_file, py::arg("path"), py::arg("partials"), py::arg("format") = py::none(), py::arg("force") = false,
+        "Writes partials (as resampled breakpoints) in a format: 'list', 'sdif', 'spear-partials'\n"
+        "or 'spear-frames'; by default sdif for a name ending in .sdif, else list. An existing file\n"
+        "raises FileExistsError unless force=True, which replaces it atomically.");
+  m.def("render", &render, py::arg("partials"), py::arg("rate") = 44100,
+        "The additive resynthesis of the partials as float32 samples from time 0: one oscillator\n"
+        "per partial, frequency and amplitude linear between points, with a short fade at the ends.");
+}

@@ -1,0 +1,98 @@
+"""The Python module against the tool: the same partials from every format, the same
+resampled figures, the spline against scipy's, errors as exceptions, files never overwritten."""
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import zarn
+
+ZARN = os.environ["ZARN_BINARY"]
+SOURCE = os.environ["ZARN_SOURCE_DIR"]
+VIOLIN = os.path.join(SOURCE, "examples", "violin.txt")
+HETRO = os.path.join(SOURCE, "tests", "data", "hetro-saw220.sdif")
+
+
+def tool(*args, cwd):
+    return subprocess.run([ZARN, *args], cwd=cwd, capture_output=True, text=True, check=True).stdout
+
+
+@pytest.fixture(scope="module")
+def inputs(tmp_path_factory):
+    """The example in every format the tool reads, the exports written by the tool itself."""
+    d = tmp_path_factory.mktemp("inputs")
+    tool("-q", "-f", "spear-partials", "-o", "partials.txt", VIOLIN, "0.005", cwd=d)
+    tool("-q", "-f", "spear-frames", "-o", "frames.txt", VIOLIN, "0.005", cwd=d)
+    return [VIOLIN, HETRO, str(d / "partials.txt"), str(d / "frames.txt")]
+
+
+def test_every_format_reads_and_resamples_as_the_tool_does(inputs, tmp_path):
+    for i, path in enumerate(inputs):
+        for step, fmt in [(0.01, "list"), (0.02, "sdif")]:
+            tool("-q", "-f", fmt, "-o", f"tool{i}{fmt}", path, str(step), cwd=tmp_path)
+            partials = zarn.resample(zarn.read(path), step, align=fmt == "sdif")
+            zarn.write(str(tmp_path / f"py{i}{fmt}"), partials, format=fmt)
+            assert (tmp_path / f"py{i}{fmt}").read_bytes() == (tmp_path / f"tool{i}{fmt}").read_bytes(), (path, fmt)
+
+
+def test_resample_equals_the_listing(tmp_path):
+    listing = tool("-o", "out.txt", VIOLIN, "0.0037", cwd=tmp_path).split("\n")
+    lines = [line for line in listing if " --> " in line]
+    ours = [
+        "%f --> %f\t%f" % (t, f, a)
+        for p in zarn.resample(zarn.read(VIOLIN), 0.0037)
+        for t, f, a in zip(p.time, p.freq, p.amp)
+    ]
+    assert ours == lines
+
+
+def test_spline_agrees_with_scipy():
+    interpolate = pytest.importorskip("scipy.interpolate")
+    rng = np.random.default_rng(7)
+    for n in (4, 5, 9, 40):
+        x = np.cumsum(rng.uniform(0.001, 0.05, n))
+        y = 440 + 30 * np.sin(40 * x) + rng.uniform(-1, 1, n)
+        xi = np.linspace(x[0], x[-1], 333)
+        want = interpolate.CubicSpline(x, y, bc_type="not-a-knot")(xi)
+        np.testing.assert_allclose(zarn.spline(x, y, xi), want, rtol=1e-12)
+
+
+def test_spline_of_a_cubic_and_of_few_knots():
+    x = np.array([0.0, 0.1, 0.5, 0.7, 1.3])
+    np.testing.assert_allclose(zarn.spline(x, x**3 - x, [0.3, 1.0]), [0.3**3 - 0.3, 0.0], atol=1e-13)
+    assert list(zarn.spline([0, 1, 3], [5, 4, 8], [2])) == [5.0]  # t^2 - 2t + 5
+    with pytest.raises(ValueError):
+        zarn.spline([0, 1], [0, 1], [2])
+
+
+def test_errors_carry_the_tools_message(tmp_path):
+    bad = tmp_path / "bad.txt"
+    bad.write_text("( PARTIALS 1\n( POINTS 2\n0 440 -20\n0.1 441Hz -20\n)\n)\n")
+    with pytest.raises(zarn.Error, match=r'bad.txt:4: "441Hz" is not a number') as caught:
+        zarn.read(str(bad))
+    assert isinstance(caught.value, ValueError)
+    with pytest.raises(FileNotFoundError):
+        zarn.read(str(tmp_path / "missing.txt"))
+    with pytest.raises(ValueError, match="not later"):
+        zarn.Partial([0, 0], [440, 440], [1, 1])
+    with pytest.raises(ValueError, match="same length"):
+        zarn.Partial([0, 1], [440], [1, 1])
+
+
+def test_write_never_overwrites_unless_forced(tmp_path):
+    partials = [zarn.Partial([0.0, 0.5], [440, 441], [0.1, 0.2])]
+    out = tmp_path / "out.txt"
+    out.write_text("keep")
+    with pytest.raises(FileExistsError):
+        zarn.write(str(out), partials)
+    assert out.read_text() == "keep"
+    zarn.write(str(out), partials, force=True)
+    assert out.read_text().startswith("( PARTIALS\t1\n( POINTS\t2\n")
+    assert sorted(os.listdir(tmp_path)) == ["out.txt"]
+
+
+def test_render_gives_float32_samples_from_time_zero():
+    sound = zarn.render([zarn.Partial([0.0, 0.5, 1.0], [440, 440, 440], [0.5, 0.5, 0.5])], rate=8000)
+    assert sound.dtype == np.float32 and sound.shape == (8001,)
+    assert abs(float(np.sqrt(np.mean(sound[400:-400].astype(float) ** 2))) - 0.5 / np.sqrt(2)) < 0.005
