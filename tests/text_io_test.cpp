@@ -288,6 +288,27 @@ TEST(Output, FormatsPadsAndBuffersIntoASink) {
   EXPECT_EQ(sink, want);
 }
 
+// The figures of the file and the listing, padded straight into the buffer, against printf's
+// "%9.3f" and "%.6f" (widths from 0 to 12), over values near ties and single-precision ones.
+TEST(Output, PaddedFiguresMatchPrintf) {
+  std::mt19937_64 rng(4242);
+  std::string sink, want;
+  zarn::Output out(&sink);
+  char cell[512];
+  for (int i = 0; i < 300000; ++i) {
+    const std::uint64_t r = rng();
+    double v = i % 2 ? static_cast<double>(static_cast<std::int64_t>(r % 4000000001) - 2000000000) / 1e6
+                     : static_cast<double>(static_cast<float>(std::ldexp(static_cast<double>(r >> 35), -14 + static_cast<int>(r % 20))));
+    if (i % 7 == 0) v = -v;
+    const int width = static_cast<int>(r % 13), decimals = i % 3 ? 3 : 6;
+    out.put_fixed(v, decimals, width);
+    std::snprintf(cell, sizeof cell, "%*.*f", width, decimals, v);
+    want += cell;
+  }
+  out.flush();
+  EXPECT_EQ(sink, want);
+}
+
 TEST(Output, RemembersTheFirstWriteError) {
   zarn::Output out(-1);
   out.put("lost");

@@ -18,8 +18,49 @@ namespace zarn {
 
 namespace {
 
+// True on a machine that keeps the lowest byte of a word first.
+inline bool little_endian() {
+  const std::uint16_t one = 1;
+  unsigned char first;
+  std::memcpy(&first, &one, 1);
+  return first == 1;
+}
+
 // Whitespace separates tokens: space, tab, newline, vertical tab, form feed, carriage return.
 inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The same as a table, for the tokenizer's inner loops: 1 for whitespace, 2 for a newline.
+struct SpaceTable {
+  unsigned char kind[256];
+  constexpr SpaceTable() : kind() {
+    for (int c = '\t'; c <= '\r'; ++c) kind[c] = 1;
+    kind[static_cast<unsigned char>(' ')] = 1;
+    kind[static_cast<unsigned char>('\n')] = 2;
+  }
+  bool space(char c) const { return kind[static_cast<unsigned char>(c)] != 0; }
+};
+constexpr SpaceTable kSpaces;
+
+// Every byte 0x01, and every byte's high bit, for working on eight bytes at once.
+constexpr std::uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+
+// The first whitespace byte in [p, end), or end, eight bytes at a time. Each byte's low seven
+// bits h are tested with additions that cannot carry into the next byte: h + 0x77 reaches
+// the high bit when h >= 9, h + 0x72 when h >= 14, and (h ^ 0x20) + 0x7f when h != ' '.
+// Bytes with their own high bit set are never whitespace.
+inline const char* first_space(const char* p, const char* end) {
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    const std::uint64_t h = x & ~kHighs;
+    const std::uint64_t tab_to_cr = (h + 0x77 * kOnes) & ~(h + 0x72 * kOnes);
+    const std::uint64_t blank = ~((h ^ (0x20 * kOnes)) + 0x7f * kOnes);
+    const std::uint64_t spaces = (tab_to_cr | blank) & ~x & kHighs;
+    if (spaces != 0) return p + (little_endian() ? __builtin_ctzll(spaces) : __builtin_clzll(spaces)) / 8;
+  }
+  while (p < end && !kSpaces.space(*p)) ++p;
+  return p;
+}
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -34,7 +75,7 @@ constexpr std::uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000,
 // "[-]digits[.digits]" with at most 19 significant digits worth at most 2^53, at most 22 of
 // them after the point. The digits and the power of ten are then exact doubles, and the one
 // division rounds correctly, to the double that strtod gives. False for any other text.
-bool parse_plain_decimal(const char* p, const char* end, double& value) {
+bool parse_long_plain_decimal(const char* p, const char* end, double& value) {
   const bool negative = p < end && *p == '-';
   if (negative) ++p;
   std::uint64_t mantissa = 0;
@@ -60,6 +101,28 @@ bool parse_plain_decimal(const char* p, const char* end, double& value) {
   return true;
 }
 
+// The same for tokens of at most 19 characters after the sign, which cannot hold more than 19
+// digits: one tight pass over the digits before and after the point.
+bool parse_plain_decimal(const char* p, const char* end, double& value) {
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  if (end - p > 19) return parse_long_plain_decimal(p - (negative ? 1 : 0), end, value);
+  std::uint64_t mantissa = 0;
+  const char* q = p;
+  for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+  int digits = static_cast<int>(q - p), after_point = 0;
+  if (q < end && *q == '.') {
+    const char* fraction = ++q;
+    for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+    after_point = static_cast<int>(q - fraction);
+    digits += after_point;
+  }
+  if (q != end || digits == 0 || mantissa > (std::uint64_t{1} << 53)) return false;
+  const double v = static_cast<double>(mantissa) / kPow10[after_point];
+  value = negative ? -v : v;
+  return true;
+}
+
 // The digits of n, most significant first.
 inline char* write_digits(char* out, std::uint64_t n) {
   char reversed[20];
@@ -69,6 +132,65 @@ inline char* write_digits(char* out, std::uint64_t n) {
     n /= 10;
   } while (n != 0);
   while (len > 0) *out++ = reversed[--len];
+  return out;
+}
+
+// Pairs of decimal digits, "00" to "99", for writing two digits at a time.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs kDigitPairs;
+
+// The number of decimal digits of n.
+inline int decimal_length(std::uint64_t n) {
+  int len = 1;
+  for (std::uint64_t bound = 10; n >= bound && len < 19; bound *= 10) ++len;
+  return len;
+}
+
+// Writes the `len` lowest decimal digits of n so that they end just before `end`.
+inline void put_digits(char* end, std::uint64_t n, int len) {
+  for (; len >= 2; len -= 2, n /= 100) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs.text + 2 * (n % 100), 2);
+  }
+  if (len > 0) end[-1] = static_cast<char>('0' + n % 10);
+}
+
+// The fast path below for a number of decimals known when compiling (3 and 6, the ones the
+// files and the listing use), right-aligned in `width` (at most 16): the same rounding, with
+// the digits written two at a time and the divisions by a constant.
+template <int kDecimals>
+char* format_fixed_exact(char* out, double v, int width) {
+  constexpr std::uint64_t kUnit = kDecimals == 3 ? 1000 : 1000000;
+  static_assert(kDecimals == 3 || kDecimals == 6, "3 or 6 decimals");
+  if (width > 16) return nullptr;
+  const double w = std::fabs(v) * static_cast<double>(kUnit);
+  if (!(w < 1e14)) return nullptr;
+  const double whole = std::floor(w);
+  const double fraction = w - whole;  // exact
+  if (fraction == 0.5) return nullptr;
+  const std::uint64_t rounded = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  const std::uint64_t int_part = rounded / kUnit, frac_part = rounded % kUnit;
+  const bool negative = std::signbit(v);
+  const int int_len = decimal_length(int_part);
+  const int len = (negative ? 1 : 0) + int_len + 1 + kDecimals;
+  if (len < width) {  // as printf pads; there is room for 16 (kMaxFixedChars)
+    std::memcpy(out, "                ", 16);
+    out += width - len;
+  }
+  if (negative) *out++ = '-';
+  out += int_len;
+  put_digits(out, int_part, int_len);
+  *out++ = '.';
+  out += kDecimals;
+  put_digits(out, frac_part, kDecimals);
   return out;
 }
 
@@ -152,9 +274,14 @@ char* format_fixed(char* out, double v, int decimals) {
     std::memcpy(out, word, n);
     return out + n;
   }
-  if (decimals <= 9) {
-    if (char* end = format_fixed_fast(out, v, decimals)) return end;
-  }
+  char* end = nullptr;
+  if (decimals == 6)
+    end = format_fixed_exact<6>(out, v, 0);
+  else if (decimals == 3)
+    end = format_fixed_exact<3>(out, v, 0);
+  else if (decimals <= 9)
+    end = format_fixed_fast(out, v, decimals);
+  if (end != nullptr) return end;
   return std::to_chars(out, out + kMaxFixedChars, v, std::chars_format::fixed, decimals).ptr;
 }
 
@@ -241,18 +368,14 @@ bool Input::refill() {
 
 bool Input::next(Token& token) {
   for (;;) {
-    while (pos_ < end_ && is_space(*pos_)) {
-      if (*pos_ == '\n') ++line_;
-      ++pos_;
-    }
+    for (unsigned kind; pos_ < end_ && (kind = kSpaces.kind[static_cast<unsigned char>(*pos_)]) != 0; ++pos_) line_ += kind >> 1;
     if (pos_ < end_) break;
     if (!refill()) return false;
   }
   token.line = line_;
   std::size_t scanned = 0;  // bytes of the token already known not to be whitespace
   for (;;) {
-    const char* p = pos_ + scanned;
-    while (p < end_ && !is_space(*p)) ++p;
+    const char* p = first_space(pos_ + scanned, end_);
     scanned = static_cast<std::size_t>(p - pos_);
     if (p < end_ || !refill()) break;
   }
@@ -337,11 +460,6 @@ void Output::put(std::string_view text) {
   pos_ += text.size();
 }
 
-void Output::put(char c) {
-  make_room(1);
-  *pos_++ = c;
-}
-
 void Output::put_int(long v) {
   make_room(24);
   pos_ = std::to_chars(pos_, limit_, v).ptr;
@@ -349,6 +467,13 @@ void Output::put_int(long v) {
 
 void Output::put_fixed(double v, int decimals, int width) {
   make_room(kMaxFixedChars + static_cast<std::size_t>(width));
+  // The common cases straight into the buffer, padding included; NaN and infinities fail the
+  // fast paths' range test and take the general way.
+  char* fast = decimals == 6 ? format_fixed_exact<6>(pos_, v, width) : decimals == 3 ? format_fixed_exact<3>(pos_, v, width) : nullptr;
+  if (fast != nullptr) {
+    pos_ = fast;
+    return;
+  }
   char* end = format_fixed(pos_, v, decimals);
   const int len = static_cast<int>(end - pos_);
   if (len < width) {  // right-align within the width, as printf pads

@@ -91,7 +91,10 @@ class Output {
   /// Appends bytes.
   void put(std::string_view text);
   /// Appends one byte.
-  void put(char c);
+  void put(char c) {
+    make_room(1);
+    *pos_++ = c;
+  }
   /// Appends an integer as "%d" would.
   void put_int(long v);
   /// Appends v as "%*.*f" would with the given width and decimals.
