@@ -205,6 +205,29 @@ TEST(Input, SplitsOnEveryWhitespaceAndCountsLines) {
   EXPECT_EQ(in.end_line(), 4);
 }
 
+// Random bytes of every value, split by the tokenizer (which scans eight bytes at a time) and
+// by the plain definition, one byte at a time.
+TEST(Input, SplitsRandomBytesAsTheDefinitionSays) {
+  std::mt19937_64 rng(31337);
+  for (int round = 0; round < 2000; ++round) {
+    std::string text(rng() % 200, '\0');
+    for (char& c : text) c = static_cast<char>(rng() % 4 ? rng() % 256 : " \t\n\v\f\r"[rng() % 6]);
+    std::vector<std::pair<std::string, long>> want;
+    std::string token;
+    long line = 1, token_line = 1;
+    for (char c : text) {
+      const bool space = c == ' ' || (c >= '\t' && c <= '\r');
+      if (!space && token.empty()) token_line = line;
+      if (!space) token += c;
+      if (space && !token.empty()) want.emplace_back(token, token_line), token.clear();
+      if (c == '\n') ++line;
+    }
+    if (!token.empty()) want.emplace_back(token, token_line);
+    zarn::Input in(text, "mem");
+    ASSERT_EQ(tokens_of(in), want) << round;
+  }
+}
+
 TEST(Input, EndLineIsTheLastLineThatHoldsAnything) {
   const struct {
     const char* text;

@@ -118,7 +118,8 @@ bool parse_plain_decimal(const char* p, const char* end, double& value) {
     digits += after_point;
   }
   if (q != end || digits == 0 || mantissa > (std::uint64_t{1} << 53)) return false;
-  const double v = static_cast<double>(mantissa) / kPow10[after_point];
+  // At most 2^53, so converted exactly, and as a signed integer, which is one instruction.
+  const double v = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kPow10[after_point];
   value = negative ? -v : v;
   return true;
 }
@@ -173,10 +174,11 @@ char* format_fixed_exact(char* out, double v, int width) {
   if (width > 16) return nullptr;
   const double w = std::fabs(v) * static_cast<double>(kUnit);
   if (!(w < 1e14)) return nullptr;
-  const double whole = std::floor(w);
-  const double fraction = w - whole;  // exact
+  // Truncation is the floor here (w >= 0), and w < 2^63 converts as a signed integer.
+  const auto whole = static_cast<std::uint64_t>(static_cast<std::int64_t>(w));
+  const double fraction = w - static_cast<double>(static_cast<std::int64_t>(whole));  // exact
   if (fraction == 0.5) return nullptr;
-  const std::uint64_t rounded = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  const std::uint64_t rounded = whole + (fraction > 0.5 ? 1 : 0);
   const std::uint64_t int_part = rounded / kUnit, frac_part = rounded % kUnit;
   const bool negative = std::signbit(v);
   const int int_len = decimal_length(int_part);
