@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -111,6 +112,30 @@ TEST(Spline, SlopesBitForBit) {
     std::vector<double> yd(c.x.size());
     zarn::getYD_gen(c.x.data(), c.y.data(), yd.data(), static_cast<int>(c.x.size()));
     for (std::size_t i = 0; i < yd.size(); ++i) EXPECT_EQ(yd[i], c.yd[i]) << "slope " << i;
+  }
+}
+
+// Two tracks at once give the figures of two single calls, to the last bit, for every length.
+TEST(Spline, TwoTracksAtOnceAreTwoSingleTracks) {
+  std::mt19937_64 rng(2024);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int n = 1; n <= 60; ++n) {
+    std::vector<double> x(static_cast<std::size_t>(n)), y1(x.size()), y2(x.size());
+    double t = u(rng);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      x[i] = t;
+      t += 0.001 + u(rng) * 0.01;
+      y1[i] = 440 + 50 * u(rng);
+      y2[i] = u(rng) * 0.1;
+    }
+    std::vector<double> xi;
+    for (double q = x.front(); q <= x.back(); q += 0.0017) xi.push_back(q);
+    std::vector<double> a1(xi.size()), a2(xi.size()), b1(xi.size()), b2(xi.size());
+    zarn::ispline_gen(x.data(), y1.data(), n, xi.data(), a1.data(), static_cast<int>(xi.size()));
+    zarn::ispline_gen(x.data(), y2.data(), n, xi.data(), a2.data(), static_cast<int>(xi.size()));
+    zarn::ispline2_gen(x.data(), y1.data(), y2.data(), n, xi.data(), b1.data(), b2.data(), static_cast<int>(xi.size()));
+    ASSERT_EQ(a1, b1) << n;
+    ASSERT_EQ(a2, b2) << n;
   }
 }
 

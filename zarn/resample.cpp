@@ -44,11 +44,13 @@ void check_memory(double points) {
   }
 }
 
-// Allocates a partial's resampled arrays for N points.
+// Makes room for a partial's N grid times; its frequencies and amplitudes come with the
+// resampling.
 void allocate(Partial& part, int N) {
-  part.rtime.assign(static_cast<std::size_t>(N), 0.0);
-  part.rfreq.assign(static_cast<std::size_t>(N), 0.0);
-  part.ramp.assign(static_cast<std::size_t>(N), 0.0);
+  part.rtime.clear();
+  part.rtime.reserve(static_cast<std::size_t>(N));
+  part.rfreq.clear();
+  part.ramp.clear();
 }
 
 }  // namespace
@@ -98,7 +100,7 @@ void lay_grid(PartialSet& set, double step, const std::string& file) {
     const int N = counts[p];
     allocate(part, N);
     // Each time from k afresh, so that no rounding accumulates along the grid.
-    for (int k = 0; k < N; ++k) part.rtime[static_cast<std::size_t>(k)] = part.time[0] + k * step;
+    for (int k = 0; k < N; ++k) part.rtime.push_back(part.time[0] + k * step);
   }
 }
 
@@ -116,18 +118,26 @@ void lay_aligned_grid(PartialSet& set, double step, const std::string& file) {
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     Partial& part = set.partials[p];
     allocate(part, counts[p]);
-    for (int j = 0; j < counts[p]; ++j)
-      part.rtime[static_cast<std::size_t>(j)] = static_cast<double>(part.first_k + j) * step;
+    for (int j = 0; j < counts[p]; ++j) part.rtime.push_back(static_cast<double>(part.first_k + j) * step);
   }
 }
 
 void resample_partial(Partial& part) {
-  ispline_gen(part.time.data(), part.freq.data(), part.M(), part.rtime.data(), part.rfreq.data(), part.N());
-  ispline_gen(part.time.data(), part.amp.data(), part.M(), part.rtime.data(), part.ramp.data(), part.N());
+  part.rfreq.resize(part.rtime.size());
+  part.ramp.resize(part.rtime.size());
+  ispline2_gen(part.time.data(), part.freq.data(), part.amp.data(), part.M(), part.rtime.data(), part.rfreq.data(),
+               part.ramp.data(), part.N());
 }
 
-void resample(PartialSet& set) {
-  for (Partial& part : set.partials) resample_partial(part);
+void resample(PartialSet& set, bool keep_input) {
+  for (Partial& part : set.partials) {
+    resample_partial(part);
+    if (!keep_input) {  // its memory goes back before the next partial takes more
+      std::vector<double>().swap(part.time);
+      std::vector<double>().swap(part.freq);
+      std::vector<double>().swap(part.amp);
+    }
+  }
 }
 
 }  // namespace zarn

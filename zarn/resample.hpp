@@ -32,7 +32,9 @@ void lay_aligned_grid(PartialSet& set, double step, const std::string& file);
 /// Evaluates a partial's frequency and amplitude splines at its grid times.
 void resample_partial(Partial& part);
 
-/// Resamples every partial of a set whose grid is laid.
-void resample(PartialSet& set);
+/// Resamples every partial of a set whose grid is laid; without `keep_input`, each partial's
+/// input breakpoints are released once it is resampled, so that the two never fill memory
+/// together.
+void resample(PartialSet& set, bool keep_input = true);
 
 }  // namespace zarn

@@ -125,6 +125,98 @@ void getYD_gen(const double* x, const double* y, double* yd, int n) {
   tridiag_gen(sub, diag, super, yd, n);
 }
 
+namespace {
+
+// Scratch space of this thread (two separate areas), grown as needed and never cleared:
+// every element used is written before it is read.
+double* scratch(int area, std::size_t n) {
+  thread_local std::vector<double> space[2];
+  std::vector<double>& s = space[area];
+  if (s.size() < n) s.resize(n);
+  return s.data();
+}
+
+// The slopes of two tracks over the same knots (n >= 4): the tridiagonal matrix depends on
+// the knots alone, so it is built and eliminated once, and each right-hand side goes through
+// exactly the operations that getYD_gen and tridiag_gen apply to it.
+void slopes_of_two(const double* x, const double* y1, const double* y2, double* yd1, double* yd2, int n) {
+  double* sub = scratch(0, 4 * static_cast<std::size_t>(n));
+  double* diag = sub + n;
+  double* super = diag + n;
+  double* g = super + n;
+  const double h0 = x[1] - x[0], h1 = x[2] - x[1];
+  diag[0] = h1 * (h0 + h1);
+  super[0] = (h0 + h1) * (h0 + h1);
+  double e = 0, d = 0;
+  for (int i = 1; i < n - 1; ++i) {
+    e = x[i] - x[i - 1];
+    d = x[i + 1] - x[i];
+    sub[i] = d;
+    diag[i] = 2.0 * (e + d);
+    super[i] = e;
+  }
+  sub[n - 1] = (e + d) * (e + d);
+  diag[n - 1] = e * (e + d);
+  // The right-hand sides, as in getYD_gen.
+  for (int t = 0; t < 2; ++t) {
+    const double* y = t == 0 ? y1 : y2;
+    double* yd = t == 0 ? yd1 : yd2;
+    const double s0 = (y[1] - y[0]) / h0, s1 = (y[2] - y[1]) / h1;
+    yd[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
+    double f = 0, gs = 0;
+    for (int i = 1; i < n - 1; ++i) {
+      f = (y[i] - y[i - 1]) / (x[i] - x[i - 1]);
+      gs = (y[i + 1] - y[i]) / (x[i + 1] - x[i]);
+      yd[i] = 3.0 * (f * (x[i + 1] - x[i]) + gs * (x[i] - x[i - 1]));
+    }
+    yd[n - 1] = f * (d * d) + gs * (3.0 * e * d + 2.0 * (e * e));
+  }
+  // Elimination, as in tridiag_gen, with the pivots kept in diag's place.
+  double beta = diag[0];
+  yd1[0] = yd1[0] / beta;
+  yd2[0] = yd2[0] / beta;
+  for (int i = 1; i < n; ++i) {
+    g[i] = super[i - 1] / beta;
+    beta = diag[i] - sub[i] * g[i];
+    if (beta == 0.0) throw Failure("getYD-gen: divide-by-zero");
+    yd1[i] = (yd1[i] - yd1[i - 1] * sub[i]) / beta;
+    yd2[i] = (yd2[i] - yd2[i - 1] * sub[i]) / beta;
+  }
+  for (int i = n - 2; i >= 0; --i) {
+    yd1[i] = yd1[i] - yd1[i + 1] * g[i + 1];
+    yd2[i] = yd2[i] - yd2[i + 1] * g[i + 1];
+  }
+}
+
+}  // namespace
+
+void ispline2_gen(const double* x, const double* y1, const double* y2, int n, const double* xi, double* yi1, double* yi2,
+                  int ni) {
+  if (n < 4 || ni <= 0) {  // short tracks: nothing worth sharing
+    ispline_gen(x, y1, n, xi, yi1, ni);
+    ispline_gen(x, y2, n, xi, yi2, ni);
+    return;
+  }
+  if (xi[0] < x[0] || xi[ni - 1] > x[n - 1]) throw Failure("ispline_gen: Out of range\n");
+  double* yd1 = scratch(1, 2 * static_cast<std::size_t>(n));
+  double* yd2 = yd1 + n;
+  slopes_of_two(x, y1, y2, yd1, yd2, n);
+  Cubic c1{}, c2{};
+  bool located = false;
+  int k = 0;
+  for (int j = 0; j < ni; ++j) {
+    const double v = xi[j];
+    if (!located || v > c1.xr) {
+      k = find_interval(x, n, k, v);
+      c1 = hermite_coefficients(x, y1, yd1, k);
+      c2 = hermite_coefficients(x, y2, yd2, k);
+      located = true;
+    }
+    yi1[j] = horner(c1, v);
+    yi2[j] = horner(c2, v);
+  }
+}
+
 void ispline_gen(const double* x, const double* y, int n, const double* xi, double* yi, int ni) {
   if (ni <= 0) return;
   if (n < 1 || xi[0] < x[0] || xi[ni - 1] > x[n - 1]) throw Failure("ispline_gen: Out of range\n");

@@ -18,4 +18,9 @@ void getYD_gen(const double* x, const double* y, double* yd, int n);
 /// Evaluates the spline through the n knots (x, y) at the ni non-decreasing times xi, into yi.
 void ispline_gen(const double* x, const double* y, int n, const double* xi, double* yi, int ni);
 
+/// Evaluates the splines through (x, y1) and (x, y2) at xi, into yi1 and yi2: the same figures
+/// as two calls of ispline_gen, with the work that depends on the knots alone done once.
+void ispline2_gen(const double* x, const double* y1, const double* y2, int n, const double* xi, double* yi1, double* yi2,
+                  int ni);
+
 }  // namespace zarn

@@ -193,7 +193,7 @@ int run(const Options& options, Output& console, bool& saved) {
   else
     lay_grid(set, step, name);
   if (!options.quiet) write_lengths(console, set);
-  resample(set);
+  resample(set, /*keep_input=*/!options.plot.empty());  // the picture shows the input too
   if (!options.quiet) write_listing(console, set);
 
   const Writer writer = result_writer(set, options.result_format(), "zarn " ZARN_VERSION);
