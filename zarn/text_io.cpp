@@ -18,63 +18,22 @@ namespace zarn {
 
 namespace {
 
-// True on a machine that keeps the lowest byte of a word first.
-inline bool little_endian() {
-  const std::uint16_t one = 1;
-  unsigned char first;
-  std::memcpy(&first, &one, 1);
-  return first == 1;
-}
-
 // Whitespace separates tokens: space, tab, newline, vertical tab, form feed, carriage return.
 inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The same as a table, for the tokenizer's inner loops: 1 for whitespace, 2 for a newline.
-struct SpaceTable {
-  unsigned char kind[256];
-  constexpr SpaceTable() : kind() {
-    for (int c = '\t'; c <= '\r'; ++c) kind[c] = 1;
-    kind[static_cast<unsigned char>(' ')] = 1;
-    kind[static_cast<unsigned char>('\n')] = 2;
-  }
-  bool space(char c) const { return kind[static_cast<unsigned char>(c)] != 0; }
-};
-constexpr SpaceTable kSpaces;
-
-// Every byte 0x01, and every byte's high bit, for working on eight bytes at once.
-constexpr std::uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
-
-// The first whitespace byte in [p, end), or end, eight bytes at a time. Each byte's low seven
-// bits h are tested with additions that cannot carry into the next byte: h + 0x77 reaches
-// the high bit when h >= 9, h + 0x72 when h >= 14, and (h ^ 0x20) + 0x7f when h != ' '.
-// Bytes with their own high bit set are never whitespace.
-inline const char* first_space(const char* p, const char* end) {
-  for (; end - p >= 8; p += 8) {
-    std::uint64_t x;
-    std::memcpy(&x, p, 8);
-    const std::uint64_t h = x & ~kHighs;
-    const std::uint64_t tab_to_cr = (h + 0x77 * kOnes) & ~(h + 0x72 * kOnes);
-    const std::uint64_t blank = ~((h ^ (0x20 * kOnes)) + 0x7f * kOnes);
-    const std::uint64_t spaces = (tab_to_cr | blank) & ~x & kHighs;
-    if (spaces != 0) return p + (little_endian() ? __builtin_ctzll(spaces) : __builtin_clzll(spaces)) / 8;
-  }
-  while (p < end && !kSpaces.space(*p)) ++p;
-  return p;
-}
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr std::size_t kInputChunk = 1 << 18;
 constexpr std::size_t kOutputChunk = 1 << 18;
 
-// Powers of ten up to 1e22: every one is a double without rounding.
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr std::uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
 // "[-]digits[.digits]" with at most 19 significant digits worth at most 2^53, at most 22 of
 // them after the point. The digits and the power of ten are then exact doubles, and the one
 // division rounds correctly, to the double that strtod gives. False for any other text.
+// "[-]digits[.digits]" of any length (see parse_short_plain_decimal for the short ones), with
+// at most 19 significant digits worth at most 2^53, at most 22 of them after the point.
 bool parse_long_plain_decimal(const char* p, const char* end, double& value) {
   const bool negative = p < end && *p == '-';
   if (negative) ++p;
@@ -96,30 +55,7 @@ bool parse_long_plain_decimal(const char* p, const char* end, double& value) {
     }
   }
   if (!any_digit || mantissa > (std::uint64_t{1} << 53) || after_point > 22) return false;
-  const double v = static_cast<double>(mantissa) / kPow10[after_point];
-  value = negative ? -v : v;
-  return true;
-}
-
-// The same for tokens of at most 19 characters after the sign, which cannot hold more than 19
-// digits: one tight pass over the digits before and after the point.
-bool parse_plain_decimal(const char* p, const char* end, double& value) {
-  const bool negative = p < end && *p == '-';
-  if (negative) ++p;
-  if (end - p > 19) return parse_long_plain_decimal(p - (negative ? 1 : 0), end, value);
-  std::uint64_t mantissa = 0;
-  const char* q = p;
-  for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-  int digits = static_cast<int>(q - p), after_point = 0;
-  if (q < end && *q == '.') {
-    const char* fraction = ++q;
-    for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-    after_point = static_cast<int>(q - fraction);
-    digits += after_point;
-  }
-  if (q != end || digits == 0 || mantissa > (std::uint64_t{1} << 53)) return false;
-  // At most 2^53, so converted exactly, and as a signed integer, which is one instruction.
-  const double v = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kPow10[after_point];
+  const double v = static_cast<double>(mantissa) / detail::kPow10[after_point];
   value = negative ? -v : v;
   return true;
 }
@@ -202,7 +138,7 @@ char* format_fixed_exact(char* out, double v, int width) {
 // of each n + 1/2 as the exact product, or on it. Only w exactly on a half is ambiguous (the
 // exact product may lie on either side, or be a tie), and only that goes the slow way.
 char* format_fixed_fast(char* out, double v, int decimals) {
-  const double w = std::fabs(v) * kPow10[decimals];
+  const double w = std::fabs(v) * detail::kPow10[decimals];
   if (!(w < 1e14)) return nullptr;
   const double whole = std::floor(w);
   const double fraction = w - whole;  // exact
@@ -225,11 +161,13 @@ char* format_fixed_fast(char* out, double v, int decimals) {
 
 }  // namespace
 
-bool parse_double(std::string_view token, double& value) {
+namespace detail {
+
+bool parse_double_slow(std::string_view token, double& value) {
   if (token.empty() || is_space(token.front())) return false;
   const char* begin = token.data();
   const char* end = begin + token.size();
-  if (parse_plain_decimal(begin, end, value)) return true;
+  if (parse_long_plain_decimal(begin, end, value)) return true;
   // Other decimal text goes to from_chars: both conversions round correctly, so they agree
   // on it. Signs written '+', hexadecimal, infinities, NaNs and values out of range go to
   // strtod itself, whose syntax and results are the reference.
@@ -251,6 +189,8 @@ bool parse_double(std::string_view token, double& value) {
   value = v;
   return true;
 }
+
+}  // namespace detail
 
 bool parse_count(std::string_view token, int& value) {
   std::size_t i = 0;
@@ -368,16 +308,16 @@ bool Input::refill() {
   }
 }
 
-bool Input::next(Token& token) {
+bool Input::next_slow(Token& token) {
   for (;;) {
-    for (unsigned kind; pos_ < end_ && (kind = kSpaces.kind[static_cast<unsigned char>(*pos_)]) != 0; ++pos_) line_ += kind >> 1;
+    for (unsigned kind; pos_ < end_ && (kind = detail::kSpaces.kind[static_cast<unsigned char>(*pos_)]) != 0; ++pos_) line_ += kind >> 1;
     if (pos_ < end_) break;
     if (!refill()) return false;
   }
   token.line = line_;
   std::size_t scanned = 0;  // bytes of the token already known not to be whitespace
   for (;;) {
-    const char* p = first_space(pos_ + scanned, end_);
+    const char* p = detail::first_space(pos_ + scanned, end_);
     scanned = static_cast<std::size_t>(p - pos_);
     if (p < end_ || !refill()) break;
   }

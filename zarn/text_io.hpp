@@ -4,14 +4,93 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zarn {
 
+namespace detail {
+
+/// Powers of ten up to 1e22: every one is a double without rounding.
+inline constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+/// "[-]digits[.digits]" of at most 19 characters after the sign (so at most 19 digits) worth at
+/// most 2^53: the digits and the power of ten are exact doubles, and the one division rounds
+/// correctly, to the double that strtod gives. False for any other text.
+inline bool parse_short_plain_decimal(const char* p, const char* end, double& value) {
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  if (end - p > 19) return false;
+  std::uint64_t mantissa = 0;
+  const char* q = p;
+  for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+  int digits = static_cast<int>(q - p), after_point = 0;
+  if (q < end && *q == '.') {
+    const char* fraction = ++q;
+    for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+    after_point = static_cast<int>(q - fraction);
+    digits += after_point;
+  }
+  if (q != end || digits == 0 || mantissa > (std::uint64_t{1} << 53)) return false;
+  // At most 2^53, so converted exactly, and as a signed integer, which is one instruction.
+  const double v = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kPow10[after_point];
+  value = negative ? -v : v;
+  return true;
+}
+
+/// parse_double for every other token: long decimals, from_chars, and strtod as the reference.
+bool parse_double_slow(std::string_view token, double& value);
+
+/// Whitespace as a table: 1 for whitespace (space, tab, newline, vertical tab, form feed,
+/// carriage return), 2 for a newline, 0 for anything else.
+struct SpaceTable {
+  unsigned char kind[256];
+  constexpr SpaceTable() : kind() {
+    for (int c = '\t'; c <= '\r'; ++c) kind[c] = 1;
+    kind[static_cast<unsigned char>(' ')] = 1;
+    kind[static_cast<unsigned char>('\n')] = 2;
+  }
+  bool space(char c) const { return kind[static_cast<unsigned char>(c)] != 0; }
+};
+inline constexpr SpaceTable kSpaces;
+
+/// True on a machine that keeps the lowest byte of a word first.
+inline bool little_endian() {
+  const std::uint16_t one = 1;
+  unsigned char first;
+  std::memcpy(&first, &one, 1);
+  return first == 1;
+}
+
+/// The first whitespace byte in [p, end), or end, eight bytes at a time. Each byte's low seven
+/// bits h are tested with additions that cannot carry into the next byte: h + 0x77 reaches
+/// the high bit when h >= 9, h + 0x72 when h >= 14, and (h ^ 0x20) + 0x7f when h != ' '.
+/// Bytes with their own high bit set are never whitespace.
+inline const char* first_space(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    const std::uint64_t h = x & ~kHighs;
+    const std::uint64_t tab_to_cr = (h + 0x77 * kOnes) & ~(h + 0x72 * kOnes);
+    const std::uint64_t blank = ~((h ^ (0x20 * kOnes)) + 0x7f * kOnes);
+    const std::uint64_t spaces = (tab_to_cr | blank) & ~x & kHighs;
+    if (spaces != 0) return p + (little_endian() ? __builtin_ctzll(spaces) : __builtin_clzll(spaces)) / 8;
+  }
+  while (p < end && !kSpaces.space(*p)) ++p;
+  return p;
+}
+
+}  // namespace detail
+
 /// Parses a whole token as a double with strtod's syntax in the C locale; false if any of it is not a number.
-bool parse_double(std::string_view token, double& value);
+inline bool parse_double(std::string_view token, double& value) {
+  if (detail::parse_short_plain_decimal(token.data(), token.data() + token.size(), value)) return true;
+  return detail::parse_double_slow(token, value);
+}
 
 /// Parses a whole token as a count: decimal digits with an optional sign, from 0 to INT_MAX.
 bool parse_count(std::string_view token, int& value);
@@ -44,7 +123,28 @@ class Input {
   Input(std::string_view bytes, std::string name);
 
   /// Reads the next token; false at the end of the input.
-  bool next(Token& token);
+  bool next(Token& token) {
+    // Within the buffer, with whitespace after the token, it is found here; anything else
+    // (the buffer's end, a refill) is for next_slow.
+    const char* p = pos_;
+    long line = line_;
+    for (; p < end_; ++p) {
+      const unsigned kind = detail::kSpaces.kind[static_cast<unsigned char>(*p)];
+      if (kind == 0) break;
+      line += kind >> 1;
+    }
+    if (p < end_) {
+      const char* q = detail::first_space(p, end_);
+      if (q < end_) {
+        pos_ = q;
+        line_ = line;
+        token.text = std::string_view(p, static_cast<std::size_t>(q - p));
+        token.line = line;
+        return true;
+      }
+    }
+    return next_slow(token);
+  }
   /// Takes the next n bytes into dst, for binary files; false if the input ends first.
   bool take(char* dst, std::size_t n);
   /// True when no byte is left.
@@ -62,6 +162,7 @@ class Input {
 
  private:
   bool refill();  // appends to the buffer; false at end of input
+  bool next_slow(Token& token);
 
   int fd_ = -1;
   bool in_memory_ = false;
