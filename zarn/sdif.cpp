@@ -67,10 +67,26 @@ std::string number(double v) {
   return text;
 }
 
-// The partials of one stream that the last frame of that stream held, by index.
+// Where each index of one stream was last seen: the stream's frame number and the partial.
+// An index continues its partial when it was seen in the frame just before, and appears
+// twice when it was seen in this one. Small indices (what real files use) are looked up in a
+// vector, others in a map.
 struct Stream {
+  struct Seen {
+    long frame = -2;
+    int partial = 0;
+  };
+  static constexpr long long kDirect = 1 << 16;
   double last_time = -std::numeric_limits<double>::infinity();
-  std::unordered_map<long long, int> active, seen;
+  long frame = -1;
+  std::vector<Seen> direct;
+  std::unordered_map<long long, Seen> other;
+
+  Seen& of(long long index) {
+    if (index < 0 || index >= kDirect) return other[index];
+    if (direct.size() <= static_cast<std::size_t>(index)) direct.resize(static_cast<std::size_t>(index) + 1);
+    return direct[static_cast<std::size_t>(index)];
+  }
 };
 
 class SdifReader {
@@ -120,13 +136,11 @@ class SdifReader {
       fail(start, "time " + number(time) + " goes back from " + number(stream.last_time) + " in stream " +
                       std::to_string(stream_id));
     stream.last_time = time;
-    stream.seen.clear();
+    ++stream.frame;
     for (std::int32_t m = 0; m < matrices; ++m) matrix(start, end, time, stream_id, stream);
     if (in_.offset() != end)
       fail(start, "the frame's size says " + std::to_string(size) + " bytes, but its matrices take " +
                       std::to_string(in_.offset() - start - 8));
-    // Every index this frame lacks has ended; the next row with it starts a new partial.
-    stream.active.swap(stream.seen);
   }
 
   void matrix(std::uint64_t frame_start, std::uint64_t frame_end, double time, std::int32_t stream_id, Stream& stream) {
@@ -152,12 +166,17 @@ class SdifReader {
     if (columns < 3)
       fail(start, "a " + type_name(h) + " matrix of " + std::to_string(columns) +
                       " columns: tracks need index, frequency and amplitude");
-    char element[3][8];
+    // The first three columns of a row are taken at once, the rest passed over.
+    char row_bytes[24];
+    const std::size_t used = static_cast<std::size_t>(3 * width);
+    const std::uint64_t unused = (static_cast<std::uint64_t>(columns) - 3) * width;
     for (std::int32_t r = 0; r < rows; ++r) {
       const std::uint64_t row_start = in_.offset();
-      for (auto& e : element) take(e, static_cast<std::size_t>(width), frame_start);
-      skip((static_cast<std::uint64_t>(columns) - 3) * width, frame_start);
-      const auto value = [&](int c) { return width == 4 ? f32(element[c]) : f64(element[c]); };
+      take(row_bytes, used, frame_start);
+      if (unused > 0) skip(unused, frame_start);
+      const auto value = [&](int c) {
+        return width == 4 ? f32(row_bytes + 4 * c) : f64(row_bytes + 8 * c);
+      };
       row(row_start, time, stream_id, stream, value(0), value(1), value(2));
     }
     skip(padded8(bytes) - bytes, frame_start);
@@ -171,21 +190,19 @@ class SdifReader {
       fail(at, "amplitude " + number(amp) + " of index " + std::to_string(static_cast<long long>(index)) +
                    " is negative or not finite");
     const auto key = static_cast<long long>(index);
-    if (stream.seen.count(key) != 0)
+    Stream::Seen& seen = stream.of(key);
+    if (seen.frame == stream.frame)
       fail(at, "index " + std::to_string(key) + " appears twice in one frame of stream " + std::to_string(stream_id));
-    int id;
-    const auto found = stream.active.find(key);
-    if (found != stream.active.end()) {
-      id = found->second;
-      if (!(time > set_.partials[static_cast<std::size_t>(id)].time.back()))
+    if (seen.frame == stream.frame - 1) {  // in the frame before: the partial goes on
+      if (!(time > set_.partials[static_cast<std::size_t>(seen.partial)].time.back()))
         fail(at, "the time of index " + std::to_string(key) + " of stream " + std::to_string(stream_id) + " does not rise");
-    } else {
-      id = set_.P();
+    } else {  // absent from the frame before, or never seen: a new partial
+      seen.partial = set_.P();
       set_.partials.emplace_back();
       set_.partials.back().line = static_cast<long>(at);
     }
-    stream.seen.emplace(key, id);
-    Partial& part = set_.partials[static_cast<std::size_t>(id)];
+    seen.frame = stream.frame;
+    Partial& part = set_.partials[static_cast<std::size_t>(seen.partial)];
     part.time.push_back(time);
     part.freq.push_back(std::fmin(std::fmax(freq, kMinFreq), kMaxFreq));
     part.amp.push_back(amp);
