@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "failure.hpp"
-#include "frames.hpp"
 
 namespace {
 
@@ -59,26 +58,6 @@ TEST(Grid, TimesTooFarFromZeroAreRefused) {
   } catch (const zarn::Failure& f) {
     EXPECT_EQ(f.message, "zarn: in.txt:7: this partial's times are too far from 0 to be counted in whole time steps\n");
   }
-}
-
-TEST(Frames, EveryGridTimeWithItsPartials) {
-  // Partial 0 at k = 2..4, partial 1 at k = 0..1, partial 2 at k = 4 (0.4 is 4 * 0.1).
-  zarn::PartialSet set = with_times({{0.2, 0.4}, {0.0, 0.1}, {0.4}});
-  zarn::lay_aligned_grid(set, 0.1, "in.txt");
-  std::vector<std::pair<double, std::vector<std::pair<int, int>>>> frames;
-  zarn::for_each_frame(set, [&](double t, const std::vector<zarn::FrameRow>& rows) {
-    std::vector<std::pair<int, int>> r;
-    for (const auto& row : rows) r.emplace_back(row.partial, row.point);
-    frames.emplace_back(t, r);
-  });
-  const std::vector<std::pair<double, std::vector<std::pair<int, int>>>> want = {
-      {0.0, {{1, 0}}}, {0.1, {{1, 1}}}, {0.2, {{0, 0}}}, {0.30000000000000004, {{0, 1}}}, {0.4, {{0, 2}, {2, 0}}}};
-  EXPECT_EQ(frames, want);
-  EXPECT_EQ(zarn::count_frames(set), 5);
-
-  zarn::PartialSet apart = with_times({{0.0}, {1.0}});  // the empty frames between them are left out
-  zarn::lay_aligned_grid(apart, 0.1, "in.txt");
-  EXPECT_EQ(zarn::count_frames(apart), 2);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Saving: new names, existing ones, atomic replacement, failures that leave nothing behind
-// and keep the system's reason, and the dialogue, all in-process.
+// Saving: new names, existing ones, atomic replacement, and failures that leave nothing
+// behind and keep the system's reason, all in-process (the dialogue is run by the binary's
+// tests).
 #include "save.hpp"
 
 #include <signal.h>
@@ -13,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
 #include "run_binary.hpp"
 
 namespace {
@@ -109,56 +109,6 @@ TEST(Save, ReplacingIsWholeOrNothing) {
   EXPECT_EQ(saved.kind, Kind::kCannotCreate);
   EXPECT_EQ(saved.error, ENOENT);
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"fifo", "link", "new.txt", "old.txt", "sub"}));
-}
-
-// The dialogue with `typed` as the answers; returns the console's text and the warnings.
-struct Dialogue {
-  bool saved = false;
-  std::string console, warnings, failure;
-};
-
-Dialogue converse(const std::string& typed) {
-  Dialogue d;
-  std::string sink;
-  {
-    zarn::Output console(&sink);
-    zarn::Input answers(typed, "standard input");
-    try {
-      d.saved = zarn::save_dialogue(console, answers, writes(kResult), [&](const std::string& m) { d.warnings += m; });
-    } catch (const zarn::Failure& f) {
-      d.failure = f.message;
-    }
-    console.flush();
-  }
-  d.console = sink;
-  return d;
-}
-
-TEST(Save, Dialogue) {
-  TempDir dir;
-  spill(dir / "old.txt", "keep");
-  const std::string prompt = zarn_test::kPrompt;
-  const std::string old = dir / "old.txt", fresh = dir / "new.txt", lost = dir / "nodir/x.txt";
-  const struct {
-    std::string typed;
-    bool saved;
-    std::string console, warnings, failure;
-  } cases[] = {
-      {old + " " + fresh + "\r\n", true, prompt + "File " + old + " exists\n" + prompt + "Hello, World!\n", "", ""},
-      {lost + "\n", false, prompt + "Cannot create file " + lost + "\n", "zarn: " + lost + ": No such file or directory\n", ""},
-      {" \n", false, prompt, "", "zarn: no output file name given; nothing saved\n"},
-      {std::string("a\0b", 3), false, prompt, "", "zarn: the output file name holds a NUL byte; nothing saved\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.typed);
-    const Dialogue d = converse(c.typed);
-    EXPECT_EQ(d.saved, c.saved);
-    EXPECT_EQ(d.console, c.console);
-    EXPECT_EQ(d.warnings, c.warnings);
-    EXPECT_EQ(d.failure, c.failure);
-  }
-  EXPECT_EQ(slurp(fresh), kResult);
-  EXPECT_EQ(slurp(old), "keep");
 }
 
 }  // namespace

@@ -58,14 +58,6 @@ def test_spline_agrees_with_scipy():
         np.testing.assert_allclose(zarn.spline(x, y, xi), want, rtol=1e-12)
 
 
-def test_spline_of_a_cubic_and_of_few_knots():
-    x = np.array([0.0, 0.1, 0.5, 0.7, 1.3])
-    np.testing.assert_allclose(zarn.spline(x, x**3 - x, [0.3, 1.0]), [0.3**3 - 0.3, 0.0], atol=1e-13)
-    assert list(zarn.spline([0, 1, 3], [5, 4, 8], [2])) == [5.0]  # t^2 - 2t + 5
-    with pytest.raises(ValueError):
-        zarn.spline([0, 1], [0, 1], [2])
-
-
 def test_errors_carry_the_tools_message(tmp_path):
     bad = tmp_path / "bad.txt"
     bad.write_text("( PARTIALS 1\n( POINTS 2\n0 440 -20\n0.1 441Hz -20\n)\n)\n")
