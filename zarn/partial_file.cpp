@@ -61,44 +61,13 @@ std::string describe(const Place& at) {
   return {};
 }
 
-// Takes tokens from the input and turns every fault into a message naming file and line.
-class Reader {
- public:
-  explicit Reader(Input& in) : in_(in) {}
+using Reader = TokenReader<Place>;
 
-  [[noreturn]] void fail(long line, const std::string& what) const {
-    throw failure(in_.name(), line, what);
-  }
-
-  Token take(const Place& at) {
-    Token t;
-    if (!in_.next(t)) fail(in_.end_line(), "the file ends where " + describe(at) + " should be");
-    return t;
-  }
-
-  int count(const Place& at) {
-    const Token t = take(at);
-    int v = 0;
-    if (!parse_count(t.text, v))
-      fail(t.line, quote(t.text) + " is not a valid count for " + describe(at) + " (a whole number from 0 to 2147483647)");
-    return v;
-  }
-
-  double number(const Place& at, Token& t) {
-    t = take(at);
-    double v = 0;
-    if (!parse_double(t.text, v)) fail(t.line, quote(t.text) + " is not a number, for " + describe(at));
-    return v;
-  }
-
-  void closer(const Place& at) {
-    const Token t = take(at);
-    if (t.text != ")") fail(t.line, "expected " + describe(at) + ", found " + quote(t.text));
-  }
-
- private:
-  Input& in_;
-};
+// The ")" that closes a partial or the list.
+void closer(Reader& r, const Place& at) {
+  const Token t = r.take(at);
+  if (t.text != ")") r.fail(t.line, "expected " + describe(at) + ", found " + quote(t.text));
+}
 
 void read_partial(Reader& r, Input& in, Partial& part, int p) {
   // The header's first two tokens, "(" and "POINTS", are not compared.
@@ -123,13 +92,13 @@ void read_partial(Reader& r, Input& in, Partial& part, int p) {
     part.freq.push_back(freq);
     part.amp.push_back(db2amp(level));
   }
-  r.closer({Item::kPartialCloser, p, M});
+  closer(r, {Item::kPartialCloser, p, M});
 }
 
 }  // namespace
 
 PartialSet read_partials(Input& in) {
-  Reader r(in);
+  Reader r(in, describe);
   PartialSet set;
   // The header's first two tokens, "(" and "PARTIALS", are not compared.
   r.take({Item::kListHeader});
@@ -140,7 +109,7 @@ PartialSet read_partials(Input& in) {
     set.partials.emplace_back();
     read_partial(r, in, set.partials.back(), p);
   }
-  r.closer({Item::kListCloser, 0, P});
+  closer(r, {Item::kListCloser, 0, P});
   return set;
 }
 

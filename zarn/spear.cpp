@@ -30,7 +30,7 @@ std::string describe(const Where& w) {
 
 class SpearReader {
  public:
-  explicit SpearReader(Input& in) : in_(in) {}
+  explicit SpearReader(Input& in) : in_(in), r_(in, describe) {}
 
   PartialSet read() {
     const Token format = take({"the format line"});
@@ -57,34 +57,16 @@ class SpearReader {
   }
 
  private:
-  [[noreturn]] void fail(long line, const std::string& what) const { throw failure(in_.name(), line, what); }
-
-  Token take(const Where& w) {
-    Token t;
-    if (!in_.next(t)) fail(in_.end_line(), "the file ends where " + describe(w) + " should be");
-    return t;
-  }
+  [[noreturn]] void fail(long line, const std::string& what) const { r_.fail(line, what); }
+  Token take(const Where& w) { return r_.take(w); }
+  int count(const Where& w) { return r_.count(w); }
+  double number(const Where& w, Token& t) { return r_.number(w, t); }
 
   void word(const char* expected) {
     const Token t = take({expected});
     if (t.text != expected) fail(t.line, "expected " + quote(expected) + ", found " + quote(t.text));
   }
 
-  int count(const Where& w, long* line = nullptr) {
-    const Token t = take(w);
-    if (line != nullptr) *line = t.line;
-    int v = 0;
-    if (!parse_count(t.text, v))
-      fail(t.line, quote(t.text) + " is not a valid count for " + describe(w) + " (a whole number from 0 to 2147483647)");
-    return v;
-  }
-
-  double number(const Where& w, Token& t) {
-    t = take(w);
-    double v = 0;
-    if (!parse_double(t.text, v)) fail(t.line, quote(t.text) + " is not a number, for " + describe(w));
-    return v;
-  }
 
   // A point's frequency, held within the range, and its amplitude, which must be usable.
   void point(Partial& part, double time, Where w) {
@@ -130,8 +112,9 @@ class SpearReader {
     seen_.clear();
     for (int i = 1; i <= points; ++i) {
       const Where w{"the index", f, i, true};
-      long line = 0;
-      const int index = count(w, &line);
+      Token index_token;
+      const int index = r_.count(w, index_token);
+      const long line = index_token.line;
       if (seen_.count(index) != 0) fail(line, "index " + std::to_string(index) + " appears twice, in " + describe(w));
       int id;
       const auto found = active_.find(index);
@@ -152,6 +135,7 @@ class SpearReader {
   }
 
   Input& in_;
+  TokenReader<Where> r_;
   PartialSet set_;
   double last_time_ = 0;
   std::unordered_map<int, int> active_, seen_;

@@ -4,10 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "failure.hpp"
 
 namespace zarn {
 
@@ -82,6 +85,66 @@ inline const char* first_space(const char* p, const char* end) {
   }
   while (p < end && !kSpaces.space(*p)) ++p;
   return p;
+}
+
+// Pairs of decimal digits, "00" to "99", for writing two digits at a time.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+inline constexpr DigitPairs kDigitPairs;
+
+// The number of decimal digits of n.
+inline int decimal_length(std::uint64_t n) {
+  int len = 1;
+  for (std::uint64_t bound = 10; n >= bound && len < 19; bound *= 10) ++len;
+  return len;
+}
+
+// Writes the `len` lowest decimal digits of n so that they end just before `end`.
+inline void put_digits(char* end, std::uint64_t n, int len) {
+  for (; len >= 2; len -= 2, n /= 100) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs.text + 2 * (n % 100), 2);
+  }
+  if (len > 0) end[-1] = static_cast<char>('0' + n % 10);
+}
+
+// The fast path below for a number of decimals known when compiling (3 and 6, the ones the
+// files and the listing use), right-aligned in `width` (at most 16): the same rounding, with
+// the digits written two at a time and the divisions by a constant.
+template <int kDecimals>
+inline char* format_fixed_exact(char* out, double v, int width) {
+  constexpr std::uint64_t kUnit = kDecimals == 3 ? 1000 : 1000000;
+  static_assert(kDecimals == 3 || kDecimals == 6, "3 or 6 decimals");
+  if (width > 16) return nullptr;
+  const double w = std::fabs(v) * static_cast<double>(kUnit);
+  if (!(w < 1e14)) return nullptr;
+  // Truncation is the floor here (w >= 0), and w < 2^63 converts as a signed integer.
+  const auto whole = static_cast<std::uint64_t>(static_cast<std::int64_t>(w));
+  const double fraction = w - static_cast<double>(static_cast<std::int64_t>(whole));  // exact
+  if (fraction == 0.5) return nullptr;
+  const std::uint64_t rounded = whole + (fraction > 0.5 ? 1 : 0);
+  const std::uint64_t int_part = rounded / kUnit, frac_part = rounded % kUnit;
+  const bool negative = std::signbit(v);
+  const int int_len = decimal_length(int_part);
+  const int len = (negative ? 1 : 0) + int_len + 1 + kDecimals;
+  if (len < width) {  // as printf pads; there is room for 16 (kMaxFixedChars)
+    std::memcpy(out, "                ", 16);
+    out += width - len;
+  }
+  if (negative) *out++ = '-';
+  out += int_len;
+  put_digits(out, int_part, int_len);
+  *out++ = '.';
+  out += kDecimals;
+  put_digits(out, frac_part, kDecimals);
+  return out;
 }
 
 }  // namespace detail
@@ -178,6 +241,67 @@ class Input {
   const char* memory_ = nullptr;     // the start of an input held in memory
 };
 
+/// Takes the tokens of a text format for its reader: every fault becomes a Failure naming the
+/// file, the line and the token. `describe(at)` says what was expected at a place; it is
+/// called only when a message needs it.
+template <typename Place>
+class TokenReader {
+ public:
+  using Describe = std::string (*)(const Place&);
+  TokenReader(Input& in, Describe what_at) : in_(in), describe_(what_at) {}
+
+  /// Throws the Failure "FILE:LINE: what".
+  [[noreturn]] void fail(long line, const std::string& what) const { throw failure(in_.name(), line, what); }
+
+  /// The next token; the end of the input where one is expected is a fault.
+  Token take(const Place& at) {
+    Token t;
+    if (!in_.next(t)) ended(at);
+    return t;
+  }
+
+  /// The next token as a count from 0 to INT_MAX; `t` is the token.
+  int count(const Place& at, Token& t) {
+    t = take(at);
+    int v = 0;
+    if (!parse_count(t.text, v)) not_a_count(at, t);
+    return v;
+  }
+  /// The same without the token.
+  int count(const Place& at) {
+    Token t;
+    return count(at, t);
+  }
+
+  /// The next token as a number; `t` is the token.
+  double number(const Place& at, Token& t) {
+    t = take(at);
+    double v = 0;
+    if (!parse_double(t.text, v)) not_a_number(at, t);
+    return v;
+  }
+
+  // The faults, kept out of the way of the loops that read numbers.
+  [[noreturn]] __attribute__((noinline, cold)) void ended(const Place& at) const {
+    fail(in_.end_line(), "the file ends where " + describe_(at) + " should be");
+  }
+  [[noreturn]] __attribute__((noinline, cold)) void not_a_count(const Place& at, const Token& t) const {
+    fail(t.line, quote(t.text) + " is not a valid count for " + describe_(at) + " (a whole number from 0 to 2147483647)");
+  }
+  [[noreturn]] __attribute__((noinline, cold)) void not_a_number(const Place& at, const Token& t) const {
+    fail(t.line, quote(t.text) + " is not a number, for " + describe_(at));
+  }
+
+  /// What was expected at a place, for messages.
+  std::string describe(const Place& at) const { return describe_(at); }
+  /// The input.
+  Input& input() { return in_; }
+
+ private:
+  Input& in_;
+  Describe describe_;
+};
+
 /// Buffered output to a file descriptor, or appended to a string; remembers the first write error.
 class Output {
  public:
@@ -199,7 +323,18 @@ class Output {
   /// Appends an integer as "%d" would.
   void put_int(long v);
   /// Appends v as "%*.*f" would with the given width and decimals.
-  void put_fixed(double v, int decimals, int width = 0);
+  void put_fixed(double v, int decimals, int width = 0) {
+    make_room(kMaxFixedChars + static_cast<std::size_t>(width));
+    // The common cases straight into the buffer, padding included; NaN and infinities fail
+    // the fast paths' range test and take the general way.
+    char* fast = decimals == 6   ? detail::format_fixed_exact<6>(pos_, v, width)
+                 : decimals == 3 ? detail::format_fixed_exact<3>(pos_, v, width)
+                                 : nullptr;
+    if (fast != nullptr)
+      pos_ = fast;
+    else
+      put_fixed_slow(v, decimals, width);
+  }
   /// Writes out everything buffered; false if this or any earlier write failed.
   bool flush();
   /// errno of the first failed write, 0 if none.
@@ -210,6 +345,7 @@ class Output {
     if (static_cast<std::size_t>(limit_ - pos_) < n) drain();
   }
   void drain();
+  void put_fixed_slow(double v, int decimals, int width);
   void write_out(const char* p, std::size_t n);
 
   int fd_ = -1;
