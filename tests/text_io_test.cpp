@@ -228,6 +228,43 @@ TEST(Input, SplitsRandomBytesAsTheDefinitionSays) {
   }
 }
 
+// Reading a token and its value in one pass gives what next() and parse_double() give:
+// the same token, line and bits, over random decimals and near misses of every kind.
+TEST(Input, PlainDecimalsInOnePassAgreeWithTokenThenParse) {
+  std::mt19937_64 rng(8080);
+  const char* odd[] = {"-", ".", "-.", "1e3", "1.5.2", "0x10", "+3", "--1", "12a", "nan", "1.", ".5", "-0.000",
+                       "12345678901234567890", "1234567890123456789", "9007199254740993", "0.00000000000000000001"};
+  std::string text;
+  for (int i = 0; i < 100000; ++i) {
+    char number[64];
+    if (rng() % 4 == 0)
+      std::snprintf(number, sizeof number, "%s", odd[rng() % (sizeof odd / sizeof odd[0])]);
+    else
+      std::snprintf(number, sizeof number, "%.*f", static_cast<int>(rng() % 8),
+                    (static_cast<double>(rng() % 2000000) - 1000000) / std::pow(10.0, static_cast<double>(rng() % 7)));
+    text += number;
+    text += " \t\n\r"[rng() % 4];
+  }
+  zarn::Input fused(text, "mem"), plain(text, "mem");
+  zarn::Token a, b;
+  for (int i = 0; i < 100000; ++i) {
+    double va = 0, vb = 0;
+    bool ok_a = fused.next_plain_decimal(a, va);
+    if (!ok_a) {
+      ASSERT_TRUE(fused.next(a));
+      ok_a = zarn::parse_double(a.text, va);
+    }
+    ASSERT_TRUE(plain.next(b));
+    const bool ok_b = zarn::parse_double(b.text, vb);
+    ASSERT_EQ(a.text, b.text);
+    ASSERT_EQ(a.line, b.line);
+    ASSERT_EQ(ok_a, ok_b) << b.text;
+    if (ok_b) {
+      ASSERT_EQ(bits(va), bits(vb)) << b.text;
+    }
+  }
+}
+
 TEST(Input, EndLineIsTheLastLineThatHoldsAnything) {
   const struct {
     const char* text;

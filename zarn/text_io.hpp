@@ -208,6 +208,44 @@ class Input {
     }
     return next_slow(token);
   }
+  /// Reads the next token and its value in one pass when it is a short plain decimal (see
+  /// detail::parse_short_plain_decimal) lying within the buffer; false, having taken nothing,
+  /// for any other token, which next() and parse_double() then handle.
+  bool next_plain_decimal(Token& token, double& value) {
+    const char* p = pos_;
+    long line = line_;
+    for (; p < end_; ++p) {
+      const unsigned kind = detail::kSpaces.kind[static_cast<unsigned char>(*p)];
+      if (kind == 0) break;
+      line += kind >> 1;
+    }
+    const char* q = p;
+    const bool negative = q < end_ && *q == '-';
+    if (negative) ++q;
+    const char* digits_start = q;
+    std::uint64_t mantissa = 0;
+    for (; q < end_ && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+    int after_point = 0;
+    const bool point = q < end_ && *q == '.';
+    if (point) {
+      const char* fraction = ++q;
+      for (; q < end_ && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+      after_point = static_cast<int>(q - fraction);
+    }
+    const std::ptrdiff_t length = q - digits_start;
+    // The token must end here, on whitespace inside the buffer, and hold at most 19
+    // characters after the sign with a digit among them (so the mantissa did not overflow).
+    if (q >= end_ || !detail::kSpaces.space(*q) || length > 19 || length == (point ? 1 : 0) ||
+        mantissa > (std::uint64_t{1} << 53))
+      return false;
+    const double v = static_cast<double>(static_cast<std::int64_t>(mantissa)) / detail::kPow10[after_point];
+    value = negative ? -v : v;
+    token.text = std::string_view(p, static_cast<std::size_t>(q - p));
+    token.line = line;
+    pos_ = q;
+    line_ = line;
+    return true;
+  }
   /// Takes the next n bytes into dst, for binary files; false if the input ends first.
   bool take(char* dst, std::size_t n);
   /// True when no byte is left.
@@ -275,8 +313,9 @@ class TokenReader {
 
   /// The next token as a number; `t` is the token.
   double number(const Place& at, Token& t) {
-    t = take(at);
     double v = 0;
+    if (in_.next_plain_decimal(t, v)) return v;
+    t = take(at);
     if (!parse_double(t.text, v)) not_a_number(at, t);
     return v;
   }
