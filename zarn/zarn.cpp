@@ -83,7 +83,8 @@ void help(Output& out) {
       "      echo out.txt | zarn analysis.txt 0.01\n"
       "\n"
       "Exit status:\n"
-      "      0  the result was saved whole (or --help, --version)\n"
+      "      0  the result, and any picture or sound asked for, was saved whole (or --help,\n"
+      "         --version)\n"
       "      1  anything else: no arguments, a bad option, unreadable or malformed input, a bad\n"
       "         time step, no output name, an output file that could not be created or written\n");
 }
@@ -138,6 +139,34 @@ void save_extras(const Options& options, const PartialSet& set, const std::strin
   }
 }
 
+// What can be refused without reading anything: standard input without -o, files that exist,
+// a sound file this build cannot write. Extra operands are warned of.
+void check_before_reading(const Options& options, Output& console) {
+  if (options.input == "-" && !options.named_output())
+    throw failure("the analysis comes on standard input, so the dialogue cannot ask for a name there: name the output with -o FILE");
+  if (!options.extra.empty()) {
+    std::string ignored = options.extra.size() == 1 ? "ignoring extra argument" : "ignoring extra arguments";
+    for (const std::string& arg : options.extra) ignored += " '" + arg + "'";
+    report(console, compose_warning(ignored));
+  }
+  std::vector<std::string> named = options.extra_outputs();
+  if (options.named_output() && !options.output_to_stdout()) named.push_back(options.output);
+  for (const std::string& n : named)
+    if (!options.force && path_exists(n)) throw failure(n, "exists; nothing saved (--force replaces it)");
+  if (!options.wav.empty()) check_sound_file_name(options.wav);
+}
+
+// A list file whose written times repeat cannot be read back: say so, with the first place.
+void warn_of_repeated_times(const PartialSet& set, Output& console) {
+  RepeatedTime repeated;
+  if (!first_repeated_time(set, repeated)) return;
+  char time[kMaxFixedChars];
+  const std::string written(time, static_cast<std::size_t>(format_fixed(time, repeated.time, 3) - time));
+  report(console, compose_warning("the times written for partial " + std::to_string(repeated.partial) + " repeat at " +
+                                  written + " (three decimals cannot tell them apart at this time step); zarn "
+                                  "cannot read this file back, since its times do not rise"));
+}
+
 // Closes a file descriptor when the scope ends.
 struct FdCloser {
   int fd;
@@ -161,19 +190,7 @@ int run(const Options& options, Output& console, bool& saved) {
     case Options::Mode::kRun:
       break;
   }
-  if (options.input == "-" && !options.named_output())
-    throw failure("the analysis comes on standard input, so the dialogue cannot ask for a name there: name the output with -o FILE");
-  if (!options.extra.empty()) {
-    std::string ignored = options.extra.size() == 1 ? "ignoring extra argument" : "ignoring extra arguments";
-    for (const std::string& arg : options.extra) ignored += " '" + arg + "'";
-    report(console, compose_warning(ignored));
-  }
-  // Files that would be refused are refused before anything is read.
-  std::vector<std::string> named = options.extra_outputs();
-  if (options.named_output() && !options.output_to_stdout()) named.push_back(options.output);
-  for (const std::string& n : named)
-    if (!options.force && path_exists(n)) throw failure(n, "exists; nothing saved (--force replaces it)");
-  if (!options.wav.empty()) check_sound_file_name(options.wav);
+  check_before_reading(options, console);
 
   // The classic console run speaks on standard output; a scripted one on standard error.
   const bool scripted = options.any_option;
@@ -205,16 +222,10 @@ int run(const Options& options, Output& console, bool& saved) {
     Input answers(STDIN_FILENO, "standard input");
     saved = save_dialogue(console, answers, writer, [&](const std::string& m) { report(console, m); });
   }
-  RepeatedTime repeated;
-  if (saved && options.result_format() == Format::kList && first_repeated_time(set, repeated)) {
-    char time[kMaxFixedChars];
-    const std::string written(time, static_cast<std::size_t>(format_fixed(time, repeated.time, 3) - time));
-    report(console, compose_warning("the times written for partial " + std::to_string(repeated.partial) + " repeat at " +
-                                    written + " (three decimals cannot tell them apart at this time step); zarn "
-                                    "cannot read this file back, since its times do not rise"));
-  }
-  if (saved) save_extras(options, set, name, step, console);
-  return saved ? kOk : kFailed;
+  if (!saved) return kFailed;
+  if (options.result_format() == Format::kList) warn_of_repeated_times(set, console);
+  save_extras(options, set, name, step, console);
+  return kOk;
 }
 
 // A closed standard stream would hand its number to the next file opened, and text meant
