@@ -106,29 +106,18 @@ Partial from_resampled(zarn::Partial&& p) {
   return Partial(to_numpy(std::move(p.rtime)), to_numpy(std::move(p.rfreq)), to_numpy(std::move(p.ramp)));
 }
 
-// A set whose input breakpoints are the given partials' (to be resampled).
-zarn::PartialSet as_input(const std::vector<Partial>& partials) {
+// A set holding the given partials' breakpoints as its input ones (to be resampled) or as its
+// resampled ones (to be written or rendered).
+zarn::PartialSet to_set(const std::vector<Partial>& partials, bool resampled) {
   zarn::PartialSet set;
   set.partials.resize(partials.size());
   for (std::size_t p = 0; p < partials.size(); ++p) {
     partials[p].check();
-    set.partials[p].time = to_vector(partials[p].time);
-    set.partials[p].freq = to_vector(partials[p].freq);
-    set.partials[p].amp = to_vector(partials[p].amp);
-    set.partials[p].line = static_cast<long>(p) + 1;
-  }
-  return set;
-}
-
-// A set whose resampled breakpoints are the given partials' (to be written or rendered).
-zarn::PartialSet as_resampled(const std::vector<Partial>& partials) {
-  zarn::PartialSet set;
-  set.partials.resize(partials.size());
-  for (std::size_t p = 0; p < partials.size(); ++p) {
-    partials[p].check();
-    set.partials[p].rtime = to_vector(partials[p].time);
-    set.partials[p].rfreq = to_vector(partials[p].freq);
-    set.partials[p].ramp = to_vector(partials[p].amp);
+    zarn::Partial& part = set.partials[p];
+    (resampled ? part.rtime : part.time) = to_vector(partials[p].time);
+    (resampled ? part.rfreq : part.freq) = to_vector(partials[p].freq);
+    (resampled ? part.ramp : part.amp) = to_vector(partials[p].amp);
+    part.line = static_cast<long>(p) + 1;  // "line" of a partial in messages: its number
   }
   return set;
 }
@@ -151,7 +140,7 @@ std::vector<Partial> read_file(const std::string& path) {
 
 std::vector<Partial> resample(const std::vector<Partial>& partials, double step, bool align) {
   if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
-  zarn::PartialSet set = as_input(partials);
+  zarn::PartialSet set = to_set(partials, false);
   set = unlocked([&] {
     if (align)
       zarn::lay_aligned_grid(set, step, "partials");
@@ -190,7 +179,7 @@ void write_file(const std::string& path, const std::vector<Partial>& partials, s
     if (!named) throw py::value_error("unknown format '" + *format + "' (list, sdif, spear-partials or spear-frames)");
     f = *named;
   }
-  const zarn::PartialSet set = as_resampled(partials);
+  const zarn::PartialSet set = to_set(partials, true);
   const zarn::Writer writer = zarn::result_writer(set, f, "zarn " ZARN_VERSION);
   const zarn::SaveOutcome saved = unlocked([&] { return force ? zarn::save_replacing(path, writer) : zarn::save_new(path, writer); });
   if (saved.written()) return;
@@ -201,7 +190,7 @@ void write_file(const std::string& path, const std::vector<Partial>& partials, s
 
 py::array_t<float> render(const std::vector<Partial>& partials, int rate) {
   if (rate < 1000 || rate > 768000) throw py::value_error("the sample rate must be from 1000 to 768000");
-  const zarn::PartialSet set = as_resampled(partials);
+  const zarn::PartialSet set = to_set(partials, true);
   auto* samples = new std::vector<float>(unlocked([&] { return zarn::render(set, rate); }));
   py::capsule free_when_done(samples, [](void* p) { delete static_cast<std::vector<float>*>(p); });
   return py::array_t<float>(static_cast<py::ssize_t>(samples->size()), samples->data(), free_when_done);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "failure.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -17,14 +18,7 @@ zarn::PartialSet read_text(const std::string& text) {
   return zarn::read_partials(in);
 }
 
-std::string rejection(const std::string& text) {
-  try {
-    read_text(text);
-  } catch (const zarn::Failure& f) {
-    return f.message;
-  }
-  return "accepted";
-}
+std::string rejection(const std::string& text) { return zarn_test::rejection(text, "in.txt"); }
 
 std::string written(const zarn::PartialSet& set) {
   std::string sink;

@@ -15,6 +15,7 @@
 #include "formats.hpp"
 #include "resample.hpp"
 #include "run_binary.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -65,27 +66,9 @@ std::string nvt() {
 }
 
 zarn::PartialSet read(const std::string& bytes) { return zarn::read_input(bytes, "in.sdif"); }
-
-std::string rejection(const std::string& bytes) {
-  try {
-    read(bytes);
-  } catch (const zarn::Failure& f) {
-    return f.message;
-  }
-  return "accepted";
-}
-
-// A partial as (time, frequency, amplitude) triples.
+std::string rejection(const std::string& bytes) { return zarn_test::rejection(bytes, "in.sdif"); }
 using Points = std::vector<std::vector<double>>;
-
-Points points(const zarn::Partial& p) {
-  Points out;
-  for (int i = 0; i < p.M(); ++i) {
-    const auto k = static_cast<std::size_t>(i);
-    out.push_back({p.time[k], p.freq[k], p.amp[k]});
-  }
-  return out;
-}
+using zarn_test::points;
 
 // ------------------------------------------------------------ reading
 

@@ -12,27 +12,14 @@
 #include "formats.hpp"
 #include "resample.hpp"
 #include "run_binary.hpp"
+#include "support.hpp"
 
 namespace {
 
 zarn::PartialSet read(const std::string& text) { return zarn::read_input(text, "in.txt"); }
-
-std::string rejection(const std::string& text) {
-  try {
-    read(text);
-  } catch (const zarn::Failure& f) {
-    return f.message;
-  }
-  return "accepted";
-}
-
+std::string rejection(const std::string& text) { return zarn_test::rejection(text, "in.txt"); }
 using Points = std::vector<std::vector<double>>;
-
-Points points(const zarn::Partial& p) {
-  Points out;
-  for (std::size_t i = 0; i < p.time.size(); ++i) out.push_back({p.time[i], p.freq[i], p.amp[i]});
-  return out;
-}
+using zarn_test::points;
 
 const std::string kPartialsHead = "par-text-partials-format\npoint-type time frequency amplitude\npartials-count 2\npartials-data\n";
 const std::string kFramesHead = "par-text-frame-format\npoint-type index frequency amplitude\npartials-count 2\nframe-count ";

@@ -84,43 +84,34 @@ int aligned_points(Partial& part, double step, const PartialSet& set, const std:
   return static_cast<int>(k_last - k_first + 1);
 }
 
-void lay_grid(PartialSet& set, double step, const std::string& file) {
-  std::vector<int> counts;
-  counts.reserve(set.partials.size());
-  double total = 0;
-  for (const Partial& part : set.partials) {
-    counts.push_back(grid_points(part, step, set, file));
-    total += counts.back();
-  }
-  check_memory(total);
-  set.step = step;
-  set.aligned = false;
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    Partial& part = set.partials[p];
-    const int N = counts[p];
-    allocate(part, N);
-    // Each time from k afresh, so that no rounding accumulates along the grid.
-    for (int k = 0; k < N; ++k) part.rtime.push_back(part.time[0] + k * step);
-  }
-}
+namespace {
 
-void lay_aligned_grid(PartialSet& set, double step, const std::string& file) {
+// Counts every partial's grid points (and checks them), then lays each grid: the times from
+// k afresh, so that no rounding accumulates along the grid.
+void lay(PartialSet& set, double step, const std::string& file, bool aligned) {
   std::vector<int> counts;
   counts.reserve(set.partials.size());
   double total = 0;
   for (Partial& part : set.partials) {
-    counts.push_back(aligned_points(part, step, set, file));
+    counts.push_back(aligned ? aligned_points(part, step, set, file) : grid_points(part, step, set, file));
     total += counts.back();
   }
   check_memory(total);
   set.step = step;
-  set.aligned = true;
+  set.aligned = aligned;
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     Partial& part = set.partials[p];
     allocate(part, counts[p]);
-    for (int j = 0; j < counts[p]; ++j) part.rtime.push_back(static_cast<double>(part.first_k + j) * step);
+    for (int k = 0; k < counts[p]; ++k)
+      part.rtime.push_back(aligned ? static_cast<double>(part.first_k + k) * step : part.time[0] + k * step);
   }
 }
+
+}  // namespace
+
+void lay_grid(PartialSet& set, double step, const std::string& file) { lay(set, step, file, false); }
+
+void lay_aligned_grid(PartialSet& set, double step, const std::string& file) { lay(set, step, file, true); }
 
 void resample_partial(Partial& part) {
   part.rfreq.resize(part.rtime.size());

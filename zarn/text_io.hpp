@@ -189,13 +189,8 @@ class Input {
   bool next(Token& token) {
     // Within the buffer, with whitespace after the token, it is found here; anything else
     // (the buffer's end, a refill) is for next_slow.
-    const char* p = pos_;
     long line = line_;
-    for (; p < end_; ++p) {
-      const unsigned kind = detail::kSpaces.kind[static_cast<unsigned char>(*p)];
-      if (kind == 0) break;
-      line += kind >> 1;
-    }
+    const char* p = skip_space(pos_, line);
     if (p < end_) {
       const char* q = detail::first_space(p, end_);
       if (q < end_) {
@@ -212,13 +207,8 @@ class Input {
   /// detail::parse_short_plain_decimal) lying within the buffer; false, having taken nothing,
   /// for any other token, which next() and parse_double() then handle.
   bool next_plain_decimal(Token& token, double& value) {
-    const char* p = pos_;
     long line = line_;
-    for (; p < end_; ++p) {
-      const unsigned kind = detail::kSpaces.kind[static_cast<unsigned char>(*p)];
-      if (kind == 0) break;
-      line += kind >> 1;
-    }
+    const char* p = skip_space(pos_, line);
     const char* q = p;
     const bool negative = q < end_ && *q == '-';
     if (negative) ++q;
@@ -263,6 +253,16 @@ class Input {
 
  private:
   bool refill();  // appends to the buffer; false at end of input
+  // The first byte from p on in the buffer that is not whitespace (or end_), counting the
+  // newlines passed into `line`.
+  const char* skip_space(const char* p, long& line) const {
+    for (; p < end_; ++p) {
+      const unsigned kind = detail::kSpaces.kind[static_cast<unsigned char>(*p)];
+      if (kind == 0) break;
+      line += kind >> 1;
+    }
+    return p;
+  }
   bool next_slow(Token& token);
 
   int fd_ = -1;

@@ -1,0 +1,23 @@
+#include "support.hpp"
+
+#include "failure.hpp"
+#include "formats.hpp"
+
+namespace zarn_test {
+
+std::string rejection(const std::string& bytes, const std::string& name) {
+  try {
+    zarn::read_input(bytes, name);
+  } catch (const zarn::Failure& f) {
+    return f.message;
+  }
+  return "accepted";
+}
+
+std::vector<std::vector<double>> points(const zarn::Partial& part) {
+  std::vector<std::vector<double>> out;
+  for (std::size_t i = 0; i < part.time.size(); ++i) out.push_back({part.time[i], part.freq[i], part.amp[i]});
+  return out;
+}
+
+}  // namespace zarn_test
