@@ -1,8 +1,14 @@
 #include "sound.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdio>
+#include <string>
+
+#include "failure.hpp"
 
 namespace zarn {
 
@@ -84,7 +90,15 @@ std::vector<float> render(const PartialSet& set, int rate) {
   double end = -1;
   for (const Partial& part : set.partials)
     if (part.N() > 0) end = std::max(end, part.rtime.back());
-  const std::size_t length = end < 0 ? 0 : static_cast<std::size_t>(std::floor(end * rate)) + 1;
+  const double samples = end < 0 ? 0 : std::floor(end * rate) + 1;
+  // The sum is held whole: refuse a sound longer than memory can hold, before touching it.
+  const double memory = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+  if (memory > 0 && samples * (sizeof(double) + sizeof(float)) > memory) {
+    char hours[32];
+    std::snprintf(hours, sizeof hours, "%.1f", end / 3600);
+    throw failure("out of memory: the sound would last " + std::string(hours) + " hours from time 0, more than this machine can hold");
+  }
+  const auto length = static_cast<std::size_t>(samples);
   std::vector<double> sum(length, 0.0);
   for (const Partial& part : set.partials) detail::add_partial(part, set.step, rate, sum);
   return std::vector<float>(sum.begin(), sum.end());
