@@ -48,26 +48,103 @@ inline int find_interval(const double* x, int n, int k, double v) {
   return k;
 }
 
-}  // namespace
-
-void tridiag_gen(const double* sub, const double* diag, const double* super, double* rhs, int n) {
-  std::vector<double> scratch(static_cast<std::size_t>(n));
-  double* g = scratch.data();
-  // Forward elimination: row i becomes z[i] + g[i+1] z[i+1] = rhs[i], pivot beta.
-  double beta = diag[0];
-  rhs[0] = rhs[0] / beta;
+// The tridiagonal solve in two parts, so that one matrix can serve several right-hand sides
+// with exactly the operations of one solve each. Forward elimination of the matrix alone:
+//   beta[0] = diag[0],  g[i] = super[i-1] / beta[i-1],  beta[i] = diag[i] - sub[i] g[i],
+// a zero pivot being fatal.
+void eliminate(const double* sub, const double* diag, const double* super, double* g, double* beta, int n) {
+  beta[0] = diag[0];
   for (int i = 1; i < n; ++i) {
-    g[i] = super[i - 1] / beta;
-    beta = diag[i] - sub[i] * g[i];
-    if (beta == 0.0) throw Failure("getYD-gen: divide-by-zero");
-    rhs[i] = (rhs[i] - rhs[i - 1] * sub[i]) / beta;
+    g[i] = super[i - 1] / beta[i - 1];
+    beta[i] = diag[i] - sub[i] * g[i];
+    if (beta[i] == 0.0) throw Failure("getYD-gen: divide-by-zero");
   }
-  // Back substitution.
+}
+
+// A right-hand side through that elimination, then back substitution: rhs becomes z.
+void substitute(const double* sub, const double* g, const double* beta, double* rhs, int n) {
+  rhs[0] = rhs[0] / beta[0];
+  for (int i = 1; i < n; ++i) rhs[i] = (rhs[i] - rhs[i - 1] * sub[i]) / beta[i];
   for (int i = n - 2; i >= 0; --i) rhs[i] = rhs[i] - rhs[i + 1] * g[i + 1];
 }
 
+// The slope system for n >= 4 knots, with h(i) = x[i+1] - x[i] interval i's width and
+// s(i) = (y[i+1] - y[i]) / h(i) its secant slope. Its matrix depends on the knots alone:
+//   row 0, not-a-knot at the start (S''' continuous at x[1]):
+//     h1 (h0 + h1) yd[0] + (h0 + h1)^2 yd[1] = s0 (3 h0 h1 + 2 h1^2) + s1 h0^2
+//   rows 1 .. n-2, S'' continuous at x[i], with e = h(i-1), d = h(i), f = s(i-1), g = s(i):
+//     d yd[i-1] + 2 (e + d) yd[i] + e yd[i+1] = 3 (f d + g e)
+//   row n-1, not-a-knot at the end (S''' continuous at x[n-2]), the mirror of row 0, with
+//   e, d, f, g of the last interior row:
+//     (e + d)^2 yd[n-2] + e (e + d) yd[n-1] = f d^2 + g (3 e d + 2 e^2)
+void slope_matrix(const double* x, int n, double* sub, double* diag, double* super) {
+  const double h0 = x[1] - x[0], h1 = x[2] - x[1];
+  diag[0] = h1 * (h0 + h1);
+  super[0] = (h0 + h1) * (h0 + h1);
+  double e = 0, d = 0;
+  for (int i = 1; i < n - 1; ++i) {
+    e = x[i] - x[i - 1];
+    d = x[i + 1] - x[i];
+    sub[i] = d;
+    diag[i] = 2.0 * (e + d);
+    super[i] = e;
+  }
+  sub[n - 1] = (e + d) * (e + d);
+  diag[n - 1] = e * (e + d);
+}
+
+// The right-hand side of the slope system for the values y.
+void slope_rhs(const double* x, const double* y, int n, double* rhs) {
+  const double h0 = x[1] - x[0], h1 = x[2] - x[1];
+  const double s0 = (y[1] - y[0]) / h0, s1 = (y[2] - y[1]) / h1;
+  rhs[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
+  double e = 0, d = 0, f = 0, g = 0;
+  for (int i = 1; i < n - 1; ++i) {
+    e = x[i] - x[i - 1];
+    d = x[i + 1] - x[i];
+    f = (y[i] - y[i - 1]) / e;
+    g = (y[i + 1] - y[i]) / d;
+    rhs[i] = 3.0 * (f * d + g * e);
+  }
+  rhs[n - 1] = f * (d * d) + g * (3.0 * e * d + 2.0 * (e * e));
+}
+
+// Scratch space of this thread (two separate areas), grown as needed and never cleared:
+// every element used is written before it is read.
+double* scratch(int area, std::size_t n) {
+  thread_local std::vector<double> space[2];
+  std::vector<double>& s = space[area];
+  if (s.size() < n) s.resize(n);
+  return s.data();
+}
+
+// The slopes of two tracks over the same knots (n >= 4): the matrix is built and eliminated
+// once, and each right-hand side goes through the operations of its own solve.
+void slopes_of_two(const double* x, const double* y1, const double* y2, double* yd1, double* yd2, int n) {
+  double* sub = scratch(0, 5 * static_cast<std::size_t>(n));
+  double* diag = sub + n;
+  double* super = diag + n;
+  double* g = super + n;
+  double* beta = g + n;
+  slope_matrix(x, n, sub, diag, super);
+  slope_rhs(x, y1, n, yd1);
+  slope_rhs(x, y2, n, yd2);
+  eliminate(sub, diag, super, g, beta, n);
+  substitute(sub, g, beta, yd1, n);
+  substitute(sub, g, beta, yd2, n);
+}
+
+}  // namespace
+
+void tridiag_gen(const double* sub, const double* diag, const double* super, double* rhs, int n) {
+  std::vector<double> scratch(2 * static_cast<std::size_t>(n));
+  double* g = scratch.data();
+  double* beta = g + n;
+  eliminate(sub, diag, super, g, beta, n);
+  substitute(sub, g, beta, rhs, n);
+}
+
 void getYD_gen(const double* x, const double* y, double* yd, int n) {
-  // h(i) = x[i+1] - x[i] is interval i's width, s(i) = (y[i+1] - y[i]) / h(i) its secant slope.
   const double h0 = x[1] - x[0];
   const double s0 = (y[1] - y[0]) / h0;
   if (n == 2) {  // the straight line through the two knots
@@ -94,101 +171,10 @@ void getYD_gen(const double* x, const double* y, double* yd, int n) {
   double* sub = scratch.data();
   double* diag = sub + n;
   double* super = diag + n;
-
-  // Row 0, not-a-knot at the start (S''' continuous at x[1]):
-  //   h1 (h0 + h1) yd[0] + (h0 + h1)^2 yd[1] = s0 (3 h0 h1 + 2 h1^2) + s1 h0^2
-  diag[0] = h1 * (h0 + h1);
-  super[0] = (h0 + h1) * (h0 + h1);
-  yd[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
-
-  // Rows 1 .. n-2, S'' continuous at x[i], with e = h(i-1), d = h(i), f = s(i-1), g = s(i):
-  //   d yd[i-1] + 2 (e + d) yd[i] + e yd[i+1] = 3 (f d + g e)
-  double e = 0, d = 0, f = 0, g = 0;
-  for (int i = 1; i < n - 1; ++i) {
-    e = x[i] - x[i - 1];
-    d = x[i + 1] - x[i];
-    f = (y[i] - y[i - 1]) / e;
-    g = (y[i + 1] - y[i]) / d;
-    sub[i] = d;
-    diag[i] = 2.0 * (e + d);
-    super[i] = e;
-    yd[i] = 3.0 * (f * d + g * e);
-  }
-
-  // Row n-1, not-a-knot at the end (S''' continuous at x[n-2]), the mirror of row 0, with
-  // e, d, f, g of the last interior row:
-  //   (e + d)^2 yd[n-2] + e (e + d) yd[n-1] = f d^2 + g (3 e d + 2 e^2)
-  sub[n - 1] = (e + d) * (e + d);
-  diag[n - 1] = e * (e + d);
-  yd[n - 1] = f * (d * d) + g * (3.0 * e * d + 2.0 * (e * e));
-
+  slope_matrix(x, n, sub, diag, super);
+  slope_rhs(x, y, n, yd);  // the right-hand side goes straight into the slopes
   tridiag_gen(sub, diag, super, yd, n);
 }
-
-namespace {
-
-// Scratch space of this thread (two separate areas), grown as needed and never cleared:
-// every element used is written before it is read.
-double* scratch(int area, std::size_t n) {
-  thread_local std::vector<double> space[2];
-  std::vector<double>& s = space[area];
-  if (s.size() < n) s.resize(n);
-  return s.data();
-}
-
-// The slopes of two tracks over the same knots (n >= 4): the tridiagonal matrix depends on
-// the knots alone, so it is built and eliminated once, and each right-hand side goes through
-// exactly the operations that getYD_gen and tridiag_gen apply to it.
-void slopes_of_two(const double* x, const double* y1, const double* y2, double* yd1, double* yd2, int n) {
-  double* sub = scratch(0, 4 * static_cast<std::size_t>(n));
-  double* diag = sub + n;
-  double* super = diag + n;
-  double* g = super + n;
-  const double h0 = x[1] - x[0], h1 = x[2] - x[1];
-  diag[0] = h1 * (h0 + h1);
-  super[0] = (h0 + h1) * (h0 + h1);
-  double e = 0, d = 0;
-  for (int i = 1; i < n - 1; ++i) {
-    e = x[i] - x[i - 1];
-    d = x[i + 1] - x[i];
-    sub[i] = d;
-    diag[i] = 2.0 * (e + d);
-    super[i] = e;
-  }
-  sub[n - 1] = (e + d) * (e + d);
-  diag[n - 1] = e * (e + d);
-  // The right-hand sides, as in getYD_gen.
-  for (int t = 0; t < 2; ++t) {
-    const double* y = t == 0 ? y1 : y2;
-    double* yd = t == 0 ? yd1 : yd2;
-    const double s0 = (y[1] - y[0]) / h0, s1 = (y[2] - y[1]) / h1;
-    yd[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
-    double f = 0, gs = 0;
-    for (int i = 1; i < n - 1; ++i) {
-      f = (y[i] - y[i - 1]) / (x[i] - x[i - 1]);
-      gs = (y[i + 1] - y[i]) / (x[i + 1] - x[i]);
-      yd[i] = 3.0 * (f * (x[i + 1] - x[i]) + gs * (x[i] - x[i - 1]));
-    }
-    yd[n - 1] = f * (d * d) + gs * (3.0 * e * d + 2.0 * (e * e));
-  }
-  // Elimination, as in tridiag_gen, with the pivots kept in diag's place.
-  double beta = diag[0];
-  yd1[0] = yd1[0] / beta;
-  yd2[0] = yd2[0] / beta;
-  for (int i = 1; i < n; ++i) {
-    g[i] = super[i - 1] / beta;
-    beta = diag[i] - sub[i] * g[i];
-    if (beta == 0.0) throw Failure("getYD-gen: divide-by-zero");
-    yd1[i] = (yd1[i] - yd1[i - 1] * sub[i]) / beta;
-    yd2[i] = (yd2[i] - yd2[i - 1] * sub[i]) / beta;
-  }
-  for (int i = n - 2; i >= 0; --i) {
-    yd1[i] = yd1[i] - yd1[i + 1] * g[i + 1];
-    yd2[i] = yd2[i] - yd2[i + 1] * g[i + 1];
-  }
-}
-
-}  // namespace
 
 void ispline2_gen(const double* x, const double* y1, const double* y2, int n, const double* xi, double* yi1, double* yi2,
                   int ni) {
