@@ -21,7 +21,6 @@ namespace {
 // Whitespace separates tokens: space, tab, newline, vertical tab, form feed, carriage return.
 inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr std::size_t kInputChunk = 1 << 18;
@@ -29,9 +28,6 @@ constexpr std::size_t kOutputChunk = 1 << 18;
 
 constexpr std::uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
-// "[-]digits[.digits]" with at most 19 significant digits worth at most 2^53, at most 22 of
-// them after the point. The digits and the power of ten are then exact doubles, and the one
-// division rounds correctly, to the double that strtod gives. False for any other text.
 // "[-]digits[.digits]" of any length (see parse_short_plain_decimal for the short ones), with
 // at most 19 significant digits worth at most 2^53, at most 22 of them after the point.
 bool parse_long_plain_decimal(const char* p, const char* end, double& value) {
@@ -250,7 +246,7 @@ bool Input::refill() {
 
 bool Input::next_slow(Token& token) {
   for (;;) {
-    for (unsigned kind; pos_ < end_ && (kind = detail::kSpaces.kind[static_cast<unsigned char>(*pos_)]) != 0; ++pos_) line_ += kind >> 1;
+    pos_ = skip_space(pos_, line_);
     if (pos_ < end_) break;
     if (!refill()) return false;
   }

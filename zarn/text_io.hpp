@@ -20,28 +20,38 @@ namespace detail {
 inline constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-/// "[-]digits[.digits]" of at most 19 characters after the sign (so at most 19 digits) worth at
-/// most 2^53: the digits and the power of ten are exact doubles, and the one division rounds
-/// correctly, to the double that strtod gives. False for any other text.
-inline bool parse_short_plain_decimal(const char* p, const char* end, double& value) {
+/// Reads "[-]digits[.digits]" from p, stopping at the first byte that does not fit; returns
+/// where it stopped. When what it read holds at most 19 characters after the sign (so at most
+/// 19 digits) with a digit among them, worth at most 2^53, `value` is set: the digits and the
+/// power of ten are exact doubles, and the one division rounds correctly, to the double that
+/// strtod gives. Otherwise `found` is false and `value` untouched.
+inline const char* scan_plain_decimal(const char* p, const char* end, bool& found, double& value) {
   const bool negative = p < end && *p == '-';
   if (negative) ++p;
-  if (end - p > 19) return false;
-  std::uint64_t mantissa = 0;
   const char* q = p;
+  std::uint64_t mantissa = 0;  // may wrap for long texts, which are refused below
   for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-  int digits = static_cast<int>(q - p), after_point = 0;
-  if (q < end && *q == '.') {
+  int after_point = 0;
+  const bool point = q < end && *q == '.';
+  if (point) {
     const char* fraction = ++q;
     for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
     after_point = static_cast<int>(q - fraction);
-    digits += after_point;
   }
-  if (q != end || digits == 0 || mantissa > (std::uint64_t{1} << 53)) return false;
-  // At most 2^53, so converted exactly, and as a signed integer, which is one instruction.
-  const double v = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kPow10[after_point];
-  value = negative ? -v : v;
-  return true;
+  const std::ptrdiff_t length = q - p;
+  found = length <= 19 && length > (point ? 1 : 0) && mantissa <= (std::uint64_t{1} << 53);
+  if (found) {
+    // At most 2^53, so converted exactly, and as a signed integer, which is one instruction.
+    const double v = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kPow10[after_point];
+    value = negative ? -v : v;
+  }
+  return q;
+}
+
+/// A whole token that scan_plain_decimal reads and finds; false for any other text.
+inline bool parse_short_plain_decimal(const char* p, const char* end, double& value) {
+  bool found = false;
+  return scan_plain_decimal(p, end, found, value) == end && found;
 }
 
 /// parse_double for every other token: long decimals, from_chars, and strtod as the reference.
@@ -209,27 +219,12 @@ class Input {
   bool next_plain_decimal(Token& token, double& value) {
     long line = line_;
     const char* p = skip_space(pos_, line);
-    const char* q = p;
-    const bool negative = q < end_ && *q == '-';
-    if (negative) ++q;
-    const char* digits_start = q;
-    std::uint64_t mantissa = 0;
-    for (; q < end_ && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-    int after_point = 0;
-    const bool point = q < end_ && *q == '.';
-    if (point) {
-      const char* fraction = ++q;
-      for (; q < end_ && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-      after_point = static_cast<int>(q - fraction);
-    }
-    const std::ptrdiff_t length = q - digits_start;
-    // The token must end here, on whitespace inside the buffer, and hold at most 19
-    // characters after the sign with a digit among them (so the mantissa did not overflow).
-    if (q >= end_ || !detail::kSpaces.space(*q) || length > 19 || length == (point ? 1 : 0) ||
-        mantissa > (std::uint64_t{1} << 53))
-      return false;
-    const double v = static_cast<double>(static_cast<std::int64_t>(mantissa)) / detail::kPow10[after_point];
-    value = negative ? -v : v;
+    bool found = false;
+    double v = 0;
+    const char* q = detail::scan_plain_decimal(p, end_, found, v);
+    // The token must end where the number does, on whitespace inside the buffer.
+    if (!found || q >= end_ || !detail::kSpaces.space(*q)) return false;
+    value = v;
     token.text = std::string_view(p, static_cast<std::size_t>(q - p));
     token.line = line;
     pos_ = q;
