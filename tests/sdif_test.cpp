@@ -197,14 +197,4 @@ TEST(Sdif, RoundTripKeepsEveryPartialToFloatPrecision) {
   }
 }
 
-TEST(Sdif, PhaseWrapsIntoHalfOpenRange) {
-  constexpr double kPi = 3.14159265358979323846;
-  for (double x : {0.0, 1.0, kPi, -kPi, 3 * kPi, -3 * kPi + 0.5, 100.0}) {
-    const double w = zarn::detail::wrap_phase(x);
-    EXPECT_GE(w, -kPi);
-    EXPECT_LT(w, kPi);
-    EXPECT_NEAR(std::remainder(w - x, 2 * kPi), 0.0, 1e-12) << x;
-  }
-}
-
 }  // namespace

@@ -11,18 +11,9 @@
 
 #include "failure.hpp"
 #include "frames.hpp"
+#include "sound.hpp"
 
 namespace zarn {
-
-namespace detail {
-
-double wrap_phase(double x) {
-  constexpr double kPi = 3.14159265358979323846;
-  constexpr double kTwoPi = 2 * kPi;
-  return x - kTwoPi * std::floor((x + kPi) / kTwoPi);
-}
-
-}  // namespace detail
 
 namespace {
 
@@ -280,7 +271,6 @@ void write_sdif(Output& out, const PartialSet& set, std::string_view written_by)
 
   // The running phase of every partial: trapezoidal integration of 2 pi f over the grid,
   // from 0 at the partial's first point, kept wrapped to [-pi, pi).
-  constexpr double kPi = 3.14159265358979323846;
   std::vector<double> phase(set.partials.size(), 0.0);
   for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) {
     constexpr std::uint32_t kColumns = 4;
@@ -291,7 +281,7 @@ void write_sdif(Output& out, const PartialSet& set, std::string_view written_by)
       const auto j = static_cast<std::size_t>(r.point);
       double& phi = phase[static_cast<std::size_t>(r.partial)];
       if (j > 0)
-        phi = detail::wrap_phase(phi + kPi * (part.rfreq[j - 1] + part.rfreq[j]) * (part.rtime[j] - part.rtime[j - 1]));
+        phi = next_phase(phi, part.rtime[j - 1], part.rfreq[j - 1], part.rtime[j], part.rfreq[j]);
       char row[16];
       char* p = put_f32(row, r.partial + 1);
       p = put_f32(p, part.rfreq[j]);

@@ -26,9 +26,4 @@ PartialSet read_sdif(Input& in);
 /// it below zero) and running phase, as 32-bit floats.
 void write_sdif(Output& out, const PartialSet& set, std::string_view written_by);
 
-namespace detail {
-/// x wrapped into [-pi, pi).
-double wrap_phase(double x);
-}  // namespace detail
-
 }  // namespace zarn

@@ -22,9 +22,13 @@ constexpr double kTwoPi = 2 * kPi;
 // error, far below -120 dB).
 constexpr long kReseed = 1024;
 
-double wrap(double x) { return x - kTwoPi * std::floor((x + kPi) / kTwoPi); }
-
 }  // namespace
+
+double wrap_phase(double x) { return x - kTwoPi * std::floor((x + kPi) / kTwoPi); }
+
+double next_phase(double phase, double t0, double f0, double t1, double f1) {
+  return wrap_phase(phase + kPi * (f0 + f1) * (t1 - t0));
+}
 
 namespace detail {
 
@@ -64,7 +68,7 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
     const std::complex<double> r = std::polar(1.0, kTwoPi * k * T * T);
     while (n < n_stop) {
       const double d = static_cast<double>(n) * T - t_j;
-      const std::complex<double> z0 = std::polar(1.0, wrap(phi_j + kTwoPi * (f_j * d + k * d * d / 2)));
+      const std::complex<double> z0 = std::polar(1.0, wrap_phase(phi_j + kTwoPi * (f_j * d + k * d * d / 2)));
       const std::complex<double> w0 = std::polar(1.0, kTwoPi * T * (f_j + k * d + k * T / 2));
       // The complex products written out: the library's own checks for infinities would
       // cost more than the products themselves.
@@ -80,7 +84,7 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
         zr = z_r, zi = z_i, wr = w_r, wi = w_i;
       }
     }
-    phi_j = wrap(phi_j + kPi * h * (f_j + part.rfreq[j + 1]));
+    phi_j = next_phase(phi_j, t_j, f_j, t_next, part.rfreq[j + 1]);
   }
 }
 
