@@ -69,8 +69,7 @@ std::string label(double v, const std::vector<double>& ticks) {
 }
 
 double opacity(double amp) {
-  const double db = amp > 0 ? 20 * std::log10(amp) : -140;
-  return std::clamp((db - kQuietDb) / -kQuietDb, 0.05, 1.0);
+  return std::clamp((amp2db(amp) - kQuietDb) / -kQuietDb, 0.05, 1.0);
 }
 
 struct Range {
