@@ -2,12 +2,15 @@
 // resampled, listed, written, drawn and sounded, all in memory, by the same steps as a run;
 // every rejection must be a clean Failure.
 //
-// The first byte chooses: its low three bits the time step; the next two bits a start put
-// before the rest (nothing, the SDIF header, or the first line of either text export), so
-// that every reader is reached; the next two the format written.
-#include <algorithm>
+// The first byte chooses: its low three bits the time step (seven round ones, or the next
+// eight bytes as any double, so that extreme steps are reached too); the next two bits a
+// start put before the rest (nothing, the SDIF header, or the first line of either text
+// export), so that every reader is reached; the next two the format written.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <cmath>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -22,7 +25,7 @@
 
 namespace {
 
-constexpr double kSteps[] = {0.05, 0.01, 0.0029, 0.001, 1.0, 1e-5, 123.25, 0.5};
+constexpr double kSteps[] = {0.05, 0.01, 0.0029, 0.001, 1.0, 1e-5, 123.25};
 
 const std::string kStarts[] = {"", std::string(zarn::kSdifMagic) + std::string("\0\0\0\3\0\0\0\1", 8),
                                "par-text-partials-format\n", "par-text-frame-format\n"};
@@ -37,8 +40,18 @@ constexpr double kMaxPoints = 1 << 16;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const double step = kSteps[data[0] & 7];
-  const std::string bytes = kStarts[(data[0] >> 3) & 3] + std::string(reinterpret_cast<const char*>(data + 1), size - 1);
+  double step = 0;
+  std::size_t used = 1;
+  if ((data[0] & 7) < 7) {
+    step = kSteps[data[0] & 7];
+  } else {
+    if (size < 9) return 0;
+    std::memcpy(&step, data + 1, sizeof step);
+    step = std::fabs(step);
+    used = 9;
+    if (!(step > 0) || !std::isfinite(step)) return 0;  // refused by the command line
+  }
+  const std::string bytes = kStarts[(data[0] >> 3) & 3] + std::string(reinterpret_cast<const char*>(data + used), size - used);
   const zarn::Format format = kFormats[(data[0] >> 5) & 3];
   try {
     zarn::PartialSet set = zarn::read_input(bytes, "fuzz");
@@ -55,11 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zarn::write_listing(out, set);
     zarn::result_writer(set, format)(out);
     zarn::write_plot(out, set, {"fuzz", step, (data[0] & 0x80) != 0});
-    // The sound too, where it is short enough to be quick.
-    double end = 0;
-    for (const zarn::Partial& part : set.partials)
-      if (part.N() > 0) end = std::max(end, part.rtime.back());
-    if (end < 2.0) zarn::render(set, 8000);
+    // The sound of every partial, wherever its times lie, into the first second.
+    std::vector<double> sound(8000, 0.0);
+    for (const zarn::Partial& part : set.partials) zarn::detail::add_partial(part, set.step, 8000, sound);
     out.flush();
   } catch (const zarn::Failure&) {
     // a clean rejection

@@ -51,6 +51,8 @@ TEST(Options, Forms) {
       {{"--help", "in.txt"}, Mode::kHelp, "", "", "", false, false, {}},
       {{"-h"}, Mode::kHelp, "", "", "", false, false, {}},
       {{"--vers"}, Mode::kVersion, "", "", "", false, false, {}},
+      {{"--help", "--version"}, Mode::kHelp, "", "", "", false, false, {}},  // help wins, in either order
+      {{"--version", "-h"}, Mode::kHelp, "", "", "", false, false, {}},
       {{"--plot=p.svg", "--wav", "s.wav", "--rate=48000", "in.txt"}, Mode::kRun, "in.txt", "", "", false, false, {}},
   };
   for (const auto& c : cases) {
@@ -68,6 +70,9 @@ TEST(Options, Forms) {
   EXPECT_EQ(o.extra_outputs(), (std::vector<std::string>{"p.svg", "s.wav"}));
   EXPECT_TRUE(o.plot_log);
   EXPECT_EQ(o.rate, 48000);
+  EXPECT_TRUE(o.rate_given);
+  for (const char* rate : {"--rate=1000", "--rate=768000"}) EXPECT_EQ(parse({rate, "in.txt"}).rate, std::stoi(rate + 7));
+  EXPECT_FALSE(parse({"in.txt"}).rate_given);
 }
 
 TEST(Options, FormatAndGrid) {
@@ -78,6 +83,7 @@ TEST(Options, FormatAndGrid) {
   } cases[] = {
       {{"in.txt"}, zarn::Format::kList, false},
       {{"-o", "out.sdif", "in.txt"}, zarn::Format::kSdif, true},
+      {{"-o", "OUT.SDIF", "in.txt"}, zarn::Format::kSdif, true},
       {{"-f", "list", "-o", "out.sdif", "in.txt"}, zarn::Format::kList, false},
       {{"--format=spear-partials", "in.txt"}, zarn::Format::kSpearPartials, false},
       {{"--format", "spear-partials", "--align", "in.txt"}, zarn::Format::kSpearPartials, true},
@@ -108,7 +114,7 @@ TEST(Options, Errors) {
       {{"-f", "wav", "in.txt"}, "zarn: unknown format 'wav' (list, sdif, spear-partials or spear-frames)\n"},
       {{"--wav=s.wav", "--rate=999", "in.txt"}, "zarn: the sample rate must be a whole number of hertz from 1000 to 768000, not '999'\n"},
       {{"--plot=-", "in.txt"}, "zarn: --plot needs the name of a file\n"},
-      {{"--plot-log", "in.txt"}, "zarn: --plot-log goes with --plot=FILE\n"},
+      {{"--wav=s.wav", "--rate=768001", "in.txt"}, "zarn: the sample rate must be a whole number of hertz from 1000 to 768000, not '768001'\n"},
       {{"--plot=a.svg", "-o", "a.svg", "in.txt"}, "zarn: 'a.svg' is named for two outputs\n"},
   };
   for (const auto& c : cases) {

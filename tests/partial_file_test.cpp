@@ -54,7 +54,7 @@ TEST(Read, TakesTokensByPositionAndConverts) {
   const auto set = read_text(
       "{ anything 2\n"
       "( POINTS 4 0 2 -200\n 0.5 40000 -20 0.6 22049.9 -20 0.7 22050.1 -20 )\n"
-      "( POINTS\t1\n1.25 nan 0 )\n"
+      "( POINTS\t1\n1.25 inf -inf )\n"
       ") whatever follows is not read ( ( (");
   ASSERT_EQ(set.P(), 2);
   const auto& a = set.partials[0];
@@ -65,8 +65,8 @@ TEST(Read, TakesTokensByPositionAndConverts) {
   EXPECT_EQ(a.amp[1], std::pow(10.0, -1.0));
   const auto& b = set.partials[1];
   EXPECT_EQ(b.line, 4);
-  EXPECT_TRUE(std::isnan(b.freq[0]));  // neither below 4 nor above 22050
-  EXPECT_EQ(b.amp[0], 1.0);
+  EXPECT_EQ(b.freq[0], 22050);  // infinite frequencies and levels are held by the clamps
+  EXPECT_EQ(b.amp[0], zarn::db2amp(-140));
   EXPECT_EQ(b.N(), 0);
 }
 
@@ -94,6 +94,10 @@ TEST(Read, RejectsMalformedInputNamingLineAndToken) {
       {"( PARTIALS 1\n( POINTS 1\n0 440 -", "in.txt:3: \"-\" is not a number, for the level of breakpoint 1 of partial 1"},
       {"( PARTIALS 1\n( POINTS 1\ninf 440 -20", "in.txt:3: \"inf\" is not a finite time, for the time of breakpoint 1 of partial 1"},
       {"( PARTIALS 1\n( POINTS 2\nnan 440 -20", "in.txt:3: \"nan\" is not a finite time, for the time of breakpoint 1 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 1\n0 nan -20", "in.txt:3: \"nan\" is not a number, for the frequency of breakpoint 1 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 1\n0 440 nan", "in.txt:3: \"nan\" is a level whose amplitude is not a finite number, for the level of breakpoint 1 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 1\n0 440 inf", "in.txt:3: \"inf\" is a level whose amplitude is not a finite number, for the level of breakpoint 1 of partial 1"},
+      {"( PARTIALS 1\n( POINTS 1\n0 440 1e308", "in.txt:3: \"1e308\" is a level whose amplitude is not a finite number, for the level of breakpoint 1 of partial 1"},
       {"( PARTIALS 1\n( POINTS 3\n0 440 -20\n0.2 440 -20\n0.2 440 -20", "in.txt:5: \"0.2\" is not later than the time before it, for the time of breakpoint 3 of partial 1"},
       {"( PARTIALS 1\n( POINTS 2\n0 440 -20\n-1 440 -20", "in.txt:4: \"-1\" is not later than the time before it, for the time of breakpoint 2 of partial 1"},
       // counts that lie: too few breakpoints announced, too many, too few partials, too many

@@ -23,6 +23,8 @@ TEST(Plot, Ticks) {
       {-0.26, 0.26, false, {-0.2, 0, 0.2}},
       {40, 17000, true, {50, 100, 200, 500, 1000, 2000, 5000, 10000}},
       {430, 460, true, {430, 435, 440, 445, 450, 455, 460}},  // less than a decade: linear ticks
+      {1e12, 1e12 + 0.001, false, {}},  // whole steps that a double cannot tell apart: none
+      {1e11, 1e11 + 1e-4, false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.lo) + " to " + std::to_string(c.hi));

@@ -98,6 +98,10 @@ TEST(Sdif, ReadsWhatRealFilesContain) {
        frame("1MRK", 0.0, 0, {matrix("1BEG", {{1}}, 0x0104), matrix("1TRC", {{1, 100, 0.1, 0}})}) +
            frame("1TRC", 0.1, 0, {matrix("1XYZ", {{7, 7}}, 0x0104), matrix("1TRC", {{3, -5, 0.1, 0}, {4, 30000, 0.1, 0}})}),
        {{{0.1, 4, 0.1}}, {{0.1, 22050, 0.1}}}},
+      {"three 32-bit columns, padded after an odd number of rows; equal frame times in one stream",
+       frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.1}})}) + frame("1TRC", 0.0, 0, {matrix("1TRC", {{2, 200, 0.2}})}) +
+           frame("1TRC", 0.01, 0, {matrix("1TRC", {{2, 210, 0.2}, {3, 300, 0.3}, {4, 400, 0.4}})}),
+       {{{0, 100, 0.1}}, {{0, 200, 0.2}, {0.01, 210, 0.2}}, {{0.01, 300, 0.3}}, {{0.01, 400, 0.4}}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -133,7 +137,11 @@ TEST(Sdif, RejectsFaultsNamingTheirByte) {
       {"an index twice in a frame", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.5, 0}, {1, 200, 0.5, 0}})}),
        "byte 72: index 1 appears twice in one frame of stream 0"},
       {"a matrix larger than its frame", frame("1TRC", 0.0, 0, {"1TRC" + be32(4) + be32(1000000) + be32(4)}),
-       "byte 40: the matrix's 16000000 bytes of data run past the end of its frame"},
+       "byte 40: the matrix's 1000000 rows of 4 columns of 4 bytes run past the end of its frame"},
+      {"a matrix whose size wraps around 64 bits", frame("1TRC", 0.0, 0, {"1TRC" + be32(16) + be32(1u << 30) + be32(1u << 30)}),
+       "byte 40: the matrix's 1073741824 rows of 1073741824 columns of 16 bytes run past the end of its frame"},
+      {"more matrices than the frame holds", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.1, 0}})}).replace(20, 4, be32(2)) + one,
+       "byte 16: the frame's matrix count says more matrices than its size of 48 bytes holds"},
       {"too few columns", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100}})}),
        "byte 40: a \"1TRC\" matrix of 2 columns: tracks need index, frequency and amplitude"},
   };
@@ -141,6 +149,23 @@ TEST(Sdif, RejectsFaultsNamingTheirByte) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(rejection(kHeader + c.body), "zarn: in.sdif: " + c.message + "\n");
   }
+}
+
+// Memory follows the rows in the file, never the values of indices or stream numbers: a
+// thousand streams of one row with index 65535 read in a small address space.
+TEST(Sdif, ManyStreamsWithLargeIndicesTakeLittleMemory) {
+  std::string body;
+  for (std::uint32_t s = 0; s < 1000; ++s) body += frame("1TRC", 0.0, s, {matrix("1TRC", {{65535, 100.0 + s, 0.1, 0}})});
+  const zarn::PartialSet set = read(kHeader + body);
+  EXPECT_EQ(set.P(), 1000);
+#ifndef ZARN_SANITIZED  // AddressSanitizer needs terabytes of address space for itself
+  zarn_test::TempDir dir;
+  zarn_test::spill(dir / "in.sdif", kHeader + body);
+  zarn_test::RunOptions options;
+  options.address_space_limit = 128L << 20;
+  const auto run = zarn_test::run_zarn({"-q", "-o", "out.txt", "in.sdif"}, dir.path(), options);
+  EXPECT_EQ(run.status, 0) << run.err;
+#endif
 }
 
 // Files that hetro wrote (tests/data/make_fixtures.sh): the harmonics of a sawtooth and a

@@ -131,6 +131,7 @@ Options parse_options(int argc, char** argv) {
         if (!parse_count(optarg, o.rate) || o.rate < kMinRate || o.rate > kMaxRate)
           bad_option("the sample rate must be a whole number of hertz from " + std::to_string(kMinRate) + " to " +
                      std::to_string(kMaxRate) + ", not '" + optarg + "'");
+        o.rate_given = true;
         break;
       case 'h':
         o.mode = Options::Mode::kHelp;
@@ -154,7 +155,6 @@ Options parse_options(int argc, char** argv) {
   if (optind + 1 < argc) o.step = operand(optind + 1);
   for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
   if (o.output_to_stdout()) o.quiet = true;
-  if (o.plot_log && o.plot.empty()) bad_option("--plot-log goes with --plot=FILE");
   std::vector<std::string> names = o.extra_outputs();
   if (o.named_output() && !o.output_to_stdout()) names.push_back(o.output);
   for (std::size_t i = 0; i < names.size(); ++i)

@@ -25,6 +25,7 @@ struct Options {
   bool plot_log = false;           // --plot-log: a logarithmic frequency axis
   std::string wav;                 // --wav=FILE: the result as sound; empty: none
   int rate = 44100;                // --rate=HZ: the sound's sample rate
+  bool rate_given = false;         // --rate was given (it has no effect without --wav)
   bool any_option = false;         // some option was given: the run is scripted
 
   /// True when the result goes to a named output rather than through the dialogue.

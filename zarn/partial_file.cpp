@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <limits>
 #include <string>
 
 #include "failure.hpp"
@@ -85,12 +87,15 @@ void read_partial(Reader& r, Input& in, Partial& part, int p) {
     if (i > 1 && !(time > part.time.back()))
       r.fail(t.line, quote(t.text) + " is not later than the time before it, for " + describe({Item::kTime, p, i}));
     double freq = r.number({Item::kFrequency, p, i}, t);
+    if (std::isnan(freq)) r.fail(t.line, quote(t.text) + " is not a number, for " + describe({Item::kFrequency, p, i}));
     if (freq < kMinFreq) freq = kMinFreq;
     if (freq > kMaxFreq) freq = kMaxFreq;
-    const double level = r.number({Item::kLevel, p, i}, t);
+    const double amp = db2amp(r.number({Item::kLevel, p, i}, t));
+    if (!std::isfinite(amp))
+      r.fail(t.line, quote(t.text) + " is a level whose amplitude is not a finite number, for " + describe({Item::kLevel, p, i}));
     part.time.push_back(time);
     part.freq.push_back(freq);
-    part.amp.push_back(db2amp(level));
+    part.amp.push_back(amp);
   }
   closer(r, {Item::kPartialCloser, p, M});
 }
@@ -119,6 +124,31 @@ namespace {
 inline void put_figure(Output& out, double v) { out.put_fixed(static_cast<double>(static_cast<float>(v)), 3, 9); }
 
 }  // namespace
+
+void check_list_figures(const PartialSet& set) {
+  const auto writable = [](double v) { return std::isfinite(static_cast<float>(v)); };
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const Partial& part = set.partials[p];
+    for (std::size_t k = 0; k < part.rtime.size(); ++k) {
+      // A level is finite for every amplitude but +inf (amp2db writes NaN and 0 as -140 dB).
+      const struct {
+        const char* name;
+        double value;
+        bool ok;
+      } figures[] = {{"time", part.rtime[k], writable(part.rtime[k])},
+                     {"frequency", part.rfreq[k], writable(part.rfreq[k])},
+                     {"amplitude", part.ramp[k], part.ramp[k] < std::numeric_limits<double>::infinity() || std::isnan(part.ramp[k])}};
+      for (const auto& f : figures) {
+        if (f.ok) continue;
+        char figure[32], at[32];
+        std::snprintf(figure, sizeof figure, "%.9g", f.value);
+        std::snprintf(at, sizeof at, "%.9g", part.rtime[k]);
+        throw failure("partial " + std::to_string(p + 1) + " has the " + f.name + " " + figure + " at time " + at +
+                      ", which a partial list cannot hold (its figures are single-precision numbers); nothing saved");
+      }
+    }
+  }
+}
 
 bool first_repeated_time(const PartialSet& set, RepeatedTime& found) {
   // Two figures written with three decimals differ when their values are more than 0.001

@@ -61,6 +61,11 @@ PartialSet read_partials(Input& in);
 /// Writes the resampled breakpoints of every partial, each figure narrowed to single precision.
 void write_partials(Output& out, const PartialSet& set);
 
+/// Throws Failure naming the first partial and figure that write_partials could not write as
+/// a number (a time, frequency or level beyond single precision, or not finite), since the
+/// file would not read back.
+void check_list_figures(const PartialSet& set);
+
 /// A place where written times fail to rise: `partial` (1-based) and the time as written.
 struct RepeatedTime {
   int partial = 0;

@@ -17,7 +17,18 @@ std::vector<double> linear_ticks(double lo, double hi, int target) {
   double step = unit;
   for (double m : {2.0, 5.0, 10.0})
     if (raw > step) step = m * unit;
-  for (double k = std::ceil(lo / step); k * step <= hi * (1 + 1e-12); ++k) ticks.push_back(k * step == 0 ? 0.0 : k * step);
+  // Ticks are counted in whole steps, with a tolerance relative to the range, so that their
+  // number is bounded whatever the values: far from zero, where whole steps can no longer
+  // be told apart in a double, there are none.
+  const double first = std::ceil(lo / step), last = std::floor((hi + (hi - lo) * 1e-9) / step);
+  constexpr double kExactWhole = 4503599627370496.0;  // 2^52
+  if (!(last >= first) || !(std::fabs(first) < kExactWhole && std::fabs(last) < kExactWhole)) return ticks;
+  const long long count = static_cast<long long>(last - first) + 1;
+  if (count > 4LL * target + 4) return ticks;
+  for (long long i = 0; i < count; ++i) {
+    const double k = first + static_cast<double>(i);
+    ticks.push_back(k * step == 0 ? 0.0 : k * step);
+  }
   return ticks;
 }
 

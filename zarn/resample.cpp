@@ -1,13 +1,12 @@
 #include "resample.hpp"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
 #include "failure.hpp"
+#include "memory.hpp"
 #include "spline.hpp"
 #include "text_io.hpp"
 
@@ -30,19 +29,6 @@ Failure partial_failure(const PartialSet& set, const Partial& part, const std::s
 
 constexpr double kMaxPoints = 2147483647.0;
 const char* const kTooMany = "this partial would have more than 2147483647 resampled breakpoints at this time step";
-
-// Refuses a grid larger than the machine's memory before touching any of it: zero-filling
-// such arrays would not fail cleanly, the system would kill the process part-way.
-void check_memory(double points) {
-  const double bytes = points * 3 * sizeof(double);
-  const double memory = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
-  if (memory > 0 && bytes > memory) {
-    char gib[32];
-    std::snprintf(gib, sizeof gib, "%.1f", bytes / (1 << 30));
-    throw failure("out of memory: the grid needs " + std::string(gib) +
-                  " GiB for its resampled breakpoints, more than this machine has");
-  }
-}
 
 // Makes room for a partial's N grid times; its frequencies and amplitudes come with the
 // resampling.
@@ -96,7 +82,7 @@ void lay(PartialSet& set, double step, const std::string& file, bool aligned) {
     counts.push_back(aligned ? aligned_points(part, step, set, file) : grid_points(part, step, set, file));
     total += counts.back();
   }
-  check_memory(total);
+  check_memory(total * 3 * sizeof(double), "the grid");
   set.step = step;
   set.aligned = aligned;
   for (std::size_t p = 0; p < set.partials.size(); ++p) {

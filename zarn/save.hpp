@@ -1,5 +1,6 @@
-// Saving a result: never over an existing file unless asked, atomically when replacing, and
-// never leaving a partly written file behind. Every failure keeps the system's reason.
+// Saving a result: never over an existing file unless asked, and never a partly written file
+// under the result's name: each file is written whole first, then given its name (atomically
+// when replacing). Every failure keeps the system's reason.
 #pragma once
 
 #include <functional>
@@ -21,9 +22,9 @@ FdWriter through_output(const Writer& write);
 
 /// How an attempt to save ended.
 struct SaveOutcome {
-  enum class Kind { kWritten, kExists, kNotAFile, kCannotCreate, kCannotWrite };
+  enum class Kind { kWritten, kExists, kNotAFile, kNotOwned, kCannotCreate, kCannotWrite };
   Kind kind = Kind::kWritten;
-  int error = 0;  // errno of the failing call, for kCannotCreate and kCannotWrite
+  int error = 0;  // errno of the failing call; EISDIR for a directory (kNotAFile)
 
   /// True when the file was written whole.
   bool written() const { return kind == Kind::kWritten; }
@@ -32,15 +33,23 @@ struct SaveOutcome {
 /// True if anything, even a dangling link, stands at `name`.
 bool path_exists(const std::string& name);
 
-/// Creates `name` exclusively (nothing that exists, not even a dangling link, is opened) and
-/// writes it; a file that could not be written whole is removed again.
+/// What saving under `name` would meet, checked before any work: kExists (unless
+/// `replacing`), kNotAFile for a directory (error EISDIR) or, when replacing, for anything
+/// but a file or a link, kCannotCreate (with errno) for a folder that is missing or cannot be
+/// written; kWritten when the way is clear.
+SaveOutcome check_target(const std::string& name, bool replacing);
+
+/// Writes a new file and gives it the name `name` once it is whole, never over anything that
+/// exists, not even a dangling link; a run killed meanwhile leaves nothing under the name.
 SaveOutcome save_new(const std::string& name, const FdWriter& write);
 /// The same with a writer into an Output.
 SaveOutcome save_new(const std::string& name, const Writer& write);
 
 /// Writes a temporary file beside `name` and renames it over `name`: `name` is either replaced
 /// whole or left as it was. Only a file or a link is replaced (a link itself, not followed);
-/// a directory, a device or a pipe gives kNotAFile.
+/// a directory, a device or a pipe gives kNotAFile. The replacement keeps the file's owner and
+/// permission bits (never set-ID bits); a file of another user that cannot be given back to
+/// them gives kNotOwned.
 SaveOutcome save_replacing(const std::string& name, const FdWriter& write);
 /// The same with a writer into an Output.
 SaveOutcome save_replacing(const std::string& name, const Writer& write);
@@ -50,8 +59,9 @@ SaveOutcome save_to_fd(int fd, const Writer& write);
 
 /// Asks on `console` for a name, read as words from `answers`, until one is new, then saves
 /// under it. Its own lines go to the console as they always have; a name that cannot be
-/// created or written also gets "zarn: NAME: reason" through `warn`. True when saved whole.
+/// created or written also gets "zarn: NAME: reason" through `warn`. True when saved whole,
+/// under the name then put in `saved_as` where given.
 bool save_dialogue(Output& console, Input& answers, const Writer& write,
-                   const std::function<void(const std::string&)>& warn);
+                   const std::function<void(const std::string&)>& warn, std::string* saved_as = nullptr);
 
 }  // namespace zarn

@@ -1,5 +1,6 @@
 #include "sdif.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
@@ -61,22 +62,41 @@ std::string number(double v) {
 // Where each index of one stream was last seen: the stream's frame number and the partial.
 // An index continues its partial when it was seen in the frame just before, and appears
 // twice when it was seen in this one. Small indices (what real files use) are looked up in a
-// vector, others in a map.
+// vector, others in a map. The vector grows only as far as the rows read so far pay for,
+// so that memory follows the data, never the values of indices: a few rows with a large
+// index stay in the map.
 struct Stream {
   struct Seen {
     long frame = -2;
     int partial = 0;
   };
   static constexpr long long kDirect = 1 << 16;
+  static constexpr std::size_t kFreeEntries = 64, kEntriesPerRow = 4;
   double last_time = -std::numeric_limits<double>::infinity();
   long frame = -1;
+  std::size_t rows = 0;  // rows read in this stream
   std::vector<Seen> direct;
   std::unordered_map<long long, Seen> other;
 
   Seen& of(long long index) {
-    if (index < 0 || index >= kDirect) return other[index];
-    if (direct.size() <= static_cast<std::size_t>(index)) direct.resize(static_cast<std::size_t>(index) + 1);
-    return direct[static_cast<std::size_t>(index)];
+    ++rows;
+    const auto at = static_cast<std::size_t>(index);
+    if (index >= 0 && at < direct.size()) return direct[at];
+    // The vector at least doubles when it grows, so that it grows a few times only.
+    const std::size_t before = direct.size();
+    const std::size_t size = std::max({at + 1, 2 * before, kFreeEntries});
+    if (index < 0 || index >= kDirect || size > kFreeEntries + kEntriesPerRow * rows) return other[index];
+    // Indices of the new range that the map holds move over, so that each index has one place.
+    direct.resize(size);
+    for (auto it = other.begin(); it != other.end();) {
+      if (it->first >= static_cast<long long>(before) && it->first < static_cast<long long>(direct.size())) {
+        direct[static_cast<std::size_t>(it->first)] = it->second;
+        it = other.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    return direct[at];
   }
 };
 
@@ -136,15 +156,23 @@ class SdifReader {
 
   void matrix(std::uint64_t frame_start, std::uint64_t frame_end, double time, std::int32_t stream_id, Stream& stream) {
     const std::uint64_t start = in_.offset();
+    if (start + kMatrixHeader > frame_end)
+      fail(frame_start, "the frame's matrix count says more matrices than its size of " +
+                            std::to_string(frame_end - frame_start - 8) + " bytes holds");
     char h[kMatrixHeader];
     take(h, sizeof h, frame_start);
     const std::uint32_t data_type = be32(h + 4);
     const std::int32_t rows = i32(h + 8), columns = i32(h + 12);
     if (rows < 0 || columns < 0) fail(start, "a matrix of " + std::to_string(rows) + " rows and " + std::to_string(columns) + " columns");
+    // The size is checked against the room left in the frame by division, so that no product
+    // or padding can wrap around.
     const std::uint64_t width = data_type & 0xff;
-    const std::uint64_t bytes = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(columns) * width;
-    if (start + kMatrixHeader + padded8(bytes) > frame_end)
-      fail(start, "the matrix's " + std::to_string(padded8(bytes)) + " bytes of data run past the end of its frame");
+    const std::uint64_t room = frame_end - (start + kMatrixHeader);
+    const auto n_rows = static_cast<std::uint64_t>(rows), n_columns = static_cast<std::uint64_t>(columns);
+    if ((width > 0 && n_columns > 0 && n_rows > room / width / n_columns) || padded8(n_rows * n_columns * width) > room)
+      fail(start, "the matrix's " + std::to_string(rows) + " rows of " + std::to_string(columns) + " columns of " +
+                      std::to_string(width) + " bytes run past the end of its frame");
+    const std::uint64_t bytes = n_rows * n_columns * width;
     if (!is_track(h)) {
       skip(padded8(bytes), frame_start);
       return;

@@ -1,14 +1,14 @@
 #include "sound.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "failure.hpp"
+#include "memory.hpp"
 
 namespace zarn {
 
@@ -21,6 +21,15 @@ constexpr double kTwoPi = 2 * kPi;
 // the exact phase at least this often, so that rounding cannot build up (see the test of its
 // error, far below -120 dB).
 constexpr long kReseed = 1024;
+
+// A sample number, computed in double, converted within [lo, hi]: numbers far outside the
+// sound (times near +-1e300, or not numbers) stand at its bounds, where the loops below treat
+// them exactly as the numbers themselves.
+long sample_number(double n, long lo, long hi) {
+  if (!(n > static_cast<double>(lo))) return lo;
+  if (n >= static_cast<double>(hi)) return hi;
+  return static_cast<long>(n);
+}
 
 }  // namespace
 
@@ -42,8 +51,8 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
   const long n_end = static_cast<long>(out.size());
   const auto amp = [&](std::size_t j) { return part.ramp[j] > 0 ? part.ramp[j] : 0.0; };
   // Samples between the fades, where the gain is 1 for certain (one sample of margin).
-  const long full_from = static_cast<long>(std::ceil((t_first + fade) * rate)) + 1;
-  const long full_to = static_cast<long>(std::floor((t_last - fade) * rate)) - 1;
+  const long full_from = sample_number(std::ceil((t_first + fade) * rate), -2, n_end + 2) + 1;
+  const long full_to = sample_number(std::floor((t_last - fade) * rate), -2, n_end + 2) - 1;
 
   // On the segment from grid point j to j + 1 (width h) the frequency is linear,
   //   f(t) = f_j + k (t - t_j),  k = (f_{j+1} - f_j) / h,
@@ -62,9 +71,9 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
     // format lets "nan" through); its phase is not carried on either.
     if (!std::isfinite(k) || !std::isfinite(f_j) || !std::isfinite(slope_a)) continue;
     // Samples from ceil(t_j * rate) up to the one before t_next; the last segment keeps t_last.
-    long n = std::max(0L, static_cast<long>(std::ceil(t_j * rate)));
-    long n_stop = j + 2 == N ? static_cast<long>(std::floor(t_last * rate)) + 1 : static_cast<long>(std::ceil(t_next * rate));
-    n_stop = std::min(n_stop, n_end);
+    long n = sample_number(std::ceil(t_j * rate), 0, n_end);
+    const long n_stop = j + 2 == N ? sample_number(std::floor(t_last * rate) + 1, 0, n_end)
+                                   : sample_number(std::ceil(t_next * rate), 0, n_end);
     const std::complex<double> r = std::polar(1.0, kTwoPi * k * T * T);
     while (n < n_stop) {
       const double d = static_cast<double>(n) * T - t_j;
@@ -90,19 +99,31 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
 
 }  // namespace detail
 
-std::vector<float> render(const PartialSet& set, int rate) {
+namespace {
+
+// The sound's end, in seconds: the last grid time of any partial; negative when there is none.
+double sound_end(const PartialSet& set) {
   double end = -1;
   for (const Partial& part : set.partials)
     if (part.N() > 0) end = std::max(end, part.rtime.back());
-  const double samples = end < 0 ? 0 : std::floor(end * rate) + 1;
-  // The sum is held whole: refuse a sound longer than memory can hold, before touching it.
-  const double memory = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
-  if (memory > 0 && samples * (sizeof(double) + sizeof(float)) > memory) {
-    char hours[32];
-    std::snprintf(hours, sizeof hours, "%.1f", end / 3600);
-    throw failure("out of memory: the sound would last " + std::string(hours) + " hours from time 0, more than this machine can hold");
-  }
-  const auto length = static_cast<std::size_t>(samples);
+  return end;
+}
+
+double sample_count(double end, int rate) { return end < 0 ? 0 : std::floor(end * rate) + 1; }
+
+}  // namespace
+
+void check_sound_memory(const PartialSet& set, int rate) {
+  // The sum is held whole, in doubles, and handed on in floats.
+  const double end = sound_end(set);
+  char hours[32];
+  std::snprintf(hours, sizeof hours, "%.1f", end / 3600);
+  check_memory(sample_count(end, rate) * (sizeof(double) + sizeof(float)), "a sound of " + std::string(hours) + " hours from time 0");
+}
+
+std::vector<float> render(const PartialSet& set, int rate) {
+  check_sound_memory(set, rate);  // before touching any of it
+  const auto length = static_cast<std::size_t>(sample_count(sound_end(set), rate));
   std::vector<double> sum(length, 0.0);
   for (const Partial& part : set.partials) detail::add_partial(part, set.step, rate, sum);
   return std::vector<float>(sum.begin(), sum.end());
@@ -110,7 +131,10 @@ std::vector<float> render(const PartialSet& set, int rate) {
 
 double peak(const std::vector<float>& samples) {
   double p = 0;
-  for (float s : samples) p = std::max(p, static_cast<double>(std::fabs(s)));
+  for (float s : samples) {
+    if (!std::isfinite(s)) return std::numeric_limits<double>::infinity();
+    p = std::max(p, static_cast<double>(std::fabs(s)));
+  }
   return p;
 }
 

@@ -24,7 +24,11 @@ double next_phase(double phase, double t0, double f0, double t1, double f1);
 /// zero; the sum is not normalised.
 std::vector<float> render(const PartialSet& set, int rate);
 
-/// The largest magnitude among the samples.
+/// Throws Failure ("out of memory: ...") when the sound that render would make does not fit
+/// in the memory available.
+void check_sound_memory(const PartialSet& set, int rate);
+
+/// The largest magnitude among the samples; infinity if any sample is not a finite number.
 double peak(const std::vector<float>& samples);
 
 namespace detail {

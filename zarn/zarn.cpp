@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,51 +97,72 @@ void report(Output& console, std::string_view message) {
   write_all(STDERR_FILENO, message.data(), message.size());
 }
 
-// Saves a file under a name given on the command line: refused if it exists, unless --force.
-// Throws Failure with the reason when it is not written whole.
-void save_as(const std::string& name, bool force, const FdWriter& write) {
-  const SaveOutcome saved = force ? save_replacing(name, write) : save_new(name, write);
-  switch (saved.kind) {
-    case SaveOutcome::Kind::kWritten:
-      return;
-    case SaveOutcome::Kind::kExists:
-      throw failure(name, "exists; nothing saved (--force replaces it)");
+// Why a file could not be saved under its name, what followed, and what --force would do:
+// the message that names the file.
+Failure save_failure(const std::string& name, const SaveOutcome& outcome, const std::string& consequence) {
+  switch (outcome.kind) {
+    case SaveOutcome::Kind::kExists: return failure(name, "exists; " + consequence + " (--force replaces it)");
     case SaveOutcome::Kind::kNotAFile:
-      throw failure(name, "is not a file; nothing saved (--force replaces only files and links)");
+      if (outcome.error == EISDIR) return failure(name, "is a directory; " + consequence);
+      return failure(name, "is not a file; " + consequence + " (--force replaces only files and links)");
+    case SaveOutcome::Kind::kNotOwned:
+      return failure(name, "belongs to another user, to whom the replacement could not be given; " + consequence);
+    case SaveOutcome::Kind::kWritten:
     case SaveOutcome::Kind::kCannotCreate:
-    case SaveOutcome::Kind::kCannotWrite:
-      throw failure(name, std::string(std::strerror(saved.error)) + "; nothing saved");
+    case SaveOutcome::Kind::kCannotWrite: break;
   }
+  return failure(name, std::string(std::strerror(outcome.error)) + "; " + consequence);
 }
+
+// Saves a file under a name given on the command line: refused if it exists, unless --force.
+// Throws Failure with the reason and `consequence` when it is not written whole.
+void save_as(const std::string& name, bool force, const FdWriter& write, const std::string& consequence) {
+  const SaveOutcome saved = force ? save_replacing(name, write) : save_new(name, write);
+  if (!saved.written()) throw save_failure(name, saved, consequence);
+}
+
+constexpr const char* kNothingSaved = "nothing saved";
 
 // Saves the result under the name given with -o, or on standard output for "-".
 void save_named(const Options& options, const Writer& writer) {
-  if (!options.output_to_stdout()) return save_as(options.output, options.force, through_output(writer));
+  if (!options.output_to_stdout()) return save_as(options.output, options.force, through_output(writer), kNothingSaved);
   const SaveOutcome saved = save_to_fd(STDOUT_FILENO, writer);
   if (!saved.written()) throw Failure(stdout_failed(saved.error));
 }
 
-// The picture and the sound of the result, where asked for.
-void save_extras(const Options& options, const PartialSet& set, const std::string& input, double step, Output& console) {
+// What a failed picture or sound says of the result, which was saved before it.
+std::string not_saved(const char* what, const std::string& result) {
+  return std::string("the ") + what + " was not saved; the result was, " +
+         (result == "-" ? std::string("on standard output") : "in " + result);
+}
+
+// The picture and the sound of the result, where asked for; `result` is where the result was saved.
+void save_extras(const Options& options, const PartialSet& set, const std::string& input, double step, Output& console,
+                 const std::string& result) {
   if (!options.plot.empty()) {
     const PlotOptions plot{input, step, options.plot_log};
-    save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, plot); }));
+    save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, plot); }),
+            not_saved("picture", result));
   }
   if (!options.wav.empty()) {
     const std::vector<float> samples = render(set, options.rate);
     const double top = peak(samples);
+    if (!std::isfinite(top))
+      throw failure(options.wav, "the sound's samples go beyond what a sound file holds (levels far above 0 dB); " +
+                                     not_saved("sound", result));
     if (top > 1.0) {
       char value[32];
       std::snprintf(value, sizeof value, "%.6g", top);
-      report(console, compose_warning(options.wav + ": the sound peaks at " + value +
-                                      ", beyond full scale (1.0); a float file keeps it, a player may clip it"));
+      report(console, compose_warning(options.wav + ": the sound peaks at " + value + ", beyond full scale (1.0); " +
+                                      sound_file_peak_note(options.wav)));
     }
-    save_as(options.wav, options.force, sound_file_writer(options.wav, samples, options.rate));
+    save_as(options.wav, options.force, sound_file_writer(options.wav, samples, options.rate), not_saved("sound", result));
   }
 }
 
-// What can be refused without reading anything: standard input without -o, files that exist,
-// a sound file this build cannot write. Extra operands are warned of.
+// What can be refused without reading anything: standard input without -o, files that exist
+// or folders that cannot take them, a sound file this build cannot write. Extra operands and
+// options without effect are warned of.
 void check_before_reading(const Options& options, Output& console) {
   if (options.input == "-" && !options.named_output())
     throw failure("the analysis comes on standard input, so the dialogue cannot ask for a name there: name the output with -o FILE");
@@ -149,10 +171,18 @@ void check_before_reading(const Options& options, Output& console) {
     for (const std::string& arg : options.extra) ignored += " '" + arg + "'";
     report(console, compose_warning(ignored));
   }
+  if (options.force && !options.named_output())
+    report(console, compose_warning(options.extra_outputs().empty()
+                                        ? "--force has no effect without -o: the dialogue never replaces a file"
+                                        : "--force applies to --plot and --wav only: the dialogue never replaces a file"));
+  if (options.rate_given && options.wav.empty()) report(console, compose_warning("--rate has no effect without --wav"));
+  if (options.plot_log && options.plot.empty()) report(console, compose_warning("--plot-log has no effect without --plot"));
   std::vector<std::string> named = options.extra_outputs();
   if (options.named_output() && !options.output_to_stdout()) named.push_back(options.output);
-  for (const std::string& n : named)
-    if (!options.force && path_exists(n)) throw failure(n, "exists; nothing saved (--force replaces it)");
+  for (const std::string& n : named) {
+    const SaveOutcome clear = check_target(n, options.force);
+    if (!clear.written()) throw save_failure(n, clear, kNothingSaved);
+  }
   if (!options.wav.empty()) check_sound_file_name(options.wav);
 }
 
@@ -213,18 +243,21 @@ int run(const Options& options, Output& console, bool& saved) {
   resample(set, /*keep_input=*/!options.plot.empty());  // the picture shows the input too
   if (!options.quiet) write_listing(console, set);
 
+  check_result(set, options.result_format());
+  if (!options.wav.empty()) check_sound_memory(set, options.rate);
   const Writer writer = result_writer(set, options.result_format(), "zarn " ZARN_VERSION);
+  std::string result = options.output;
   if (options.named_output()) {
     if (options.output_to_stdout()) console.flush();
     save_named(options, writer);
     saved = true;
   } else {
     Input answers(STDIN_FILENO, "standard input");
-    saved = save_dialogue(console, answers, writer, [&](const std::string& m) { report(console, m); });
+    saved = save_dialogue(console, answers, writer, [&](const std::string& m) { report(console, m); }, &result);
   }
   if (!saved) return kFailed;
   if (options.result_format() == Format::kList) warn_of_repeated_times(set, console);
-  save_extras(options, set, name, step, console);
+  save_extras(options, set, name, step, console, result);
   return kOk;
 }
 
@@ -257,17 +290,20 @@ int main(int argc, char** argv) {
   }
   int status = 1;
   bool saved = false;
+  std::string reported;
   try {
     status = zarn::run(zarn::parse_options(argc, argv), console, saved);
   } catch (const zarn::Failure& failure) {
     zarn::report(console, failure.message);
+    reported = failure.message;
   } catch (const std::bad_alloc&) {
     zarn::report(console, "zarn: out of memory\n");
   }
-  // Standard output failing after the result was saved is reported, but the result stands:
-  // the status is 0 exactly when the file was written whole.
+  // Standard output failing after the result was saved is reported (once), but the result
+  // stands: the status is 0 exactly when everything asked for was written whole.
   if (!console.flush()) {
-    zarn::report(console, zarn::stdout_failed(console.error()));
+    const std::string message = zarn::stdout_failed(console.error());
+    if (message != reported) zarn::report(console, message);
     if (!saved) status = 1;
   }
   return status;
