@@ -194,6 +194,17 @@ TEST(Faults, StandardOutputGoneAfterThePrompt) {
   EXPECT_EQ(slurp(dir / "out.txt"), data("edge-0.1.result"));
 }
 
+TEST(Faults, StandardOutputFullAtThePromptIsReportedOnce) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  RunOptions options{"out.txt\n"};
+  options.stdout_path = "/dev/full";
+  const auto run = run_zarn({"in.txt", "0.1"}, dir.path(), options);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "zarn: cannot write standard output: No space left on device\n");
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"in.txt"});
+}
+
 TEST(Faults, ExistingPathsOfEveryKindAreNeverOpened) {
   TempDir dir;
   spill(dir / "in.txt", data("edge.txt"));

@@ -86,6 +86,10 @@ RunResult run_zarn(const std::vector<std::string>& args, const std::string& cwd,
     ::close(out_pipe[0]);
     ::close(err_pipe[0]);
     if (options.close_stdout) ::close(1);
+    if (!options.stdout_path.empty()) {
+      const int fd = ::open(options.stdout_path.c_str(), O_WRONLY);
+      if (fd >= 0) ::dup2(fd, 1);
+    }
     // The signals as a shell leaves them: a file size limit kills by SIGXFSZ unless zarn
     // itself handles it.
     ::signal(SIGXFSZ, SIG_DFL);

@@ -31,6 +31,7 @@ struct RunOptions {
   long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ left at its default; -1 for none
   long address_space_limit = -1;  // RLIMIT_AS in bytes; -1 for none
   bool close_stdout = false;   // start with standard output closed
+  std::string stdout_path = {};  // if set, standard output is this file (such as /dev/full)
   // If set, standard input is a pipe: once standard output has shown this text, its reader
   // goes away (as `| head` does), and only then is stdin_text sent.
   std::string hang_up_after = {};

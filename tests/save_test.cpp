@@ -6,10 +6,13 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -48,6 +51,7 @@ TEST(Save, NewNames) {
   TempDir dir;
   spill(dir / "old.txt", "keep");
   ASSERT_EQ(::symlink("target.txt", (dir / "dangling").c_str()), 0);
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
   const struct {
     std::string name;
     Kind kind;
@@ -57,6 +61,7 @@ TEST(Save, NewNames) {
       {"old.txt", Kind::kExists, EEXIST},
       {"dangling", Kind::kExists, EEXIST},  // never followed
       {"nodir/new.txt", Kind::kCannotCreate, ENOENT},
+      {"sub", Kind::kNotAFile, EISDIR},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -98,7 +103,7 @@ TEST(Save, ReplacingIsWholeOrNothing) {
   // A new name is written too; a directory is never replaced; a link is replaced, not followed.
   EXPECT_TRUE(zarn::save_replacing(dir / "new.txt", writes("n")).written());
   ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
-  EXPECT_EQ(zarn::save_replacing(dir / "sub", writes("x")).kind, Kind::kNotAFile);
+  EXPECT_EQ(zarn::save_replacing(dir / "sub", writes("x")).error, EISDIR);
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   EXPECT_EQ(zarn::save_replacing(dir / "fifo", writes("x")).kind, Kind::kNotAFile);
   ASSERT_EQ(::symlink("new.txt", (dir / "link").c_str()), 0);
@@ -109,6 +114,97 @@ TEST(Save, ReplacingIsWholeOrNothing) {
   EXPECT_EQ(saved.kind, Kind::kCannotCreate);
   EXPECT_EQ(saved.error, ENOENT);
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"fifo", "link", "new.txt", "old.txt", "sub"}));
+}
+
+TEST(Save, WhatTheWayMeetsIsCheckedBeforeAnyWork) {
+  TempDir dir;
+  spill(dir / "old.txt", "keep");
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const struct {
+    std::string name;
+    bool replacing;
+    Kind kind;
+    int error;
+  } cases[] = {
+      {"new.txt", false, Kind::kWritten, 0},   {"old.txt", false, Kind::kExists, EEXIST},
+      {"old.txt", true, Kind::kWritten, 0},    {"sub", true, Kind::kNotAFile, EISDIR},
+      {"fifo", true, Kind::kNotAFile, 0},      {"nodir/x.txt", false, Kind::kCannotCreate, ENOENT},
+      {"old.txt/x.txt", true, Kind::kCannotCreate, ENOTDIR},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto clear = zarn::check_target(dir / c.name, c.replacing);
+    EXPECT_EQ(clear.kind, c.kind);
+    EXPECT_EQ(clear.error, c.error);
+  }
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"fifo", "old.txt", "sub"}));
+}
+
+// A run killed while it writes leaves nothing under the result's name, nor anything else:
+// the file has its name only once it is whole.
+TEST(Save, KilledWhileWritingLeavesNothing) {
+  TempDir dir;
+  spill(dir / "old.txt", "old");
+  for (const bool replacing : {false, true}) {
+    const std::string name = dir / (replacing ? "old.txt" : "new.txt");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const zarn::FdWriter dies = [](int fd) {
+        if (::write(fd, kResult.data(), kResult.size()) < 0) ::_exit(2);
+        ::kill(::getpid(), SIGKILL);
+        return 0;
+      };
+      replacing ? zarn::save_replacing(name, dies) : zarn::save_new(name, dies);
+      ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"old.txt"});
+    EXPECT_EQ(slurp(dir / "old.txt"), "old");
+  }
+}
+
+// The process's umask, read without changing it.
+std::string umask_now() {
+  const std::string status = slurp("/proc/self/status");
+  const auto at = status.find("Umask:");
+  return at == std::string::npos ? "?" : status.substr(at, status.find('\n', at) - at);
+}
+
+// Saves in many threads at once never touch the process's umask, and every file gets the
+// permissions it asks for; a replaced file never passes on set-ID bits.
+TEST(Save, ThreadsKeepTheUmaskAndPermissions) {
+  TempDir dir;
+  const mode_t old_mask = ::umask(022);
+  const std::string mask = umask_now();
+  std::vector<std::thread> threads;
+  std::atomic<int> changed{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        const std::string name = dir / ("f" + std::to_string(t) + "-" + std::to_string(i));
+        zarn::save_replacing(name, writes("x"));
+        zarn::save_new(name + "n", writes("x"));
+        if (umask_now() != mask) ++changed;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(changed, 0);
+  EXPECT_EQ(umask_now(), mask);
+  struct stat st;
+  for (const std::string& name : dir.list()) {
+    ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << name;
+  }
+  spill(dir / "planted", "p");
+  ASSERT_EQ(::chmod((dir / "planted").c_str(), 06777), 0);
+  EXPECT_TRUE(zarn::save_replacing(dir / "planted", writes("mine")).written());
+  ASSERT_EQ(::stat((dir / "planted").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0777u);
+  ::umask(old_mask);
 }
 
 }  // namespace

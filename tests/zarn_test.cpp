@@ -102,11 +102,19 @@ TEST(Scripted, StreamsStatusAndFile) {
       {{"-q", "-o", "out.txt", "nope.txt"}, "", 1, "", "zarn: nope.txt: No such file or directory\n", ""},
       {{"-v", "in.txt"}, "", 1, "", "zarn: invalid option -- 'v'\n" + more, ""},
       {{"in.txt", "0.1", "out.txt", "x"}, "out.txt\n", 0, data("edge-0.1.listing"), "zarn: warning: ignoring extra arguments 'out.txt' 'x'\n", result},
+      {{"-q", "-o", "sub/", "in.txt", "0.1"}, "", 1, "", "zarn: sub/: is a directory; nothing saved\n", ""},
+      {{"-q", "--force", "-o", "sub", "in.txt", "0.1"}, "", 1, "", "zarn: sub: is a directory; nothing saved\n", ""},
+      {{"-q", "-o", "out.txt", "--plot=nodir/p.svg", "in.txt", "0.1"}, "", 1, "", "zarn: nodir/p.svg: No such file or directory; nothing saved\n", ""},
+      {{"-q", "--force", "in.txt", "0.1"}, "out.txt\n", 0, kPrompt + "Hello, World!\n",
+       "zarn: warning: --force has no effect without -o: the dialogue never replaces a file\n", result},
+      {{"-q", "-o", "out.txt", "--rate=8000", "--plot-log", "in.txt", "0.1"}, "", 0, "",
+       "zarn: warning: --rate has no effect without --wav\nzarn: warning: --plot-log has no effect without --plot\n", result},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     TempDir dir;
     spill(dir / "in.txt", data("edge.txt"));
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
     const auto run = run_zarn(c.args, dir.path(), {c.stdin_text});
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, c.out);
@@ -154,6 +162,16 @@ TEST(Scripted, PictureAndSoundBesideTheResult) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "zarn: p.svg: exists; nothing saved (--force replaces it)\n");
   EXPECT_FALSE(exists(dir / "again.txt"));
+#ifdef ZARN_HAVE_SNDFILE
+  // A sound that fails after the result was saved says so, and the status says it failed.
+  spill(dir / "loud.txt", "( PARTIALS 1 ( POINTS 4 0 440 1000 0.1 440 1000 0.2 440 1000 0.3 440 1000 ) )");
+  run = run_zarn({"-q", "-o", "loud-out.txt", "--wav=loud.wav", "loud.txt", "0.01"}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "zarn: loud.wav: the sound's samples go beyond what a sound file holds (levels far above 0 dB); the "
+                     "sound was not saved; the result was, in loud-out.txt\n");
+  EXPECT_TRUE(exists(dir / "loud-out.txt"));
+  EXPECT_FALSE(exists(dir / "loud.wav"));
+#endif
 }
 
 // ------------------------------------------------------------ refusals before any listing
