@@ -135,6 +135,14 @@ TEST(Faults, HugeCountsInATinyFileAllocateNothingHuge) {
   EXPECT_EQ(piped.status, 1);
   EXPECT_EQ(piped.err, "zarn: fifo:3: the file ends where the time of breakpoint 2 of partial 1 should be\n");
   EXPECT_LT(piped.max_rss_kb, 200 * 1024);
+
+  // A text export on standard input that announces two billion partials.
+  options.stdin_text = "par-text-partials-format\npoint-type time frequency amplitude\npartials-count 2147483647\n"
+                       "partials-data\n0 1 0 0\n0.0 440 0.1\n";
+  const auto spear = run_zarn({"-q", "-o", "out.txt", "-"}, dir.path(), options);
+  EXPECT_EQ(spear.status, 1);
+  EXPECT_EQ(spear.err, "zarn: standard input:6: the file ends where the index of the 2nd partial should be\n");
+  EXPECT_LT(spear.max_rss_kb, 200 * 1024);
 }
 
 TEST(Faults, BadTimeSteps) {

@@ -55,13 +55,16 @@ TEST(Spear, RejectsFaultsNamingLineAndToken) {
     const char* message;
   } cases[] = {
       {"par-text-frame-format\npoint-type time frequency amplitude\n", "in.txt:2: expected \"index\", found \"time\""},
-      {kPartialsHead + "0 2 0 1\n0.0 440 0.1\n", "in.txt:6: the file ends where the time of point 2 of partial 1 should be"},
-      {kPartialsHead + "0 2 0 1\n0.0 440 0.1 0.0 440 0.1\n", "in.txt:6: \"0.0\" is not later than the time before it, for the time of point 2 of partial 1"},
-      {kPartialsHead + "0 1 0 0\n0.0 440 -0.1\n", "in.txt:6: \"-0.1\" is negative or not finite, for the amplitude of point 1 of partial 1"},
-      {kPartialsHead + "0 1 0 0\n0.0 nan 0.1\n", "in.txt:6: \"nan\" is not a number, for the frequency of point 1 of partial 1"},
+      {kPartialsHead + "0 2 0 1\n0.0 440 0.1\n", "in.txt:6: the file ends where the time of point 2 of partial 0 should be"},
+      {kPartialsHead + "0 2 0 1\n0.0 440 0.1 0.0 440 0.1\n", "in.txt:6: \"0.0\" is not later than the time before it, for the time of point 2 of partial 0"},
+      {kPartialsHead + "0 1 0 0\n0.0 440 -0.1\n", "in.txt:6: \"-0.1\" is negative or not finite, for the amplitude of point 1 of partial 0"},
+      {kPartialsHead + "0 1 0 0\n0.0 nan 0.1\n", "in.txt:6: \"nan\" is not a number, for the frequency of point 1 of partial 0"},
       {kPartialsHead + "0 0 0 0\n1 0 0 0\n2 0 0 0\n", "in.txt:7: expected the end of the file, found \"2\""},
       {kFramesHead + "2\nframe-data\n0.1 0\n0.0 0\n", "in.txt:7: \"0.0\" goes back in time, for the time of frame 2"},
       {kFramesHead + "1\nframe-data\n0.1 2 1 440 0.1 1 441 0.1\n", "in.txt:6: index 1 appears twice, in the index of point 2 of frame 1"},
+      {kPartialsHead + "0 0 0 0\n\n7 x", "in.txt:7: \"x\" is not a valid count for the number of points of partial 7 (a whole number from 0 to 2147483647)"},
+      {kPartialsHead + "0 0 0 0\n\n", "in.txt:6: the file ends where the index of the 2nd partial should be"},
+      {kFramesHead + "2\nframe-data\n0.0 1 0 440 0.1\n0.0 1 0 450 0.1\n", "in.txt:7: the time of index 0 does not rise, in the index of point 1 of frame 2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

@@ -24,17 +24,9 @@ double amp2db(double amp) {
 namespace {
 
 // Fewest bytes that a breakpoint (three tokens and their separators) and a partial (header
-// and closer) take in a file: a count is never trusted to reserve more than the rest of the
-// file could hold. Where the size is unknown (a pipe), at most kBlindReserve elements are
-// reserved and the arrays grow as breakpoints actually arrive.
+// and closer) take in a file, for reserving no more than the file could hold.
 constexpr std::uint64_t kMinBreakpointBytes = 6;
 constexpr std::uint64_t kMinPartialBytes = 8;
-constexpr std::uint64_t kBlindReserve = 1 << 16;
-
-std::size_t capped_reserve(int count, std::uint64_t remaining, std::uint64_t unit) {
-  const std::uint64_t cap = remaining == UINT64_MAX ? kBlindReserve : remaining / unit + 1;
-  return static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(count), cap));
-}
 
 // What the reader expects at a position; spelt out only when a message needs it.
 enum class Item { kListHeader, kPartialCount, kPartialHeader, kPointCount, kTime, kFrequency, kLevel, kPartialCloser, kListCloser };
@@ -76,7 +68,7 @@ void read_partial(Reader& r, Input& in, Partial& part, int p) {
   part.line = r.take({Item::kPartialHeader, p}).line;
   r.take({Item::kPartialHeader, p});
   const int M = r.count({Item::kPointCount, p});
-  const std::size_t cap = capped_reserve(M, in.remaining_bytes(), kMinBreakpointBytes);
+  const std::size_t cap = in.reservable(static_cast<std::uint64_t>(M), kMinBreakpointBytes);
   part.time.reserve(cap);
   part.freq.reserve(cap);
   part.amp.reserve(cap);
@@ -109,7 +101,7 @@ PartialSet read_partials(Input& in) {
   r.take({Item::kListHeader});
   r.take({Item::kListHeader});
   const int P = r.count({Item::kPartialCount});
-  set.partials.reserve(capped_reserve(P, in.remaining_bytes(), kMinPartialBytes));
+  set.partials.reserve(in.reservable(static_cast<std::uint64_t>(P), kMinPartialBytes));
   for (int p = 1; p <= P; ++p) {
     set.partials.emplace_back();
     read_partial(r, in, set.partials.back(), p);

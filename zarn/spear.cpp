@@ -19,12 +19,23 @@ struct Where {
   int item = 0;      // partial or frame, 1-based; 0 for the header
   int point = 0;     // 1-based; 0 when not within a list of points
   bool frames = false;
+  std::string_view index = {};  // a partial's index as the file gives it, once read
 };
 
+// "1st", "2nd", "3rd", "4th", ..., "11th", ..., "21st".
+std::string ordinal(int n) {
+  const int last = n % 10, tens = n % 100;
+  const char* suffix = tens >= 11 && tens <= 13 ? "th" : last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
+  return std::to_string(n) + suffix;
+}
+
+// A partial is named by the index that its file gives it; before that is read, by its place.
 std::string describe(const Where& w) {
   std::string d = w.what;
   if (w.point > 0) d += " of point " + std::to_string(w.point);
-  if (w.item > 0) d += std::string(w.frames ? " of frame " : " of partial ") + std::to_string(w.item);
+  if (w.item > 0 && w.frames) d += " of frame " + std::to_string(w.item);
+  if (w.item > 0 && !w.frames)
+    d += w.index.empty() ? " of the " + ordinal(w.item) + " partial" : " of partial " + std::string(w.index);
   return d;
 }
 
@@ -48,7 +59,7 @@ class SpearReader {
       for (int f = 1; f <= frame_count; ++f) frame(f);
     } else {
       word("partials-data");
-      set_.partials.reserve(std::min<std::size_t>(static_cast<std::size_t>(partials), in_.remaining_bytes() / 8 + 1));
+      set_.partials.reserve(in_.reservable(static_cast<std::uint64_t>(partials), 8));  // "0 0 0 0\n\n" at least
       for (int p = 1; p <= partials; ++p) partial(p);
     }
     Token extra;
@@ -83,17 +94,20 @@ class SpearReader {
   }
 
   void partial(int p) {
-    const Where head{"the index", p};
-    const long line = take(head).line;  // the index itself carries no meaning here
-    const int points = count({"the number of points", p});
+    // The index carries no meaning for the partials themselves; messages name it.
+    const Token index = take({"the index", p});
+    constexpr std::size_t kLongestIndex = 24;
+    const std::string name(index.text.substr(0, kLongestIndex));
+    const long line = index.line;
+    const int points = count({"the number of points", p, 0, false, name});
     Token t;
-    number({"the start time", p}, t);  // the first and last times are given again below
-    number({"the end time", p}, t);
+    number({"the start time", p, 0, false, name}, t);  // the first and last times are given again below
+    number({"the end time", p, 0, false, name}, t);
     set_.partials.emplace_back();
     Partial& part = set_.partials.back();
     part.line = line;
     for (int i = 1; i <= points; ++i) {
-      const Where w{"the time", p, i};
+      const Where w{"the time", p, i, false, name};
       const double time = number(w, t);
       if (!std::isfinite(time)) fail(t.line, quote(t.text) + " is not a finite time, for " + describe(w));
       if (i > 1 && !(time > part.time.back())) fail(t.line, quote(t.text) + " is not later than the time before it, for " + describe(w));

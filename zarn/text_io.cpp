@@ -300,6 +300,13 @@ std::uint64_t Input::remaining_bytes() const {
   return seen < size_ ? size_ - seen : 0;
 }
 
+std::size_t Input::reservable(std::uint64_t count, std::uint64_t min_bytes) const {
+  constexpr std::uint64_t kBlindReserve = 1 << 16;
+  const std::uint64_t remaining = remaining_bytes();
+  const std::uint64_t cap = remaining == UINT64_MAX ? kBlindReserve : remaining / min_bytes + 1;
+  return static_cast<std::size_t>(std::min(count, cap));
+}
+
 // ---------------------------------------------------------------- Output
 
 Output::Output(int fd) : fd_(fd), buffer_(kOutputChunk) {

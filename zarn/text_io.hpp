@@ -243,6 +243,10 @@ class Input {
   long end_line() const;
   /// An upper bound on the bytes still to come, for sizing allocations.
   std::uint64_t remaining_bytes() const;
+  /// How many of `count` items of at least `min_bytes` each to reserve room for: never more
+  /// than the rest of the input could hold, and where its size is unknown (a pipe) a modest
+  /// number, so that a count read from a file is never trusted for an allocation.
+  std::size_t reservable(std::uint64_t count, std::uint64_t min_bytes) const;
   /// The input's name for messages.
   const std::string& name() const { return name_; }
 
