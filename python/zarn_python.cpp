@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,12 +48,23 @@ py::object& error_type() {
   return type;
 }
 
+// A failure as an exception: an OSError with its errno where the system refused, zarn.Error
+// for everything else, with the tool's message (without its "zarn: " and newline).
 [[noreturn]] void raise_failure(const zarn::Failure& f) {
   std::string m = f.message;
   if (m.rfind("zarn: ", 0) == 0) m.erase(0, 6);
   while (!m.empty() && m.back() == '\n') m.pop_back();
+  if (f.error != 0) {
+    PyErr_SetObject(PyExc_OSError, py::make_tuple(f.error, m).ptr());
+    throw py::error_already_set();
+  }
   PyErr_SetString(error_type().ptr(), m.c_str());
   throw py::error_already_set();
+}
+
+// A path for the system: one with a NUL byte would be cut short there.
+void check_path(const std::string& path) {
+  if (path.find('\0') != std::string::npos) throw py::value_error("the path holds a NUL byte");
 }
 
 [[noreturn]] void raise_os_error(int error, const std::string& path) {
@@ -91,9 +103,13 @@ struct Partial {
       throw py::value_error("time, freq and amp must have the same length, not " + std::to_string(time.size()) + ", " +
                             std::to_string(freq.size()) + " and " + std::to_string(amp.size()));
     const double* times = time.data();
+    const double* freqs = freq.data();
+    const double* amps = amp.data();
     for (py::ssize_t i = 0; i < time.size(); ++i) {
       if (!std::isfinite(times[i])) throw py::value_error("time " + std::to_string(i) + " is not finite");
       if (i > 0 && !(times[i] > times[i - 1])) throw py::value_error("time " + std::to_string(i) + " is not later than the time before it");
+      if (std::isnan(freqs[i])) throw py::value_error("frequency " + std::to_string(i) + " is not a number");
+      if (!std::isfinite(amps[i])) throw py::value_error("amplitude " + std::to_string(i) + " is not finite");
     }
   }
 };
@@ -123,8 +139,14 @@ zarn::PartialSet to_set(const std::vector<Partial>& partials, bool resampled) {
 }
 
 std::vector<Partial> read_file(const std::string& path) {
+  check_path(path);
   const int fd = zarn::open_input(path);
   if (fd < 0) raise_os_error(errno, path);
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fd > 2) ::close(fd);
+    raise_os_error(EISDIR, path);
+  }
   zarn::PartialSet set;
   try {
     set = unlocked([&] { return zarn::read_input(fd, path); });
@@ -154,17 +176,20 @@ std::vector<Partial> resample(const std::vector<Partial>& partials, double step,
   return out;
 }
 
-Array spline(const Array& x, const Array& y, const Array& xi) {
-  const py::ssize_t n = x.size(), ni = xi.size();
+Array spline(const Array& x_in, const Array& y_in, const Array& xi_in) {
+  // Copied before the interpreter lock is released: another thread may change the caller's
+  // arrays meanwhile.
+  const std::vector<double> x = to_vector(x_in), y = to_vector(y_in), xi = to_vector(xi_in);
+  const std::size_t n = x.size(), ni = xi.size();
   if (y.size() != n) throw py::value_error("x and y must have the same length");
   if (n < 1) throw py::value_error("the spline needs at least one knot");
-  for (py::ssize_t i = 0; i < n; ++i)
-    if (!std::isfinite(x.data()[i]) || (i > 0 && !(x.data()[i] > x.data()[i - 1])))
-      throw py::value_error("x must be finite and rising");
-  for (py::ssize_t j = 0; j < ni; ++j)
-    if (xi.data()[j] < x.data()[0] || xi.data()[j] > x.data()[n - 1] || (j > 0 && xi.data()[j] < xi.data()[j - 1]))
+  if (n > 2147483647 || ni > 2147483647) throw py::value_error("at most 2147483647 knots and times");
+  for (std::size_t i = 0; i < n; ++i)
+    if (!std::isfinite(x[i]) || (i > 0 && !(x[i] > x[i - 1]))) throw py::value_error("x must be finite and rising");
+  for (std::size_t j = 0; j < ni; ++j)
+    if (!(xi[j] >= x[0] && xi[j] <= x[n - 1]) || (j > 0 && xi[j] < xi[j - 1]))
       throw py::value_error("xi must be ascending and lie within [x[0], x[-1]]");
-  std::vector<double> yi(static_cast<std::size_t>(ni));
+  std::vector<double> yi(ni);
   unlocked([&] {
     zarn::ispline_gen(x.data(), y.data(), static_cast<int>(n), xi.data(), yi.data(), static_cast<int>(ni));
     return 0;
@@ -173,6 +198,7 @@ Array spline(const Array& x, const Array& y, const Array& xi) {
 }
 
 void write_file(const std::string& path, const std::vector<Partial>& partials, std::optional<std::string> format, bool force) {
+  check_path(path);
   zarn::Format f = zarn::format_of_name(path).value_or(zarn::Format::kList);
   if (format) {
     const auto named = zarn::format_named(*format);
@@ -180,11 +206,17 @@ void write_file(const std::string& path, const std::vector<Partial>& partials, s
     f = *named;
   }
   const zarn::PartialSet set = to_set(partials, true);
+  try {
+    zarn::check_result(set, f);
+  } catch (const zarn::Failure& failure) {
+    raise_failure(failure);
+  }
   const zarn::Writer writer = zarn::result_writer(set, f, "zarn " ZARN_VERSION);
   const zarn::SaveOutcome saved = unlocked([&] { return force ? zarn::save_replacing(path, writer) : zarn::save_new(path, writer); });
   if (saved.written()) return;
   if (saved.kind == zarn::SaveOutcome::Kind::kExists) raise_os_error(EEXIST, path);
-  if (saved.kind == zarn::SaveOutcome::Kind::kNotAFile) raise_os_error(EISDIR, path);
+  if (saved.kind == zarn::SaveOutcome::Kind::kNotAFile) raise_os_error(saved.error != 0 ? saved.error : EISDIR, path);
+  if (saved.kind == zarn::SaveOutcome::Kind::kNotOwned) raise_os_error(EPERM, path);
   raise_os_error(saved.error, path);
 }
 

@@ -12,8 +12,9 @@ namespace zarn {
 /// A failure that ends the run; `message` is written to standard error exactly as it stands.
 struct Failure {
   std::string message;
+  int error = 0;  // the errno when the system refused (a file that cannot be read), else 0
   /// A message taken as it stands (the spline's own texts); everything else is composed below.
-  explicit Failure(std::string text) : message(std::move(text)) {}
+  explicit Failure(std::string text, int system_error = 0) : message(std::move(text)), error(system_error) {}
 };
 
 /// "zarn: what\n".

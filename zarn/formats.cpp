@@ -122,7 +122,8 @@ PartialSet read_input(int fd, const std::string& name) {
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
-      throw failure(name, std::string("cannot read: ") + std::strerror(errno));
+      const int error = errno;
+      throw Failure(compose(name, std::string("cannot read: ") + std::strerror(error)), error);
     }
   }
   const std::string_view prefix(start, got);

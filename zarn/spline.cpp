@@ -42,7 +42,9 @@ inline double horner(const Cubic& c, double v) {
 // starts at v when v is a knot, and the last interval when v is the last knot. It never
 // moves back before knot 0, even for times out of order.
 inline int find_interval(const double* x, int n, int k, double v) {
-  while (k < n && v > x[k]) ++k;
+  // Stops at the last knot at the latest, so that a query past it (outside the contract)
+  // never reads beyond the knots.
+  while (k < n - 1 && v > x[k]) ++k;
   if (x[k] > v && k > 0) --k;
   if (k == n - 1) k = n - 2;
   return k;
@@ -110,12 +112,21 @@ void slope_rhs(const double* x, const double* y, int n, double* rhs) {
 }
 
 // Scratch space of this thread (two separate areas), grown as needed and never cleared:
-// every element used is written before it is read.
+// every element used is written before it is read. Space beyond kKeptScratch doubles is
+// given back after the call that needed it (release_large_scratch), so that one long partial
+// does not hold memory for the thread's life.
+constexpr std::size_t kKeptScratch = 1 << 18;
+thread_local std::vector<double> scratch_space[2];
+
 double* scratch(int area, std::size_t n) {
-  thread_local std::vector<double> space[2];
-  std::vector<double>& s = space[area];
+  std::vector<double>& s = scratch_space[area];
   if (s.size() < n) s.resize(n);
   return s.data();
+}
+
+void release_large_scratch() {
+  for (std::vector<double>& s : scratch_space)
+    if (s.size() > kKeptScratch) std::vector<double>().swap(s);
 }
 
 // The slopes of two tracks over the same knots (n >= 4): the matrix is built and eliminated
@@ -201,6 +212,7 @@ void ispline2_gen(const double* x, const double* y1, const double* y2, int n, co
     yi1[j] = horner(c1, v);
     yi2[j] = horner(c2, v);
   }
+  release_large_scratch();
 }
 
 void ispline_gen(const double* x, const double* y, int n, const double* xi, double* yi, int ni) {

@@ -240,7 +240,10 @@ bool Input::refill() {
       at_eof_ = true;
       return false;
     }
-    if (errno != EINTR) throw failure(name_, std::string("cannot read: ") + std::strerror(errno));
+    if (errno != EINTR) {
+      const int error = errno;
+      throw Failure(compose(name_, std::string("cannot read: ") + std::strerror(error)), error);
+    }
   }
 }
 

@@ -70,6 +70,49 @@ def test_errors_carry_the_tools_message(tmp_path):
         zarn.Partial([0, 0], [440, 440], [1, 1])
     with pytest.raises(ValueError, match="same length"):
         zarn.Partial([0, 1], [440], [1, 1])
+    with pytest.raises(IsADirectoryError):
+        zarn.read(str(tmp_path))
+    for freq, amp, what in [(np.nan, 1.0, "frequency"), (440, np.inf, "amplitude"), (440, np.nan, "amplitude")]:
+        with pytest.raises(ValueError, match=what):
+            zarn.Partial([0, 1], [440, freq], [1, amp])
+    with pytest.raises(ValueError, match="NUL"):
+        zarn.write(str(tmp_path / "out.txt\0.sdif"), [])
+    with pytest.raises(ValueError, match="NUL"):
+        zarn.read(str(bad) + "\0x")
+    with pytest.raises(ValueError, match="xi must be"):
+        zarn.spline([0, 1, 2, 3], [0, 1, 0, 1], [0.5, np.nan])
+    assert os.listdir(tmp_path) == ["bad.txt"]
+
+
+def test_spline_in_threads_that_change_its_arrays():
+    """Another thread rewriting the query times must never make the spline read out of bounds."""
+    import threading
+    x = np.linspace(0, 1, 1000)
+    y = np.sin(x)
+    xi = np.linspace(0, 1, 200000)
+    stop = threading.Event()
+
+    def meddle():
+        while not stop.is_set():
+            xi[-1] = 1e9
+            xi[-1] = 1.0
+    t = threading.Thread(target=meddle)
+    t.start()
+    try:
+        for _ in range(20):
+            try:
+                zarn.spline(x, y, xi)
+            except ValueError:
+                pass
+    finally:
+        stop.set()
+        t.join()
+
+
+def test_figures_beyond_single_precision_are_refused(tmp_path):
+    with pytest.raises(zarn.Error, match="partial 1 has the time 1e[+]39"):
+        zarn.write(str(tmp_path / "out.txt"), [zarn.Partial([1e39, 2e39], [440, 441], [0.1, 0.2])])
+    assert os.listdir(tmp_path) == []
 
 
 def test_write_never_overwrites_unless_forced(tmp_path):
