@@ -41,6 +41,11 @@ TEST(Formats, RecognisedFromTheFirstBytes) {
        "0 partials"},
       {"export line not first", "\npar-text-frame-format\n", "zarn: in:2: the file ends where the list header should be\n"},
       {"partial list", "( PARTIALS 1 ( POINTS 0 ) )", "1 partials"},
+      {"a list whose header words look like a script", "#! PARTIALS 0 )", "0 partials"},
+      {"gzip", std::string("\x1f\x8b\x08\0\0\0\0\0", 8), "zarn: in is a gzip file, not an analysis\n"},
+      {"WAV", std::string("RIFF\x24\0\0\0WAVEfmt ", 16), "zarn: in is a sound file (WAV), not an analysis\n"},
+      {"SVG", "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\">", "zarn: in is an SVG picture, not an analysis\n"},
+      {"ELF", std::string("\x7f" "ELF\x02\x01\x01\0", 8), "zarn: in is an executable (ELF), not an analysis\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -59,6 +64,7 @@ TEST(Formats, NamesAndEndings) {
   EXPECT_EQ(zarn::format_named("spear-frames"), zarn::Format::kSpearFrames);
   EXPECT_EQ(zarn::format_named("SDIF"), std::nullopt);
   EXPECT_EQ(zarn::format_of_name("out.sdif"), zarn::Format::kSdif);
+  EXPECT_EQ(zarn::format_of_name("OUT.Sdif"), zarn::Format::kSdif);
   EXPECT_EQ(zarn::format_of_name(".sdif"), std::nullopt);
   EXPECT_EQ(zarn::format_of_name("out.sdif.txt"), std::nullopt);
   EXPECT_TRUE(zarn::is_frame_format(zarn::Format::kSpearFrames));

@@ -3,6 +3,7 @@
 #include "partial_file.hpp"
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -180,6 +181,39 @@ TEST(Write, WhatIsWrittenReadsBack) {
       EXPECT_EQ(got.freq[static_cast<std::size_t>(k)], k % 2 ? 4.0 : 22050.0);
       EXPECT_EQ(got.amp[static_cast<std::size_t>(k)], k % 3 ? zarn::db2amp(-140) : zarn::db2amp(std::stod("-6.021")));
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Figures that single precision cannot hold would be written as "inf", which no reader takes:
+// refused before anything is written, naming the partial, the figure and its time.
+TEST(Write, FiguresBeyondSinglePrecisionAreRefused) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    std::vector<double> t, f, a;
+    const char* message;
+  } cases[] = {
+      {{0, 3.4e38}, {440, 440}, {1, 1}, nullptr},  // within single precision
+      {{0, 1e39}, {440, 440}, {1, 1}, "partial 1 has the time 1e+39 at time 1e+39"},
+      {{0, 1}, {440, -4e38}, {1, 1}, "partial 1 has the frequency -4e+38 at time 1"},
+      {{0, 1}, {440, 440}, {inf, 1}, "partial 1 has the amplitude inf at time 0"},
+      {{0, 1}, {440, 440}, {1e300, std::nan("")}, nullptr},  // levels of 6000 dB and -140 dB
+  };
+  for (const auto& c : cases) {
+    std::string message = "accepted";
+    try {
+      zarn::check_list_figures(resampled(c.t, c.f, c.a));
+    } catch (const zarn::Failure& f) {
+      message = f.message;
+    }
+    if (c.message == nullptr)
+      EXPECT_EQ(message, "accepted");
+    else
+      EXPECT_EQ(message, std::string("zarn: ") + c.message +
+                             ", which a partial list cannot hold (its figures are single-precision numbers); nothing saved\n");
   }
 }
 

@@ -222,4 +222,40 @@ TEST(Sdif, RoundTripKeepsEveryPartialToFloatPrecision) {
   }
 }
 
+// The phase column: 25 Hz on a grid of 0.01 s turns a quarter of a cycle a point, from 0,
+// wrapped into [-pi, pi).
+TEST(Sdif, WritesThePhaseOfEachPoint) {
+  zarn::PartialSet set;
+  set.partials.resize(1);
+  zarn::Partial& p = set.partials[0];
+  for (int k = 0; k < 6; ++k) {
+    p.rtime.push_back(k * 0.01);
+    p.rfreq.push_back(25);
+    p.ramp.push_back(0.5);
+  }
+  std::string bytes;
+  {
+    zarn::Output out(&bytes);
+    zarn::result_writer(set, zarn::Format::kSdif)(out);
+    out.flush();
+  }
+  const auto u32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) << 24 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 8 | static_cast<unsigned char>(bytes[at + 3]);
+  };
+  std::vector<float> phases;
+  for (std::size_t at = 16; at + 8 <= bytes.size(); at += 8 + u32(at + 4)) {
+    if (bytes.compare(at, 4, "1TRC") != 0) continue;
+    const std::uint32_t bits = u32(at + 40 + 12);  // the first row's fourth column
+    float phase;
+    std::memcpy(&phase, &bits, 4);
+    phases.push_back(phase);
+  }
+  const float pi = static_cast<float>(std::acos(-1.0));
+  const std::vector<float> want = {0, pi / 2, -pi, -pi / 2, 0, pi / 2};
+  ASSERT_EQ(phases.size(), want.size());
+  for (std::size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(phases[k], want[k], 1e-5) << k;
+}
+
 }  // namespace
