@@ -69,9 +69,10 @@ void help(Output& out) {
       "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
       "                     as an SVG picture\n"
       "      --plot-log     with --plot, a logarithmic frequency axis\n"
-      "      --wav=FILE     also resynthesise the result as sound: 32-bit float, mono; the\n"
-      "                     name's ending (.wav, .aiff, .flac, .caf) chooses the container\n"
-      "      --rate=HZ      the sound's sample rate (44100)\n"
+      "      --wav=FILE     also resynthesise the result as sound, mono; the name's ending\n"
+      "                     chooses the container: .wav, .aiff or .aif, .caf (32-bit float)\n"
+      "                     or .flac (24-bit, clipped at full scale)\n"
+      "      --rate=HZ      the sound's sample rate, 1000 to 768000 (44100)\n"
       "  -h, --help         print this help\n"
       "      --version      print the version\n"
       "INFILE '-' reads standard input, and then needs -o. A file whose name starts with '-'\n"
@@ -84,10 +85,12 @@ void help(Output& out) {
       "      echo out.txt | zarn analysis.txt 0.01\n"
       "\n"
       "Exit status:\n"
-      "      0  the result, and any picture or sound asked for, was saved whole (or --help,\n"
-      "         --version)\n"
+      "      0  everything asked for was saved whole: the result, and the picture and the\n"
+      "         sound where asked for (or --help, --version)\n"
       "      1  anything else: no arguments, a bad option, unreadable or malformed input, a bad\n"
-      "         time step, no output name, an output file that could not be created or written\n");
+      "         time step, no output name, a file that could not be created or written. The\n"
+      "         picture and the sound come after the result: if one of them fails, the message\n"
+      "         says that the result was saved, and where\n");
 }
 
 // The one reporter: what was printed so far goes out first, then the message on standard
