@@ -4,6 +4,15 @@
 # makers, xmllint to check pictures, and pybind11, numpy, pytest and scipy (a reference spline) for the Python module.
 set -euo pipefail
 packages=(pkg-config libsndfile1-dev csound-utils sox libxml2-utils pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy)
+if ! command -v apt-get >/dev/null 2>&1 || ! command -v dpkg-query >/dev/null 2>&1; then
+  printf '%s\n' >&2 \
+    "setup: this system has no apt-get, so install these with its own package manager instead:" \
+    "  CMake 3.25 or later, a C++17 compiler, pkg-config, GoogleTest (tests), Google Benchmark (optional)," \
+    "  libsndfile (sound files other than WAV), pybind11, the Python 3 headers, numpy, pytest and scipy" \
+    "  (the Python module and its tests), sox, xmllint and csound's utilities (tests that use them)." \
+    "The tool alone builds without any of them: cmake --preset tool && cmake --build --preset tool"
+  exit 1
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
