@@ -146,7 +146,7 @@ TEST(Sound, PhaseWrapsIntoHalfOpenRange) {
 TEST(Sound, FileHoldsEverySampleAsFloat) {
   zarn_test::TempDir dir;
   const std::vector<float> samples = {0.0f, 0.25f, -1.5f, 0.125f};
-  for (const char* name : {"s.wav", "s.aiff", "s.caf"}) {
+  for (const char* name : {"s.wav", "s.aiff", "s.caf", "S.WAV", "s.Aif"}) {
     SCOPED_TRACE(name);
     const std::string path = dir / name;
     zarn::check_sound_file_name(path);
@@ -163,6 +163,13 @@ TEST(Sound, FileHoldsEverySampleAsFloat) {
     EXPECT_EQ(back, samples);  // beyond full scale too
     sf_close(f);
   }
+  // WAV as the common readers take it without a warning: an 18-byte format chunk, then a
+  // fact chunk, then the data.
+  const std::string wav = zarn_test::slurp(dir / "s.wav");
+  EXPECT_EQ(wav.substr(12, 8), std::string("fmt \x12\0\0\0", 8));
+  EXPECT_EQ(wav.substr(38, 4), "fact");
+  EXPECT_EQ(wav.substr(50, 4), "data");
+  EXPECT_EQ(wav.size(), 58u + 16u);
 }
 #endif
 
