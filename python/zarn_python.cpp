@@ -48,17 +48,27 @@ py::object& error_type() {
   return type;
 }
 
-// A failure as an exception: an OSError with its errno where the system refused, zarn.Error
-// for everything else, with the tool's message (without its "zarn: " and newline).
+// A failure as the exception of its kind, with the tool's message (without its "zarn: " and
+// newline): zarn.Error for bad input, OSError with its errno where the system refused,
+// MemoryError, RuntimeError for anything else.
 [[noreturn]] void raise_failure(const zarn::Failure& f) {
   std::string m = f.message;
   if (m.rfind("zarn: ", 0) == 0) m.erase(0, 6);
   while (!m.empty() && m.back() == '\n') m.pop_back();
-  if (f.error != 0) {
-    PyErr_SetObject(PyExc_OSError, py::make_tuple(f.error, m).ptr());
-    throw py::error_already_set();
+  switch (f.kind) {
+    case zarn::FailureKind::kFileSystem:
+      PyErr_SetObject(PyExc_OSError, py::make_tuple(f.error, m).ptr());
+      break;
+    case zarn::FailureKind::kOutOfMemory:
+      PyErr_SetString(PyExc_MemoryError, m.c_str());
+      break;
+    case zarn::FailureKind::kInternal:
+      PyErr_SetString(PyExc_RuntimeError, m.c_str());
+      break;
+    case zarn::FailureKind::kBadInput:
+      PyErr_SetString(error_type().ptr(), m.c_str());
+      break;
   }
-  PyErr_SetString(error_type().ptr(), m.c_str());
   throw py::error_already_set();
 }
 

@@ -17,4 +17,15 @@ TEST(Failure, Shapes) {
   EXPECT_EQ(zarn::failure("in.txt", 3L, "bad").message, "zarn: in.txt:3: bad\n");
 }
 
+TEST(Failure, KindsForPrograms) {
+  const zarn::Failure bad = zarn::failure("in.txt", 3L, "bad");
+  EXPECT_EQ(bad.kind, zarn::FailureKind::kBadInput);
+  const zarn::Failure system = zarn::system_failure("dir", EISDIR, "cannot read");
+  EXPECT_EQ(system.message, "zarn: dir: cannot read: Is a directory\n");
+  EXPECT_EQ(system.kind, zarn::FailureKind::kFileSystem);
+  EXPECT_EQ(system.error, EISDIR);
+  const std::exception& any = system;  // main reports any standard exception
+  EXPECT_STREQ(any.what(), system.message.c_str());
+}
+
 }  // namespace

@@ -32,6 +32,11 @@ std::string compose_at_byte(std::string_view file, std::uint64_t offset, std::st
 
 std::string stdout_failed(int error) { return compose(std::string("cannot write standard output: ") + std::strerror(error)); }
 
+Failure system_failure(std::string_view file, int error, std::string_view what) {
+  std::string text = what.empty() ? std::string() : std::string(what) + ": ";
+  return Failure(compose(file, text + std::strerror(error)), FailureKind::kFileSystem, error);
+}
+
 std::string compose_warning(std::string_view what) { return joined("warning: ", what); }
 
 }  // namespace zarn

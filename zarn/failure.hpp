@@ -3,18 +3,31 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
 
 namespace zarn {
 
+/// What kind of thing went wrong, for programs; people read the message.
+enum class FailureKind {
+  kBadInput,     // a malformed file, a bad option or value, data the numerics cannot take
+  kFileSystem,   // the system refused: a file that cannot be opened, read, created or written
+  kOutOfMemory,  // the work would not fit in the memory available
+  kInternal,     // anything else
+};
+
 /// A failure that ends the run; `message` is written to standard error exactly as it stands.
-struct Failure {
+struct Failure : std::exception {
   std::string message;
-  int error = 0;  // the errno when the system refused (a file that cannot be read), else 0
+  FailureKind kind = FailureKind::kBadInput;
+  int error = 0;  // the errno when the system refused, else 0
   /// A message taken as it stands (the spline's own texts); everything else is composed below.
-  explicit Failure(std::string text, int system_error = 0) : message(std::move(text)), error(system_error) {}
+  explicit Failure(std::string text, FailureKind failure_kind = FailureKind::kBadInput, int system_error = 0)
+      : message(std::move(text)), kind(failure_kind), error(system_error) {}
+  /// The message, for handlers of any standard exception.
+  const char* what() const noexcept override { return message.c_str(); }
 };
 
 /// "zarn: what\n".
@@ -30,6 +43,9 @@ std::string compose_warning(std::string_view what);
 
 /// "zarn: cannot write standard output: reason\n" for errno value `error`.
 std::string stdout_failed(int error);
+
+/// The file-system Failure "zarn: FILE: [WHAT: ]reason\n" for errno value `error`.
+Failure system_failure(std::string_view file, int error, std::string_view what = {});
 
 /// A Failure whose message is compose(args...).
 template <typename... Parts>

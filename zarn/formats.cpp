@@ -122,8 +122,7 @@ PartialSet read_input(int fd, const std::string& name) {
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
-      const int error = errno;
-      throw Failure(compose(name, std::string("cannot read: ") + std::strerror(error)), error);
+      throw system_failure(name, errno, "cannot read");
     }
   }
   const std::string_view prefix(start, got);

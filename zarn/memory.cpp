@@ -67,8 +67,9 @@ void check_memory(double bytes, const std::string& what) {
   char need[32], have[32];
   std::snprintf(need, sizeof need, "%.1f", bytes / (1 << 30));
   std::snprintf(have, sizeof have, "%.1f", available / (1 << 30));
-  throw failure("out of memory: " + what + " needs " + need + " GiB, more than the " + have +
-                " GiB that this machine has available");
+  throw Failure(compose("out of memory: " + what + " needs " + need + " GiB, more than the " + have +
+                        " GiB that this machine has available"),
+                FailureKind::kOutOfMemory);
 }
 
 }  // namespace zarn

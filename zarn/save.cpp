@@ -219,7 +219,7 @@ void say_with_name(Output& out, const char* before, const std::string& name, con
 // Flushes the console before the user is asked anything; a console that cannot be written
 // ends the run.
 void flush_console(Output& console) {
-  if (!console.flush()) throw Failure(stdout_failed(console.error()));
+  if (!console.flush()) throw Failure(stdout_failed(console.error()), FailureKind::kFileSystem, console.error());
 }
 
 }  // namespace

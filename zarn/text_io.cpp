@@ -240,10 +240,7 @@ bool Input::refill() {
       at_eof_ = true;
       return false;
     }
-    if (errno != EINTR) {
-      const int error = errno;
-      throw Failure(compose(name_, std::string("cannot read: ") + std::strerror(error)), error);
-    }
+    if (errno != EINTR) throw system_failure(name_, errno, "cannot read");
   }
 }
 

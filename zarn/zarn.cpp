@@ -114,7 +114,8 @@ Failure save_failure(const std::string& name, const SaveOutcome& outcome, const 
     case SaveOutcome::Kind::kCannotCreate:
     case SaveOutcome::Kind::kCannotWrite: break;
   }
-  return failure(name, std::string(std::strerror(outcome.error)) + "; " + consequence);
+  return Failure(compose(name, std::string(std::strerror(outcome.error)) + "; " + consequence), FailureKind::kFileSystem,
+                 outcome.error);
 }
 
 // Saves a file under a name given on the command line: refused if it exists, unless --force.
@@ -130,7 +131,7 @@ constexpr const char* kNothingSaved = "nothing saved";
 void save_named(const Options& options, const Writer& writer) {
   if (!options.output_to_stdout()) return save_as(options.output, options.force, through_output(writer), kNothingSaved);
   const SaveOutcome saved = save_to_fd(STDOUT_FILENO, writer);
-  if (!saved.written()) throw Failure(stdout_failed(saved.error));
+  if (!saved.written()) throw Failure(stdout_failed(saved.error), FailureKind::kFileSystem, saved.error);
 }
 
 // What a failed picture or sound says of the result, which was saved before it.
@@ -231,7 +232,7 @@ int run(const Options& options, Output& console, bool& saved) {
   const std::string name = input_name(options.input);
   FdCloser input{open_input(options.input)};
   if (input.fd < 0) {
-    if (scripted) throw failure(name, std::strerror(errno));
+    if (scripted) throw system_failure(name, errno);
     console.put("File " + options.input + " not found\n");
     return kFailed;
   }
@@ -301,6 +302,8 @@ int main(int argc, char** argv) {
     reported = failure.message;
   } catch (const std::bad_alloc&) {
     zarn::report(console, "zarn: out of memory\n");
+  } catch (const std::exception& e) {
+    zarn::report(console, zarn::compose(std::string("internal error: ") + e.what()));
   }
   // Standard output failing after the result was saved is reported (once), but the result
   // stands: the status is 0 exactly when everything asked for was written whole.
