@@ -133,15 +133,6 @@ TEST(Sound, OscillatorErrorIsFarBelowMinus180Decibels) {
   std::printf("worst oscillator error: %.3g (%.1f dB)\n", worst, 20 * std::log10(worst));
 }
 
-TEST(Sound, PhaseWrapsIntoHalfOpenRange) {
-  for (double x : {0.0, 1.0, kPi, -kPi, 3 * kPi, -3 * kPi + 0.5, 100.0}) {
-    const double w = zarn::wrap_phase(x);
-    EXPECT_GE(w, -kPi);
-    EXPECT_LT(w, kPi);
-    EXPECT_NEAR(std::remainder(w - x, 2 * kPi), 0.0, 1e-12) << x;
-  }
-}
-
 #ifdef ZARN_HAVE_SNDFILE
 TEST(Sound, FileHoldsEverySampleAsFloat) {
   zarn_test::TempDir dir;

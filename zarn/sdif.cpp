@@ -12,7 +12,7 @@
 
 #include "failure.hpp"
 #include "frames.hpp"
-#include "sound.hpp"
+#include "phase.hpp"
 
 namespace zarn {
 

@@ -9,13 +9,11 @@
 
 #include "failure.hpp"
 #include "memory.hpp"
+#include "phase.hpp"
 
 namespace zarn {
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kTwoPi = 2 * kPi;
 
 // The oscillator is run by recurrence, two complex products a sample, and set afresh from
 // the exact phase at least this often, so that rounding cannot build up (see the test of its
@@ -32,12 +30,6 @@ long sample_number(double n, long lo, long hi) {
 }
 
 }  // namespace
-
-double wrap_phase(double x) { return x - kTwoPi * std::floor((x + kPi) / kTwoPi); }
-
-double next_phase(double phase, double t0, double f0, double t1, double f1) {
-  return wrap_phase(phase + kPi * (f0 + f1) * (t1 - t0));
-}
 
 namespace detail {
 

@@ -12,13 +12,6 @@ namespace zarn {
 /// Longest fade at a partial's ends, in seconds (never longer than one grid step).
 constexpr double kMaxFade = 0.005;
 
-/// x wrapped into [-pi, pi).
-double wrap_phase(double x);
-
-/// The phase at t1 of a sinusoid at `phase` at t0 whose frequency goes linearly from f0 to f1:
-/// the exact integral (the trapezoid), wrapped into [-pi, pi).
-double next_phase(double phase, double t0, double f0, double t1, double f1);
-
 /// The sound of the resampled set at `rate` samples a second: sample n is the sound at time
 /// n / rate, from time 0 to the last grid time of any partial. Amplitudes below zero count as
 /// zero; the sum is not normalised.
