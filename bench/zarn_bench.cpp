@@ -22,6 +22,13 @@ const std::string& analysis() {
 
 zarn::PartialSet parsed() { return zarn::read_input(analysis(), "bench"); }
 
+// The analysis resampled on its own grids at 0.01.
+zarn::ResampledSet resampled(const zarn::PartialSet& set) {
+  zarn::ResampledSet grid = zarn::lay_grid(set, 0.01, "bench");
+  zarn::resample(set, grid);
+  return grid;
+}
+
 void BM_Parse(benchmark::State& state) {
   analysis();  // generated once, outside the timing
   for (auto _ : state) benchmark::DoNotOptimize(parsed());
@@ -30,12 +37,12 @@ void BM_Parse(benchmark::State& state) {
 BENCHMARK(BM_Parse)->Unit(benchmark::kMillisecond);
 
 void BM_Spline(benchmark::State& state) {
-  zarn::PartialSet set = parsed();
-  zarn::lay_grid(set, 0.01, "bench");
+  const zarn::PartialSet set = parsed();
+  zarn::ResampledSet grid = zarn::lay_grid(set, 0.01, "bench");
   std::int64_t points = 0;
   for (auto _ : state) {
-    zarn::resample(set);
-    for (const zarn::Partial& part : set.partials) points += part.N();
+    zarn::resample(set, grid);
+    for (const zarn::Resampled& part : grid.partials) points += part.N();
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(points);
@@ -44,9 +51,7 @@ BENCHMARK(BM_Spline)->Unit(benchmark::kMillisecond);
 
 // The listing's "%lf --> %lf\t%lf\n" and the file's "%9.3f" figures, into memory.
 void BM_Format(benchmark::State& state) {
-  zarn::PartialSet set = parsed();
-  zarn::lay_grid(set, 0.01, "bench");
-  zarn::resample(set);
+  const zarn::ResampledSet set = resampled(parsed());
   const zarn::Writer save = zarn::result_writer(set);
   std::string sink;
   std::int64_t bytes = 0;
@@ -65,7 +70,7 @@ BENCHMARK(BM_Format)->Unit(benchmark::kMillisecond);
 // The analysis on the aligned grid at about its own spacing, so that it keeps about as many
 // breakpoints, in the list format and as SDIF: the same partial data in each.
 struct Framed {
-  zarn::PartialSet set;
+  zarn::ResampledSet set;
   std::string list, sdif;
   std::int64_t points = 0;
 };
@@ -73,10 +78,10 @@ struct Framed {
 const Framed& framed() {
   static const Framed f = [] {
     Framed r;
-    r.set = parsed();
-    zarn::lay_aligned_grid(r.set, 0.0058, "bench");
-    zarn::resample(r.set);
-    for (const zarn::Partial& part : r.set.partials) r.points += part.N();
+    const zarn::PartialSet read = parsed();
+    r.set = zarn::lay_aligned_grid(read, 0.0058, "bench");
+    zarn::resample(read, r.set);
+    for (const zarn::Resampled& part : r.set.partials) r.points += part.N();
     for (auto [format, text] : {std::pair{zarn::Format::kList, &r.list}, std::pair{zarn::Format::kSdif, &r.sdif}}) {
       zarn::Output out(text);
       zarn::result_writer(r.set, format)(out);
@@ -115,13 +120,11 @@ BENCHMARK_CAPTURE(BM_Write, spear_frames, zarn::Format::kSpearFrames)->Unit(benc
 
 // Resynthesis, in oscillator samples a second: each partial's span times the rate.
 void BM_Render(benchmark::State& state) {
-  zarn::PartialSet set = parsed();
-  zarn::lay_grid(set, 0.01, "bench");
-  zarn::resample(set);
+  const zarn::ResampledSet set = resampled(parsed());
   constexpr int kRate = 44100;
   double samples = 0;
-  for (const zarn::Partial& part : set.partials)
-    if (part.N() > 1) samples += (part.rtime.back() - part.rtime.front()) * kRate;
+  for (const zarn::Resampled& part : set.partials)
+    if (part.N() > 1) samples += (part.time.back() - part.time.front()) * kRate;
   for (auto _ : state) benchmark::DoNotOptimize(zarn::render(set, kRate));
   state.SetItemsProcessed(static_cast<std::int64_t>(static_cast<double>(state.iterations()) * samples));
 }
@@ -129,14 +132,13 @@ BENCHMARK(BM_Render)->Unit(benchmark::kMillisecond);
 
 // The picture of the whole analysis, in bytes of SVG a second.
 void BM_Plot(benchmark::State& state) {
-  zarn::PartialSet set = parsed();
-  zarn::lay_grid(set, 0.01, "bench");
-  zarn::resample(set);
+  const zarn::PartialSet read = parsed();
+  const zarn::ResampledSet set = resampled(read);
   std::string sink;
   for (auto _ : state) {
     sink.clear();
     zarn::Output out(&sink);
-    zarn::write_plot(out, set, {"bench", 0.01, false});
+    zarn::write_plot(out, set, &read, {"bench", 0.01, false});
     out.flush();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * sink.size()));

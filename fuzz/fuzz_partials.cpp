@@ -54,23 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes = kStarts[(data[0] >> 3) & 3] + std::string(reinterpret_cast<const char*>(data + used), size - used);
   const zarn::Format format = kFormats[(data[0] >> 5) & 3];
   try {
-    zarn::PartialSet set = zarn::read_input(bytes, "fuzz");
+    const zarn::PartialSet read = zarn::read_input(bytes, "fuzz");
     double points = 0;
-    for (const zarn::Partial& part : set.partials) points += zarn::grid_points(part, step, set, "fuzz");
+    for (const zarn::Partial& part : read.partials) points += zarn::grid_points(part, step, read, "fuzz");
     if (points > kMaxPoints) return 0;
-    if (zarn::is_frame_format(format))
-      zarn::lay_aligned_grid(set, step, "fuzz");
-    else
-      zarn::lay_grid(set, step, "fuzz");
-    zarn::resample(set);
+    zarn::ResampledSet set = zarn::is_frame_format(format) ? zarn::lay_aligned_grid(read, step, "fuzz") : zarn::lay_grid(read, step, "fuzz");
+    zarn::resample(read, set);
     std::string sink;
     zarn::Output out(&sink);
     zarn::write_listing(out, set);
+    zarn::check_result(set, format);
     zarn::result_writer(set, format)(out);
-    zarn::write_plot(out, set, {"fuzz", step, (data[0] & 0x80) != 0});
+    zarn::write_plot(out, set, &read, {"fuzz", step, (data[0] & 0x80) != 0});
     // The sound of every partial, wherever its times lie, into the first second.
     std::vector<double> sound(8000, 0.0);
-    for (const zarn::Partial& part : set.partials) zarn::detail::add_partial(part, set.step, 8000, sound);
+    for (const zarn::Resampled& part : set.partials) zarn::detail::add_partial(part, set.step, 8000, sound);
     out.flush();
   } catch (const zarn::Failure&) {
     // a clean rejection

@@ -12,12 +12,13 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "failure.hpp"
 #include "formats.hpp"
-#include "partial_file.hpp"
+#include "partials.hpp"
 #include "resample.hpp"
 #include "save.hpp"
 #include "sound.hpp"
@@ -128,22 +129,23 @@ Partial from_input(zarn::Partial&& p) {
   return Partial(to_numpy(std::move(p.time)), to_numpy(std::move(p.freq)), to_numpy(std::move(p.amp)));
 }
 
-Partial from_resampled(zarn::Partial&& p) {
-  return Partial(to_numpy(std::move(p.rtime)), to_numpy(std::move(p.rfreq)), to_numpy(std::move(p.ramp)));
+Partial from_resampled(zarn::Resampled&& p) {
+  return Partial(to_numpy(std::move(p.time)), to_numpy(std::move(p.freq)), to_numpy(std::move(p.amp)));
 }
 
-// A set holding the given partials' breakpoints as its input ones (to be resampled) or as its
-// resampled ones (to be written or rendered).
-zarn::PartialSet to_set(const std::vector<Partial>& partials, bool resampled) {
-  zarn::PartialSet set;
+// The given partials' breakpoints as partials read (to be resampled), or as resampled ones
+// (to be written or rendered).
+template <typename Set>
+Set to_set(const std::vector<Partial>& partials) {
+  Set set;
   set.partials.resize(partials.size());
   for (std::size_t p = 0; p < partials.size(); ++p) {
     partials[p].check();
-    zarn::Partial& part = set.partials[p];
-    (resampled ? part.rtime : part.time) = to_vector(partials[p].time);
-    (resampled ? part.rfreq : part.freq) = to_vector(partials[p].freq);
-    (resampled ? part.ramp : part.amp) = to_vector(partials[p].amp);
-    part.line = static_cast<long>(p) + 1;  // "line" of a partial in messages: its number
+    auto& part = set.partials[p];
+    part.time = to_vector(partials[p].time);
+    part.freq = to_vector(partials[p].freq);
+    part.amp = to_vector(partials[p].amp);
+    if constexpr (std::is_same_v<Set, zarn::PartialSet>) part.place = static_cast<long>(p) + 1;  // its number, in messages
   }
   return set;
 }
@@ -172,17 +174,14 @@ std::vector<Partial> read_file(const std::string& path) {
 
 std::vector<Partial> resample(const std::vector<Partial>& partials, double step, bool align) {
   if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
-  zarn::PartialSet set = to_set(partials, false);
-  set = unlocked([&] {
-    if (align)
-      zarn::lay_aligned_grid(set, step, "partials");
-    else
-      zarn::lay_grid(set, step, "partials");
-    zarn::resample(set);
-    return std::move(set);
+  zarn::PartialSet set = to_set<zarn::PartialSet>(partials);
+  zarn::ResampledSet grid = unlocked([&] {
+    zarn::ResampledSet g = align ? zarn::lay_aligned_grid(set, step, "partials") : zarn::lay_grid(set, step, "partials");
+    zarn::resample_releasing(set, g);
+    return g;
   });
   std::vector<Partial> out;
-  for (zarn::Partial& p : set.partials) out.push_back(from_resampled(std::move(p)));
+  for (zarn::Resampled& p : grid.partials) out.push_back(from_resampled(std::move(p)));
   return out;
 }
 
@@ -215,7 +214,7 @@ void write_file(const std::string& path, const std::vector<Partial>& partials, s
     if (!named) throw py::value_error("unknown format '" + *format + "' (list, sdif, spear-partials or spear-frames)");
     f = *named;
   }
-  const zarn::PartialSet set = to_set(partials, true);
+  const zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
   try {
     zarn::check_result(set, f);
   } catch (const zarn::Failure& failure) {
@@ -232,7 +231,7 @@ void write_file(const std::string& path, const std::vector<Partial>& partials, s
 
 py::array_t<float> render(const std::vector<Partial>& partials, int rate) {
   if (rate < 1000 || rate > 768000) throw py::value_error("the sample rate must be from 1000 to 768000");
-  const zarn::PartialSet set = to_set(partials, true);
+  const zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
   auto* samples = new std::vector<float>(unlocked([&] { return zarn::render(set, rate); }));
   py::capsule free_when_done(samples, [](void* p) { delete static_cast<std::vector<float>*>(p); });
   return py::array_t<float>(static_cast<py::ssize_t>(samples->size()), samples->data(), free_when_done);

@@ -8,11 +8,11 @@
 namespace {
 
 TEST(Listing, LengthsThenBreakpoints) {
-  zarn::PartialSet set;
+  zarn::ResampledSet set;
   set.partials.resize(2);
-  set.partials[1].rtime = {0.5, 0.55};
-  set.partials[1].rfreq = {440.0, 440.0000006};
-  set.partials[1].ramp = {0.1, -0.25};
+  set.partials[1].time = {0.5, 0.55};
+  set.partials[1].freq = {440.0, 440.0000006};
+  set.partials[1].amp = {0.1, -0.25};
   std::string sink;
   {
     zarn::Output out(&sink);

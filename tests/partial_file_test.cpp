@@ -21,7 +21,7 @@ zarn::PartialSet read_text(const std::string& text) {
 
 std::string rejection(const std::string& text) { return zarn_test::rejection(text, "in.txt"); }
 
-std::string written(const zarn::PartialSet& set) {
+std::string written(const zarn::ResampledSet& set) {
   std::string sink;
   zarn::Output out(&sink);
   zarn::write_partials(out, set);
@@ -30,12 +30,12 @@ std::string written(const zarn::PartialSet& set) {
 }
 
 // A set with one partial whose resampled breakpoints are given.
-zarn::PartialSet resampled(const std::vector<double>& t, const std::vector<double>& f, const std::vector<double>& a) {
-  zarn::PartialSet set;
+zarn::ResampledSet resampled(const std::vector<double>& t, const std::vector<double>& f, const std::vector<double>& a) {
+  zarn::ResampledSet set;
   set.partials.emplace_back();
-  set.partials[0].rtime = t;
-  set.partials[0].rfreq = f;
-  set.partials[0].ramp = a;
+  set.partials[0].time = t;
+  set.partials[0].freq = f;
+  set.partials[0].amp = a;
   return set;
 }
 
@@ -59,16 +59,15 @@ TEST(Read, TakesTokensByPositionAndConverts) {
       ") whatever follows is not read ( ( (");
   ASSERT_EQ(set.P(), 2);
   const auto& a = set.partials[0];
-  EXPECT_EQ(a.line, 2);
+  EXPECT_EQ(a.place, 2);
   EXPECT_EQ(a.time, (std::vector<double>{0, 0.5, 0.6, 0.7}));
   EXPECT_EQ(a.freq, (std::vector<double>{4, 22050, 22049.9, 22050}));
   EXPECT_EQ(a.amp[0], zarn::db2amp(-140));
   EXPECT_EQ(a.amp[1], std::pow(10.0, -1.0));
   const auto& b = set.partials[1];
-  EXPECT_EQ(b.line, 4);
+  EXPECT_EQ(b.place, 4);
   EXPECT_EQ(b.freq[0], 22050);  // infinite frequencies and levels are held by the clamps
   EXPECT_EQ(b.amp[0], zarn::db2amp(-140));
-  EXPECT_EQ(b.N(), 0);
 }
 
 TEST(Read, EmptyListAndEmptyPartials) {
@@ -156,18 +155,18 @@ TEST(Write, AmplitudesOfZeroOrLessAreWrittenAsTheFloor) {
 }
 
 TEST(Write, EmptySetAndEmptyPartial) {
-  EXPECT_EQ(written(zarn::PartialSet{}), "( PARTIALS\t0\n)\n");
+  EXPECT_EQ(written(zarn::ResampledSet{}), "( PARTIALS\t0\n)\n");
   EXPECT_EQ(written(resampled({}, {}, {})), "( PARTIALS\t1\n( POINTS\t0\n)\n)\n");
 }
 
 TEST(Write, WhatIsWrittenReadsBack) {
-  zarn::PartialSet set;
+  zarn::ResampledSet set;
   for (int p = 0; p < 3; ++p) {
-    zarn::Partial part;
+    zarn::Resampled part;
     for (int k = 0; k < 5 * p; ++k) {
-      part.rtime.push_back(0.25 + k * 0.01);
-      part.rfreq.push_back(k % 2 ? 3.0 : 30000.0);  // comes back held within [4, 22050]
-      part.ramp.push_back(k % 3 ? 1e-9 : 0.5);       // -180 dB comes back as -140 dB
+      part.time.push_back(0.25 + k * 0.01);
+      part.freq.push_back(k % 2 ? 3.0 : 30000.0);  // comes back held within [4, 22050]
+      part.amp.push_back(k % 3 ? 1e-9 : 0.5);       // -180 dB comes back as -140 dB
     }
     set.partials.push_back(part);
   }
@@ -183,10 +182,6 @@ TEST(Write, WhatIsWrittenReadsBack) {
     }
   }
 }
-
-}  // namespace
-
-namespace {
 
 // Figures that single precision cannot hold would be written as "inf", which no reader takes:
 // refused before anything is written, naming the partial, the figure and its time.

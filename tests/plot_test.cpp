@@ -39,17 +39,17 @@ std::size_t count(const std::string& text, const std::string& what) {
 }
 
 TEST(Plot, OneLinePerPartialWithItsBreakpoints) {
-  zarn::PartialSet set = zarn::read_input(
+  const zarn::PartialSet read = zarn::read_input(
       "( PARTIALS 3\n( POINTS 4\n0 440 -20\n0.1 450 -30\n0.2 445 -90\n0.3 440 -10\n)\n"
       "( POINTS 1\n0.05 880 -20\n)\n( POINTS 2\n0 1000 -200\n0.2 1100 0\n)\n)\n",
       "a<b>&\"c\".txt");
-  zarn::lay_grid(set, 0.05, "in");
-  zarn::resample(set);
+  zarn::ResampledSet set = zarn::lay_grid(read, 0.05, "in");
+  zarn::resample(read, set);
   for (bool log : {false, true}) {
     std::string svg;
     {
       zarn::Output out(&svg);
-      zarn::write_plot(out, set, {"a<b>&\"c\".txt", 0.05, log});
+      zarn::write_plot(out, set, &read, {"a<b>&\"c\".txt", 0.05, log});
       out.flush();
     }
     EXPECT_EQ(count(svg, "class=\"partial\""), 2u);  // the one-point partial has no grid points

@@ -41,17 +41,16 @@ TEST(Grid, AlignedTimesAreWholeMultiplesWithinTheSpan) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    zarn::PartialSet set = with_times({c.times});
-    zarn::lay_aligned_grid(set, c.step, "in.txt");
-    EXPECT_EQ(set.partials[0].rtime, c.grid);
-    EXPECT_EQ(set.partials[0].first_k, c.first_k);
-    EXPECT_TRUE(set.aligned);
+    const zarn::ResampledSet grid = zarn::lay_aligned_grid(with_times({c.times}), c.step, "in.txt");
+    EXPECT_EQ(grid.partials[0].time, c.grid);
+    EXPECT_EQ(grid.partials[0].first_k, c.first_k);
+    EXPECT_TRUE(grid.aligned);
   }
 }
 
 TEST(Grid, TimesTooFarFromZeroAreRefused) {
   zarn::PartialSet set = with_times({{1e15, 1e15 + 1}});
-  set.partials[0].line = 7;
+  set.partials[0].place = 7;
   try {
     zarn::lay_aligned_grid(set, 1e-5, "in.txt");
     FAIL() << "accepted";

@@ -199,9 +199,9 @@ TEST(Sdif, ReadsFilesOfAnotherAnalyser) {
 // ------------------------------------------------------------ writing
 
 TEST(Sdif, RoundTripKeepsEveryPartialToFloatPrecision) {
-  zarn::PartialSet set = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
-  zarn::lay_aligned_grid(set, 0.01, "violin.txt");
-  zarn::resample(set);
+  const zarn::PartialSet read_set = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
+  zarn::ResampledSet set = zarn::lay_aligned_grid(read_set, 0.01, "violin.txt");
+  zarn::resample(read_set, set);
   std::string bytes;
   {
     zarn::Output out(&bytes);
@@ -211,13 +211,13 @@ TEST(Sdif, RoundTripKeepsEveryPartialToFloatPrecision) {
   const zarn::PartialSet back = read(bytes);
   ASSERT_EQ(back.P(), set.P());  // every partial of the example has aligned points
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const zarn::Partial& want = set.partials[p];
+    const zarn::Resampled& want = set.partials[p];
     const zarn::Partial& got = back.partials[p];
     ASSERT_EQ(got.M(), want.N());
     for (std::size_t j = 0; j < got.time.size(); ++j) {
-      EXPECT_EQ(got.time[j], want.rtime[j]);
-      EXPECT_EQ(got.freq[j], static_cast<float>(want.rfreq[j]));
-      EXPECT_EQ(got.amp[j], static_cast<float>(std::fmax(want.ramp[j], 0.0)));
+      EXPECT_EQ(got.time[j], want.time[j]);
+      EXPECT_EQ(got.freq[j], static_cast<float>(want.freq[j]));
+      EXPECT_EQ(got.amp[j], static_cast<float>(std::fmax(want.amp[j], 0.0)));
     }
   }
 }
@@ -225,13 +225,13 @@ TEST(Sdif, RoundTripKeepsEveryPartialToFloatPrecision) {
 // The phase column: 25 Hz on a grid of 0.01 s turns a quarter of a cycle a point, from 0,
 // wrapped into [-pi, pi).
 TEST(Sdif, WritesThePhaseOfEachPoint) {
-  zarn::PartialSet set;
+  zarn::ResampledSet set;
   set.partials.resize(1);
-  zarn::Partial& p = set.partials[0];
+  zarn::Resampled& p = set.partials[0];
   for (int k = 0; k < 6; ++k) {
-    p.rtime.push_back(k * 0.01);
-    p.rfreq.push_back(25);
-    p.ramp.push_back(0.5);
+    p.time.push_back(k * 0.01);
+    p.freq.push_back(25);
+    p.amp.push_back(0.5);
   }
   std::string bytes;
   {

@@ -21,16 +21,16 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kRate = 44100;
 
 // A resampled partial on the grid from t0 with the given step, frequencies and amplitudes.
-zarn::Partial partial(double t0, double step, const std::vector<double>& f, const std::vector<double>& a) {
-  zarn::Partial p;
-  for (std::size_t j = 0; j < f.size(); ++j) p.rtime.push_back(t0 + static_cast<double>(j) * step);
-  p.rfreq = f;
-  p.ramp = a;
+zarn::Resampled partial(double t0, double step, const std::vector<double>& f, const std::vector<double>& a) {
+  zarn::Resampled p;
+  for (std::size_t j = 0; j < f.size(); ++j) p.time.push_back(t0 + static_cast<double>(j) * step);
+  p.freq = f;
+  p.amp = a;
   return p;
 }
 
-zarn::PartialSet set_of(std::vector<zarn::Partial> parts, double step) {
-  zarn::PartialSet set;
+zarn::ResampledSet set_of(std::vector<zarn::Resampled> parts, double step) {
+  zarn::ResampledSet set;
   set.partials = std::move(parts);
   set.step = step;
   return set;
@@ -56,7 +56,7 @@ double rms(const std::vector<float>& s, std::size_t from, std::size_t to) {
 
 TEST(Sound, ConstantPartialHasItsFrequencyLevelAndLength) {
   // 440 Hz at 0.5 for one second, on a grid of 0.01.
-  const zarn::PartialSet set = set_of({partial(0, 0.01, std::vector<double>(101, 440.0), std::vector<double>(101, 0.5))}, 0.01);
+  const zarn::ResampledSet set = set_of({partial(0, 0.01, std::vector<double>(101, 440.0), std::vector<double>(101, 0.5))}, 0.01);
   const std::vector<float> s = zarn::render(set, kRate);
   ASSERT_EQ(s.size(), static_cast<std::size_t>(kRate) + 1);  // times 0 to 1 s, both ends
   // The strongest frequency, searched in 0.05 Hz steps around it over a second's samples.
@@ -71,8 +71,8 @@ TEST(Sound, ConstantPartialHasItsFrequencyLevelAndLength) {
 }
 
 TEST(Sound, PartialsAddAndEndsDoNotClick) {
-  const zarn::Partial a = partial(0.1, 0.02, {300, 310, 305, 300, 320, 330}, {0.3, 0.4, 0.2, 0.5, 0.1, 0.3});
-  const zarn::Partial b = partial(0.05, 0.02, {1000, 990, 1010}, {0.2, 0.25, 0.2});
+  const zarn::Resampled a = partial(0.1, 0.02, {300, 310, 305, 300, 320, 330}, {0.3, 0.4, 0.2, 0.5, 0.1, 0.3});
+  const zarn::Resampled b = partial(0.05, 0.02, {1000, 990, 1010}, {0.2, 0.25, 0.2});
   const std::vector<float> both = zarn::render(set_of({a, b}, 0.02), kRate);
   const std::vector<float> only_a = zarn::render(set_of({a}, 0.02), kRate);
   const std::vector<float> only_b = zarn::render(set_of({b}, 0.02), kRate);
@@ -95,14 +95,14 @@ TEST(Sound, PartialsAddAndEndsDoNotClick) {
 // Partials without a sound: none or one point, amplitudes at or below zero, and times far
 // outside the sound; none of them makes a sample other than zero, or fails.
 TEST(Sound, SilentPartialsMakeNoSound) {
-  const std::vector<zarn::Partial> silent = {
-      zarn::Partial{},
+  const std::vector<zarn::Resampled> silent = {
+      zarn::Resampled{},
       partial(0.1, 0.01, {440}, {0.5}),
       partial(0, 0.01, {440, 440, 440, 440}, {-0.5, -0.5, 0, -0.1}),
       partial(-1e300, 1e299, {440, 440, 440}, {0.5, 0.5, 0.5}),
       partial(1e300, 1e299, {440, 440, 440}, {0.5, 0.5, 0.5}),
   };
-  for (const zarn::Partial& p : silent) {
+  for (const zarn::Resampled& p : silent) {
     std::vector<double> out(1000, 0.0);
     zarn::detail::add_partial(p, 0.01, kRate, out);
     EXPECT_EQ(out, std::vector<double>(1000, 0.0));
@@ -113,7 +113,7 @@ TEST(Sound, SilentPartialsMakeNoSound) {
 // worst error must stay below -180 dB of the amplitude (it is near -210 dB; without the
 // reseeding within a segment it would be near -150 dB).
 TEST(Sound, OscillatorErrorIsFarBelowMinus180Decibels) {
-  const zarn::Partial p = partial(0, 1.0, {100, 15000, 50, 8000}, {1, 1, 1, 1});
+  const zarn::Resampled p = partial(0, 1.0, {100, 15000, 50, 8000}, {1, 1, 1, 1});
   std::vector<double> got(3 * kRate + 1, 0.0);
   zarn::detail::add_partial(p, 1.0, kRate, got);
   double worst = 0;
@@ -121,11 +121,11 @@ TEST(Sound, OscillatorErrorIsFarBelowMinus180Decibels) {
   for (std::size_t n = 0; n < got.size(); ++n) {
     const long double t = static_cast<long double>(n) / kRate;
     const std::size_t j = std::min<std::size_t>(static_cast<std::size_t>(t), 2);
-    const long double d = t - j, k = p.rfreq[j + 1] - p.rfreq[j];
+    const long double d = t - j, k = p.freq[j + 1] - p.freq[j];
     // The phase at t: the exact integral of the linear frequency, from 0 at the start.
     long double at = 0;
-    for (std::size_t i = 0; i < j; ++i) at += kPi * (p.rfreq[i] + p.rfreq[i + 1]);
-    phi = at + 2 * kPi * (p.rfreq[j] * d + k * d * d / 2);
+    for (std::size_t i = 0; i < j; ++i) at += kPi * (p.freq[i] + p.freq[i + 1]);
+    phi = at + 2 * kPi * (p.freq[j] * d + k * d * d / 2);
     const double gain = std::min({1.0, static_cast<double>(t) / 0.005, (3.0 - static_cast<double>(t)) / 0.005});
     worst = std::max(worst, std::fabs(got[n] - gain * static_cast<double>(std::sin(phi))));
   }

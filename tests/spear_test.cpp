@@ -76,9 +76,9 @@ TEST(Spear, RejectsFaultsNamingLineAndToken) {
 // six decimals written.
 TEST(Spear, RoundTripsKeepEveryPartial) {
   for (const zarn::Format format : {zarn::Format::kSpearPartials, zarn::Format::kSpearFrames}) {
-    zarn::PartialSet set = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
-    zarn::lay_aligned_grid(set, 0.01, "violin.txt");
-    zarn::resample(set);
+    const zarn::PartialSet read_set = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
+    zarn::ResampledSet set = zarn::lay_aligned_grid(read_set, 0.01, "violin.txt");
+    zarn::resample(read_set, set);
     std::string text;
     {
       zarn::Output out(&text);
@@ -88,13 +88,13 @@ TEST(Spear, RoundTripsKeepEveryPartial) {
     const zarn::PartialSet back = read(text);
     ASSERT_EQ(back.P(), set.P());
     for (std::size_t p = 0; p < set.partials.size(); ++p) {
-      const zarn::Partial& want = set.partials[p];
+      const zarn::Resampled& want = set.partials[p];
       const zarn::Partial& got = back.partials[p];
       ASSERT_EQ(got.M(), want.N());
       for (std::size_t j = 0; j < got.time.size(); ++j) {
-        EXPECT_NEAR(got.time[j], want.rtime[j], 5e-7);
-        EXPECT_NEAR(got.freq[j], want.rfreq[j], 5e-7);
-        EXPECT_NEAR(got.amp[j], std::fmax(want.ramp[j], 0.0), 5e-7);
+        EXPECT_NEAR(got.time[j], want.time[j], 5e-7);
+        EXPECT_NEAR(got.freq[j], want.freq[j], 5e-7);
+        EXPECT_NEAR(got.amp[j], std::fmax(want.amp[j], 0.0), 5e-7);
       }
     }
   }

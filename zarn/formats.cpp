@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "failure.hpp"
+#include "partial_file.hpp"
 #include "sdif.hpp"
 #include "spear.hpp"
 
@@ -98,7 +99,7 @@ std::optional<Format> format_of_name(std::string_view name) {
   return Format::kSdif;
 }
 
-void check_result(const PartialSet& set, Format format) {
+void check_result(const ResampledSet& set, Format format) {
   if (format == Format::kList) check_list_figures(set);
 }
 
@@ -135,7 +136,7 @@ PartialSet read_input(std::string_view bytes, const std::string& name) {
   return read_recognised(in, recognise(bytes.substr(0, kSniff)), bytes.substr(0, kSniff), name);
 }
 
-Writer result_writer(const PartialSet& set, Format format, std::string written_by) {
+Writer result_writer(const ResampledSet& set, Format format, std::string written_by) {
   switch (format) {
     case Format::kSdif:
       return [&set, written_by](Output& out) { write_sdif(out, set, written_by); };

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "partial_file.hpp"
+#include "partials.hpp"
 #include "save.hpp"
 
 namespace zarn {
@@ -39,10 +39,10 @@ PartialSet read_input(std::string_view bytes, const std::string& name);
 
 /// Throws Failure when the resampled set holds what `format` cannot write so that it reads
 /// back (figures beyond the partial list's single precision), before anything is written.
-void check_result(const PartialSet& set, Format format);
+void check_result(const ResampledSet& set, Format format);
 
 /// The writer that saves the resampled set in `format`; `written_by` names the program in
 /// formats that record it.
-Writer result_writer(const PartialSet& set, Format format = Format::kList, std::string written_by = "zarn");
+Writer result_writer(const ResampledSet& set, Format format = Format::kList, std::string written_by = "zarn");
 
 }  // namespace zarn

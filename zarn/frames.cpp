@@ -4,13 +4,13 @@
 
 namespace zarn {
 
-void for_each_frame(const PartialSet& set, const std::function<void(double, const std::vector<FrameRow>&)>& frame) {
+void for_each_frame(const ResampledSet& set, const std::function<void(double, const std::vector<FrameRow>&)>& frame) {
   // Partials with points, by their first time; a sweep over the times keeps those present.
   std::vector<int> order;
   for (std::size_t p = 0; p < set.partials.size(); ++p)
     if (set.partials[p].N() > 0) order.push_back(static_cast<int>(p));
   const auto time_of = [&](const FrameRow& r) {
-    return set.partials[static_cast<std::size_t>(r.partial)].rtime[static_cast<std::size_t>(r.point)];
+    return set.partials[static_cast<std::size_t>(r.partial)].time[static_cast<std::size_t>(r.point)];
   };
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return time_of({a, 0}) < time_of({b, 0}); });
   std::vector<FrameRow> pending, rows;  // partials under way, and those at the frame's time
@@ -35,7 +35,7 @@ void for_each_frame(const PartialSet& set, const std::function<void(double, cons
   }
 }
 
-long count_frames(const PartialSet& set) {
+long count_frames(const ResampledSet& set) {
   long frames = 0;
   for_each_frame(set, [&](double, const std::vector<FrameRow>&) { ++frames; });
   return frames;

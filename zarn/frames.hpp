@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "partial_file.hpp"
+#include "partials.hpp"
 
 namespace zarn {
 
@@ -18,9 +18,9 @@ struct FrameRow {
 
 /// Calls `frame(time, rows)` for every time at which any partial has a point, in rising time;
 /// rows are ordered by the partials' first time, then by position.
-void for_each_frame(const PartialSet& set, const std::function<void(double, const std::vector<FrameRow>&)>& frame);
+void for_each_frame(const ResampledSet& set, const std::function<void(double, const std::vector<FrameRow>&)>& frame);
 
 /// The number of frames that for_each_frame gives.
-long count_frames(const PartialSet& set);
+long count_frames(const ResampledSet& set);
 
 }  // namespace zarn

@@ -4,8 +4,8 @@ namespace zarn {
 
 void write_banner(Output& out) { out.put("============= KV ==============\n"); }
 
-void write_lengths(Output& out, const PartialSet& set) {
-  for (const Partial& part : set.partials) {
+void write_lengths(Output& out, const ResampledSet& set) {
+  for (const Resampled& part : set.partials) {
     out.put("Len2: ");
     out.put_int(part.N());
     out.put(" points\n");
@@ -13,14 +13,14 @@ void write_lengths(Output& out, const PartialSet& set) {
   out.put('\n');
 }
 
-void write_listing(Output& out, const PartialSet& set) {
-  for (const Partial& part : set.partials) {
-    for (std::size_t k = 0; k < part.rtime.size(); ++k) {  // "%lf --> %lf\t%lf\n"
-      out.put_fixed(part.rtime[k], 6);
+void write_listing(Output& out, const ResampledSet& set) {
+  for (const Resampled& part : set.partials) {
+    for (std::size_t k = 0; k < part.time.size(); ++k) {  // "%lf --> %lf\t%lf\n"
+      out.put_fixed(part.time[k], 6);
       out.put(" --> ");
-      out.put_fixed(part.rfreq[k], 6);
+      out.put_fixed(part.freq[k], 6);
       out.put('\t');
-      out.put_fixed(part.ramp[k], 6);
+      out.put_fixed(part.amp[k], 6);
       out.put('\n');
     }
     out.put('\n');

@@ -2,7 +2,7 @@
 // resampled breakpoint.
 #pragma once
 
-#include "partial_file.hpp"
+#include "partials.hpp"
 #include "text_io.hpp"
 
 namespace zarn {
@@ -11,10 +11,10 @@ namespace zarn {
 void write_banner(Output& out);
 
 /// One "Len2: N points" line per partial, then an empty line.
-void write_lengths(Output& out, const PartialSet& set);
+void write_lengths(Output& out, const ResampledSet& set);
 
 /// "time --> frequency<TAB>amplitude" with six decimals for every resampled breakpoint, each
 /// partial followed by an empty line.
-void write_listing(Output& out, const PartialSet& set);
+void write_listing(Output& out, const ResampledSet& set);
 
 }  // namespace zarn

@@ -11,16 +11,6 @@
 
 namespace zarn {
 
-double db2amp(double db) {
-  if (db < kFloorDb) db = kFloorDb;
-  return std::pow(10.0, db / 20.0);
-}
-
-double amp2db(double amp) {
-  if (amp > 0.0) return 20.0 * std::log10(amp);
-  return kFloorDb;
-}
-
 namespace {
 
 // Fewest bytes that a breakpoint (three tokens and their separators) and a partial (header
@@ -65,7 +55,7 @@ void closer(Reader& r, const Place& at) {
 
 void read_partial(Reader& r, Input& in, Partial& part, int p) {
   // The header's first two tokens, "(" and "POINTS", are not compared.
-  part.line = r.take({Item::kPartialHeader, p}).line;
+  part.place = r.take({Item::kPartialHeader, p}).line;
   r.take({Item::kPartialHeader, p});
   const int M = r.count({Item::kPointCount, p});
   const std::size_t cap = in.reservable(static_cast<std::uint64_t>(M), kMinBreakpointBytes);
@@ -76,12 +66,11 @@ void read_partial(Reader& r, Input& in, Partial& part, int p) {
   for (int i = 1; i <= M; ++i) {
     const double time = r.number({Item::kTime, p, i}, t);
     if (!std::isfinite(time)) r.fail(t.line, quote(t.text) + " is not a finite time, for " + describe({Item::kTime, p, i}));
-    if (i > 1 && !(time > part.time.back()))
+    if (!follows(part, time))
       r.fail(t.line, quote(t.text) + " is not later than the time before it, for " + describe({Item::kTime, p, i}));
     double freq = r.number({Item::kFrequency, p, i}, t);
     if (std::isnan(freq)) r.fail(t.line, quote(t.text) + " is not a number, for " + describe({Item::kFrequency, p, i}));
-    if (freq < kMinFreq) freq = kMinFreq;
-    if (freq > kMaxFreq) freq = kMaxFreq;
+    freq = held_frequency(freq);
     const double amp = db2amp(r.number({Item::kLevel, p, i}, t));
     if (!std::isfinite(amp))
       r.fail(t.line, quote(t.text) + " is a level whose amplitude is not a finite number, for " + describe({Item::kLevel, p, i}));
@@ -117,24 +106,24 @@ inline void put_figure(Output& out, double v) { out.put_fixed(static_cast<double
 
 }  // namespace
 
-void check_list_figures(const PartialSet& set) {
+void check_list_figures(const ResampledSet& set) {
   const auto writable = [](double v) { return std::isfinite(static_cast<float>(v)); };
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const Partial& part = set.partials[p];
-    for (std::size_t k = 0; k < part.rtime.size(); ++k) {
+    const Resampled& part = set.partials[p];
+    for (std::size_t k = 0; k < part.time.size(); ++k) {
       // A level is finite for every amplitude but +inf (amp2db writes NaN and 0 as -140 dB).
       const struct {
         const char* name;
         double value;
         bool ok;
-      } figures[] = {{"time", part.rtime[k], writable(part.rtime[k])},
-                     {"frequency", part.rfreq[k], writable(part.rfreq[k])},
-                     {"amplitude", part.ramp[k], part.ramp[k] < std::numeric_limits<double>::infinity() || std::isnan(part.ramp[k])}};
+      } figures[] = {{"time", part.time[k], writable(part.time[k])},
+                     {"frequency", part.freq[k], writable(part.freq[k])},
+                     {"amplitude", part.amp[k], part.amp[k] < std::numeric_limits<double>::infinity() || std::isnan(part.amp[k])}};
       for (const auto& f : figures) {
         if (f.ok) continue;
         char figure[32], at[32];
         std::snprintf(figure, sizeof figure, "%.9g", f.value);
-        std::snprintf(at, sizeof at, "%.9g", part.rtime[k]);
+        std::snprintf(at, sizeof at, "%.9g", part.time[k]);
         throw failure("partial " + std::to_string(p + 1) + " has the " + f.name + " " + figure + " at time " + at +
                       ", which a partial list cannot hold (its figures are single-precision numbers); nothing saved");
       }
@@ -142,13 +131,13 @@ void check_list_figures(const PartialSet& set) {
   }
 }
 
-bool first_repeated_time(const PartialSet& set, RepeatedTime& found) {
+bool first_repeated_time(const ResampledSet& set, RepeatedTime& found) {
   // Two figures written with three decimals differ when their values are more than 0.001
   // apart (each is off by 0.0005 at most); only closer neighbours need to be formatted.
   constexpr double kSurelyApart = 0.0011;
   char a[kMaxFixedChars], b[kMaxFixedChars];
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const std::vector<double>& t = set.partials[p].rtime;
+    const std::vector<double>& t = set.partials[p].time;
     for (std::size_t k = 1; k < t.size(); ++k) {
       const double before = static_cast<float>(t[k - 1]);
       const double now = static_cast<float>(t[k]);
@@ -165,20 +154,20 @@ bool first_repeated_time(const PartialSet& set, RepeatedTime& found) {
   return false;
 }
 
-void write_partials(Output& out, const PartialSet& set) {
+void write_partials(Output& out, const ResampledSet& set) {
   out.put("( PARTIALS\t");
   out.put_int(set.P());
   out.put('\n');
-  for (const Partial& part : set.partials) {
+  for (const Resampled& part : set.partials) {
     out.put("( POINTS\t");
     out.put_int(part.N());
     out.put('\n');
-    for (std::size_t k = 0; k < part.rtime.size(); ++k) {
-      put_figure(out, part.rtime[k]);
+    for (std::size_t k = 0; k < part.time.size(); ++k) {
+      put_figure(out, part.time[k]);
       out.put('\t');
-      put_figure(out, part.rfreq[k]);
+      put_figure(out, part.freq[k]);
       out.put('\t');
-      put_figure(out, amp2db(part.ramp[k]));
+      put_figure(out, amp2db(part.amp[k]));
       out.put('\n');
     }
     out.put(")\n");

@@ -109,7 +109,7 @@ class Axes {
 };
 
 // The ranges of all times and frequencies, input and resampled, with a margin.
-Axes axes_for(const PartialSet& set, bool log) {
+Axes axes_for(const ResampledSet& set, const PartialSet* input, bool log) {
   double t_lo = std::numeric_limits<double>::infinity(), t_hi = -t_lo, f_lo = t_lo, f_hi = -t_lo;
   const auto take = [&](const std::vector<double>& t, const std::vector<double>& f) {
     for (std::size_t i = 0; i < t.size(); ++i) {
@@ -121,10 +121,9 @@ Axes axes_for(const PartialSet& set, bool log) {
       }
     }
   };
-  for (const Partial& part : set.partials) {
-    take(part.time, part.freq);
-    take(part.rtime, part.rfreq);
-  }
+  if (input != nullptr)
+    for (const Partial& part : input->partials) take(part.time, part.freq);
+  for (const Resampled& part : set.partials) take(part.time, part.freq);
   if (!(t_hi >= t_lo)) t_lo = 0, t_hi = 1;
   if (!(f_hi >= f_lo)) f_lo = 100, f_hi = 1000;
   if (t_hi - t_lo < 1e-9) t_lo -= 0.5, t_hi += 0.5;
@@ -160,9 +159,9 @@ void put_axes(Output& out, const Axes& axes, bool log) {
 
 // One partial: its line, stroked through a gradient of opacities that follows its level, and
 // its input breakpoints as round dots.
-void put_partial(Output& out, const Partial& part, std::size_t p, const Axes& axes) {
-  const std::size_t N = part.rtime.size();
-  const double x_first = axes.x(part.rtime.front()), x_last = axes.x(part.rtime.back());
+void put_partial(Output& out, const Resampled& part, std::size_t p, const Axes& axes) {
+  const std::size_t N = part.time.size();
+  const double x_first = axes.x(part.time.front()), x_last = axes.x(part.time.back());
   std::string stroke;
   if (x_last - x_first >= 1) {
     const std::string id = "g" + std::to_string(p);
@@ -170,22 +169,22 @@ void put_partial(Output& out, const Partial& part, std::size_t p, const Axes& ax
             number(x_last, 1) + "\">");
     double last = -1;
     for (std::size_t j = 0; j < N; ++j) {
-      const double o = std::round(opacity(part.ramp[j]) * 20) / 20;  // 5 % steps
+      const double o = std::round(opacity(part.amp[j]) * 20) / 20;  // 5 % steps
       if (o == last && j + 1 < N) continue;
-      out.put("<stop offset=\"" + number((axes.x(part.rtime[j]) - x_first) / (x_last - x_first), 4) + "\" stop-color=\"#1f4e9c\" stop-opacity=\"" +
+      out.put("<stop offset=\"" + number((axes.x(part.time[j]) - x_first) / (x_last - x_first), 4) + "\" stop-color=\"#1f4e9c\" stop-opacity=\"" +
               number(o, 2) + "\"/>");
       last = o;
     }
     out.put("</linearGradient>\n");
     stroke = "url(#" + id + ")";
   } else {
-    stroke = "#1f4e9c\" stroke-opacity=\"" + number(opacity(*std::max_element(part.ramp.begin(), part.ramp.end())), 2);
+    stroke = "#1f4e9c\" stroke-opacity=\"" + number(opacity(*std::max_element(part.amp.begin(), part.amp.end())), 2);
   }
   out.put("<path class=\"partial\" stroke=\"" + stroke + "\" d=\"");
   double px = 0, py = 0;
   bool drawn = false;
   for (std::size_t j = 0; j < N; ++j) {
-    const double x = axes.x(part.rtime[j]), y = axes.y(part.rfreq[j]);
+    const double x = axes.x(part.time[j]), y = axes.y(part.freq[j]);
     if (!std::isfinite(y)) continue;  // a frequency that is not a number has no place
     if (j > 0 && j + 1 < N && std::fabs(x - px) < kLineMerge && std::fabs(y - py) < kLineMerge) continue;
     out.put(drawn ? "L" : "M");
@@ -214,8 +213,8 @@ void put_dots(Output& out, const Partial& part, const Axes& axes) {
 
 }  // namespace
 
-void write_plot(Output& out, const PartialSet& set, const PlotOptions& options) {
-  const Axes axes = axes_for(set, options.log_frequency);
+void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, const PlotOptions& options) {
+  const Axes axes = axes_for(set, input, options.log_frequency);
   out.put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
   out.put("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1200\" height=\"720\" viewBox=\"0 0 1200 720\" "
           "font-family=\"sans-serif\" font-size=\"12\">\n");
@@ -230,8 +229,9 @@ void write_plot(Output& out, const PartialSet& set, const PlotOptions& options) 
   out.put("<g clip-path=\"url(#area)\" fill=\"none\">\n");
   // The dots first, so that the lines stay visible where dots crowd.
   out.put("<g stroke=\"#d62728\" stroke-width=\"2.5\" stroke-linecap=\"round\" stroke-opacity=\"0.7\">\n");
-  for (const Partial& part : set.partials)
-    if (part.M() > 0) put_dots(out, part, axes);
+  if (input != nullptr)
+    for (const Partial& part : input->partials)
+      if (part.M() > 0) put_dots(out, part, axes);
   out.put("</g>\n<g stroke-width=\"1.5\" stroke-linejoin=\"round\" stroke-linecap=\"round\">\n");
   for (std::size_t p = 0; p < set.partials.size(); ++p)
     if (set.partials[p].N() > 0) put_partial(out, set.partials[p], p, axes);

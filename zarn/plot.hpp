@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "partial_file.hpp"
+#include "partials.hpp"
 #include "text_io.hpp"
 
 namespace zarn {
@@ -19,9 +19,10 @@ struct PlotOptions {
   bool log_frequency = false;  // a logarithmic frequency axis
 };
 
-/// Writes the picture. Points closer together than a fraction of a pixel are merged, so
-/// that big analyses give files that a browser opens quickly.
-void write_plot(Output& out, const PartialSet& set, const PlotOptions& options);
+/// Writes the picture of the resampled set, with the breakpoints of `input` (the partials
+/// it was resampled from; none when null) beside it. Points closer together than a fraction of
+/// a pixel are merged, so that big analyses give files that a browser opens quickly.
+void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, const PlotOptions& options);
 
 namespace detail {
 

@@ -23,21 +23,12 @@ namespace {
 
 // A failure at the place where a partial starts in its file.
 Failure partial_failure(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what) {
-  if (set.places == PartialSet::Places::kBytes) return Failure(compose_at_byte(file, static_cast<std::uint64_t>(part.line), what));
-  return failure(file, part.line, what);
+  if (set.places == PartialSet::Places::kBytes) return Failure(compose_at_byte(file, static_cast<std::uint64_t>(part.place), what));
+  return failure(file, part.place, what);
 }
 
 constexpr double kMaxPoints = 2147483647.0;
 const char* const kTooMany = "this partial would have more than 2147483647 resampled breakpoints at this time step";
-
-// Makes room for a partial's N grid times; its frequencies and amplitudes come with the
-// resampling.
-void allocate(Partial& part, int N) {
-  part.rtime.clear();
-  part.rtime.reserve(static_cast<std::size_t>(N));
-  part.rfreq.clear();
-  part.ramp.clear();
-}
 
 }  // namespace
 
@@ -50,8 +41,8 @@ int grid_points(const Partial& part, double step, const PartialSet& set, const s
   return static_cast<int>(n);
 }
 
-int aligned_points(Partial& part, double step, const PartialSet& set, const std::string& file) {
-  part.first_k = 0;
+int aligned_points(const Partial& part, double step, long long& first_k, const PartialSet& set, const std::string& file) {
+  first_k = 0;
   if (part.M() < 1) return 0;
   const double first = part.time[0];
   const double last = part.time[static_cast<std::size_t>(part.M() - 1)];
@@ -66,54 +57,63 @@ int aligned_points(Partial& part, double step, const PartialSet& set, const std:
   while (static_cast<double>(k_last) * step > last) --k_last;
   if (k_last < k_first) return 0;
   if (static_cast<double>(k_last - k_first) + 1 > kMaxPoints) throw partial_failure(set, part, file, kTooMany);
-  part.first_k = k_first;
+  first_k = k_first;
   return static_cast<int>(k_last - k_first + 1);
 }
 
 namespace {
 
-// Counts every partial's grid points (and checks them), then lays each grid: the times from
-// k afresh, so that no rounding accumulates along the grid.
-void lay(PartialSet& set, double step, const std::string& file, bool aligned) {
+// Counts every partial's grid points (and checks them and the memory they need), then lays
+// each grid: the times from k afresh, so that no rounding accumulates along the grid.
+ResampledSet lay(const PartialSet& set, double step, const std::string& file, bool aligned) {
+  ResampledSet grid;
+  grid.step = step;
+  grid.aligned = aligned;
+  grid.partials.resize(set.partials.size());
   std::vector<int> counts;
   counts.reserve(set.partials.size());
   double total = 0;
-  for (Partial& part : set.partials) {
-    counts.push_back(aligned ? aligned_points(part, step, set, file) : grid_points(part, step, set, file));
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const Partial& part = set.partials[p];
+    counts.push_back(aligned ? aligned_points(part, step, grid.partials[p].first_k, set, file) : grid_points(part, step, set, file));
     total += counts.back();
   }
   check_memory(total * 3 * sizeof(double), "the grid");
-  set.step = step;
-  set.aligned = aligned;
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    Partial& part = set.partials[p];
-    allocate(part, counts[p]);
+    Resampled& r = grid.partials[p];
+    // Room for the grid times now; the fitted values come with the resampling.
+    r.time.reserve(static_cast<std::size_t>(counts[p]));
     for (int k = 0; k < counts[p]; ++k)
-      part.rtime.push_back(aligned ? static_cast<double>(part.first_k + k) * step : part.time[0] + k * step);
+      r.time.push_back(aligned ? static_cast<double>(r.first_k + k) * step : set.partials[p].time[0] + k * step);
   }
+  return grid;
 }
 
 }  // namespace
 
-void lay_grid(PartialSet& set, double step, const std::string& file) { lay(set, step, file, false); }
+ResampledSet lay_grid(const PartialSet& set, double step, const std::string& file) { return lay(set, step, file, false); }
 
-void lay_aligned_grid(PartialSet& set, double step, const std::string& file) { lay(set, step, file, true); }
+ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::string& file) { return lay(set, step, file, true); }
 
-void resample_partial(Partial& part) {
-  part.rfreq.resize(part.rtime.size());
-  part.ramp.resize(part.rtime.size());
-  ispline2_gen(part.time.data(), part.freq.data(), part.amp.data(), part.M(), part.rtime.data(), part.rfreq.data(),
-               part.ramp.data(), part.N());
+void resample_partial(const Partial& part, Resampled& out) {
+  out.freq.resize(out.time.size());
+  out.amp.resize(out.time.size());
+  ispline2_gen(part.time.data(), part.freq.data(), part.amp.data(), part.M(), out.time.data(), out.freq.data(),
+               out.amp.data(), out.N());
 }
 
-void resample(PartialSet& set, bool keep_input) {
-  for (Partial& part : set.partials) {
-    resample_partial(part);
-    if (!keep_input) {  // its memory goes back before the next partial takes more
-      std::vector<double>().swap(part.time);
-      std::vector<double>().swap(part.freq);
-      std::vector<double>().swap(part.amp);
-    }
+void resample(const PartialSet& set, ResampledSet& grid) {
+  for (std::size_t p = 0; p < set.partials.size(); ++p) resample_partial(set.partials[p], grid.partials[p]);
+}
+
+void resample_releasing(PartialSet& set, ResampledSet& grid) {
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    Partial& part = set.partials[p];
+    resample_partial(part, grid.partials[p]);
+    // Its memory goes back before the next partial takes more.
+    std::vector<double>().swap(part.time);
+    std::vector<double>().swap(part.freq);
+    std::vector<double>().swap(part.amp);
   }
 }
 

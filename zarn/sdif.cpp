@@ -213,17 +213,17 @@ class SdifReader {
     if (seen.frame == stream.frame)
       fail(at, "index " + std::to_string(key) + " appears twice in one frame of stream " + std::to_string(stream_id));
     if (seen.frame == stream.frame - 1) {  // in the frame before: the partial goes on
-      if (!(time > set_.partials[static_cast<std::size_t>(seen.partial)].time.back()))
+      if (!follows(set_.partials[static_cast<std::size_t>(seen.partial)], time))
         fail(at, "the time of index " + std::to_string(key) + " of stream " + std::to_string(stream_id) + " does not rise");
     } else {  // absent from the frame before, or never seen: a new partial
       seen.partial = set_.P();
       set_.partials.emplace_back();
-      set_.partials.back().line = static_cast<long>(at);
+      set_.partials.back().place = static_cast<long>(at);
     }
     seen.frame = stream.frame;
     Partial& part = set_.partials[static_cast<std::size_t>(seen.partial)];
     part.time.push_back(time);
-    part.freq.push_back(std::fmin(std::fmax(freq, kMinFreq), kMaxFreq));
+    part.freq.push_back(held_frequency(freq));
     part.amp.push_back(amp);
   }
 
@@ -284,7 +284,7 @@ constexpr int kMaxIndex = 1 << 24;
 
 PartialSet read_sdif(Input& in) { return SdifReader(in).read(); }
 
-void write_sdif(Output& out, const PartialSet& set, std::string_view written_by) {
+void write_sdif(Output& out, const ResampledSet& set, std::string_view written_by) {
   if (set.P() > kMaxIndex)
     throw failure("SDIF holds partial numbers as 32-bit floats, exact only up to " + std::to_string(kMaxIndex) + " partials");
   char header[16];
@@ -305,15 +305,15 @@ void write_sdif(Output& out, const PartialSet& set, std::string_view written_by)
     frame_header(out, "1TRC", time, 0, "1TRC", kFloat32, static_cast<std::uint32_t>(rows.size()), kColumns,
                  rows.size() * kColumns * 4);
     for (const FrameRow& r : rows) {
-      const Partial& part = set.partials[static_cast<std::size_t>(r.partial)];
+      const Resampled& part = set.partials[static_cast<std::size_t>(r.partial)];
       const auto j = static_cast<std::size_t>(r.point);
       double& phi = phase[static_cast<std::size_t>(r.partial)];
       if (j > 0)
-        phi = next_phase(phi, part.rtime[j - 1], part.rfreq[j - 1], part.rtime[j], part.rfreq[j]);
+        phi = next_phase(phi, part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
       char row[16];
       char* p = put_f32(row, r.partial + 1);
-      p = put_f32(p, part.rfreq[j]);
-      p = put_f32(p, part.ramp[j] > 0 ? part.ramp[j] : 0.0);
+      p = put_f32(p, part.freq[j]);
+      p = put_f32(p, part.amp[j] > 0 ? part.amp[j] : 0.0);
       put_f32(p, phi);
       out.put(std::string_view(row, sizeof row));
     }

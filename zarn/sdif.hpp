@@ -8,7 +8,7 @@
 
 #include <string_view>
 
-#include "partial_file.hpp"
+#include "partials.hpp"
 #include "text_io.hpp"
 
 namespace zarn {
@@ -24,6 +24,6 @@ PartialSet read_sdif(Input& in);
 /// naming `written_by`, then one 1TRC frame on stream 0 per grid time that holds any partial,
 /// with one row per partial present: its number, frequency, amplitude (0 where the spline took
 /// it below zero) and running phase, as 32-bit floats.
-void write_sdif(Output& out, const PartialSet& set, std::string_view written_by);
+void write_sdif(Output& out, const ResampledSet& set, std::string_view written_by);
 
 }  // namespace zarn

@@ -33,15 +33,15 @@ long sample_number(double n, long lo, long hi) {
 
 namespace detail {
 
-void add_partial(const Partial& part, double step, int rate, std::vector<double>& out) {
-  const std::size_t N = part.rtime.size();
+void add_partial(const Resampled& part, double step, int rate, std::vector<double>& out) {
+  const std::size_t N = part.time.size();
   if (N < 2 || out.empty()) return;
   const double T = 1.0 / rate;
-  const double t_first = part.rtime.front(), t_last = part.rtime.back();
+  const double t_first = part.time.front(), t_last = part.time.back();
   // One grid step at most; partials that come without a grid (step 0) take their first interval.
-  const double fade = std::min(step > 0 ? step : part.rtime[1] - part.rtime[0], kMaxFade);
+  const double fade = std::min(step > 0 ? step : part.time[1] - part.time[0], kMaxFade);
   const long n_end = static_cast<long>(out.size());
-  const auto amp = [&](std::size_t j) { return part.ramp[j] > 0 ? part.ramp[j] : 0.0; };
+  const auto amp = [&](std::size_t j) { return part.amp[j] > 0 ? part.amp[j] : 0.0; };
   // Samples between the fades, where the gain is 1 for certain (one sample of margin).
   const long full_from = sample_number(std::ceil((t_first + fade) * rate), -2, n_end + 2) + 1;
   const long full_to = sample_number(std::floor((t_last - fade) * rate), -2, n_end + 2) - 1;
@@ -55,9 +55,9 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
   // z <- z w, w <- w r with r = e^{i 2 pi k T^2}.
   double phi_j = 0;
   for (std::size_t j = 0; j + 1 < N; ++j) {
-    const double t_j = part.rtime[j], t_next = part.rtime[j + 1];
+    const double t_j = part.time[j], t_next = part.time[j + 1];
     const double h = t_next - t_j;
-    const double f_j = part.rfreq[j], k = (part.rfreq[j + 1] - f_j) / h;
+    const double f_j = part.freq[j], k = (part.freq[j + 1] - f_j) / h;
     const double a_j = amp(j), slope_a = (amp(j + 1) - a_j) / h;
     // A frequency or level that is not a finite number makes no sound (the partial list
     // format lets "nan" through); its phase is not carried on either.
@@ -85,7 +85,7 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
         zr = z_r, zi = z_i, wr = w_r, wi = w_i;
       }
     }
-    phi_j = next_phase(phi_j, t_j, f_j, t_next, part.rfreq[j + 1]);
+    phi_j = next_phase(phi_j, t_j, f_j, t_next, part.freq[j + 1]);
   }
 }
 
@@ -94,10 +94,10 @@ void add_partial(const Partial& part, double step, int rate, std::vector<double>
 namespace {
 
 // The sound's end, in seconds: the last grid time of any partial; negative when there is none.
-double sound_end(const PartialSet& set) {
+double sound_end(const ResampledSet& set) {
   double end = -1;
-  for (const Partial& part : set.partials)
-    if (part.N() > 0) end = std::max(end, part.rtime.back());
+  for (const Resampled& part : set.partials)
+    if (part.N() > 0) end = std::max(end, part.time.back());
   return end;
 }
 
@@ -105,7 +105,7 @@ double sample_count(double end, int rate) { return end < 0 ? 0 : std::floor(end 
 
 }  // namespace
 
-void check_sound_memory(const PartialSet& set, int rate) {
+void check_sound_memory(const ResampledSet& set, int rate) {
   // The sum is held whole, in doubles, and handed on in floats.
   const double end = sound_end(set);
   char hours[32];
@@ -113,11 +113,11 @@ void check_sound_memory(const PartialSet& set, int rate) {
   check_memory(sample_count(end, rate) * (sizeof(double) + sizeof(float)), "a sound of " + std::string(hours) + " hours from time 0");
 }
 
-std::vector<float> render(const PartialSet& set, int rate) {
+std::vector<float> render(const ResampledSet& set, int rate) {
   check_sound_memory(set, rate);  // before touching any of it
   const auto length = static_cast<std::size_t>(sample_count(sound_end(set), rate));
   std::vector<double> sum(length, 0.0);
-  for (const Partial& part : set.partials) detail::add_partial(part, set.step, rate, sum);
+  for (const Resampled& part : set.partials) detail::add_partial(part, set.step, rate, sum);
   return std::vector<float>(sum.begin(), sum.end());
 }
 

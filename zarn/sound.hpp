@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "partial_file.hpp"
+#include "partials.hpp"
 
 namespace zarn {
 
@@ -15,11 +15,11 @@ constexpr double kMaxFade = 0.005;
 /// The sound of the resampled set at `rate` samples a second: sample n is the sound at time
 /// n / rate, from time 0 to the last grid time of any partial. Amplitudes below zero count as
 /// zero; the sum is not normalised.
-std::vector<float> render(const PartialSet& set, int rate);
+std::vector<float> render(const ResampledSet& set, int rate);
 
 /// Throws Failure ("out of memory: ...") when the sound that render would make does not fit
 /// in the memory available.
-void check_sound_memory(const PartialSet& set, int rate);
+void check_sound_memory(const ResampledSet& set, int rate);
 
 /// The largest magnitude among the samples; infinity if any sample is not a finite number.
 double peak(const std::vector<float>& samples);
@@ -28,7 +28,7 @@ namespace detail {
 
 /// Adds one partial's oscillator into `out`, sample n at time n / rate (samples outside `out`
 /// are dropped); `step` is the grid's, which bounds the fade (0: the partial's first interval).
-void add_partial(const Partial& part, double step, int rate, std::vector<double>& out);
+void add_partial(const Resampled& part, double step, int rate, std::vector<double>& out);
 
 }  // namespace detail
 

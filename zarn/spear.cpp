@@ -89,7 +89,7 @@ class SpearReader {
     const double amp = number(w, t);
     if (!std::isfinite(amp) || amp < 0) fail(t.line, quote(t.text) + " is negative or not finite, for " + describe(w));
     part.time.push_back(time);
-    part.freq.push_back(std::fmin(std::fmax(freq, kMinFreq), kMaxFreq));
+    part.freq.push_back(held_frequency(freq));
     part.amp.push_back(amp);
   }
 
@@ -105,12 +105,12 @@ class SpearReader {
     number({"the end time", p, 0, false, name}, t);
     set_.partials.emplace_back();
     Partial& part = set_.partials.back();
-    part.line = line;
+    part.place = line;
     for (int i = 1; i <= points; ++i) {
       const Where w{"the time", p, i, false, name};
       const double time = number(w, t);
       if (!std::isfinite(time)) fail(t.line, quote(t.text) + " is not a finite time, for " + describe(w));
-      if (i > 1 && !(time > part.time.back())) fail(t.line, quote(t.text) + " is not later than the time before it, for " + describe(w));
+      if (!follows(part, time)) fail(t.line, quote(t.text) + " is not later than the time before it, for " + describe(w));
       point(part, time, w);
     }
   }
@@ -134,12 +134,12 @@ class SpearReader {
       const auto found = active_.find(index);
       if (found != active_.end()) {
         id = found->second;
-        if (!(time > set_.partials[static_cast<std::size_t>(id)].time.back()))
+        if (!follows(set_.partials[static_cast<std::size_t>(id)], time))
           fail(line, "the time of index " + std::to_string(index) + " does not rise, in " + describe(w));
       } else {
         id = set_.P();
         set_.partials.emplace_back();
-        set_.partials.back().line = line;
+        set_.partials.back().place = line;
       }
       seen_.emplace(index, id);
       point(set_.partials[static_cast<std::size_t>(id)], time, w);
@@ -156,7 +156,7 @@ class SpearReader {
 };
 
 // The number each partial with points gets in the text exports: 0, 1, ... in set order.
-std::vector<int> export_numbers(const PartialSet& set, int& written) {
+std::vector<int> export_numbers(const ResampledSet& set, int& written) {
   std::vector<int> numbers(set.partials.size(), -1);
   written = 0;
   for (std::size_t p = 0; p < set.partials.size(); ++p)
@@ -166,17 +166,17 @@ std::vector<int> export_numbers(const PartialSet& set, int& written) {
 
 // A point's frequency and amplitude, as the exports give them: amplitudes that the spline
 // took below zero are written as 0.
-void put_point(Output& out, const Partial& part, std::size_t j) {
-  out.put_fixed(part.rfreq[j], 6);
+void put_point(Output& out, const Resampled& part, std::size_t j) {
+  out.put_fixed(part.freq[j], 6);
   out.put(' ');
-  out.put_fixed(part.ramp[j] > 0 ? part.ramp[j] : 0.0, 6);
+  out.put_fixed(part.amp[j] > 0 ? part.amp[j] : 0.0, 6);
 }
 
 }  // namespace
 
 PartialSet read_spear(Input& in) { return SpearReader(in).read(); }
 
-void write_spear_partials(Output& out, const PartialSet& set) {
+void write_spear_partials(Output& out, const ResampledSet& set) {
   int written = 0;
   export_numbers(set, written);
   out.put(kSpearPartialsLine);
@@ -184,19 +184,19 @@ void write_spear_partials(Output& out, const PartialSet& set) {
   out.put_int(written);
   out.put("\npartials-data\n");
   int number = 0;
-  for (const Partial& part : set.partials) {
+  for (const Resampled& part : set.partials) {
     if (part.N() == 0) continue;
     out.put_int(number++);
     out.put(' ');
     out.put_int(part.N());
     out.put(' ');
-    out.put_fixed(part.rtime.front(), 6);
+    out.put_fixed(part.time.front(), 6);
     out.put(' ');
-    out.put_fixed(part.rtime.back(), 6);
+    out.put_fixed(part.time.back(), 6);
     out.put('\n');
-    for (std::size_t j = 0; j < part.rtime.size(); ++j) {
+    for (std::size_t j = 0; j < part.time.size(); ++j) {
       if (j > 0) out.put(' ');
-      out.put_fixed(part.rtime[j], 6);
+      out.put_fixed(part.time[j], 6);
       out.put(' ');
       put_point(out, part, j);
     }
@@ -204,7 +204,7 @@ void write_spear_partials(Output& out, const PartialSet& set) {
   }
 }
 
-void write_spear_frames(Output& out, const PartialSet& set) {
+void write_spear_frames(Output& out, const ResampledSet& set) {
   int written = 0;
   const std::vector<int> numbers = export_numbers(set, written);
   out.put(kSpearFramesLine);

@@ -11,7 +11,7 @@
 
 #include <string_view>
 
-#include "partial_file.hpp"
+#include "partials.hpp"
 #include "text_io.hpp"
 
 namespace zarn {
@@ -26,10 +26,10 @@ constexpr std::string_view kSpearFramesLine = "par-text-frame-format";
 PartialSet read_spear(Input& in);
 
 /// Writes every partial that has points, one after another, numbered from 0.
-void write_spear_partials(Output& out, const PartialSet& set);
+void write_spear_partials(Output& out, const ResampledSet& set);
 
 /// Writes the resampled set, laid on the aligned grid, frame by frame, with the numbers that
 /// write_spear_partials gives.
-void write_spear_frames(Output& out, const PartialSet& set);
+void write_spear_frames(Output& out, const ResampledSet& set);
 
 }  // namespace zarn

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "edits.hpp"
 #include "failure.hpp"
 #include "formats.hpp"
 #include "listing.hpp"
@@ -141,11 +142,11 @@ std::string not_saved(const char* what, const std::string& result) {
 }
 
 // The picture and the sound of the result, where asked for; `result` is where the result was saved.
-void save_extras(const Options& options, const PartialSet& set, const std::string& input, double step, Output& console,
-                 const std::string& result) {
+void save_extras(const Options& options, const ResampledSet& set, const PartialSet& read, const std::string& input, double step,
+                 Output& console, const std::string& result) {
   if (!options.plot.empty()) {
     const PlotOptions plot{input, step, options.plot_log};
-    save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, plot); }),
+    save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, &read, plot); }),
             not_saved("picture", result));
   }
   if (!options.wav.empty()) {
@@ -191,7 +192,7 @@ void check_before_reading(const Options& options, Output& console) {
 }
 
 // A list file whose written times repeat cannot be read back: say so, with the first place.
-void warn_of_repeated_times(const PartialSet& set, Output& console) {
+void warn_of_repeated_times(const ResampledSet& set, Output& console) {
   RepeatedTime repeated;
   if (!first_repeated_time(set, repeated)) return;
   char time[kMaxFixedChars];
@@ -200,6 +201,9 @@ void warn_of_repeated_times(const PartialSet& set, Output& console) {
                                   written + " (three decimals cannot tell them apart at this time step); zarn "
                                   "cannot read this file back, since its times do not rise"));
 }
+
+// The edits of the partials as read that the options choose, in the order they apply.
+std::vector<Edit> chosen_edits(const Options&) { return {}; }
 
 // Closes a file descriptor when the scope ends.
 struct FdCloser {
@@ -237,14 +241,15 @@ int run(const Options& options, Output& console, bool& saved) {
     return kFailed;
   }
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
-  PartialSet set = read_input(input.fd, name);
+  PartialSet read = read_input(input.fd, name);
+  apply_edits(read, chosen_edits(options));
 
-  if (options.aligned_grid())
-    lay_aligned_grid(set, step, name);
-  else
-    lay_grid(set, step, name);
+  ResampledSet set = options.aligned_grid() ? lay_aligned_grid(read, step, name) : lay_grid(read, step, name);
   if (!options.quiet) write_lengths(console, set);
-  resample(set, /*keep_input=*/!options.plot.empty());  // the picture shows the input too
+  if (options.plot.empty())
+    resample_releasing(read, set);  // nothing after the fit needs the input
+  else
+    resample(read, set);  // the picture shows it
   if (!options.quiet) write_listing(console, set);
 
   check_result(set, options.result_format());
@@ -261,7 +266,7 @@ int run(const Options& options, Output& console, bool& saved) {
   }
   if (!saved) return kFailed;
   if (options.result_format() == Format::kList) warn_of_repeated_times(set, console);
-  save_extras(options, set, name, step, console, result);
+  save_extras(options, set, read, name, step, console, result);
   return kOk;
 }
 

@@ -1,0 +1,69 @@
+// The model that every step shares: partials as read (breakpoints at the input's own times)
+// and partials resampled (the grid and the fitted values), with the units they are held in.
+// Reading gives a PartialSet; edits change one; laying the grid makes a ResampledSet from
+// one, and the fit fills it in; the listing, the writers, the picture and the sound take it.
+#pragma once
+
+#include <vector>
+
+namespace zarn {
+
+/// One partial as read: its breakpoints, times rising, frequencies in hertz, amplitudes linear.
+struct Partial {
+  std::vector<double> time, freq, amp;
+  long place = 0;  // where the partial starts in its input, for messages: see PartialSet::places
+
+  /// The number of breakpoints.
+  int M() const { return static_cast<int>(time.size()); }
+};
+
+/// Every partial of one input, in the input's order.
+struct PartialSet {
+  /// What Partial::place counts: lines of a text file, or byte offsets in a binary one.
+  enum class Places { kLines, kBytes };
+  std::vector<Partial> partials;
+  Places places = Places::kLines;
+
+  /// The number of partials.
+  int P() const { return static_cast<int>(partials.size()); }
+};
+
+/// One partial resampled: its grid times and the fitted frequencies and amplitudes there.
+struct Resampled {
+  std::vector<double> time, freq, amp;
+  long long first_k = 0;  // on the aligned grid, time[j] is (first_k + j) * step
+
+  /// The number of grid points.
+  int N() const { return static_cast<int>(time.size()); }
+};
+
+/// Every partial of a set resampled on one grid, one for each partial read, in their order.
+struct ResampledSet {
+  std::vector<Resampled> partials;
+  double step = 0;       // the grid's step
+  bool aligned = false;  // the aligned grid: every time a whole multiple of step
+
+  /// The number of partials.
+  int P() const { return static_cast<int>(partials.size()); }
+};
+
+/// Lowest level held: quieter levels are read as this, and amplitudes of 0 or less are written as it.
+constexpr double kFloorDb = -140.0;
+/// Lowest frequency held on reading, in hertz.
+constexpr double kMinFreq = 4.0;
+/// Highest frequency held on reading, in hertz.
+constexpr double kMaxFreq = 22050.0;
+
+/// Linear amplitude of a level in decibels, with levels below -140 dB read as -140 dB.
+double db2amp(double db);
+
+/// Level in decibels of a linear amplitude; -140 for an amplitude of zero or less.
+double amp2db(double amp);
+
+/// A frequency as the readers hold it: within [kMinFreq, kMaxFreq] (a NaN passes unchanged).
+inline double held_frequency(double f) { return f < kMinFreq ? kMinFreq : f > kMaxFreq ? kMaxFreq : f; }
+
+/// True when `time` may follow the partial's last breakpoint: times rise strictly.
+inline bool follows(const Partial& part, double time) { return part.time.empty() || time > part.time.back(); }
+
+}  // namespace zarn
