@@ -211,7 +211,7 @@ void write_file(const std::string& path, const std::vector<Partial>& partials, s
   zarn::Format f = zarn::format_of_name(path).value_or(zarn::Format::kList);
   if (format) {
     const auto named = zarn::format_named(*format);
-    if (!named) throw py::value_error("unknown format '" + *format + "' (list, sdif, spear-partials or spear-frames)");
+    if (!named) throw py::value_error("unknown format '" + *format + "' (" + zarn::format_names() + ")");
     f = *named;
   }
   const zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
@@ -230,7 +230,8 @@ void write_file(const std::string& path, const std::vector<Partial>& partials, s
 }
 
 py::array_t<float> render(const std::vector<Partial>& partials, int rate) {
-  if (rate < 1000 || rate > 768000) throw py::value_error("the sample rate must be from 1000 to 768000");
+  if (rate < zarn::kMinRate || rate > zarn::kMaxRate)
+    throw py::value_error("the sample rate must be from " + std::to_string(zarn::kMinRate) + " to " + std::to_string(zarn::kMaxRate));
   const zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
   auto* samples = new std::vector<float>(unlocked([&] { return zarn::render(set, rate); }));
   py::capsule free_when_done(samples, [](void* p) { delete static_cast<std::vector<float>*>(p); });
@@ -279,11 +280,14 @@ PYBIND11_MODULE(zarn, m) {
   m.def("spline", &spline, py::arg("x"), py::arg("y"), py::arg("xi"),
         "The not-a-knot cubic spline through the knots (x, y), x rising, at the ascending times xi\n"
         "within [x[0], x[-1]]. Three knots give the parabola, two the line.");
+  // The formats as the table names them.
+  static const std::string write_doc =
+      "Writes partials (as resampled breakpoints) in a format: " + zarn::format_names() +
+      "; by default the\nformat that the name's ending chooses (.sdif: sdif), else list. An existing file raises\n"
+      "FileExistsError unless force=True, which replaces it atomically.";
   m.def("write", &write_file, py::arg("path"), py::arg("partials"), py::arg("format") = py::none(), py::arg("force") = false,
-        "Writes partials (as resampled breakpoints) in a format: 'list', 'sdif', 'spear-partials'\n"
-        "or 'spear-frames'; by default sdif for a name ending in .sdif, else list. An existing file\n"
-        "raises FileExistsError unless force=True, which replaces it atomically.");
-  m.def("render", &render, py::arg("partials"), py::arg("rate") = 44100,
+        write_doc.c_str());
+  m.def("render", &render, py::arg("partials"), py::arg("rate") = zarn::kDefaultRate,
         "The additive resynthesis of the partials as float32 samples from time 0: one oscillator\n"
         "per partial, frequency and amplitude linear between points, with a short fade at the ends.");
 }

@@ -67,6 +67,11 @@ TEST(Formats, NamesAndEndings) {
   EXPECT_EQ(zarn::format_of_name("OUT.Sdif"), zarn::Format::kSdif);
   EXPECT_EQ(zarn::format_of_name(".sdif"), std::nullopt);
   EXPECT_EQ(zarn::format_of_name("out.sdif.txt"), std::nullopt);
+  EXPECT_EQ(zarn::format_names(), "list, sdif, spear-partials or spear-frames");
+  for (const zarn::FormatRow& row : zarn::format_table()) {  // rows in the order of their formats
+    EXPECT_EQ(&zarn::row_of(row.format), &row);
+    EXPECT_EQ(zarn::format_named(row.name), row.format);
+  }
   EXPECT_TRUE(zarn::is_frame_format(zarn::Format::kSpearFrames));
   EXPECT_FALSE(zarn::is_frame_format(zarn::Format::kSpearPartials));
 }

@@ -19,14 +19,43 @@ namespace {
 // Enough of a file's start to tell the formats apart.
 constexpr std::size_t kSniff = 64;
 
-enum class InputFormat { kList, kSdif, kSpear };
-
-InputFormat recognise(std::string_view start) {
-  if (start.substr(0, kSdifMagic.size()) == kSdifMagic) return InputFormat::kSdif;
+// The first line of a text file, without its line end.
+std::string_view first_line(std::string_view start) {
   std::string_view line = start.substr(0, start.find('\n'));
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  if (line == kSpearPartialsLine || line == kSpearFramesLine) return InputFormat::kSpear;
-  return InputFormat::kList;
+  return line;
+}
+
+PartialSet read_list(Input& in, const ReadOptions&) { return read_partials(in); }
+PartialSet read_sdif_file(Input& in, const ReadOptions&) { return read_sdif(in); }
+PartialSet read_spear_file(Input& in, const ReadOptions&) { return read_spear(in); }
+
+const std::vector<FormatRow> kFormats = {
+    {Format::kList, "list", "", false, nullptr, read_list,
+     [](Output& out, const ResampledSet& set, std::string_view) { write_partials(out, set); }, check_list_figures},
+    {Format::kSdif, "sdif", ".sdif", true, [](std::string_view start) { return start.substr(0, kSdifMagic.size()) == kSdifMagic; },
+     read_sdif_file, write_sdif, nullptr},
+    {Format::kSpearPartials, "spear-partials", "", false,
+     [](std::string_view start) { return first_line(start) == kSpearPartialsLine; }, read_spear_file,
+     [](Output& out, const ResampledSet& set, std::string_view) { write_spear_partials(out, set); }, nullptr},
+    {Format::kSpearFrames, "spear-frames", "", true,
+     [](std::string_view start) { return first_line(start) == kSpearFramesLine; }, read_spear_file,
+     [](Output& out, const ResampledSet& set, std::string_view) { write_spear_frames(out, set); }, nullptr},
+};
+
+// The row whose reader takes a file that starts with these bytes.
+const FormatRow& recognise(std::string_view start) {
+  for (const FormatRow& row : kFormats)
+    if (row.recognises != nullptr && row.read != nullptr && row.recognises(start)) return row;
+  return row_of(Format::kList);
+}
+
+bool ends_with_any_case(std::string_view name, std::string_view ending) {
+  if (ending.empty() || name.size() <= ending.size()) return false;
+  const std::string_view tail = name.substr(name.size() - ending.size());
+  for (std::size_t i = 0; i < tail.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(tail[i])) != ending[i]) return false;
+  return true;
 }
 
 // Files that are no analysis at all, told by their first bytes, so that they get a plain word
@@ -61,16 +90,12 @@ constexpr Foreign kForeign[] = {
 
 // Reads in the recognised format; a refused list that starts as a known kind of file is
 // named as that kind instead.
-PartialSet read_recognised(Input& in, InputFormat format, std::string_view start, const std::string& name) {
+PartialSet read_recognised(Input& in, std::string_view start, const std::string& name, const ReadOptions& options) {
+  const FormatRow& row = recognise(start);
   try {
-    switch (format) {
-      case InputFormat::kSdif: return read_sdif(in);
-      case InputFormat::kSpear: return read_spear(in);
-      case InputFormat::kList: break;
-    }
-    return read_partials(in);
+    return row.read(in, options);
   } catch (const Failure&) {
-    if (format != InputFormat::kList) throw;
+    if (row.format != Format::kList) throw;
     for (const Foreign& f : kForeign)
       if (start.size() >= f.at + f.magic.size() && start.substr(f.at, f.magic.size()) == f.magic) {
         const bool svg = f.magic == "<?xml" && start.find("<svg") != std::string_view::npos;
@@ -82,28 +107,40 @@ PartialSet read_recognised(Input& in, InputFormat format, std::string_view start
 
 }  // namespace
 
+const std::vector<FormatRow>& format_table() { return kFormats; }
+
+const FormatRow& row_of(Format format) { return kFormats[static_cast<std::size_t>(format)]; }
+
 std::optional<Format> format_named(std::string_view name) {
-  if (name == "list") return Format::kList;
-  if (name == "sdif") return Format::kSdif;
-  if (name == "spear-partials") return Format::kSpearPartials;
-  if (name == "spear-frames") return Format::kSpearFrames;
+  for (const FormatRow& row : kFormats)
+    if (row.write != nullptr && row.name == name) return row.format;
   return std::nullopt;
 }
 
+std::string format_names() {
+  std::string names;
+  std::size_t written = 0, count = 0;
+  for (const FormatRow& row : kFormats) count += row.write != nullptr ? 1 : 0;
+  for (const FormatRow& row : kFormats) {
+    if (row.write == nullptr) continue;
+    if (written > 0) names += written + 1 == count ? " or " : ", ";
+    names += row.name;
+    ++written;
+  }
+  return names;
+}
+
 std::optional<Format> format_of_name(std::string_view name) {
-  constexpr std::string_view kSdifEnding = ".sdif";
-  if (name.size() <= kSdifEnding.size()) return std::nullopt;
-  const std::string_view tail = name.substr(name.size() - kSdifEnding.size());
-  for (std::size_t i = 0; i < tail.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(tail[i])) != kSdifEnding[i]) return std::nullopt;
-  return Format::kSdif;
+  for (const FormatRow& row : kFormats)
+    if (row.write != nullptr && ends_with_any_case(name, row.ending)) return row.format;
+  return std::nullopt;
 }
 
 void check_result(const ResampledSet& set, Format format) {
-  if (format == Format::kList) check_list_figures(set);
+  if (row_of(format).check != nullptr) row_of(format).check(set);
 }
 
-bool is_frame_format(Format format) { return format == Format::kSdif || format == Format::kSpearFrames; }
+bool is_frame_format(Format format) { return row_of(format).frames; }
 
 std::string input_name(const std::string& path) { return path == "-" ? "standard input" : path; }
 
@@ -112,7 +149,7 @@ int open_input(const std::string& path) {
   return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
-PartialSet read_input(int fd, const std::string& name) {
+PartialSet read_input(int fd, const std::string& name, const ReadOptions& options) {
   // The first bytes are read here and handed on, so that a pipe works as well as a file.
   char start[kSniff];
   std::size_t got = 0;
@@ -128,26 +165,17 @@ PartialSet read_input(int fd, const std::string& name) {
   }
   const std::string_view prefix(start, got);
   Input in(fd, name, prefix);
-  return read_recognised(in, recognise(prefix), prefix, name);
+  return read_recognised(in, prefix, name, options);
 }
 
-PartialSet read_input(std::string_view bytes, const std::string& name) {
+PartialSet read_input(std::string_view bytes, const std::string& name, const ReadOptions& options) {
   Input in(bytes, name);
-  return read_recognised(in, recognise(bytes.substr(0, kSniff)), bytes.substr(0, kSniff), name);
+  return read_recognised(in, bytes.substr(0, kSniff), name, options);
 }
 
 Writer result_writer(const ResampledSet& set, Format format, std::string written_by) {
-  switch (format) {
-    case Format::kSdif:
-      return [&set, written_by](Output& out) { write_sdif(out, set, written_by); };
-    case Format::kSpearPartials:
-      return [&set](Output& out) { write_spear_partials(out, set); };
-    case Format::kSpearFrames:
-      return [&set](Output& out) { write_spear_frames(out, set); };
-    case Format::kList:
-      break;
-  }
-  return [&set](Output& out) { write_partials(out, set); };
+  const FormatRow& row = row_of(format);
+  return [&set, &row, written_by](Output& out) { row.write(out, set, written_by); };
 }
 
 }  // namespace zarn

@@ -1,23 +1,55 @@
-// The file formats a run reads and writes: the input's format recognised from its first
-// bytes, and the writer of the result in the format asked for.
+// The file formats a run reads and writes, as one table: each format's name, the ending of
+// output names that choose it, whether it holds frames, how its first bytes look, and its
+// reader and writer. The options, the help, the messages that list formats and the Python
+// module all take what they need from the table; a new format is a module and a row.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "partials.hpp"
 #include "save.hpp"
 
 namespace zarn {
 
-/// The formats a result can be written in.
+/// The formats, by the order of their rows.
 enum class Format { kList, kSdif, kSpearPartials, kSpearFrames };
 
-/// The format named on the command line ("list", "sdif", "spear-partials", "spear-frames").
+/// What a reader may be told besides the input itself (options of its own).
+struct ReadOptions {};
+
+/// One row of the table of formats.
+struct FormatRow {
+  Format format;
+  std::string_view name;    // as -f and the Python module name it
+  std::string_view ending;  // of output names that choose it (in any case); empty: none
+  bool frames;              // holds frames (all partials at one time): written on the aligned grid
+  /// True when a file that starts with these bytes is in this format; null for the partial
+  /// list, which is what an input is when no other format recognises it.
+  bool (*recognises)(std::string_view start);
+  /// Reads every partial; null for a format that is written only.
+  PartialSet (*read)(Input& in, const ReadOptions& options);
+  /// Writes the resampled set; `written_by` names the program where the format records it.
+  void (*write)(Output& out, const ResampledSet& set, std::string_view written_by);
+  /// Throws Failure for what the writer could not write so that it reads back; null: nothing.
+  void (*check)(const ResampledSet& set);
+};
+
+/// Every row, the partial list first.
+const std::vector<FormatRow>& format_table();
+
+/// The row of a format.
+const FormatRow& row_of(Format format);
+
+/// The format named on the command line ("list", "sdif", ...), exactly as the table names it.
 std::optional<Format> format_named(std::string_view name);
 
-/// The format an output name implies: sdif for a name ending in ".sdif" (in any case), else none.
+/// The names of all formats for messages: "list, sdif, spear-partials or spear-frames".
+std::string format_names();
+
+/// The format an output name implies by its ending (in any case), else none.
 std::optional<Format> format_of_name(std::string_view name);
 
 /// True for the formats that hold frames (all partials at one time), which need the aligned grid.
@@ -29,13 +61,13 @@ std::string input_name(const std::string& path);
 /// Opens the input for reading ("-" is standard input, not opened again); -1 with errno set on failure.
 int open_input(const std::string& path);
 
-/// Reads every partial of the open input, in the format its first bytes show: SDIF, either
-/// text export of a partial editor, or else the partial list. Throws Failure naming the place,
-/// or saying what a file that is no analysis at all (a sound, an archive, a picture) is.
-PartialSet read_input(int fd, const std::string& name);
+/// Reads every partial of the open input, in the format its first bytes show (the partial
+/// list when no other format recognises them). Throws Failure naming the place, or saying
+/// what a file that is no analysis at all (a sound, an archive, a picture) is.
+PartialSet read_input(int fd, const std::string& name, const ReadOptions& options = {});
 
 /// Reads every partial of a file held in memory, as read_input(fd, name) would.
-PartialSet read_input(std::string_view bytes, const std::string& name);
+PartialSet read_input(std::string_view bytes, const std::string& name, const ReadOptions& options = {});
 
 /// Throws Failure when the resampled set holds what `format` cannot write so that it reads
 /// back (figures beyond the partial list's single precision), before anything is written.

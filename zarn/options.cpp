@@ -33,8 +33,6 @@ const struct option kLongOptions[] = {
 // return ':' so that the message can be composed here.
 constexpr const char* kShortOptions = ":o:qf:h";
 
-constexpr int kMinRate = 1000, kMaxRate = 768000;
-
 const char* long_name(int val) {
   for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
     if (o->val == val) return o->name;
@@ -113,7 +111,7 @@ Options parse_options(int argc, char** argv) {
       case 'f':
         o.format = format_named(optarg);
         if (!o.format)
-          bad_option("unknown format '" + std::string(optarg) + "' (list, sdif, spear-partials or spear-frames)");
+          bad_option("unknown format '" + std::string(optarg) + "' (" + format_names() + ")");
         break;
       case kAlign:
         o.align = true;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "formats.hpp"
+#include "sound.hpp"
 
 namespace zarn {
 
@@ -24,7 +25,7 @@ struct Options {
   std::string plot;                // --plot=FILE.svg: a picture of the result; empty: none
   bool plot_log = false;           // --plot-log: a logarithmic frequency axis
   std::string wav;                 // --wav=FILE: the result as sound; empty: none
-  int rate = 44100;                // --rate=HZ: the sound's sample rate
+  int rate = kDefaultRate;         // --rate=HZ: the sound's sample rate
   bool rate_given = false;         // --rate was given (it has no effect without --wav)
   bool any_option = false;         // some option was given: the run is scripted
 

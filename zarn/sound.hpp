@@ -9,6 +9,9 @@
 
 namespace zarn {
 
+/// The sample rates a sound may have, in hertz, and the one it has unless asked otherwise.
+constexpr int kMinRate = 1000, kMaxRate = 768000, kDefaultRate = 44100;
+
 /// Longest fade at a partial's ends, in seconds (never longer than one grid step).
 constexpr double kMaxFade = 0.005;
 

@@ -63,10 +63,18 @@ void help(Output& out) {
       "                     output (and implies --quiet). An existing FILE is refused.\n"
       "      --force        with -o, replace an existing FILE atomically\n"
       "  -q, --quiet        print neither the banner, the lengths nor the listing\n"
-      "  -f, --format=FORMAT  write the result as list (the default), sdif, spear-partials\n"
-      "                     or spear-frames; -o NAME.sdif picks sdif\n"
+      "  -f, --format=FORMAT  write the result in FORMAT (a partial list by default):\n");
+  out.put("                     " + format_names() + "\n");
+  for (const FormatRow& row : format_table())
+    if (!row.ending.empty())
+      out.put("                     (an output name ending in " + std::string(row.ending) + " picks " + std::string(row.name) + ")\n");
+  out.put(
       "      --align        lay the aligned grid (whole multiples of DUR), as the frame\n"
-      "                     formats sdif and spear-frames always do\n"
+      "                     formats always do:");
+  for (const FormatRow& row : format_table())
+    if (row.frames) out.put(" " + std::string(row.name));
+  out.put(
+      "\n"
       "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
       "                     as an SVG picture\n"
       "      --plot-log     with --plot, a logarithmic frequency axis\n"
