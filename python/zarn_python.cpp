@@ -145,7 +145,7 @@ Set to_set(const std::vector<Partial>& partials) {
     part.time = to_vector(partials[p].time);
     part.freq = to_vector(partials[p].freq);
     part.amp = to_vector(partials[p].amp);
-    if constexpr (std::is_same_v<Set, zarn::PartialSet>) part.place = static_cast<long>(p) + 1;  // its number, in messages
+    if constexpr (std::is_same_v<Set, zarn::PartialSet>) part.place = static_cast<double>(p) + 1;  // its number, in messages
   }
   return set;
 }

@@ -12,6 +12,7 @@ TEST(Failure, Shapes) {
   EXPECT_EQ(zarn::compose("in.txt", "cannot read: Is a directory"), "zarn: in.txt: cannot read: Is a directory\n");
   EXPECT_EQ(zarn::compose("in.txt", 12L, "\"x\" is not a number"), "zarn: in.txt:12: \"x\" is not a number\n");
   EXPECT_EQ(zarn::compose_at_byte("a.sdif", 4096, "truncated frame"), "zarn: a.sdif: byte 4096: truncated frame\n");
+  EXPECT_EQ(zarn::compose_at_time("voice.wav", 1.25, "no room"), "zarn: voice.wav: at 1.25 s: no room\n");
   EXPECT_EQ(zarn::compose_warning("ignoring extra argument 'x'"), "zarn: warning: ignoring extra argument 'x'\n");
   EXPECT_EQ(zarn::stdout_failed(EPIPE), "zarn: cannot write standard output: Broken pipe\n");
   EXPECT_EQ(zarn::failure("in.txt", 3L, "bad").message, "zarn: in.txt:3: bad\n");

@@ -1,5 +1,6 @@
 #include "failure.hpp"
 
+#include <cstdio>
 #include <cstring>
 
 
@@ -28,6 +29,12 @@ std::string compose(std::string_view file, long line, std::string_view what) {
 
 std::string compose_at_byte(std::string_view file, std::uint64_t offset, std::string_view what) {
   return joined(std::string(file) + ": byte " + std::to_string(offset) + ": ", what);
+}
+
+std::string compose_at_time(std::string_view file, double seconds, std::string_view what) {
+  char at[40];
+  std::snprintf(at, sizeof at, "at %.6g s: ", seconds);
+  return joined(std::string(file) + ": " + at, what);
 }
 
 std::string stdout_failed(int error) { return compose(std::string("cannot write standard output: ") + std::strerror(error)); }

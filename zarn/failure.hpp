@@ -38,6 +38,8 @@ std::string compose(std::string_view file, std::string_view what);
 std::string compose(std::string_view file, long line, std::string_view what);
 /// "zarn: FILE: byte OFFSET: what\n", for a fault at a place in a binary file.
 std::string compose_at_byte(std::string_view file, std::uint64_t offset, std::string_view what);
+/// "zarn: FILE: at SECONDS s: what\n", for a fault at a time in a sound.
+std::string compose_at_time(std::string_view file, double seconds, std::string_view what);
 /// "zarn: warning: what\n".
 std::string compose_warning(std::string_view what);
 

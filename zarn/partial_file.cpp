@@ -55,7 +55,7 @@ void closer(Reader& r, const Place& at) {
 
 void read_partial(Reader& r, Input& in, Partial& part, int p) {
   // The header's first two tokens, "(" and "POINTS", are not compared.
-  part.place = r.take({Item::kPartialHeader, p}).line;
+  part.place = static_cast<double>(r.take({Item::kPartialHeader, p}).line);
   r.take({Item::kPartialHeader, p});
   const int M = r.count({Item::kPointCount, p});
   const std::size_t cap = in.reservable(static_cast<std::uint64_t>(M), kMinBreakpointBytes);

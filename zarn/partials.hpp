@@ -11,7 +11,7 @@ namespace zarn {
 /// One partial as read: its breakpoints, times rising, frequencies in hertz, amplitudes linear.
 struct Partial {
   std::vector<double> time, freq, amp;
-  long place = 0;  // where the partial starts in its input, for messages: see PartialSet::places
+  double place = 0;  // where the partial starts in its input, for messages: see PartialSet::places
 
   /// The number of breakpoints.
   int M() const { return static_cast<int>(time.size()); }
@@ -19,8 +19,9 @@ struct Partial {
 
 /// Every partial of one input, in the input's order.
 struct PartialSet {
-  /// What Partial::place counts: lines of a text file, or byte offsets in a binary one.
-  enum class Places { kLines, kBytes };
+  /// What Partial::place counts: lines of a text file, byte offsets in a binary one, or
+  /// seconds (of a sound, where an analysis found the partial).
+  enum class Places { kLines, kBytes, kSeconds };
   std::vector<Partial> partials;
   Places places = Places::kLines;
 

@@ -23,8 +23,12 @@ namespace {
 
 // A failure at the place where a partial starts in its file.
 Failure partial_failure(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what) {
-  if (set.places == PartialSet::Places::kBytes) return Failure(compose_at_byte(file, static_cast<std::uint64_t>(part.place), what));
-  return failure(file, part.place, what);
+  switch (set.places) {
+    case PartialSet::Places::kBytes: return Failure(compose_at_byte(file, static_cast<std::uint64_t>(part.place), what));
+    case PartialSet::Places::kSeconds: return Failure(compose_at_time(file, part.place, what));
+    case PartialSet::Places::kLines: break;
+  }
+  return failure(file, static_cast<long>(part.place), what);
 }
 
 constexpr double kMaxPoints = 2147483647.0;

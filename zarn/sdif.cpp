@@ -218,7 +218,7 @@ class SdifReader {
     } else {  // absent from the frame before, or never seen: a new partial
       seen.partial = set_.P();
       set_.partials.emplace_back();
-      set_.partials.back().place = static_cast<long>(at);
+      set_.partials.back().place = static_cast<double>(at);
     }
     seen.frame = stream.frame;
     Partial& part = set_.partials[static_cast<std::size_t>(seen.partial)];

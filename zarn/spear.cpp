@@ -105,7 +105,7 @@ class SpearReader {
     number({"the end time", p, 0, false, name}, t);
     set_.partials.emplace_back();
     Partial& part = set_.partials.back();
-    part.place = line;
+    part.place = static_cast<double>(line);
     for (int i = 1; i <= points; ++i) {
       const Where w{"the time", p, i, false, name};
       const double time = number(w, t);
@@ -139,7 +139,7 @@ class SpearReader {
       } else {
         id = set_.P();
         set_.partials.emplace_back();
-        set_.partials.back().place = line;
+        set_.partials.back().place = static_cast<double>(line);
       }
       seen_.emplace(index, id);
       point(set_.partials[static_cast<std::size_t>(id)], time, w);
