@@ -12,6 +12,7 @@
 
 #include "failure.hpp"
 #include "frames.hpp"
+#include "index_rule.hpp"
 #include "phase.hpp"
 
 namespace zarn {
@@ -59,45 +60,10 @@ std::string number(double v) {
   return text;
 }
 
-// Where each index of one stream was last seen: the stream's frame number and the partial.
-// An index continues its partial when it was seen in the frame just before, and appears
-// twice when it was seen in this one. Small indices (what real files use) are looked up in a
-// vector, others in a map. The vector grows only as far as the rows read so far pay for,
-// so that memory follows the data, never the values of indices: a few rows with a large
-// index stay in the map.
+// One stream of track frames: its last frame time and its indices.
 struct Stream {
-  struct Seen {
-    long frame = -2;
-    int partial = 0;
-  };
-  static constexpr long long kDirect = 1 << 16;
-  static constexpr std::size_t kFreeEntries = 64, kEntriesPerRow = 4;
   double last_time = -std::numeric_limits<double>::infinity();
-  long frame = -1;
-  std::size_t rows = 0;  // rows read in this stream
-  std::vector<Seen> direct;
-  std::unordered_map<long long, Seen> other;
-
-  Seen& of(long long index) {
-    ++rows;
-    const auto at = static_cast<std::size_t>(index);
-    if (index >= 0 && at < direct.size()) return direct[at];
-    // The vector at least doubles when it grows, so that it grows a few times only.
-    const std::size_t before = direct.size();
-    const std::size_t size = std::max({at + 1, 2 * before, kFreeEntries});
-    if (index < 0 || index >= kDirect || size > kFreeEntries + kEntriesPerRow * rows) return other[index];
-    // Indices of the new range that the map holds move over, so that each index has one place.
-    direct.resize(size);
-    for (auto it = other.begin(); it != other.end();) {
-      if (it->first >= static_cast<long long>(before) && it->first < static_cast<long long>(direct.size())) {
-        direct[static_cast<std::size_t>(it->first)] = it->second;
-        it = other.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    return direct[at];
-  }
+  IndexRule indices;
 };
 
 class SdifReader {
@@ -147,7 +113,7 @@ class SdifReader {
       fail(start, "time " + number(time) + " goes back from " + number(stream.last_time) + " in stream " +
                       std::to_string(stream_id));
     stream.last_time = time;
-    ++stream.frame;
+    stream.indices.next_frame();
     for (std::int32_t m = 0; m < matrices; ++m) matrix(start, end, time, stream_id, stream);
     if (in_.offset() != end)
       fail(start, "the frame's size says " + std::to_string(size) + " bytes, but its matrices take " +
@@ -209,19 +175,20 @@ class SdifReader {
       fail(at, "amplitude " + number(amp) + " of index " + std::to_string(static_cast<long long>(index)) +
                    " is negative or not finite");
     const auto key = static_cast<long long>(index);
-    Stream::Seen& seen = stream.of(key);
-    if (seen.frame == stream.frame)
-      fail(at, "index " + std::to_string(key) + " appears twice in one frame of stream " + std::to_string(stream_id));
-    if (seen.frame == stream.frame - 1) {  // in the frame before: the partial goes on
-      if (!follows(set_.partials[static_cast<std::size_t>(seen.partial)], time))
-        fail(at, "the time of index " + std::to_string(key) + " of stream " + std::to_string(stream_id) + " does not rise");
-    } else {  // absent from the frame before, or never seen: a new partial
-      seen.partial = set_.P();
-      set_.partials.emplace_back();
-      set_.partials.back().place = static_cast<double>(at);
+    int id = 0;
+    switch (stream.indices.take(key, set_.P(), id)) {
+      case IndexRule::Found::kTwice:
+        fail(at, "index " + std::to_string(key) + " appears twice in one frame of stream " + std::to_string(stream_id));
+      case IndexRule::Found::kContinues:
+        if (!follows(set_.partials[static_cast<std::size_t>(id)], time))
+          fail(at, "the time of index " + std::to_string(key) + " of stream " + std::to_string(stream_id) + " does not rise");
+        break;
+      case IndexRule::Found::kNew:
+        set_.partials.emplace_back();
+        set_.partials.back().place = static_cast<double>(at);
+        break;
     }
-    seen.frame = stream.frame;
-    Partial& part = set_.partials[static_cast<std::size_t>(seen.partial)];
+    Partial& part = set_.partials[static_cast<std::size_t>(id)];
     part.time.push_back(time);
     part.freq.push_back(held_frequency(freq));
     part.amp.push_back(amp);

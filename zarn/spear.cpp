@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "failure.hpp"
 #include "frames.hpp"
+#include "index_rule.hpp"
 
 namespace zarn {
 
@@ -123,36 +123,34 @@ class SpearReader {
     if (f > 1 && time < last_time_) fail(t.line, quote(t.text) + " goes back in time, for " + describe(head));
     last_time_ = time;
     const int points = count({"the number of points", f, 0, true});
-    seen_.clear();
+    indices_.next_frame();
     for (int i = 1; i <= points; ++i) {
       const Where w{"the index", f, i, true};
       Token index_token;
       const int index = r_.count(w, index_token);
       const long line = index_token.line;
-      if (seen_.count(index) != 0) fail(line, "index " + std::to_string(index) + " appears twice, in " + describe(w));
-      int id;
-      const auto found = active_.find(index);
-      if (found != active_.end()) {
-        id = found->second;
-        if (!follows(set_.partials[static_cast<std::size_t>(id)], time))
-          fail(line, "the time of index " + std::to_string(index) + " does not rise, in " + describe(w));
-      } else {
-        id = set_.P();
-        set_.partials.emplace_back();
-        set_.partials.back().place = static_cast<double>(line);
+      int id = 0;
+      switch (indices_.take(index, set_.P(), id)) {
+        case IndexRule::Found::kTwice:
+          fail(line, "index " + std::to_string(index) + " appears twice, in " + describe(w));
+        case IndexRule::Found::kContinues:
+          if (!follows(set_.partials[static_cast<std::size_t>(id)], time))
+            fail(line, "the time of index " + std::to_string(index) + " does not rise, in " + describe(w));
+          break;
+        case IndexRule::Found::kNew:
+          set_.partials.emplace_back();
+          set_.partials.back().place = static_cast<double>(line);
+          break;
       }
-      seen_.emplace(index, id);
       point(set_.partials[static_cast<std::size_t>(id)], time, w);
     }
-    // Every index this frame lacks has ended; the next frame with it starts a new partial.
-    active_.swap(seen_);
   }
 
   Input& in_;
   TokenReader<Where> r_;
   PartialSet set_;
   double last_time_ = 0;
-  std::unordered_map<int, int> active_, seen_;
+  IndexRule indices_;
 };
 
 // The number each partial with points gets in the text exports: 0, 1, ... in set order.

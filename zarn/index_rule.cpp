@@ -1,0 +1,45 @@
+#include "index_rule.hpp"
+
+#include <algorithm>
+
+namespace zarn {
+
+namespace {
+
+constexpr long long kDirect = 1 << 16;
+constexpr std::size_t kFreeEntries = 64, kEntriesPerRow = 4;
+
+}  // namespace
+
+IndexRule::Found IndexRule::take(long long index, int new_partial, int& partial) {
+  Seen& seen = of(index);
+  if (seen.frame == frame_) return Found::kTwice;
+  const bool continues = seen.frame == frame_ - 1;
+  if (!continues) seen.partial = new_partial;
+  seen.frame = frame_;
+  partial = seen.partial;
+  return continues ? Found::kContinues : Found::kNew;
+}
+
+IndexRule::Seen& IndexRule::of(long long index) {
+  ++rows_;
+  const auto at = static_cast<std::size_t>(index);
+  if (index >= 0 && at < direct_.size()) return direct_[at];
+  // The vector at least doubles when it grows, so that it grows a few times only.
+  const std::size_t before = direct_.size();
+  const std::size_t size = std::max({at + 1, 2 * before, kFreeEntries});
+  if (index < 0 || index >= kDirect || size > kFreeEntries + kEntriesPerRow * rows_) return other_[index];
+  // Indices of the new range that the map holds move over, so that each index has one place.
+  direct_.resize(size);
+  for (auto it = other_.begin(); it != other_.end();) {
+    if (it->first >= static_cast<long long>(before) && it->first < static_cast<long long>(size)) {
+      direct_[static_cast<std::size_t>(it->first)] = it->second;
+      it = other_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return direct_[at];
+}
+
+}  // namespace zarn
