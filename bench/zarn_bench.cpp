@@ -11,7 +11,7 @@
 #include "plot.hpp"
 #include "resample.hpp"
 #include "sound.hpp"
-#include "text_io.hpp"
+#include "output.hpp"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "resample.hpp"
 #include "sdif.hpp"
 #include "sound.hpp"
-#include "text_io.hpp"
+#include "output.hpp"
 
 namespace {
 

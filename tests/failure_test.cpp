@@ -2,6 +2,7 @@
 #include "failure.hpp"
 
 #include <cerrno>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,12 @@ TEST(Failure, KindsForPrograms) {
   EXPECT_EQ(system.error, EISDIR);
   const std::exception& any = system;  // main reports any standard exception
   EXPECT_STREQ(any.what(), system.message.c_str());
+}
+
+TEST(Quote, ShowsShortTokensWholeAndEscapesUnprintables) {
+  EXPECT_EQ(zarn::quote("441Hz"), "\"441Hz\"");
+  EXPECT_EQ(zarn::quote(std::string("a\x1b[2J\"\\\xff", 8)), "\"a\\x1b[2J\\x22\\x5c\\xff\"");
+  EXPECT_EQ(zarn::quote(std::string(100, 'x')), "\"" + std::string(60, 'x') + "...\"");
 }
 
 }  // namespace

@@ -1,9 +1,17 @@
 #include "support.hpp"
 
+#include <cstring>
+
 #include "failure.hpp"
 #include "formats.hpp"
 
 namespace zarn_test {
+
+std::uint64_t bits(double v) {
+  std::uint64_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
 
 std::string rejection(const std::string& bytes, const std::string& name) {
   try {

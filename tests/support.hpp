@@ -1,6 +1,7 @@
 // Helpers that the in-process tests share.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@ namespace zarn_test {
 
 /// The message of the Failure that reading `bytes` (as a file named `name`) throws, or "accepted".
 std::string rejection(const std::string& bytes, const std::string& name);
+
+/// The bits of a double, to compare values bit for bit.
+std::uint64_t bits(double v);
 
 /// A partial's input breakpoints as (time, frequency, linear amplitude) triples.
 std::vector<std::vector<double>> points(const zarn::Partial& part);

@@ -46,4 +46,23 @@ Failure system_failure(std::string_view file, int error, std::string_view what) 
 
 std::string compose_warning(std::string_view what) { return joined("warning: ", what); }
 
+std::string quote(std::string_view token) {
+  constexpr std::size_t kShown = 60;
+  std::string q = "\"";
+  for (std::size_t i = 0; i < token.size() && i < kShown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(token[i]);
+    if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
+      static const char hex[] = "0123456789abcdef";
+      q += "\\x";
+      q += hex[c >> 4];
+      q += hex[c & 15];
+    } else {
+      q += static_cast<char>(c);
+    }
+  }
+  if (token.size() > kShown) q += "...";
+  q += '"';
+  return q;
+}
+
 }  // namespace zarn

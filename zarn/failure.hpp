@@ -49,6 +49,9 @@ std::string stdout_failed(int error);
 /// The file-system Failure "zarn: FILE: [WHAT: ]reason\n" for errno value `error`.
 Failure system_failure(std::string_view file, int error, std::string_view what = {});
 
+/// Quotes a token for an error message: at most 60 bytes shown, unprintable bytes escaped.
+std::string quote(std::string_view token);
+
 /// A Failure whose message is compose(args...).
 template <typename... Parts>
 Failure failure(const Parts&... parts) {

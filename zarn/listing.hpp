@@ -3,7 +3,7 @@
 #pragma once
 
 #include "partials.hpp"
-#include "text_io.hpp"
+#include "output.hpp"
 
 namespace zarn {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "failure.hpp"
-#include "text_io.hpp"
+#include "number_parse.hpp"
 
 namespace zarn {
 

@@ -10,7 +10,8 @@
 #pragma once
 
 #include "partials.hpp"
-#include "text_io.hpp"
+#include "output.hpp"
+#include "tokens.hpp"
 
 namespace zarn {
 

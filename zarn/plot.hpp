@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "partials.hpp"
-#include "text_io.hpp"
+#include "output.hpp"
 
 namespace zarn {
 

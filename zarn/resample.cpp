@@ -8,7 +8,7 @@
 #include "failure.hpp"
 #include "memory.hpp"
 #include "spline.hpp"
-#include "text_io.hpp"
+#include "number_parse.hpp"
 
 namespace zarn {
 

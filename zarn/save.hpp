@@ -6,7 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "text_io.hpp"
+#include "output.hpp"
+#include "tokens.hpp"
 
 namespace zarn {
 

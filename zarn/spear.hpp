@@ -12,7 +12,8 @@
 #include <string_view>
 
 #include "partials.hpp"
-#include "text_io.hpp"
+#include "output.hpp"
+#include "tokens.hpp"
 
 namespace zarn {
 

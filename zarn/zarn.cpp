@@ -26,7 +26,9 @@
 #include "save.hpp"
 #include "sound.hpp"
 #include "sound_file.hpp"
-#include "text_io.hpp"
+#include "number_format.hpp"
+#include "output.hpp"
+#include "tokens.hpp"
 
 #ifndef ZARN_VERSION
 #define ZARN_VERSION "0.0.0"

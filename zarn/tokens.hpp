@@ -1,61 +1,21 @@
-// Buffered token input and buffered formatted output over file descriptors or memory,
-// with the number conversions that the partial list file and the console listing use.
+// Token input over a file descriptor or memory: whitespace-separated tokens with their lines,
+// bytes for binary files, and the reader of text formats that turns every fault into a
+// Failure naming the file, the line and the token.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cmath>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "failure.hpp"
+#include "number_parse.hpp"
 
 namespace zarn {
 
 namespace detail {
-
-/// Powers of ten up to 1e22: every one is a double without rounding.
-inline constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-/// Reads "[-]digits[.digits]" from p, stopping at the first byte that does not fit; returns
-/// where it stopped. When what it read holds at most 19 characters after the sign (so at most
-/// 19 digits) with a digit among them, worth at most 2^53, `value` is set: the digits and the
-/// power of ten are exact doubles, and the one division rounds correctly, to the double that
-/// strtod gives. Otherwise `found` is false and `value` untouched.
-inline const char* scan_plain_decimal(const char* p, const char* end, bool& found, double& value) {
-  const bool negative = p < end && *p == '-';
-  if (negative) ++p;
-  const char* q = p;
-  std::uint64_t mantissa = 0;  // may wrap for long texts, which are refused below
-  for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-  int after_point = 0;
-  const bool point = q < end && *q == '.';
-  if (point) {
-    const char* fraction = ++q;
-    for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-    after_point = static_cast<int>(q - fraction);
-  }
-  const std::ptrdiff_t length = q - p;
-  found = length <= 19 && length > (point ? 1 : 0) && mantissa <= (std::uint64_t{1} << 53);
-  if (found) {
-    // At most 2^53, so converted exactly, and as a signed integer, which is one instruction.
-    const double v = static_cast<double>(static_cast<std::int64_t>(mantissa)) / kPow10[after_point];
-    value = negative ? -v : v;
-  }
-  return q;
-}
-
-/// A whole token that scan_plain_decimal reads and finds; false for any other text.
-inline bool parse_short_plain_decimal(const char* p, const char* end, double& value) {
-  bool found = false;
-  return scan_plain_decimal(p, end, found, value) == end && found;
-}
-
-/// parse_double for every other token: long decimals, from_chars, and strtod as the reference.
-bool parse_double_slow(std::string_view token, double& value);
 
 /// Whitespace as a table: 1 for whitespace (space, tab, newline, vertical tab, form feed,
 /// carriage return), 2 for a newline, 0 for anything else.
@@ -97,88 +57,8 @@ inline const char* first_space(const char* p, const char* end) {
   return p;
 }
 
-// Pairs of decimal digits, "00" to "99", for writing two digits at a time.
-struct DigitPairs {
-  char text[200];
-  constexpr DigitPairs() : text() {
-    for (int i = 0; i < 100; ++i) {
-      text[2 * i] = static_cast<char>('0' + i / 10);
-      text[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-  }
-};
-inline constexpr DigitPairs kDigitPairs;
-
-// The number of decimal digits of n.
-inline int decimal_length(std::uint64_t n) {
-  int len = 1;
-  for (std::uint64_t bound = 10; n >= bound && len < 19; bound *= 10) ++len;
-  return len;
-}
-
-// Writes the `len` lowest decimal digits of n so that they end just before `end`.
-inline void put_digits(char* end, std::uint64_t n, int len) {
-  for (; len >= 2; len -= 2, n /= 100) {
-    end -= 2;
-    std::memcpy(end, kDigitPairs.text + 2 * (n % 100), 2);
-  }
-  if (len > 0) end[-1] = static_cast<char>('0' + n % 10);
-}
-
-// The fast path below for a number of decimals known when compiling (3 and 6, the ones the
-// files and the listing use), right-aligned in `width` (at most 16): the same rounding, with
-// the digits written two at a time and the divisions by a constant.
-template <int kDecimals>
-inline char* format_fixed_exact(char* out, double v, int width) {
-  constexpr std::uint64_t kUnit = kDecimals == 3 ? 1000 : 1000000;
-  static_assert(kDecimals == 3 || kDecimals == 6, "3 or 6 decimals");
-  if (width > 16) return nullptr;
-  const double w = std::fabs(v) * static_cast<double>(kUnit);
-  if (!(w < 1e14)) return nullptr;
-  // Truncation is the floor here (w >= 0), and w < 2^63 converts as a signed integer.
-  const auto whole = static_cast<std::uint64_t>(static_cast<std::int64_t>(w));
-  const double fraction = w - static_cast<double>(static_cast<std::int64_t>(whole));  // exact
-  if (fraction == 0.5) return nullptr;
-  const std::uint64_t rounded = whole + (fraction > 0.5 ? 1 : 0);
-  const std::uint64_t int_part = rounded / kUnit, frac_part = rounded % kUnit;
-  const bool negative = std::signbit(v);
-  const int int_len = decimal_length(int_part);
-  const int len = (negative ? 1 : 0) + int_len + 1 + kDecimals;
-  if (len < width) {  // as printf pads; there is room for 16 (kMaxFixedChars)
-    std::memcpy(out, "                ", 16);
-    out += width - len;
-  }
-  if (negative) *out++ = '-';
-  out += int_len;
-  put_digits(out, int_part, int_len);
-  *out++ = '.';
-  out += kDecimals;
-  put_digits(out, frac_part, kDecimals);
-  return out;
-}
-
 }  // namespace detail
 
-/// Parses a whole token as a double with strtod's syntax in the C locale; false if any of it is not a number.
-inline bool parse_double(std::string_view token, double& value) {
-  if (detail::parse_short_plain_decimal(token.data(), token.data() + token.size(), value)) return true;
-  return detail::parse_double_slow(token, value);
-}
-
-/// Parses a whole token as a count: decimal digits with an optional sign, from 0 to INT_MAX.
-bool parse_count(std::string_view token, int& value);
-
-/// Longest text that format_fixed writes (sign, 309 integer digits, point, decimals), with room to spare.
-constexpr std::size_t kMaxFixedChars = 400;
-
-/// Writes v as printf's "%.*f" with `decimals` places (at most 20) would, returning the end; no terminator.
-char* format_fixed(char* out, double v, int decimals);
-
-/// Writes all n bytes to fd, retrying short writes; returns 0 or the errno of the failure.
-int write_all(int fd, const char* p, std::size_t n);
-
-/// Quotes a token for an error message: at most 60 bytes shown, unprintable bytes escaped.
-std::string quote(std::string_view token);
 
 /// A whitespace-separated token and the line it starts on.
 struct Token {
@@ -338,60 +218,6 @@ class TokenReader {
  private:
   Input& in_;
   Describe describe_;
-};
-
-/// Buffered output to a file descriptor, or appended to a string; remembers the first write error.
-class Output {
- public:
-  /// Writes to `fd` (not closed here).
-  explicit Output(int fd);
-  /// Appends to `*sink`.
-  explicit Output(std::string* sink);
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-  ~Output();
-
-  /// Appends bytes.
-  void put(std::string_view text);
-  /// Appends one byte.
-  void put(char c) {
-    make_room(1);
-    *pos_++ = c;
-  }
-  /// Appends an integer as "%d" would.
-  void put_int(long v);
-  /// Appends v as "%*.*f" would with the given width and decimals.
-  void put_fixed(double v, int decimals, int width = 0) {
-    make_room(kMaxFixedChars + static_cast<std::size_t>(width));
-    // The common cases straight into the buffer, padding included; NaN and infinities fail
-    // the fast paths' range test and take the general way.
-    char* fast = decimals == 6   ? detail::format_fixed_exact<6>(pos_, v, width)
-                 : decimals == 3 ? detail::format_fixed_exact<3>(pos_, v, width)
-                                 : nullptr;
-    if (fast != nullptr)
-      pos_ = fast;
-    else
-      put_fixed_slow(v, decimals, width);
-  }
-  /// Writes out everything buffered; false if this or any earlier write failed.
-  bool flush();
-  /// errno of the first failed write, 0 if none.
-  int error() const { return error_; }
-
- private:
-  void make_room(std::size_t n) {
-    if (static_cast<std::size_t>(limit_ - pos_) < n) drain();
-  }
-  void drain();
-  void put_fixed_slow(double v, int decimals, int width);
-  void write_out(const char* p, std::size_t n);
-
-  int fd_ = -1;
-  std::string* sink_ = nullptr;
-  std::vector<char> buffer_;
-  char* pos_ = nullptr;
-  char* limit_ = nullptr;
-  int error_ = 0;
 };
 
 }  // namespace zarn
