@@ -18,9 +18,11 @@
 
 #include "failure.hpp"
 #include "formats.hpp"
+#include "keep.hpp"
 #include "partials.hpp"
 #include "resample.hpp"
 #include "save.hpp"
+#include "scale.hpp"
 #include "sound.hpp"
 #include "spline.hpp"
 
@@ -185,6 +187,51 @@ std::vector<Partial> resample(const std::vector<Partial>& partials, double step,
   return out;
 }
 
+// A finite number for the parameter `name`; ValueError otherwise.
+double finite(const char* name, double v) {
+  if (!std::isfinite(v)) throw py::value_error(std::string(name) + " must be a finite number");
+  return v;
+}
+
+std::vector<Partial> keep(const std::vector<Partial>& partials, std::optional<std::pair<double, double>> band,
+                          std::optional<double> min_duration, std::optional<double> min_level, std::optional<int> max_partials) {
+  zarn::KeepOptions options;
+  if (band) {
+    const std::string problem = zarn::band_problem(band->first, band->second);
+    if (!problem.empty()) throw py::value_error("band: " + problem);
+    options.band_lo = band->first;
+    options.band_hi = band->second;
+  }
+  if (min_duration) options.min_duration = finite("min_duration", *min_duration);
+  if (min_level) options.min_level = finite("min_level", *min_level);
+  if (max_partials) {
+    if (*max_partials < 0) throw py::value_error("max_partials must not be negative");
+    options.max_partials = *max_partials;
+  }
+  zarn::PartialSet set = to_set<zarn::PartialSet>(partials);
+  unlocked([&] {
+    zarn::keep(set, options);
+    return 0;
+  });
+  std::vector<Partial> out;
+  for (zarn::Partial& p : set.partials) out.push_back(from_input(std::move(p)));
+  return out;
+}
+
+std::vector<Partial> scale(const std::vector<Partial>& partials, double time, double cents, double gain) {
+  const std::string problem = zarn::time_scale_problem(time);
+  if (!problem.empty()) throw py::value_error("time: " + problem);
+  const zarn::ScaleOptions options{time, finite("cents", cents), finite("gain", gain)};
+  zarn::PartialSet set = to_set<zarn::PartialSet>(partials);
+  unlocked([&] {
+    zarn::scale(set, options, "partials");
+    return 0;
+  });
+  std::vector<Partial> out;
+  for (zarn::Partial& p : set.partials) out.push_back(from_input(std::move(p)));
+  return out;
+}
+
 Array spline(const Array& x_in, const Array& y_in, const Array& xi_in) {
   // Copied before the interpreter lock is released: another thread may change the caller's
   // arrays meanwhile.
@@ -277,6 +324,15 @@ PYBIND11_MODULE(zarn, m) {
         "The partials resampled on a uniform grid with the not-a-knot cubic spline, as the tool\n"
         "does, bit for bit: each partial's own grid from its first time, or with align=True the\n"
         "whole multiples of step within its span.");
+  m.def("keep", &keep, py::arg("partials"), py::arg("band") = py::none(), py::arg("min_duration") = py::none(),
+        py::arg("min_level") = py::none(), py::arg("max_partials") = py::none(),
+        "The partials that every filter given keeps, in their order, as the tool's options do:\n"
+        "band=(lo, hi) on the mean frequency weighted by amplitude, min_duration in seconds,\n"
+        "min_level in dB of the loudest breakpoint, max_partials of greatest energy among those\n"
+        "the others keep. Partials without breakpoints are kept only when no filter is given.");
+  m.def("scale", &scale, py::arg("partials"), py::arg("time") = 1.0, py::arg("cents") = 0.0, py::arg("gain") = 0.0,
+        "New partials with every time multiplied by `time`, every frequency by 2^(cents/1200)\n"
+        "and every amplitude by 10^(gain/20), as --time-scale, --transpose and --gain do.");
   m.def("spline", &spline, py::arg("x"), py::arg("y"), py::arg("xi"),
         "The not-a-knot cubic spline through the knots (x, y), x rising, at the ascending times xi\n"
         "within [x[0], x[-1]]. Three knots give the parabola, two the line.");

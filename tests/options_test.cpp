@@ -73,6 +73,17 @@ TEST(Options, Forms) {
   EXPECT_TRUE(o.rate_given);
   for (const char* rate : {"--rate=1000", "--rate=768000"}) EXPECT_EQ(parse({rate, "in.txt"}).rate, std::stoi(rate + 7));
   EXPECT_FALSE(parse({"in.txt"}).rate_given);
+  const zarn::Options e = parse({"--band=100:2e3", "--min-duration=0.1", "--min-level=-60", "--max-partials=8",
+                                 "--time-scale=1.5", "--transpose=-1200", "--gain=-6", "in.txt"});
+  EXPECT_EQ(e.keep.band_lo, 100);
+  EXPECT_EQ(e.keep.band_hi, 2000);
+  EXPECT_EQ(e.keep.min_duration, 0.1);
+  EXPECT_EQ(e.keep.min_level, -60);
+  EXPECT_EQ(e.keep.max_partials, 8);
+  EXPECT_EQ(e.scale.time, 1.5);
+  EXPECT_EQ(e.scale.cents, -1200);
+  EXPECT_EQ(e.scale.gain, -6);
+  EXPECT_FALSE(parse({"in.txt"}).keep.any() || parse({"in.txt"}).scale.any());
 }
 
 TEST(Options, FormatAndGrid) {
@@ -116,6 +127,14 @@ TEST(Options, Errors) {
       {{"--plot=-", "in.txt"}, "zarn: --plot needs the name of a file\n"},
       {{"--wav=s.wav", "--rate=768001", "in.txt"}, "zarn: the sample rate must be a whole number of hertz from 1000 to 768000, not '768001'\n"},
       {{"--plot=a.svg", "-o", "a.svg", "in.txt"}, "zarn: 'a.svg' is named for two outputs\n"},
+      {{"--band=500:100", "in.txt"}, "zarn: --band=500:100: the band's low end lies above its high end\n"},
+      {{"--band=100", "in.txt"}, "zarn: --band needs LO:HI, two frequencies in hertz, not '100'\n"},
+      {{"--band=0:inf", "in.txt"}, "zarn: --band=0:inf: the band's ends must be finite numbers\n"},
+      {{"--max-partials=-1", "in.txt"}, "zarn: --max-partials needs a whole number from 0 to 2147483647, not '-1'\n"},
+      {{"--time-scale=0", "in.txt"}, "zarn: --time-scale=0: the time factor must be a finite number above zero\n"},
+      {{"--transpose=nan", "in.txt"}, "zarn: --transpose needs a finite number, not 'nan'\n"},
+      {{"--gain", "1e999", "in.txt"}, "zarn: --gain needs a finite number, not '1e999'\n"},
+      {{"--min-duration=x", "in.txt"}, "zarn: --min-duration needs a finite number, not 'x'\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

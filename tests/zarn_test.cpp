@@ -124,6 +124,19 @@ TEST(Scripted, StreamsStatusAndFile) {
   }
 }
 
+// Edits on the way: the one partial of edge.txt near 440 Hz, twice as long and an octave up,
+// gives what the same partial changed by hand gives.
+TEST(Scripted, EditsActAsIfTheFileHadBeenEditedByHand) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  spill(dir / "hand.txt", "( PARTIALS 1 ( POINTS 4 0 880 -20 0.6 880 -20 1.2 880 -20 2.0 880 -20 ) )");
+  const auto edited = run_zarn({"-o", "-", "--band=439:441", "--time-scale=2", "--transpose=1200", "in.txt", "0.1"}, dir.path());
+  const auto by_hand = run_zarn({"-o", "-", "hand.txt", "0.1"}, dir.path());
+  EXPECT_EQ(edited.status, 0);
+  EXPECT_EQ(edited.out, by_hand.out);
+  EXPECT_EQ(edited.out.substr(0, 13), "( PARTIALS\t1\n");
+}
+
 TEST(Scripted, ForceReplacesAndRepeatedTimesAreWarnedOf) {
   TempDir dir;
   spill(dir / "in.txt", data("edge.txt"));

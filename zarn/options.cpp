@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <cmath>
 #include <cstring>
 #include <string_view>
 
@@ -12,7 +13,10 @@ namespace zarn {
 
 namespace {
 
-enum LongOnly { kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate };
+enum LongOnly {
+  kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
+  kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
+};
 
 const struct option kLongOptions[] = {
     {"output", required_argument, nullptr, 'o'},
@@ -24,6 +28,13 @@ const struct option kLongOptions[] = {
     {"plot-log", no_argument, nullptr, kPlotLog},
     {"wav", required_argument, nullptr, kWav},
     {"rate", required_argument, nullptr, kRate},
+    {"band", required_argument, nullptr, kBand},
+    {"min-duration", required_argument, nullptr, kMinDuration},
+    {"min-level", required_argument, nullptr, kMinLevel},
+    {"max-partials", required_argument, nullptr, kMaxPartials},
+    {"time-scale", required_argument, nullptr, kTimeScale},
+    {"transpose", required_argument, nullptr, kTranspose},
+    {"gain", required_argument, nullptr, kGain},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -60,6 +71,14 @@ bool is_negative_number(std::string_view arg) {
 
 [[noreturn]] void bad_option(const std::string& what) {
   throw Failure(compose(what) + "Try 'zarn --help' for more information.\n");
+}
+
+// The value of an option that takes a finite number.
+double finite_number(int option, const char* text) {
+  double v = 0;
+  if (!parse_double(text, v) || !std::isfinite(v))
+    bad_option("--" + std::string(long_name(option)) + " needs a finite number, not '" + text + "'");
+  return v;
 }
 
 }  // namespace
@@ -130,6 +149,42 @@ Options parse_options(int argc, char** argv) {
           bad_option("the sample rate must be a whole number of hertz from " + std::to_string(kMinRate) + " to " +
                      std::to_string(kMaxRate) + ", not '" + optarg + "'");
         o.rate_given = true;
+        break;
+      case kBand: {
+        const std::string_view text(optarg);
+        const auto colon = text.find(':');
+        double lo = 0, hi = 0;
+        if (colon == std::string_view::npos || !parse_double(text.substr(0, colon), lo) || !parse_double(text.substr(colon + 1), hi))
+          bad_option("--band needs LO:HI, two frequencies in hertz, not '" + std::string(text) + "'");
+        const std::string problem = band_problem(lo, hi);
+        if (!problem.empty()) bad_option("--band=" + std::string(text) + ": " + problem);
+        o.keep.band_lo = lo;
+        o.keep.band_hi = hi;
+        break;
+      }
+      case kMinDuration:
+        o.keep.min_duration = finite_number(c, optarg);
+        break;
+      case kMinLevel:
+        o.keep.min_level = finite_number(c, optarg);
+        break;
+      case kMaxPartials: {
+        int n = 0;
+        if (!parse_count(optarg, n)) bad_option("--max-partials needs a whole number from 0 to 2147483647, not '" + std::string(optarg) + "'");
+        o.keep.max_partials = n;
+        break;
+      }
+      case kTimeScale: {
+        o.scale.time = finite_number(c, optarg);
+        const std::string problem = time_scale_problem(o.scale.time);
+        if (!problem.empty()) bad_option("--time-scale=" + std::string(optarg) + ": " + problem);
+        break;
+      }
+      case kTranspose:
+        o.scale.cents = finite_number(c, optarg);
+        break;
+      case kGain:
+        o.scale.gain = finite_number(c, optarg);
         break;
       case 'h':
         o.mode = Options::Mode::kHelp;

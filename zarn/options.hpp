@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "formats.hpp"
+#include "keep.hpp"
+#include "scale.hpp"
 #include "sound.hpp"
 
 namespace zarn {
@@ -27,6 +29,8 @@ struct Options {
   std::string wav;                 // --wav=FILE: the result as sound; empty: none
   int rate = kDefaultRate;         // --rate=HZ: the sound's sample rate
   bool rate_given = false;         // --rate was given (it has no effect without --wav)
+  KeepOptions keep;                // --band, --min-duration, --min-level, --max-partials
+  ScaleOptions scale;              // --time-scale, --transpose, --gain
   bool any_option = false;         // some option was given: the run is scripted
 
   /// True when the result goes to a named output rather than through the dialogue.

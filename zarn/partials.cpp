@@ -1,8 +1,18 @@
 #include "partials.hpp"
 
 #include <cmath>
+#include <cstdint>
 
 namespace zarn {
+
+Failure failure_at(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what) {
+  switch (set.places) {
+    case PartialSet::Places::kBytes: return Failure(compose_at_byte(file, static_cast<std::uint64_t>(part.place), what));
+    case PartialSet::Places::kSeconds: return Failure(compose_at_time(file, part.place, what));
+    case PartialSet::Places::kLines: break;
+  }
+  return failure(file, static_cast<long>(part.place), what);
+}
 
 double db2amp(double db) {
   if (db < kFloorDb) db = kFloorDb;

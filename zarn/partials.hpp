@@ -4,7 +4,10 @@
 // one, and the fit fills it in; the listing, the writers, the picture and the sound take it.
 #pragma once
 
+#include <string>
 #include <vector>
+
+#include "failure.hpp"
 
 namespace zarn {
 
@@ -47,6 +50,9 @@ struct ResampledSet {
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }
 };
+
+/// A Failure at the place where a partial starts in the file `file` that `set` was read from.
+Failure failure_at(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what);
 
 /// Lowest level held: quieter levels are read as this, and amplitudes of 0 or less are written as it.
 constexpr double kFloorDb = -140.0;

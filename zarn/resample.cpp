@@ -21,16 +21,6 @@ double parse_time_step(std::string_view text) {
 
 namespace {
 
-// A failure at the place where a partial starts in its file.
-Failure partial_failure(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what) {
-  switch (set.places) {
-    case PartialSet::Places::kBytes: return Failure(compose_at_byte(file, static_cast<std::uint64_t>(part.place), what));
-    case PartialSet::Places::kSeconds: return Failure(compose_at_time(file, part.place, what));
-    case PartialSet::Places::kLines: break;
-  }
-  return failure(file, static_cast<long>(part.place), what);
-}
-
 constexpr double kMaxPoints = 2147483647.0;
 const char* const kTooMany = "this partial would have more than 2147483647 resampled breakpoints at this time step";
 
@@ -41,7 +31,7 @@ int grid_points(const Partial& part, double step, const PartialSet& set, const s
   if (part.M() < 2) return 0;
   const double span = part.time[static_cast<std::size_t>(part.M() - 1)] - part.time[0];
   const double n = span / step;  // never negative: the readers keep times ascending
-  if (!(n < kMaxPoints + 1)) throw partial_failure(set, part, file, kTooMany);
+  if (!(n < kMaxPoints + 1)) throw failure_at(set, part, file, kTooMany);
   return static_cast<int>(n);
 }
 
@@ -52,7 +42,7 @@ int aligned_points(const Partial& part, double step, long long& first_k, const P
   const double last = part.time[static_cast<std::size_t>(part.M() - 1)];
   const double lo = std::ceil(first / step), hi = std::floor(last / step);
   if (!(std::fabs(lo) < 9e15 && std::fabs(hi) < 9e15))
-    throw partial_failure(set, part, file, "this partial's times are too far from 0 to be counted in whole time steps");
+    throw failure_at(set, part, file, "this partial's times are too far from 0 to be counted in whole time steps");
   // The quotients may be off by one after rounding; the times themselves are k * step.
   auto k_first = static_cast<long long>(lo), k_last = static_cast<long long>(hi);
   while (static_cast<double>(k_first - 1) * step >= first) --k_first;
@@ -60,7 +50,7 @@ int aligned_points(const Partial& part, double step, long long& first_k, const P
   while (static_cast<double>(k_last + 1) * step <= last) ++k_last;
   while (static_cast<double>(k_last) * step > last) --k_last;
   if (k_last < k_first) return 0;
-  if (static_cast<double>(k_last - k_first) + 1 > kMaxPoints) throw partial_failure(set, part, file, kTooMany);
+  if (static_cast<double>(k_last - k_first) + 1 > kMaxPoints) throw failure_at(set, part, file, kTooMany);
   first_k = k_first;
   return static_cast<int>(k_last - k_first + 1);
 }

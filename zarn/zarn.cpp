@@ -18,12 +18,14 @@
 #include "edits.hpp"
 #include "failure.hpp"
 #include "formats.hpp"
+#include "keep.hpp"
 #include "listing.hpp"
 #include "options.hpp"
 #include "partial_file.hpp"
 #include "plot.hpp"
 #include "resample.hpp"
 #include "save.hpp"
+#include "scale.hpp"
 #include "sound.hpp"
 #include "sound_file.hpp"
 #include "number_format.hpp"
@@ -84,6 +86,17 @@ void help(Output& out) {
       "                     chooses the container: .wav, .aiff or .aif, .caf (32-bit float)\n"
       "                     or .flac (24-bit, clipped at full scale)\n"
       "      --rate=HZ      the sound's sample rate, 1000 to 768000 (44100)\n"
+      "\n"
+      "Editing the partials as read, before the grid (filters first, each judged on the\n"
+      "partials as read, --max-partials among those the others keep; then the changes):\n"
+      "      --band=LO:HI   keep partials whose mean frequency, weighted by amplitude, lies\n"
+      "                     within [LO, HI] Hz\n"
+      "      --min-duration=SECONDS  keep partials that last at least SECONDS\n"
+      "      --min-level=DB keep partials whose loudest breakpoint reaches DB (0 dB: 1.0)\n"
+      "      --max-partials=N  keep the N partials of greatest energy, in their order\n"
+      "      --time-scale=FACTOR  multiply every time by FACTOR (above zero)\n"
+      "      --transpose=CENTS  multiply every frequency by 2^(CENTS/1200)\n"
+      "      --gain=DB      multiply every amplitude by 10^(DB/20)\n"
       "  -h, --help         print this help\n"
       "      --version      print the version\n"
       "INFILE '-' reads standard input, and then needs -o. A file whose name starts with '-'\n"
@@ -91,6 +104,7 @@ void help(Output& out) {
       "\n"
       "Scripted use:\n"
       "      zarn -q -o out.txt analysis.txt 0.01\n"
+      "      zarn -q -o thin.txt --min-duration=0.1 --max-partials=40 --transpose=-1200 analysis.txt 0.01\n"
       "      zarn -o - analysis.txt 0.01 | ...\n"
       "      cat analysis.txt | zarn -q -o out.txt - 0.01\n"
       "      echo out.txt | zarn analysis.txt 0.01\n"
@@ -212,8 +226,15 @@ void warn_of_repeated_times(const ResampledSet& set, Output& console) {
                                   "cannot read this file back, since its times do not rise"));
 }
 
-// The edits of the partials as read that the options choose, in the order they apply.
-std::vector<Edit> chosen_edits(const Options&) { return {}; }
+// The edits of the partials as read that the options choose, in the order they apply: the
+// filters, then the changes.
+std::vector<Edit> chosen_edits(const Options& options, const std::string& file) {
+  std::vector<Edit> edits;
+  if (options.keep.any()) edits.push_back([keep_options = options.keep](PartialSet& set) { keep(set, keep_options); });
+  if (options.scale.any())
+    edits.push_back([scale_options = options.scale, file](PartialSet& set) { scale(set, scale_options, file); });
+  return edits;
+}
 
 // Closes a file descriptor when the scope ends.
 struct FdCloser {
@@ -252,7 +273,7 @@ int run(const Options& options, Output& console, bool& saved) {
   }
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
   PartialSet read = read_input(input.fd, name);
-  apply_edits(read, chosen_edits(options));
+  apply_edits(read, chosen_edits(options, name));
 
   ResampledSet set = options.aligned_grid() ? lay_aligned_grid(read, step, name) : lay_grid(read, step, name);
   if (!options.quiet) write_lengths(console, set);

@@ -131,3 +131,19 @@ def test_render_gives_float32_samples_from_time_zero():
     sound = zarn.render([zarn.Partial([0.0, 0.5, 1.0], [440, 440, 440], [0.5, 0.5, 0.5])], rate=8000)
     assert sound.dtype == np.float32 and sound.shape == (8001,)
     assert abs(float(np.sqrt(np.mean(sound[400:-400].astype(float) ** 2))) - 0.5 / np.sqrt(2)) < 0.005
+
+
+def test_keep_and_scale_act_as_the_tools_options(tmp_path):
+    """The edits on partials in Python give what the tool's options give."""
+    edge = os.path.join(SOURCE, "tests", "data", "edge.txt")
+    partials = zarn.scale(zarn.keep(zarn.read(edge), band=(150, 250), max_partials=2), time=2.0, cents=-1200, gain=6.0)
+    zarn.write(str(tmp_path / "py.txt"), zarn.resample(partials, 0.05))
+    tool("-q", "-o", "cli.txt", "--band=150:250", "--max-partials=2", "--time-scale=2", "--transpose=-1200",
+         "--gain=6", edge, "0.05", cwd=tmp_path)
+    assert (tmp_path / "py.txt").read_bytes() == (tmp_path / "cli.txt").read_bytes()
+    assert len(zarn.keep(zarn.read(edge))) == len(zarn.read(edge))
+    for bad in [dict(band=(5, 1)), dict(max_partials=-1), dict(min_level=float("nan"))]:
+        with pytest.raises(ValueError):
+            zarn.keep(partials, **bad)
+    with pytest.raises(ValueError, match="time"):
+        zarn.scale(partials, time=0)
