@@ -93,7 +93,8 @@ TEST(Scripted, StreamsStatusAndFile) {
     std::string saved;  // what out.txt holds afterwards ("" when absent)
   } cases[] = {
       {{"-q", "-o", "out.txt", "in.txt", "0.1"}, "", 0, "", "", result},
-      {{"in.txt", "0.1", "-o", "out.txt"}, "", 0, data("edge-0.1.listing").substr(0, data("edge-0.1.listing").find(kPrompt)), "", result},
+      {{"in.txt", "0.1", "-o", "out.txt"}, "", 0, data("edge-0.1.listing").substr(0, data("edge-0.1.listing").find(kPrompt)),
+       "zarn: warning: 1 of 12 partials are shorter than the step 0.1 and have no points\n", result},
       {{"-o", "-", "in.txt", "0.1"}, "", 0, result, "", ""},
       {{"-q", "-o", "out.txt", "-", "0.1"}, data("edge.txt"), 0, "", "", result},
       {{"-", "0.1"}, data("edge.txt"), 1, "",

@@ -15,7 +15,7 @@ namespace {
 
 enum LongOnly {
   kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
-  kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
+  kFit, kWhole, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
 };
 
 const struct option kLongOptions[] = {
@@ -28,6 +28,8 @@ const struct option kLongOptions[] = {
     {"plot-log", no_argument, nullptr, kPlotLog},
     {"wav", required_argument, nullptr, kWav},
     {"rate", required_argument, nullptr, kRate},
+    {"fit", required_argument, nullptr, kFit},
+    {"whole", no_argument, nullptr, kWhole},
     {"band", required_argument, nullptr, kBand},
     {"min-duration", required_argument, nullptr, kMinDuration},
     {"min-level", required_argument, nullptr, kMinLevel},
@@ -149,6 +151,15 @@ Options parse_options(int argc, char** argv) {
           bad_option("the sample rate must be a whole number of hertz from " + std::to_string(kMinRate) + " to " +
                      std::to_string(kMaxRate) + ", not '" + optarg + "'");
         o.rate_given = true;
+        break;
+      case kFit: {
+        const std::optional<Fit> fit = fit_named(optarg);
+        if (!fit) bad_option("unknown fit '" + std::string(optarg) + "' (" + fit_names() + ")");
+        o.fit = *fit;
+        break;
+      }
+      case kWhole:
+        o.whole = true;
         break;
       case kBand: {
         const std::string_view text(optarg);

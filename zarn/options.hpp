@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fit.hpp"
 #include "formats.hpp"
 #include "keep.hpp"
 #include "scale.hpp"
@@ -24,6 +25,8 @@ struct Options {
   bool quiet = false;              // -q: no banner, lengths or listing (implied by -o -)
   std::optional<Format> format;    // -f FORMAT; none: chosen by the output's name
   bool align = false;              // --align: the aligned grid for every format
+  bool whole = false;              // --whole: each partial's grid on to its last breakpoint
+  Fit fit = Fit::kSpline;          // --fit: how the tracks are fitted
   std::string plot;                // --plot=FILE.svg: a picture of the result; empty: none
   bool plot_log = false;           // --plot-log: a logarithmic frequency axis
   std::string wav;                 // --wav=FILE: the result as sound; empty: none

@@ -7,7 +7,6 @@
 
 #include "failure.hpp"
 #include "memory.hpp"
-#include "spline.hpp"
 #include "number_parse.hpp"
 
 namespace zarn {
@@ -55,11 +54,26 @@ int aligned_points(const Partial& part, double step, long long& first_k, const P
   return static_cast<int>(k_last - k_first + 1);
 }
 
+int whole_points(const Partial& part, double step, const PartialSet& set, const std::string& file) {
+  if (part.M() < 1) return 0;
+  const double first = part.time[0], last = part.time[static_cast<std::size_t>(part.M() - 1)];
+  const double n = (last - first) / step;
+  if (!(n < kMaxPoints)) throw failure_at(set, part, file, kTooMany);
+  // The quotient may be off by one after rounding; the times themselves are first + k * step.
+  int count = static_cast<int>(n) + 1;
+  while (count < 2147483647 && first + count * step <= last) ++count;
+  while (count > 1 && first + (count - 1) * step > last) --count;
+  return count;
+}
+
 namespace {
+
+enum class Grid { kOwn, kWhole, kAligned };
 
 // Counts every partial's grid points (and checks them and the memory they need), then lays
 // each grid: the times from k afresh, so that no rounding accumulates along the grid.
-ResampledSet lay(const PartialSet& set, double step, const std::string& file, bool aligned) {
+ResampledSet lay(const PartialSet& set, double step, const std::string& file, Grid kind) {
+  const bool aligned = kind == Grid::kAligned;
   ResampledSet grid;
   grid.step = step;
   grid.aligned = aligned;
@@ -69,7 +83,9 @@ ResampledSet lay(const PartialSet& set, double step, const std::string& file, bo
   double total = 0;
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     const Partial& part = set.partials[p];
-    counts.push_back(aligned ? aligned_points(part, step, grid.partials[p].first_k, set, file) : grid_points(part, step, set, file));
+    counts.push_back(aligned                ? aligned_points(part, step, grid.partials[p].first_k, set, file)
+                     : kind == Grid::kWhole ? whole_points(part, step, set, file)
+                                            : grid_points(part, step, set, file));
     total += counts.back();
   }
   check_memory(total * 3 * sizeof(double), "the grid");
@@ -85,25 +101,24 @@ ResampledSet lay(const PartialSet& set, double step, const std::string& file, bo
 
 }  // namespace
 
-ResampledSet lay_grid(const PartialSet& set, double step, const std::string& file) { return lay(set, step, file, false); }
+ResampledSet lay_grid(const PartialSet& set, double step, const std::string& file) { return lay(set, step, file, Grid::kOwn); }
 
-ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::string& file) { return lay(set, step, file, true); }
-
-void resample_partial(const Partial& part, Resampled& out) {
-  out.freq.resize(out.time.size());
-  out.amp.resize(out.time.size());
-  ispline2_gen(part.time.data(), part.freq.data(), part.amp.data(), part.M(), out.time.data(), out.freq.data(),
-               out.amp.data(), out.N());
+ResampledSet lay_whole_grid(const PartialSet& set, double step, const std::string& file) {
+  return lay(set, step, file, Grid::kWhole);
 }
 
-void resample(const PartialSet& set, ResampledSet& grid) {
-  for (std::size_t p = 0; p < set.partials.size(); ++p) resample_partial(set.partials[p], grid.partials[p]);
+ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::string& file) {
+  return lay(set, step, file, Grid::kAligned);
 }
 
-void resample_releasing(PartialSet& set, ResampledSet& grid) {
+void resample(const PartialSet& set, ResampledSet& grid, Fit fit) {
+  for (std::size_t p = 0; p < set.partials.size(); ++p) fit_partial(fit, set.partials[p], grid.partials[p]);
+}
+
+void resample_releasing(PartialSet& set, ResampledSet& grid, Fit fit) {
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     Partial& part = set.partials[p];
-    resample_partial(part, grid.partials[p]);
+    fit_partial(fit, part, grid.partials[p]);
     // Its memory goes back before the next partial takes more.
     std::vector<double>().swap(part.time);
     std::vector<double>().swap(part.freq);

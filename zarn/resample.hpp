@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "fit.hpp"
 #include "partials.hpp"
 
 namespace zarn {
@@ -22,22 +23,27 @@ int grid_points(const Partial& part, double step, const PartialSet& set, const s
 /// sets first_k to the first k. Throws Failure past INT_MAX points.
 int aligned_points(const Partial& part, double step, long long& first_k, const PartialSet& set, const std::string& file);
 
+/// Points of a partial on its whole grid: first + k * step for every k >= 0 with
+/// first + k * step <= last as computed, so that the grid reaches the last breakpoint
+/// whenever it falls on it. Throws Failure past INT_MAX points.
+int whole_points(const Partial& part, double step, const PartialSet& set, const std::string& file);
+
 /// Checks every partial's grid and the memory it needs, then lays it: for each partial, the
 /// times first + k * step for k = 0 .. grid_points - 1, room made for the fitted values.
 ResampledSet lay_grid(const PartialSet& set, double step, const std::string& file);
+
+/// The same with each partial's whole grid (whole_points), to its last breakpoint.
+ResampledSet lay_whole_grid(const PartialSet& set, double step, const std::string& file);
 
 /// The same with the aligned grid, shared by all partials so that frames line up: the times
 /// k * step with first <= k * step <= last.
 ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::string& file);
 
-/// Evaluates a partial's frequency and amplitude splines at its grid times.
-void resample_partial(const Partial& part, Resampled& out);
-
-/// Resamples every partial on its laid grid; the input is kept.
-void resample(const PartialSet& set, ResampledSet& grid);
+/// Resamples every partial on its laid grid with `fit`; the input is kept.
+void resample(const PartialSet& set, ResampledSet& grid, Fit fit = Fit::kSpline);
 
 /// The same, giving each partial's breakpoints back as soon as it is resampled, so that the
 /// input and the result never fill memory together: for runs where nothing else needs them.
-void resample_releasing(PartialSet& set, ResampledSet& grid);
+void resample_releasing(PartialSet& set, ResampledSet& grid, Fit fit = Fit::kSpline);
 
 }  // namespace zarn

@@ -1,5 +1,6 @@
 #include "spline.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "failure.hpp"
@@ -224,7 +225,11 @@ void ispline_gen(const double* x, const double* y, int n, const double* xi, doub
   }
   std::vector<double> yd(static_cast<std::size_t>(n));
   getYD_gen(x, y, yd.data(), n);
+  hermite_gen(x, y, yd.data(), n, xi, yi, ni, false);
+}
 
+void hermite_gen(const double* x, const double* y, const double* yd, int n, const double* xi, double* yi, int ni,
+                 bool within_knots) {
   // One forward walk: a query past the interval in use locates the next one; a query up to
   // and including its right end reuses its coefficients.
   Cubic cubic{};
@@ -234,10 +239,17 @@ void ispline_gen(const double* x, const double* y, int n, const double* xi, doub
     const double v = xi[j];
     if (!located || v > cubic.xr) {
       k = find_interval(x, n, k, v);
-      cubic = hermite_coefficients(x, y, yd.data(), k);
+      cubic = hermite_coefficients(x, y, yd, k);
       located = true;
     }
     yi[j] = horner(cubic, v);
+    if (within_knots) {
+      // The knot's own value on a knot, and never beyond the values at the interval's ends,
+      // whatever the rounding of the cubic.
+      const double lo = std::min(y[k], y[k + 1]), hi = std::max(y[k], y[k + 1]);
+      if (v == cubic.xr) yi[j] = y[k + 1];
+      yi[j] = std::min(std::max(yi[j], lo), hi);
+    }
   }
 }
 

@@ -18,6 +18,13 @@ void getYD_gen(const double* x, const double* y, double* yd, int n);
 /// Evaluates the spline through the n knots (x, y) at the ni non-decreasing times xi, into yi.
 void ispline_gen(const double* x, const double* y, int n, const double* xi, double* yi, int ni);
 
+/// Evaluates the piecewise cubic through the n >= 2 knots (x, y) with the slopes yd there, at
+/// the ni non-decreasing times xi within [x[0], x[n-1]], into yi. With `within_knots`, each
+/// value is held within the values at its interval's ends, and a query on a knot gives the
+/// knot's value.
+void hermite_gen(const double* x, const double* y, const double* yd, int n, const double* xi, double* yi, int ni,
+                 bool within_knots);
+
 /// Evaluates the splines through (x, y1) and (x, y2) at xi, into yi1 and yi2: the same figures
 /// as two calls of ispline_gen, with the work that depends on the knots alone done once.
 void ispline2_gen(const double* x, const double* y1, const double* y2, int n, const double* xi, double* yi1, double* yi2,

@@ -236,6 +236,20 @@ std::vector<Edit> chosen_edits(const Options& options, const std::string& file) 
   return edits;
 }
 
+// Says once how many partials the grid leaves without a point, since they are written empty.
+void note_partials_without_points(const PartialSet& read, const ResampledSet& set, double step, Output& console) {
+  int without = 0;
+  for (std::size_t p = 0; p < set.partials.size(); ++p)
+    if (set.partials[p].N() == 0 && read.partials[p].M() > 0) ++without;
+  if (without == 0) return;
+  char at[32];
+  std::snprintf(at, sizeof at, "%g", step);
+  report(console, compose_warning(std::to_string(without) + " of " + std::to_string(read.P()) + " partials " +
+                                  (set.aligned ? "hold no whole multiple of the step " + std::string(at)
+                                               : "are shorter than the step " + std::string(at)) +
+                                  " and have no points"));
+}
+
 // Closes a file descriptor when the scope ends.
 struct FdCloser {
   int fd;
@@ -275,12 +289,15 @@ int run(const Options& options, Output& console, bool& saved) {
   PartialSet read = read_input(input.fd, name);
   apply_edits(read, chosen_edits(options, name));
 
-  ResampledSet set = options.aligned_grid() ? lay_aligned_grid(read, step, name) : lay_grid(read, step, name);
+  ResampledSet set = options.aligned_grid() ? lay_aligned_grid(read, step, name)
+                     : options.whole          ? lay_whole_grid(read, step, name)
+                                              : lay_grid(read, step, name);
+  if (scripted && !options.quiet) note_partials_without_points(read, set, step, console);
   if (!options.quiet) write_lengths(console, set);
   if (options.plot.empty())
-    resample_releasing(read, set);  // nothing after the fit needs the input
+    resample_releasing(read, set, options.fit);  // nothing after the fit needs the input
   else
-    resample(read, set);  // the picture shows it
+    resample(read, set, options.fit);  // the picture shows it
   if (!options.quiet) write_listing(console, set);
 
   check_result(set, options.result_format());
