@@ -174,12 +174,17 @@ std::vector<Partial> read_file(const std::string& path) {
   return out;
 }
 
-std::vector<Partial> resample(const std::vector<Partial>& partials, double step, bool align) {
+std::vector<Partial> resample(const std::vector<Partial>& partials, double step, bool align, const std::string& fit_name,
+                              bool whole) {
   if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
+  const std::optional<zarn::Fit> fit = zarn::fit_named(fit_name);
+  if (!fit) throw py::value_error("unknown fit '" + fit_name + "' (" + zarn::fit_names() + ")");
   zarn::PartialSet set = to_set<zarn::PartialSet>(partials);
   zarn::ResampledSet grid = unlocked([&] {
-    zarn::ResampledSet g = align ? zarn::lay_aligned_grid(set, step, "partials") : zarn::lay_grid(set, step, "partials");
-    zarn::resample_releasing(set, g);
+    zarn::ResampledSet g = align   ? zarn::lay_aligned_grid(set, step, "partials")
+                           : whole ? zarn::lay_whole_grid(set, step, "partials")
+                                   : zarn::lay_grid(set, step, "partials");
+    zarn::resample_releasing(set, g, *fit);
     return g;
   });
   std::vector<Partial> out;
@@ -320,10 +325,12 @@ PYBIND11_MODULE(zarn, m) {
         "The partials of a file: a partial list, SDIF (1TRC/1HRM) or a text export of a partial\n"
         "editor, recognised from its content. Amplitudes are linear, frequencies held within\n"
         "[4, 22050] Hz. Raises zarn.Error for a malformed file, OSError if it cannot be opened.");
-  m.def("resample", &resample, py::arg("partials"), py::arg("step"), py::arg("align") = false,
-        "The partials resampled on a uniform grid with the not-a-knot cubic spline, as the tool\n"
-        "does, bit for bit: each partial's own grid from its first time, or with align=True the\n"
-        "whole multiples of step within its span.");
+  m.def("resample", &resample, py::arg("partials"), py::arg("step"), py::arg("align") = false, py::arg("fit") = "spline",
+        py::arg("whole") = false,
+        "The partials resampled on a uniform grid, as the tool does, bit for bit: each partial's\n"
+        "own grid from its first time (whole=True: on to its last), or with align=True the whole\n"
+        "multiples of step within its span; fit='spline' (not-a-knot), 'monotone' (never beyond\n"
+        "the breakpoints' values) or 'linear'.");
   m.def("keep", &keep, py::arg("partials"), py::arg("band") = py::none(), py::arg("min_duration") = py::none(),
         py::arg("min_level") = py::none(), py::arg("max_partials") = py::none(),
         "The partials that every filter given keeps, in their order, as the tool's options do:\n"

@@ -84,6 +84,10 @@ TEST(Options, Forms) {
   EXPECT_EQ(e.scale.cents, -1200);
   EXPECT_EQ(e.scale.gain, -6);
   EXPECT_FALSE(parse({"in.txt"}).keep.any() || parse({"in.txt"}).scale.any());
+  const zarn::Options f = parse({"--fit=monotone", "--whole", "in.txt"});
+  EXPECT_EQ(f.fit, zarn::Fit::kMonotone);
+  EXPECT_TRUE(f.whole);
+  EXPECT_EQ(parse({"in.txt"}).fit, zarn::Fit::kSpline);
 }
 
 TEST(Options, FormatAndGrid) {
@@ -127,6 +131,7 @@ TEST(Options, Errors) {
       {{"--plot=-", "in.txt"}, "zarn: --plot needs the name of a file\n"},
       {{"--wav=s.wav", "--rate=768001", "in.txt"}, "zarn: the sample rate must be a whole number of hertz from 1000 to 768000, not '768001'\n"},
       {{"--plot=a.svg", "-o", "a.svg", "in.txt"}, "zarn: 'a.svg' is named for two outputs\n"},
+      {{"--fit=cubic", "in.txt"}, "zarn: unknown fit 'cubic' (spline, monotone or linear)\n"},
       {{"--band=500:100", "in.txt"}, "zarn: --band=500:100: the band's low end lies above its high end\n"},
       {{"--band=100", "in.txt"}, "zarn: --band needs LO:HI, two frequencies in hertz, not '100'\n"},
       {{"--band=0:inf", "in.txt"}, "zarn: --band=0:inf: the band's ends must be finite numbers\n"},

@@ -147,3 +147,12 @@ def test_keep_and_scale_act_as_the_tools_options(tmp_path):
             zarn.keep(partials, **bad)
     with pytest.raises(ValueError, match="time"):
         zarn.scale(partials, time=0)
+
+
+def test_fits_and_the_whole_grid_as_the_tool(tmp_path):
+    for fit in ["monotone", "linear"]:
+        zarn.write(str(tmp_path / f"py-{fit}.txt"), zarn.resample(zarn.read(VIOLIN), 0.01, fit=fit, whole=True))
+        tool("-q", "-o", f"cli-{fit}.txt", f"--fit={fit}", "--whole", VIOLIN, "0.01", cwd=tmp_path)
+        assert (tmp_path / f"py-{fit}.txt").read_bytes() == (tmp_path / f"cli-{fit}.txt").read_bytes()
+    with pytest.raises(ValueError, match="unknown fit"):
+        zarn.resample(zarn.read(VIOLIN), 0.01, fit="cubic")
