@@ -106,8 +106,12 @@ auto unlocked(Work work) {
 // One partial: times, frequencies and linear amplitudes as float64 arrays of one length.
 struct Partial {
   Array time, freq, amp;
+  zarn::Origin origin;  // the stream, track type and index it was read with, for SDIF
 
-  Partial(Array t, Array f, Array a) : time(std::move(t)), freq(std::move(f)), amp(std::move(a)) { check(); }
+  Partial(Array t, Array f, Array a, int stream = 0, bool harmonic = false, long long index = 0)
+      : time(std::move(t)), freq(std::move(f)), amp(std::move(a)), origin{stream, harmonic, index} {
+    check();
+  }
 
   // The arrays are the caller's and may have been changed since: checked again before use.
   void check() const {
@@ -127,12 +131,10 @@ struct Partial {
   }
 };
 
-Partial from_input(zarn::Partial&& p) {
-  return Partial(to_numpy(std::move(p.time)), to_numpy(std::move(p.freq)), to_numpy(std::move(p.amp)));
-}
-
-Partial from_resampled(zarn::Resampled&& p) {
-  return Partial(to_numpy(std::move(p.time)), to_numpy(std::move(p.freq)), to_numpy(std::move(p.amp)));
+template <typename Tracks>
+Partial from_tracks(Tracks&& p) {
+  return Partial(to_numpy(std::move(p.time)), to_numpy(std::move(p.freq)), to_numpy(std::move(p.amp)), p.origin.stream,
+                 p.origin.harmonic, p.origin.index);
 }
 
 // The given partials' breakpoints as partials read (to be resampled), or as resampled ones
@@ -147,6 +149,7 @@ Set to_set(const std::vector<Partial>& partials) {
     part.time = to_vector(partials[p].time);
     part.freq = to_vector(partials[p].freq);
     part.amp = to_vector(partials[p].amp);
+    part.origin = partials[p].origin;
     if constexpr (std::is_same_v<Set, zarn::PartialSet>) part.place = static_cast<double>(p) + 1;  // its number, in messages
   }
   return set;
@@ -170,7 +173,7 @@ std::vector<Partial> read_file(const std::string& path) {
   }
   if (fd > 2) ::close(fd);
   std::vector<Partial> out;
-  for (zarn::Partial& p : set.partials) out.push_back(from_input(std::move(p)));
+  for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
 
@@ -188,7 +191,7 @@ std::vector<Partial> resample(const std::vector<Partial>& partials, double step,
     return g;
   });
   std::vector<Partial> out;
-  for (zarn::Resampled& p : grid.partials) out.push_back(from_resampled(std::move(p)));
+  for (zarn::Resampled& p : grid.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
 
@@ -219,7 +222,7 @@ std::vector<Partial> keep(const std::vector<Partial>& partials, std::optional<st
     return 0;
   });
   std::vector<Partial> out;
-  for (zarn::Partial& p : set.partials) out.push_back(from_input(std::move(p)));
+  for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
 
@@ -233,7 +236,7 @@ std::vector<Partial> scale(const std::vector<Partial>& partials, double time, do
     return 0;
   });
   std::vector<Partial> out;
-  for (zarn::Partial& p : set.partials) out.push_back(from_input(std::move(p)));
+  for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
 
@@ -309,8 +312,14 @@ PYBIND11_MODULE(zarn, m) {
   m.attr("Error") = error_type();
 
   py::class_<Partial>(m, "Partial", "One partial: times, frequencies in hertz and linear amplitudes, as float64 arrays.")
-      .def(py::init<Array, Array, Array>(), py::arg("time"), py::arg("freq"), py::arg("amp"),
-           "Builds a partial from array-likes of one length; the times must be finite and rising.")
+      .def(py::init<Array, Array, Array, int, bool, long long>(), py::arg("time"), py::arg("freq"), py::arg("amp"),
+           py::arg("stream") = 0, py::arg("harmonic") = false, py::arg("index") = 0,
+           "Builds a partial from array-likes of one length; the times must be finite and rising.\n"
+           "stream, harmonic and index say where it came from in SDIF, whose writer keeps them.")
+      .def_property_readonly("stream", [](const Partial& p) { return p.origin.stream; }, "The SDIF stream it came from.")
+      .def_property_readonly("harmonic", [](const Partial& p) { return p.origin.harmonic; },
+                             "True for a harmonic track (1HRM), whose index is its harmonic number.")
+      .def_property_readonly("index", [](const Partial& p) { return p.origin.index; }, "The index its file gave it.")
       .def_readonly("time", &Partial::time, "Times, rising.")
       .def_readonly("freq", &Partial::freq, "Frequencies in hertz.")
       .def_readonly("amp", &Partial::amp, "Linear amplitudes.")
@@ -323,8 +332,9 @@ PYBIND11_MODULE(zarn, m) {
 
   m.def("read", &read_file, py::arg("path"),
         "The partials of a file: a partial list, SDIF (1TRC/1HRM) or a text export of a partial\n"
-        "editor, recognised from its content. Amplitudes are linear, frequencies held within\n"
-        "[4, 22050] Hz. Raises zarn.Error for a malformed file, OSError if it cannot be opened.");
+        "editor, recognised from its content. Amplitudes are linear; frequencies are held at 4 Hz\n"
+        "at least, and at most 22050 Hz in a partial list. Raises zarn.Error for a malformed file,\n"
+        "OSError if it cannot be opened.");
   m.def("resample", &resample, py::arg("partials"), py::arg("step"), py::arg("align") = false, py::arg("fit") = "spline",
         py::arg("whole") = false,
         "The partials resampled on a uniform grid, as the tool does, bit for bit: each partial's\n"

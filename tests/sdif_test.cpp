@@ -94,10 +94,10 @@ TEST(Sdif, ReadsWhatRealFilesContain) {
        frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.1, 0}}, 8)}) + frame("1TRC", 0.0, 1, {matrix("1TRC", {{1, 300, 0.3, 0}}, 8)}) +
            frame("1TRC", 0.5, 0, {matrix("1TRC", {{1, 101, 0.1, 0}}, 8)}) + frame("1TRC", 0.5, 1, {matrix("1TRC", {{1, 301, 0.3, 0}}, 8)}),
        {{{0, 100, 0.1}, {0.5, 101, 0.1}}, {{0, 300, 0.3}, {0.5, 301, 0.3}}}},
-      {"a track matrix in a marker frame, other matrices beside tracks, frequencies held in range",
+      {"a track matrix in a marker frame, other matrices beside tracks, frequencies held above 4 Hz only",
        frame("1MRK", 0.0, 0, {matrix("1BEG", {{1}}, 0x0104), matrix("1TRC", {{1, 100, 0.1, 0}})}) +
            frame("1TRC", 0.1, 0, {matrix("1XYZ", {{7, 7}}, 0x0104), matrix("1TRC", {{3, -5, 0.1, 0}, {4, 30000, 0.1, 0}})}),
-       {{{0.1, 4, 0.1}}, {{0.1, 22050, 0.1}}}},
+       {{{0.1, 4, 0.1}}, {{0.1, 30000, 0.1}}}},
       {"three 32-bit columns, padded after an odd number of rows; equal frame times in one stream",
        frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.1}})}) + frame("1TRC", 0.0, 0, {matrix("1TRC", {{2, 200, 0.2}})}) +
            frame("1TRC", 0.01, 0, {matrix("1TRC", {{2, 210, 0.2}, {3, 300, 0.3}, {4, 400, 0.4}})}),
@@ -219,6 +219,41 @@ TEST(Sdif, RoundTripKeepsEveryPartialToFloatPrecision) {
       EXPECT_EQ(got.freq[j], static_cast<float>(want.freq[j]));
       EXPECT_EQ(got.amp[j], static_cast<float>(std::fmax(want.amp[j], 0.0)));
     }
+  }
+}
+
+// SDIF to SDIF keeps what it can: harmonic tracks stay 1HRM with their harmonic numbers, and
+// every partial keeps its stream, with frequencies above 22050 Hz as they are.
+TEST(Sdif, TrackTypesStreamsAndHighFrequenciesSurvive) {
+  std::string body;
+  for (int k = 0; k < 3; ++k) {
+    const double t = k * 0.01;
+    body += frame("1HRM", t, 3, {matrix("1HRM", {{2, 440, 0.5, 0}, {5, 1100, 0.25, 0}})});
+    body += frame("1TRC", t, 1, {matrix("1TRC", {{7, 30000, 0.125, 0}})});
+  }
+  const zarn::PartialSet read_set = read(kHeader + body);
+  zarn::ResampledSet set = zarn::lay_aligned_grid(read_set, 0.01, "in.sdif");
+  zarn::resample(read_set, set);
+  std::string bytes;
+  {
+    zarn::Output out(&bytes);
+    zarn::result_writer(set, zarn::Format::kSdif)(out);
+    out.flush();
+  }
+  const zarn::PartialSet back = read(bytes);
+  ASSERT_EQ(back.P(), 3);
+  const struct {
+    int stream;
+    bool harmonic;
+    long long index;
+    double freq;
+  } want[] = {{3, true, 2, 440}, {3, true, 5, 1100}, {1, false, 3, 30000}};  // the sinusoid is the set's third
+  for (std::size_t p = 0; p < 3; ++p) {
+    SCOPED_TRACE(p);
+    EXPECT_EQ(back.partials[p].origin.stream, want[p].stream);
+    EXPECT_EQ(back.partials[p].origin.harmonic, want[p].harmonic);
+    EXPECT_EQ(back.partials[p].origin.index, want[p].index);
+    EXPECT_EQ(back.partials[p].freq, std::vector<double>(3, want[p].freq));
   }
 }
 

@@ -11,10 +11,19 @@
 
 namespace zarn {
 
+/// Where a partial came from in a file of streams and track types (SDIF), so that a writer of
+/// the same kind can keep it; the defaults for every other input.
+struct Origin {
+  int stream = 0;         // the stream number
+  bool harmonic = false;  // a harmonic track (its index the harmonic number), else sinusoidal
+  long long index = 0;    // the index the file gave it
+};
+
 /// One partial as read: its breakpoints, times rising, frequencies in hertz, amplitudes linear.
 struct Partial {
   std::vector<double> time, freq, amp;
   double place = 0;  // where the partial starts in its input, for messages: see PartialSet::places
+  Origin origin;
 
   /// The number of breakpoints.
   int M() const { return static_cast<int>(time.size()); }
@@ -36,6 +45,7 @@ struct PartialSet {
 struct Resampled {
   std::vector<double> time, freq, amp;
   long long first_k = 0;  // on the aligned grid, time[j] is (first_k + j) * step
+  Origin origin;          // the partial's, as read
 
   /// The number of grid points.
   int N() const { return static_cast<int>(time.size()); }
@@ -67,8 +77,13 @@ double db2amp(double db);
 /// Level in decibels of a linear amplitude; -140 for an amplitude of zero or less.
 double amp2db(double amp);
 
-/// A frequency as the readers hold it: within [kMinFreq, kMaxFreq] (a NaN passes unchanged).
+/// A frequency as the partial list holds it: within [kMinFreq, kMaxFreq] (a NaN passes unchanged).
 inline double held_frequency(double f) { return f < kMinFreq ? kMinFreq : f > kMaxFreq ? kMaxFreq : f; }
+
+/// A frequency as the other formats hold it: at least kMinFreq, since analysers write
+/// frequencies near zero and below at a partial's weak edges, and without an upper bound, since
+/// analyses of recordings at higher rates hold partials above 22050 Hz.
+inline double held_low_frequency(double f) { return f < kMinFreq ? kMinFreq : f; }
 
 /// True when `time` may follow the partial's last breakpoint: times rise strictly.
 inline bool follows(const Partial& part, double time) { return part.time.empty() || time > part.time.back(); }

@@ -91,6 +91,7 @@ ResampledSet lay(const PartialSet& set, double step, const std::string& file, Gr
   check_memory(total * 3 * sizeof(double), "the grid");
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     Resampled& r = grid.partials[p];
+    r.origin = set.partials[p].origin;
     // Room for the grid times now; the fitted values come with the resampling.
     r.time.reserve(static_cast<std::size_t>(counts[p]));
     for (int k = 0; k < counts[p]; ++k)

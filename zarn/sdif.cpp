@@ -162,12 +162,13 @@ class SdifReader {
       const auto value = [&](int c) {
         return width == 4 ? f32(row_bytes + 4 * c) : f64(row_bytes + 8 * c);
       };
-      row(row_start, time, stream_id, stream, value(0), value(1), value(2));
+      row(row_start, time, stream_id, stream, std::memcmp(h, "1HRM", 4) == 0, value(0), value(1), value(2));
     }
     skip(padded8(bytes) - bytes, frame_start);
   }
 
-  void row(std::uint64_t at, double time, std::int32_t stream_id, Stream& stream, double index, double freq, double amp) {
+  void row(std::uint64_t at, double time, std::int32_t stream_id, Stream& stream, bool harmonic, double index, double freq,
+           double amp) {
     if (!(std::fabs(index) < 2147483648.0) || index != std::floor(index))
       fail(at, "index " + number(index) + " is not a whole number");
     if (std::isnan(freq)) fail(at, "the frequency of index " + std::to_string(static_cast<long long>(index)) + " is not a number");
@@ -186,11 +187,12 @@ class SdifReader {
       case IndexRule::Found::kNew:
         set_.partials.emplace_back();
         set_.partials.back().place = static_cast<double>(at);
+        set_.partials.back().origin = {stream_id, harmonic, key};
         break;
     }
     Partial& part = set_.partials[static_cast<std::size_t>(id)];
     part.time.push_back(time);
-    part.freq.push_back(held_frequency(freq));
+    part.freq.push_back(held_low_frequency(freq));
     part.amp.push_back(amp);
   }
 
@@ -267,22 +269,38 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
   // The running phase of every partial: trapezoidal integration of 2 pi f over the grid,
   // from 0 at the partial's first point, kept wrapped to [-pi, pi).
   std::vector<double> phase(set.partials.size(), 0.0);
+  // One frame for each stream and track type present at a time, in the order the frame's rows
+  // first meet them (so that partials read back in their order): a partial keeps the stream
+  // and type it was read from. A harmonic partial keeps its
+  // harmonic number; every other partial is numbered by its place in the set, from 1.
+  const auto origin_of = [&](const FrameRow& r) { return set.partials[static_cast<std::size_t>(r.partial)].origin; };
+  const auto key_of = [&](const FrameRow& r) { return std::pair<int, bool>(origin_of(r).stream, origin_of(r).harmonic); };
+  std::vector<std::pair<int, bool>> keys;
+  std::vector<FrameRow> group;
   for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) {
-    constexpr std::uint32_t kColumns = 4;
-    frame_header(out, "1TRC", time, 0, "1TRC", kFloat32, static_cast<std::uint32_t>(rows.size()), kColumns,
-                 rows.size() * kColumns * 4);
-    for (const FrameRow& r : rows) {
-      const Resampled& part = set.partials[static_cast<std::size_t>(r.partial)];
-      const auto j = static_cast<std::size_t>(r.point);
-      double& phi = phase[static_cast<std::size_t>(r.partial)];
-      if (j > 0)
-        phi = next_phase(phi, part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
-      char row[16];
-      char* p = put_f32(row, r.partial + 1);
-      p = put_f32(p, part.freq[j]);
-      p = put_f32(p, part.amp[j] > 0 ? part.amp[j] : 0.0);
-      put_f32(p, phi);
-      out.put(std::string_view(row, sizeof row));
+    keys.clear();
+    for (const FrameRow& r : rows)
+      if (std::find(keys.begin(), keys.end(), key_of(r)) == keys.end()) keys.push_back(key_of(r));
+    for (const auto& key : keys) {
+      group.clear();
+      for (const FrameRow& r : rows)
+        if (key_of(r) == key) group.push_back(r);
+      constexpr std::uint32_t kColumns = 4;
+      const char* type = key.second ? "1HRM" : "1TRC";
+      frame_header(out, type, time, static_cast<std::uint32_t>(key.first), type, kFloat32,
+                   static_cast<std::uint32_t>(group.size()), kColumns, group.size() * kColumns * 4);
+      for (const FrameRow& r : group) {
+        const Resampled& part = set.partials[static_cast<std::size_t>(r.partial)];
+        const auto j = static_cast<std::size_t>(r.point);
+        double& phi = phase[static_cast<std::size_t>(r.partial)];
+        if (j > 0) phi = next_phase(phi, part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
+        char row[16];
+        char* p = put_f32(row, part.origin.harmonic ? static_cast<double>(part.origin.index) : r.partial + 1);
+        p = put_f32(p, part.freq[j]);
+        p = put_f32(p, part.amp[j] > 0 ? part.amp[j] : 0.0);
+        put_f32(p, phi);
+        out.put(std::string_view(row, sizeof row));
+      }
     }
   });
 }

@@ -89,7 +89,7 @@ class SpearReader {
     const double amp = number(w, t);
     if (!std::isfinite(amp) || amp < 0) fail(t.line, quote(t.text) + " is negative or not finite, for " + describe(w));
     part.time.push_back(time);
-    part.freq.push_back(held_frequency(freq));
+    part.freq.push_back(held_low_frequency(freq));
     part.amp.push_back(amp);
   }
 
