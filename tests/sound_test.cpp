@@ -101,12 +101,31 @@ TEST(Sound, SilentPartialsMakeNoSound) {
       partial(0, 0.01, {440, 440, 440, 440}, {-0.5, -0.5, 0, -0.1}),
       partial(-1e300, 1e299, {440, 440, 440}, {0.5, 0.5, 0.5}),
       partial(1e300, 1e299, {440, 440, 440}, {0.5, 0.5, 0.5}),
+      partial(0, 0.01, {22050, 23000, 30000}, {0.5, 0.5, 0.5}),  // at and above half the rate
   };
   for (const zarn::Resampled& p : silent) {
     std::vector<double> out(1000, 0.0);
     zarn::detail::add_partial(p, 0.01, kRate, out);
     EXPECT_EQ(out, std::vector<double>(1000, 0.0));
   }
+}
+
+// A glide through half the rate: sounded below the fade band, left out above it; counted.
+TEST(Sound, WhatReachesHalfTheRateIsLeftOut) {
+  const zarn::ResampledSet set = set_of({partial(0, 0.5, {18000, 26000}, {0.5, 0.5}), partial(0, 0.5, {440, 440}, {0.5, 0.5})}, 0.5);
+  EXPECT_EQ(zarn::partials_at_half_rate(set, kRate), 1);
+  EXPECT_EQ(zarn::partials_at_half_rate(set, 2 * kRate), 0);
+  std::vector<double> out(static_cast<std::size_t>(kRate / 2), 0.0);
+  zarn::detail::add_partial(set.partials[0], 0.5, kRate, out);
+  // 18000 + 16000 t Hz: below 21609 Hz (the fade band's start) until t = 0.2256 s, at 22050 Hz from t = 0.253 s.
+  double loud = 0, above = 0;
+  for (std::size_t n = 0; n < out.size(); ++n) {
+    const double t = static_cast<double>(n) / kRate;
+    if (t > 0.01 && t < 0.22) loud = std::max(loud, std::fabs(out[n]));
+    if (t > 0.254) above = std::max(above, std::fabs(out[n]));
+  }
+  EXPECT_NEAR(loud, 0.5, 0.01);
+  EXPECT_EQ(above, 0.0);
 }
 
 // The recurrence against sines of the exact phase, on a long fast glide (1 s segments): the

@@ -222,7 +222,8 @@ void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, c
   char step[32];
   std::snprintf(step, sizeof step, "%g", options.step);
   out.put("<text x=\"630\" y=\"30\" text-anchor=\"middle\" font-size=\"15\">" + detail::xml_escape(options.input) +
-          ", step " + step + ", " + std::to_string(set.P()) + " partials</text>\n");
+          ", step " + step + (options.method.empty() ? "" : ", " + detail::xml_escape(options.method)) + ", " +
+          std::to_string(set.P()) + " partials</text>\n");
   out.put("<text x=\"1180\" y=\"700\" text-anchor=\"end\" fill=\"#666\">lines: resampled, opacity from -90 dB to 0 dB; "
           "dots: input breakpoints</text>\n");
   out.put("<clipPath id=\"area\"><rect x=\"80\" y=\"50\" width=\"1100\" height=\"600\"/></clipPath>\n");

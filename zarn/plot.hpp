@@ -17,6 +17,7 @@ struct PlotOptions {
   std::string input;           // the input's name, for the title
   double step = 0;             // the grid's step, for the title
   bool log_frequency = false;  // a logarithmic frequency axis
+  std::string method = {};     // the fit and grid where not the usual ones, for the title
 };
 
 /// Writes the picture of the resampled set, with the breakpoints of `input` (the partials

@@ -42,6 +42,9 @@ void add_partial(const Resampled& part, double step, int rate, std::vector<doubl
   const double fade = std::min(step > 0 ? step : part.time[1] - part.time[0], kMaxFade);
   const long n_end = static_cast<long>(out.size());
   const auto amp = [&](std::size_t j) { return part.amp[j] > 0 ? part.amp[j] : 0.0; };
+  // What lies at or above half the rate would fold back as another frequency: it is left out,
+  // faded over the band just below.
+  const double half_rate = 0.5 * rate, band = kHalfRateFade * half_rate;
   // Samples between the fades, where the gain is 1 for certain (one sample of margin).
   const long full_from = sample_number(std::ceil((t_first + fade) * rate), -2, n_end + 2) + 1;
   const long full_to = sample_number(std::floor((t_last - fade) * rate), -2, n_end + 2) - 1;
@@ -66,6 +69,7 @@ void add_partial(const Resampled& part, double step, int rate, std::vector<doubl
     long n = sample_number(std::ceil(t_j * rate), 0, n_end);
     const long n_stop = j + 2 == N ? sample_number(std::floor(t_last * rate) + 1, 0, n_end)
                                    : sample_number(std::ceil(t_next * rate), 0, n_end);
+    const bool near_half_rate = std::max(f_j, part.freq[j + 1]) > half_rate - band;
     const std::complex<double> r = std::polar(1.0, kTwoPi * k * T * T);
     while (n < n_stop) {
       const double d = static_cast<double>(n) * T - t_j;
@@ -78,7 +82,8 @@ void add_partial(const Resampled& part, double step, int rate, std::vector<doubl
       const long run_stop = std::min(n_stop, n + kReseed);
       for (; n < run_stop; ++n) {
         const double t = static_cast<double>(n) * T;
-        const double gain = n >= full_from && n <= full_to ? 1.0 : std::min({1.0, (t - t_first) / fade, (t_last - t) / fade});
+        double gain = n >= full_from && n <= full_to ? 1.0 : std::min({1.0, (t - t_first) / fade, (t_last - t) / fade});
+        if (near_half_rate) gain *= std::clamp((half_rate - (f_j + k * (t - t_j))) / band, 0.0, 1.0);
         out[static_cast<std::size_t>(n)] += (a_j + slope_a * (t - t_j)) * gain * zi;
         const double z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
         const double w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
@@ -104,6 +109,13 @@ double sound_end(const ResampledSet& set) {
 double sample_count(double end, int rate) { return end < 0 ? 0 : std::floor(end * rate) + 1; }
 
 }  // namespace
+
+int partials_at_half_rate(const ResampledSet& set, int rate) {
+  int count = 0;
+  for (const Resampled& part : set.partials)
+    if (part.N() > 1 && std::any_of(part.freq.begin(), part.freq.end(), [&](double f) { return f >= 0.5 * rate; })) ++count;
+  return count;
+}
 
 void check_sound_memory(const ResampledSet& set, int rate) {
   // The sum is held whole, in doubles, and handed on in floats.

@@ -12,13 +12,22 @@ namespace zarn {
 /// The sample rates a sound may have, in hertz, and the one it has unless asked otherwise.
 constexpr int kMinRate = 1000, kMaxRate = 768000, kDefaultRate = 44100;
 
+/// The band below half the sample rate, as a share of it, over which a partial fades out
+/// as its frequency rises to half the rate; at and above it, it is left out.
+constexpr double kHalfRateFade = 0.02;
+
 /// Longest fade at a partial's ends, in seconds (never longer than one grid step).
 constexpr double kMaxFade = 0.005;
 
 /// The sound of the resampled set at `rate` samples a second: sample n is the sound at time
 /// n / rate, from time 0 to the last grid time of any partial. Amplitudes below zero count as
-/// zero; the sum is not normalised.
+/// zero; what lies at or above half the rate is left out, faded over the band below it; the
+/// sum is not normalised.
 std::vector<float> render(const ResampledSet& set, int rate);
+
+/// How many partials (of two points or more) reach half the rate or above somewhere, where
+/// render leaves them out.
+int partials_at_half_rate(const ResampledSet& set, int rate);
 
 /// Throws Failure ("out of memory: ...") when the sound that render would make does not fit
 /// in the memory available.

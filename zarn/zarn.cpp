@@ -79,6 +79,10 @@ void help(Output& out) {
     if (row.frames) out.put(" " + std::string(row.name));
   out.put(
       "\n"
+      "      --fit=FIT      how each partial is fitted: spline (the default: smooth, exact\n"
+      "                     continuity), monotone (never beyond its breakpoints' values: for\n"
+      "                     analyses with gaps or jumps) or linear (straight lines)\n"
+      "      --whole        each partial's grid goes on to its last breakpoint\n"
       "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
       "                     as an SVG picture\n"
       "      --plot-log     with --plot, a logarithmic frequency axis\n"
@@ -169,12 +173,20 @@ std::string not_saved(const char* what, const std::string& result) {
 void save_extras(const Options& options, const ResampledSet& set, const PartialSet& read, const std::string& input, double step,
                  Output& console, const std::string& result) {
   if (!options.plot.empty()) {
-    const PlotOptions plot{input, step, options.plot_log};
+    std::string method;  // what the title says of the fit and the grid where they are not the usual
+    if (options.fit != Fit::kSpline) method = std::string(fit_table()[static_cast<std::size_t>(options.fit)].name) + " fit";
+    const char* grid = set.aligned ? "aligned grid" : options.whole ? "whole grid" : nullptr;
+    if (grid != nullptr) method += (method.empty() ? "" : ", ") + std::string(grid);
+    const PlotOptions plot{input, step, options.plot_log, method};
     save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, &read, plot); }),
             not_saved("picture", result));
   }
   if (!options.wav.empty()) {
     const std::vector<float> samples = render(set, options.rate);
+    if (const int high = partials_at_half_rate(set, options.rate))
+      report(console, compose_warning(options.wav + ": " + std::to_string(high) + (high == 1 ? " partial reaches" : " partials reach") +
+                                      " half the sample rate (" + std::to_string(options.rate / 2) +
+                                      " Hz) or above, where the sound leaves it out"));
     const double top = peak(samples);
     if (!std::isfinite(top))
       throw failure(options.wav, "the sound's samples go beyond what a sound file holds (levels far above 0 dB); " +
