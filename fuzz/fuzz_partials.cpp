@@ -2,10 +2,11 @@
 // resampled, listed, written, drawn and sounded, all in memory, by the same steps as a run;
 // every rejection must be a clean Failure.
 //
-// The first byte chooses: its low three bits the time step (seven round ones, or the next
-// eight bytes as any double, so that extreme steps are reached too); the next two bits a
-// start put before the rest (nothing, the SDIF header, or the first line of either text
-// export), so that every reader is reached; the next two the format written.
+// The first byte chooses: its low three bits the time step (seven round ones, or the eight
+// bytes after the second as any double, so that extreme steps are reached too), its high bit
+// the picture's axis. The second byte chooses: its low three bits a start put before the rest
+// (nothing, the SDIF header, the first line of either text export, or an ATS header), so that
+// every reader is reached; the next three the format written.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -27,11 +28,17 @@ namespace {
 
 constexpr double kSteps[] = {0.05, 0.01, 0.0029, 0.001, 1.0, 1e-5, 123.25};
 
+// 123.0 in this machine's byte order, as an ATS file starts.
+std::string ats_magic() {
+  const double magic = 123.0;
+  return std::string(reinterpret_cast<const char*>(&magic), sizeof magic);
+}
+
 const std::string kStarts[] = {"", std::string(zarn::kSdifMagic) + std::string("\0\0\0\3\0\0\0\1", 8),
-                               "par-text-partials-format\n", "par-text-frame-format\n"};
+                               "par-text-partials-format\n", "par-text-frame-format\n", ats_magic()};
 
 constexpr zarn::Format kFormats[] = {zarn::Format::kList, zarn::Format::kSdif, zarn::Format::kSpearPartials,
-                                     zarn::Format::kSpearFrames};
+                                     zarn::Format::kSpearFrames, zarn::Format::kAts};
 
 // A grid this fine would only measure how fast memory fills.
 constexpr double kMaxPoints = 1 << 16;
@@ -39,20 +46,20 @@ constexpr double kMaxPoints = 1 << 16;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
+  if (size < 2) return 0;
   double step = 0;
-  std::size_t used = 1;
+  std::size_t used = 2;
   if ((data[0] & 7) < 7) {
     step = kSteps[data[0] & 7];
   } else {
-    if (size < 9) return 0;
-    std::memcpy(&step, data + 1, sizeof step);
+    if (size < 10) return 0;
+    std::memcpy(&step, data + 2, sizeof step);
     step = std::fabs(step);
-    used = 9;
+    used = 10;
     if (!(step > 0) || !std::isfinite(step)) return 0;  // refused by the command line
   }
-  const std::string bytes = kStarts[(data[0] >> 3) & 3] + std::string(reinterpret_cast<const char*>(data + used), size - used);
-  const zarn::Format format = kFormats[(data[0] >> 5) & 3];
+  const std::string bytes = kStarts[(data[1] & 7) % 5] + std::string(reinterpret_cast<const char*>(data + used), size - used);
+  const zarn::Format format = kFormats[((data[1] >> 3) & 7) % 5];
   try {
     const zarn::PartialSet read = zarn::read_input(bytes, "fuzz");
     double points = 0;

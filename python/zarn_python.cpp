@@ -261,21 +261,46 @@ Array spline(const Array& x_in, const Array& y_in, const Array& xi_in) {
   return to_numpy(std::move(yi));
 }
 
-void write_file(const std::string& path, const std::vector<Partial>& partials, std::optional<std::string> format, bool force) {
+// Takes the partials as lying on the aligned grid of `step` (as resample(..., align=True)
+// lays them), which formats with a frame at every step need; ValueError where one does not.
+void on_aligned_grid(zarn::ResampledSet& set, double step) {
+  if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
+  set.step = step;
+  set.aligned = true;
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    zarn::Resampled& part = set.partials[p];
+    if (part.N() == 0) continue;
+    const double k = std::round(part.time[0] / step);
+    bool on_grid = std::fabs(k) < 9e15;
+    for (std::size_t j = 0; on_grid && j < part.time.size(); ++j)
+      on_grid = static_cast<double>(static_cast<long long>(k) + static_cast<long long>(j)) * step == part.time[j];
+    if (!on_grid)
+      throw py::value_error("partial " + std::to_string(p) + " does not lie on the aligned grid of this step (resample it with align=True)");
+    part.first_k = static_cast<long long>(k);
+  }
+}
+
+void write_file(const std::string& path, const std::vector<Partial>& partials, std::optional<std::string> format, bool force,
+                int rate, std::optional<double> step) {
   check_path(path);
+  if (rate < zarn::kMinRate || rate > zarn::kMaxRate)
+    throw py::value_error("the sample rate must be from " + std::to_string(zarn::kMinRate) + " to " + std::to_string(zarn::kMaxRate));
   zarn::Format f = zarn::format_of_name(path).value_or(zarn::Format::kList);
   if (format) {
     const auto named = zarn::format_named(*format);
     if (!named) throw py::value_error("unknown format '" + *format + "' (" + zarn::format_names() + ")");
     f = *named;
   }
-  const zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
+  zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
+  if (step) on_aligned_grid(set, *step);
+  if (zarn::row_of(f).every_step && !step)
+    throw py::value_error("format '" + std::string(zarn::row_of(f).name) + "' writes a frame at every step: give the grid's step");
   try {
     zarn::check_result(set, f);
   } catch (const zarn::Failure& failure) {
     raise_failure(failure);
   }
-  const zarn::Writer writer = zarn::result_writer(set, f, "zarn " ZARN_VERSION);
+  const zarn::Writer writer = zarn::result_writer(set, f, {"zarn " ZARN_VERSION, rate});
   const zarn::SaveOutcome saved = unlocked([&] { return force ? zarn::save_replacing(path, writer) : zarn::save_new(path, writer); });
   if (saved.written()) return;
   if (saved.kind == zarn::SaveOutcome::Kind::kExists) raise_os_error(EEXIST, path);
@@ -356,9 +381,11 @@ PYBIND11_MODULE(zarn, m) {
   // The formats as the table names them.
   static const std::string write_doc =
       "Writes partials (as resampled breakpoints) in a format: " + zarn::format_names() +
-      "; by default the\nformat that the name's ending chooses (.sdif: sdif), else list. An existing file raises\n"
-      "FileExistsError unless force=True, which replaces it atomically.";
+      "; by default the\nformat that the name's ending chooses (.sdif, .ats), else list. An existing file raises\n"
+      "FileExistsError unless force=True, which replaces it atomically. rate is the sampling\nrate that an ATS file records; "
+      "step the grid's step, which ATS needs (the partials\nresampled with align=True at that step).";
   m.def("write", &write_file, py::arg("path"), py::arg("partials"), py::arg("format") = py::none(), py::arg("force") = false,
+        py::arg("rate") = zarn::kDefaultRate, py::arg("step") = py::none(),
         write_doc.c_str());
   m.def("render", &render, py::arg("partials"), py::arg("rate") = zarn::kDefaultRate,
         "The additive resynthesis of the partials as float32 samples from time 0: one oscillator\n"

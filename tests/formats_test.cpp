@@ -67,7 +67,8 @@ TEST(Formats, NamesAndEndings) {
   EXPECT_EQ(zarn::format_of_name("OUT.Sdif"), zarn::Format::kSdif);
   EXPECT_EQ(zarn::format_of_name(".sdif"), std::nullopt);
   EXPECT_EQ(zarn::format_of_name("out.sdif.txt"), std::nullopt);
-  EXPECT_EQ(zarn::format_names(), "list, sdif, spear-partials or spear-frames");
+  EXPECT_EQ(zarn::format_names(), "list, sdif, spear-partials, spear-frames or ats");
+  EXPECT_EQ(zarn::format_of_name("out.ATS"), zarn::Format::kAts);
   for (const zarn::FormatRow& row : zarn::format_table()) {  // rows in the order of their formats
     EXPECT_EQ(&zarn::row_of(row.format), &row);
     EXPECT_EQ(zarn::format_named(row.name), row.format);

@@ -126,7 +126,7 @@ TEST(Options, Errors) {
       {{"--quiet=yes", "in.txt"}, "zarn: option '--quiet' doesn't allow an argument\n"},
       {{"-o", "", "in.txt"}, "zarn: the output file name given with -o is empty\n"},
       {{"-q"}, "zarn: no input file given\n"},
-      {{"-f", "wav", "in.txt"}, "zarn: unknown format 'wav' (list, sdif, spear-partials or spear-frames)\n"},
+      {{"-f", "wav", "in.txt"}, "zarn: unknown format 'wav' (list, sdif, spear-partials, spear-frames or ats)\n"},
       {{"--wav=s.wav", "--rate=999", "in.txt"}, "zarn: the sample rate must be a whole number of hertz from 1000 to 768000, not '999'\n"},
       {{"--plot=-", "in.txt"}, "zarn: --plot needs the name of a file\n"},
       {{"--wav=s.wav", "--rate=768001", "in.txt"}, "zarn: the sample rate must be a whole number of hertz from 1000 to 768000, not '768001'\n"},

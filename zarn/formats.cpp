@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ats.hpp"
 #include "failure.hpp"
 #include "partial_file.hpp"
 #include "sdif.hpp"
@@ -31,16 +32,19 @@ PartialSet read_sdif_file(Input& in, const ReadOptions&) { return read_sdif(in);
 PartialSet read_spear_file(Input& in, const ReadOptions&) { return read_spear(in); }
 
 const std::vector<FormatRow> kFormats = {
-    {Format::kList, "list", "", false, nullptr, read_list,
-     [](Output& out, const ResampledSet& set, std::string_view) { write_partials(out, set); }, check_list_figures},
-    {Format::kSdif, "sdif", ".sdif", true, [](std::string_view start) { return start.substr(0, kSdifMagic.size()) == kSdifMagic; },
-     read_sdif_file, write_sdif, nullptr},
-    {Format::kSpearPartials, "spear-partials", "", false,
+    {Format::kList, "list", "", false, false, nullptr, read_list,
+     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_partials(out, set); }, check_list_figures},
+    {Format::kSdif, "sdif", ".sdif", true, false, [](std::string_view start) { return start.substr(0, kSdifMagic.size()) == kSdifMagic; },
+     read_sdif_file, [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_sdif(out, set, o.written_by); },
+     nullptr},
+    {Format::kSpearPartials, "spear-partials", "", false, false,
      [](std::string_view start) { return first_line(start) == kSpearPartialsLine; }, read_spear_file,
-     [](Output& out, const ResampledSet& set, std::string_view) { write_spear_partials(out, set); }, nullptr},
-    {Format::kSpearFrames, "spear-frames", "", true,
+     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_partials(out, set); }, nullptr},
+    {Format::kSpearFrames, "spear-frames", "", true, false,
      [](std::string_view start) { return first_line(start) == kSpearFramesLine; }, read_spear_file,
-     [](Output& out, const ResampledSet& set, std::string_view) { write_spear_frames(out, set); }, nullptr},
+     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_frames(out, set); }, nullptr},
+    {Format::kAts, "ats", ".ats", true, true, is_ats, [](Input& in, const ReadOptions&) { return read_ats(in); },
+     [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_ats(out, set, o.rate); }, nullptr},
 };
 
 // The row whose reader takes a file that starts with these bytes.
@@ -173,9 +177,9 @@ PartialSet read_input(std::string_view bytes, const std::string& name, const Rea
   return read_recognised(in, bytes.substr(0, kSniff), name, options);
 }
 
-Writer result_writer(const ResampledSet& set, Format format, std::string written_by) {
+Writer result_writer(const ResampledSet& set, Format format, WriteOptions options) {
   const FormatRow& row = row_of(format);
-  return [&set, &row, written_by](Output& out) { row.write(out, set, written_by); };
+  return [&set, &row, options](Output& out) { row.write(out, set, options); };
 }
 
 }  // namespace zarn

@@ -15,10 +15,16 @@
 namespace zarn {
 
 /// The formats, by the order of their rows.
-enum class Format { kList, kSdif, kSpearPartials, kSpearFrames };
+enum class Format { kList, kSdif, kSpearPartials, kSpearFrames, kAts };
 
 /// What a reader may be told besides the input itself (options of its own).
 struct ReadOptions {};
+
+/// What a writer may be told besides the set itself.
+struct WriteOptions {
+  std::string written_by = "zarn";  // the program, where the format records it
+  int rate = 44100;                 // the sampling rate, where the format records one
+};
 
 /// One row of the table of formats.
 struct FormatRow {
@@ -26,13 +32,14 @@ struct FormatRow {
   std::string_view name;    // as -f and the Python module name it
   std::string_view ending;  // of output names that choose it (in any case); empty: none
   bool frames;              // holds frames (all partials at one time): written on the aligned grid
+  bool every_step;          // a frame at every step of the grid: the writer needs the grid's step
   /// True when a file that starts with these bytes is in this format; null for the partial
   /// list, which is what an input is when no other format recognises it.
   bool (*recognises)(std::string_view start);
   /// Reads every partial; null for a format that is written only.
   PartialSet (*read)(Input& in, const ReadOptions& options);
-  /// Writes the resampled set; `written_by` names the program where the format records it.
-  void (*write)(Output& out, const ResampledSet& set, std::string_view written_by);
+  /// Writes the resampled set.
+  void (*write)(Output& out, const ResampledSet& set, const WriteOptions& options);
   /// Throws Failure for what the writer could not write so that it reads back; null: nothing.
   void (*check)(const ResampledSet& set);
 };
@@ -73,8 +80,7 @@ PartialSet read_input(std::string_view bytes, const std::string& name, const Rea
 /// back (figures beyond the partial list's single precision), before anything is written.
 void check_result(const ResampledSet& set, Format format);
 
-/// The writer that saves the resampled set in `format`; `written_by` names the program in
-/// formats that record it.
-Writer result_writer(const ResampledSet& set, Format format = Format::kList, std::string written_by = "zarn");
+/// The writer that saves the resampled set in `format`.
+Writer result_writer(const ResampledSet& set, Format format = Format::kList, WriteOptions options = {});
 
 }  // namespace zarn

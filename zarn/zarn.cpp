@@ -55,8 +55,8 @@ void help(Output& out) {
       "\n"
       "      zarn [OPTION]... INFILE [DUR]\n"
       "\n"
-      "zarn reads a partial list, an SDIF file of 1TRC or 1HRM tracks, or a text export of a\n"
-      "partial editor (recognised from the content), lists every resampled breakpoint\n"
+      "zarn reads a partial list, an SDIF file of 1TRC or 1HRM tracks, an ATS file or a text\n"
+      "export of a partial editor (recognised from the content), lists every resampled breakpoint\n"
       "(time --> frequency, linear amplitude), then asks for the name of the output file on\n"
       "standard input. A name that already exists is refused and asked for again; nothing is\n"
       "ever overwritten. The result is written as a partial list, with levels in decibels,\n"
@@ -314,7 +314,7 @@ int run(const Options& options, Output& console, bool& saved) {
 
   check_result(set, options.result_format());
   if (!options.wav.empty()) check_sound_memory(set, options.rate);
-  const Writer writer = result_writer(set, options.result_format(), "zarn " ZARN_VERSION);
+  const Writer writer = result_writer(set, options.result_format(), {"zarn " ZARN_VERSION, options.rate});
   std::string result = options.output;
   if (options.named_output()) {
     if (options.output_to_stdout()) console.flush();

@@ -24,15 +24,16 @@ def inputs(tmp_path_factory):
     d = tmp_path_factory.mktemp("inputs")
     tool("-q", "-f", "spear-partials", "-o", "partials.txt", VIOLIN, "0.005", cwd=d)
     tool("-q", "-f", "spear-frames", "-o", "frames.txt", VIOLIN, "0.005", cwd=d)
-    return [VIOLIN, HETRO, str(d / "partials.txt"), str(d / "frames.txt")]
+    return [VIOLIN, HETRO, str(d / "partials.txt"), str(d / "frames.txt"),
+            os.path.join(SOURCE, "tests", "data", "atsa-type4.ats")]
 
 
 def test_every_format_reads_and_resamples_as_the_tool_does(inputs, tmp_path):
     for i, path in enumerate(inputs):
-        for step, fmt in [(0.01, "list"), (0.02, "sdif")]:
+        for step, fmt in [(0.01, "list"), (0.02, "sdif"), (0.01, "ats")]:
             tool("-q", "-f", fmt, "-o", f"tool{i}{fmt}", path, str(step), cwd=tmp_path)
-            partials = zarn.resample(zarn.read(path), step, align=fmt == "sdif")
-            zarn.write(str(tmp_path / f"py{i}{fmt}"), partials, format=fmt)
+            partials = zarn.resample(zarn.read(path), step, align=fmt != "list")
+            zarn.write(str(tmp_path / f"py{i}{fmt}"), partials, format=fmt, step=step if fmt == "ats" else None)
             assert (tmp_path / f"py{i}{fmt}").read_bytes() == (tmp_path / f"tool{i}{fmt}").read_bytes(), (path, fmt)
 
 

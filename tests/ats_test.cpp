@@ -1,0 +1,181 @@
+// ATS: files that atsa wrote, of every type, read to the same doubles; zarn's own files read
+// back to the resampled partials; columns shared; every fault with its byte offset.
+#include "ats.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "formats.hpp"
+#include "resample.hpp"
+#include "run_binary.hpp"
+#include "support.hpp"
+
+namespace {
+
+std::string doubles(const std::vector<double>& values, bool big_endian = false) {
+  std::string s;
+  for (double v : values) {
+    char b[8];
+    std::memcpy(b, &v, 8);
+    if (big_endian) std::reverse(b, b + 8);
+    s.append(b, 8);
+  }
+  return s;
+}
+
+// The values of a file of this machine's byte order.
+std::vector<double> values_of(const std::string& bytes) {
+  std::vector<double> v(bytes.size() / 8);
+  std::memcpy(v.data(), bytes.data(), v.size() * 8);
+  return v;
+}
+
+// Files that atsa wrote (tests/data/make_fixtures.sh): every column's runs of frames with
+// amplitude above zero, exactly as the file holds them.
+TEST(Ats, ReadsFilesOfAtsaOfEveryType) {
+  for (int type = 1; type <= 4; ++type) {
+    SCOPED_TRACE(type);
+    const std::string bytes = zarn_test::data("atsa-type" + std::to_string(type) + ".ats");
+    const std::vector<double> v = values_of(bytes);
+    const auto columns = static_cast<std::size_t>(v[4]), frames = static_cast<std::size_t>(v[5]);
+    ASSERT_EQ(v[9], type);
+    const std::size_t width = type % 2 == 0 ? 3 : 2, per = 1 + columns * width + (type >= 3 ? 25 : 0);
+    std::vector<std::vector<std::vector<double>>> want;  // partials of (time, frequency, amplitude)
+    std::vector<long> open(columns, -1);
+    for (std::size_t f = 0; f < frames; ++f)
+      for (std::size_t c = 0; c < columns; ++c) {
+        const double* frame = &v[10 + f * per];
+        const double amp = frame[1 + c * width], freq = frame[2 + c * width];
+        if (!(amp > 0)) {
+          open[c] = -1;
+          continue;
+        }
+        if (open[c] < 0) {
+          open[c] = static_cast<long>(want.size());
+          want.emplace_back();
+        }
+        want[static_cast<std::size_t>(open[c])].push_back({frame[0], std::max(freq, 4.0), amp});
+      }
+    const zarn::PartialSet set = zarn::read_input(bytes, "in.ats");
+    ASSERT_EQ(set.P(), static_cast<int>(want.size()));
+    for (std::size_t p = 0; p < want.size(); ++p) EXPECT_EQ(zarn_test::points(set.partials[p]), want[p]) << p;
+    EXPECT_GE(set.P(), 2);  // the two tones at least
+  }
+}
+
+zarn::ResampledSet resampled(const zarn::PartialSet& read, double step) {
+  zarn::ResampledSet set = zarn::lay_aligned_grid(read, step, "in");
+  zarn::resample(read, set);
+  return set;
+}
+
+std::string written(const zarn::ResampledSet& set) {
+  std::string bytes;
+  zarn::Output out(&bytes);
+  zarn::result_writer(set, zarn::Format::kAts)(out);
+  out.flush();
+  return bytes;
+}
+
+// What zarn writes reads back to the resampled partials, exactly; amplitudes the spline took to
+// zero or below come back as the smallest positive double.
+TEST(Ats, WhatIsWrittenReadsBackExactly) {
+  const zarn::ResampledSet set =
+      resampled(zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt"), 0.01);
+  const zarn::PartialSet back = zarn::read_input(written(set), "out.ats");
+  ASSERT_EQ(back.P(), set.P());
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const zarn::Resampled& want = set.partials[p];
+    EXPECT_EQ(back.partials[p].time, want.time);
+    EXPECT_EQ(back.partials[p].freq, want.freq);
+    for (std::size_t j = 0; j < want.amp.size(); ++j)
+      EXPECT_EQ(back.partials[p].amp[j], want.amp[j] > 0 ? want.amp[j] : std::numeric_limits<double>::min());
+  }
+  const std::vector<double> header = values_of(written(set).substr(0, 80));
+  EXPECT_EQ(header[1], 44100);  // the rate
+  EXPECT_EQ(header[2], 441);    // frame and window size: 0.01 s at 44100 Hz
+  EXPECT_EQ(header[9], 2);      // amplitude, frequency and phase
+}
+
+// Partials that do not overlap share a column when a silent frame lies between them.
+TEST(Ats, ColumnsAreShared) {
+  const auto partial = [](double t0, int points) {
+    zarn::Partial p;
+    for (int k = 0; k < points; ++k) {
+      p.time.push_back(t0 + 0.1 * k);
+      p.freq.push_back(440 + k);
+      p.amp.push_back(0.5);
+    }
+    return p;
+  };
+  const struct {
+    std::vector<zarn::Partial> partials;
+    double columns;
+  } cases[] = {
+      {{partial(0, 5), partial(0.6, 4)}, 1},                   // frames 0-4 and 6-9: one column
+      {{partial(0, 5), partial(0.5, 4)}, 2},                   // 0-4 and 5-8: no silent frame between
+      {{partial(0, 5), partial(0.6, 4), partial(0.3, 5)}, 2},  // the third overlaps both
+  };
+  for (const auto& c : cases) {
+    zarn::PartialSet read;
+    read.partials = c.partials;
+    const zarn::ResampledSet set = resampled(read, 0.1);
+    const std::string bytes = written(set);
+    EXPECT_EQ(values_of(bytes)[4], c.columns);
+    // The same partials, numbered by first appearance in the file.
+    const zarn::PartialSet back = zarn::read_input(bytes, "out.ats");
+    std::vector<std::vector<double>> got, want;
+    for (const zarn::Partial& p : back.partials) got.push_back(p.time);
+    for (const zarn::Resampled& p : set.partials) want.push_back(p.time);
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+  }
+}
+
+TEST(Ats, RefusesFaultsNamingTheirByte) {
+  // A header for 1 partial and 2 frames of type 1, and frames of (time, amplitude, frequency).
+  const auto header = [](double partials, double frames, double type) {
+    return std::vector<double>{123, 44100, 441, 441, partials, frames, 1, 1000, 1, type};
+  };
+  const auto file = [](std::vector<double> h, std::vector<double> frames) {
+    h.insert(h.end(), frames.begin(), frames.end());
+    return doubles(h);
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    std::string message;
+  } cases[] = {
+      {"a header cut short", doubles({123, 44100, 441}), "byte 0: the file ends inside the header that starts here"},
+      {"type 5", file(header(1, 2, 5), {0, 0.5, 440, 0.1, 0.5, 440}), "byte 72: file type 5: ATS files are of type 1 to 4"},
+      {"counts beyond the file", file(header(1e6, 2, 1), {0, 0.5, 440, 0.1, 0.5, 440}),
+       "byte 32: the header's 1000000 partials and 2 frames of type 1 do not fit the file's 128 bytes"},
+      {"a count that is no whole number", file(header(1.5, 2, 1), {}), "byte 32: the number of partials 1.5 is not a whole number"},
+      {"a time that is not finite", file(header(1, 2, 1), {0, 0.5, 440, NAN, 0.5, 440}), "byte 104: frame time nan is not finite"},
+      {"a time going back", file(header(1, 2, 1), {0.1, 0.5, 440, 0, 0.5, 440}),
+       "byte 104: frame time 0 is not later than the frame before, at 0.1"},
+      {"a negative amplitude", file(header(1, 2, 1), {0, -0.5, 440, 0.1, 0.5, 440}),
+       "byte 88: amplitude -0.5 of partial 0 is negative or not finite"},
+      {"a frequency that is not finite", file(header(1, 2, 1), {0, 0.5, INFINITY, 0.1, 0.5, 440}),
+       "byte 88: frequency inf of partial 0 is not finite"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(zarn_test::rejection(c.bytes, "in.ats"), "zarn: in.ats: " + c.message + "\n");
+  }
+  // The other byte order reads the same.
+  const std::vector<double> one = {123, 44100, 441, 441, 1, 2, 1, 1000, 1, 1, 0, 0.5, 30000, 0.1, 0.5, 30000};
+  const zarn::PartialSet big = zarn::read_input(doubles(one, true), "in.ats");
+  ASSERT_EQ(big.P(), 1);
+  EXPECT_EQ(zarn_test::points(big.partials[0]), (std::vector<std::vector<double>>{{0, 30000, 0.5}, {0.1, 30000, 0.5}}));
+}
+
+}  // namespace
