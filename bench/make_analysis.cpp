@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "analysis.hpp"
+#include "generated_analysis.hpp"
 
 int main(int argc, char** argv) {
   if (argc < 2) {

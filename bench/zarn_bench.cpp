@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "analysis.hpp"
+#include "generated_analysis.hpp"
 #include "formats.hpp"
 #include "listing.hpp"
 #include "plot.hpp"

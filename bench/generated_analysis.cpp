@@ -1,4 +1,4 @@
-#include "analysis.hpp"
+#include "generated_analysis.hpp"
 
 #include <cmath>
 #include <cstdio>

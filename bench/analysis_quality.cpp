@@ -1,0 +1,322 @@
+// How well zarn analyses sounds into partials, on sounds synthesised here so that every
+// partial's instantaneous frequency and amplitude is known at every sample: every found
+// breakpoint is scored against the true partial nearest in frequency at its time.
+//
+// usage: zarn_analysis_quality [--atsa] [--write DIR]
+//   --atsa: score csound's atsa on the same sounds too (where it runs; its time includes
+//           starting csound)
+//   --write DIR: keep the synthesised sounds there as WAV files
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis.hpp"
+#include "formats.hpp"
+
+namespace {
+
+constexpr double kRate = 44100;
+constexpr double kPi = 3.14159265358979323846;
+
+// A true partial: its frequency and amplitude as functions of time, within [start, end].
+struct True {
+  std::function<double(double)> freq, amp;
+  double start, end;
+};
+
+struct Sound {
+  std::string name;
+  std::vector<True> partials;
+  double seconds;
+  double noise_rms = 0;  // white noise added
+  bool noisy = false;
+  std::vector<double> samples;
+};
+
+// The amplitude of a tone that starts and stops: raised-cosine ramps of 5 ms at its ends.
+std::function<double(double)> gated(double a, double start, double end) {
+  return [=](double t) {
+    const double r = 0.005;
+    if (t < start || t > end) return 0.0;
+    double g = 1;
+    if (t < start + r) g = 0.5 - 0.5 * std::cos(kPi * (t - start) / r);
+    if (t > end - r) g = 0.5 - 0.5 * std::cos(kPi * (end - t) / r);
+    return a * g;
+  };
+}
+
+void synthesise(Sound& s) {
+  const auto n = static_cast<std::size_t>(s.seconds * kRate);
+  s.samples.assign(n, 0.0);
+  std::mt19937_64 rng(42);
+  for (const True& p : s.partials) {
+    double phase = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double t = static_cast<double>(i) / kRate;
+      // The phase: the frequency integrated by the midpoint rule, exact to far below a cent.
+      if (i > 0) phase += 2 * kPi * p.freq(t - 0.5 / kRate) / kRate;
+      if (t >= p.start && t <= p.end) s.samples[i] += p.amp(t) * std::sin(phase);
+    }
+  }
+  if (s.noise_rms > 0) {
+    std::normal_distribution<double> g(0.0, s.noise_rms);
+    for (double& x : s.samples) x += g(rng);
+  }
+}
+
+std::vector<Sound> sounds() {
+  std::vector<Sound> all;
+  {
+    Sound s{"stationary sines, -6 to -60 dB", {}, 2.0};
+    const double levels[] = {-6, -20, -40, -60}, freqs[] = {300, 700, 1500, 3100};
+    for (int i = 0; i < 4; ++i) {
+      const double a = std::pow(10, levels[i] / 20), f = freqs[i];
+      s.partials.push_back({[f](double) { return f; }, gated(a, 0, 2.0), 0, 2.0});
+    }
+    all.push_back(s);
+  }
+  const auto vibrato = [](Sound& s) {
+    for (int k = 1; k <= 8; ++k) {
+      const double a = 0.25 / k;
+      s.partials.push_back({[k](double t) { return k * 220 * (1 + 0.01 * std::sin(2 * kPi * 5.5 * t)); }, gated(a, 0, 2.0), 0, 2.0});
+    }
+  };
+  {
+    Sound s{"vibrato, 8 harmonics", {}, 2.0};
+    vibrato(s);
+    all.push_back(s);
+  }
+  {
+    Sound s{"glissando, 2 octaves in 2 s", {}, 2.0};
+    for (int k = 1; k <= 5; ++k)
+      s.partials.push_back({[k](double t) { return k * 110 * std::pow(2.0, t); }, gated(0.25 / k, 0, 2.0), 0, 2.0});
+    all.push_back(s);
+  }
+  {
+    Sound s{"plucked, 12 inharmonic partials", {}, 2.0};
+    for (int k = 1; k <= 12; ++k) {
+      const double f = k * 196 * std::sqrt(1 + 0.0004 * k * k), a = 0.4 / k, decay = 1.5 + 0.4 * k;
+      s.partials.push_back({[f](double) { return f; }, [a, decay](double t) { return gated(a, 0, 2.0)(t) * std::exp(-decay * t); }, 0, 2.0});
+    }
+    all.push_back(s);
+  }
+  {
+    Sound s{"vibrato with noise 20 dB below", {}, 2.0};
+    vibrato(s);
+    double power = 0;
+    for (int k = 1; k <= 8; ++k) power += 0.5 * (0.25 / k) * (0.25 / k);
+    s.noise_rms = std::sqrt(power) / 10;
+    s.noisy = true;
+    all.push_back(s);
+  }
+  {
+    Sound s{"two sines 40 Hz apart at 1 kHz", {}, 2.0};
+    for (double f : {1000.0, 1040.0}) s.partials.push_back({[f](double) { return f; }, gated(0.3, 0, 2.0), 0, 2.0});
+    all.push_back(s);
+  }
+  {
+    Sound s{"tones that start and stop", {}, 2.0};
+    const double spans[][3] = {{440, 0.2, 0.8}, {660, 0.5, 1.5}, {990, 1.0, 1.8}, {1320, 0.3, 0.6}};
+    for (const auto& sp : spans) {
+      const double f = sp[0];
+      s.partials.push_back({[f](double) { return f; }, gated(0.2, sp[1], sp[2]), sp[1], sp[2]});
+    }
+    all.push_back(s);
+  }
+  for (Sound& s : all) synthesise(s);
+  return all;
+}
+
+double percentile(std::vector<double> v, double q) {
+  if (v.empty()) return NAN;
+  std::sort(v.begin(), v.end());
+  return v[static_cast<std::size_t>(q * static_cast<double>(v.size() - 1))];
+}
+
+double cents(double f, double g) { return 1200 * std::log2(f / g); }
+
+struct Score {
+  double freq_median = NAN, freq_95 = NAN, amp_median = NAN, recall = NAN, spurious = NAN, fragments = NAN, speed = NAN;
+  std::size_t partials = 0;
+};
+
+Score score(const Sound& s, const zarn::PartialSet& found) {
+  Score r;
+  std::vector<double> ferr, aerr;
+  double matched_amp = 0, spurious_amp = 0;
+  std::vector<int> found_per_true(s.partials.size(), 0);
+  for (const zarn::Partial& p : found.partials) {
+    std::vector<int> votes(s.partials.size(), 0);
+    for (std::size_t i = 0; i < p.time.size(); ++i) {
+      const double t = p.time[i];
+      int best = -1;
+      double best_c = 1e9;
+      for (std::size_t q = 0; q < s.partials.size(); ++q) {
+        const True& tp = s.partials[q];
+        if (t < tp.start || t > tp.end) continue;
+        const double c = std::fabs(cents(p.freq[i], tp.freq(t)));
+        if (c < best_c) best_c = c, best = static_cast<int>(q);
+      }
+      if (best >= 0 && best_c <= 50) {
+        const double truth = s.partials[static_cast<std::size_t>(best)].amp(t);
+        ferr.push_back(best_c);
+        if (truth > 0) aerr.push_back(std::fabs(20 * std::log10(p.amp[i] / truth)));
+        matched_amp += p.amp[i];
+        ++votes[static_cast<std::size_t>(best)];
+      } else {
+        spurious_amp += p.amp[i];
+      }
+    }
+    const auto most = std::max_element(votes.begin(), votes.end());
+    if (most != votes.end() && *most > 0) ++found_per_true[static_cast<std::size_t>(most - votes.begin())];
+  }
+  // Recall: the true (partial, 10 ms instant) pairs above -60 dB that a found partial covers
+  // within 50 cents, its frequency taken between its breakpoints.
+  long audible = 0, covered = 0;
+  for (const True& tp : s.partials) {
+    for (double t = tp.start; t <= tp.end; t += 0.01) {
+      if (!(tp.amp(t) >= 0.001)) continue;
+      ++audible;
+      const double f = tp.freq(t);
+      for (const zarn::Partial& p : found.partials) {
+        if (p.time.empty() || t < p.time.front() || t > p.time.back()) continue;
+        const auto it = std::lower_bound(p.time.begin(), p.time.end(), t);
+        const std::size_t j = static_cast<std::size_t>(it - p.time.begin());
+        double g = p.freq[j];
+        if (j > 0 && p.time[j] != t) {
+          const double u = (t - p.time[j - 1]) / (p.time[j] - p.time[j - 1]);
+          g = p.freq[j - 1] + u * (p.freq[j] - p.freq[j - 1]);
+        }
+        if (std::fabs(cents(g, f)) <= 50) {
+          ++covered;
+          break;
+        }
+      }
+    }
+  }
+  int true_found = 0, fragments = 0;
+  for (int n : found_per_true)
+    if (n > 0) ++true_found, fragments += n;
+  r.freq_median = percentile(ferr, 0.5);
+  r.freq_95 = percentile(ferr, 0.95);
+  r.amp_median = percentile(aerr, 0.5);
+  r.recall = audible > 0 ? 100.0 * static_cast<double>(covered) / static_cast<double>(audible) : NAN;
+  r.spurious = matched_amp + spurious_amp > 0 ? 100 * spurious_amp / (matched_amp + spurious_amp) : 0;
+  r.fragments = true_found > 0 ? static_cast<double>(fragments) / s.partials.size() : NAN;
+  r.partials = found.partials.size();
+  return r;
+}
+
+double cpu_seconds() {
+  struct rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec) + 1e-6 * static_cast<double>(u.ru_utime.tv_usec);
+}
+
+double children_cpu_seconds() {
+  struct rusage u;
+  getrusage(RUSAGE_CHILDREN, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// A 16-bit WAV file of the sound, for the other analysers.
+void write_wav(const std::string& path, const std::vector<double>& x) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  const auto n = static_cast<std::uint32_t>(x.size());
+  const auto le32 = [&](std::uint32_t v) { std::fwrite(&v, 4, 1, f); };
+  const auto le16 = [&](std::uint16_t v) { std::fwrite(&v, 2, 1, f); };
+  std::fwrite("RIFF", 1, 4, f);
+  le32(36 + 2 * n);
+  std::fwrite("WAVEfmt ", 1, 8, f);
+  le32(16), le16(1), le16(1), le32(44100), le32(88200), le16(2), le16(16);
+  std::fwrite("data", 1, 4, f);
+  le32(2 * n);
+  for (double v : x) {
+    const auto s = static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0, 1.0) * 32767));
+    std::fwrite(&s, 2, 1, f);
+  }
+  std::fclose(f);
+}
+
+// The partials of a file, through zarn's own readers.
+zarn::PartialSet read_file(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::string bytes;
+  char buf[65536];
+  std::size_t got;
+  while (f != nullptr && (got = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, got);
+  if (f != nullptr) std::fclose(f);
+  return zarn::read_input(bytes, path);
+}
+
+// Runs a command, returning whether it succeeded.
+bool run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()) == 0; }
+
+void print(const char* who, const Sound& s, const Score& r) {
+  std::printf("%-6s %-34s %7.2f %7.2f %7.2f %7.1f %7.2f %7.2f %6zu %7.0fx\n", who, s.name.c_str(), r.freq_median, r.freq_95,
+              r.amp_median, r.recall, r.spurious, r.fragments, r.partials, r.speed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool atsa = false;
+  std::string keep;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--atsa") atsa = true;
+    else if (a == "--write" && i + 1 < argc) keep = argv[++i];
+  }
+  const std::vector<Sound> all = sounds();
+  std::printf("limits: frequency median <= 0.5 cent, 95th percentile <= 3 (10 with noise); amplitude median <= 0.3 dB\n"
+              "(1 with noise); recall >= 98 %%; spurious <= 1 %% (3 with noise); fragments <= 1.1; speed >= 100x real time\n\n");
+  std::printf("%-6s %-34s %7s %7s %7s %7s %7s %7s %6s %8s\n", "who", "sound", "f med", "f 95%", "a med", "recall", "spur.%",
+              "frag.", "found", "speed");
+  std::vector<Score> scores;
+  for (const Sound& s : all) {
+    const double before = cpu_seconds();
+    const zarn::PartialSet found = zarn::analyse(s.samples.data(), s.samples.size(), kRate, {});
+    const double cpu = cpu_seconds() - before;
+    Score r = score(s, found);
+    r.speed = s.seconds / std::max(cpu, 1e-6);
+    print("zarn", s, r);
+    scores.push_back(r);
+  }
+  const std::string dir = keep.empty() ? "/tmp" : keep;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const Sound& s = all[i];
+    const std::string wav = dir + "/zarn-sound-" + std::to_string(i) + ".wav";
+    if (atsa || !keep.empty()) write_wav(wav, s.samples);
+    if (atsa) {
+      const std::string ats = dir + "/zarn-sound-" + std::to_string(i) + ".ats";
+      const double before = children_cpu_seconds();
+      if (run("csound -U atsa " + wav + " " + ats)) {
+        const double cpu = children_cpu_seconds() - before;
+        Score r = score(s, read_file(ats));
+        r.speed = s.seconds / std::max(cpu, 1e-6);
+        print("atsa", s, r);
+      }
+    }
+  }
+  // The limits, over the sounds with and without noise.
+  bool met = true;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const Score& r = scores[i];
+    const bool noisy = all[i].noisy;
+    met = met && r.freq_median <= 0.5 && r.freq_95 <= (noisy ? 10 : 3) && r.amp_median <= (noisy ? 1 : 0.3) && r.recall >= 98 &&
+          r.spurious <= (noisy ? 3 : 1) && r.fragments <= 1.1 && r.speed >= 100;
+  }
+  std::printf("\nzarn %s every limit\n", met ? "meets" : "does not meet");
+  return 0;
+}

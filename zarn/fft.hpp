@@ -1,0 +1,40 @@
+// The discrete Fourier transform of real signals, through FFTW where the build has it: one
+// plan per size, made once and reused for every frame.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <memory>
+
+namespace zarn {
+
+/// True when this build can transform (it was built with FFTW).
+bool have_fft();
+
+/// The transform of n real values into n / 2 + 1 complex ones, unnormalised:
+/// X[k] = sum over j of x[j] e^{-2 pi i j k / n}.
+class RealFft {
+ public:
+  /// A transform of size n (even). Throws Failure where the build has no FFTW.
+  explicit RealFft(std::size_t n);
+  ~RealFft();
+  RealFft(const RealFft&) = delete;
+  RealFft& operator=(const RealFft&) = delete;
+
+  /// The size.
+  std::size_t size() const { return n_; }
+  /// The n real values to transform; written by the caller, and left as they are.
+  double* input() { return in_; }
+  /// Transforms input() into output().
+  void run();
+  /// The n / 2 + 1 results of the last run.
+  const std::complex<double>* output() const { return out_; }
+
+ private:
+  std::size_t n_;
+  double* in_ = nullptr;
+  std::complex<double>* out_ = nullptr;
+  void* plan_ = nullptr;
+};
+
+}  // namespace zarn
