@@ -45,6 +45,8 @@ const std::vector<FormatRow> kFormats = {
      [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_frames(out, set); }, nullptr},
     {Format::kAts, "ats", ".ats", true, true, is_ats, [](Input& in, const ReadOptions&) { return read_ats(in); },
      [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_ats(out, set, o.rate); }, nullptr},
+    {Format::kSound, "sound", "", false, false, is_sound, [](Input& in, const ReadOptions& o) { return read_sound(in, o.sound); },
+     nullptr, nullptr},
 };
 
 // The row whose reader takes a file that starts with these bytes.
@@ -76,14 +78,7 @@ constexpr Foreign kForeign[] = {
     {"\xfd" "7zXZ", 0, "an xz file"},
     {"PK\x03\x04", 0, "a zip file"},
     {"\x7f" "ELF", 0, "an executable (ELF)"},
-    {"WAVE", 8, "a sound file (WAV)"},
-    {"RF64", 0, "a sound file (RF64)"},
-    {"AIFF", 8, "a sound file (AIFF)"},
-    {"AIFC", 8, "a sound file (AIFF-C)"},
-    {"fLaC", 0, "a sound file (FLAC)"},
-    {"OggS", 0, "an Ogg file"},
-    {"caff", 0, "a sound file (CAF)"},
-    {"ID3", 0, "a sound file (MP3)"},
+    {"ID3", 0, "a sound file (MP3), which zarn cannot decode"},
     {"\x89PNG", 0, "a PNG image"},
     {"\xff\xd8\xff", 0, "a JPEG image"},
     {"%PDF", 0, "a PDF document"},
@@ -96,6 +91,8 @@ constexpr Foreign kForeign[] = {
 // named as that kind instead.
 PartialSet read_recognised(Input& in, std::string_view start, const std::string& name, const ReadOptions& options) {
   const FormatRow& row = recognise(start);
+  if (options.sound_options && row.format != Format::kSound)
+    throw failure(name + " is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only");
   try {
     return row.read(in, options);
   } catch (const Failure&) {

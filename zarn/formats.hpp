@@ -11,14 +11,18 @@
 
 #include "partials.hpp"
 #include "save.hpp"
+#include "sound_input.hpp"
 
 namespace zarn {
 
 /// The formats, by the order of their rows.
-enum class Format { kList, kSdif, kSpearPartials, kSpearFrames, kAts };
+enum class Format { kList, kSdif, kSpearPartials, kSpearFrames, kAts, kSound };
 
 /// What a reader may be told besides the input itself (options of its own).
-struct ReadOptions {};
+struct ReadOptions {
+  SoundOptions sound;          // how a sound file is analysed
+  bool sound_options = false;  // some were given: an input that is no sound is refused
+};
 
 /// What a writer may be told besides the set itself.
 struct WriteOptions {

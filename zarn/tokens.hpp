@@ -129,6 +129,12 @@ class Input {
   std::size_t reservable(std::uint64_t count, std::uint64_t min_bytes) const;
   /// The input's name for messages.
   const std::string& name() const { return name_; }
+  /// For readers that hand the input to a library of their own (sound files): the file
+  /// descriptor, or -1 for input held in memory.
+  int descriptor() const { return in_memory_ ? -1 : fd_; }
+  /// The bytes held here and not yet taken: for a fresh Input, all of an input in memory, or
+  /// what was read from the descriptor before it.
+  std::string_view unread() const { return std::string_view(pos_, static_cast<std::size_t>(end_ - pos_)); }
 
  private:
   bool refill();  // appends to the buffer; false at end of input

@@ -1,0 +1,170 @@
+#include "sound_input.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "failure.hpp"
+
+#ifdef ZARN_HAVE_SNDFILE
+#include <sndfile.h>
+#endif
+
+namespace zarn {
+
+bool is_sound(std::string_view start) {
+  const auto at = [&](std::size_t offset, std::string_view magic) { return start.substr(offset, magic.size()) == magic; };
+  return (at(0, "RIFF") && at(8, "WAVE")) || at(0, "RF64") || (at(0, "FORM") && (at(8, "AIFF") || at(8, "AIFC"))) ||
+         at(0, "fLaC") || at(0, "OggS") || at(0, "caff") || at(0, ".snd");
+}
+
+#ifdef ZARN_HAVE_SNDFILE
+
+namespace {
+
+// An input held in memory, as libsndfile's virtual file.
+struct Memory {
+  std::string_view bytes;
+  sf_count_t at = 0;
+};
+
+sf_count_t memory_length(void* m) { return static_cast<sf_count_t>(static_cast<Memory*>(m)->bytes.size()); }
+sf_count_t memory_seek(sf_count_t offset, int whence, void* m) {
+  Memory& mem = *static_cast<Memory*>(m);
+  const sf_count_t size = static_cast<sf_count_t>(mem.bytes.size());
+  sf_count_t to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? mem.at + offset : size + offset;
+  mem.at = std::clamp<sf_count_t>(to, 0, size);
+  return mem.at;
+}
+sf_count_t memory_read(void* dst, sf_count_t n, void* m) {
+  Memory& mem = *static_cast<Memory*>(m);
+  const sf_count_t got = std::min(n, static_cast<sf_count_t>(mem.bytes.size()) - mem.at);
+  std::memcpy(dst, mem.bytes.data() + mem.at, static_cast<std::size_t>(got));
+  mem.at += got;
+  return got;
+}
+sf_count_t memory_write(const void*, sf_count_t, void*) { return 0; }
+sf_count_t memory_tell(void* m) { return static_cast<Memory*>(m)->at; }
+
+// Closes what it holds when the scope ends.
+struct Closer {
+  SNDFILE* file = nullptr;
+  int fd = -1;
+  ~Closer() {
+    if (file != nullptr) sf_close(file);
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// A pipe cannot be read twice, as decoding needs: its bytes (those read already, then the
+// rest) go to an unnamed temporary file, a block at a time.
+int spool(Input& in) {
+  int fd = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    char name[] = "/tmp/zarn-sound-XXXXXX";
+    fd = ::mkostemp(name, O_CLOEXEC);
+    if (fd >= 0) ::unlink(name);
+  }
+  if (fd < 0) throw system_failure(in.name(), errno, "cannot make a temporary file to decode it from");
+  const auto put = [&](const char* p, std::size_t n) {
+    while (n > 0) {
+      const ssize_t w = ::write(fd, p, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        const int error = errno;
+        ::close(fd);
+        throw system_failure(in.name(), error, "cannot keep it in a temporary file");
+      }
+      p += w;
+      n -= static_cast<std::size_t>(w);
+    }
+  };
+  const std::string_view held = in.unread();
+  put(held.data(), held.size());
+  std::vector<char> block(1 << 16);
+  for (;;) {
+    const ssize_t got = ::read(in.descriptor(), block.data(), block.size());
+    if (got == 0) break;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw system_failure(in.name(), error, "cannot read");
+    }
+    put(block.data(), static_cast<std::size_t>(got));
+  }
+  ::lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+}  // namespace
+
+PartialSet read_sound(Input& in, const SoundOptions& options) {
+  SF_INFO info{};
+  Closer closer;
+  Memory memory{in.unread()};
+  SF_VIRTUAL_IO io{memory_length, memory_seek, memory_read, memory_write, memory_tell};
+  if (in.descriptor() < 0) {
+    closer.file = sf_open_virtual(&io, SFM_READ, &info, &memory);
+  } else {
+    struct stat st;
+    int fd = in.descriptor();
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::lseek(fd, 0, SEEK_SET) == 0) {
+      closer.file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    } else {
+      closer.fd = fd = spool(in);
+      closer.file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    }
+  }
+  if (closer.file == nullptr)
+    throw failure(in.name(), std::string("cannot be decoded as a sound: ") + sf_strerror(nullptr));
+  if (info.channels < 1 || info.samplerate < 1)
+    throw failure(in.name(), "a sound of " + std::to_string(info.channels) + " channels at " + std::to_string(info.samplerate) +
+                                 " Hz cannot be analysed");
+  if (options.channel > info.channels)
+    throw failure(in.name(), "--channel=" + std::to_string(options.channel) + " asks for a channel this sound lacks: it has " +
+                                 std::to_string(info.channels));
+  const double rate = info.samplerate;
+  const std::string problem = analysis_problem(options.analysis, rate);
+  if (!problem.empty()) throw failure(in.name(), problem);
+
+  Analyser analyser(rate, options.analysis);
+  const auto channels = static_cast<std::size_t>(info.channels);
+  constexpr sf_count_t kBlock = 1 << 14;
+  std::vector<double> frames(static_cast<std::size_t>(kBlock) * channels), mono(static_cast<std::size_t>(kBlock));
+  for (;;) {
+    const sf_count_t got = sf_readf_double(closer.file, frames.data(), kBlock);
+    if (got <= 0) break;
+    for (sf_count_t f = 0; f < got; ++f) {
+      const double* frame = &frames[static_cast<std::size_t>(f) * channels];
+      double v = 0;
+      if (options.channel > 0) {
+        v = frame[options.channel - 1];
+      } else {
+        for (std::size_t c = 0; c < channels; ++c) v += frame[c];
+        v /= static_cast<double>(channels);
+      }
+      mono[static_cast<std::size_t>(f)] = v;
+    }
+    analyser.add(mono.data(), static_cast<std::size_t>(got));
+  }
+  if (sf_error(closer.file) != SF_ERR_NO_ERROR)
+    throw failure(in.name(), std::string("cannot be decoded to its end: ") + sf_strerror(closer.file));
+  return analyser.finish();
+}
+
+#else
+
+PartialSet read_sound(Input& in, const SoundOptions&) {
+  throw failure(in.name() + " is a sound file, and this build of zarn cannot read sound: libsndfile was not found when it was built");
+}
+
+#endif
+
+}  // namespace zarn
