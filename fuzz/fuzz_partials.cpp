@@ -22,6 +22,7 @@
 #include "resample.hpp"
 #include "sdif.hpp"
 #include "sound.hpp"
+#include "sound_input.hpp"
 #include "output.hpp"
 
 namespace {
@@ -60,6 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string bytes = kStarts[(data[1] & 7) % 5] + std::string(reinterpret_cast<const char*>(data + used), size - used);
   const zarn::Format format = kFormats[((data[1] >> 3) & 7) % 5];
+  // Sound files are decoded by libsndfile, which is not this target's to fuzz.
+  if (zarn::is_sound(bytes)) return 0;
   try {
     const zarn::PartialSet read = zarn::read_input(bytes, "fuzz");
     double points = 0;

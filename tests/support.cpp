@@ -13,9 +13,11 @@ std::uint64_t bits(double v) {
   return b;
 }
 
-std::string rejection(const std::string& bytes, const std::string& name) {
+std::string rejection(const std::string& bytes, const std::string& name) { return rejection_with(bytes, name, {}); }
+
+std::string rejection_with(const std::string& bytes, const std::string& name, const zarn::ReadOptions& options) {
   try {
-    zarn::read_input(bytes, name);
+    zarn::read_input(bytes, name, options);
   } catch (const zarn::Failure& f) {
     return f.message;
   }

@@ -5,12 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "formats.hpp"
 #include "partial_file.hpp"
 
 namespace zarn_test {
 
 /// The message of the Failure that reading `bytes` (as a file named `name`) throws, or "accepted".
 std::string rejection(const std::string& bytes, const std::string& name);
+
+/// The same, read with the given options.
+std::string rejection_with(const std::string& bytes, const std::string& name, const zarn::ReadOptions& options);
 
 /// The bits of a double, to compare values bit for bit.
 std::uint64_t bits(double v);

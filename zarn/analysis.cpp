@@ -26,8 +26,10 @@ constexpr double kAboveNoiseDb = 10.0;
 constexpr double kNoiseSpan = 8.0;
 // The window's response is tabulated to this many bins, in steps of 1/kResponseSteps bin.
 constexpr double kResponseBins = 2.0, kResponseSteps = 64.0;
-// Frames a track may miss and still go on.
+// Frames a track may miss and still go on, predicted along its slope meanwhile.
 constexpr int kMaxGap = 2;
+// Breakpoints back to the one that a track's slope is taken from.
+constexpr std::size_t kSlopeSpan = 3;
 // How far a peak may lie from a track's predicted frequency: half the resolution, or this
 // share of the frequency where that is more.
 constexpr double kRelativeTolerance = 0.01;
@@ -49,11 +51,13 @@ struct Track {
   long last_frame = 0;
   int missed = 0;
 
-  // The frequency expected at frame j: the line through the last two breakpoints.
+  // The frequency expected at frame j: on from the last breakpoint along the slope of the last
+  // few, which one odd breakpoint (two partials meeting in one peak) does not throw off.
   double predicted(long j, double hop_seconds) const {
     const std::size_t n = part.freq.size();
     if (n < 2) return part.freq.back();
-    const double slope = (part.freq[n - 1] - part.freq[n - 2]) / (part.time[n - 1] - part.time[n - 2]);
+    const std::size_t back = std::min<std::size_t>(n - 1, kSlopeSpan);
+    const double slope = (part.freq[n - 1] - part.freq[n - 1 - back]) / (part.time[n - 1] - part.time[n - 1 - back]);
     return part.freq[n - 1] + slope * static_cast<double>(j - last_frame) * hop_seconds;
   }
 };

@@ -15,7 +15,7 @@ namespace {
 
 enum LongOnly {
   kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
-  kFit, kWhole, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
+  kFit, kWhole, kResolution, kHop, kFloor, kMinTrack, kChannel, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
 };
 
 const struct option kLongOptions[] = {
@@ -29,6 +29,11 @@ const struct option kLongOptions[] = {
     {"wav", required_argument, nullptr, kWav},
     {"rate", required_argument, nullptr, kRate},
     {"fit", required_argument, nullptr, kFit},
+    {"resolution", required_argument, nullptr, kResolution},
+    {"hop", required_argument, nullptr, kHop},
+    {"floor", required_argument, nullptr, kFloor},
+    {"min-track", required_argument, nullptr, kMinTrack},
+    {"channel", required_argument, nullptr, kChannel},
     {"whole", no_argument, nullptr, kWhole},
     {"band", required_argument, nullptr, kBand},
     {"min-duration", required_argument, nullptr, kMinDuration},
@@ -160,6 +165,24 @@ Options parse_options(int argc, char** argv) {
       }
       case kWhole:
         o.whole = true;
+        break;
+      case kResolution:
+      case kHop:
+      case kMinTrack: {
+        const double v = finite_number(c, optarg);
+        if (!(v > 0)) bad_option("--" + std::string(long_name(c)) + " needs a number above zero, not '" + optarg + "'");
+        (c == kResolution ? o.read.sound.analysis.resolution : c == kHop ? o.read.sound.analysis.hop : o.read.sound.analysis.min_track) = v;
+        o.read.sound_options = true;
+        break;
+      }
+      case kFloor:
+        o.read.sound.analysis.floor = finite_number(c, optarg);
+        o.read.sound_options = true;
+        break;
+      case kChannel:
+        if (!parse_count(optarg, o.read.sound.channel) || o.read.sound.channel < 1)
+          bad_option("--channel needs a channel number from 1, not '" + std::string(optarg) + "'");
+        o.read.sound_options = true;
         break;
       case kBand: {
         const std::string_view text(optarg);

@@ -32,6 +32,7 @@ struct Options {
   std::string wav;                 // --wav=FILE: the result as sound; empty: none
   int rate = kDefaultRate;         // --rate=HZ: the sound's sample rate
   bool rate_given = false;         // --rate was given (it has no effect without --wav)
+  ReadOptions read;                // --resolution, --hop, --floor, --min-track, --channel: a sound's analysis
   KeepOptions keep;                // --band, --min-duration, --min-level, --max-partials
   ScaleOptions scale;              // --time-scale, --transpose, --gain
   bool any_option = false;         // some option was given: the run is scripted

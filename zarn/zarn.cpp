@@ -56,7 +56,8 @@ void help(Output& out) {
       "      zarn [OPTION]... INFILE [DUR]\n"
       "\n"
       "zarn reads a partial list, an SDIF file of 1TRC or 1HRM tracks, an ATS file or a text\n"
-      "export of a partial editor (recognised from the content), lists every resampled breakpoint\n"
+      "export of a partial editor, or analyses a sound file (WAV, AIFF, FLAC, Ogg, CAF) into\n"
+      "partials (recognised from the content), lists every resampled breakpoint\n"
       "(time --> frequency, linear amplitude), then asks for the name of the output file on\n"
       "standard input. A name that already exists is refused and asked for again; nothing is\n"
       "ever overwritten. The result is written as a partial list, with levels in decibels,\n"
@@ -79,6 +80,12 @@ void help(Output& out) {
     if (row.frames) out.put(" " + std::string(row.name));
   out.put(
       "\n"
+      "      --resolution=HZ  when INFILE is a sound file, analyse it into partials this far\n"
+      "                     apart at least (40); the window follows from it\n"
+      "      --hop=SECONDS  the time between frames of the analysis (a quarter window)\n"
+      "      --floor=DB     leave out peaks quieter than DB (-90; 0 dB: full scale)\n"
+      "      --min-track=SECONDS  leave out partials shorter than this (three hops)\n"
+      "      --channel=N    analyse channel N (from 1) rather than the mean of all\n"
       "      --fit=FIT      how each partial is fitted: spline (the default: smooth, exact\n"
       "                     continuity), monotone (never beyond its breakpoints' values: for\n"
       "                     analyses with gaps or jumps) or linear (straight lines)\n"
@@ -108,6 +115,7 @@ void help(Output& out) {
       "\n"
       "Scripted use:\n"
       "      zarn -q -o out.txt analysis.txt 0.01\n"
+      "      zarn -q -o voice.sdif --plot=voice.svg --wav=again.wav voice.wav 0.005\n"
       "      zarn -q -o thin.txt --min-duration=0.1 --max-partials=40 --transpose=-1200 analysis.txt 0.01\n"
       "      zarn -o - analysis.txt 0.01 | ...\n"
       "      cat analysis.txt | zarn -q -o out.txt - 0.01\n"
@@ -298,7 +306,7 @@ int run(const Options& options, Output& console, bool& saved) {
     return kFailed;
   }
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
-  PartialSet read = read_input(input.fd, name);
+  PartialSet read = read_input(input.fd, name, options.read);
   apply_edits(read, chosen_edits(options, name));
 
   ResampledSet set = options.aligned_grid() ? lay_aligned_grid(read, step, name)

@@ -1,0 +1,170 @@
+// The analysis of sounds: calibration, moving partials, tracking, silence, streaming, channels
+// and refusals, on sounds made here.
+#include "analysis.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "failure.hpp"
+#include "formats.hpp"
+#include "run_binary.hpp"
+#include "support.hpp"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// A sound of `seconds` at `rate` whose partials follow the given frequency functions (Hz) at
+// the given amplitudes.
+std::vector<double> tone(double rate, double seconds, const std::vector<std::pair<double (*)(double), double>>& partials) {
+  std::vector<double> x(static_cast<std::size_t>(rate * seconds), 0.0);
+  for (const auto& [freq, amp] : partials) {
+    double phase = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      if (i > 0) phase += 2 * kPi * freq((static_cast<double>(i) - 0.5) / rate) / rate;
+      x[i] += amp * std::sin(phase);
+    }
+  }
+  return x;
+}
+
+double cents(double f, double g) { return 1200 * std::log2(f / g); }
+
+// The breakpoints of a partial away from its ends, where the window sees all of it.
+template <typename Check>
+void each_inner(const zarn::Partial& p, Check check) {
+  for (std::size_t i = 3; i + 3 < p.time.size(); ++i) check(p.time[i], p.freq[i], p.amp[i]);
+}
+
+// A sine of amplitude A reads back as A at its frequency, whatever the rate and the
+// resolution (and so the window).
+TEST(Analysis, CalibratedAtEveryRateAndResolution) {
+  const struct {
+    double rate, resolution, amp;
+  } cases[] = {{44100, 40, 0.5}, {44100, 20, 0.1}, {22050, 80, 0.01}, {48000, 40, 0.9}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rate);
+    const auto x = tone(c.rate, 1.0, {{[](double) { return 1234.5; }, c.amp}});
+    zarn::AnalysisOptions o;
+    o.resolution = c.resolution;
+    const zarn::PartialSet set = zarn::analyse(x.data(), x.size(), c.rate, o);
+    ASSERT_EQ(set.P(), 1);
+    each_inner(set.partials[0], [&](double, double f, double a) {
+      EXPECT_NEAR(cents(f, 1234.5), 0, 0.5);
+      EXPECT_NEAR(20 * std::log10(a / c.amp), 0, 0.05);
+    });
+  }
+}
+
+// A glissando of an octave a second, and a vibrato: followed to a cent, as one partial.
+TEST(Analysis, MovingPartialsKeepTheirPitch) {
+  const struct {
+    const char* what;
+    double (*freq)(double);
+  } cases[] = {
+      {"glissando", [](double t) { return 440 * std::pow(2.0, t); }},
+      {"vibrato", [](double t) { return 660 * (1 + 0.01 * std::sin(2 * kPi * 5.5 * t)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto x = tone(44100, 1.0, {{c.freq, 0.3}});
+    const zarn::PartialSet set = zarn::analyse(x.data(), x.size(), 44100, {});
+    ASSERT_EQ(set.P(), 1);
+    each_inner(set.partials[0], [&](double t, double f, double a) {
+      EXPECT_NEAR(cents(f, c.freq(t)), 0, 1.5) << t;
+      EXPECT_NEAR(20 * std::log10(a / 0.3), 0, 0.3) << t;
+    });
+  }
+}
+
+// Two partials that cross, each predicted from its own motion, stay two whole partials; a
+// dropout of a few milliseconds is bridged.
+TEST(Analysis, TracksThroughACrossingAndAGap) {
+  double (*const up)(double) = [](double t) { return 500 + 400 * t; };
+  double (*const down)(double) = [](double t) { return 900 - 400 * t; };
+  auto x = tone(44100, 1.0, {{up, 0.3}, {down, 0.2}});
+  const zarn::PartialSet crossing = zarn::analyse(x.data(), x.size(), 44100, {});
+  ASSERT_EQ(crossing.P(), 2);
+  for (const zarn::Partial& p : crossing.partials) {
+    EXPECT_LT(p.time.front(), 0.05);
+    EXPECT_GT(p.time.back(), 0.95);
+    const bool rising = p.freq.back() > p.freq.front();
+    each_inner(p, [&](double t, double f, double) {
+      if (std::fabs(t - 0.5) > 0.1) {  // away from the crossing
+        EXPECT_NEAR(f, rising ? up(t) : down(t), 2.0) << t;
+      }
+    });
+  }
+  x = tone(44100, 1.0, {{[](double) { return 880.0; }, 0.3}});
+  for (std::size_t i = 22050; i < 22050 + 441; ++i) x[i] = 0;  // 10 ms of silence
+  EXPECT_EQ(zarn::analyse(x.data(), x.size(), 44100, {}).P(), 1);
+}
+
+// Silence has no partials; the sound may come in blocks of any size.
+TEST(Analysis, SilenceAndBlocks) {
+  const std::vector<double> silence(44100, 0.0);
+  EXPECT_EQ(zarn::analyse(silence.data(), silence.size(), 44100, {}).P(), 0);
+  const auto x = tone(44100, 0.5, {{[](double) { return 440.0; }, 0.3}, {[](double) { return 1000.0; }, 0.1}});
+  const zarn::PartialSet whole = zarn::analyse(x.data(), x.size(), 44100, {});
+  for (std::size_t block : {1, 1000, 4096}) {
+    zarn::Analyser a(44100, {});
+    for (std::size_t i = 0; i < x.size(); i += block) a.add(x.data() + i, std::min(block, x.size() - i));
+    const zarn::PartialSet parts = a.finish();
+    ASSERT_EQ(parts.P(), whole.P());
+    for (std::size_t p = 0; p < parts.partials.size(); ++p) EXPECT_EQ(zarn_test::points(parts.partials[p]), zarn_test::points(whole.partials[p]));
+  }
+}
+
+#if defined(ZARN_HAVE_SNDFILE)
+// A stereo 16-bit WAV file with a tone in each channel.
+std::string stereo(double left, double right) {
+  const std::size_t n = 22050;
+  std::string w = "RIFF" + std::string(4, '\0') + "WAVEfmt " + std::string("\x10\0\0\0\x01\0\x02\0", 8);
+  const auto le = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) w += static_cast<char>(v >> (8 * i));
+  };
+  le(44100, 4), le(44100 * 4, 4), le(4, 2), le(16, 2);
+  w += "data";
+  le(static_cast<std::uint32_t>(4 * n), 4);
+  for (std::size_t i = 0; i < n; ++i)
+    for (double f : {left, right}) le(static_cast<std::uint16_t>(std::lround(8000 * std::sin(2 * kPi * f * static_cast<double>(i) / 44100))), 2);
+  return w;
+}
+
+TEST(Analysis, SoundFilesTheirChannelsAndRefusals) {
+  const std::string file = stereo(440, 660);
+  zarn::ReadOptions mixed;
+  EXPECT_EQ(zarn::read_input(file, "two.wav", mixed).P(), 2);
+  zarn::ReadOptions second;
+  second.sound.channel = 2;
+  second.sound_options = true;
+  const zarn::PartialSet right = zarn::read_input(file, "two.wav", second);
+  ASSERT_EQ(right.P(), 1);
+  EXPECT_NEAR(right.partials[0].freq[5], 660, 0.1);
+  EXPECT_EQ(right.places, zarn::PartialSet::Places::kSeconds);
+  zarn::ReadOptions third = second;
+  third.sound.channel = 3;
+  EXPECT_EQ(zarn_test::rejection_with(file, "two.wav", third),
+            "zarn: two.wav: --channel=3 asks for a channel this sound lacks: it has 2\n");
+  EXPECT_EQ(zarn_test::rejection_with("( PARTIALS 0 )", "in.txt", second),
+            "zarn: in.txt is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only\n");
+  EXPECT_EQ(zarn_test::rejection_with(file.substr(0, 40), "cut.wav", mixed).substr(0, 45), "zarn: cut.wav: cannot be decoded as a sound: ");
+}
+#endif
+
+TEST(Analysis, OptionsThatCannotBeUsed) {
+  zarn::AnalysisOptions o;
+  EXPECT_EQ(zarn::analysis_problem(o, 44100), "");
+  o.resolution = 0.001;
+  EXPECT_NE(zarn::analysis_problem(o, 44100), "");
+  o = {};
+  o.hop = 1e-9;
+  EXPECT_NE(zarn::analysis_problem(o, 44100), "");
+  EXPECT_NE(zarn::analysis_problem({}, 0), "");
+}
+
+}  // namespace
