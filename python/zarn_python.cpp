@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis.hpp"
 #include "failure.hpp"
 #include "formats.hpp"
 #include "keep.hpp"
@@ -240,6 +241,41 @@ std::vector<Partial> scale(const std::vector<Partial>& partials, double time, do
   return out;
 }
 
+std::vector<Partial> analyse(const py::array_t<double, py::array::c_style | py::array::forcecast>& samples, double rate,
+                             double resolution, std::optional<double> hop, double floor, std::optional<double> min_track,
+                             std::optional<int> channel) {
+  if (samples.ndim() != 1 && samples.ndim() != 2) throw py::value_error("samples must be one-dimensional, or frames by channels");
+  const std::size_t frames = samples.ndim() == 0 ? 0 : static_cast<std::size_t>(samples.shape(0));
+  const std::size_t channels = samples.ndim() == 2 ? static_cast<std::size_t>(samples.shape(1)) : 1;
+  if (channels == 0) throw py::value_error("a sound needs at least one channel");
+  if (channel && (*channel < 1 || static_cast<std::size_t>(*channel) > channels))
+    throw py::value_error("channel must be from 1 to " + std::to_string(channels));
+  zarn::AnalysisOptions options;
+  options.resolution = resolution;
+  options.hop = hop.value_or(0.0);
+  options.floor = floor;
+  options.min_track = min_track.value_or(0.0);
+  const std::string problem = zarn::analysis_problem(options, rate);
+  if (!problem.empty()) throw py::value_error(problem);
+  // One channel, or their mean, copied before the interpreter lock is released.
+  std::vector<double> mono(frames);
+  const double* x = samples.data();
+  for (std::size_t f = 0; f < frames; ++f) {
+    if (channel) {
+      mono[f] = x[f * channels + static_cast<std::size_t>(*channel - 1)];
+    } else {
+      double sum = 0;
+      for (std::size_t c = 0; c < channels; ++c) sum += x[f * channels + c];
+      mono[f] = sum / static_cast<double>(channels);
+    }
+    if (!std::isfinite(mono[f])) throw py::value_error("sample " + std::to_string(f) + " is not finite");
+  }
+  zarn::PartialSet set = unlocked([&] { return zarn::analyse(mono.data(), mono.size(), rate, options); });
+  std::vector<Partial> out;
+  for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
+  return out;
+}
+
 Array spline(const Array& x_in, const Array& y_in, const Array& xi_in) {
   // Copied before the interpreter lock is released: another thread may change the caller's
   // arrays meanwhile.
@@ -366,6 +402,13 @@ PYBIND11_MODULE(zarn, m) {
         "own grid from its first time (whole=True: on to its last), or with align=True the whole\n"
         "multiples of step within its span; fit='spline' (not-a-knot), 'monotone' (never beyond\n"
         "the breakpoints' values) or 'linear'.");
+  m.def("analyse", &analyse, py::arg("samples"), py::arg("rate"), py::arg("resolution") = 40.0, py::arg("hop") = py::none(),
+        py::arg("floor") = -90.0, py::arg("min_track") = py::none(), py::arg("channel") = py::none(),
+        "The partials of a sound, as the tool analyses a sound file: samples as floats (full scale\n"
+        "1.0), one-dimensional or frames by channels (their mean unless channel, from 1, picks\n"
+        "one), at `rate` a second. resolution: how far apart partials are told apart (Hz); hop:\n"
+        "seconds between frames (a quarter window); floor: dB under which peaks are left out;\n"
+        "min_track: seconds under which partials are left out (three hops).");
   m.def("keep", &keep, py::arg("partials"), py::arg("band") = py::none(), py::arg("min_duration") = py::none(),
         py::arg("min_level") = py::none(), py::arg("max_partials") = py::none(),
         "The partials that every filter given keeps, in their order, as the tool's options do:\n"

@@ -22,8 +22,6 @@ constexpr double kLobeBins = 3.0;
 // A peak must stand this far above the local noise (the mean power of the bins around it
 // that no peak's main lobe covers), in dB.
 constexpr double kAboveNoiseDb = 10.0;
-// Bins on either side over which the local noise is measured, in main-lobe half-widths.
-constexpr double kNoiseSpan = 8.0;
 // The window's response is tabulated to this many bins, in steps of 1/kResponseSteps bin.
 constexpr double kResponseBins = 2.0, kResponseSteps = 64.0;
 // Frames a track may miss and still go on, predicted along its slope meanwhile.

@@ -157,3 +157,24 @@ def test_fits_and_the_whole_grid_as_the_tool(tmp_path):
         assert (tmp_path / f"py-{fit}.txt").read_bytes() == (tmp_path / f"cli-{fit}.txt").read_bytes()
     with pytest.raises(ValueError, match="unknown fit"):
         zarn.resample(zarn.read(VIOLIN), 0.01, fit="cubic")
+
+
+def test_analyse_a_sound_and_read_a_sound_file(tmp_path):
+    rate = 44100
+    t = np.arange(rate) / rate
+    left, right = 0.3 * np.sin(2 * np.pi * 440 * t), 0.2 * np.sin(2 * np.pi * 660 * t)
+    partials = zarn.analyse(left, rate)
+    assert len(partials) == 1
+    inner = partials[0].freq[3:-3]
+    assert np.all(np.abs(1200 * np.log2(inner / 440)) < 0.5)
+    assert np.all(np.abs(20 * np.log10(partials[0].amp[3:-3] / 0.3)) < 0.1)
+    both = np.stack([left, right], axis=1)
+    assert len(zarn.analyse(both, rate)) == 2
+    assert np.allclose(zarn.analyse(both, rate, channel=2)[0].freq[5], 660, atol=0.1)
+    with pytest.raises(ValueError):
+        zarn.analyse(left, rate, resolution=0)
+    # A sound file, as the tool reads it.
+    zarn.write(str(tmp_path / "tone.txt"), [zarn.Partial([0.0, 1.0], [440.0, 440.0], [0.3, 0.3])])
+    tool("-q", "-o", "unused.txt", "--wav=tone.wav", "tone.txt", "0.01", cwd=tmp_path)
+    read = zarn.read(str(tmp_path / "tone.wav"))
+    assert len(read) == 1 and abs(read[0].freq[5] - 440) < 0.1
