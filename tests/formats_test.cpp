@@ -53,6 +53,7 @@ TEST(Formats, RecognisedFromTheFirstBytes) {
       {"export line not first", "\npar-text-frame-format\n", "zarn: in:2: the file ends where the list header should be\n"},
       {"partial list", "( PARTIALS 1 ( POINTS 0 ) )", "1 partials"},
       {"a list whose header words look like a script", "#! PARTIALS 0 )", "0 partials"},
+      {"the start of a sound file's header, cut short", std::string("RIFF\xfe\xff", 6), "zarn: in:1: the file ends where the list header should be\n"},
       {"gzip", std::string("\x1f\x8b\x08\0\0\0\0\0", 8), "zarn: in is a gzip file, not an analysis\n"},
 #if defined(ZARN_HAVE_SNDFILE) && defined(ZARN_HAVE_FFTW)
       {"a sound file: silence has no partials", silence(), "0 partials"},

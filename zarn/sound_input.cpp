@@ -19,7 +19,9 @@
 namespace zarn {
 
 bool is_sound(std::string_view start) {
-  const auto at = [&](std::size_t offset, std::string_view magic) { return start.substr(offset, magic.size()) == magic; };
+  const auto at = [&](std::size_t offset, std::string_view magic) {
+    return start.size() >= offset + magic.size() && start.substr(offset, magic.size()) == magic;
+  };
   return (at(0, "RIFF") && at(8, "WAVE")) || at(0, "RF64") || (at(0, "FORM") && (at(8, "AIFF") || at(8, "AIFC"))) ||
          at(0, "fLaC") || at(0, "OggS") || at(0, "caff") || at(0, ".snd");
 }
