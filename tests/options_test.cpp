@@ -131,6 +131,8 @@ TEST(Options, Errors) {
       {{"--plot=-", "in.txt"}, "zarn: --plot needs the name of a file\n"},
       {{"--wav=s.wav", "--rate=768001", "in.txt"}, "zarn: the sample rate must be a whole number of hertz from 1000 to 768000, not '768001'\n"},
       {{"--plot=a.svg", "-o", "a.svg", "in.txt"}, "zarn: 'a.svg' is named for two outputs\n"},
+      {{"--plot=p.svg", "--plot-range=2:1", "in.txt"}, "zarn: --plot-range=2:1: LO and HI must be finite, LO below HI\n"},
+      {{"--plot=p.svg", "--plot-dots=maybe", "in.txt"}, "zarn: --plot-dots takes yes or no, not 'maybe'\n"},
       {{"--fit=cubic", "in.txt"}, "zarn: unknown fit 'cubic' (spline, monotone or linear)\n"},
       {{"--band=500:100", "in.txt"}, "zarn: --band=500:100: the band's low end lies above its high end\n"},
       {{"--band=100", "in.txt"}, "zarn: --band needs LO:HI, two frequencies in hertz, not '100'\n"},

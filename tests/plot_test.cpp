@@ -38,27 +38,46 @@ std::size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
-TEST(Plot, OneLinePerPartialWithItsBreakpoints) {
+// Lines and dots in a few shades of their levels, one path each, with no gradients; the
+// zoom, the floor and the dots as asked.
+TEST(Plot, ShadesOfLinesAndDotsAsAsked) {
   const zarn::PartialSet read = zarn::read_input(
       "( PARTIALS 3\n( POINTS 4\n0 440 -20\n0.1 450 -30\n0.2 445 -90\n0.3 440 -10\n)\n"
       "( POINTS 1\n0.05 880 -20\n)\n( POINTS 2\n0 1000 -200\n0.2 1100 0\n)\n)\n",
       "a<b>&\"c\".txt");
   zarn::ResampledSet set = zarn::lay_grid(read, 0.05, "in");
   zarn::resample(read, set);
-  for (bool log : {false, true}) {
+  const auto picture = [&](const zarn::PlotOptions& o) {
     std::string svg;
-    {
-      zarn::Output out(&svg);
-      zarn::write_plot(out, set, &read, {"a<b>&\"c\".txt", 0.05, log});
-      out.flush();
-    }
-    EXPECT_EQ(count(svg, "class=\"partial\""), 2u);  // the one-point partial has no grid points
-    EXPECT_EQ(count(svg, "class=\"breakpoints\""), 3u);
-    EXPECT_EQ(count(svg, "<linearGradient"), 2u);  // the opacity follows the level along each line
+    zarn::Output out(&svg);
+    zarn::write_plot(out, set, &read, o);
+    out.flush();
+    return svg;
+  };
+  const zarn::PlotOptions plain{"a<b>&\"c\".txt", 0.05, false};
+  for (bool log : {false, true}) {
+    zarn::PlotOptions o = plain;
+    o.log_frequency = log;
+    const std::string svg = picture(o);
+    EXPECT_GE(count(svg, "class=\"partial\""), 2u);  // the levels of the lines: at least two shades
+    EXPECT_LE(count(svg, "class=\"partial\""), 10u);
+    EXPECT_EQ(count(svg, "<linearGradient"), 0u);
+    EXPECT_EQ(count(svg, "h0\""), count(svg, "class=\"breakpoints\""));  // each dots path ends on a dot
     EXPECT_NE(svg.find("a&lt;b&gt;&amp;&quot;c&quot;.txt, step 0.05, 3 partials"), std::string::npos);
     EXPECT_EQ(svg.find("nan"), std::string::npos);
     EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
   }
+  zarn::PlotOptions later = plain;
+  later.range = std::pair<double, double>(5, 6);  // after everything
+  EXPECT_EQ(count(picture(later), "class=\"partial\""), 0u);
+  EXPECT_EQ(count(picture(later), "class=\"breakpoints\""), 0u);
+  zarn::PlotOptions loud = plain;
+  loud.floor_db = 1;  // above every level
+  EXPECT_EQ(count(picture(loud), "class=\"partial\""), 0u);
+  zarn::PlotOptions no_dots = plain;
+  no_dots.dots = false;
+  EXPECT_EQ(count(picture(no_dots), "class=\"breakpoints\""), 0u);
+  EXPECT_GE(count(picture(no_dots), "class=\"partial\""), 2u);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace {
 
 enum LongOnly {
   kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
-  kFit, kWhole, kResolution, kHop, kFloor, kMinTrack, kChannel, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
+  kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kChannel, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
 };
 
 const struct option kLongOptions[] = {
@@ -29,6 +29,10 @@ const struct option kLongOptions[] = {
     {"wav", required_argument, nullptr, kWav},
     {"rate", required_argument, nullptr, kRate},
     {"fit", required_argument, nullptr, kFit},
+    {"plot-range", required_argument, nullptr, kPlotRange},
+    {"plot-band", required_argument, nullptr, kPlotBand},
+    {"plot-floor", required_argument, nullptr, kPlotFloor},
+    {"plot-dots", required_argument, nullptr, kPlotDots},
     {"resolution", required_argument, nullptr, kResolution},
     {"hop", required_argument, nullptr, kHop},
     {"floor", required_argument, nullptr, kFloor},
@@ -78,6 +82,15 @@ bool is_negative_number(std::string_view arg) {
 
 [[noreturn]] void bad_option(const std::string& what) {
   throw Failure(compose(what) + "Try 'zarn --help' for more information.\n");
+}
+
+// The value of an option that takes two numbers LO:HI.
+std::pair<double, double> number_pair(int option, const char* what, std::string_view text) {
+  const auto colon = text.find(':');
+  double lo = 0, hi = 0;
+  if (colon == std::string_view::npos || !parse_double(text.substr(0, colon), lo) || !parse_double(text.substr(colon + 1), hi))
+    bad_option("--" + std::string(long_name(option)) + " needs LO:HI, two " + what + ", not '" + std::string(text) + "'");
+  return {lo, hi};
 }
 
 // The value of an option that takes a finite number.
@@ -184,12 +197,28 @@ Options parse_options(int argc, char** argv) {
           bad_option("--channel needs a channel number from 1, not '" + std::string(optarg) + "'");
         o.read.sound_options = true;
         break;
+      case kPlotRange:
+      case kPlotBand: {
+        const auto [lo, hi] = number_pair(c, c == kPlotRange ? "times in seconds" : "frequencies in hertz", optarg);
+        if (!std::isfinite(lo) || !std::isfinite(hi) || !(lo < hi))
+          bad_option("--" + std::string(long_name(c)) + "=" + optarg + ": LO and HI must be finite, LO below HI");
+        (c == kPlotRange ? o.plot_view.range : o.plot_view.band) = std::pair<double, double>(lo, hi);
+        o.plot_view.any = true;
+        break;
+      }
+      case kPlotFloor:
+        o.plot_view.floor = finite_number(c, optarg);
+        o.plot_view.any = true;
+        break;
+      case kPlotDots:
+        if (std::string_view(optarg) != "yes" && std::string_view(optarg) != "no")
+          bad_option("--plot-dots takes yes or no, not '" + std::string(optarg) + "'");
+        o.plot_view.dots = std::string_view(optarg) == "yes";
+        o.plot_view.any = true;
+        break;
       case kBand: {
         const std::string_view text(optarg);
-        const auto colon = text.find(':');
-        double lo = 0, hi = 0;
-        if (colon == std::string_view::npos || !parse_double(text.substr(0, colon), lo) || !parse_double(text.substr(colon + 1), hi))
-          bad_option("--band needs LO:HI, two frequencies in hertz, not '" + std::string(text) + "'");
+        const auto [lo, hi] = number_pair(c, "frequencies in hertz", text);
         const std::string problem = band_problem(lo, hi);
         if (!problem.empty()) bad_option("--band=" + std::string(text) + ": " + problem);
         o.keep.band_lo = lo;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,14 @@
 #include "sound.hpp"
 
 namespace zarn {
+
+/// What the picture shows, as the options ask.
+struct PlotView {
+  std::optional<std::pair<double, double>> range, band;  // times and frequencies drawn
+  std::optional<double> floor;                           // dB under which nothing is drawn
+  bool dots = true;                                      // the input's breakpoints
+  bool any = false;                                      // some of these were given
+};
 
 /// What the command line asks for.
 struct Options {
@@ -29,6 +38,7 @@ struct Options {
   Fit fit = Fit::kSpline;          // --fit: how the tracks are fitted
   std::string plot;                // --plot=FILE.svg: a picture of the result; empty: none
   bool plot_log = false;           // --plot-log: a logarithmic frequency axis
+  PlotView plot_view;              // --plot-range, --plot-band, --plot-floor, --plot-dots
   std::string wav;                 // --wav=FILE: the result as sound; empty: none
   int rate = kDefaultRate;         // --rate=HZ: the sound's sample rate
   bool rate_given = false;         // --rate was given (it has no effect without --wav)

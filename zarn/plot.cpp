@@ -109,7 +109,8 @@ class Axes {
 };
 
 // The ranges of all times and frequencies, input and resampled, with a margin.
-Axes axes_for(const ResampledSet& set, const PartialSet* input, bool log) {
+Axes axes_for(const ResampledSet& set, const PartialSet* input, const PlotOptions& o) {
+  const bool log = o.log_frequency;
   double t_lo = std::numeric_limits<double>::infinity(), t_hi = -t_lo, f_lo = t_lo, f_hi = -t_lo;
   const auto take = [&](const std::vector<double>& t, const std::vector<double>& f) {
     for (std::size_t i = 0; i < t.size(); ++i) {
@@ -133,6 +134,9 @@ Axes axes_for(const ResampledSet& set, const PartialSet* input, bool log) {
     const double pad = f_hi - f_lo < 1e-9 ? 50 : 0.05 * (f_hi - f_lo);
     f_lo -= pad, f_hi += pad;
   }
+  // A range or band asked for is drawn as asked (zoom).
+  if (o.range) t_lo = o.range->first, t_hi = o.range->second;
+  if (o.band) f_lo = o.band->first, f_hi = o.band->second;
   return Axes({t_lo, t_hi}, {f_lo, f_hi}, log);
 }
 
@@ -157,64 +161,89 @@ void put_axes(Output& out, const Axes& axes, bool log) {
   out.put("</g>\n");
 }
 
-// One partial: its line, stroked through a gradient of opacities that follows its level, and
-// its input breakpoints as round dots.
-void put_partial(Output& out, const Resampled& part, std::size_t p, const Axes& axes) {
+// Lines and dots are drawn in a few shades: the level of each segment (the louder of its two
+// ends) and of each dot, in kShades steps of opacity, each shade one path for the whole
+// picture. A dense analysis stays light and quick to render this way, where a gradient for
+// every partial would weigh more than the lines themselves.
+constexpr int kShades = 10;
+
+int shade(double amp) { return std::clamp(static_cast<int>(std::lround(opacity(amp) * kShades)), 1, kShades); }
+
+// What a picture draws, in path data by shade.
+struct Shades {
+  std::string lines[kShades + 1], dots[kShades + 1];
+};
+
+// True when a time lies within the time range drawn, or a frequency within the band.
+bool within(double v, const Range& r) { return v >= r.lo && v <= r.hi; }
+
+// One partial's line, by segments in the shades of their levels; segments quieter than the
+// floor at both ends, and those wholly outside the range drawn, are left out. Points nearer
+// than a fraction of a pixel to the last one drawn are merged.
+void add_partial(Shades& shades, const Resampled& part, const Axes& axes, const PlotOptions& o) {
   const std::size_t N = part.time.size();
-  const double x_first = axes.x(part.time.front()), x_last = axes.x(part.time.back());
-  std::string stroke;
-  if (x_last - x_first >= 1) {
-    const std::string id = "g" + std::to_string(p);
-    out.put("<linearGradient id=\"" + id + "\" gradientUnits=\"userSpaceOnUse\" x1=\"" + number(x_first, 1) + "\" x2=\"" +
-            number(x_last, 1) + "\">");
-    double last = -1;
-    for (std::size_t j = 0; j < N; ++j) {
-      const double o = std::round(opacity(part.amp[j]) * 20) / 20;  // 5 % steps
-      if (o == last && j + 1 < N) continue;
-      out.put("<stop offset=\"" + number((axes.x(part.time[j]) - x_first) / (x_last - x_first), 4) + "\" stop-color=\"#1f4e9c\" stop-opacity=\"" +
-              number(o, 2) + "\"/>");
-      last = o;
-    }
-    out.put("</linearGradient>\n");
-    stroke = "url(#" + id + ")";
-  } else {
-    stroke = "#1f4e9c\" stroke-opacity=\"" + number(opacity(*std::max_element(part.amp.begin(), part.amp.end())), 2);
-  }
-  out.put("<path class=\"partial\" stroke=\"" + stroke + "\" d=\"");
-  double px = 0, py = 0;
-  bool drawn = false;
+  double px = 0, py = 0, pa = 0, pt = 0;
+  bool have = false;
+  int open = -1;  // the shade whose path the last segment drew into, continued by "L"
   for (std::size_t j = 0; j < N; ++j) {
     const double x = axes.x(part.time[j]), y = axes.y(part.freq[j]);
-    if (!std::isfinite(y)) continue;  // a frequency that is not a number has no place
-    if (j > 0 && j + 1 < N && std::fabs(x - px) < kLineMerge && std::fabs(y - py) < kLineMerge) continue;
-    out.put(drawn ? "L" : "M");
-    drawn = true;
-    out.put(number(x, 1));
-    out.put(' ');
-    out.put(number(y, 1));
-    px = x, py = y;
+    if (!std::isfinite(y)) {  // a frequency that is not a number has no place
+      have = false;
+      open = -1;
+      continue;
+    }
+    if (have && j + 1 < N && std::fabs(x - px) < kLineMerge && std::fabs(y - py) < kLineMerge) continue;
+    if (!have) {
+      have = true;
+      if (N == 1 && amp2db(part.amp[j]) >= o.floor_db && within(part.time[j], axes.time)) {
+        std::string& d = shades.lines[shade(part.amp[j])];
+        d += "M" + number(x, 1) + " " + number(y, 1) + "h0.1";
+      }
+    } else {
+      const double louder = std::max(part.amp[j], pa);
+      const bool shown = amp2db(louder) >= o.floor_db && !(part.time[j] < axes.time.lo || pt > axes.time.hi);
+      if (!shown) {
+        open = -1;
+      } else {
+        const int q = shade(louder);
+        std::string& d = shades.lines[q];
+        if (q != open) d += "M" + number(px, 1) + " " + number(py, 1);
+        d += "L" + number(x, 1) + " " + number(y, 1);
+        open = q;
+      }
+    }
+    px = x, py = y, pa = part.amp[j], pt = part.time[j];
   }
-  if (N == 1 && drawn) out.put("h0.1");
-  out.put("\"/>\n");
 }
 
-void put_dots(Output& out, const Partial& part, const Axes& axes) {
-  out.put("<path class=\"breakpoints\" d=\"");
+// One partial's input breakpoints as round dots, in the shades of their levels.
+void add_dots(Shades& shades, const Partial& part, const Axes& axes, const PlotOptions& o) {
   double px = 0, py = 0;
+  bool have = false;
   for (std::size_t i = 0; i < part.time.size(); ++i) {
     const double x = axes.x(part.time[i]), y = axes.y(part.freq[i]);
-    if (!std::isfinite(y)) continue;
-    if (i > 0 && std::fabs(x - px) < kDotMerge && std::fabs(y - py) < kDotMerge) continue;
-    out.put("M" + number(x, 1) + " " + number(y, 1) + "h0");
+    if (!std::isfinite(y) || amp2db(part.amp[i]) < o.floor_db || !within(part.time[i], axes.time)) continue;
+    if (have && std::fabs(x - px) < kDotMerge && std::fabs(y - py) < kDotMerge) continue;
+    shades.dots[shade(part.amp[i])] += "M" + number(x, 1) + " " + number(y, 1) + "h0";
     px = x, py = y;
+    have = true;
   }
-  out.put("\"/>\n");
+}
+
+// The paths of one kind, one per shade that holds anything.
+void put_shades(Output& out, const std::string (&paths)[kShades + 1], const char* kind, double most) {
+  for (int q = 1; q <= kShades; ++q) {
+    if (paths[q].empty()) continue;
+    out.put("<path class=\"" + std::string(kind) + "\" stroke-opacity=\"" + number(most * q / kShades, 2) + "\" d=\"");
+    out.put(paths[q]);
+    out.put("\"/>\n");
+  }
 }
 
 }  // namespace
 
 void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, const PlotOptions& options) {
-  const Axes axes = axes_for(set, input, options.log_frequency);
+  const Axes axes = axes_for(set, input, options);
   out.put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
   out.put("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1200\" height=\"720\" viewBox=\"0 0 1200 720\" "
           "font-family=\"sans-serif\" font-size=\"12\">\n");
@@ -224,18 +253,21 @@ void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, c
   out.put("<text x=\"630\" y=\"30\" text-anchor=\"middle\" font-size=\"15\">" + detail::xml_escape(options.input) +
           ", step " + step + (options.method.empty() ? "" : ", " + detail::xml_escape(options.method)) + ", " +
           std::to_string(set.P()) + " partials</text>\n");
-  out.put("<text x=\"1180\" y=\"700\" text-anchor=\"end\" fill=\"#666\">lines: resampled, opacity from -90 dB to 0 dB; "
-          "dots: input breakpoints</text>\n");
+  out.put(std::string("<text x=\"1180\" y=\"700\" text-anchor=\"end\" fill=\"#666\">lines: resampled, opacity from -90 dB to 0 dB") +
+          (options.dots ? "; dots: input breakpoints" : "") + "</text>\n");
   out.put("<clipPath id=\"area\"><rect x=\"80\" y=\"50\" width=\"1100\" height=\"600\"/></clipPath>\n");
   out.put("<g clip-path=\"url(#area)\" fill=\"none\">\n");
-  // The dots first, so that the lines stay visible where dots crowd.
-  out.put("<g stroke=\"#d62728\" stroke-width=\"2.5\" stroke-linecap=\"round\" stroke-opacity=\"0.7\">\n");
-  if (input != nullptr)
+  Shades shades;
+  if (input != nullptr && options.dots)
     for (const Partial& part : input->partials)
-      if (part.M() > 0) put_dots(out, part, axes);
-  out.put("</g>\n<g stroke-width=\"1.5\" stroke-linejoin=\"round\" stroke-linecap=\"round\">\n");
-  for (std::size_t p = 0; p < set.partials.size(); ++p)
-    if (set.partials[p].N() > 0) put_partial(out, set.partials[p], p, axes);
+      if (part.M() > 0) add_dots(shades, part, axes, options);
+  for (const Resampled& part : set.partials)
+    if (part.N() > 0) add_partial(shades, part, axes, options);
+  // The dots first, so that the lines stay visible where dots crowd.
+  out.put("<g stroke=\"#d62728\" stroke-width=\"2.5\" stroke-linecap=\"round\">\n");
+  put_shades(out, shades.dots, "breakpoints", 0.7);
+  out.put("</g>\n<g stroke=\"#1f4e9c\" stroke-width=\"1.5\" stroke-linejoin=\"round\" stroke-linecap=\"round\">\n");
+  put_shades(out, shades.lines, "partial", 1.0);
   out.put("</g>\n</g>\n");
   put_axes(out, axes, options.log_frequency);
   out.put("</svg>\n");

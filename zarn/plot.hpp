@@ -3,7 +3,10 @@
 // dots beside it, so that a fit that misses them is seen at a glance.
 #pragma once
 
+#include <limits>
+#include <optional>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +21,10 @@ struct PlotOptions {
   double step = 0;             // the grid's step, for the title
   bool log_frequency = false;  // a logarithmic frequency axis
   std::string method = {};     // the fit and grid where not the usual ones, for the title
+  double floor_db = -std::numeric_limits<double>::infinity();  // what is quieter is left out
+  bool dots = true;                                             // the input's breakpoints drawn
+  std::optional<std::pair<double, double>> range = {};          // the times drawn (zoom); all
+  std::optional<std::pair<double, double>> band = {};           // the frequencies drawn; all
 };
 
 /// Writes the picture of the resampled set, with the breakpoints of `input` (the partials

@@ -93,6 +93,8 @@ void help(Output& out) {
       "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
       "                     as an SVG picture\n"
       "      --plot-log     with --plot, a logarithmic frequency axis\n"
+      "      --plot-range=T0:T1, --plot-band=F0:F1  draw only those times and frequencies\n"
+      "      --plot-floor=DB  leave out what is quieter; --plot-dots=no  leave out the dots\n"
       "      --wav=FILE     also resynthesise the result as sound, mono; the name's ending\n"
       "                     chooses the container: .wav, .aiff or .aif, .caf (32-bit float)\n"
       "                     or .flac (24-bit, clipped at full scale)\n"
@@ -185,7 +187,11 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
     if (options.fit != Fit::kSpline) method = std::string(fit_table()[static_cast<std::size_t>(options.fit)].name) + " fit";
     const char* grid = set.aligned ? "aligned grid" : options.whole ? "whole grid" : nullptr;
     if (grid != nullptr) method += (method.empty() ? "" : ", ") + std::string(grid);
-    const PlotOptions plot{input, step, options.plot_log, method};
+    PlotOptions plot{input, step, options.plot_log, method};
+    plot.range = options.plot_view.range;
+    plot.band = options.plot_view.band;
+    plot.dots = options.plot_view.dots;
+    if (options.plot_view.floor) plot.floor_db = *options.plot_view.floor;
     save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, &read, plot); }),
             not_saved("picture", result));
   }
@@ -225,7 +231,9 @@ void check_before_reading(const Options& options, Output& console) {
                                         ? "--force has no effect without -o: the dialogue never replaces a file"
                                         : "--force applies to --plot and --wav only: the dialogue never replaces a file"));
   if (options.rate_given && options.wav.empty()) report(console, compose_warning("--rate has no effect without --wav"));
-  if (options.plot_log && options.plot.empty()) report(console, compose_warning("--plot-log has no effect without --plot"));
+  if ((options.plot_log || options.plot_view.any) && options.plot.empty())
+    report(console, compose_warning(options.plot_log ? "--plot-log has no effect without --plot"
+                                                     : "--plot-range, --plot-band, --plot-floor and --plot-dots have no effect without --plot"));
   std::vector<std::string> named = options.extra_outputs();
   if (options.named_output() && !options.output_to_stdout()) named.push_back(options.output);
   for (const std::string& n : named) {
