@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "failure.hpp"
+
 #include "run_binary.hpp"
 #include "sound_file.hpp"
 
@@ -181,6 +183,58 @@ TEST(Sound, FileHoldsEverySampleAsFloat) {
   EXPECT_EQ(wav.substr(50, 4), "data");
   EXPECT_EQ(wav.size(), 58u + 16u);
 }
+
+// Every depth reads back as asked: the integers within the dither's step of the sound, the
+// floats exactly.
+TEST(Sound, DepthsReadBackAsAsked) {
+  zarn_test::TempDir dir;
+  const std::vector<float> samples = {0.0f, 0.25f, -0.5f, 0.125f, 0.999f, -1.5f};
+  const struct {
+    const char* name;
+    zarn::SampleDepth depth;
+    int subtype;
+    double step;
+  } cases[] = {
+      {"a.wav", zarn::SampleDepth::k16, SF_FORMAT_PCM_16, 1.0 / 32768},
+      {"b.wav", zarn::SampleDepth::k24, SF_FORMAT_PCM_24, 1.0 / 8388608},
+      {"c.wav", zarn::SampleDepth::k32, SF_FORMAT_PCM_32, 1.0 / 2147483648.0},
+      {"d.aiff", zarn::SampleDepth::k16, SF_FORMAT_PCM_16, 1.0 / 32768},
+      {"e.flac", zarn::SampleDepth::kDefault, SF_FORMAT_PCM_24, 1.0 / 8388608},
+      {"f.caf", zarn::SampleDepth::kFloat, SF_FORMAT_FLOAT, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir / c.name;
+    zarn::check_sound_file_name(path, c.depth);
+    ASSERT_TRUE(zarn::save_new(path, zarn::sound_file_writer(path, samples, 8000, c.depth)).written());
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, c.subtype);
+    std::vector<double> back(samples.size());
+    EXPECT_EQ(sf_readf_double(f, back.data(), static_cast<sf_count_t>(back.size())), static_cast<sf_count_t>(back.size()));
+    sf_close(f);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      const double want = c.step > 0 ? std::clamp(static_cast<double>(samples[i]), -1.0, 1.0) : samples[i];
+      EXPECT_NEAR(back[i], want, 2 * c.step) << i;  // clipped at full scale, and a step of dither each way
+    }
+  }
+  for (const char* bad : {"x.flac"}) EXPECT_THROW(zarn::check_sound_file_name(bad, zarn::SampleDepth::kFloat), zarn::Failure);
+  EXPECT_THROW(zarn::check_sound_file_name("x.ogg", zarn::SampleDepth::k16), zarn::Failure);
+  EXPECT_THROW(zarn::check_sound_file_name("x.opus", zarn::SampleDepth::kDefault, 44100), zarn::Failure);
+  EXPECT_THROW(zarn::check_sound_file_name("x.mp3"), zarn::Failure);
+  EXPECT_EQ(zarn::depth_named("24"), zarn::SampleDepth::k24);
+  EXPECT_EQ(zarn::depth_named("8"), zarn::SampleDepth::kDefault);
+}
 #endif
+
+TEST(Sound, NormalizeToThePeakAsked) {
+  std::vector<float> samples = {0.1f, -0.4f, 0.2f};
+  EXPECT_NEAR(zarn::normalize(samples, -6.0), 20 * std::log10(std::pow(10, -6.0 / 20) / 0.4), 1e-6);
+  EXPECT_NEAR(zarn::peak(samples), std::pow(10, -6.0 / 20), 1e-6);
+  std::vector<float> silence(4, 0.0f);
+  EXPECT_EQ(zarn::normalize(silence, -1), 0);
+  EXPECT_EQ(silence, std::vector<float>(4, 0.0f));
+}
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace {
 
 enum LongOnly {
   kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
-  kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kChannel, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
+  kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kChannel, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
 };
 
 const struct option kLongOptions[] = {
@@ -28,6 +28,8 @@ const struct option kLongOptions[] = {
     {"plot-log", no_argument, nullptr, kPlotLog},
     {"wav", required_argument, nullptr, kWav},
     {"rate", required_argument, nullptr, kRate},
+    {"bits", required_argument, nullptr, kBits},
+    {"normalize", optional_argument, nullptr, kNormalize},
     {"fit", required_argument, nullptr, kFit},
     {"plot-range", required_argument, nullptr, kPlotRange},
     {"plot-band", required_argument, nullptr, kPlotBand},
@@ -157,9 +159,17 @@ Options parse_options(int argc, char** argv) {
         break;
       case kPlot:
       case kWav:
-        if (*optarg == '\0' || std::string_view(optarg) == "-")
+        if (*optarg == '\0' || (c == kPlot && std::string_view(optarg) == "-"))
           bad_option(std::string("--") + long_name(c) + " needs the name of a file");
         (c == kPlot ? o.plot : o.wav) = optarg;
+        break;
+      case kBits:
+        o.bits = depth_named(optarg);
+        if (o.bits == SampleDepth::kDefault) bad_option("--bits takes 16, 24, 32 or float, not '" + std::string(optarg) + "'");
+        break;
+      case kNormalize:
+        o.normalize = optarg == nullptr ? -1.0 : finite_number(c, optarg);
+        if (*o.normalize > 0) bad_option("--normalize takes a peak of 0 dB or below, not '" + std::string(optarg) + "'");
         break;
       case kPlotLog:
         o.plot_log = true;
@@ -271,6 +281,11 @@ Options parse_options(int argc, char** argv) {
   if (optind + 1 < argc) o.step = operand(optind + 1);
   for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
   if (o.output_to_stdout()) o.quiet = true;
+  if (o.wav == "-") {
+    // Standard output carries the sound: the result goes to a file, and nothing else is printed.
+    if (!o.named_output() || o.output_to_stdout()) bad_option("--wav=- needs -o FILE: standard output carries the sound");
+    o.quiet = true;
+  }
   std::vector<std::string> names = o.extra_outputs();
   if (o.named_output() && !o.output_to_stdout()) names.push_back(o.output);
   for (std::size_t i = 0; i < names.size(); ++i)

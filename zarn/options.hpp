@@ -11,6 +11,7 @@
 #include "keep.hpp"
 #include "scale.hpp"
 #include "sound.hpp"
+#include "sound_file.hpp"
 
 namespace zarn {
 
@@ -42,6 +43,8 @@ struct Options {
   std::string wav;                 // --wav=FILE: the result as sound; empty: none
   int rate = kDefaultRate;         // --rate=HZ: the sound's sample rate
   bool rate_given = false;         // --rate was given (it has no effect without --wav)
+  SampleDepth bits = SampleDepth::kDefault;  // --bits: the sound's samples
+  std::optional<double> normalize;           // --normalize[=DB]: the sound's peak, in dB
   ReadOptions read;                // --resolution, --hop, --floor, --min-track, --channel: a sound's analysis
   KeepOptions keep;                // --band, --min-duration, --min-level, --max-partials
   ScaleOptions scale;              // --time-scale, --transpose, --gain
@@ -60,7 +63,7 @@ struct Options {
   std::vector<std::string> extra_outputs() const {
     std::vector<std::string> names;
     for (const std::string* n : {&plot, &wav})
-      if (!n->empty()) names.push_back(*n);
+      if (!n->empty() && *n != "-") names.push_back(*n);
     return names;
   }
   /// True when the result file itself goes to standard output.

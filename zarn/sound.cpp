@@ -133,6 +133,14 @@ std::vector<float> render(const ResampledSet& set, int rate) {
   return std::vector<float>(sum.begin(), sum.end());
 }
 
+double normalize(std::vector<float>& samples, double peak_db) {
+  const double top = peak(samples);
+  if (!(top > 0) || !std::isfinite(top)) return 0;
+  const double gain = std::pow(10.0, peak_db / 20.0) / top;
+  for (float& s : samples) s = static_cast<float>(static_cast<double>(s) * gain);
+  return 20 * std::log10(gain);
+}
+
 double peak(const std::vector<float>& samples) {
   double p = 0;
   for (float s : samples) {

@@ -33,6 +33,10 @@ int partials_at_half_rate(const ResampledSet& set, int rate);
 /// in the memory available.
 void check_sound_memory(const ResampledSet& set, int rate);
 
+/// Scales the samples so that their peak is `peak_db` (dB of full scale) and returns the gain
+/// in dB; silence is left as it is (gain 0).
+double normalize(std::vector<float>& samples, double peak_db);
+
 /// The largest magnitude among the samples; infinity if any sample is not a finite number.
 double peak(const std::vector<float>& samples);
 

@@ -1,9 +1,12 @@
 #include "sound_file.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string_view>
 
 #include "failure.hpp"
@@ -16,21 +19,27 @@ namespace zarn {
 
 namespace {
 
+// A container: its ending, libsndfile's major format (0 for WAV, written here), whether it
+// holds floats, and the depth it has unless asked.
 struct Container {
   std::string_view ending;  // matched whatever its case
-  int format;  // libsndfile's major format and encoding; 0 where the build has no libsndfile
-  bool floats;  // holds samples beyond full scale as they are; else they are clipped
+  int major;
+  bool floats;
+  SampleDepth fallback;
 };
 
 #ifdef ZARN_HAVE_SNDFILE
-// WAV files are written here (see write_float_wav); the others through libsndfile.
 const Container kContainers[] = {
-    {".wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, true},   {".aiff", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, true},
-    {".aif", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, true},    {".caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, true},
-    {".flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, false},
+    {".wav", 0, true, SampleDepth::kFloat},
+    {".aiff", SF_FORMAT_AIFF, true, SampleDepth::kFloat},
+    {".aif", SF_FORMAT_AIFF, true, SampleDepth::kFloat},
+    {".caf", SF_FORMAT_CAF, true, SampleDepth::kFloat},
+    {".flac", SF_FORMAT_FLAC, false, SampleDepth::k24},
+    {".ogg", SF_FORMAT_OGG, true, SampleDepth::kFloat},
+    {".opus", SF_FORMAT_OGG, true, SampleDepth::kFloat},
 };
 #else
-const Container kContainers[] = {{".wav", 0, true}, {".aiff", 0, true}, {".aif", 0, true}, {".caf", 0, true}, {".flac", 0, false}};
+const Container kContainers[] = {{".wav", 0, true, SampleDepth::kFloat}};
 #endif
 
 bool ends_with_any_case(std::string_view name, std::string_view ending) {
@@ -42,12 +51,54 @@ bool ends_with_any_case(std::string_view name, std::string_view ending) {
 }
 
 const Container* container_of(std::string_view name) {
+  if (name == "-") return &kContainers[0];  // WAV on standard output
   for (const Container& c : kContainers)
     if (ends_with_any_case(name, c.ending)) return &c;
   return nullptr;
 }
 
+SampleDepth depth_in(const Container& c, SampleDepth asked) { return asked == SampleDepth::kDefault ? c.fallback : asked; }
+
+int bits_of(SampleDepth d) { return d == SampleDepth::k16 ? 16 : d == SampleDepth::k24 ? 24 : 32; }
+
+#ifdef ZARN_HAVE_SNDFILE
+// libsndfile's format for a container and depth (the Ogg codecs carry no depth).
+int sndfile_format(const Container& c, SampleDepth depth) {
+  if (c.major == SF_FORMAT_OGG) return SF_FORMAT_OGG | (c.ending == ".opus" ? SF_FORMAT_OPUS : SF_FORMAT_VORBIS);
+  const int encoding = depth == SampleDepth::k16   ? SF_FORMAT_PCM_16
+                       : depth == SampleDepth::k24 ? SF_FORMAT_PCM_24
+                       : depth == SampleDepth::k32 ? SF_FORMAT_PCM_32
+                                                   : SF_FORMAT_FLOAT;
+  return c.major | encoding;
+}
+#endif
+
+// Samples as integers of `bits` bits: triangular dither of one step each way, then clipped at
+// full scale. The dither is the same for the same sound, so that a run gives the same file
+// twice.
+class Quantiser {
+ public:
+  explicit Quantiser(int bits) : scale_(std::ldexp(1.0, bits - 1)), noise_(0x7a61726e) {}
+  std::int32_t operator()(float f) {
+    const double v = std::floor(static_cast<double>(f) * scale_ + u_(noise_) + u_(noise_) - 0.5);
+    return static_cast<std::int32_t>(std::clamp(v, -scale_, scale_ - 1));
+  }
+
+ private:
+  double scale_;
+  std::mt19937_64 noise_;
+  std::uniform_real_distribution<double> u_{0.0, 1.0};
+};
+
 }  // namespace
+
+SampleDepth depth_named(const std::string& name) {
+  if (name == "16") return SampleDepth::k16;
+  if (name == "24") return SampleDepth::k24;
+  if (name == "32") return SampleDepth::k32;
+  if (name == "float") return SampleDepth::kFloat;
+  return SampleDepth::kDefault;
+}
 
 bool have_sound_files() {
 #ifdef ZARN_HAVE_SNDFILE
@@ -57,85 +108,130 @@ bool have_sound_files() {
 #endif
 }
 
-void check_sound_file_name(const std::string& name) {
-  if (!have_sound_files())
-    throw failure("this build of zarn has no sound output: libsndfile was not found when it was built");
-  if (container_of(name) == nullptr)
-    throw failure(name, "the name must end in .wav, .aiff, .aif, .flac or .caf, which choose the sound file's container");
+void check_sound_file_name(const std::string& name, SampleDepth depth, int rate) {
+  const Container* c = container_of(name);
+  if (c == nullptr) {
+    if (!have_sound_files())
+      throw failure(name, "this build of zarn writes WAV files only (.wav): libsndfile was not found when it was built");
+    throw failure(name, "the name must end in .wav, .aiff, .aif, .caf, .flac, .ogg or .opus, which choose the sound file's container");
+  }
+#ifdef ZARN_HAVE_SNDFILE
+  if (c->major == SF_FORMAT_OGG && depth != SampleDepth::kDefault)
+    throw failure(name, "--bits does not apply to Ogg files, whose codec chooses its own precision");
+  if (c->major == SF_FORMAT_FLAC && (depth == SampleDepth::k32 || depth == SampleDepth::kFloat))
+    throw failure(name, "FLAC holds 16 or 24 bits a sample, not 32 or floats");
+  if (c->ending == ".opus" && rate != 8000 && rate != 12000 && rate != 16000 && rate != 24000 && rate != 48000)
+    throw failure(name, "Opus files are at 8000, 12000, 16000, 24000 or 48000 Hz, not " + std::to_string(rate) + " (--rate)");
+  if (c->major != 0) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = sndfile_format(*c, depth_in(*c, depth));
+    if (!sf_format_check(&info)) throw failure(name, "the libsndfile of this machine cannot write this container");
+  }
+#else
+  (void)depth, (void)rate;
+#endif
 }
 
-std::string sound_file_peak_note(const std::string& name) {
-  const Container* container = container_of(name);
-  if (container != nullptr && !container->floats) return "this file holds 24-bit samples, and they were clipped at full scale";
+std::string sound_file_peak_note(const std::string& name, SampleDepth depth) {
+  const Container* c = container_of(name);
+  if (c == nullptr) return {};
+  const SampleDepth d = depth_in(*c, depth);
+  if (d != SampleDepth::kFloat) return "this file holds " + std::to_string(bits_of(d)) + "-bit samples, and they were clipped at full scale";
+  if (c->major != 0 && !c->floats) return "the file clips it";
   return "a float file keeps it, a player may clip it";
 }
 
 namespace detail {
 
-void put_float_wav(Output& out, const std::vector<float>& samples, int rate) {
-  const auto le32 = [&](std::uint32_t v) {
-    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-    out.put(std::string_view(b, 4));
+void put_wav(Output& out, const std::vector<float>& samples, int rate, SampleDepth depth) {
+  const auto le = [&](std::uint32_t v, int bytes) {
+    char b[4];
+    for (int i = 0; i < bytes; ++i) b[i] = static_cast<char>(v >> (8 * i));
+    out.put(std::string_view(b, static_cast<std::size_t>(bytes)));
   };
-  const auto le16 = [&](std::uint32_t v) {
-    const char b[2] = {static_cast<char>(v), static_cast<char>(v >> 8)};
-    out.put(std::string_view(b, 2));
-  };
+  const bool floats = depth == SampleDepth::kFloat || depth == SampleDepth::kDefault;
+  const int bytes = floats ? 4 : bits_of(depth) / 8;
   const auto frames = static_cast<std::uint32_t>(samples.size());
-  const std::uint32_t data = frames * 4;
+  const std::uint32_t data = frames * static_cast<std::uint32_t>(bytes);
+  // Floats: the format chunk with its (empty) extension and a fact chunk, as readers expect.
+  const std::uint32_t format_size = floats ? 18 : 16, fact = floats ? 12 : 0;
   out.put("RIFF");
-  le32(4 + (8 + 18) + (8 + 4) + (8 + data));
+  le(4 + (8 + format_size) + fact + (8 + data) + (data % 2), 4);
   out.put("WAVEfmt ");
-  le32(18);
-  le16(3);  // IEEE float
-  le16(1);  // mono
-  le32(static_cast<std::uint32_t>(rate));
-  le32(static_cast<std::uint32_t>(rate) * 4);
-  le16(4);   // bytes a frame
-  le16(32);  // bits a sample
-  le16(0);   // no extension
-  out.put("fact");
-  le32(4);
-  le32(frames);
-  out.put("data");
-  le32(data);
-  for (float f : samples) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    le32(bits);
+  le(format_size, 4);
+  le(floats ? 3 : 1, 2);  // IEEE float or integer PCM
+  le(1, 2);               // mono
+  le(static_cast<std::uint32_t>(rate), 4);
+  le(static_cast<std::uint32_t>(rate) * static_cast<std::uint32_t>(bytes), 4);
+  le(static_cast<std::uint32_t>(bytes), 2);
+  le(static_cast<std::uint32_t>(8 * bytes), 2);
+  if (floats) {
+    le(0, 2);  // no extension
+    out.put("fact");
+    le(4, 4);
+    le(frames, 4);
   }
+  out.put("data");
+  le(data, 4);
+  if (floats) {
+    for (float f : samples) {
+      std::uint32_t u;
+      std::memcpy(&u, &f, sizeof u);
+      le(u, 4);
+    }
+    return;
+  }
+  Quantiser quantise(8 * bytes);
+  for (float f : samples) le(static_cast<std::uint32_t>(quantise(f)), bytes);
+  if (data % 2 != 0) out.put('\0');  // chunks are padded to even sizes
 }
 
 }  // namespace detail
 
-FdWriter sound_file_writer(const std::string& name, const std::vector<float>& samples, int rate) {
+Writer wav_writer(const std::vector<float>& samples, int rate, SampleDepth depth) {
+  return [&samples, rate, depth](Output& out) { detail::put_wav(out, samples, rate, depth == SampleDepth::kDefault ? SampleDepth::kFloat : depth); };
+}
+
+FdWriter sound_file_writer(const std::string& name, const std::vector<float>& samples, int rate, SampleDepth depth) {
   const Container* container = container_of(name);
-  return [container, &samples, rate](int fd) -> int {
-    // A float WAV file as the common readers take it without a warning: the format chunk
-    // with its (empty) extension, a fact chunk, and no PEAK or padding chunks.
-    if (container->ending == ".wav") {
+  return [container, &samples, rate, depth](int fd) -> int {
+    const SampleDepth d = depth_in(*container, depth);
+    if (container->major == 0) {
       if (samples.size() > (UINT32_MAX - 64) / 4) return EFBIG;  // sizes are 32-bit fields
       Output out(fd);
-      detail::put_float_wav(out, samples, rate);
+      detail::put_wav(out, samples, rate, d);
       return out.flush() ? 0 : out.error();
     }
 #ifdef ZARN_HAVE_SNDFILE
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 1;
-    info.format = container->format;
+    info.format = sndfile_format(*container, d);
     SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
     if (file == nullptr) return errno != 0 ? errno : EINVAL;
-    // Integer encodings clip what lies beyond full scale instead of wrapping it around.
+    // Integer depths are dithered and clipped here, and handed over as the top bits of 32-bit
+    // integers; floats and the Ogg codecs as they are, clipped rather than wrapped.
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const auto frames = static_cast<sf_count_t>(samples.size());
-    const bool written = sf_writef_float(file, samples.data(), frames) == frames;
+    bool written = false;
+    if (d != SampleDepth::kFloat && container->major != SF_FORMAT_OGG) {
+      Quantiser quantise(bits_of(d));
+      std::vector<int> ints(samples.size());
+      const int shift = 32 - bits_of(d);
+      for (std::size_t i = 0; i < samples.size(); ++i)
+        ints[i] = static_cast<int>(static_cast<std::uint32_t>(quantise(samples[i])) << shift);
+      written = sf_writef_int(file, ints.data(), frames) == frames;
+    } else {
+      written = sf_writef_float(file, samples.data(), frames) == frames;
+    }
     const int error = errno;
     const bool closed = sf_close(file) == 0;
     if (written && closed) return 0;
     return error != 0 ? error : EIO;
 #else
-    (void)container, (void)samples, (void)rate, (void)fd;
+    (void)fd;
     return ENOSYS;
 #endif
   };

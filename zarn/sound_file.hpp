@@ -1,30 +1,49 @@
-// Sound files, written with libsndfile where the build has it: mono, 32-bit float (24-bit
-// integer in FLAC, which holds no floats), in the container that the name's ending chooses.
+// Sound files: mono, in the container that the name's ending chooses, at the depth asked for
+// (32-bit float by default, 24-bit integers in FLAC), with triangular dither for integer
+// depths. WAV files are written here, so that the common readers take them without a warning;
+// the other containers through libsndfile where the build has it.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "output.hpp"
 #include "save.hpp"
 
 namespace zarn {
 
-/// True when this build can write sound files.
+/// The depths a sound file's samples may have: integers of 16, 24 or 32 bits, or 32-bit floats.
+enum class SampleDepth { kDefault, k16, k24, k32, kFloat };
+
+/// The depth a name like "16", "24", "32" or "float" asks for; kDefault for any other.
+SampleDepth depth_named(const std::string& name);
+
+/// True when this build writes sound files in containers other than WAV.
 bool have_sound_files();
 
-/// Checks that `name` ends, in any case, in a container this build writes (.wav, .aiff or
-/// .aif, .flac, .caf); throws Failure saying what is possible otherwise.
-void check_sound_file_name(const std::string& name);
+/// Checks that `name` ("-": WAV on standard output) ends, in any case, in a container this
+/// build writes (.wav, .aiff or .aif, .caf, .flac, .ogg, .opus), in the depth and at the rate
+/// asked for; throws Failure saying what is possible otherwise.
+void check_sound_file_name(const std::string& name, SampleDepth depth = SampleDepth::kDefault, int rate = 44100);
 
 /// What becomes of samples beyond full scale in the file `name`, for a warning.
-std::string sound_file_peak_note(const std::string& name);
+std::string sound_file_peak_note(const std::string& name, SampleDepth depth = SampleDepth::kDefault);
 
 /// The writer of `samples` at `rate` as a sound file in the container that `name` chooses.
-FdWriter sound_file_writer(const std::string& name, const std::vector<float>& samples, int rate);
+FdWriter sound_file_writer(const std::string& name, const std::vector<float>& samples, int rate,
+                           SampleDepth depth = SampleDepth::kDefault);
+
+/// The writer of `samples` as a WAV file into an Output (standard output).
+Writer wav_writer(const std::vector<float>& samples, int rate, SampleDepth depth = SampleDepth::kDefault);
 
 namespace detail {
-/// A mono 32-bit float WAV file of `samples` at `rate`: format chunk of 18 bytes, fact chunk, data.
-void put_float_wav(Output& out, const std::vector<float>& samples, int rate);
+/// A mono WAV file of `samples` at `rate`: 32-bit float (format chunk of 18 bytes, fact
+/// chunk) or 16/24/32-bit integers, dithered (TPDF) and clipped at full scale.
+void put_wav(Output& out, const std::vector<float>& samples, int rate, SampleDepth depth);
+/// The same in 32-bit float.
+inline void put_float_wav(Output& out, const std::vector<float>& samples, int rate) {
+  put_wav(out, samples, rate, SampleDepth::kFloat);
+}
 }  // namespace detail
 
 }  // namespace zarn

@@ -96,9 +96,12 @@ void help(Output& out) {
       "      --plot-range=T0:T1, --plot-band=F0:F1  draw only those times and frequencies\n"
       "      --plot-floor=DB  leave out what is quieter; --plot-dots=no  leave out the dots\n"
       "      --wav=FILE     also resynthesise the result as sound, mono; the name's ending\n"
-      "                     chooses the container: .wav, .aiff or .aif, .caf (32-bit float)\n"
-      "                     or .flac (24-bit, clipped at full scale)\n"
+      "                     chooses the container: .wav, .aiff or .aif, .caf, .flac, .ogg, .opus\n"
       "      --rate=HZ      the sound's sample rate, 1000 to 768000 (44100)\n"
+      "      --bits=BITS    the sound's samples: 16, 24 or 32-bit integers (dithered), or float\n"
+      "                     (the default; 24 in FLAC); .ogg and .opus choose their own\n"
+      "      --normalize[=DB]  scale the sound so that its peak is DB (-1)\n"
+      "      --wav=-        the sound, as WAV, on standard output (with -o FILE)\n"
       "\n"
       "Editing the partials as read, before the grid (filters first, each judged on the\n"
       "partials as read, --max-partials among those the others keep; then the changes):\n"
@@ -196,7 +199,7 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
             not_saved("picture", result));
   }
   if (!options.wav.empty()) {
-    const std::vector<float> samples = render(set, options.rate);
+    std::vector<float> samples = render(set, options.rate);
     if (const int high = partials_at_half_rate(set, options.rate))
       report(console, compose_warning(options.wav + ": " + std::to_string(high) + (high == 1 ? " partial reaches" : " partials reach") +
                                       " half the sample rate (" + std::to_string(options.rate / 2) +
@@ -205,13 +208,27 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
     if (!std::isfinite(top))
       throw failure(options.wav, "the sound's samples go beyond what a sound file holds (levels far above 0 dB); " +
                                      not_saved("sound", result));
-    if (top > 1.0) {
+    if (options.normalize) {
+      const double gain = normalize(samples, *options.normalize);
+      char text[96];
+      std::snprintf(text, sizeof text, ": normalized by %+.2f dB, to a peak of %g dB", gain, *options.normalize);
+      if (!options.quiet || options.wav == "-") report(console, compose(options.wav + text));
+    } else if (top > 1.0) {
       char value[32];
       std::snprintf(value, sizeof value, "%.6g", top);
       report(console, compose_warning(options.wav + ": the sound peaks at " + value + ", beyond full scale (1.0); " +
-                                      sound_file_peak_note(options.wav)));
+                                      sound_file_peak_note(options.wav, options.bits)));
     }
-    save_as(options.wav, options.force, sound_file_writer(options.wav, samples, options.rate), not_saved("sound", result));
+    if (options.wav == "-") {
+      const SaveOutcome saved = save_to_fd(STDOUT_FILENO, wav_writer(samples, options.rate, options.bits));
+      if (!saved.written())
+        throw Failure(compose(std::string("cannot write the sound to standard output: ") + std::strerror(saved.error) + "; " +
+                              not_saved("sound", result)),
+                      FailureKind::kFileSystem, saved.error);
+      return;
+    }
+    save_as(options.wav, options.force, sound_file_writer(options.wav, samples, options.rate, options.bits),
+            not_saved("sound", result));
   }
 }
 
@@ -240,7 +257,9 @@ void check_before_reading(const Options& options, Output& console) {
     const SaveOutcome clear = check_target(n, options.force);
     if (!clear.written()) throw save_failure(n, clear, kNothingSaved);
   }
-  if (!options.wav.empty()) check_sound_file_name(options.wav);
+  if (!options.wav.empty()) check_sound_file_name(options.wav, options.bits, options.rate);
+  if ((options.bits != SampleDepth::kDefault || options.normalize) && options.wav.empty())
+    report(console, compose_warning("--bits and --normalize have no effect without --wav"));
 }
 
 // A list file whose written times repeat cannot be read back: say so, with the first place.
