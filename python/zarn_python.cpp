@@ -19,6 +19,7 @@
 #include "analysis.hpp"
 #include "failure.hpp"
 #include "formats.hpp"
+#include "info.hpp"
 #include "keep.hpp"
 #include "partials.hpp"
 #include "resample.hpp"
@@ -276,6 +277,38 @@ std::vector<Partial> analyse(const py::array_t<double, py::array::c_style | py::
   return out;
 }
 
+py::dict info(const std::string& path, double step) {
+  check_path(path);
+  const int fd = zarn::open_input(path);
+  if (fd < 0) raise_os_error(errno, path);
+  zarn::PartialSet set;
+  try {
+    set = unlocked([&] { return zarn::read_input(fd, path); });
+  } catch (...) {
+    if (fd > 2) ::close(fd);
+    throw;
+  }
+  if (fd > 2) ::close(fd);
+  const zarn::Info i = zarn::info_of(set, step);
+  py::dict d;
+  d["format"] = set.format;
+  d["partials"] = i.partials;
+  d["breakpoints"] = i.breakpoints;
+  if (i.breakpoints > 0) {
+    d["time_span"] = py::make_tuple(i.time_lo, i.time_hi);
+    d["frequency_range"] = py::make_tuple(i.freq_lo, i.freq_hi);
+    d["level_range"] = py::make_tuple(i.level_lo, i.level_hi);
+    d["shortest"] = py::make_tuple(i.shortest, i.shortest_at - 1);
+    d["longest"] = py::make_tuple(i.longest, i.longest_at - 1);
+    d["shorter_than_step"] = i.shorter_than_step;
+  }
+  py::dict about;
+  for (const auto& [name, value] : set.about) about[py::str(name)] = value;
+  d["about"] = about;
+  if (!set.passed_over.empty()) d["passed_over"] = set.passed_over;
+  return d;
+}
+
 Array spline(const Array& x_in, const Array& y_in, const Array& xi_in) {
   // Copied before the interpreter lock is released: another thread may change the caller's
   // arrays meanwhile.
@@ -345,11 +378,16 @@ void write_file(const std::string& path, const std::vector<Partial>& partials, s
   raise_os_error(saved.error, path);
 }
 
-py::array_t<float> render(const std::vector<Partial>& partials, int rate) {
+py::array_t<float> render(const std::vector<Partial>& partials, int rate, std::optional<double> normalize) {
   if (rate < zarn::kMinRate || rate > zarn::kMaxRate)
     throw py::value_error("the sample rate must be from " + std::to_string(zarn::kMinRate) + " to " + std::to_string(zarn::kMaxRate));
+  if (normalize && !(*normalize <= 0)) throw py::value_error("normalize must be a peak of 0 dB or below");
   const zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
-  auto* samples = new std::vector<float>(unlocked([&] { return zarn::render(set, rate); }));
+  auto* samples = new std::vector<float>(unlocked([&] {
+    std::vector<float> s = zarn::render(set, rate);
+    if (normalize) zarn::normalize(s, *normalize);
+    return s;
+  }));
   py::capsule free_when_done(samples, [](void* p) { delete static_cast<std::vector<float>*>(p); });
   return py::array_t<float>(static_cast<py::ssize_t>(samples->size()), samples->data(), free_when_done);
 }
@@ -409,6 +447,10 @@ PYBIND11_MODULE(zarn, m) {
         "one), at `rate` a second. resolution: how far apart partials are told apart (Hz); hop:\n"
         "seconds between frames (a quarter window); floor: dB under which peaks are left out;\n"
         "min_track: seconds under which partials are left out (three hops).");
+  m.def("info", &info, py::arg("path"), py::arg("step") = 0.05,
+        "What a file holds, as the tool's --info says: a dict of its format, partials,\n"
+        "breakpoints, time span, frequency and level ranges, the shortest and longest partial\n"
+        "(span, index), how many are shorter than `step`, and what its reader saw ('about').");
   m.def("keep", &keep, py::arg("partials"), py::arg("band") = py::none(), py::arg("min_duration") = py::none(),
         py::arg("min_level") = py::none(), py::arg("max_partials") = py::none(),
         "The partials that every filter given keeps, in their order, as the tool's options do:\n"
@@ -430,7 +472,8 @@ PYBIND11_MODULE(zarn, m) {
   m.def("write", &write_file, py::arg("path"), py::arg("partials"), py::arg("format") = py::none(), py::arg("force") = false,
         py::arg("rate") = zarn::kDefaultRate, py::arg("step") = py::none(),
         write_doc.c_str());
-  m.def("render", &render, py::arg("partials"), py::arg("rate") = zarn::kDefaultRate,
+  m.def("render", &render, py::arg("partials"), py::arg("rate") = zarn::kDefaultRate, py::arg("normalize") = py::none(),
         "The additive resynthesis of the partials as float32 samples from time 0: one oscillator\n"
-        "per partial, frequency and amplitude linear between points, with a short fade at the ends.");
+        "per partial, frequency and amplitude linear between points, with a short fade at the ends;\n"
+        "with normalize=DB, scaled so that its peak is DB.");
 }

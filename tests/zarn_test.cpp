@@ -138,6 +138,25 @@ TEST(Scripted, EditsActAsIfTheFileHadBeenEditedByHand) {
   EXPECT_EQ(edited.out.substr(0, 13), "( PARTIALS\t1\n");
 }
 
+// --info writes nothing and says what the input holds; -q leaves only the status; a run that
+// reads no partials says what it passed over.
+TEST(Scripted, InfoAndEmptyReads) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  std::string chords = std::string("SDIF\0\0\0\x08\0\0\0\3\0\0\0\1", 16);
+  for (int f = 0; f < 2; ++f) chords += std::string("1MRK\0\0\0\x10", 8) + std::string(16, '\0');
+  spill(dir / "chords.sdif", chords);
+  auto run = run_zarn({"--info", "in.txt", "0.1"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("\nPartials         : 12\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run_zarn({"-q", "--info", "in.txt"}, dir.path()).out, "");
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"chords.sdif", "in.txt"}));
+  run = run_zarn({"-q", "-o", "out.txt", "chords.sdif"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "zarn: warning: chords.sdif: no partials read: no 1TRC or 1HRM frames; 2 1MRK frames passed over\n");
+}
+
 TEST(Scripted, ForceReplacesAndRepeatedTimesAreWarnedOf) {
   TempDir dir;
   spill(dir / "in.txt", data("edge.txt"));

@@ -61,6 +61,11 @@ class AtsReader {
         fail(32, "the header's " + figure(partials) + " partials and " + figure(frames) + " frames of type " +
                      std::to_string(t) + " do not fit the file's " + std::to_string(remaining + 80) + " bytes");
     }
+    set_.about.push_back({"ATS type", std::to_string(t) + (per_column == 3 ? " (amplitude, frequency, phase)" : " (amplitude, frequency)") +
+                                          (noise > 0 ? ", noise bands" : "")});
+    set_.about.push_back({"Sample rate", figure(h[1]) + " Hz"});
+    set_.about.push_back({"Frame size", figure(h[2]) + " samples, window " + figure(h[3])});
+    set_.about.push_back({"Columns", figure(partials) + " in " + figure(frames) + " frames"});
     double last_time = -std::numeric_limits<double>::infinity();
     for (std::uint64_t f = 0; f < count; ++f) {
       const std::uint64_t at = in_.offset();
@@ -80,6 +85,7 @@ class AtsReader {
       for (std::uint64_t b = 0; b < noise; ++b) value(at, "a frame");
     }
     if (!in_.at_end()) fail(in_.offset(), "the file goes on after the " + figure(frames) + " frames that its header gives");
+    if (set_.partials.empty()) set_.passed_over = count == 0 ? "no frames" : "no amplitude above zero in any frame";
     return std::move(set_);
   }
 

@@ -94,7 +94,9 @@ PartialSet read_recognised(Input& in, std::string_view start, const std::string&
   if (options.sound_options && row.format != Format::kSound)
     throw failure(name + " is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only");
   try {
-    return row.read(in, options);
+    PartialSet set = row.read(in, options);
+    set.format = row.name;
+    return set;
   } catch (const Failure&) {
     if (row.format != Format::kList) throw;
     for (const Foreign& f : kForeign)

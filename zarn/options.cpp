@@ -15,7 +15,7 @@ namespace {
 
 enum LongOnly {
   kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
-  kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kChannel, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
+  kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kChannel, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
 };
 
 const struct option kLongOptions[] = {
@@ -28,6 +28,7 @@ const struct option kLongOptions[] = {
     {"plot-log", no_argument, nullptr, kPlotLog},
     {"wav", required_argument, nullptr, kWav},
     {"rate", required_argument, nullptr, kRate},
+    {"info", no_argument, nullptr, kInfo},
     {"bits", required_argument, nullptr, kBits},
     {"normalize", optional_argument, nullptr, kNormalize},
     {"fit", required_argument, nullptr, kFit},
@@ -162,6 +163,9 @@ Options parse_options(int argc, char** argv) {
         if (*optarg == '\0' || (c == kPlot && std::string_view(optarg) == "-"))
           bad_option(std::string("--") + long_name(c) + " needs the name of a file");
         (c == kPlot ? o.plot : o.wav) = optarg;
+        break;
+      case kInfo:
+        o.info = true;
         break;
       case kBits:
         o.bits = depth_named(optarg);

@@ -33,6 +33,7 @@ struct Options {
   std::string output;              // -o FILE; "-" is standard output; empty: the dialogue
   bool force = false;              // --force: replace an existing output atomically
   bool quiet = false;              // -q: no banner, lengths or listing (implied by -o -)
+  bool info = false;               // --info: describe the input instead of resampling it
   std::optional<Format> format;    // -f FORMAT; none: chosen by the output's name
   bool align = false;              // --align: the aligned grid for every format
   bool whole = false;              // --whole: each partial's grid on to its last breakpoint

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "failure.hpp"
@@ -36,6 +37,11 @@ struct PartialSet {
   enum class Places { kLines, kBytes, kSeconds };
   std::vector<Partial> partials;
   Places places = Places::kLines;
+  std::string format;  // the format it was read in, as the table of formats names it
+  /// What the reader saw beyond the partials (streams, frame types, a sound's rate), as
+  /// (name, value) lines for --info.
+  std::vector<std::pair<std::string, std::string>> about;
+  std::string passed_over;  // what the reader passed over, for a result with no partials
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }

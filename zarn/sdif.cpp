@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -75,6 +76,19 @@ class SdifReader {
     if (!in_.take(header, sizeof header) || std::string_view(header, 8) != kSdifMagic)
       fail(0, "not an SDIF file header (\"SDIF\" and a header size of 8)");
     while (!in_.at_end()) frame();
+    // What was seen, for --info and for a result with no partials.
+    const auto counts = [](const std::map<std::string, long>& m) {
+      std::string text;
+      for (const auto& [type, n] : m) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + type;
+      return text.empty() ? std::string("none") : text;
+    };
+    set_.about.push_back({"Streams", std::to_string(streams_.size()) + " with tracks"});
+    set_.about.push_back({"Frames", counts(frames_)});
+    set_.about.push_back({"Passed over", counts(passed_)});
+    if (frames_.count("1TRC") == 0 && frames_.count("1HRM") == 0)
+      set_.passed_over = "no 1TRC or 1HRM frames" + (passed_.empty() ? std::string() : "; " + counts(passed_) + " frames passed over");
+    else
+      set_.passed_over = "its 1TRC and 1HRM frames hold no rows";
     return std::move(set_);
   }
 
@@ -99,7 +113,9 @@ class SdifReader {
     if (size < static_cast<std::int32_t>(kFrameHeaderAfterSize))
       fail(start, "frame size " + std::to_string(size) + " is smaller than a frame header");
     const std::uint64_t end = start + 8 + static_cast<std::uint64_t>(size);
+    ++frames_[std::string(h, 4)];
     if (!is_track(h)) {  // name-value tables, type declarations, markers: not tracks
+      ++passed_[std::string(h, 4)];
       skip(end - in_.offset(), start);
       return;
     }
@@ -199,6 +215,7 @@ class SdifReader {
   Input& in_;
   PartialSet set_;
   std::unordered_map<std::int32_t, Stream> streams_;
+  std::map<std::string, long> frames_, passed_;  // frames by type; those passed over
 };
 
 // Big-endian fields into a byte buffer.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -137,6 +138,7 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   if (!problem.empty()) throw failure(in.name(), problem);
 
   Analyser analyser(rate, options.analysis);
+  long long total = 0;
   const auto channels = static_cast<std::size_t>(info.channels);
   constexpr sf_count_t kBlock = 1 << 14;
   std::vector<double> frames(static_cast<std::size_t>(kBlock) * channels), mono(static_cast<std::size_t>(kBlock));
@@ -155,10 +157,21 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
       mono[static_cast<std::size_t>(f)] = v;
     }
     analyser.add(mono.data(), static_cast<std::size_t>(got));
+    total += got;
   }
   if (sf_error(closer.file) != SF_ERR_NO_ERROR)
     throw failure(in.name(), std::string("cannot be decoded to its end: ") + sf_strerror(closer.file));
-  return analyser.finish();
+  PartialSet set = analyser.finish();
+  char length[64];
+  std::snprintf(length, sizeof length, "%.3f s (%lld samples)", static_cast<double>(total) / rate, total);
+  set.about.push_back({"Sample rate", std::to_string(info.samplerate) + " Hz"});
+  set.about.push_back({"Channels", std::to_string(info.channels) +
+                                       (options.channel > 0 ? " (channel " + std::to_string(options.channel) + " analysed)"
+                                                            : info.channels > 1 ? " (their mean analysed)" : "")});
+  set.about.push_back({"Length", length});
+  set.about.push_back({"Window", std::to_string(analyser.window()) + " samples, hop " + std::to_string(analyser.hop())});
+  if (set.partials.empty()) set.passed_over = "no peak above the floor and the noise";
+  return set;
 }
 
 #else

@@ -18,6 +18,7 @@
 #include "edits.hpp"
 #include "failure.hpp"
 #include "formats.hpp"
+#include "info.hpp"
 #include "keep.hpp"
 #include "listing.hpp"
 #include "options.hpp"
@@ -114,6 +115,8 @@ void help(Output& out) {
       "      --transpose=CENTS  multiply every frequency by 2^(CENTS/1200)\n"
       "      --gain=DB      multiply every amplitude by 10^(DB/20)\n"
       "  -h, --help         print this help\n"
+      "      --info         say what INFILE holds (format, partials, ranges) instead of\n"
+      "                     resampling it; DUR counts the partials shorter than it\n"
       "      --version      print the version\n"
       "INFILE '-' reads standard input, and then needs -o. A file whose name starts with '-'\n"
       "is reached with '--' or './-name'.\n"
@@ -305,6 +308,17 @@ struct FdCloser {
   }
 };
 
+// --info: reads the input and says what it holds, writing nothing.
+int describe(const Options& options, Output& console) {
+  const std::string name = input_name(options.input);
+  FdCloser input{open_input(options.input)};
+  if (input.fd < 0) throw system_failure(name, errno);
+  const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
+  const PartialSet read = read_input(input.fd, name, options.read);
+  if (!options.quiet) write_info(console, info_lines(name, read, info_of(read, step), step));
+  return kOk;
+}
+
 // The run as the options choose its steps; `saved` tells whether the result was written whole.
 int run(const Options& options, Output& console, bool& saved) {
   switch (options.mode) {
@@ -320,6 +334,7 @@ int run(const Options& options, Output& console, bool& saved) {
     case Options::Mode::kRun:
       break;
   }
+  if (options.info) return describe(options, console);
   check_before_reading(options, console);
 
   // The classic console run speaks on standard output; a scripted one on standard error.
@@ -334,6 +349,8 @@ int run(const Options& options, Output& console, bool& saved) {
   }
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
   PartialSet read = read_input(input.fd, name, options.read);
+  if (read.P() == 0 && (scripted || read.format != "list") && !read.passed_over.empty())
+    report(console, compose_warning(name + ": no partials read: " + read.passed_over));
   apply_edits(read, chosen_edits(options, name));
 
   ResampledSet set = options.aligned_grid() ? lay_aligned_grid(read, step, name)

@@ -178,3 +178,12 @@ def test_analyse_a_sound_and_read_a_sound_file(tmp_path):
     tool("-q", "-o", "unused.txt", "--wav=tone.wav", "tone.txt", "0.01", cwd=tmp_path)
     read = zarn.read(str(tmp_path / "tone.wav"))
     assert len(read) == 1 and abs(read[0].freq[5] - 440) < 0.1
+
+
+def test_info_and_normalized_render():
+    d = zarn.info(VIOLIN, step=0.1)
+    assert d["format"] == "list" and d["partials"] == 5 and d["breakpoints"] == 125
+    assert d["time_span"] == (0.0, 0.194) and d["shorter_than_step"] == 1  # 0.08 s, partial 5
+    assert zarn.info(HETRO)["about"]["Frames"] == "256 1TRC"
+    sound = zarn.render(zarn.resample(zarn.read(VIOLIN), 0.01), rate=8000, normalize=-6.0)
+    assert abs(float(np.max(np.abs(sound))) - 10 ** (-6 / 20)) < 1e-6
