@@ -189,6 +189,11 @@ TEST(Scripted, PictureAndSoundBesideTheResult) {
 #ifdef ZARN_HAVE_SNDFILE
   EXPECT_EQ(slurp(dir / "s.wav").substr(0, 4), "RIFF");
 #endif
+#ifdef ZARN_HAVE_PNG
+  run = run_zarn({"-q", "-o", "png.txt", "--plot=p.PNG", "in.sdif", "0.01"}, dir.path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(slurp(dir / "p.PNG").substr(0, 8), "\x89PNG\r\n\x1a\n");
+#endif
   // An existing picture is refused before anything is read or written.
   args[2] = "again.txt";
   run = run_zarn(args, dir.path());

@@ -24,6 +24,7 @@
 #include "options.hpp"
 #include "partial_file.hpp"
 #include "plot.hpp"
+#include "png.hpp"
 #include "resample.hpp"
 #include "save.hpp"
 #include "scale.hpp"
@@ -92,7 +93,7 @@ void help(Output& out) {
       "                     analyses with gaps or jumps) or linear (straight lines)\n"
       "      --whole        each partial's grid goes on to its last breakpoint\n"
       "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
-      "                     as an SVG picture\n"
+      "                     as an SVG picture, or PNG for a name ending in .png\n"
       "      --plot-log     with --plot, a logarithmic frequency axis\n"
       "      --plot-range=T0:T1, --plot-band=F0:F1  draw only those times and frequencies\n"
       "      --plot-floor=DB  leave out what is quieter; --plot-dots=no  leave out the dots\n"
@@ -198,8 +199,18 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
     plot.band = options.plot_view.band;
     plot.dots = options.plot_view.dots;
     if (options.plot_view.floor) plot.floor_db = *options.plot_view.floor;
-    save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, &read, plot); }),
-            not_saved("picture", result));
+    if (is_png_name(options.plot)) {
+      std::string svg;
+      {
+        Output out(&svg);
+        write_plot(out, set, &read, plot);
+        out.flush();
+      }
+      save_as(options.plot, options.force, png_writer(svg), not_saved("picture", result));
+    } else {
+      save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, &read, plot); }),
+              not_saved("picture", result));
+    }
   }
   if (!options.wav.empty()) {
     std::vector<float> samples = render(set, options.rate);
@@ -261,6 +272,8 @@ void check_before_reading(const Options& options, Output& console) {
     if (!clear.written()) throw save_failure(n, clear, kNothingSaved);
   }
   if (!options.wav.empty()) check_sound_file_name(options.wav, options.bits, options.rate);
+  if (is_png_name(options.plot) && !have_png())
+    throw failure(options.plot, "this build of zarn draws SVG pictures only: librsvg and cairo were not found when it was built");
   if ((options.bits != SampleDepth::kDefault || options.normalize) && options.wav.empty())
     report(console, compose_warning("--bits and --normalize have no effect without --wav"));
 }
