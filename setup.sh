@@ -3,7 +3,7 @@
 # Benchmark: libsndfile for sound files, FFTW for the analysis of sounds, librsvg for PNG pictures, csound and its utilities and sox as peers and fixture
 # makers, xmllint to check pictures, and pybind11, numpy, pytest and scipy (a reference spline) for the Python module.
 set -euo pipefail
-packages=(pkg-config libsndfile1-dev libfftw3-dev librsvg2-dev csound csound-utils sox libxml2-utils pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy)
+packages=(pkg-config libsndfile1-dev libfftw3-dev librsvg2-dev csound csound-utils sox libxml2-utils pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy python3-pip python3-setuptools)
 if ! command -v apt-get >/dev/null 2>&1 || ! command -v dpkg-query >/dev/null 2>&1; then
   printf '%s\n' >&2 \
     "setup: this system has no apt-get, so install these with its own package manager instead:" \

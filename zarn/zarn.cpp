@@ -342,7 +342,9 @@ int run(const Options& options, Output& console, bool& saved) {
       help(console);
       return kOk;
     case Options::Mode::kVersion:
-      console.put("zarn " ZARN_VERSION "\n");
+      console.put("zarn " ZARN_VERSION "\n"
+                  "License GPL-3.0-or-later <https://gnu.org/licenses/gpl.html>: you may change and share it;\n"
+                  "there is no warranty.\n");
       return kOk;
     case Options::Mode::kRun:
       break;
