@@ -157,7 +157,8 @@ Set to_set(const std::vector<Partial>& partials) {
   return set;
 }
 
-std::vector<Partial> read_file(const std::string& path) {
+// The partials of a file, read without the interpreter lock; OSError where it cannot be opened.
+zarn::PartialSet read_path(const std::string& path) {
   check_path(path);
   const int fd = zarn::open_input(path);
   if (fd < 0) raise_os_error(errno, path);
@@ -174,6 +175,11 @@ std::vector<Partial> read_file(const std::string& path) {
     throw;
   }
   if (fd > 2) ::close(fd);
+  return set;
+}
+
+std::vector<Partial> read_file(const std::string& path) {
+  zarn::PartialSet set = read_path(path);
   std::vector<Partial> out;
   for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
@@ -278,17 +284,7 @@ std::vector<Partial> analyse(const py::array_t<double, py::array::c_style | py::
 }
 
 py::dict info(const std::string& path, double step) {
-  check_path(path);
-  const int fd = zarn::open_input(path);
-  if (fd < 0) raise_os_error(errno, path);
-  zarn::PartialSet set;
-  try {
-    set = unlocked([&] { return zarn::read_input(fd, path); });
-  } catch (...) {
-    if (fd > 2) ::close(fd);
-    throw;
-  }
-  if (fd > 2) ::close(fd);
+  const zarn::PartialSet set = read_path(path);
   const zarn::Info i = zarn::info_of(set, step);
   py::dict d;
   d["format"] = set.format;

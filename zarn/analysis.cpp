@@ -312,9 +312,7 @@ struct Analyser::State {
   }
 
   static void append(Track& t, double time, const Peak& peak) {
-    t.part.time.push_back(time);
-    t.part.freq.push_back(peak.freq);
-    t.part.amp.push_back(peak.amp);
+    add_breakpoint(t.part, time, peak.freq, peak.amp);
     t.offsets.push_back(peak.offset);
   }
 
@@ -357,9 +355,7 @@ struct Analyser::State {
       if (std::fabs(t.offsets[j]) > off_centre) time += t.offsets[j];
       if (!kept.time.empty() && !(time > kept.time.back())) continue;
       if (j + 1 < p.time.size() && std::fabs(t.offsets[j + 1]) <= off_centre && !(time < p.time[j + 1])) continue;
-      kept.time.push_back(time);
-      kept.freq.push_back(p.freq[j]);
-      kept.amp.push_back(p.amp[j]);
+      add_breakpoint(kept, time, p.freq[j], p.amp[j]);
     }
     p.time = std::move(kept.time);
     p.freq = std::move(kept.freq);

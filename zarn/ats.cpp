@@ -122,10 +122,7 @@ class AtsReader {
       set_.partials.emplace_back();
       set_.partials.back().place = static_cast<double>(at);
     }
-    Partial& part = set_.partials[static_cast<std::size_t>(partial)];
-    part.time.push_back(time);
-    part.freq.push_back(held_low_frequency(freq));
-    part.amp.push_back(amp);
+    add_breakpoint(set_.partials[static_cast<std::size_t>(partial)], time, held_low_frequency(freq), amp);
   }
 
   Input& in_;

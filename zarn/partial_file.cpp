@@ -74,9 +74,7 @@ void read_partial(Reader& r, Input& in, Partial& part, int p) {
     const double amp = db2amp(r.number({Item::kLevel, p, i}, t));
     if (!std::isfinite(amp))
       r.fail(t.line, quote(t.text) + " is a level whose amplitude is not a finite number, for " + describe({Item::kLevel, p, i}));
-    part.time.push_back(time);
-    part.freq.push_back(freq);
-    part.amp.push_back(amp);
+    add_breakpoint(part, time, freq, amp);
   }
   closer(r, {Item::kPartialCloser, p, M});
 }

@@ -91,6 +91,13 @@ inline double held_frequency(double f) { return f < kMinFreq ? kMinFreq : f > kM
 /// analyses of recordings at higher rates hold partials above 22050 Hz.
 inline double held_low_frequency(double f) { return f < kMinFreq ? kMinFreq : f; }
 
+/// Adds a breakpoint to a partial, as read (its time checked by the reader: see follows).
+inline void add_breakpoint(Partial& part, double time, double freq, double amp) {
+  part.time.push_back(time);
+  part.freq.push_back(freq);
+  part.amp.push_back(amp);
+}
+
 /// True when `time` may follow the partial's last breakpoint: times rise strictly.
 inline bool follows(const Partial& part, double time) { return part.time.empty() || time > part.time.back(); }
 

@@ -206,10 +206,7 @@ class SdifReader {
         set_.partials.back().origin = {stream_id, harmonic, key};
         break;
     }
-    Partial& part = set_.partials[static_cast<std::size_t>(id)];
-    part.time.push_back(time);
-    part.freq.push_back(held_low_frequency(freq));
-    part.amp.push_back(amp);
+    add_breakpoint(set_.partials[static_cast<std::size_t>(id)], time, held_low_frequency(freq), amp);
   }
 
   Input& in_;

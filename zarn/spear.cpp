@@ -88,9 +88,7 @@ class SpearReader {
     w.what = "the amplitude";
     const double amp = number(w, t);
     if (!std::isfinite(amp) || amp < 0) fail(t.line, quote(t.text) + " is negative or not finite, for " + describe(w));
-    part.time.push_back(time);
-    part.freq.push_back(held_low_frequency(freq));
-    part.amp.push_back(amp);
+    add_breakpoint(part, time, held_low_frequency(freq), amp);
   }
 
   void partial(int p) {
