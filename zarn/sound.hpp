@@ -19,6 +19,40 @@ constexpr double kHalfRateFade = 0.02;
 /// Longest fade at a partial's ends, in seconds (never longer than one grid step).
 constexpr double kMaxFade = 0.005;
 
+namespace detail {
+class Voice;
+}
+
+/// The sound of a resampled set made a block at a time, in memory that follows the partials
+/// sounding at once, not the sound's length: the same samples as render gives.
+class SoundStream {
+ public:
+  /// The sound of `set` (which must outlive the stream) at `rate` samples a second.
+  SoundStream(const ResampledSet& set, int rate);
+  ~SoundStream();
+  SoundStream(const SoundStream&) = delete;
+  SoundStream& operator=(const SoundStream&) = delete;
+
+  /// The number of samples in all: from time 0 to the last grid time of any partial.
+  long long length() const { return length_; }
+  /// The next samples, at most n, into out; how many (0 at the end).
+  std::size_t next(float* out, std::size_t n);
+  /// The largest magnitude of the samples so far; infinity once one was not a finite number.
+  double peak() const { return peak_; }
+
+ private:
+  struct Sounding;
+  const ResampledSet& set_;
+  int rate_;
+  long long length_ = 0, done_ = 0;
+  std::vector<std::size_t> order_;  // partials with a voice, by their first sample
+  std::vector<long> firsts_;        // each partial's first sample
+  std::size_t started_ = 0;         // of order_
+  std::vector<Sounding*> sounding_;  // by their place in the set
+  std::vector<double> sum_;
+  double peak_ = 0;
+};
+
 /// The sound of the resampled set at `rate` samples a second: sample n is the sound at time
 /// n / rate, from time 0 to the last grid time of any partial. Amplitudes below zero count as
 /// zero; what lies at or above half the rate is left out, faded over the band below it; the

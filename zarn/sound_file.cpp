@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string_view>
 
@@ -41,6 +42,9 @@ const Container kContainers[] = {
 #else
 const Container kContainers[] = {{".wav", 0, true, SampleDepth::kFloat}};
 #endif
+
+// Samples are written this many at a time.
+constexpr std::size_t kBlockFrames = 1 << 14;
 
 bool ends_with_any_case(std::string_view name, std::string_view ending) {
   if (name.size() <= ending.size()) return false;
@@ -145,7 +149,7 @@ std::string sound_file_peak_note(const std::string& name, SampleDepth depth) {
 
 namespace detail {
 
-void put_wav(Output& out, const std::vector<float>& samples, int rate, SampleDepth depth) {
+void put_wav(Output& out, const SampleSource& source, int rate, SampleDepth depth) {
   const auto le = [&](std::uint32_t v, int bytes) {
     char b[4];
     for (int i = 0; i < bytes; ++i) b[i] = static_cast<char>(v >> (8 * i));
@@ -153,7 +157,7 @@ void put_wav(Output& out, const std::vector<float>& samples, int rate, SampleDep
   };
   const bool floats = depth == SampleDepth::kFloat || depth == SampleDepth::kDefault;
   const int bytes = floats ? 4 : bits_of(depth) / 8;
-  const auto frames = static_cast<std::uint32_t>(samples.size());
+  const auto frames = static_cast<std::uint32_t>(source.length);
   const std::uint32_t data = frames * static_cast<std::uint32_t>(bytes);
   // Floats: the format chunk with its (empty) extension and a fact chunk, as readers expect.
   const std::uint32_t format_size = floats ? 18 : 16, fact = floats ? 12 : 0;
@@ -175,33 +179,46 @@ void put_wav(Output& out, const std::vector<float>& samples, int rate, SampleDep
   }
   out.put("data");
   le(data, 4);
-  if (floats) {
-    for (float f : samples) {
+  Quantiser quantise(floats ? 32 : 8 * bytes);
+  std::vector<float> block(kBlockFrames);
+  for (std::size_t got; (got = source.next(block.data(), block.size())) > 0;)
+    for (std::size_t i = 0; i < got; ++i) {
       std::uint32_t u;
-      std::memcpy(&u, &f, sizeof u);
-      le(u, 4);
+      if (floats)
+        std::memcpy(&u, &block[i], sizeof u);
+      else
+        u = static_cast<std::uint32_t>(quantise(block[i]));
+      le(u, bytes);
     }
-    return;
-  }
-  Quantiser quantise(8 * bytes);
-  for (float f : samples) le(static_cast<std::uint32_t>(quantise(f)), bytes);
   if (data % 2 != 0) out.put('\0');  // chunks are padded to even sizes
 }
 
 }  // namespace detail
 
-Writer wav_writer(const std::vector<float>& samples, int rate, SampleDepth depth) {
-  return [&samples, rate, depth](Output& out) { detail::put_wav(out, samples, rate, depth == SampleDepth::kDefault ? SampleDepth::kFloat : depth); };
+SampleSource samples_of(const std::vector<float>& samples) {
+  auto at = std::make_shared<std::size_t>(0);
+  return {static_cast<long long>(samples.size()), [&samples, at](float* out, std::size_t n) {
+            const std::size_t got = std::min(n, samples.size() - *at);
+            std::copy(samples.begin() + static_cast<std::ptrdiff_t>(*at), samples.begin() + static_cast<std::ptrdiff_t>(*at + got), out);
+            *at += got;
+            return got;
+          }};
 }
 
-FdWriter sound_file_writer(const std::string& name, const std::vector<float>& samples, int rate, SampleDepth depth) {
+Writer wav_writer(SampleSource source, int rate, SampleDepth depth) {
+  return [source, rate, depth](Output& out) {
+    detail::put_wav(out, source, rate, depth == SampleDepth::kDefault ? SampleDepth::kFloat : depth);
+  };
+}
+
+FdWriter sound_file_writer(const std::string& name, SampleSource source, int rate, SampleDepth depth) {
   const Container* container = container_of(name);
-  return [container, &samples, rate, depth](int fd) -> int {
+  return [container, source, rate, depth](int fd) -> int {
     const SampleDepth d = depth_in(*container, depth);
     if (container->major == 0) {
-      if (samples.size() > (UINT32_MAX - 64) / 4) return EFBIG;  // sizes are 32-bit fields
+      if (source.length > static_cast<long long>((UINT32_MAX - 64) / 4)) return EFBIG;  // sizes are 32-bit fields
       Output out(fd);
-      detail::put_wav(out, samples, rate, d);
+      detail::put_wav(out, source, rate, d);
       return out.flush() ? 0 : out.error();
     }
 #ifdef ZARN_HAVE_SNDFILE
@@ -209,32 +226,38 @@ FdWriter sound_file_writer(const std::string& name, const std::vector<float>& sa
     info.samplerate = rate;
     info.channels = 1;
     info.format = sndfile_format(*container, d);
-    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE), sf_close);
     if (file == nullptr) return errno != 0 ? errno : EINVAL;
     // Integer depths are dithered and clipped here, and handed over as the top bits of 32-bit
     // integers; floats and the Ogg codecs as they are, clipped rather than wrapped.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const auto frames = static_cast<sf_count_t>(samples.size());
-    bool written = false;
-    if (d != SampleDepth::kFloat && container->major != SF_FORMAT_OGG) {
-      Quantiser quantise(bits_of(d));
-      std::vector<int> ints(samples.size());
-      const int shift = 32 - bits_of(d);
-      for (std::size_t i = 0; i < samples.size(); ++i)
-        ints[i] = static_cast<int>(static_cast<std::uint32_t>(quantise(samples[i])) << shift);
-      written = sf_writef_int(file, ints.data(), frames) == frames;
-    } else {
-      written = sf_writef_float(file, samples.data(), frames) == frames;
+    sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const bool integers = d != SampleDepth::kFloat && container->major != SF_FORMAT_OGG;
+    Quantiser quantise(integers ? bits_of(d) : 32);
+    const int shift = 32 - (integers ? bits_of(d) : 32);
+    std::vector<float> block(kBlockFrames);
+    std::vector<int> ints(integers ? kBlockFrames : 0);
+    for (std::size_t got; (got = source.next(block.data(), block.size())) > 0;) {
+      const auto frames = static_cast<sf_count_t>(got);
+      bool written;
+      if (integers) {
+        for (std::size_t i = 0; i < got; ++i) ints[i] = static_cast<int>(static_cast<std::uint32_t>(quantise(block[i])) << shift);
+        written = sf_writef_int(file.get(), ints.data(), frames) == frames;
+      } else {
+        written = sf_writef_float(file.get(), block.data(), frames) == frames;
+      }
+      if (!written) return errno != 0 ? errno : EIO;
     }
-    const int error = errno;
-    const bool closed = sf_close(file) == 0;
-    if (written && closed) return 0;
-    return error != 0 ? error : EIO;
+    if (sf_close(file.release()) != 0) return errno != 0 ? errno : EIO;
+    return 0;
 #else
     (void)fd;
     return ENOSYS;
 #endif
   };
+}
+
+FdWriter sound_file_writer(const std::string& name, const std::vector<float>& samples, int rate, SampleDepth depth) {
+  return sound_file_writer(name, samples_of(samples), rate, depth);
 }
 
 }  // namespace zarn

@@ -4,6 +4,7 @@
 // the other containers through libsndfile where the build has it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,20 +30,33 @@ void check_sound_file_name(const std::string& name, SampleDepth depth = SampleDe
 /// What becomes of samples beyond full scale in the file `name`, for a warning.
 std::string sound_file_peak_note(const std::string& name, SampleDepth depth = SampleDepth::kDefault);
 
-/// The writer of `samples` at `rate` as a sound file in the container that `name` chooses.
+/// Samples for a sound file, a block at a time: `length` in all, `next(out, n)` the next ones
+/// (at most n; 0 at the end). It may throw Failure, and nothing is then saved.
+struct SampleSource {
+  long long length = 0;
+  std::function<std::size_t(float*, std::size_t)> next;
+};
+
+/// The samples of a vector, which must outlive the source.
+SampleSource samples_of(const std::vector<float>& samples);
+
+/// The writer of the samples at `rate` as a sound file in the container that `name` chooses,
+/// made a block at a time.
+FdWriter sound_file_writer(const std::string& name, SampleSource source, int rate, SampleDepth depth = SampleDepth::kDefault);
+/// The same for samples held in memory.
 FdWriter sound_file_writer(const std::string& name, const std::vector<float>& samples, int rate,
                            SampleDepth depth = SampleDepth::kDefault);
 
-/// The writer of `samples` as a WAV file into an Output (standard output).
-Writer wav_writer(const std::vector<float>& samples, int rate, SampleDepth depth = SampleDepth::kDefault);
+/// The writer of the samples as a WAV file into an Output (standard output).
+Writer wav_writer(SampleSource source, int rate, SampleDepth depth = SampleDepth::kDefault);
 
 namespace detail {
-/// A mono WAV file of `samples` at `rate`: 32-bit float (format chunk of 18 bytes, fact
+/// A mono WAV file of the samples at `rate`: 32-bit float (format chunk of 18 bytes, fact
 /// chunk) or 16/24/32-bit integers, dithered (TPDF) and clipped at full scale.
-void put_wav(Output& out, const std::vector<float>& samples, int rate, SampleDepth depth);
-/// The same in 32-bit float.
+void put_wav(Output& out, const SampleSource& source, int rate, SampleDepth depth);
+/// The same in 32-bit float, of samples held in memory.
 inline void put_float_wav(Output& out, const std::vector<float>& samples, int rate) {
-  put_wav(out, samples, rate, SampleDepth::kFloat);
+  put_wav(out, samples_of(samples), rate, SampleDepth::kFloat);
 }
 }  // namespace detail
 

@@ -213,36 +213,51 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
     }
   }
   if (!options.wav.empty()) {
-    std::vector<float> samples = render(set, options.rate);
     if (const int high = partials_at_half_rate(set, options.rate))
       report(console, compose_warning(options.wav + ": " + std::to_string(high) + (high == 1 ? " partial reaches" : " partials reach") +
                                       " half the sample rate (" + std::to_string(options.rate / 2) +
                                       " Hz) or above, where the sound leaves it out"));
-    const double top = peak(samples);
-    if (!std::isfinite(top))
-      throw failure(options.wav, "the sound's samples go beyond what a sound file holds (levels far above 0 dB); " +
-                                     not_saved("sound", result));
+    const std::string beyond = "the sound's samples go beyond what a sound file holds (levels far above 0 dB); " +
+                               not_saved("sound", result);
+    // The sound is made a block at a time as it is written; --normalize first finds its peak
+    // in a pass of its own.
+    double gain = 1;
     if (options.normalize) {
-      const double gain = normalize(samples, *options.normalize);
-      char text[96];
-      std::snprintf(text, sizeof text, ": normalized by %+.2f dB, to a peak of %g dB", gain, *options.normalize);
-      if (!options.quiet || options.wav == "-") report(console, compose(options.wav + text));
-    } else if (top > 1.0) {
-      char value[32];
-      std::snprintf(value, sizeof value, "%.6g", top);
-      report(console, compose_warning(options.wav + ": the sound peaks at " + value + ", beyond full scale (1.0); " +
-                                      sound_file_peak_note(options.wav, options.bits)));
+      SoundStream probe(set, options.rate);
+      std::vector<float> block(1 << 14);
+      while (probe.next(block.data(), block.size()) > 0) {
+      }
+      if (!std::isfinite(probe.peak())) throw failure(options.wav, beyond);
+      if (probe.peak() > 0) gain = std::pow(10.0, *options.normalize / 20.0) / probe.peak();
     }
+    SoundStream stream(set, options.rate);
+    const SampleSource source{stream.length(), [&](float* out, std::size_t n) {
+                                const std::size_t got = stream.next(out, n);
+                                if (!std::isfinite(stream.peak())) throw failure(options.wav, beyond);
+                                if (gain != 1)
+                                  for (std::size_t i = 0; i < got; ++i) out[i] = static_cast<float>(static_cast<double>(out[i]) * gain);
+                                return got;
+                              }};
     if (options.wav == "-") {
-      const SaveOutcome saved = save_to_fd(STDOUT_FILENO, wav_writer(samples, options.rate, options.bits));
+      const SaveOutcome saved = save_to_fd(STDOUT_FILENO, wav_writer(source, options.rate, options.bits));
       if (!saved.written())
         throw Failure(compose(std::string("cannot write the sound to standard output: ") + std::strerror(saved.error) + "; " +
                               not_saved("sound", result)),
                       FailureKind::kFileSystem, saved.error);
-      return;
+    } else {
+      save_as(options.wav, options.force, sound_file_writer(options.wav, source, options.rate, options.bits),
+              not_saved("sound", result));
     }
-    save_as(options.wav, options.force, sound_file_writer(options.wav, samples, options.rate, options.bits),
-            not_saved("sound", result));
+    if (options.normalize) {
+      char text[96];
+      std::snprintf(text, sizeof text, ": normalized by %+.2f dB, to a peak of %g dB", 20 * std::log10(gain), *options.normalize);
+      if (!options.quiet || options.wav == "-") report(console, compose(options.wav + text));
+    } else if (stream.peak() > 1.0) {
+      char value[32];
+      std::snprintf(value, sizeof value, "%.6g", stream.peak());
+      report(console, compose_warning(options.wav + ": the sound peaks at " + value + ", beyond full scale (1.0); " +
+                                      sound_file_peak_note(options.wav, options.bits)));
+    }
   }
 }
 
@@ -380,7 +395,6 @@ int run(const Options& options, Output& console, bool& saved) {
   if (!options.quiet) write_listing(console, set);
 
   check_result(set, options.result_format());
-  if (!options.wav.empty()) check_sound_memory(set, options.rate);
   const Writer writer = result_writer(set, options.result_format(), {"zarn " ZARN_VERSION, options.rate});
   std::string result = options.output;
   if (options.named_output()) {
