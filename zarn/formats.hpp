@@ -57,7 +57,7 @@ const FormatRow& row_of(Format format);
 /// The format named on the command line ("list", "sdif", ...), exactly as the table names it.
 std::optional<Format> format_named(std::string_view name);
 
-/// The names of all formats for messages: "list, sdif, spear-partials or spear-frames".
+/// The names of the formats written, for messages: "list, sdif, ... or ats".
 std::string format_names();
 
 /// The format an output name implies by its ending (in any case), else none.
