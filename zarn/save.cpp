@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -40,7 +41,7 @@ std::string folder_of(const std::string& name) {
 
 // A hidden name in `folder` that nothing stands at yet (checked again when it is taken).
 std::string hidden_name(const std::string& folder) {
-  static unsigned long counter = 0;
+  static std::atomic<unsigned long> counter{0};  // saves may run in several threads at once
   struct timespec now;
   ::clock_gettime(CLOCK_REALTIME, &now);
   return folder + "/.zarn-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" +
