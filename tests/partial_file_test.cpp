@@ -39,6 +39,18 @@ zarn::ResampledSet resampled(const std::vector<double>& t, const std::vector<dou
   return set;
 }
 
+// The table gives db2amp's own double for every level: those it holds (thousandths from 0 to
+// -140 dB, asked twice), levels between its entries or beyond it, and what is not a level.
+TEST(Decibels, TheLevelTableGivesDb2ampsDoubles) {
+  zarn::LevelTable levels;
+  const double between = std::nextafter(-56.202, 0.0);
+  for (double db : {-56.202, -56.202, between, -56.2021, -56.202, 0.0, -0.0, -140.0, -140.0004, -139.9996, -150.0, 3.5, -0.0005,
+                    -1e-300, std::nan(""), -std::numeric_limits<double>::infinity()}) {
+    const double want = zarn::db2amp(db), got = levels.amp(db);
+    EXPECT_TRUE(got == want || (std::isnan(got) && std::isnan(want))) << db;
+  }
+}
+
 TEST(Decibels, ConversionsAndTheirFloor) {
   EXPECT_DOUBLE_EQ(zarn::db2amp(-20), 0.1);
   EXPECT_EQ(zarn::db2amp(0), 1.0);

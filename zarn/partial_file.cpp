@@ -53,7 +53,7 @@ void closer(Reader& r, const Place& at) {
   if (t.text != ")") r.fail(t.line, "expected " + describe(at) + ", found " + quote(t.text));
 }
 
-void read_partial(Reader& r, Input& in, Partial& part, int p) {
+void read_partial(Reader& r, Input& in, LevelTable& levels, Partial& part, int p) {
   // The header's first two tokens, "(" and "POINTS", are not compared.
   part.place = static_cast<double>(r.take({Item::kPartialHeader, p}).line);
   r.take({Item::kPartialHeader, p});
@@ -71,7 +71,7 @@ void read_partial(Reader& r, Input& in, Partial& part, int p) {
     double freq = r.number({Item::kFrequency, p, i}, t);
     if (std::isnan(freq)) r.fail(t.line, quote(t.text) + " is not a number, for " + describe({Item::kFrequency, p, i}));
     freq = held_frequency(freq);
-    const double amp = db2amp(r.number({Item::kLevel, p, i}, t));
+    const double amp = levels.amp(r.number({Item::kLevel, p, i}, t));
     if (!std::isfinite(amp))
       r.fail(t.line, quote(t.text) + " is a level whose amplitude is not a finite number, for " + describe({Item::kLevel, p, i}));
     add_breakpoint(part, time, freq, amp);
@@ -89,9 +89,10 @@ PartialSet read_partials(Input& in) {
   r.take({Item::kListHeader});
   const int P = r.count({Item::kPartialCount});
   set.partials.reserve(in.reservable(static_cast<std::uint64_t>(P), kMinPartialBytes));
+  LevelTable levels;
   for (int p = 1; p <= P; ++p) {
     set.partials.emplace_back();
-    read_partial(r, in, set.partials.back(), p);
+    read_partial(r, in, levels, set.partials.back(), p);
   }
   closer(r, {Item::kListCloser, 0, P});
   return set;

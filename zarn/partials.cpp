@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 
 namespace zarn {
 
@@ -23,5 +25,12 @@ double amp2db(double amp) {
   if (amp > 0.0) return 20.0 * std::log10(amp);
   return kFloorDb;
 }
+
+// Zeroed pages from the system, so that only the entries used take memory.
+LevelTable::LevelTable() : table_(static_cast<double*>(std::calloc(kEntries, sizeof(double)))) {
+  if (!table_) throw std::bad_alloc();
+}
+
+void LevelTable::Free::operator()(double* p) const { std::free(p); }
 
 }  // namespace zarn

@@ -4,6 +4,7 @@
 // one, and the fit fills it in; the listing, the writers, the picture and the sound take it.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,6 +83,36 @@ double db2amp(double db);
 
 /// Level in decibels of a linear amplitude; -140 for an amplitude of zero or less.
 double amp2db(double amp);
+
+/// db2amp for a reader of many levels: each distinct level in thousandths of a decibel
+/// from 0 to -140 dB (what list files hold) is raised to an amplitude once and looked up
+/// after, giving the same double. Memory is taken only as levels come.
+class LevelTable {
+ public:
+  LevelTable();
+  /// The same as db2amp(db).
+  double amp(double db) {
+    const double k = db * -1000.0;
+    if (k >= 0.0 && k <= kEntries - 1) {
+      const auto i = static_cast<std::size_t>(k + 0.5);
+      // Entry i holds the amplitude of the level -i/1000 dB exactly (the double nearest to
+      // it, as a list file's "-i/1000" reads), or 0 until that level first comes.
+      if (db == static_cast<double>(i) / -1000.0) {
+        double& a = table_.get()[i];
+        if (a == 0.0) a = db2amp(db);  // no level gives an amplitude of 0
+        return a;
+      }
+    }
+    return db2amp(db);
+  }
+
+ private:
+  static constexpr int kEntries = 140001;
+  struct Free {
+    void operator()(double* p) const;
+  };
+  std::unique_ptr<double[], Free> table_;
+};
 
 /// A frequency as the partial list holds it: within [kMinFreq, kMaxFreq] (a NaN passes unchanged).
 inline double held_frequency(double f) { return f < kMinFreq ? kMinFreq : f > kMaxFreq ? kMaxFreq : f; }

@@ -101,11 +101,13 @@ void slope_rhs(const double* x, const double* y, int n, double* rhs) {
   const double h0 = x[1] - x[0], h1 = x[2] - x[1];
   const double s0 = (y[1] - y[0]) / h0, s1 = (y[2] - y[1]) / h1;
   rhs[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
-  double e = 0, d = 0, f = 0, g = 0;
+  // Each interval's width and secant slope serve two rows: computed once, they are the same
+  // doubles that computing them again would give.
+  double e = 0, d = h0, f = 0, g = s0;
   for (int i = 1; i < n - 1; ++i) {
-    e = x[i] - x[i - 1];
+    e = d;
+    f = g;
     d = x[i + 1] - x[i];
-    f = (y[i] - y[i - 1]) / e;
     g = (y[i + 1] - y[i]) / d;
     rhs[i] = 3.0 * (f * d + g * e);
   }
@@ -141,9 +143,22 @@ void slopes_of_two(const double* x, const double* y1, const double* y2, double* 
   slope_matrix(x, n, sub, diag, super);
   slope_rhs(x, y1, n, yd1);
   slope_rhs(x, y2, n, yd2);
-  eliminate(sub, diag, super, g, beta, n);
-  substitute(sub, g, beta, yd1, n);
-  substitute(sub, g, beta, yd2, n);
+  // eliminate, then substitute for each right-hand side, in one pass each way: the same
+  // operations on the same values, with the three chains of divisions side by side.
+  beta[0] = diag[0];
+  yd1[0] = yd1[0] / beta[0];
+  yd2[0] = yd2[0] / beta[0];
+  for (int i = 1; i < n; ++i) {
+    g[i] = super[i - 1] / beta[i - 1];
+    beta[i] = diag[i] - sub[i] * g[i];
+    if (beta[i] == 0.0) throw Failure("getYD-gen: divide-by-zero");
+    yd1[i] = (yd1[i] - yd1[i - 1] * sub[i]) / beta[i];
+    yd2[i] = (yd2[i] - yd2[i - 1] * sub[i]) / beta[i];
+  }
+  for (int i = n - 2; i >= 0; --i) {
+    yd1[i] = yd1[i] - yd1[i + 1] * g[i + 1];
+    yd2[i] = yd2[i] - yd2[i + 1] * g[i + 1];
+  }
 }
 
 }  // namespace
