@@ -192,11 +192,8 @@ std::vector<Partial> resample(const std::vector<Partial>& partials, double step,
   if (!fit) throw py::value_error("unknown fit '" + fit_name + "' (" + zarn::fit_names() + ")");
   zarn::PartialSet set = to_set<zarn::PartialSet>(partials);
   zarn::ResampledSet grid = unlocked([&] {
-    zarn::ResampledSet g = align   ? zarn::lay_aligned_grid(set, step, "partials")
-                           : whole ? zarn::lay_whole_grid(set, step, "partials")
-                                   : zarn::lay_grid(set, step, "partials");
-    zarn::resample_releasing(set, g, *fit);
-    return g;
+    const zarn::GridKind kind = align ? zarn::GridKind::kAligned : whole ? zarn::GridKind::kWhole : zarn::GridKind::kOwn;
+    return zarn::resample_releasing(set, zarn::plan_grid(set, step, kind, "partials"), *fit);
   });
   std::vector<Partial> out;
   for (zarn::Resampled& p : grid.partials) out.push_back(from_tracks(std::move(p)));

@@ -60,3 +60,26 @@ TEST(Grid, TimesTooFarFromZeroAreRefused) {
 }
 
 }  // namespace
+
+// Laying each grid as it is fitted, releasing the input, gives what laying every grid first
+// gives, on each kind of grid, and leaves the input empty.
+TEST(Grid, ResamplingFromThePlanIsLayingThenResampling) {
+  for (const zarn::GridKind kind : {zarn::GridKind::kOwn, zarn::GridKind::kWhole, zarn::GridKind::kAligned}) {
+    zarn::PartialSet set = with_times({{0.12, 0.2, 0.31, 0.47, 0.5}, {}, {0.3}, {1.0, 1.26}});
+    set.partials[0].freq = {440, 450, 445, 430, 441};
+    const zarn::GridPlan plan = zarn::plan_grid(set, 0.05, kind, "in.txt");
+    zarn::ResampledSet laid = zarn::lay_planned(set, plan);
+    zarn::resample(set, laid);
+    const zarn::ResampledSet planned = zarn::resample_releasing(set, plan);
+    ASSERT_EQ(planned.P(), laid.P());
+    EXPECT_EQ(planned.aligned, kind == zarn::GridKind::kAligned);
+    for (int p = 0; p < laid.P(); ++p) {
+      const auto& a = laid.partials[static_cast<std::size_t>(p)];
+      const auto& b = planned.partials[static_cast<std::size_t>(p)];
+      EXPECT_EQ(b.N(), plan.points[static_cast<std::size_t>(p)]);
+      EXPECT_EQ(std::vector<std::vector<double>>({a.time, a.freq, a.amp}), std::vector<std::vector<double>>({b.time, b.freq, b.amp}));
+      EXPECT_EQ(a.first_k, b.first_k);
+      EXPECT_EQ(set.partials[static_cast<std::size_t>(p)].M(), 0);
+    }
+  }
+}

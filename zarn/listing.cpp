@@ -4,10 +4,10 @@ namespace zarn {
 
 void write_banner(Output& out) { out.put("============= KV ==============\n"); }
 
-void write_lengths(Output& out, const ResampledSet& set) {
-  for (const Resampled& part : set.partials) {
+void write_lengths(Output& out, const std::vector<int>& points) {
+  for (const int n : points) {
     out.put("Len2: ");
-    out.put_int(part.N());
+    out.put_int(n);
     out.put(" points\n");
   }
   out.put('\n');

@@ -2,6 +2,8 @@
 // resampled breakpoint.
 #pragma once
 
+#include <vector>
+
 #include "partials.hpp"
 #include "output.hpp"
 
@@ -10,8 +12,8 @@ namespace zarn {
 /// "============= KV ==============\n", the first line of every run.
 void write_banner(Output& out);
 
-/// One "Len2: N points" line per partial, then an empty line.
-void write_lengths(Output& out, const ResampledSet& set);
+/// One "Len2: N points" line per partial, given its number of points, then an empty line.
+void write_lengths(Output& out, const std::vector<int>& points);
 
 /// "time --> frequency<TAB>amplitude" with six decimals for every resampled breakpoint, each
 /// partial followed by an empty line.

@@ -66,65 +66,91 @@ int whole_points(const Partial& part, double step, const PartialSet& set, const 
   return count;
 }
 
-namespace {
-
-enum class Grid { kOwn, kWhole, kAligned };
-
-// Counts every partial's grid points (and checks them and the memory they need), then lays
-// each grid: the times from k afresh, so that no rounding accumulates along the grid.
-ResampledSet lay(const PartialSet& set, double step, const std::string& file, Grid kind) {
-  const bool aligned = kind == Grid::kAligned;
-  ResampledSet grid;
-  grid.step = step;
-  grid.aligned = aligned;
-  grid.partials.resize(set.partials.size());
-  std::vector<int> counts;
-  counts.reserve(set.partials.size());
+GridPlan plan_grid(const PartialSet& set, double step, GridKind kind, const std::string& file) {
+  GridPlan plan;
+  plan.step = step;
+  plan.aligned = kind == GridKind::kAligned;
+  plan.points.reserve(set.partials.size());
+  if (plan.aligned) plan.first_k.resize(set.partials.size());
   double total = 0;
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     const Partial& part = set.partials[p];
-    counts.push_back(aligned                ? aligned_points(part, step, grid.partials[p].first_k, set, file)
-                     : kind == Grid::kWhole ? whole_points(part, step, set, file)
-                                            : grid_points(part, step, set, file));
-    total += counts.back();
+    plan.points.push_back(plan.aligned             ? aligned_points(part, step, plan.first_k[p], set, file)
+                          : kind == GridKind::kWhole ? whole_points(part, step, set, file)
+                                                     : grid_points(part, step, set, file));
+    total += plan.points.back();
   }
   check_memory(total * 3 * sizeof(double), "the grid");
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    Resampled& r = grid.partials[p];
-    r.origin = set.partials[p].origin;
-    // Room for the grid times now; the fitted values come with the resampling.
-    r.time.reserve(static_cast<std::size_t>(counts[p]));
-    for (int k = 0; k < counts[p]; ++k)
-      r.time.push_back(aligned ? static_cast<double>(r.first_k + k) * step : set.partials[p].time[0] + k * step);
+  return plan;
+}
+
+namespace {
+
+// Lays partial p's planned grid: the times from k afresh, so that no rounding accumulates
+// along the grid.
+void lay_partial(const Partial& part, const GridPlan& plan, std::size_t p, Resampled& r) {
+  r.origin = part.origin;
+  const int n = plan.points[p];
+  r.time.reserve(static_cast<std::size_t>(n));
+  if (plan.aligned) {
+    r.first_k = plan.first_k[p];
+    for (int k = 0; k < n; ++k) r.time.push_back(static_cast<double>(r.first_k + k) * plan.step);
+  } else {
+    for (int k = 0; k < n; ++k) r.time.push_back(part.time[0] + k * plan.step);
   }
+}
+
+ResampledSet empty_set(const GridPlan& plan) {
+  ResampledSet grid;
+  grid.step = plan.step;
+  grid.aligned = plan.aligned;
+  grid.partials.resize(plan.points.size());
   return grid;
 }
 
 }  // namespace
 
-ResampledSet lay_grid(const PartialSet& set, double step, const std::string& file) { return lay(set, step, file, Grid::kOwn); }
+ResampledSet lay_planned(const PartialSet& set, const GridPlan& plan) {
+  ResampledSet grid = empty_set(plan);
+  for (std::size_t p = 0; p < set.partials.size(); ++p) lay_partial(set.partials[p], plan, p, grid.partials[p]);
+  return grid;
+}
+
+ResampledSet lay_grid(const PartialSet& set, double step, const std::string& file) {
+  return lay_planned(set, plan_grid(set, step, GridKind::kOwn, file));
+}
 
 ResampledSet lay_whole_grid(const PartialSet& set, double step, const std::string& file) {
-  return lay(set, step, file, Grid::kWhole);
+  return lay_planned(set, plan_grid(set, step, GridKind::kWhole, file));
 }
 
 ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::string& file) {
-  return lay(set, step, file, Grid::kAligned);
+  return lay_planned(set, plan_grid(set, step, GridKind::kAligned, file));
 }
 
 void resample(const PartialSet& set, ResampledSet& grid, Fit fit) {
   for (std::size_t p = 0; p < set.partials.size(); ++p) fit_partial(fit, set.partials[p], grid.partials[p]);
 }
 
-void resample_releasing(PartialSet& set, ResampledSet& grid, Fit fit) {
+namespace {
+
+// Gives a partial's breakpoints back.
+void release(Partial& part) {
+  std::vector<double>().swap(part.time);
+  std::vector<double>().swap(part.freq);
+  std::vector<double>().swap(part.amp);
+}
+
+}  // namespace
+
+ResampledSet resample_releasing(PartialSet& set, const GridPlan& plan, Fit fit) {
+  ResampledSet grid = empty_set(plan);
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    Partial& part = set.partials[p];
-    fit_partial(fit, part, grid.partials[p]);
-    // Its memory goes back before the next partial takes more.
-    std::vector<double>().swap(part.time);
-    std::vector<double>().swap(part.freq);
-    std::vector<double>().swap(part.amp);
+    lay_partial(set.partials[p], plan, p, grid.partials[p]);
+    fit_partial(fit, set.partials[p], grid.partials[p]);
+    release(set.partials[p]);  // its memory goes back before the next partial takes more
   }
+  return grid;
 }
 
 }  // namespace zarn

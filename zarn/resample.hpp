@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fit.hpp"
 #include "partials.hpp"
@@ -28,6 +29,25 @@ int aligned_points(const Partial& part, double step, long long& first_k, const P
 /// whenever it falls on it. Throws Failure past INT_MAX points.
 int whole_points(const Partial& part, double step, const PartialSet& set, const std::string& file);
 
+/// Which grid each partial takes: its own (from its first breakpoint), its whole grid, or
+/// the aligned grid.
+enum class GridKind { kOwn, kWhole, kAligned };
+
+/// A grid counted and checked, with the memory it needs, but not yet laid: each partial's
+/// number of points and, on the aligned grid, its first k.
+struct GridPlan {
+  double step = 0;
+  bool aligned = false;
+  std::vector<int> points;
+  std::vector<long long> first_k;  // on the aligned grid only
+};
+
+/// Counts every partial's grid of `kind` and checks it and the memory it needs; throws Failure.
+GridPlan plan_grid(const PartialSet& set, double step, GridKind kind, const std::string& file);
+
+/// Lays a planned grid: for each partial its times, room made for the fitted values.
+ResampledSet lay_planned(const PartialSet& set, const GridPlan& plan);
+
 /// Checks every partial's grid and the memory it needs, then lays it: for each partial, the
 /// times first + k * step for k = 0 .. grid_points - 1, room made for the fitted values.
 ResampledSet lay_grid(const PartialSet& set, double step, const std::string& file);
@@ -42,8 +62,9 @@ ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::str
 /// Resamples every partial on its laid grid with `fit`; the input is kept.
 void resample(const PartialSet& set, ResampledSet& grid, Fit fit = Fit::kSpline);
 
-/// The same, giving each partial's breakpoints back as soon as it is resampled, so that the
-/// input and the result never fill memory together: for runs where nothing else needs them.
-void resample_releasing(PartialSet& set, ResampledSet& grid, Fit fit = Fit::kSpline);
+/// Resamples every partial on the grid planned with `fit`, laying each partial's grid just
+/// before its fit and giving its breakpoints back just after, so that the input, the grid and
+/// the result never fill memory together: for runs where nothing else needs the input.
+ResampledSet resample_releasing(PartialSet& set, const GridPlan& plan, Fit fit = Fit::kSpline);
 
 }  // namespace zarn

@@ -315,16 +315,16 @@ std::vector<Edit> chosen_edits(const Options& options, const std::string& file) 
 }
 
 // Says once how many partials the grid leaves without a point, since they are written empty.
-void note_partials_without_points(const PartialSet& read, const ResampledSet& set, double step, Output& console) {
+void note_partials_without_points(const PartialSet& read, const GridPlan& plan, Output& console) {
   int without = 0;
-  for (std::size_t p = 0; p < set.partials.size(); ++p)
-    if (set.partials[p].N() == 0 && read.partials[p].M() > 0) ++without;
+  for (std::size_t p = 0; p < plan.points.size(); ++p)
+    if (plan.points[p] == 0 && read.partials[p].M() > 0) ++without;
   if (without == 0) return;
   char at[32];
-  std::snprintf(at, sizeof at, "%g", step);
+  std::snprintf(at, sizeof at, "%g", plan.step);
   report(console, compose_warning(std::to_string(without) + " of " + std::to_string(read.P()) + " partials " +
-                                  (set.aligned ? "hold no whole multiple of the step " + std::string(at)
-                                               : "are shorter than the step " + std::string(at)) +
+                                  (plan.aligned ? "hold no whole multiple of the step " + std::string(at)
+                                                : "are shorter than the step " + std::string(at)) +
                                   " and have no points"));
 }
 
@@ -383,15 +383,20 @@ int run(const Options& options, Output& console, bool& saved) {
     report(console, compose_warning(name + ": no partials read: " + read.passed_over));
   apply_edits(read, chosen_edits(options, name));
 
-  ResampledSet set = options.aligned_grid() ? lay_aligned_grid(read, step, name)
-                     : options.whole          ? lay_whole_grid(read, step, name)
-                                              : lay_grid(read, step, name);
-  if (scripted && !options.quiet) note_partials_without_points(read, set, step, console);
-  if (!options.quiet) write_lengths(console, set);
-  if (options.plot.empty())
-    resample_releasing(read, set, options.fit);  // nothing after the fit needs the input
-  else
+  const GridPlan plan = plan_grid(read, step,
+                                  options.aligned_grid() ? GridKind::kAligned
+                                  : options.whole        ? GridKind::kWhole
+                                                         : GridKind::kOwn,
+                                  name);
+  if (scripted && !options.quiet) note_partials_without_points(read, plan, console);
+  if (!options.quiet) write_lengths(console, plan.points);
+  ResampledSet set;
+  if (options.plot.empty()) {
+    set = resample_releasing(read, plan, options.fit);  // nothing after the fit needs the input
+  } else {
+    set = lay_planned(read, plan);
     resample(read, set, options.fit);  // the picture shows it
+  }
   if (!options.quiet) write_listing(console, set);
 
   check_result(set, options.result_format());
