@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <random>
 
+#include "formats.hpp"
+#include "output.hpp"
+#include "resample.hpp"
+
 namespace zarn_bench {
 
 std::string make_analysis(long partials, std::uint64_t seed) {
@@ -40,6 +44,17 @@ std::string make_analysis(long partials, std::uint64_t seed) {
   }
   text += ")\n";
   return text;
+}
+
+std::string framed(const std::string& list_text, const std::string& format) {
+  zarn::PartialSet read = zarn::read_input(list_text, "analysis");
+  const zarn::ResampledSet set =
+      zarn::resample_releasing(read, zarn::plan_grid(read, 0.0058, zarn::GridKind::kAligned, "analysis"));
+  std::string bytes;
+  zarn::Output out(&bytes);
+  zarn::result_writer(set, format == "sdif" ? zarn::Format::kSdif : zarn::Format::kList, {"make_analysis"})(out);
+  out.flush();
+  return bytes;
 }
 
 }  // namespace zarn_bench

@@ -10,4 +10,8 @@ namespace zarn_bench {
 /// jitter, gliding frequencies with vibrato and levels with fades; the same text for a seed.
 std::string make_analysis(long partials, std::uint64_t seed);
 
+/// The analysis on the aligned grid at about its own spacing (5.8 ms), so that it keeps about
+/// as many breakpoints, written in `format` ("list" or "sdif"): the same partial data in each.
+std::string framed(const std::string& list_text, const std::string& format);
+
 }  // namespace zarn_bench

@@ -67,8 +67,8 @@ void BM_Format(benchmark::State& state) {
 }
 BENCHMARK(BM_Format)->Unit(benchmark::kMillisecond);
 
-// The analysis on the aligned grid at about its own spacing, so that it keeps about as many
-// breakpoints, in the list format and as SDIF: the same partial data in each.
+// The analysis on the aligned grid at about its own spacing, in the list format and as SDIF:
+// the same partial data in each.
 struct Framed {
   zarn::ResampledSet set;
   std::string list, sdif;
@@ -78,15 +78,17 @@ struct Framed {
 const Framed& framed() {
   static const Framed f = [] {
     Framed r;
-    const zarn::PartialSet read = parsed();
-    r.set = zarn::lay_aligned_grid(read, 0.0058, "bench");
-    zarn::resample(read, r.set);
-    for (const zarn::Resampled& part : r.set.partials) r.points += part.N();
-    for (auto [format, text] : {std::pair{zarn::Format::kList, &r.list}, std::pair{zarn::Format::kSdif, &r.sdif}}) {
-      zarn::Output out(text);
-      zarn::result_writer(r.set, format)(out);
-      out.flush();
+    r.list = zarn_bench::framed(analysis(), "list");
+    r.sdif = zarn_bench::framed(analysis(), "sdif");
+    zarn::PartialSet read = zarn::read_input(r.sdif, "bench");
+    for (const zarn::Partial& part : read.partials) {
+      r.set.partials.emplace_back();
+      r.set.partials.back().time = part.time;
+      r.set.partials.back().freq = part.freq;
+      r.set.partials.back().amp = part.amp;
+      r.points += part.M();
     }
+    r.set.aligned = true;
     return r;
   }();
   return f;

@@ -11,20 +11,8 @@ constexpr std::size_t kFreeEntries = 64, kEntriesPerRow = 4;
 
 }  // namespace
 
-IndexRule::Found IndexRule::take(long long index, int new_partial, int& partial) {
-  Seen& seen = of(index);
-  if (seen.frame == frame_) return Found::kTwice;
-  const bool continues = seen.frame == frame_ - 1;
-  if (!continues) seen.partial = new_partial;
-  seen.frame = frame_;
-  partial = seen.partial;
-  return continues ? Found::kContinues : Found::kNew;
-}
-
-IndexRule::Seen& IndexRule::of(long long index) {
-  ++rows_;
+IndexRule::Seen& IndexRule::of_elsewhere(long long index) {
   const auto at = static_cast<std::size_t>(index);
-  if (index >= 0 && at < direct_.size()) return direct_[at];
   // The vector at least doubles when it grows, so that it grows a few times only.
   const std::size_t before = direct_.size();
   const std::size_t size = std::max({at + 1, 2 * before, kFreeEntries});

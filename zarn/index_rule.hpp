@@ -25,14 +25,28 @@ class IndexRule {
   /// the frame just before, kNew (the partial given as `new_partial`) when it was absent from
   /// that frame, or kTwice when the current frame had it already. `partial` is set for the
   /// first two.
-  Found take(long long index, int new_partial, int& partial);
+  Found take(long long index, int new_partial, int& partial) {
+    Seen& seen = of(index);
+    if (seen.frame == frame_) return Found::kTwice;
+    const bool continues = seen.frame == frame_ - 1;
+    if (!continues) seen.partial = new_partial;
+    seen.frame = frame_;
+    partial = seen.partial;
+    return continues ? Found::kContinues : Found::kNew;
+  }
 
  private:
   struct Seen {
     long frame = -2;
     int partial = 0;
   };
-  Seen& of(long long index);
+  Seen& of(long long index) {
+    ++rows_;
+    if (index >= 0 && static_cast<unsigned long long>(index) < direct_.size()) return direct_[static_cast<std::size_t>(index)];
+    return of_elsewhere(index);
+  }
+  // An index beyond the vector: the vector grows to it, or the map holds it.
+  Seen& of_elsewhere(long long index);
 
   long frame_ = -1;
   std::size_t rows_ = 0;

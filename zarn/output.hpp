@@ -31,6 +31,13 @@ class Output {
     make_room(1);
     *pos_++ = c;
   }
+  /// Room for n bytes at the end of what is buffered, for writers that fill it themselves;
+  /// `filled` then says where they stopped (at most n bytes on).
+  char* room(std::size_t n) {
+    make_room(n);
+    return pos_;
+  }
+  void filled(char* end) { pos_ = end; }
   /// Appends an integer as "%d" would.
   void put_int(long v);
   /// Appends v as "%*.*f" would with the given width and decimals.

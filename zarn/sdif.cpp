@@ -51,7 +51,59 @@ std::int32_t i32(const char* p) { return static_cast<std::int32_t>(be32(p)); }
 
 std::uint64_t padded8(std::uint64_t n) { return (n + 7) / 8 * 8; }
 
-bool is_track(const char* type) { return std::memcmp(type, "1TRC", 4) == 0 || std::memcmp(type, "1HRM", 4) == 0; }
+// A type signature as one number, for comparing and counting.
+constexpr std::uint32_t signature(const char (&type)[5]) {
+  return (std::uint32_t{static_cast<unsigned char>(type[0])} << 24) | (std::uint32_t{static_cast<unsigned char>(type[1])} << 16) |
+         (std::uint32_t{static_cast<unsigned char>(type[2])} << 8) | std::uint32_t{static_cast<unsigned char>(type[3])};
+}
+constexpr std::uint32_t k1TRC = signature("1TRC"), k1HRM = signature("1HRM");
+
+bool is_track(const char* type) {
+  const std::uint32_t sig = be32(type);
+  return sig == k1TRC || sig == k1HRM;
+}
+
+// How many frames of each type, in the order first seen (a file holds a few types).
+class TypeCounts {
+ public:
+  void add(std::uint32_t sig) {
+    if (last_ < counts_.size() && counts_[last_].first == sig) {
+      ++counts_[last_].second;
+      return;
+    }
+    for (last_ = 0; last_ < counts_.size(); ++last_)
+      if (counts_[last_].first == sig) {
+        ++counts_[last_].second;
+        return;
+      }
+    counts_.push_back({sig, 1});
+  }
+  long of(std::uint32_t sig) const {
+    for (const auto& [s, n] : counts_)
+      if (s == sig) return n;
+    return 0;
+  }
+  bool empty() const { return counts_.empty(); }
+  // "N TYPE" by type, or "none".
+  std::string text() const {
+    std::map<std::string, long> by_name;
+    for (const auto& [sig, n] : counts_) {
+      char name[4];
+      by_name[std::string(name, static_cast<std::size_t>(put_sig(name, sig) - name))] += n;
+    }
+    std::string t;
+    for (const auto& [name, n] : by_name) t += (t.empty() ? "" : ", ") + std::to_string(n) + " " + name;
+    return t.empty() ? std::string("none") : t;
+  }
+
+ private:
+  static char* put_sig(char* p, std::uint32_t sig) {
+    for (int shift = 24; shift >= 0; shift -= 8) *p++ = static_cast<char>(sig >> shift);
+    return p;
+  }
+  std::vector<std::pair<std::uint32_t, long>> counts_;
+  std::size_t last_ = 0;
+};
 
 std::string type_name(const char* type) { return quote(std::string_view(type, 4)); }
 
@@ -77,16 +129,11 @@ class SdifReader {
       fail(0, "not an SDIF file header (\"SDIF\" and a header size of 8)");
     while (!in_.at_end()) frame();
     // What was seen, for --info and for a result with no partials.
-    const auto counts = [](const std::map<std::string, long>& m) {
-      std::string text;
-      for (const auto& [type, n] : m) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + type;
-      return text.empty() ? std::string("none") : text;
-    };
     set_.about.push_back({"Streams", std::to_string(streams_.size()) + " with tracks"});
-    set_.about.push_back({"Frames", counts(frames_)});
-    set_.about.push_back({"Passed over", counts(passed_)});
-    if (frames_.count("1TRC") == 0 && frames_.count("1HRM") == 0)
-      set_.passed_over = "no 1TRC or 1HRM frames" + (passed_.empty() ? std::string() : "; " + counts(passed_) + " frames passed over");
+    set_.about.push_back({"Frames", frames_.text()});
+    set_.about.push_back({"Passed over", passed_.text()});
+    if (frames_.of(k1TRC) == 0 && frames_.of(k1HRM) == 0)
+      set_.passed_over = "no 1TRC or 1HRM frames" + (passed_.empty() ? std::string() : "; " + passed_.text() + " frames passed over");
     else
       set_.passed_over = "its 1TRC and 1HRM frames hold no rows";
     return std::move(set_);
@@ -113,9 +160,9 @@ class SdifReader {
     if (size < static_cast<std::int32_t>(kFrameHeaderAfterSize))
       fail(start, "frame size " + std::to_string(size) + " is smaller than a frame header");
     const std::uint64_t end = start + 8 + static_cast<std::uint64_t>(size);
-    ++frames_[std::string(h, 4)];
+    frames_.add(be32(h));
     if (!is_track(h)) {  // name-value tables, type declarations, markers: not tracks
-      ++passed_[std::string(h, 4)];
+      passed_.add(be32(h));
       skip(end - in_.offset(), start);
       return;
     }
@@ -124,7 +171,11 @@ class SdifReader {
     const std::int32_t matrices = i32(h + 20);
     if (!std::isfinite(time)) fail(start, "the time of a " + type_name(h) + " frame is not finite");
     if (matrices < 0) fail(start, "matrix count " + std::to_string(matrices) + " is negative");
-    Stream& stream = streams_[stream_id];
+    if (stream_ == nullptr || stream_id != stream_id_) {  // frames of one stream come in runs
+      stream_ = &streams_[stream_id];
+      stream_id_ = stream_id;
+    }
+    Stream& stream = *stream_;
     if (time < stream.last_time)
       fail(start, "time " + number(time) + " goes back from " + number(stream.last_time) + " in stream " +
                       std::to_string(stream_id));
@@ -146,15 +197,15 @@ class SdifReader {
     const std::uint32_t data_type = be32(h + 4);
     const std::int32_t rows = i32(h + 8), columns = i32(h + 12);
     if (rows < 0 || columns < 0) fail(start, "a matrix of " + std::to_string(rows) + " rows and " + std::to_string(columns) + " columns");
-    // The size is checked against the room left in the frame by division, so that no product
-    // or padding can wrap around.
+    // The size is checked against the room left in the frame before it is padded: rows times
+    // columns (each below 2^31) cannot wrap around, and the product with the width is checked.
     const std::uint64_t width = data_type & 0xff;
     const std::uint64_t room = frame_end - (start + kMatrixHeader);
     const auto n_rows = static_cast<std::uint64_t>(rows), n_columns = static_cast<std::uint64_t>(columns);
-    if ((width > 0 && n_columns > 0 && n_rows > room / width / n_columns) || padded8(n_rows * n_columns * width) > room)
+    std::uint64_t bytes = 0;
+    if (__builtin_mul_overflow(n_rows * n_columns, width, &bytes) || bytes > room || padded8(bytes) > room)
       fail(start, "the matrix's " + std::to_string(rows) + " rows of " + std::to_string(columns) + " columns of " +
                       std::to_string(width) + " bytes run past the end of its frame");
-    const std::uint64_t bytes = n_rows * n_columns * width;
     if (!is_track(h)) {
       skip(padded8(bytes), frame_start);
       return;
@@ -167,30 +218,52 @@ class SdifReader {
     if (columns < 3)
       fail(start, "a " + type_name(h) + " matrix of " + std::to_string(columns) +
                       " columns: tracks need index, frequency and amplitude");
-    // The first three columns of a row are taken at once, the rest passed over.
-    char row_bytes[24];
-    const std::size_t used = static_cast<std::size_t>(3 * width);
-    const std::uint64_t unused = (static_cast<std::uint64_t>(columns) - 3) * width;
-    for (std::int32_t r = 0; r < rows; ++r) {
-      const std::uint64_t row_start = in_.offset();
-      take(row_bytes, used, frame_start);
-      if (unused > 0) skip(unused, frame_start);
-      const auto value = [&](int c) {
-        return width == 4 ? f32(row_bytes + 4 * c) : f64(row_bytes + 8 * c);
-      };
-      row(row_start, time, stream_id, stream, std::memcmp(h, "1HRM", 4) == 0, value(0), value(1), value(2));
-    }
+    const bool harmonic = std::memcmp(h, "1HRM", 4) == 0;
+    if (width == 4)
+      rows_of<4>(frame_start, time, stream_id, stream, harmonic, rows, n_columns);
+    else
+      rows_of<8>(frame_start, time, stream_id, stream, harmonic, rows, n_columns);
     skip(padded8(bytes) - bytes, frame_start);
+  }
+
+  // The rows of a matrix of kWidth-byte floats: the first three columns of each, the rest
+  // passed over. Rows are taken in bulk from what the input holds; a row wider than
+  // kBulkRow is taken on its own, so that no long row makes the input hold more.
+  template <int kWidth>
+  void rows_of(std::uint64_t frame_start, double time, std::int32_t stream_id, Stream& stream, bool harmonic,
+               std::int32_t rows, std::uint64_t columns) {
+    constexpr std::uint64_t kBulkRow = 4096;
+    const auto value = [](const char* p, int c) { return kWidth == 4 ? f32(p + 4 * c) : f64(p + 8 * c); };
+    const std::uint64_t stride = columns * kWidth;
+    for (std::int32_t r = 0; r < rows;) {
+      if (stride > kBulkRow) {
+        char used[3 * kWidth];
+        const std::uint64_t at = in_.offset();
+        take(used, sizeof used, frame_start);
+        skip(stride - sizeof used, frame_start);
+        row(at, time, stream_id, stream, harmonic, value(used, 0), value(used, 1), value(used, 2));
+        ++r;
+        continue;
+      }
+      const std::string_view held = in_.available(static_cast<std::size_t>(stride));
+      if (held.size() < stride) fail(frame_start, "the file ends inside the frame that starts here");
+      const auto batch = static_cast<std::int32_t>(
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(rows - r), held.size() / stride));
+      const std::uint64_t at = in_.offset();
+      const char* p = held.data();
+      for (std::int32_t i = 0; i < batch; ++i, p += stride)
+        row(at + static_cast<std::uint64_t>(i) * stride, time, stream_id, stream, harmonic, value(p, 0), value(p, 1),
+            value(p, 2));
+      in_.advance(static_cast<std::size_t>(static_cast<std::uint64_t>(batch) * stride));
+      r += batch;
+    }
   }
 
   void row(std::uint64_t at, double time, std::int32_t stream_id, Stream& stream, bool harmonic, double index, double freq,
            double amp) {
-    if (!(std::fabs(index) < 2147483648.0) || index != std::floor(index))
-      fail(at, "index " + number(index) + " is not a whole number");
-    if (std::isnan(freq)) fail(at, "the frequency of index " + std::to_string(static_cast<long long>(index)) + " is not a number");
-    if (!std::isfinite(amp) || amp < 0)
-      fail(at, "amplitude " + number(amp) + " of index " + std::to_string(static_cast<long long>(index)) +
-                   " is negative or not finite");
+    if (!(std::fabs(index) < 2147483648.0) || index != std::floor(index) || std::isnan(freq) || !(amp >= 0) ||
+        amp == std::numeric_limits<double>::infinity())
+      bad_row(at, index, freq, amp);
     const auto key = static_cast<long long>(index);
     int id = 0;
     switch (stream.indices.take(key, set_.P(), id)) {
@@ -209,10 +282,21 @@ class SdifReader {
     add_breakpoint(set_.partials[static_cast<std::size_t>(id)], time, held_low_frequency(freq), amp);
   }
 
+  // What is wrong with a row whose figures cannot be taken.
+  [[noreturn]] __attribute__((noinline, cold)) void bad_row(std::uint64_t at, double index, double freq, double amp) const {
+    if (!(std::fabs(index) < 2147483648.0) || index != std::floor(index))
+      fail(at, "index " + number(index) + " is not a whole number");
+    if (std::isnan(freq)) fail(at, "the frequency of index " + std::to_string(static_cast<long long>(index)) + " is not a number");
+    fail(at, "amplitude " + number(amp) + " of index " + std::to_string(static_cast<long long>(index)) +
+                 " is negative or not finite");
+  }
+
   Input& in_;
   PartialSet set_;
   std::unordered_map<std::int32_t, Stream> streams_;
-  std::map<std::string, long> frames_, passed_;  // frames by type; those passed over
+  Stream* stream_ = nullptr;  // the stream of the last track frame (the map keeps it in place)
+  std::int32_t stream_id_ = 0;
+  TypeCounts frames_, passed_;  // frames by type; those passed over
 };
 
 // Big-endian fields into a byte buffer.
@@ -247,7 +331,7 @@ char* put_type(char* p, const char* type) {
 // A frame header and the header of its one matrix; `data` is the matrix's padded size.
 void frame_header(Output& out, const char* type, double time, std::uint32_t stream, const char* matrix_type,
                   std::uint32_t data_type, std::uint32_t rows, std::uint32_t columns, std::uint64_t data) {
-  char h[40];
+  char* const h = out.room(40);
   char* p = put_type(h, type);
   p = put32(p, static_cast<std::uint32_t>(kFrameHeaderAfterSize + kMatrixHeader + data));
   p = put_f64(p, time);
@@ -256,8 +340,7 @@ void frame_header(Output& out, const char* type, double time, std::uint32_t stre
   p = put_type(p, matrix_type);
   p = put32(p, data_type);
   p = put32(p, rows);
-  p = put32(p, columns);
-  out.put(std::string_view(h, static_cast<std::size_t>(p - h)));
+  out.filled(put32(p, columns));
 }
 
 // Indices are written as 32-bit floats, which hold every whole number up to 2^24 exactly.
@@ -291,7 +374,37 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
   const auto key_of = [&](const FrameRow& r) { return std::pair<int, bool>(origin_of(r).stream, origin_of(r).harmonic); };
   std::vector<std::pair<int, bool>> keys;
   std::vector<FrameRow> group;
+  // One frame's rows of one stream and type, their phases carried on.
+  const auto write_frame = [&](double time, const std::pair<int, bool>& key, const FrameRow* rows, std::size_t n) {
+    constexpr std::uint32_t kColumns = 4;
+    constexpr std::size_t kRowBytes = 16, kRowsAtOnce = 1024;
+    const char* type = key.second ? "1HRM" : "1TRC";
+    frame_header(out, type, time, static_cast<std::uint32_t>(key.first), type, kFloat32, static_cast<std::uint32_t>(n),
+                 kColumns, n * kColumns * 4);
+    for (std::size_t done = 0; done < n;) {
+      const std::size_t batch = std::min(n - done, kRowsAtOnce);
+      char* p = out.room(batch * kRowBytes);
+      for (const FrameRow* r = rows + done; r != rows + done + batch; ++r) {
+        const Resampled& part = set.partials[static_cast<std::size_t>(r->partial)];
+        const auto j = static_cast<std::size_t>(r->point);
+        double& phi = phase[static_cast<std::size_t>(r->partial)];
+        if (j > 0) phi = next_phase(phi, part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
+        p = put_f32(p, part.origin.harmonic ? static_cast<double>(part.origin.index) : r->partial + 1);
+        p = put_f32(p, part.freq[j]);
+        p = put_f32(p, part.amp[j] > 0 ? part.amp[j] : 0.0);
+        p = put_f32(p, phi);
+      }
+      out.filled(p);
+      done += batch;
+    }
+  };
   for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) {
+    // Most frames hold one stream and type: their rows go out as they are.
+    const auto first = key_of(rows.front());
+    if (std::all_of(rows.begin() + 1, rows.end(), [&](const FrameRow& r) { return key_of(r) == first; })) {
+      write_frame(time, first, rows.data(), rows.size());
+      return;
+    }
     keys.clear();
     for (const FrameRow& r : rows)
       if (std::find(keys.begin(), keys.end(), key_of(r)) == keys.end()) keys.push_back(key_of(r));
@@ -299,22 +412,7 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
       group.clear();
       for (const FrameRow& r : rows)
         if (key_of(r) == key) group.push_back(r);
-      constexpr std::uint32_t kColumns = 4;
-      const char* type = key.second ? "1HRM" : "1TRC";
-      frame_header(out, type, time, static_cast<std::uint32_t>(key.first), type, kFloat32,
-                   static_cast<std::uint32_t>(group.size()), kColumns, group.size() * kColumns * 4);
-      for (const FrameRow& r : group) {
-        const Resampled& part = set.partials[static_cast<std::size_t>(r.partial)];
-        const auto j = static_cast<std::size_t>(r.point);
-        double& phi = phase[static_cast<std::size_t>(r.partial)];
-        if (j > 0) phi = next_phase(phi, part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
-        char row[16];
-        char* p = put_f32(row, part.origin.harmonic ? static_cast<double>(part.origin.index) : r.partial + 1);
-        p = put_f32(p, part.freq[j]);
-        p = put_f32(p, part.amp[j] > 0 ? part.amp[j] : 0.0);
-        put_f32(p, phi);
-        out.put(std::string_view(row, sizeof row));
-      }
+      write_frame(time, key, group.data(), group.size());
     }
   });
 }

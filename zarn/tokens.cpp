@@ -80,7 +80,7 @@ bool Input::next_slow(Token& token) {
   return true;
 }
 
-bool Input::take(char* dst, std::size_t n) {
+bool Input::take_slow(char* dst, std::size_t n) {
   while (static_cast<std::size_t>(end_ - pos_) < n) {
     if (!refill()) return false;
   }
@@ -91,7 +91,7 @@ bool Input::take(char* dst, std::size_t n) {
 
 bool Input::at_end() { return pos_ == end_ && !refill(); }
 
-bool Input::skip(std::uint64_t n) {
+bool Input::skip_slow(std::uint64_t n) {
   for (;;) {
     const auto here = static_cast<std::uint64_t>(end_ - pos_);
     if (here >= n) {
@@ -102,11 +102,6 @@ bool Input::skip(std::uint64_t n) {
     pos_ = end_;
     if (!refill()) return false;
   }
-}
-
-std::uint64_t Input::offset() const {
-  if (in_memory_) return static_cast<std::uint64_t>(pos_ - memory_);
-  return consumed_ + static_cast<std::uint64_t>(pos_ - buffer_.data());
 }
 
 long Input::end_line() const { return ended_in_newline_ && line_ > 1 ? line_ - 1 : line_; }

@@ -112,13 +112,33 @@ class Input {
     return true;
   }
   /// Takes the next n bytes into dst, for binary files; false if the input ends first.
-  bool take(char* dst, std::size_t n);
+  bool take(char* dst, std::size_t n) {
+    if (static_cast<std::size_t>(end_ - pos_) < n) return take_slow(dst, n);
+    std::memcpy(dst, pos_, n);
+    pos_ += n;
+    return true;
+  }
+  /// The bytes held and not yet taken, at least n of them (more are read as needed), for
+  /// binary readers that take rows in bulk; fewer than n only where the input ends first.
+  std::string_view available(std::size_t n) {
+    while (static_cast<std::size_t>(end_ - pos_) < n && refill()) {
+    }
+    return unread();
+  }
+  /// Takes n bytes of those available.
+  void advance(std::size_t n) { pos_ += n; }
   /// True when no byte is left.
   bool at_end();
   /// Passes over the next n bytes; false if the input ends first.
-  bool skip(std::uint64_t n);
+  bool skip(std::uint64_t n) {
+    if (static_cast<std::uint64_t>(end_ - pos_) < n) return skip_slow(n);
+    pos_ += n;
+    return true;
+  }
   /// Bytes of the input taken or passed over so far.
-  std::uint64_t offset() const;
+  std::uint64_t offset() const {
+    return static_cast<std::uint64_t>(pos_ - (in_memory_ ? memory_ : buffer_.data())) + consumed_;
+  }
   /// The line where the input ended (the last line that holds anything).
   long end_line() const;
   /// An upper bound on the bytes still to come, for sizing allocations.
@@ -149,6 +169,8 @@ class Input {
     return p;
   }
   bool next_slow(Token& token);
+  bool take_slow(char* dst, std::size_t n);
+  bool skip_slow(std::uint64_t n);
 
   int fd_ = -1;
   bool in_memory_ = false;
