@@ -105,6 +105,17 @@ auto unlocked(Work work) {
   return result;
 }
 
+// The value checks of a partial's breakpoints, made on the arrays where they lie and without
+// the interpreter lock.
+void check_values(const zarn::Breakpoints& b) {
+  for (int i = 0; i < b.M; ++i) {
+    if (!std::isfinite(b.time[i])) throw py::value_error("time " + std::to_string(i) + " is not finite");
+    if (i > 0 && !(b.time[i] > b.time[i - 1])) throw py::value_error("time " + std::to_string(i) + " is not later than the time before it");
+    if (std::isnan(b.freq[i])) throw py::value_error("frequency " + std::to_string(i) + " is not a number");
+    if (!std::isfinite(b.amp[i])) throw py::value_error("amplitude " + std::to_string(i) + " is not finite");
+  }
+}
+
 // One partial: times, frequencies and linear amplitudes as float64 arrays of one length.
 struct Partial {
   Array time, freq, amp;
@@ -112,49 +123,60 @@ struct Partial {
 
   Partial(Array t, Array f, Array a, int stream = 0, bool harmonic = false, long long index = 0)
       : time(std::move(t)), freq(std::move(f)), amp(std::move(a)), origin{stream, harmonic, index} {
-    check();
+    check_values(breakpoints());
   }
+  // A partial that the library made, whose values hold already.
+  struct Checked {};
+  Partial(Checked, Array t, Array f, Array a, zarn::Origin o)
+      : time(std::move(t)), freq(std::move(f)), amp(std::move(a)), origin(o) {}
 
-  // The arrays are the caller's and may have been changed since: checked again before use.
-  void check() const {
+  // The arrays, their shapes checked, as the library reads them. They are the caller's and
+  // may have been changed since they were given: their values are checked again before use,
+  // and they must not be changed while a call runs (the objects keep them alive).
+  zarn::Breakpoints breakpoints() const {
     if (time.ndim() != 1 || freq.ndim() != 1 || amp.ndim() != 1) throw py::value_error("time, freq and amp must be one-dimensional");
     if (freq.size() != time.size() || amp.size() != time.size())
       throw py::value_error("time, freq and amp must have the same length, not " + std::to_string(time.size()) + ", " +
                             std::to_string(freq.size()) + " and " + std::to_string(amp.size()));
-    const double* times = time.data();
-    const double* freqs = freq.data();
-    const double* amps = amp.data();
-    for (py::ssize_t i = 0; i < time.size(); ++i) {
-      if (!std::isfinite(times[i])) throw py::value_error("time " + std::to_string(i) + " is not finite");
-      if (i > 0 && !(times[i] > times[i - 1])) throw py::value_error("time " + std::to_string(i) + " is not later than the time before it");
-      if (std::isnan(freqs[i])) throw py::value_error("frequency " + std::to_string(i) + " is not a number");
-      if (!std::isfinite(amps[i])) throw py::value_error("amplitude " + std::to_string(i) + " is not finite");
-    }
+    if (time.size() > 2147483647) throw py::value_error("a partial holds at most 2147483647 breakpoints");
+    return {time.data(), freq.data(), amp.data(), static_cast<int>(time.size())};
   }
 };
 
 template <typename Tracks>
 Partial from_tracks(Tracks&& p) {
-  return Partial(to_numpy(std::move(p.time)), to_numpy(std::move(p.freq)), to_numpy(std::move(p.amp)), p.origin.stream,
-                 p.origin.harmonic, p.origin.index);
+  return Partial(Partial::Checked{}, to_numpy(std::move(p.time)), to_numpy(std::move(p.freq)), to_numpy(std::move(p.amp)),
+                 p.origin);
 }
 
-// The given partials' breakpoints as partials read (to be resampled), or as resampled ones
-// (to be written or rendered).
+// The partials' arrays, shapes checked with the interpreter lock held, for reading without it.
+std::vector<zarn::Breakpoints> breakpoints_of(const std::vector<Partial>& partials) {
+  std::vector<zarn::Breakpoints> views;
+  views.reserve(partials.size());
+  for (const Partial& p : partials) views.push_back(p.breakpoints());
+  return views;
+}
+
+// The given partials' breakpoints, checked, as partials read (to be edited), or as resampled
+// ones (to be written or rendered): copies, made without the interpreter lock.
 template <typename Set>
 Set to_set(const std::vector<Partial>& partials) {
-  Set set;
-  set.partials.resize(partials.size());
-  for (std::size_t p = 0; p < partials.size(); ++p) {
-    partials[p].check();
-    auto& part = set.partials[p];
-    part.time = to_vector(partials[p].time);
-    part.freq = to_vector(partials[p].freq);
-    part.amp = to_vector(partials[p].amp);
-    part.origin = partials[p].origin;
-    if constexpr (std::is_same_v<Set, zarn::PartialSet>) part.place = static_cast<double>(p) + 1;  // its number, in messages
-  }
-  return set;
+  const std::vector<zarn::Breakpoints> views = breakpoints_of(partials);
+  return unlocked([&] {
+    Set set;
+    set.partials.resize(views.size());
+    for (std::size_t p = 0; p < views.size(); ++p) {
+      const zarn::Breakpoints& b = views[p];
+      check_values(b);
+      auto& part = set.partials[p];
+      part.time.assign(b.time, b.time + b.M);
+      part.freq.assign(b.freq, b.freq + b.M);
+      part.amp.assign(b.amp, b.amp + b.M);
+      part.origin = partials[p].origin;
+      if constexpr (std::is_same_v<Set, zarn::PartialSet>) part.place = static_cast<double>(p) + 1;  // its number, in messages
+    }
+    return set;
+  });
 }
 
 // The partials of a file, read without the interpreter lock; OSError where it cannot be opened.
@@ -181,6 +203,7 @@ zarn::PartialSet read_path(const std::string& path) {
 std::vector<Partial> read_file(const std::string& path) {
   zarn::PartialSet set = read_path(path);
   std::vector<Partial> out;
+  out.reserve(set.partials.size());
   for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
@@ -190,12 +213,28 @@ std::vector<Partial> resample(const std::vector<Partial>& partials, double step,
   if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
   const std::optional<zarn::Fit> fit = zarn::fit_named(fit_name);
   if (!fit) throw py::value_error("unknown fit '" + fit_name + "' (" + zarn::fit_names() + ")");
-  zarn::PartialSet set = to_set<zarn::PartialSet>(partials);
+  // The breakpoints are fitted where they lie, without a copy. The grid depends only on each
+  // partial's first and last times, which are all the planning set holds.
+  const std::vector<zarn::Breakpoints> views = breakpoints_of(partials);
   zarn::ResampledSet grid = unlocked([&] {
+    zarn::PartialSet ends;
+    ends.partials.resize(views.size());
+    for (std::size_t p = 0; p < views.size(); ++p) {
+      const zarn::Breakpoints& b = views[p];
+      check_values(b);
+      zarn::Partial& end = ends.partials[p];
+      if (b.M > 0) end.time.push_back(b.time[0]);
+      if (b.M > 1) end.time.push_back(b.time[b.M - 1]);
+      end.place = static_cast<double>(p) + 1;  // its number, in messages
+    }
     const zarn::GridKind kind = align ? zarn::GridKind::kAligned : whole ? zarn::GridKind::kWhole : zarn::GridKind::kOwn;
-    return zarn::resample_releasing(set, zarn::plan_grid(set, step, kind, "partials"), *fit);
+    const zarn::GridPlan plan = zarn::plan_grid(ends, step, kind, "partials");
+    zarn::ResampledSet g = zarn::planned_set(plan);
+    for (std::size_t p = 0; p < views.size(); ++p) zarn::lay_and_fit(plan, p, views[p], partials[p].origin, *fit, g.partials[p]);
+    return g;
   });
   std::vector<Partial> out;
+  out.reserve(grid.partials.size());
   for (zarn::Resampled& p : grid.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
@@ -227,6 +266,7 @@ std::vector<Partial> keep(const std::vector<Partial>& partials, std::optional<st
     return 0;
   });
   std::vector<Partial> out;
+  out.reserve(set.partials.size());
   for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
@@ -241,6 +281,7 @@ std::vector<Partial> scale(const std::vector<Partial>& partials, double time, do
     return 0;
   });
   std::vector<Partial> out;
+  out.reserve(set.partials.size());
   for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
@@ -276,6 +317,7 @@ std::vector<Partial> analyse(const py::array_t<double, py::array::c_style | py::
   }
   zarn::PartialSet set = unlocked([&] { return zarn::analyse(mono.data(), mono.size(), rate, options); });
   std::vector<Partial> out;
+  out.reserve(set.partials.size());
   for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }

@@ -8,16 +8,15 @@ namespace zarn {
 
 namespace {
 
-void spline_tracks(const Partial& part, Resampled& out) {
-  ispline2_gen(part.time.data(), part.freq.data(), part.amp.data(), part.M(), out.time.data(), out.freq.data(),
-               out.amp.data(), out.N());
+void spline_tracks(const Breakpoints& part, Resampled& out) {
+  ispline2_gen(part.time, part.freq, part.amp, part.M, out.time.data(), out.freq.data(), out.amp.data(), out.N());
 }
 
 // A fit of one track at a time, as the monotone cubic and the lines are made.
 template <void (*kOne)(const double*, const double*, int, const double*, double*, int)>
-void each_track(const Partial& part, Resampled& out) {
-  kOne(part.time.data(), part.freq.data(), part.M(), out.time.data(), out.freq.data(), out.N());
-  kOne(part.time.data(), part.amp.data(), part.M(), out.time.data(), out.amp.data(), out.N());
+void each_track(const Breakpoints& part, Resampled& out) {
+  kOne(part.time, part.freq, part.M, out.time.data(), out.freq.data(), out.N());
+  kOne(part.time, part.amp, part.M, out.time.data(), out.amp.data(), out.N());
 }
 
 const std::vector<FitRow> kFits = {
@@ -45,7 +44,7 @@ std::string fit_names() {
   return names;
 }
 
-void fit_partial(Fit fit, const Partial& part, Resampled& out) {
+void fit_partial(Fit fit, const Breakpoints& part, Resampled& out) {
   out.freq.resize(out.time.size());
   out.amp.resize(out.time.size());
   kFits[static_cast<std::size_t>(fit)].tracks(part, out);

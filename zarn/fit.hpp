@@ -20,7 +20,7 @@ struct FitRow {
   Fit fit;
   std::string_view name;  // as --fit and the Python module name it
   /// Evaluates the partial's frequencies and amplitudes at out.time, into out.freq and out.amp.
-  void (*tracks)(const Partial& part, Resampled& out);
+  void (*tracks)(const Breakpoints& part, Resampled& out);
 };
 
 /// Every row, the spline first (the default).
@@ -34,6 +34,6 @@ std::string fit_names();
 
 /// The partial's two tracks fitted and evaluated at out.time, whose frequencies and amplitudes
 /// are filled in.
-void fit_partial(Fit fit, const Partial& part, Resampled& out);
+void fit_partial(Fit fit, const Breakpoints& part, Resampled& out);
 
 }  // namespace zarn

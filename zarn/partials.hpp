@@ -31,6 +31,18 @@ struct Partial {
   int M() const { return static_cast<int>(time.size()); }
 };
 
+/// A partial's breakpoints where they lie, for fitting them without a copy: the arrays of a
+/// Partial, or arrays held elsewhere (the Python module's).
+struct Breakpoints {
+  const double* time = nullptr;
+  const double* freq = nullptr;
+  const double* amp = nullptr;
+  int M = 0;
+};
+
+/// The breakpoints of a partial as read.
+inline Breakpoints breakpoints_of(const Partial& part) { return {part.time.data(), part.freq.data(), part.amp.data(), part.M()}; }
+
 /// Every partial of one input, in the input's order.
 struct PartialSet {
   /// What Partial::place counts: lines of a text file, byte offsets in a binary one, or

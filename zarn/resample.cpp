@@ -88,19 +88,21 @@ namespace {
 
 // Lays partial p's planned grid: the times from k afresh, so that no rounding accumulates
 // along the grid.
-void lay_partial(const Partial& part, const GridPlan& plan, std::size_t p, Resampled& r) {
-  r.origin = part.origin;
+void lay_partial(const GridPlan& plan, std::size_t p, double first_time, const Origin& origin, Resampled& r) {
+  r.origin = origin;
   const int n = plan.points[p];
   r.time.reserve(static_cast<std::size_t>(n));
   if (plan.aligned) {
     r.first_k = plan.first_k[p];
     for (int k = 0; k < n; ++k) r.time.push_back(static_cast<double>(r.first_k + k) * plan.step);
   } else {
-    for (int k = 0; k < n; ++k) r.time.push_back(part.time[0] + k * plan.step);
+    for (int k = 0; k < n; ++k) r.time.push_back(first_time + k * plan.step);
   }
 }
 
-ResampledSet empty_set(const GridPlan& plan) {
+}  // namespace
+
+ResampledSet planned_set(const GridPlan& plan) {
   ResampledSet grid;
   grid.step = plan.step;
   grid.aligned = plan.aligned;
@@ -108,11 +110,12 @@ ResampledSet empty_set(const GridPlan& plan) {
   return grid;
 }
 
-}  // namespace
-
 ResampledSet lay_planned(const PartialSet& set, const GridPlan& plan) {
-  ResampledSet grid = empty_set(plan);
-  for (std::size_t p = 0; p < set.partials.size(); ++p) lay_partial(set.partials[p], plan, p, grid.partials[p]);
+  ResampledSet grid = planned_set(plan);
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const Partial& part = set.partials[p];
+    lay_partial(plan, p, part.M() > 0 ? part.time[0] : 0.0, part.origin, grid.partials[p]);
+  }
   return grid;
 }
 
@@ -129,7 +132,7 @@ ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::str
 }
 
 void resample(const PartialSet& set, ResampledSet& grid, Fit fit) {
-  for (std::size_t p = 0; p < set.partials.size(); ++p) fit_partial(fit, set.partials[p], grid.partials[p]);
+  for (std::size_t p = 0; p < set.partials.size(); ++p) fit_partial(fit, breakpoints_of(set.partials[p]), grid.partials[p]);
 }
 
 namespace {
@@ -143,11 +146,15 @@ void release(Partial& part) {
 
 }  // namespace
 
+void lay_and_fit(const GridPlan& plan, std::size_t p, const Breakpoints& part, const Origin& origin, Fit fit, Resampled& out) {
+  lay_partial(plan, p, part.M > 0 ? part.time[0] : 0.0, origin, out);
+  fit_partial(fit, part, out);
+}
+
 ResampledSet resample_releasing(PartialSet& set, const GridPlan& plan, Fit fit) {
-  ResampledSet grid = empty_set(plan);
+  ResampledSet grid = planned_set(plan);
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    lay_partial(set.partials[p], plan, p, grid.partials[p]);
-    fit_partial(fit, set.partials[p], grid.partials[p]);
+    lay_and_fit(plan, p, breakpoints_of(set.partials[p]), set.partials[p].origin, fit, grid.partials[p]);
     release(set.partials[p]);  // its memory goes back before the next partial takes more
   }
   return grid;

@@ -62,6 +62,13 @@ ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::str
 /// Resamples every partial on its laid grid with `fit`; the input is kept.
 void resample(const PartialSet& set, ResampledSet& grid, Fit fit = Fit::kSpline);
 
+/// The set of a planned grid before any partial is laid: its step, and one empty partial for each.
+ResampledSet planned_set(const GridPlan& plan);
+
+/// Lays partial p's planned grid into `out` and fits the partial's breakpoints on it, for
+/// callers that hold the breakpoints elsewhere (the Python module).
+void lay_and_fit(const GridPlan& plan, std::size_t p, const Breakpoints& part, const Origin& origin, Fit fit, Resampled& out);
+
 /// Resamples every partial on the grid planned with `fit`, laying each partial's grid just
 /// before its fit and giving its breakpoints back just after, so that the input, the grid and
 /// the result never fill memory together: for runs where nothing else needs the input.
