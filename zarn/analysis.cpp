@@ -138,8 +138,15 @@ struct Analyser::State {
     const double* xw = fft_w.input();
     const std::complex<double> turn = std::polar(1.0, -omega);
     std::complex<double> e = std::polar(1.0, omega * static_cast<double>(half)), sum = 0;
-    for (std::size_t n = 0; n < L; ++n) {
-      sum += xw[(n + N - half) % N] * e;
+    // Sample n of the frame lies at (n + N - half) mod N of the transform's input: the half
+    // before the centre at its end, the rest from its start.
+    std::size_t n = 0;
+    for (; n < half; ++n) {
+      sum += xw[N - half + n] * e;
+      e *= turn;
+    }
+    for (; n < L; ++n) {
+      sum += xw[n - half] * e;
       e *= turn;
     }
     return sum;
@@ -180,10 +187,12 @@ struct Analyser::State {
     std::fill(xd, xd + N, 0.0);
     std::fill(xt, xt + N, 0.0);
     const long long start = centre - static_cast<long long>(half);
+    // Sample n of the window goes to (n + N - half) mod N: the half before the centre to the
+    // end of the input, the rest to its start.
     for (std::size_t n = 0; n < L; ++n) {
       const long long at = start + static_cast<long long>(n) - first_pending;
       const double x = at >= 0 && static_cast<std::size_t>(at) < pending.size() ? pending[static_cast<std::size_t>(at)] : 0.0;
-      const std::size_t i = (n + N - half) % N;
+      const std::size_t i = n < half ? N - half + n : n - half;
       xw[i] = x * w[n];
       xd[i] = x * dw[n];
       xt[i] = xw[i] * (static_cast<double>(n) - static_cast<double>(half));
@@ -211,7 +220,8 @@ struct Analyser::State {
     };
     std::vector<Candidate> candidates;
     for (std::size_t k = 1; k < K; ++k) {
-      if (!(power[k] > power[k - 1] && power[k] >= power[k + 1] && power[k] > floor_power)) continue;
+      // The floor first: below it lie most bins of a quiet or sparse spectrum.
+      if (!(power[k] > floor_power && power[k] > power[k - 1] && power[k] >= power[k + 1])) continue;
       const std::size_t reach = lobe_bins * 3 / 2;
       std::size_t lo = k, hi = k;
       while (lo > 1 && k - lo < reach && power[lo - 1] < power[lo]) --lo;
@@ -222,16 +232,21 @@ struct Analyser::State {
     // wide), taken as the mean of noise (whose power is exponentially distributed: its lower
     // quartile is its mean times ln 4/3). Partials' lobes may cover most of a block without
     // raising it.
+    // Each block's noise is found when a candidate first needs it: sparse spectra leave most
+    // blocks without one.
     const std::size_t block = std::max<std::size_t>(16, lobe_bins * 16);
     const std::size_t blocks = (K + 1 + block - 1) / block;
-    block_noise.resize(blocks);
-    for (std::size_t q = 0; q < blocks; ++q) {
-      const std::size_t from = q * block, to = std::min(K + 1, from + block);
-      around.assign(power.begin() + static_cast<std::ptrdiff_t>(from), power.begin() + static_cast<std::ptrdiff_t>(to));
-      const auto quartile = around.begin() + static_cast<std::ptrdiff_t>(around.size() / 4);
-      std::nth_element(around.begin(), quartile, around.end());
-      block_noise[q] = *quartile / std::log(4.0 / 3.0);
-    }
+    block_noise.assign(blocks, -1.0);
+    const auto noise_of = [&](std::size_t q) {
+      if (block_noise[q] < 0) {
+        const std::size_t from = q * block, to = std::min(K + 1, from + block);
+        around.assign(power.begin() + static_cast<std::ptrdiff_t>(from), power.begin() + static_cast<std::ptrdiff_t>(to));
+        const auto quartile = around.begin() + static_cast<std::ptrdiff_t>(around.size() / 4);
+        std::nth_element(around.begin(), quartile, around.end());
+        block_noise[q] = *quartile / std::log(4.0 / 3.0);
+      }
+      return block_noise[q];
+    };
     const double above = std::pow(10.0, kAboveNoiseDb / 10.0);
     peaks.clear();
     const std::complex<double>* T = fft_t.output();
@@ -240,7 +255,7 @@ struct Analyser::State {
       // lobe can make up much of a block.
       const std::size_t here = c.k / block;
       const std::size_t near = (c.k % block) * 2 < block ? (here > 0 ? here - 1 : here) : std::min(blocks - 1, here + 1);
-      const double noise = std::max(block_noise[here], block_noise[near]);
+      const double noise = std::max(noise_of(here), noise_of(near));
       if (!(power[c.k] > above * noise)) continue;
       // Reassigned frequency: the bin's less the phase's rate of change across the window.
       const double theta = kTwoPi * static_cast<double>(c.k) / static_cast<double>(N);
