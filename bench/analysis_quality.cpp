@@ -280,16 +280,23 @@ int main(int argc, char** argv) {
   }
   const std::vector<Sound> all = sounds();
   std::printf("limits: frequency median <= 0.5 cent, 95th percentile <= 3 (10 with noise); amplitude median <= 0.3 dB\n"
-              "(1 with noise); recall >= 98 %%; spurious <= 1 %% (3 with noise); fragments <= 1.1; speed >= 100x real time\n\n");
+              "(1 with noise); recall >= 98 %%; spurious <= 1 %% (3 with noise); fragments <= 1.1; speed >= 200x real time\n"
+              "(one core, the median of five analyses)\n\n");
   std::printf("%-6s %-34s %7s %7s %7s %7s %7s %7s %6s %8s\n", "who", "sound", "f med", "f 95%", "a med", "recall", "spur.%",
               "frag.", "found", "speed");
   std::vector<Score> scores;
   for (const Sound& s : all) {
-    const double before = cpu_seconds();
-    const zarn::PartialSet found = zarn::analyse(s.samples.data(), s.samples.size(), kRate, {});
-    const double cpu = cpu_seconds() - before;
+    // The speed from the median of five analyses, since one of a few seconds of sound is short.
+    std::vector<double> cpus;
+    zarn::PartialSet found;
+    for (int run = 0; run < 5; ++run) {
+      const double before = cpu_seconds();
+      found = zarn::analyse(s.samples.data(), s.samples.size(), kRate, {});
+      cpus.push_back(cpu_seconds() - before);
+    }
+    std::nth_element(cpus.begin(), cpus.begin() + 2, cpus.end());
     Score r = score(s, found);
-    r.speed = s.seconds / std::max(cpu, 1e-6);
+    r.speed = s.seconds / std::max(cpus[2], 1e-6);
     print("zarn", s, r);
     scores.push_back(r);
   }
@@ -315,7 +322,7 @@ int main(int argc, char** argv) {
     const Score& r = scores[i];
     const bool noisy = all[i].noisy;
     met = met && r.freq_median <= 0.5 && r.freq_95 <= (noisy ? 10 : 3) && r.amp_median <= (noisy ? 1 : 0.3) && r.recall >= 98 &&
-          r.spurious <= (noisy ? 3 : 1) && r.fragments <= 1.1 && r.speed >= 100;
+          r.spurious <= (noisy ? 3 : 1) && r.fragments <= 1.1 && r.speed >= 200;
   }
   std::printf("\nzarn %s every limit\n", met ? "meets" : "does not meet");
   return 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <complex>
 #include <deque>
 
@@ -241,9 +243,7 @@ struct Analyser::State {
       if (block_noise[q] < 0) {
         const std::size_t from = q * block, to = std::min(K + 1, from + block);
         around.assign(power.begin() + static_cast<std::ptrdiff_t>(from), power.begin() + static_cast<std::ptrdiff_t>(to));
-        const auto quartile = around.begin() + static_cast<std::ptrdiff_t>(around.size() / 4);
-        std::nth_element(around.begin(), quartile, around.end());
-        block_noise[q] = *quartile / std::log(4.0 / 3.0);
+        block_noise[q] = detail::select_kth(around.data(), around.size(), around.size() / 4) / std::log(4.0 / 3.0);
       }
       return block_noise[q];
     };
@@ -418,5 +418,62 @@ PartialSet analyse(const double* samples, std::size_t n, double rate, const Anal
   a.add(samples, n);
   return a.finish();
 }
+
+namespace detail {
+
+namespace {
+
+// Moves a[j] to the front part [.., front) when `in`, without a branch: a[j] and a[front] are
+// swapped as bits, or both written back as they were.
+inline void move_forward(double* a, std::size_t j, std::size_t front, bool in) {
+  std::uint64_t v, t;
+  std::memcpy(&v, a + j, sizeof v);
+  std::memcpy(&t, a + front, sizeof t);
+  const std::uint64_t mask = 0 - static_cast<std::uint64_t>(in);
+  const std::uint64_t to_j = (t & mask) | (v & ~mask), to_front = (v & mask) | (t & ~mask);
+  std::memcpy(a + j, &to_j, sizeof to_j);
+  std::memcpy(a + front, &to_front, sizeof to_front);
+}
+
+}  // namespace
+
+double select_kth(double* a, std::size_t n, std::size_t k) {
+  std::size_t lo = 0, hi = n;
+  for (;;) {
+    if (hi - lo <= 16) {  // a few left: sorted in place
+      for (std::size_t i = lo + 1; i < hi; ++i) {
+        const double v = a[i];
+        std::size_t j = i;
+        for (; j > lo && a[j - 1] > v; --j) a[j] = a[j - 1];
+        a[j] = v;
+      }
+      return a[k];
+    }
+    const double x = a[lo], y = a[lo + (hi - lo) / 2], z = a[hi - 1];
+    const double pivot = std::max(std::min(x, y), std::min(std::max(x, y), z));  // the median of three
+    // Those below the pivot to the front, then those equal to it (at least the pivot itself)
+    // after them: k lies in one of the three parts.
+    std::size_t below = lo;
+    for (std::size_t j = lo; j < hi; ++j) {
+      const bool in = a[j] < pivot;
+      move_forward(a, j, below, in);
+      below += in;
+    }
+    if (k < below) {
+      hi = below;
+      continue;
+    }
+    std::size_t equal = below;
+    for (std::size_t j = below; j < hi; ++j) {
+      const bool in = !(pivot < a[j]);
+      move_forward(a, j, equal, in);
+      equal += in;
+    }
+    if (k < equal) return pivot;
+    lo = equal;
+  }
+}
+
+}  // namespace detail
 
 }  // namespace zarn
