@@ -124,10 +124,26 @@ class SdifReader {
   explicit SdifReader(Input& in) : in_(in) { set_.places = PartialSet::Places::kBytes; }
 
   PartialSet read() {
-    char header[16];
-    if (!in_.take(header, sizeof header) || std::string_view(header, 8) != kSdifMagic)
-      fail(0, "not an SDIF file header (\"SDIF\" and a header size of 8)");
-    while (!in_.at_end()) frame();
+    // An input that can be read twice is: first to check it and count each partial's rows,
+    // then to take the rows into arrays of their exact size. Memory then holds the partials
+    // and nothing more; a pipe is read once, its arrays growing as rows come.
+    pass_ = in_.can_rewind() ? Pass::kCount : Pass::kStore;
+    walk();
+    if (pass_ == Pass::kCount && in_.rewind()) {
+      for (std::size_t p = 0; p < set_.partials.size(); ++p) {
+        Partial& part = set_.partials[p];
+        part.time.reserve(counts_[p]);
+        part.freq.reserve(counts_[p]);
+        part.amp.reserve(counts_[p]);
+      }
+      pass_ = Pass::kFill;
+      streams_.clear();
+      stream_ = nullptr;
+      walk();
+      // Checked as the first pass was; what differs is a file changed in between.
+      for (std::size_t p = 0; p < set_.partials.size(); ++p)
+        if (p >= filled_ || static_cast<std::size_t>(set_.partials[p].M()) != counts_[p]) changed();
+    }
     // What was seen, for --info and for a result with no partials.
     set_.about.push_back({"Streams", std::to_string(streams_.size()) + " with tracks"});
     set_.about.push_back({"Frames", frames_.text()});
@@ -140,6 +156,14 @@ class SdifReader {
   }
 
  private:
+  // The header, then every frame.
+  void walk() {
+    char header[16];
+    if (!in_.take(header, sizeof header) || std::string_view(header, 8) != kSdifMagic)
+      fail(0, "not an SDIF file header (\"SDIF\" and a header size of 8)");
+    while (!in_.at_end()) frame();
+  }
+
   [[noreturn]] void fail(std::uint64_t at, const std::string& what) const {
     throw Failure(compose_at_byte(in_.name(), at, what));
   }
@@ -160,9 +184,9 @@ class SdifReader {
     if (size < static_cast<std::int32_t>(kFrameHeaderAfterSize))
       fail(start, "frame size " + std::to_string(size) + " is smaller than a frame header");
     const std::uint64_t end = start + 8 + static_cast<std::uint64_t>(size);
-    frames_.add(be32(h));
+    if (pass_ != Pass::kFill) frames_.add(be32(h));
     if (!is_track(h)) {  // name-value tables, type declarations, markers: not tracks
-      passed_.add(be32(h));
+      if (pass_ != Pass::kFill) passed_.add(be32(h));
       skip(end - in_.offset(), start);
       return;
     }
@@ -259,27 +283,55 @@ class SdifReader {
     }
   }
 
-  void row(std::uint64_t at, double time, std::int32_t stream_id, Stream& stream, bool harmonic, double index, double freq,
-           double amp) {
-    if (!(std::fabs(index) < 2147483648.0) || index != std::floor(index) || std::isnan(freq) || !(amp >= 0) ||
-        amp == std::numeric_limits<double>::infinity())
+  __attribute__((always_inline)) void row(std::uint64_t at, double time, std::int32_t stream_id, Stream& stream, bool harmonic,
+                                          double index, double freq, double amp) {
+    // Within 2^31, an index is whole when converting it to an integer loses nothing.
+    if (!(std::fabs(index) < 2147483648.0) || static_cast<double>(static_cast<std::int32_t>(index)) != index ||
+        std::isnan(freq) || !(amp >= 0) || amp == std::numeric_limits<double>::infinity())
       bad_row(at, index, freq, amp);
     const auto key = static_cast<long long>(index);
+    const int next = pass_ == Pass::kFill ? static_cast<int>(filled_) : set_.P();
     int id = 0;
-    switch (stream.indices.take(key, set_.P(), id)) {
+    switch (stream.indices.take(key, next, id)) {
       case IndexRule::Found::kTwice:
-        fail(at, "index " + std::to_string(key) + " appears twice in one frame of stream " + std::to_string(stream_id));
+        twice(at, key, stream_id);
       case IndexRule::Found::kContinues:
-        if (!follows(set_.partials[static_cast<std::size_t>(id)], time))
-          fail(at, "the time of index " + std::to_string(key) + " of stream " + std::to_string(stream_id) + " does not rise");
+        if (!(pass_ == Pass::kCount ? time > last_time_[static_cast<std::size_t>(id)]
+                                    : follows(set_.partials[static_cast<std::size_t>(id)], time)))
+          not_rising(at, key, stream_id);
         break;
       case IndexRule::Found::kNew:
+        if (pass_ == Pass::kFill) {
+          if (++filled_ > set_.partials.size()) changed();
+          break;
+        }
         set_.partials.emplace_back();
         set_.partials.back().place = static_cast<double>(at);
         set_.partials.back().origin = {stream_id, harmonic, key};
+        if (pass_ == Pass::kCount) {
+          counts_.push_back(0);
+          last_time_.push_back(time);
+        }
         break;
     }
-    add_breakpoint(set_.partials[static_cast<std::size_t>(id)], time, held_low_frequency(freq), amp);
+    const auto p = static_cast<std::size_t>(id);
+    if (pass_ == Pass::kCount) {
+      ++counts_[p];
+      last_time_[p] = time;
+    } else {
+      add_breakpoint(set_.partials[p], time, held_low_frequency(freq), amp);
+    }
+  }
+
+  // The faults of rows, out of the way of the loop over them.
+  [[noreturn]] __attribute__((noinline, cold)) void twice(std::uint64_t at, long long key, std::int32_t stream_id) const {
+    fail(at, "index " + std::to_string(key) + " appears twice in one frame of stream " + std::to_string(stream_id));
+  }
+  [[noreturn]] __attribute__((noinline, cold)) void not_rising(std::uint64_t at, long long key, std::int32_t stream_id) const {
+    fail(at, "the time of index " + std::to_string(key) + " of stream " + std::to_string(stream_id) + " does not rise");
+  }
+  [[noreturn]] __attribute__((noinline, cold)) void changed() const {
+    throw Failure(compose(in_.name(), "the file changed while it was read"));
   }
 
   // What is wrong with a row whose figures cannot be taken.
@@ -291,7 +343,14 @@ class SdifReader {
                  " is negative or not finite");
   }
 
+  // The passes over the input: counting then filling, or storing in one.
+  enum class Pass { kCount, kFill, kStore };
+
   Input& in_;
+  Pass pass_ = Pass::kStore;
+  std::vector<std::size_t> counts_;  // rows of each partial, counted by the first pass
+  std::vector<double> last_time_;    // each partial's last time, in the first pass
+  std::size_t filled_ = 0;           // partials met again by the second pass
   PartialSet set_;
   std::unordered_map<std::int32_t, Stream> streams_;
   Stream* stream_ = nullptr;  // the stream of the last track frame (the map keeps it in place)

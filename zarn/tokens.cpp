@@ -22,7 +22,24 @@ Input::Input(int fd, std::string name, std::string_view prefix)
   if (!prefix.empty()) std::memcpy(buffer_.data(), prefix.data(), prefix.size());
   ended_in_newline_ = !prefix.empty() && prefix.back() == '\n';
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<std::uint64_t>(st.st_size);
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    const off_t here = ::lseek(fd, 0, SEEK_CUR);
+    if (here >= static_cast<off_t>(prefix.size())) origin_ = static_cast<long long>(here) - static_cast<long long>(prefix.size());
+  }
+}
+
+bool Input::rewind() {
+  if (in_memory_) {
+    pos_ = memory_;
+  } else {
+    if (origin_ < 0 || ::lseek(fd_, static_cast<off_t>(origin_), SEEK_SET) != static_cast<off_t>(origin_)) return false;
+    pos_ = end_ = buffer_.data();
+    consumed_ = 0;
+    at_eof_ = false;
+  }
+  line_ = 1;
+  return true;
 }
 
 Input::Input(std::string_view bytes, std::string name)

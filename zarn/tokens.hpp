@@ -127,6 +127,10 @@ class Input {
   }
   /// Takes n bytes of those available.
   void advance(std::size_t n) { pos_ += n; }
+  /// True when the input can be read again from its first byte: held in memory, or a regular file.
+  bool can_rewind() const { return in_memory_ || origin_ >= 0; }
+  /// Goes back to the input's first byte for a second pass; false where it cannot (a pipe).
+  bool rewind();
   /// True when no byte is left.
   bool at_end();
   /// Passes over the next n bytes; false if the input ends first.
@@ -182,6 +186,7 @@ class Input {
   long line_ = 1;
   bool ended_in_newline_ = false;
   std::uint64_t size_ = UINT64_MAX;  // a regular file's size; unknown for pipes
+  long long origin_ = -1;            // where a regular file's input starts, for rewind
   std::uint64_t consumed_ = 0;       // bytes before buffer_'s start
   const char* memory_ = nullptr;     // the start of an input held in memory
 };
