@@ -15,8 +15,9 @@ mkdir -p "$work"
 cd "$root"
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target zarn make_analysis zarn_floor >/dev/null
+cmake --build --preset release --target zarn make_analysis zarn_floor zarn_analysis_quality >/dev/null
 cmake --build --preset release --target zarn_bench >/dev/null 2>&1 || true
+cmake --build --preset release --target zarn_python >/dev/null 2>&1 || true
 zarn=$root/build/release/zarn
 floor=$root/build/release/zarn_floor
 
@@ -77,4 +78,52 @@ if [ -x "$bench" ]; then
   # Resynthesis, in oscillator samples a second (partial-seconds times the rate over the time).
   "$bench" --benchmark_filter='BM_Render' --benchmark_min_time=0.5 2>/dev/null |
     awk '/^BM_Render/ {for (i = 1; i <= NF; i++) if ($i ~ /^items_per_second=/) {sub("items_per_second=", "", $i); printf "%-20s %s oscillator samples/s\n", $1, $i}}'
+fi
+
+# ---------------------------------------------------------------- each figure beside its limit
+echo
+echo "limits"
+limit() {  # NAME VALUE OP LIMIT: the figure, its limit and whether it is met
+  awk -v n="$1" -v v="$2" -v op="$3" -v l="$4" \
+    'BEGIN { ok = (op == "<=") ? (v + 0 <= l + 0) : (v + 0 >= l + 0); printf "%-48s %12.3f   %s %-10s %s\n", n, v, op, l, ok ? "met" : "NOT MET" }'
+}
+peak_of() {  # peak KiB of one run of zarn on "$@", result and sound removed after
+  rm -f "$work/limits.out" "$work/limits.wav"
+  /usr/bin/time -f %M "$zarn" -q -o "$work/limits.out" "$@" 2>&1 >/dev/null | tail -1
+  rm -f "$work/limits.out" "$work/limits.wav"
+}
+cpu_of() {  # median CPU seconds of RUNS runs of zarn's default run on an analysis
+  for ((i = 0; i < runs; i++)); do timed "$work/zarn.out" sh -c "echo '$work/zarn.out' | '$zarn' '$1' '$step'" | cut -d' ' -f2; done | median
+}
+
+limit "default run: CPU / floor's" "$(div "$zc_big" "$fc_big")" "<=" 0.3
+limit "default run: peak (MiB)" "$(div "$peak_kb" 1024)" "<=" 51
+for rate in 44100 96000; do
+  limit "--wav at $rate Hz: peak / peak without" "$(div "$(peak_of --wav="$work/limits.wav" --rate=$rate "$big" "$step")" "$(peak_of "$big" "$step")")" "<=" 1.2
+done
+
+# SDIF against the list format: the analysis on the aligned grid at its own spacing, the same
+# partial data in each (make_analysis's framed output).
+framed_list=$work/framed-$partials.txt framed_sdif=$work/framed-$partials.sdif
+[ -s "$framed_list" ] || "$root/build/release/make_analysis" "$partials" 1 list >"$framed_list"
+[ -s "$framed_sdif" ] || "$root/build/release/make_analysis" "$partials" 1 sdif >"$framed_sdif"
+limit "run from SDIF: CPU / from the list" "$(div "$(cpu_of "$framed_sdif")" "$(cpu_of "$framed_list")")" "<=" 0.7
+limit "run from SDIF: peak / from the list" "$(div "$(peak_of "$framed_sdif" "$step")" "$(peak_of "$framed_list" "$step")")" "<=" 1.0
+if [ -x "$bench" ]; then
+  rate_of() { "$bench" --benchmark_filter="^$1\$" --benchmark_min_time=0.5 --benchmark_format=csv 2>/dev/null | awk -F, -v n="\"$1\"" '$1 == n {print $7}'; }
+  limit "SDIF read in memory (breakpoints/s)" "$(rate_of BM_Read/sdif)" ">=" 150e6
+  limit "SDIF write in memory (breakpoints/s)" "$(rate_of BM_Write/sdif)" ">=" 100e6
+fi
+
+# The analysis, on one core: the slowest of the quality benchmark's sounds.
+limit "analysis: slowest sound (x real time)" \
+  "$("$root/build/release/zarn_analysis_quality" | awk '$1 == "zarn" && $NF ~ /x$/ {v = $NF + 0; if (min == "" || v < min) min = v} END {print min}')" ">=" 200
+
+# The Python module, where it was built and numpy is there.
+module=$(ls "$root"/build/release/python/zarn*.so 2>/dev/null | head -1 || true)
+python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$root/build/release/CMakeCache.txt" 2>/dev/null | head -1)
+if [ -n "$module" ] && PYTHONPATH=$(dirname "$module") "${python:-python3}" -c 'import numpy, zarn' 2>/dev/null; then
+  PYTHONPATH=$(dirname "$module") "${python:-python3}" "$root/bench/python_cost.py" "$zarn" "$big" "$step" "$runs"
+else
+  echo "python: the module or numpy is missing; not measured"
 fi

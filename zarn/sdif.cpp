@@ -130,6 +130,9 @@ class SdifReader {
     pass_ = in_.can_rewind() ? Pass::kCount : Pass::kStore;
     walk();
     if (pass_ == Pass::kCount && in_.rewind()) {
+      // What the second pass fills is held at its size, before the rows take their room.
+      set_.partials.shrink_to_fit();
+      std::vector<double>().swap(last_time_);
       for (std::size_t p = 0; p < set_.partials.size(); ++p) {
         Partial& part = set_.partials[p];
         part.time.reserve(counts_[p]);
