@@ -3,7 +3,8 @@
 // time with its partials. The frame formats (SDIF, the frame export) are written this way.
 #pragma once
 
-#include <functional>
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "partials.hpp"
@@ -16,9 +17,51 @@ struct FrameRow {
   int point = 0;
 };
 
-/// Calls `frame(time, rows)` for every time at which any partial has a point, in rising time;
-/// rows are ordered by the partials' first time, then by position.
-void for_each_frame(const ResampledSet& set, const std::function<void(double, const std::vector<FrameRow>&)>& frame);
+/// Calls `frame(time, rows)` (rows a const std::vector<FrameRow>&) for every time at which any
+/// partial has a point, in rising time; rows are ordered by the partials' first time, then by
+/// position. A template, so that the writers' work on each frame is compiled into the walk.
+template <typename Frame>
+void for_each_frame(const ResampledSet& set, Frame&& frame) {
+  // Partials with points, by their first time; a sweep over the times keeps those present,
+  // each with the time of its next point at hand.
+  struct Pending {
+    FrameRow row;
+    double time;
+  };
+  const auto time_at = [&](int partial, int point) {
+    return set.partials[static_cast<std::size_t>(partial)].time[static_cast<std::size_t>(point)];
+  };
+  std::vector<int> order;
+  for (std::size_t p = 0; p < set.partials.size(); ++p)
+    if (set.partials[p].N() > 0) order.push_back(static_cast<int>(p));
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return time_at(a, 0) < time_at(b, 0); });
+  std::vector<Pending> pending;  // partials under way
+  std::vector<FrameRow> rows;    // those at the frame's time
+  std::size_t next = 0;
+  while (next < order.size() || !pending.empty()) {
+    // The frame's time: the earliest next point of any partial under way or about to start.
+    double t = next < order.size() ? time_at(order[next], 0) : pending.front().time;
+    for (const Pending& r : pending) t = std::min(t, r.time);
+    for (; next < order.size() && time_at(order[next], 0) == t; ++next) pending.push_back({{order[next], 0}, t});
+    rows.clear();
+    for (const Pending& r : pending)
+      if (r.time == t) rows.push_back(r.row);
+    frame(t, rows);
+    // Rows in the frame move on to their next point; partials that ended leave.
+    std::size_t kept = 0;
+    for (const Pending& r : pending) {
+      if (r.time != t) {
+        pending[kept++] = r;
+        continue;
+      }
+      const int point = r.row.point + 1;
+      if (point < set.partials[static_cast<std::size_t>(r.row.partial)].N())
+        pending[kept++] = {{r.row.partial, point}, time_at(r.row.partial, point)};
+    }
+    pending.resize(kept);
+  }
+}
+
 
 /// The number of frames that for_each_frame gives.
 long count_frames(const ResampledSet& set);

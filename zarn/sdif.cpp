@@ -362,15 +362,19 @@ class SdifReader {
 };
 
 // Big-endian fields into a byte buffer.
+// One word stored whole, its bytes in big-endian order, so that no byte-by-byte building is
+// read back as a word.
 char* put32(char* p, std::uint32_t v) {
-  p[0] = static_cast<char>(v >> 24);
-  p[1] = static_cast<char>(v >> 16);
-  p[2] = static_cast<char>(v >> 8);
-  p[3] = static_cast<char>(v);
+  const std::uint32_t big = detail::little_endian() ? __builtin_bswap32(v) : v;
+  std::memcpy(p, &big, 4);
   return p + 4;
 }
 
-char* put64(char* p, std::uint64_t v) { return put32(put32(p, static_cast<std::uint32_t>(v >> 32)), static_cast<std::uint32_t>(v)); }
+char* put64(char* p, std::uint64_t v) {
+  const std::uint64_t big = detail::little_endian() ? __builtin_bswap64(v) : v;
+  std::memcpy(p, &big, 8);
+  return p + 8;
+}
 
 char* put_f32(char* p, double v) {
   const float f = static_cast<float>(v);
