@@ -141,6 +141,41 @@ TEST(Input, ReadsTokensWholeAcrossReadsFromAPipe) {
   EXPECT_EQ(got, want);
 }
 
+// A second pass reads what the first read, from where the input started: a file whose first
+// bytes were read before the Input was made (as the format is recognised), a file opened part
+// of the way in, and bytes in memory. A pipe cannot be read twice.
+TEST(Input, RewindReadsTheSameInputAgain) {
+  const std::string text = "skip ( PARTIALS\t2\n  0.125  440\n-3.5 x\n";
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  const int fd = ::fileno(file);
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  for (const long start : {0L, 5L}) {
+    SCOPED_TRACE(start);
+    ASSERT_EQ(::lseek(fd, start, SEEK_SET), start);
+    char prefix[7];
+    ASSERT_EQ(::read(fd, prefix, sizeof prefix), static_cast<ssize_t>(sizeof prefix));
+    zarn::Input in(fd, "in.txt", std::string_view(prefix, sizeof prefix));
+    ASSERT_TRUE(in.can_rewind());
+    const auto first = tokens_of(in);
+    ASSERT_TRUE(in.rewind());
+    EXPECT_EQ(in.offset(), 0u);
+    EXPECT_EQ(tokens_of(in), first);
+    zarn::Input memory(std::string_view(text).substr(static_cast<std::size_t>(start)), "in.txt");
+    EXPECT_EQ(tokens_of(memory), first);
+    ASSERT_TRUE(memory.rewind());
+    EXPECT_EQ(tokens_of(memory), first);
+  }
+  std::fclose(file);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[1]);
+  zarn::Input pipe(fds[0], "pipe");
+  EXPECT_FALSE(pipe.can_rewind());
+  EXPECT_FALSE(pipe.rewind());
+  ::close(fds[0]);
+}
+
 TEST(Input, ReadErrorNamesTheFile) {
   zarn::Input in(-1, "gone.txt");
   zarn::Token t;
