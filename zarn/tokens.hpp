@@ -224,9 +224,14 @@ class TokenReader {
   }
 
   /// The next token as a number; `t` is the token.
-  double number(const Place& at, Token& t) {
+  __attribute__((always_inline)) double number(const Place& at, Token& t) {
     double v = 0;
     if (in_.next_plain_decimal(t, v)) return v;
+    return number_slow(at, t);
+  }
+  /// The same for every token that the one-pass read does not take.
+  __attribute__((noinline)) double number_slow(const Place& at, Token& t) {
+    double v = 0;
     t = take(at);
     if (!parse_double(t.text, v)) not_a_number(at, t);
     return v;
