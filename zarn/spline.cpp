@@ -80,38 +80,38 @@ void substitute(const double* sub, const double* g, const double* beta, double* 
 //   row n-1, not-a-knot at the end (S''' continuous at x[n-2]), the mirror of row 0, with
 //   e, d, f, g of the last interior row:
 //     (e + d)^2 yd[n-2] + e (e + d) yd[n-1] = f d^2 + g (3 e d + 2 e^2)
-void slope_matrix(const double* x, int n, double* sub, double* diag, double* super) {
+// The matrix, and the right-hand side of each of kTracks tracks over the same knots, in one pass.
+template <int kTracks>
+void slope_system(const double* x, const double* const (&y)[kTracks], int n, double* sub, double* diag, double* super,
+                  double* const (&rhs)[kTracks]) {
   const double h0 = x[1] - x[0], h1 = x[2] - x[1];
   diag[0] = h1 * (h0 + h1);
   super[0] = (h0 + h1) * (h0 + h1);
-  double e = 0, d = 0;
+  double f[kTracks], g[kTracks];
+  for (int t = 0; t < kTracks; ++t) {
+    const double s0 = (y[t][1] - y[t][0]) / h0, s1 = (y[t][2] - y[t][1]) / h1;
+    rhs[t][0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
+    f[t] = 0;
+    g[t] = s0;
+  }
+  // Each interval's width and secant slope serve two rows: computed once, they are the same
+  // doubles that computing them again would give.
+  double e = 0, d = h0;
   for (int i = 1; i < n - 1; ++i) {
-    e = x[i] - x[i - 1];
+    e = d;
     d = x[i + 1] - x[i];
     sub[i] = d;
     diag[i] = 2.0 * (e + d);
     super[i] = e;
+    for (int t = 0; t < kTracks; ++t) {
+      f[t] = g[t];
+      g[t] = (y[t][i + 1] - y[t][i]) / d;
+      rhs[t][i] = 3.0 * (f[t] * d + g[t] * e);
+    }
   }
   sub[n - 1] = (e + d) * (e + d);
   diag[n - 1] = e * (e + d);
-}
-
-// The right-hand side of the slope system for the values y.
-void slope_rhs(const double* x, const double* y, int n, double* rhs) {
-  const double h0 = x[1] - x[0], h1 = x[2] - x[1];
-  const double s0 = (y[1] - y[0]) / h0, s1 = (y[2] - y[1]) / h1;
-  rhs[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
-  // Each interval's width and secant slope serve two rows: computed once, they are the same
-  // doubles that computing them again would give.
-  double e = 0, d = h0, f = 0, g = s0;
-  for (int i = 1; i < n - 1; ++i) {
-    e = d;
-    f = g;
-    d = x[i + 1] - x[i];
-    g = (y[i + 1] - y[i]) / d;
-    rhs[i] = 3.0 * (f * d + g * e);
-  }
-  rhs[n - 1] = f * (d * d) + g * (3.0 * e * d + 2.0 * (e * e));
+  for (int t = 0; t < kTracks; ++t) rhs[t][n - 1] = f[t] * (d * d) + g[t] * (3.0 * e * d + 2.0 * (e * e));
 }
 
 // Scratch space of this thread (two separate areas), grown as needed and never cleared:
@@ -140,9 +140,7 @@ void slopes_of_two(const double* x, const double* y1, const double* y2, double* 
   double* super = diag + n;
   double* g = super + n;
   double* beta = g + n;
-  slope_matrix(x, n, sub, diag, super);
-  slope_rhs(x, y1, n, yd1);
-  slope_rhs(x, y2, n, yd2);
+  slope_system<2>(x, {y1, y2}, n, sub, diag, super, {yd1, yd2});
   // eliminate, then substitute for each right-hand side, in one pass each way: the same
   // operations on the same values, with the three chains of divisions side by side.
   beta[0] = diag[0];
@@ -198,8 +196,7 @@ void getYD_gen(const double* x, const double* y, double* yd, int n) {
   double* sub = scratch.data();
   double* diag = sub + n;
   double* super = diag + n;
-  slope_matrix(x, n, sub, diag, super);
-  slope_rhs(x, y, n, yd);  // the right-hand side goes straight into the slopes
+  slope_system<1>(x, {y}, n, sub, diag, super, {yd});  // the right-hand side goes straight into the slopes
   tridiag_gen(sub, diag, super, yd, n);
 }
 
