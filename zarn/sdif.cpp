@@ -1,6 +1,7 @@
 #include "sdif.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
@@ -129,7 +130,9 @@ class SdifReader {
     // and nothing more; a pipe is read once, its arrays growing as rows come.
     pass_ = in_.can_rewind() ? Pass::kCount : Pass::kStore;
     walk();
-    if (pass_ == Pass::kCount && in_.rewind()) {
+    if (pass_ == Pass::kCount) {
+      // The first pass kept no rows: an input that cannot be read again is a failure.
+      if (!in_.rewind()) throw system_failure(in_.name(), errno, "cannot read it a second time");
       // What the second pass fills is held at its size, before the rows take their room.
       set_.partials.shrink_to_fit();
       std::vector<double>().swap(last_time_);
