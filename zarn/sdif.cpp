@@ -277,8 +277,9 @@ class SdifReader {
       }
       const std::string_view held = in_.available(static_cast<std::size_t>(stride));
       if (held.size() < stride) fail(frame_start, "the file ends inside the frame that starts here");
-      const auto batch = static_cast<std::int32_t>(
-          std::min<std::uint64_t>(static_cast<std::uint64_t>(rows - r), held.size() / stride));
+      // Every row left, when the buffer holds them (the usual case, without a division).
+      const auto left = static_cast<std::uint64_t>(rows - r);
+      const auto batch = static_cast<std::int32_t>(held.size() >= left * stride ? left : held.size() / stride);
       const std::uint64_t at = in_.offset();
       const char* p = held.data();
       for (std::int32_t i = 0; i < batch; ++i, p += stride)

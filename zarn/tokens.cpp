@@ -106,8 +106,6 @@ bool Input::take_slow(char* dst, std::size_t n) {
   return true;
 }
 
-bool Input::at_end() { return pos_ == end_ && !refill(); }
-
 bool Input::skip_slow(std::uint64_t n) {
   for (;;) {
     const auto here = static_cast<std::uint64_t>(end_ - pos_);

@@ -132,7 +132,7 @@ class Input {
   /// Goes back to the input's first byte for a second pass; false where it cannot (a pipe).
   bool rewind();
   /// True when no byte is left.
-  bool at_end();
+  bool at_end() { return pos_ == end_ && !refill(); }
   /// Passes over the next n bytes; false if the input ends first.
   bool skip(std::uint64_t n) {
     if (static_cast<std::uint64_t>(end_ - pos_) < n) return skip_slow(n);
