@@ -31,12 +31,12 @@ class Output {
     make_room(1);
     *pos_++ = c;
   }
-  /// Room for n bytes at the end of what is buffered, for writers that fill it themselves;
-  /// `filled` then says where they stopped (at most n bytes on).
+  /// Room for n bytes at the end of what is buffered, for writers that fill it themselves.
   char* room(std::size_t n) {
     make_room(n);
     return pos_;
   }
+  /// Takes what such a writer filled, up to `end` (at most n bytes past what room gave).
   void filled(char* end) { pos_ = end; }
   /// Appends an integer as "%d" would.
   void put_int(long v);
