@@ -88,7 +88,7 @@ namespace {
 
 // Lays partial p's planned grid: the times from k afresh, so that no rounding accumulates
 // along the grid.
-void lay_partial(const GridPlan& plan, std::size_t p, double first_time, const Origin& origin, Resampled& r) {
+void lay_partial(const GridPlan& plan, std::size_t p, const Breakpoints& part, const Origin& origin, Resampled& r) {
   r.origin = origin;
   const int n = plan.points[p];
   r.time.reserve(static_cast<std::size_t>(n));
@@ -96,7 +96,7 @@ void lay_partial(const GridPlan& plan, std::size_t p, double first_time, const O
     r.first_k = plan.first_k[p];
     for (int k = 0; k < n; ++k) r.time.push_back(static_cast<double>(r.first_k + k) * plan.step);
   } else {
-    for (int k = 0; k < n; ++k) r.time.push_back(first_time + k * plan.step);
+    for (int k = 0; k < n; ++k) r.time.push_back(part.time[0] + k * plan.step);  // n > 0: the partial has points
   }
 }
 
@@ -112,10 +112,8 @@ ResampledSet planned_set(const GridPlan& plan) {
 
 ResampledSet lay_planned(const PartialSet& set, const GridPlan& plan) {
   ResampledSet grid = planned_set(plan);
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const Partial& part = set.partials[p];
-    lay_partial(plan, p, part.M() > 0 ? part.time[0] : 0.0, part.origin, grid.partials[p]);
-  }
+  for (std::size_t p = 0; p < set.partials.size(); ++p)
+    lay_partial(plan, p, breakpoints_of(set.partials[p]), set.partials[p].origin, grid.partials[p]);
   return grid;
 }
 
@@ -147,7 +145,7 @@ void release(Partial& part) {
 }  // namespace
 
 void lay_and_fit(const GridPlan& plan, std::size_t p, const Breakpoints& part, const Origin& origin, Fit fit, Resampled& out) {
-  lay_partial(plan, p, part.M > 0 ? part.time[0] : 0.0, origin, out);
+  lay_partial(plan, p, part, origin, out);
   fit_partial(fit, part, out);
 }
 

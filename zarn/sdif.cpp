@@ -64,6 +64,20 @@ bool is_track(const char* type) {
   return sig == k1TRC || sig == k1HRM;
 }
 
+// Big-endian fields into a byte buffer, each word stored whole, so that no byte-by-byte
+// building is read back as a word.
+char* put32(char* p, std::uint32_t v) {
+  const std::uint32_t big = detail::little_endian() ? __builtin_bswap32(v) : v;
+  std::memcpy(p, &big, 4);
+  return p + 4;
+}
+
+char* put64(char* p, std::uint64_t v) {
+  const std::uint64_t big = detail::little_endian() ? __builtin_bswap64(v) : v;
+  std::memcpy(p, &big, 8);
+  return p + 8;
+}
+
 // How many frames of each type, in the order first seen (a file holds a few types).
 class TypeCounts {
  public:
@@ -90,7 +104,8 @@ class TypeCounts {
     std::map<std::string, long> by_name;
     for (const auto& [sig, n] : counts_) {
       char name[4];
-      by_name[std::string(name, static_cast<std::size_t>(put_sig(name, sig) - name))] += n;
+      put32(name, sig);
+      by_name[std::string(name, sizeof name)] += n;
     }
     std::string t;
     for (const auto& [name, n] : by_name) t += (t.empty() ? "" : ", ") + std::to_string(n) + " " + name;
@@ -98,10 +113,6 @@ class TypeCounts {
   }
 
  private:
-  static char* put_sig(char* p, std::uint32_t sig) {
-    for (int shift = 24; shift >= 0; shift -= 8) *p++ = static_cast<char>(sig >> shift);
-    return p;
-  }
   std::vector<std::pair<std::uint32_t, long>> counts_;
   std::size_t last_ = 0;
 };
@@ -364,21 +375,6 @@ class SdifReader {
   std::int32_t stream_id_ = 0;
   TypeCounts frames_, passed_;  // frames by type; those passed over
 };
-
-// Big-endian fields into a byte buffer.
-// One word stored whole, its bytes in big-endian order, so that no byte-by-byte building is
-// read back as a word.
-char* put32(char* p, std::uint32_t v) {
-  const std::uint32_t big = detail::little_endian() ? __builtin_bswap32(v) : v;
-  std::memcpy(p, &big, 4);
-  return p + 4;
-}
-
-char* put64(char* p, std::uint64_t v) {
-  const std::uint64_t big = detail::little_endian() ? __builtin_bswap64(v) : v;
-  std::memcpy(p, &big, 8);
-  return p + 8;
-}
 
 char* put_f32(char* p, double v) {
   const float f = static_cast<float>(v);
