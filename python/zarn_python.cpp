@@ -340,7 +340,8 @@ py::dict info(const std::string& path, double step) {
   py::dict about;
   for (const auto& [name, value] : set.about) about[py::str(name)] = value;
   d["about"] = about;
-  if (!set.passed_over.empty()) d["passed_over"] = set.passed_over;
+  // Why nothing was read, as --info says it: only for an input that gave no breakpoints.
+  if (i.breakpoints == 0 && !set.passed_over.empty()) d["passed_over"] = set.passed_over;
   return d;
 }
 

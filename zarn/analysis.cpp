@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstring>
 #include <complex>
+#include <cstdio>
 #include <deque>
+#include <string>
 
 #include "fft.hpp"
 #include "phase.hpp"
@@ -64,14 +66,43 @@ struct Track {
 
 }  // namespace
 
-std::string analysis_problem(const AnalysisOptions& o, double rate) {
+std::size_t analysis_window(const AnalysisOptions& o, double rate) {
+  return static_cast<std::size_t>(std::ceil(kLobeBins * rate / o.resolution)) | 1;
+}
+
+namespace {
+
+std::string number_text(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+}  // namespace
+
+std::string analysis_problem(const AnalysisOptions& o, double rate, long long frames) {
   if (!std::isfinite(rate) || !(rate > 0)) return "the sound's sample rate must be above zero";
+  if (!(rate <= kMaxAnalysisRate)) return "a sample rate of " + std::to_string(std::llround(rate)) + " Hz is beyond what zarn analyses (10 MHz): is the header broken?";
   if (!std::isfinite(o.resolution) || !(o.resolution > 0)) return "--resolution must be a number of hertz above zero";
   if (kLobeBins * rate / o.resolution > 1 << 24) return "--resolution is too fine for this sample rate (a window of over 2^24 samples)";
+  const std::size_t window = analysis_window(o, rate);
+  char seconds[64];
+  std::snprintf(seconds, sizeof seconds, "%.4g s", static_cast<double>(window) / rate);
   if (!std::isfinite(o.hop) || o.hop < 0) return "--hop must be a number of seconds above zero";
   if (o.hop > 0 && !(o.hop * rate >= 1)) return "--hop must be at least one sample long";
+  if (o.hop > 0 && !(o.hop * rate <= static_cast<double>(window)))
+    return "--hop must be at most the analysis window, " + std::to_string(window) + " samples (" + seconds + ")";
   if (!std::isfinite(o.floor)) return "--floor must be a finite number of dB";
   if (!std::isfinite(o.min_track) || o.min_track < 0) return "--min-track must be a number of seconds, zero or above";
+  if (frames >= 0 && static_cast<std::size_t>(frames) < window) {
+    // The resolution whose window the sound still fills, rounded up to a whole hertz.
+    const double fits = frames > 0 ? std::ceil(kLobeBins * rate / static_cast<double>(frames)) : 0;
+    char length[64];
+    std::snprintf(length, sizeof length, "%.4g s", static_cast<double>(frames) / rate);
+    std::string problem = "the sound (" + std::string(length) + ") is shorter than the analysis window (" + seconds + " at --resolution=" + number_text(o.resolution) + ")";
+    if (frames > 0) problem += ": --resolution=" + number_text(fits) + " or coarser gives a window it fills";
+    return problem;
+  }
   return {};
 }
 
@@ -98,7 +129,7 @@ struct Analyser::State {
   State(double r, const AnalysisOptions& o)
       : rate(r),
         options(o),
-        L(static_cast<std::size_t>(std::ceil(kLobeBins * r / o.resolution)) | 1),
+        L(analysis_window(o, r)),
         half(L / 2),
         N(next_power_of_two(L)),
         H(o.hop > 0 ? static_cast<std::size_t>(std::llround(o.hop * r)) : std::max<std::size_t>(1, L / 4)),
@@ -262,7 +293,7 @@ struct Analyser::State {
       const double omega = theta - std::imag(D[c.k] * std::conj(X[c.k])) / power[c.k];
       if (std::fabs(omega - theta) > kTwoPi * lobe / static_cast<double>(N)) continue;
       const double freq = omega * rate / kTwoPi;
-      if (freq <= 0 || freq >= rate / 2) continue;
+      if (freq < kMinFreq || freq >= rate / 2) continue;
       // The amplitude from the energy of the whole main lobe, which a moving partial spreads
       // but does not lose; where a neighbour's lobe cuts it short, from the peak's own value
       // and the window's response at the partial's distance from the bin.
@@ -332,6 +363,8 @@ struct Analyser::State {
   }
 
   void close(Track& t) {
+    // By default a partial must be seen in three frames; --min-track bounds the duration of
+    // the partial as written, checked again below once its edges are placed.
     const double min_track = options.min_track > 0 ? options.min_track : 3 * hop_seconds();
     if (t.part.time.back() - t.part.time.front() + hop_seconds() < min_track) return;
     Partial& p = t.part;
@@ -370,8 +403,12 @@ struct Analyser::State {
       if (std::fabs(t.offsets[j]) > off_centre) time += t.offsets[j];
       if (!kept.time.empty() && !(time > kept.time.back())) continue;
       if (j + 1 < p.time.size() && std::fabs(t.offsets[j + 1]) <= off_centre && !(time < p.time[j + 1])) continue;
+      // A frequency carried or corrected below the lowest a partial may have is left out.
+      if (!(p.freq[j] >= kMinFreq)) continue;
       add_breakpoint(kept, time, p.freq[j], p.amp[j]);
     }
+    if (kept.time.empty()) return;
+    if (options.min_track > 0 && kept.time.back() - kept.time.front() < options.min_track) return;
     p.time = std::move(kept.time);
     p.freq = std::move(kept.freq);
     p.amp = std::move(kept.amp);

@@ -19,11 +19,20 @@ struct AnalysisOptions {
   double resolution = 40;  // Hz: partials this far apart are told apart; sets the window
   double hop = 0;          // seconds between frames; 0: a quarter of the window
   double floor = -90;      // dB (full scale 1.0): quieter peaks are left out
-  double min_track = 0;    // seconds: shorter partials are left out; 0: three hops
+  double min_track = 0;    // seconds from first to last breakpoint: shorter partials are left
+                           // out; 0: those seen in fewer than three frames
 };
 
-/// What is wrong with the options; empty when they can be used at `rate` samples a second.
-std::string analysis_problem(const AnalysisOptions& options, double rate);
+/// The highest sample rate analysed, in hertz: beyond it a rate is taken for a broken header.
+constexpr double kMaxAnalysisRate = 10e6;
+
+/// The analysis window's length in samples for these options at `rate` (which
+/// analysis_problem must have accepted).
+std::size_t analysis_window(const AnalysisOptions& options, double rate);
+
+/// What is wrong with the options; empty when they can be used at `rate` samples a second on
+/// a sound of `frames` samples (negative: a length not known).
+std::string analysis_problem(const AnalysisOptions& options, double rate, long long frames = -1);
 
 /// Analyses mono samples as they come, block by block, in memory that grows with the partials
 /// found, not with the sound's length.

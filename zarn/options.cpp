@@ -285,6 +285,8 @@ Options parse_options(int argc, char** argv) {
   if (optind + 1 < argc) o.step = operand(optind + 1);
   for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
   if (o.output_to_stdout()) o.quiet = true;
+  if (o.plot_log && o.plot_view.band && !(o.plot_view.band->first > 0))
+    bad_option("--plot-band's low end must be above 0 Hz on --plot-log's logarithmic axis");
   if (o.wav == "-") {
     // Standard output carries the sound: the result goes to a file, and nothing else is printed.
     if (!o.named_output() || o.output_to_stdout()) bad_option("--wav=- needs -o FILE: standard output carries the sound");

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "failure.hpp"
 
@@ -135,6 +136,29 @@ class TempFile {
 bool path_exists(const std::string& name) {
   struct stat st;
   return ::lstat(name.c_str(), &st) == 0;
+}
+
+namespace {
+
+// The folder part of a name ("." for a bare name) and its last part.
+std::pair<std::string, std::string> split_name(const std::string& name) {
+  const std::size_t slash = name.find_last_of('/');
+  if (slash == std::string::npos) return {".", name};
+  return {slash == 0 ? "/" : name.substr(0, slash), name.substr(slash + 1)};
+}
+
+}  // namespace
+
+bool same_place(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa, sb;
+  if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino)
+    return true;
+  const auto [folder_a, last_a] = split_name(a);
+  const auto [folder_b, last_b] = split_name(b);
+  if (last_a != last_b) return false;
+  return ::stat(folder_a.c_str(), &sa) == 0 && ::stat(folder_b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 SaveOutcome check_target(const std::string& name, bool replacing) {

@@ -34,6 +34,10 @@ struct SaveOutcome {
 /// True if anything, even a dangling link, stands at `name`.
 bool path_exists(const std::string& name);
 
+/// True when the names `a` and `b` lead to one file: the same name in one folder, however
+/// either is spelt (./a, dir/../a, a link to the folder), or one file under two links.
+bool same_place(const std::string& a, const std::string& b);
+
 /// What saving under `name` would meet, checked before any work: kExists (unless
 /// `replacing`), kNotAFile for a directory (error EISDIR) or, when replacing, for anything
 /// but a file or a link, kCannotCreate (with errno) for a folder that is missing or cannot be

@@ -167,7 +167,7 @@ class SdifReader {
     set_.about.push_back({"Passed over", passed_.text()});
     if (frames_.of(k1TRC) == 0 && frames_.of(k1HRM) == 0)
       set_.passed_over = "no 1TRC or 1HRM frames" + (passed_.empty() ? std::string() : "; " + passed_.text() + " frames passed over");
-    else
+    else if (set_.partials.empty())
       set_.passed_over = "its 1TRC and 1HRM frames hold no rows";
     return std::move(set_);
   }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -118,7 +119,10 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   } else {
     struct stat st;
     int fd = in.descriptor();
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::lseek(fd, 0, SEEK_SET) == 0) {
+    // A file is decoded from where the input started (standard input may have been read in
+    // part by another program before): libsndfile takes the offset it is opened at as the
+    // sound's start.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && in.can_rewind() && in.rewind()) {
       closer.file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
     } else {
       closer.fd = fd = spool(in);
@@ -134,7 +138,9 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
     throw failure(in.name(), "--channel=" + std::to_string(options.channel) + " asks for a channel this sound lacks: it has " +
                                  std::to_string(info.channels));
   const double rate = info.samplerate;
-  const std::string problem = analysis_problem(options.analysis, rate);
+  // The length, where the container tells it, refuses a sound shorter than the window.
+  const long long known = info.frames >= 0 && info.frames < SF_COUNT_MAX ? static_cast<long long>(info.frames) : -1;
+  const std::string problem = analysis_problem(options.analysis, rate, known);
   if (!problem.empty()) throw failure(in.name(), problem);
 
   Analyser analyser(rate, options.analysis);
@@ -153,6 +159,11 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
       } else {
         for (std::size_t c = 0; c < channels; ++c) v += frame[c];
         v /= static_cast<double>(channels);
+      }
+      if (!std::isfinite(v)) {
+        char at[96];
+        std::snprintf(at, sizeof at, "sample %lld (at %.6f s) is not a finite number", total + f, static_cast<double>(total + f) / rate);
+        throw failure(in.name(), at);
       }
       mono[static_cast<std::size_t>(f)] = v;
     }

@@ -282,6 +282,10 @@ void check_before_reading(const Options& options, Output& console) {
                                                      : "--plot-range, --plot-band, --plot-floor and --plot-dots have no effect without --plot"));
   std::vector<std::string> named = options.extra_outputs();
   if (options.named_output() && !options.output_to_stdout()) named.push_back(options.output);
+  for (std::size_t i = 0; i < named.size(); ++i)
+    for (std::size_t j = i + 1; j < named.size(); ++j)
+      if (same_place(named[i], named[j]))
+        throw failure("'" + named[i] + "' and '" + named[j] + "' name one file for two outputs; nothing saved");
   for (const std::string& n : named) {
     const SaveOutcome clear = check_target(n, options.force);
     if (!clear.written()) throw save_failure(n, clear, kNothingSaved);
