@@ -78,7 +78,6 @@ constexpr Foreign kForeign[] = {
     {"\xfd" "7zXZ", 0, "an xz file"},
     {"PK\x03\x04", 0, "a zip file"},
     {"\x7f" "ELF", 0, "an executable (ELF)"},
-    {"ID3", 0, "a sound file (MP3), which zarn cannot decode"},
     {"\x89PNG", 0, "a PNG image"},
     {"\xff\xd8\xff", 0, "a JPEG image"},
     {"%PDF", 0, "a PDF document"},
@@ -86,6 +85,26 @@ constexpr Foreign kForeign[] = {
     {"<?xml", 0, "an XML document"},
     {"#!", 0, "a script"},
 };
+
+// True when the first bytes are no text: a control byte other than whitespace, or bytes that
+// are not UTF-8.
+bool looks_binary(std::string_view start) {
+  for (std::size_t i = 0; i < start.size();) {
+    const auto c = static_cast<unsigned char>(start[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && !(c >= '\t' && c <= '\r')) || c == 0x7f) return true;
+      ++i;
+      continue;
+    }
+    const std::size_t n = c >= 0xf0 && c <= 0xf4 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c <= 0xdf ? 2 : 0;
+    if (n == 0 || (c >= 0xe0 && c < 0xf0 && n != 3)) return true;
+    if (i + n > start.size()) return false;  // a character cut by the end of the bytes looked at
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(start[i + k]) & 0xc0) != 0x80) return true;
+    i += n;
+  }
+  return false;
+}
 
 // Reads in the recognised format; a refused list that starts as a known kind of file is
 // named as that kind instead.
@@ -104,6 +123,7 @@ PartialSet read_recognised(Input& in, std::string_view start, const std::string&
         const bool svg = f.magic == "<?xml" && start.find("<svg") != std::string_view::npos;
         throw failure(name + " is " + (svg ? "an SVG picture" : f.kind) + ", not an analysis");
       }
+    if (looks_binary(start)) throw failure(name, "not a partial list, SDIF, ATS, SPEAR export or sound file zarn can read");
     throw;
   }
 }

@@ -78,29 +78,27 @@ char* put64(char* p, std::uint64_t v) {
   return p + 8;
 }
 
-// How many frames of each type, in the order first seen (a file holds a few types).
+// How many frames of each type. A file holds a few types, but a hostile one may hold a type
+// per frame: counted in a hash map, and listed as the first few by name.
 class TypeCounts {
  public:
   void add(std::uint32_t sig) {
-    if (last_ < counts_.size() && counts_[last_].first == sig) {
-      ++counts_[last_].second;
+    if (last_ != nullptr && last_sig_ == sig) {
+      ++*last_;
       return;
     }
-    for (last_ = 0; last_ < counts_.size(); ++last_)
-      if (counts_[last_].first == sig) {
-        ++counts_[last_].second;
-        return;
-      }
-    counts_.push_back({sig, 1});
+    last_ = &counts_[sig];
+    last_sig_ = sig;
+    ++*last_;
   }
   long of(std::uint32_t sig) const {
-    for (const auto& [s, n] : counts_)
-      if (s == sig) return n;
-    return 0;
+    const auto at = counts_.find(sig);
+    return at == counts_.end() ? 0 : at->second;
   }
   bool empty() const { return counts_.empty(); }
-  // "N TYPE" by type, or "none".
+  // "N TYPE" by type, or "none"; names that are not plain text are shown escaped.
   std::string text() const {
+    constexpr std::size_t kListed = 8;
     std::map<std::string, long> by_name;
     for (const auto& [sig, n] : counts_) {
       char name[4];
@@ -108,13 +106,37 @@ class TypeCounts {
       by_name[std::string(name, sizeof name)] += n;
     }
     std::string t;
-    for (const auto& [name, n] : by_name) t += (t.empty() ? "" : ", ") + std::to_string(n) + " " + name;
+    std::size_t listed = 0;
+    for (const auto& [name, n] : by_name) {
+      if (listed++ == kListed) {
+        t += " and " + std::to_string(by_name.size() - kListed) + " other types";
+        break;
+      }
+      t += (t.empty() ? "" : ", ") + std::to_string(n) + " " + printable(name);
+    }
     return t.empty() ? std::string("none") : t;
   }
 
  private:
-  std::vector<std::pair<std::uint32_t, long>> counts_;
-  std::size_t last_ = 0;
+  // A type's four bytes as text: plain characters as they are, others as \xNN.
+  static std::string printable(const std::string& name) {
+    std::string out;
+    for (const char c : name) {
+      const auto u = static_cast<unsigned char>(c);
+      if (u >= 0x20 && u < 0x7f) {
+        out += c;
+      } else {
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02x", u);
+        out += hex;
+      }
+    }
+    return out;
+  }
+
+  std::unordered_map<std::uint32_t, long> counts_;
+  long* last_ = nullptr;  // the count of the type seen last (frames of a type come in runs)
+  std::uint32_t last_sig_ = 0;
 };
 
 std::string type_name(const char* type) { return quote(std::string_view(type, 4)); }

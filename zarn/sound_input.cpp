@@ -24,8 +24,24 @@ bool is_sound(std::string_view start) {
   const auto at = [&](std::size_t offset, std::string_view magic) {
     return start.size() >= offset + magic.size() && start.substr(offset, magic.size()) == magic;
   };
-  return (at(0, "RIFF") && at(8, "WAVE")) || at(0, "RF64") || (at(0, "FORM") && (at(8, "AIFF") || at(8, "AIFC"))) ||
-         at(0, "fLaC") || at(0, "OggS") || at(0, "caff") || at(0, ".snd");
+  const auto byte = [&](std::size_t i) { return i < start.size() ? static_cast<unsigned char>(start[i]) : 0u; };
+  // The containers that libsndfile recognises by their first bytes.
+  constexpr std::string_view kAt0[] = {
+      "RF64", ".snd", "dns.", "fLaC", "OggS", "caff", "ID3", "NIST_1A\n", "Creative Voice File", " paf", "fap ",
+      "MATLAB 5.0 MAT-file", "PVF1\n", "Extended Instrument:", "2BIT", "ALawSoundFile**",
+      std::string_view("\xf0\x7e\x00", 3),          // SDS
+      std::string_view("riff\x2e\x91\xcf\x11", 8),  // Wave64's GUID
+  };
+  for (const std::string_view magic : kAt0)
+    if (at(0, magic)) return true;
+  if ((at(0, "RIFF") || at(0, "RIFX")) && at(8, "WAVE")) return true;
+  if (at(0, "FORM") && (at(8, "AIFF") || at(8, "AIFC") || at(8, "8SVX") || at(8, "16SV"))) return true;
+  // IRCAM: 64 a3 0N 00 in either byte order, N from 1 to 4.
+  if (byte(0) == 0x64 && byte(1) == 0xa3 && byte(2) >= 1 && byte(2) <= 4 && byte(3) == 0 && start.size() >= 4) return true;
+  if (byte(0) == 0 && byte(1) >= 1 && byte(1) <= 4 && byte(2) == 0xa3 && byte(3) == 0x64) return true;
+  // An MPEG audio frame without a tag: eleven sync bits, a version that is not reserved and a
+  // layer that is not reserved.
+  return byte(0) == 0xff && (byte(1) & 0xe0) == 0xe0 && (byte(1) & 0x18) != 0x08 && (byte(1) & 0x06) != 0;
 }
 
 #ifdef ZARN_HAVE_SNDFILE

@@ -11,8 +11,9 @@
 
 namespace zarn {
 
-/// True when a file starts as a sound file does: RIFF/WAVE, RF64, FORM/AIFF or AIFC, fLaC,
-/// OggS, caff, or the Sun/NeXT ".snd".
+/// True when a file starts as a sound file that libsndfile decodes does: WAV, RF64, Wave64,
+/// AIFF, FLAC, Ogg, CAF, MP3, Sun/NeXT, IRCAM, NIST, VOC, PAF, 8SVX, MAT5, PVF, XI, AVR, SDS or
+/// WVE.
 bool is_sound(std::string_view start);
 
 /// What a sound file is read with.
