@@ -160,6 +160,8 @@ TEST(Sdif, RejectsFaultsNamingTheirByte) {
       {"time going back", one + frame("1TRC", -1.0, 0, {}), "byte 72: time -1 goes back from 0 in stream 0"},
       {"negative amplitude", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, -0.5, 0}})}),
        "byte 56: amplitude -0.5 of index 1 is negative or not finite"},
+      {"an infinite frequency", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, HUGE_VAL, 0.5, 0}})}),
+       "byte 56: the frequency of index 1 is not a finite number"},
       {"an index twice in a frame", frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.5, 0}, {1, 200, 0.5, 0}})}),
        "byte 72: index 1 appears twice in one frame of stream 0"},
       {"a matrix larger than its frame", frame("1TRC", 0.0, 0, {"1TRC" + be32(4) + be32(1000000) + be32(4)}),

@@ -55,8 +55,11 @@ class AtsReader {
     const std::uint64_t remaining = in_.remaining_bytes();
     if (remaining != UINT64_MAX) {
       const std::uint64_t values = remaining / 8;
-      const bool fits = columns <= values / per_column && count <= values / (1 + noise + columns * per_column) + 1 &&
-                        count * (1 + noise + columns * per_column) == values && remaining % 8 == 0;
+      // A header of partials and no frames is a file of 80 bytes.
+      const bool fits = remaining % 8 == 0 &&
+                        (count == 0 ? values == 0
+                                    : columns <= values / per_column && count <= values / (1 + noise + columns * per_column) + 1 &&
+                                          count * (1 + noise + columns * per_column) == values);
       if (!fits)
         fail(32, "the header's " + figure(partials) + " partials and " + figure(frames) + " frames of type " +
                      std::to_string(t) + " do not fit the file's " + std::to_string(remaining + 80) + " bytes");
@@ -122,7 +125,9 @@ class AtsReader {
       set_.partials.emplace_back();
       set_.partials.back().place = static_cast<double>(at);
     }
-    add_breakpoint(set_.partials[static_cast<std::size_t>(partial)], time, held_low_frequency(freq), amp);
+    // The smallest positive double is how silence within a partial is written: read as 0.
+    const double level = amp == std::numeric_limits<double>::min() ? 0.0 : amp;
+    add_breakpoint(set_.partials[static_cast<std::size_t>(partial)], time, held_low_frequency(freq), level);
   }
 
   Input& in_;
@@ -148,33 +153,62 @@ bool is_ats(std::string_view start) {
 
 PartialSet read_ats(Input& in) { return AtsReader(in).read(); }
 
-void write_ats(Output& out, const ResampledSet& set, int rate) {
-  // The partials with points, by their first grid time; each takes the column that came free
-  // earliest, if it is free one frame before the partial starts, else a new one.
-  std::vector<std::size_t> order;
-  for (std::size_t p = 0; p < set.partials.size(); ++p)
-    if (set.partials[p].N() > 0) order.push_back(p);
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return set.partials[a].first_k < set.partials[b].first_k; });
-  using Free = std::pair<long long, std::size_t>;  // (first frame k it may start at, column)
-  std::priority_queue<Free, std::vector<Free>, std::greater<Free>> free;
-  std::vector<std::size_t> column(set.partials.size(), 0);
+namespace {
+
+// Where each partial goes: the partials with points, by their first grid time; each takes the
+// column that came free earliest, if it is free one frame before the partial starts, else a
+// new one. Frames run from time 0 (players find a frame by its time from the file's start).
+struct AtsLayout {
+  std::vector<std::size_t> order, column;
   std::size_t columns = 0;
   long long k_first = 0, k_last = -1;
-  for (std::size_t p : order) {
-    const Resampled& part = set.partials[p];
-    const long long last = part.first_k + part.N() - 1;
-    if (!free.empty() && free.top().first <= part.first_k) {
-      column[p] = free.top().second;
-      free.pop();
-    } else {
-      column[p] = columns++;
+
+  explicit AtsLayout(const ResampledSet& set) : column(set.partials.size(), 0) {
+    for (std::size_t p = 0; p < set.partials.size(); ++p)
+      if (set.partials[p].N() > 0) order.push_back(p);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return set.partials[a].first_k < set.partials[b].first_k; });
+    using Free = std::pair<long long, std::size_t>;  // (first frame k it may start at, column)
+    std::priority_queue<Free, std::vector<Free>, std::greater<Free>> free;
+    for (std::size_t p : order) {
+      const Resampled& part = set.partials[p];
+      const long long last = part.first_k + part.N() - 1;
+      if (!free.empty() && free.top().first <= part.first_k) {
+        column[p] = free.top().second;
+        free.pop();
+      } else {
+        column[p] = columns++;
+      }
+      free.push({last + 2, column[p]});  // a silent frame between two partials of one column
+      k_first = std::min(k_first, part.first_k);
+      k_last = std::max(k_last, last);
     }
-    free.push({last + 2, column[p]});  // a silent frame between two partials of one column
-    k_first = std::min(k_first, part.first_k);
-    k_last = std::max(k_last, last);
   }
-  const long long frames = k_last - k_first + 1;
+  long long frames() const { return k_last - k_first + 1; }
+};
+
+}  // namespace
+
+void check_ats(const ResampledSet& set) {
+  check_figures(set, {"an ATS file", false, false});
+  const AtsLayout layout(set);
+  // The size follows the grid from time 0: a partial late in time makes every frame before it.
+  const double bytes = 80.0 + static_cast<double>(std::max(layout.frames(), 0LL)) * 8.0 *
+                                   (1.0 + 3.0 * static_cast<double>(layout.columns));
+  if (bytes > kMaxAtsBytes) {
+    char size[160];
+    std::snprintf(size, sizeof size, "an ATS file of %lld frames (from time 0, every %g) by %zu partials would take %.3g GB, more than the 4 GiB zarn writes",
+                  layout.frames(), set.step, layout.columns, bytes / 1e9);
+    throw failure(std::string(size) + "; nothing saved (SDIF and the list hold partials where they lie)");
+  }
+}
+
+void write_ats(Output& out, const ResampledSet& set, int rate) {
+  const AtsLayout layout(set);
+  const std::vector<std::size_t>& order = layout.order;
+  const std::vector<std::size_t>& column = layout.column;
+  const std::size_t columns = layout.columns;
+  const long long k_first = layout.k_first, k_last = layout.k_last, frames = layout.frames();
 
   // The frames: each column's partial at that frame, or silence.
   constexpr double kTiny = std::numeric_limits<double>::min();

@@ -27,7 +27,15 @@ PartialSet read_ats(Input& in);
 /// a frame for every grid time from 0 (or the first, if earlier) to the last, partials that do
 /// not overlap sharing a column with a silent frame between them, as few columns as that
 /// allows. A point whose fitted amplitude is zero or below is written with the smallest
-/// positive amplitude, so that it does not end its partial.
+/// positive double, so that it does not end its partial; read_ats reads that back as 0.
 void write_ats(Output& out, const ResampledSet& set, int rate);
+
+/// The largest ATS file written, in bytes: its frames run from time 0, so a partial late in
+/// time would otherwise fill a disk with silent frames.
+constexpr double kMaxAtsBytes = 4294967296.0;
+
+/// Throws Failure when `set` holds what an ATS file cannot (figures that are not finite), or
+/// would make one larger than kMaxAtsBytes, before anything is written.
+void check_ats(const ResampledSet& set);
 
 }  // namespace zarn

@@ -105,30 +105,7 @@ inline void put_figure(Output& out, double v) { out.put_fixed(static_cast<double
 
 }  // namespace
 
-void check_list_figures(const ResampledSet& set) {
-  const auto writable = [](double v) { return std::isfinite(static_cast<float>(v)); };
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const Resampled& part = set.partials[p];
-    for (std::size_t k = 0; k < part.time.size(); ++k) {
-      // A level is finite for every amplitude but +inf (amp2db writes NaN and 0 as -140 dB).
-      const struct {
-        const char* name;
-        double value;
-        bool ok;
-      } figures[] = {{"time", part.time[k], writable(part.time[k])},
-                     {"frequency", part.freq[k], writable(part.freq[k])},
-                     {"amplitude", part.amp[k], part.amp[k] < std::numeric_limits<double>::infinity() || std::isnan(part.amp[k])}};
-      for (const auto& f : figures) {
-        if (f.ok) continue;
-        char figure[32], at[32];
-        std::snprintf(figure, sizeof figure, "%.9g", f.value);
-        std::snprintf(at, sizeof at, "%.9g", part.time[k]);
-        throw failure("partial " + std::to_string(p + 1) + " has the " + f.name + " " + figure + " at time " + at +
-                      ", which a partial list cannot hold (its figures are single-precision numbers); nothing saved");
-      }
-    }
-  }
-}
+void check_list_figures(const ResampledSet& set) { check_figures(set, {"a partial list", true, true}); }
 
 bool first_repeated_time(const ResampledSet& set, RepeatedTime& found) {
   // Two figures written with three decimals differ when their values are more than 0.001

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -79,6 +80,18 @@ struct ResampledSet {
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }
 };
+
+/// Which figures a format holds: times, frequencies and amplitudes as single-precision numbers
+/// or as doubles; an amplitude that is not a number written (as silence) or refused.
+struct FigureRule {
+  std::string_view format;  // "a partial list", "an SDIF file", ...
+  bool single_precision;
+  bool nan_amp_is_silence;
+};
+
+/// Throws Failure naming the partial, the figure and its time at the first breakpoint of `set`
+/// that a format of `rule` cannot hold, before anything is written.
+void check_figures(const ResampledSet& set, const FigureRule& rule);
 
 /// A Failure at the place where a partial starts in the file `file` that `set` was read from.
 Failure failure_at(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what);

@@ -327,7 +327,7 @@ class SdifReader {
                                           double index, double freq, double amp) {
     // Within 2^31, an index is whole when converting it to an integer loses nothing.
     if (!(std::fabs(index) < 2147483648.0) || static_cast<double>(static_cast<std::int32_t>(index)) != index ||
-        std::isnan(freq) || !(amp >= 0) || amp == std::numeric_limits<double>::infinity())
+        !std::isfinite(freq) || !(amp >= 0) || amp == std::numeric_limits<double>::infinity())
       bad_row(at, index, freq, amp);
     const auto key = static_cast<long long>(index);
     const int next = pass_ == Pass::kFill ? static_cast<int>(filled_) : set_.P();
@@ -378,7 +378,8 @@ class SdifReader {
   [[noreturn]] __attribute__((noinline, cold)) void bad_row(std::uint64_t at, double index, double freq, double amp) const {
     if (!(std::fabs(index) < 2147483648.0) || index != std::floor(index))
       fail(at, "index " + number(index) + " is not a whole number");
-    if (std::isnan(freq)) fail(at, "the frequency of index " + std::to_string(static_cast<long long>(index)) + " is not a number");
+    if (!std::isfinite(freq))
+      fail(at, "the frequency of index " + std::to_string(static_cast<long long>(index)) + " is not a finite number");
     fail(at, "amplitude " + number(amp) + " of index " + std::to_string(static_cast<long long>(index)) +
                  " is negative or not finite");
   }

@@ -84,7 +84,7 @@ class SpearReader {
     Token t;
     w.what = "the frequency";
     const double freq = number(w, t);
-    if (std::isnan(freq)) fail(t.line, quote(t.text) + " is not a number, for " + describe(w));
+    if (!std::isfinite(freq)) fail(t.line, quote(t.text) + " is not a finite number, for " + describe(w));
     w.what = "the amplitude";
     const double amp = number(w, t);
     if (!std::isfinite(amp) || amp < 0) fail(t.line, quote(t.text) + " is negative or not finite, for " + describe(w));
