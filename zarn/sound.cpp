@@ -179,6 +179,8 @@ double sample_count(double end, int rate) { return end < 0 ? 0 : std::floor(end 
 
 }  // namespace
 
+double sound_length(const ResampledSet& set, int rate) { return sample_count(sound_end(set), rate); }
+
 int partials_at_half_rate(const ResampledSet& set, int rate) {
   int count = 0;
   for (const Resampled& part : set.partials)

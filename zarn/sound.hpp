@@ -53,6 +53,10 @@ class SoundStream {
   double peak_ = 0;
 };
 
+/// The number of samples of the sound of `set` at `rate`, from time 0 to the last grid time of
+/// any partial (0 when no partial has a point), found without making it.
+double sound_length(const ResampledSet& set, int rate);
+
 /// The sound of the resampled set at `rate` samples a second: sample n is the sound at time
 /// n / rate, from time 0 to the last grid time of any partial. Amplitudes below zero count as
 /// zero; what lies at or above half the rate is left out, faded over the band below it; the

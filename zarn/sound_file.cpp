@@ -5,12 +5,15 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string_view>
 
 #include "failure.hpp"
+
+#include <sys/statvfs.h>
 
 #ifdef ZARN_HAVE_SNDFILE
 #include <sndfile.h>
@@ -27,20 +30,22 @@ struct Container {
   int major;
   bool floats;
   SampleDepth fallback;
+  bool sizes32;    // its sizes are 32-bit fields: at most 4 GiB of samples
+  bool can_be_empty;  // a file of no samples is one that readers open
 };
 
 #ifdef ZARN_HAVE_SNDFILE
 const Container kContainers[] = {
-    {".wav", 0, true, SampleDepth::kFloat},
-    {".aiff", SF_FORMAT_AIFF, true, SampleDepth::kFloat},
-    {".aif", SF_FORMAT_AIFF, true, SampleDepth::kFloat},
-    {".caf", SF_FORMAT_CAF, true, SampleDepth::kFloat},
-    {".flac", SF_FORMAT_FLAC, false, SampleDepth::k24},
-    {".ogg", SF_FORMAT_OGG, true, SampleDepth::kFloat},
-    {".opus", SF_FORMAT_OGG, true, SampleDepth::kFloat},
+    {".wav", 0, true, SampleDepth::kFloat, true, true},
+    {".aiff", SF_FORMAT_AIFF, true, SampleDepth::kFloat, true, false},
+    {".aif", SF_FORMAT_AIFF, true, SampleDepth::kFloat, true, false},
+    {".caf", SF_FORMAT_CAF, true, SampleDepth::kFloat, false, true},
+    {".flac", SF_FORMAT_FLAC, false, SampleDepth::k24, false, false},
+    {".ogg", SF_FORMAT_OGG, true, SampleDepth::kFloat, false, false},
+    {".opus", SF_FORMAT_OGG, true, SampleDepth::kFloat, false, false},
 };
 #else
-const Container kContainers[] = {{".wav", 0, true, SampleDepth::kFloat}};
+const Container kContainers[] = {{".wav", 0, true, SampleDepth::kFloat, true, true}};
 #endif
 
 // Samples are written this many at a time.
@@ -145,6 +150,39 @@ std::string sound_file_peak_note(const std::string& name, SampleDepth depth) {
   if (d != SampleDepth::kFloat) return "this file holds " + std::to_string(bits_of(d)) + "-bit samples, and they were clipped at full scale";
   if (c->major != 0 && !c->floats) return "the file clips it";
   return "a float file keeps it, a player may clip it";
+}
+
+void check_sound_size(const std::string& name, double frames, int rate, SampleDepth depth) {
+  const Container* container = container_of(name);
+  if (container == nullptr) return;  // refused by check_sound_file_name
+  const std::string where = name == "-" ? std::string("standard output") : name;
+  const std::string ending(container->ending);
+  if (frames == 0 && !container->can_be_empty)
+    throw failure(where, "the result holds no sound (no partial has a point), and a " + ending +
+                             " file cannot be empty (a .wav or .caf file can); nothing saved");
+  const SampleDepth d = depth_in(*container, depth);
+  const bool lossy = ending == ".ogg" || ending == ".opus", flac = ending == ".flac";
+  const double bytes_per_sample = lossy ? 0 : bits_of(d) / 8.0;
+  const double bytes = frames * bytes_per_sample;
+  char length[96];
+  std::snprintf(length, sizeof length, "a sound of %.0f samples (%.1f hours at %d Hz)", frames, frames / rate / 3600, rate);
+  // 64 bytes for the headers before the samples, in a chunk whose size is a 32-bit field.
+  if (container->sizes32 && bytes > static_cast<double>(UINT32_MAX - 64))
+    throw failure(where, std::string(length) + " takes more than the 4 GiB a " + ending +
+                             " file holds; nothing saved (a .caf or .flac file holds it)");
+  if (name == "-" || bytes_per_sample == 0) return;
+  const std::size_t slash = name.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  struct statvfs fs;
+  if (::statvfs(folder.c_str(), &fs) != 0) return;  // the save says why it cannot write there
+  const double free = static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+  // FLAC compresses: at most its samples' size, often half; a file larger than the free
+  // space could still fit, so only the uncompressed containers are held to it.
+  if (!flac && bytes > free) {
+    char sizes[96];
+    std::snprintf(sizes, sizeof sizes, " takes %.3g GB, more than the %.3g GB free there; nothing saved", bytes / 1e9, free / 1e9);
+    throw failure(where, length + std::string(sizes));
+  }
 }
 
 namespace detail {

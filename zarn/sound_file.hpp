@@ -27,6 +27,12 @@ bool have_sound_files();
 /// asked for; throws Failure saying what is possible otherwise.
 void check_sound_file_name(const std::string& name, SampleDepth depth = SampleDepth::kDefault, int rate = 44100);
 
+/// Throws Failure, before any sample is made, when a sound of `frames` samples at `rate` cannot
+/// be saved whole under `name` ("-": WAV on standard output) in the depth asked: more than its
+/// container's sizes hold (WAV and AIFF: 4 GiB of samples), none at all where the container
+/// cannot be empty (AIFF, FLAC, Ogg, Opus), or more than the free space of the file's folder.
+void check_sound_size(const std::string& name, double frames, int rate, SampleDepth depth);
+
 /// What becomes of samples beyond full scale in the file `name`, for a warning.
 std::string sound_file_peak_note(const std::string& name, SampleDepth depth = SampleDepth::kDefault);
 

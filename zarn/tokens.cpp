@@ -90,6 +90,9 @@ bool Input::next_slow(Token& token) {
   for (;;) {
     const char* p = detail::first_space(pos_ + scanned, end_);
     scanned = static_cast<std::size_t>(p - pos_);
+    // An endless run without whitespace (a device, a file of zeros) would be held whole.
+    if (scanned > kMaxToken)
+      throw failure(name_, line_, "a word of more than " + std::to_string(kMaxToken) + " bytes without a space: not a text that zarn reads");
     if (p < end_ || !refill()) break;
   }
   token.text = std::string_view(pos_, scanned);

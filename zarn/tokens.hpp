@@ -60,6 +60,10 @@ inline const char* first_space(const char* p, const char* end) {
 }  // namespace detail
 
 
+/// The longest token read: longer runs without whitespace are refused, so that an endless
+/// input holds bounded memory.
+constexpr std::size_t kMaxToken = 1 << 20;
+
 /// A whitespace-separated token and the line it starts on.
 struct Token {
   std::string_view text;  // valid until the next call of Input::next

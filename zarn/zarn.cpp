@@ -404,6 +404,7 @@ int run(const Options& options, Output& console, bool& saved) {
   if (!options.quiet) write_listing(console, set);
 
   check_result(set, options.result_format());
+  if (!options.wav.empty()) check_sound_size(options.wav, sound_length(set, options.rate), options.rate, options.bits);
   const Writer writer = result_writer(set, options.result_format(), {"zarn " ZARN_VERSION, options.rate});
   std::string result = options.output;
   if (options.named_output()) {
