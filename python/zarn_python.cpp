@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -82,6 +83,42 @@ void check_path(const std::string& path) {
   if (path.find('\0') != std::string::npos) throw py::value_error("the path holds a NUL byte");
 }
 
+// A path given as str, bytes or any os.PathLike, as the system takes it.
+std::string path_of(const py::object& path) {
+  const py::object p = py::module_::import("os").attr("fspath")(path);  // TypeError for anything else
+  std::string s = py::isinstance<py::bytes>(p) ? std::string(py::bytes(p)) : p.cast<std::string>();
+  check_path(s);
+  return s;
+}
+
+// An array-like of real numbers as a contiguous float64 array; numpy's MemoryError for one too
+// large, TypeError naming `name` for complex numbers or anything that is not a number.
+Array real_array(const py::handle& values, const char* name) {
+  const py::module_ np = py::module_::import("numpy");
+  const py::array a = np.attr("asarray")(values);
+  const char kind = a.dtype().kind();
+  if (kind == 'c')
+    throw py::type_error(std::string(name) + " holds complex numbers: pass their real part or their magnitude (numpy.real, numpy.abs)");
+  if (kind != 'f' && kind != 'i' && kind != 'u')
+    throw py::type_error(std::string(name) + " must hold real numbers, not " + std::string(py::str(a.dtype())));
+  return np.attr("ascontiguousarray")(a, py::arg("dtype") = "float64").cast<Array>();
+}
+
+// Samples as float64 at full scale 1.0: floats as they are, integers scaled by their type's
+// full scale as sound files hold them (int16 by 32768; unsigned ones about their middle).
+Array sample_array(const py::handle& values) {
+  const py::module_ np = py::module_::import("numpy");
+  const py::array a = np.attr("asarray")(values);
+  const char kind = a.dtype().kind();
+  if (kind == 'b') throw py::type_error("samples must be numbers, not booleans");
+  const Array x = real_array(a, "samples");
+  if (kind != 'i' && kind != 'u') return x;
+  const double half = std::ldexp(1.0, static_cast<int>(a.itemsize()) * 8 - 1);  // 32768 for 16 bits
+  const double offset = kind == 'u' ? half : 0.0;
+  // Whole numbers below 2^53 and a power of two: the quotient is exact for 8, 16 and 32 bits.
+  return np.attr("divide")(np.attr("subtract")(x, offset), half).cast<Array>();
+}
+
 [[noreturn]] void raise_os_error(int error, const std::string& path) {
   errno = error;
   PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
@@ -149,6 +186,31 @@ Partial from_tracks(Tracks&& p) {
                  p.origin);
 }
 
+// The partials argument: a sequence of zarn.Partial, or TypeError that names what is not
+// one (never the repr of all of them).
+std::vector<Partial> partials_of(const py::handle& partials) {
+  if (py::isinstance<py::str>(partials) || !py::hasattr(partials, "__iter__"))
+    throw py::type_error("partials must be a sequence of zarn.Partial, not of type " + std::string(py::str(py::type::handle_of(partials).attr("__name__"))));
+  std::vector<Partial> out;
+  std::size_t i = 0;
+  for (const py::handle item : partials) {
+    if (!py::isinstance<Partial>(item))
+      throw py::type_error("partials[" + std::to_string(i) + "] is of type " + std::string(py::str(py::type::handle_of(item).attr("__name__"))) +
+                           ", not a zarn.Partial");
+    out.push_back(item.cast<const Partial&>());
+    ++i;
+  }
+  return out;
+}
+
+// A read-only view of one of a partial's arrays: `p.amp *= 2` fails before it changes
+// anything, and new values go through zarn.Partial(...) or the functions that make partials.
+py::array read_only(const Array& a) {
+  py::array view = a.attr("view")();
+  view.attr("setflags")(py::arg("write") = false);
+  return view;
+}
+
 // The partials' arrays, shapes checked with the interpreter lock held, for reading without it.
 std::vector<zarn::Breakpoints> breakpoints_of(const std::vector<Partial>& partials) {
   std::vector<zarn::Breakpoints> views;
@@ -200,16 +262,17 @@ zarn::PartialSet read_path(const std::string& path) {
   return set;
 }
 
-std::vector<Partial> read_file(const std::string& path) {
-  zarn::PartialSet set = read_path(path);
+std::vector<Partial> read_file(const py::object& path) {
+  zarn::PartialSet set = read_path(path_of(path));
   std::vector<Partial> out;
   out.reserve(set.partials.size());
   for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
 
-std::vector<Partial> resample(const std::vector<Partial>& partials, double step, bool align, const std::string& fit_name,
+std::vector<Partial> resample(const py::object& partials_in, double step, bool align, const std::string& fit_name,
                               bool whole) {
+  const std::vector<Partial> partials = partials_of(partials_in);
   if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
   const std::optional<zarn::Fit> fit = zarn::fit_named(fit_name);
   if (!fit) throw py::value_error("unknown fit '" + fit_name + "' (" + zarn::fit_names() + ")");
@@ -245,8 +308,9 @@ double finite(const char* name, double v) {
   return v;
 }
 
-std::vector<Partial> keep(const std::vector<Partial>& partials, std::optional<std::pair<double, double>> band,
+std::vector<Partial> keep(const py::object& partials_in, std::optional<std::pair<double, double>> band,
                           std::optional<double> min_duration, std::optional<double> min_level, std::optional<int> max_partials) {
+  const std::vector<Partial> partials = partials_of(partials_in);
   zarn::KeepOptions options;
   if (band) {
     const std::string problem = zarn::band_problem(band->first, band->second);
@@ -271,7 +335,8 @@ std::vector<Partial> keep(const std::vector<Partial>& partials, std::optional<st
   return out;
 }
 
-std::vector<Partial> scale(const std::vector<Partial>& partials, double time, double cents, double gain) {
+std::vector<Partial> scale(const py::object& partials_in, double time, double cents, double gain) {
+  const std::vector<Partial> partials = partials_of(partials_in);
   const std::string problem = zarn::time_scale_problem(time);
   if (!problem.empty()) throw py::value_error("time: " + problem);
   const zarn::ScaleOptions options{time, finite("cents", cents), finite("gain", gain)};
@@ -286,9 +351,9 @@ std::vector<Partial> scale(const std::vector<Partial>& partials, double time, do
   return out;
 }
 
-std::vector<Partial> analyse(const py::array_t<double, py::array::c_style | py::array::forcecast>& samples, double rate,
-                             double resolution, std::optional<double> hop, double floor, std::optional<double> min_track,
-                             std::optional<int> channel) {
+std::vector<Partial> analyse(const py::object& samples_in, double rate, double resolution, std::optional<double> hop, double floor,
+                             std::optional<double> min_track, std::optional<int> channel) {
+  const Array samples = sample_array(samples_in);
   if (samples.ndim() != 1 && samples.ndim() != 2) throw py::value_error("samples must be one-dimensional, or frames by channels");
   const std::size_t frames = samples.ndim() == 0 ? 0 : static_cast<std::size_t>(samples.shape(0));
   const std::size_t channels = samples.ndim() == 2 ? static_cast<std::size_t>(samples.shape(1)) : 1;
@@ -300,7 +365,7 @@ std::vector<Partial> analyse(const py::array_t<double, py::array::c_style | py::
   options.hop = hop.value_or(0.0);
   options.floor = floor;
   options.min_track = min_track.value_or(0.0);
-  const std::string problem = zarn::analysis_problem(options, rate);
+  const std::string problem = zarn::analysis_problem(options, rate, static_cast<long long>(frames));
   if (!problem.empty()) throw py::value_error(problem);
   // One channel, or their mean, copied before the interpreter lock is released.
   std::vector<double> mono(frames);
@@ -315,15 +380,27 @@ std::vector<Partial> analyse(const py::array_t<double, py::array::c_style | py::
     }
     if (!std::isfinite(mono[f])) throw py::value_error("sample " + std::to_string(f) + " is not finite");
   }
-  zarn::PartialSet set = unlocked([&] { return zarn::analyse(mono.data(), mono.size(), rate, options); });
+  // Analysed a block at a time without the interpreter lock, which is taken between blocks to
+  // see whether Ctrl-C was pressed.
+  zarn::Analyser analyser(rate, options);
+  constexpr std::size_t kBlock = 1 << 18;
+  for (std::size_t at = 0; at < mono.size(); at += kBlock) {
+    unlocked([&] {
+      analyser.add(mono.data() + at, std::min(kBlock, mono.size() - at));
+      return 0;
+    });
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  }
+  zarn::PartialSet set = unlocked([&] { return analyser.finish(); });
   std::vector<Partial> out;
   out.reserve(set.partials.size());
   for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
   return out;
 }
 
-py::dict info(const std::string& path, double step) {
-  const zarn::PartialSet set = read_path(path);
+py::dict info(const py::object& path, double step) {
+  if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
+  const zarn::PartialSet set = read_path(path_of(path));
   const zarn::Info i = zarn::info_of(set, step);
   py::dict d;
   d["format"] = set.format;
@@ -385,9 +462,10 @@ void on_aligned_grid(zarn::ResampledSet& set, double step) {
   }
 }
 
-void write_file(const std::string& path, const std::vector<Partial>& partials, std::optional<std::string> format, bool force,
+void write_file(const py::object& path_like, const py::object& partials_in, std::optional<std::string> format, bool force,
                 int rate, std::optional<double> step) {
-  check_path(path);
+  const std::string path = path_of(path_like);
+  const std::vector<Partial> partials = partials_of(partials_in);
   if (rate < zarn::kMinRate || rate > zarn::kMaxRate)
     throw py::value_error("the sample rate must be from " + std::to_string(zarn::kMinRate) + " to " + std::to_string(zarn::kMaxRate));
   zarn::Format f = zarn::format_of_name(path).value_or(zarn::Format::kList);
@@ -414,13 +492,18 @@ void write_file(const std::string& path, const std::vector<Partial>& partials, s
   raise_os_error(saved.error, path);
 }
 
-py::array_t<float> render(const std::vector<Partial>& partials, int rate, std::optional<double> normalize) {
+py::array_t<float> render(const py::object& partials_in, int rate, std::optional<double> normalize) {
   if (rate < zarn::kMinRate || rate > zarn::kMaxRate)
     throw py::value_error("the sample rate must be from " + std::to_string(zarn::kMinRate) + " to " + std::to_string(zarn::kMaxRate));
   if (normalize && !(*normalize <= 0)) throw py::value_error("normalize must be a peak of 0 dB or below");
+  const std::vector<Partial> partials = partials_of(partials_in);
   const zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
   auto* samples = new std::vector<float>(unlocked([&] {
     std::vector<float> s = zarn::render(set, rate);
+    // Levels far above 0 dB overflow single precision: refused, as the tool refuses them.
+    for (const float v : s)
+      if (!std::isfinite(v))
+        throw zarn::failure("the sound's samples go beyond what single precision holds (levels far above 0 dB)");
     if (normalize) zarn::normalize(s, *normalize);
     return s;
   }));
@@ -447,7 +530,10 @@ PYBIND11_MODULE(zarn, m) {
   m.attr("Error") = error_type();
 
   py::class_<Partial>(m, "Partial", "One partial: times, frequencies in hertz and linear amplitudes, as float64 arrays.")
-      .def(py::init<Array, Array, Array, int, bool, long long>(), py::arg("time"), py::arg("freq"), py::arg("amp"),
+      .def(py::init([](const py::object& t, const py::object& f, const py::object& a, int stream, bool harmonic, long long index) {
+             return Partial(real_array(t, "time"), real_array(f, "freq"), real_array(a, "amp"), stream, harmonic, index);
+           }),
+           py::arg("time"), py::arg("freq"), py::arg("amp"),
            py::arg("stream") = 0, py::arg("harmonic") = false, py::arg("index") = 0,
            "Builds a partial from array-likes of one length; the times must be finite and rising.\n"
            "stream, harmonic and index say where it came from in SDIF, whose writer keeps them.")
@@ -455,9 +541,9 @@ PYBIND11_MODULE(zarn, m) {
       .def_property_readonly("harmonic", [](const Partial& p) { return p.origin.harmonic; },
                              "True for a harmonic track (1HRM), whose index is its harmonic number.")
       .def_property_readonly("index", [](const Partial& p) { return p.origin.index; }, "The index its file gave it.")
-      .def_readonly("time", &Partial::time, "Times, rising.")
-      .def_readonly("freq", &Partial::freq, "Frequencies in hertz.")
-      .def_readonly("amp", &Partial::amp, "Linear amplitudes.")
+      .def_property_readonly("time", [](const Partial& p) { return read_only(p.time); }, "Times, rising (a read-only view).")
+      .def_property_readonly("freq", [](const Partial& p) { return read_only(p.freq); }, "Frequencies in hertz (a read-only view).")
+      .def_property_readonly("amp", [](const Partial& p) { return read_only(p.amp); }, "Linear amplitudes (a read-only view).")
       .def("__len__", [](const Partial& p) { return p.time.size(); })
       .def("__repr__", [](const Partial& p) {
         if (p.time.size() == 0) return std::string("Partial(0 points)");
@@ -466,8 +552,9 @@ PYBIND11_MODULE(zarn, m) {
       });
 
   m.def("read", &read_file, py::arg("path"),
-        "The partials of a file: a partial list, SDIF (1TRC/1HRM) or a text export of a partial\n"
-        "editor, recognised from its content. Amplitudes are linear; frequencies are held at 4 Hz\n"
+        "The partials of a file (a path as str, bytes or os.PathLike): a partial list, SDIF\n"
+        "(1TRC/1HRM), ATS, a text export of a partial editor, or a sound file analysed as\n"
+        "analyse() does, recognised from its content. Amplitudes are linear; frequencies are held at 4 Hz\n"
         "at least, and at most 22050 Hz in a partial list. Raises zarn.Error for a malformed file,\n"
         "OSError if it cannot be opened.");
   m.def("resample", &resample, py::arg("partials"), py::arg("step"), py::arg("align") = false, py::arg("fit") = "spline",
@@ -479,10 +566,12 @@ PYBIND11_MODULE(zarn, m) {
   m.def("analyse", &analyse, py::arg("samples"), py::arg("rate"), py::arg("resolution") = 40.0, py::arg("hop") = py::none(),
         py::arg("floor") = -90.0, py::arg("min_track") = py::none(), py::arg("channel") = py::none(),
         "The partials of a sound, as the tool analyses a sound file: samples as floats (full scale\n"
-        "1.0), one-dimensional or frames by channels (their mean unless channel, from 1, picks\n"
+        "1.0) or integers (scaled by their type's full scale: int16 by 32768, as scipy.io.wavfile\n"
+        "returns them), one-dimensional or frames by channels (their mean unless channel, from 1, picks\n"
         "one), at `rate` a second. resolution: how far apart partials are told apart (Hz); hop:\n"
         "seconds between frames (a quarter window); floor: dB under which peaks are left out;\n"
-        "min_track: seconds under which partials are left out (three hops).");
+        "min_track: the shortest partial kept, first to last breakpoint, in seconds (by default\n"
+        "those seen in fewer than three frames are left out). Ctrl-C interrupts it.");
   m.def("info", &info, py::arg("path"), py::arg("step") = 0.05,
         "What a file holds, as the tool's --info says: a dict of its format, partials,\n"
         "breakpoints, time span, frequency and level ranges, the shortest and longest partial\n"
