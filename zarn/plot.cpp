@@ -1,11 +1,23 @@
 #include "plot.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
+#include "failure.hpp"
+
 namespace zarn {
+
+void check_picture_name(const std::string& name) {
+  const std::size_t slash = name.find_last_of('/'), dot = name.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1) return;  // no ending
+  std::string ending = name.substr(dot);
+  for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ending != ".svg" && ending != ".png")
+    throw failure(name, "the name must end in .svg or .png, which choose the picture's kind (or have no ending, for SVG)");
+}
 
 namespace detail {
 

@@ -32,6 +32,10 @@ struct PlotOptions {
 /// a pixel are merged, so that big analyses give files that a browser opens quickly.
 void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, const PlotOptions& options);
 
+/// Throws Failure for a picture's name whose ending is neither .svg nor .png (in any case): the
+/// ending chooses what is drawn, and a name without one is drawn as SVG.
+void check_picture_name(const std::string& name);
+
 namespace detail {
 
 /// Round values (1, 2 or 5 times a power of ten apart) within [lo, hi], about `target` of them.

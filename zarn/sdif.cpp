@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <map>
 #include <string>
@@ -459,8 +460,15 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
   // first meet them (so that partials read back in their order): a partial keeps the stream
   // and type it was read from. A harmonic partial keeps its
   // harmonic number; every other partial is numbered by its place in the set, from 1.
+  // The stream of a harmonic partial that had to leave its own (below), by partial; empty
+  // while none has.
+  std::vector<int> moved_to;
   const auto origin_of = [&](const FrameRow& r) { return set.partials[static_cast<std::size_t>(r.partial)].origin; };
-  const auto key_of = [&](const FrameRow& r) { return std::pair<int, bool>(origin_of(r).stream, origin_of(r).harmonic); };
+  const auto stream_of = [&](const FrameRow& r) {
+    const int moved = moved_to.empty() ? -1 : moved_to[static_cast<std::size_t>(r.partial)];
+    return moved >= 0 ? moved : origin_of(r).stream;
+  };
+  const auto key_of = [&](const FrameRow& r) { return std::pair<int, bool>(stream_of(r), origin_of(r).harmonic); };
   std::vector<std::pair<int, bool>> keys;
   std::vector<FrameRow> group;
   // One frame's rows of one stream and type, their phases carried on.
@@ -487,11 +495,71 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
       done += batch;
     }
   };
+  // Harmonic partials keep their harmonic numbers, so two of one number in one stream, with no
+  // frame of the stream between them, would read back as one. An empty frame between them
+  // (halfway in time) ends the first where no other partial of the stream goes on across it;
+  // where one does, the later partial moves to a stream of its own, numbered after the set's.
+  struct Written {
+    long frame;
+    int partial;
+  };
+  struct StreamFrames {
+    long count = 0;
+    double last_time = 0;
+  };
+  std::map<std::pair<int, long long>, Written> harmonic_rows;  // by stream and harmonic number
+  std::map<int, StreamFrames> harmonic_frames;                // by stream
+  std::vector<long> last_frame;                               // of each partial, in its stream
+  int next_stream = 0;
+  std::function<void(double, int, std::vector<FrameRow>)> write_harmonic_frame = [&](double time, int stream,
+                                                                                      std::vector<FrameRow> rows) {
+    if (last_frame.empty()) {
+      last_frame.assign(set.partials.size(), -2);
+      for (const Resampled& part : set.partials) next_stream = std::max(next_stream, part.origin.stream + 1);
+    }
+    StreamFrames& frames = harmonic_frames[stream];
+    std::vector<FrameRow> follow, others;  // rows that would continue another partial; the rest
+    bool across = false;
+    for (const FrameRow& r : rows) {
+      const auto at = harmonic_rows.find({stream, origin_of(r).index});
+      if (at != harmonic_rows.end() && at->second.frame == frames.count - 1 && at->second.partial != r.partial) {
+        follow.push_back(r);
+      } else {
+        others.push_back(r);
+        across = across || last_frame[static_cast<std::size_t>(r.partial)] == frames.count - 1;
+      }
+    }
+    if (!follow.empty() && across) {
+      if (moved_to.empty()) moved_to.assign(set.partials.size(), -1);
+      const int to = next_stream++;
+      for (const FrameRow& r : follow) moved_to[static_cast<std::size_t>(r.partial)] = to;
+      if (!others.empty()) write_harmonic_frame(time, stream, others);
+      write_harmonic_frame(time, to, follow);
+      return;
+    }
+    if (!follow.empty()) {
+      write_frame(0.5 * (frames.last_time + time), {stream, true}, rows.data(), 0);
+      ++frames.count;
+    }
+    for (const FrameRow& r : rows) {
+      harmonic_rows[{stream, origin_of(r).index}] = {frames.count, r.partial};
+      last_frame[static_cast<std::size_t>(r.partial)] = frames.count;
+    }
+    write_frame(time, {stream, true}, rows.data(), rows.size());
+    ++frames.count;
+    frames.last_time = time;
+  };
+  const auto write_frame_of = [&](double time, const std::pair<int, bool>& key, const FrameRow* rows, std::size_t n) {
+    if (key.second)
+      write_harmonic_frame(time, key.first, std::vector<FrameRow>(rows, rows + n));
+    else
+      write_frame(time, key, rows, n);
+  };
   for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) {
     // Most frames hold one stream and type: their rows go out as they are.
     const auto first = key_of(rows.front());
     if (std::all_of(rows.begin() + 1, rows.end(), [&](const FrameRow& r) { return key_of(r) == first; })) {
-      write_frame(time, first, rows.data(), rows.size());
+      write_frame_of(time, first, rows.data(), rows.size());
       return;
     }
     keys.clear();
@@ -501,7 +569,7 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
       group.clear();
       for (const FrameRow& r : rows)
         if (key_of(r) == key) group.push_back(r);
-      write_frame(time, key, group.data(), group.size());
+      write_frame_of(time, key, group.data(), group.size());
     }
   });
 }

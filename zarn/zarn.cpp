@@ -291,6 +291,7 @@ void check_before_reading(const Options& options, Output& console) {
     if (!clear.written()) throw save_failure(n, clear, kNothingSaved);
   }
   if (!options.wav.empty()) check_sound_file_name(options.wav, options.bits, options.rate);
+  if (!options.plot.empty()) check_picture_name(options.plot);
   if (is_png_name(options.plot) && !have_png())
     throw failure(options.plot, "this build of zarn draws SVG pictures only: librsvg and cairo were not found when it was built");
   if ((options.bits != SampleDepth::kDefault || options.normalize) && options.wav.empty())
