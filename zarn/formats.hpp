@@ -46,6 +46,7 @@ struct FormatRow {
   void (*write)(Output& out, const ResampledSet& set, const WriteOptions& options);
   /// Throws Failure for what the writer could not write so that it reads back; null: nothing.
   void (*check)(const ResampledSet& set);
+  bool records_rate = false;  // the writer records WriteOptions::rate (--rate applies)
 };
 
 /// Every row, the partial list first.

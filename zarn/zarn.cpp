@@ -222,13 +222,15 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
     // The sound is made a block at a time as it is written; --normalize first finds its peak
     // in a pass of its own.
     double gain = 1;
+    bool silent = false;
     if (options.normalize) {
       SoundStream probe(set, options.rate);
       std::vector<float> block(1 << 14);
       while (probe.next(block.data(), block.size()) > 0) {
       }
       if (!std::isfinite(probe.peak())) throw failure(options.wav, beyond);
-      if (probe.peak() > 0) gain = std::pow(10.0, *options.normalize / 20.0) / probe.peak();
+      silent = probe.peak() == 0;
+      if (!silent) gain = std::pow(10.0, *options.normalize / 20.0) / probe.peak();
     }
     SoundStream stream(set, options.rate);
     const SampleSource source{stream.length(), [&](float* out, std::size_t n) {
@@ -248,7 +250,9 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
       save_as(options.wav, options.force, sound_file_writer(options.wav, source, options.rate, options.bits),
               not_saved("sound", result));
     }
-    if (options.normalize) {
+    if (options.normalize && silent) {
+      report(console, compose_warning(options.wav + ": the sound is silent, so --normalize leaves it as it is"));
+    } else if (options.normalize) {
       char text[96];
       std::snprintf(text, sizeof text, ": normalized by %+.2f dB, to a peak of %g dB", 20 * std::log10(gain), *options.normalize);
       if (!options.quiet || options.wav == "-") report(console, compose(options.wav + text));
@@ -276,7 +280,12 @@ void check_before_reading(const Options& options, Output& console) {
     report(console, compose_warning(options.extra_outputs().empty()
                                         ? "--force has no effect without -o: the dialogue never replaces a file"
                                         : "--force applies to --plot and --wav only: the dialogue never replaces a file"));
-  if (options.rate_given && options.wav.empty()) report(console, compose_warning("--rate has no effect without --wav"));
+  if (options.rate_given && options.wav.empty() && !row_of(options.result_format()).records_rate)
+    report(console, compose_warning("--rate has no effect without --wav"));
+  if (options.whole && options.aligned_grid())
+    report(console, compose_warning("--whole has no effect on the aligned grid, which " +
+                                    std::string(options.align ? "--align asks for" : row_of(options.result_format()).name) +
+                                    (options.align ? "" : " is written on")));
   if ((options.plot_log || options.plot_view.any) && options.plot.empty())
     report(console, compose_warning(options.plot_log ? "--plot-log has no effect without --plot"
                                                      : "--plot-range, --plot-band, --plot-floor and --plot-dots have no effect without --plot"));
@@ -341,8 +350,22 @@ struct FdCloser {
   }
 };
 
-// --info: reads the input and says what it holds, writing nothing.
+// --info: reads the input and says what it holds, writing nothing; the options that save,
+// edit or draw are warned of, since nothing is saved, edited or drawn.
 int describe(const Options& options, Output& console) {
+  std::vector<std::string> unused;
+  if (options.named_output()) unused.push_back("-o");
+  if (options.format) unused.push_back("--format");
+  if (!options.plot.empty() || options.plot_log || options.plot_view.any) unused.push_back("--plot");
+  if (!options.wav.empty() || options.rate_given || options.bits != SampleDepth::kDefault || options.normalize) unused.push_back("--wav");
+  if (options.keep.any() || options.scale.any()) unused.push_back("the edits");
+  if (options.fit != Fit::kSpline || options.whole || options.align) unused.push_back("the grid and fit");
+  if (options.force) unused.push_back("--force");
+  if (!unused.empty()) {
+    std::string list;
+    for (std::size_t i = 0; i < unused.size(); ++i) list += (i == 0 ? "" : i + 1 == unused.size() ? " and " : ", ") + unused[i];
+    report(console, compose_warning(list + (unused.size() == 1 ? " has" : " have") + " no effect with --info, which writes nothing"));
+  }
   const std::string name = input_name(options.input);
   FdCloser input{open_input(options.input)};
   if (input.fd < 0) throw system_failure(name, errno);
