@@ -271,15 +271,16 @@ void print(const char* who, const Sound& s, const Score& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool atsa = false;
+  bool atsa = false, check = false;
   std::string keep;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--atsa") atsa = true;
+    else if (a == "--check") check = true;
     else if (a == "--write" && i + 1 < argc) keep = argv[++i];
   }
   const std::vector<Sound> all = sounds();
-  std::printf("limits: frequency median <= 0.5 cent, 95th percentile <= 3 (10 with noise); amplitude median <= 0.3 dB\n"
+  std::printf("limits (--check: the status fails on any but speed): frequency median <= 0.5 cent, 95th percentile <= 3 (10 with noise); amplitude median <= 0.3 dB\n"
               "(1 with noise); recall >= 98 %%; spurious <= 1 %% (3 with noise); fragments <= 1.1; speed >= 200x real time\n"
               "(one core, the median of five analyses)\n\n");
   std::printf("%-6s %-34s %7s %7s %7s %7s %7s %7s %6s %8s\n", "who", "sound", "f med", "f 95%", "a med", "recall", "spur.%",
@@ -316,14 +317,19 @@ int main(int argc, char** argv) {
       }
     }
   }
-  // The limits, over the sounds with and without noise.
-  bool met = true;
+  // The limits, over the sounds with and without noise: accuracy, and speed (which varies with
+  // the machine and its load, so that --check gates accuracy alone).
+  bool accurate = true, fast = true;
   for (std::size_t i = 0; i < all.size(); ++i) {
     const Score& r = scores[i];
     const bool noisy = all[i].noisy;
-    met = met && r.freq_median <= 0.5 && r.freq_95 <= (noisy ? 10 : 3) && r.amp_median <= (noisy ? 1 : 0.3) && r.recall >= 98 &&
-          r.spurious <= (noisy ? 3 : 1) && r.fragments <= 1.1 && r.speed >= 200;
+    const bool ok = r.freq_median <= 0.5 && r.freq_95 <= (noisy ? 10 : 3) && r.amp_median <= (noisy ? 1 : 0.3) && r.recall >= 98 &&
+                    r.spurious <= (noisy ? 3 : 1) && r.fragments <= 1.1;
+    if (!ok) std::printf("accuracy limit not met: %s\n", all[i].name.c_str());
+    accurate = accurate && ok;
+    fast = fast && r.speed >= 200;
   }
-  std::printf("\nzarn %s every limit\n", met ? "meets" : "does not meet");
-  return 0;
+  std::printf("\nzarn %s every accuracy limit, and %s the speed limit\n", accurate ? "meets" : "does not meet", fast ? "meets" : "does not meet");
+  // With --check the status says whether every accuracy limit holds (a test of the analysis).
+  return check && !accurate ? 1 : 0;
 }
