@@ -293,7 +293,7 @@ struct Analyser::State {
       const double omega = theta - std::imag(D[c.k] * std::conj(X[c.k])) / power[c.k];
       if (std::fabs(omega - theta) > kTwoPi * lobe / static_cast<double>(N)) continue;
       const double freq = omega * rate / kTwoPi;
-      if (freq < kMinFreq || freq >= rate / 2) continue;
+      if (freq <= 0 || freq >= rate / 2) continue;
       // The amplitude from the energy of the whole main lobe, which a moving partial spreads
       // but does not lose; where a neighbour's lobe cuts it short, from the peak's own value
       // and the window's response at the partial's distance from the bin.
