@@ -9,11 +9,16 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "failure.hpp"
 #include "formats.hpp"
+#include "output.hpp"
 #include "run_binary.hpp"
+#include "sound_file.hpp"
 #include "support.hpp"
 
 namespace {
@@ -177,6 +182,37 @@ TEST(Analysis, SoundFilesTheirChannelsAndRefusals) {
   EXPECT_EQ(zarn_test::rejection_with("( PARTIALS 0 )", "in.txt", second),
             "zarn: in.txt is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only\n");
   EXPECT_EQ(zarn_test::rejection_with(file.substr(0, 40), "cut.wav", mixed).substr(0, 45), "zarn: cut.wav: cannot be decoded as a sound: ");
+
+  // A sound that starts part-way into its file (standard input after another program read
+  // some of it) is decoded from there.
+  zarn_test::TempDir dir;
+  zarn_test::spill(dir / "late.wav", "skip this!" + file);
+  const int fd = ::open((dir / "late.wav").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::lseek(fd, 10, SEEK_SET), 10);
+  EXPECT_EQ(zarn::read_input(fd, "standard input", mixed).P(), 2);
+  ::close(fd);
+
+  // Samples that are not numbers, and a sound shorter than the window, are refused with the
+  // place and the reason.
+  std::vector<float> samples(22050, 0.0f);
+  samples[2205] = NAN;
+  std::string bytes;
+  {
+    zarn::Output out(&bytes);
+    zarn::detail::put_float_wav(out, samples, 44100);
+    out.flush();
+  }
+  EXPECT_EQ(zarn_test::rejection_with(bytes, "nan.wav", mixed), "zarn: nan.wav: sample 2205 (at 0.050000 s) is not a finite number\n");
+  bytes.clear();
+  {
+    zarn::Output out(&bytes);
+    zarn::detail::put_float_wav(out, std::vector<float>(441, 0.1f), 44100);
+    out.flush();
+  }
+  EXPECT_EQ(zarn_test::rejection_with(bytes, "short.wav", mixed),
+            "zarn: short.wav: the sound (0.01 s) is shorter than the analysis window (0.07503 s at --resolution=40): "
+            "--resolution=300 or coarser gives a window it fills\n");
 }
 #endif
 

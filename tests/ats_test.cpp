@@ -96,12 +96,83 @@ TEST(Ats, WhatIsWrittenReadsBackExactly) {
     EXPECT_EQ(back.partials[p].time, want.time);
     EXPECT_EQ(back.partials[p].freq, want.freq);
     for (std::size_t j = 0; j < want.amp.size(); ++j)
-      EXPECT_EQ(back.partials[p].amp[j], want.amp[j] > 0 ? want.amp[j] : std::numeric_limits<double>::min());
+      EXPECT_EQ(back.partials[p].amp[j], want.amp[j] > 0 ? want.amp[j] : 0.0);
   }
   const std::vector<double> header = values_of(written(set).substr(0, 80));
+  double loudest = 0, highest = 0;
+  long long last_k = 0;
+  for (const zarn::Resampled& part : set.partials) {
+    for (std::size_t j = 0; j < part.time.size(); ++j) loudest = std::max(loudest, part.amp[j]), highest = std::max(highest, part.freq[j]);
+    if (part.N() > 0) last_k = std::max(last_k, part.first_k + part.N() - 1);
+  }
   EXPECT_EQ(header[1], 44100);  // the rate
   EXPECT_EQ(header[2], 441);    // frame and window size: 0.01 s at 44100 Hz
+  EXPECT_EQ(header[5], static_cast<double>(last_k + 1));  // frames from time 0
+  EXPECT_EQ(header[6], loudest);
+  EXPECT_EQ(header[7], highest);
+  EXPECT_EQ(header[8], static_cast<double>(last_k + 1) * 0.01);  // the duration
   EXPECT_EQ(header[9], 2);      // amplitude, frequency and phase
+}
+
+// A partial of 25 Hz on a grid of 0.01 s turns a quarter of a circle from point to point, its
+// phase kept within [-pi, pi); an amplitude that the fit took to zero or below is written as
+// the smallest positive double, which keeps the partial whole and reads back as silence.
+TEST(Ats, PhasesAndSilenceWithinAPartial) {
+  constexpr double kPi = 3.14159265358979323846;
+  zarn::ResampledSet set;
+  set.step = 0.01;
+  set.aligned = true;
+  zarn::Resampled part;
+  part.time = {0, 0.01, 0.02, 0.03, 0.04};
+  part.freq = {25, 25, 25, 25, 25};
+  part.amp = {0.5, 0.5, -0.1, 0.5, 0.5};
+  set.partials.push_back(part);
+  const std::vector<double> v = values_of(written(set));
+  const double want[] = {0, kPi / 2, -kPi, -kPi / 2, 0};
+  for (std::size_t k = 0; k < 5; ++k) {
+    EXPECT_NEAR(v[10 + 4 * k + 3], want[k], 1e-12) << k;  // after the frame's time, amplitude and frequency
+  }
+  EXPECT_EQ(v[10 + 4 * 2 + 1], std::numeric_limits<double>::min());
+  const zarn::PartialSet back = zarn::read_input(written(set), "out.ats");
+  ASSERT_EQ(back.P(), 1);
+  EXPECT_EQ(back.partials[0].amp, (std::vector<double>{0.5, 0.5, 0.0, 0.5, 0.5}));
+}
+
+// What an ATS file cannot hold is refused before anything is written: figures that are not
+// finite, and a file beyond 4 GiB (its frames start at time 0).
+TEST(Ats, RefusedBeforeWriting) {
+  const auto one = [](double t0, double freq, double amp) {
+    zarn::ResampledSet set;
+    set.step = 0.0001;
+    set.aligned = true;
+    zarn::Resampled part;
+    part.time = {t0, t0 + 0.0001};
+    part.freq = {freq, freq};
+    part.amp = {amp, amp};
+    part.first_k = std::llround(t0 / 0.0001);
+    set.partials.push_back(part);
+    return set;
+  };
+  const struct {
+    zarn::ResampledSet set;
+    std::string message;  // its start; empty: accepted
+  } cases[] = {
+      {one(1, 440, 0.5), ""},
+      {one(10000, 440, 0.5), ""},  // 3.2 GB
+      {one(100000, 440, 0.5), "zarn: an ATS file of 1000000002 frames (from time 0, every 0.0001) by 1 partials would take 32 GB"},
+      {one(1, INFINITY, 0.5), "zarn: partial 1 has the frequency inf at time 1, which an ATS file cannot hold; nothing saved"},
+      {one(1, 440, NAN), "zarn: partial 1 has the amplitude nan at time 1, which an ATS file cannot hold; nothing saved"},
+  };
+  for (const auto& c : cases) {
+    std::string message;
+    try {
+      zarn::check_ats(c.set);
+    } catch (const zarn::Failure& f) {
+      message = f.message;
+    }
+    EXPECT_EQ(message.substr(0, c.message.size()), c.message);
+    EXPECT_EQ(message.empty(), c.message.empty()) << message;
+  }
 }
 
 // Partials that do not overlap share a column when a silent frame lies between them.
@@ -171,6 +242,8 @@ TEST(Ats, RefusesFaultsNamingTheirByte) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(zarn_test::rejection(c.bytes, "in.ats"), "zarn: in.ats: " + c.message + "\n");
   }
+  // A header of partials and no frames is a whole file: nothing in it.
+  EXPECT_EQ(zarn::read_input(file(header(3, 0, 2), {}), "in.ats").P(), 0);
   // The other byte order reads the same.
   const std::vector<double> one = {123, 44100, 441, 441, 1, 2, 1, 1000, 1, 1, 0, 0.5, 30000, 0.1, 0.5, 30000};
   const zarn::PartialSet big = zarn::read_input(doubles(one, true), "in.ats");

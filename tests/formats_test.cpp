@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,12 @@ TEST(Formats, RecognisedFromTheFirstBytes) {
       {"export line not first", "\npar-text-frame-format\n", "zarn: in:2: the file ends where the list header should be\n"},
       {"partial list", "( PARTIALS 1 ( POINTS 0 ) )", "1 partials"},
       {"a list whose header words look like a script", "#! PARTIALS 0 )", "0 partials"},
-      {"the start of a sound file's header, cut short", std::string("RIFF\xfe\xff", 6), "zarn: in:1: the file ends where the list header should be\n"},
+      {"the start of a sound file's header, cut short", std::string("RIFF\xfe\xff", 6),
+       "zarn: in: not a partial list, SDIF, ATS, SPEAR export or sound file zarn can read\n"},
+      {"bytes of no known format", std::string("\xfau\xfa\x01\x00\x13", 6),
+       "zarn: in: not a partial list, SDIF, ATS, SPEAR export or sound file zarn can read\n"},
+      {"a list with a UTF-8 word is still a list", "( PARTIALS \xc3\xa9 )",
+       "zarn: in:1: \"\\xc3\\xa9\" is not a valid count for the number of partials (a whole number from 0 to 2147483647)\n"},
       {"gzip", std::string("\x1f\x8b\x08\0\0\0\0\0", 8), "zarn: in is a gzip file, not an analysis\n"},
 #if defined(ZARN_HAVE_SNDFILE) && defined(ZARN_HAVE_FFTW)
       {"a sound file: silence has no partials", silence(), "0 partials"},
@@ -71,6 +77,83 @@ TEST(Formats, RecognisedFromTheFirstBytes) {
     ::close(fds[1]);
     EXPECT_EQ(attempt([&] { return zarn::read_input(fds[0], "in"); }), c.outcome);
     ::close(fds[0]);
+  }
+}
+
+// Every container that libsndfile tells by its first bytes is taken for a sound, whatever
+// libsndfile then makes of the rest.
+TEST(Formats, SoundContainersByTheirFirstBytes) {
+  using namespace std::string_literals;
+  const struct {
+    std::string start;
+    bool sound;
+  } cases[] = {
+      {"RIFF\x24\0\0\0WAVEfmt "s, true},
+      {"RIFX\0\0\0\x24WAVEfmt "s, true},
+      {"riff\x2e\x91\xcf\x11\xa5\xd6\x28\xdb"s, true},  // Wave64
+      {"FORM\0\0\0\0AIFFCOMM"s, true},
+      {"FORM\0\0\0\0" "8SVXVHDR"s, true},
+      {"\x64\xa3\x03\0\0\x44\xac\x47"s, true},  // IRCAM, little-endian
+      {"\0\x02\xa3\x64\x47\xac\x44\0"s, true},  // IRCAM, big-endian
+      {"\xff\xfb\x90\xc4"s, true},                                  // MPEG layer III without a tag
+      {"ID3\x04\0\0\0\0"s, true},
+      {"NIST_1A\n   1024\n"s, true},
+      {"Creative Voice File\x1a"s, true},
+      {"caff\0\x01\0\0"s, true},
+      {"\xff\xe0\x90\xc4"s, false},  // MPEG sync with a reserved layer
+      {"RIFF\x24\0\0\0AVI LIST"s, false},
+      {"( PARTIALS 1"s, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(zarn::is_sound(c.start), c.sound) << zarn::quote(c.start);
+}
+
+// Every writer refuses, before writing, what it cannot hold so that it reads back, with one
+// message: the partial list and SDIF hold single precision, the exports and ATS doubles; a
+// level that is not a number is silence in a partial list.
+TEST(Formats, WritersRefuseFiguresTheyCannotHold) {
+  const auto with = [](double freq, double amp) {
+    zarn::ResampledSet set;
+    set.step = 0.5;
+    set.aligned = true;
+    zarn::Resampled part;
+    part.time = {0, 0.5};
+    part.freq = {440, freq};
+    part.amp = {0.5, amp};
+    set.partials.push_back(part);
+    return set;
+  };
+  const auto refusal = [](const zarn::ResampledSet& set, zarn::Format format) {
+    try {
+      zarn::check_result(set, format);
+    } catch (const zarn::Failure& f) {
+      return f.message;
+    }
+    return std::string();
+  };
+  const std::string list = "zarn: partial 1 has the frequency inf at time 0.5, which a partial list cannot hold (its figures are "
+                           "single-precision numbers); nothing saved\n";
+  const struct {
+    zarn::Format format;
+    double freq, amp;
+    std::string message;
+  } cases[] = {
+      {zarn::Format::kList, INFINITY, 0.5, list},
+      {zarn::Format::kList, 440, NAN, ""},
+      {zarn::Format::kList, 440, 1e39, ""},
+      {zarn::Format::kSdif, 1e39, 0.5,
+       "zarn: partial 1 has the frequency 1e+39 at time 0.5, which an SDIF file cannot hold (its figures are single-precision "
+       "numbers); nothing saved\n"},
+      {zarn::Format::kSdif, 440, NAN,
+       "zarn: partial 1 has the amplitude nan at time 0.5, which an SDIF file cannot hold (its figures are single-precision "
+       "numbers); nothing saved\n"},
+      {zarn::Format::kSpearPartials, INFINITY, 0.5, "zarn: partial 1 has the frequency inf at time 0.5, which a text export cannot hold; nothing saved\n"},
+      {zarn::Format::kSpearFrames, 440, -INFINITY, "zarn: partial 1 has the amplitude -inf at time 0.5, which a text export cannot hold; nothing saved\n"},
+      {zarn::Format::kSpearFrames, 440, 1e39, ""},
+      {zarn::Format::kAts, 440, INFINITY, "zarn: partial 1 has the amplitude inf at time 0.5, which an ATS file cannot hold; nothing saved\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(zarn::row_of(c.format).name) + " " + std::to_string(c.freq) + " " + std::to_string(c.amp));
+    EXPECT_EQ(refusal(with(c.freq, c.amp), c.format), c.message);
   }
 }
 

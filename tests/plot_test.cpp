@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "failure.hpp"
 #include "formats.hpp"
 #include "resample.hpp"
 
@@ -25,10 +26,46 @@ TEST(Plot, Ticks) {
       {430, 460, true, {430, 435, 440, 445, 450, 455, 460}},  // less than a decade: linear ticks
       {1e12, 1e12 + 0.001, false, {}},  // whole steps that a double cannot tell apart: none
       {1e11, 1e11 + 1e-4, false, {}},
+      {0, 100, true, {0, 20, 40, 60, 80, 100}},         // no decade from 0: linear ticks, and an end
+      {4.9e-324, 1e-323, true, {}},                     // decades of a denormal: none, and an end
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.lo) + " to " + std::to_string(c.hi));
     EXPECT_EQ(c.log ? zarn::detail::log_ticks(c.lo, c.hi) : zarn::detail::linear_ticks(c.lo, c.hi, c.lo < 0 ? 5 : 10), c.ticks);
+  }
+}
+
+// Text in the picture is XML whatever the name holds: control bytes and broken UTF-8 become
+// U+FFFD, and characters of other scripts stay as they are.
+TEST(Plot, TextEscapedForXml) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"a<b>&\"c\"", "a&lt;b&gt;&amp;&quot;c&quot;"},
+      {"caf\xc3\xa9 \xe2\x99\xaa", "caf\xc3\xa9 \xe2\x99\xaa"},
+      {"bell\x07", "bell\xef\xbf\xbd"},
+      {"cut \xc3", "cut \xef\xbf\xbd"},
+      {"latin-1 \xe9t\xe9", "latin-1 \xef\xbf\xbdt\xef\xbf\xbd"},
+      {"surrogate \xed\xa0\x80", "surrogate \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(zarn::detail::xml_escape(c.in), c.out) << c.in;
+}
+
+// A picture's kind comes from its name's ending: .svg or .png, or none for SVG.
+TEST(Plot, PictureNames) {
+  const struct {
+    const char* name;
+    bool ok;
+  } cases[] = {{"a.svg", true}, {"A.PNG", true}, {"plot", true}, {"dir.d/plot", true}, {".hidden", true},
+               {"a.jpg", false}, {"a.pdf", false}, {"a.svg.gz", false}};
+  for (const auto& c : cases) {
+    bool ok = true;
+    try {
+      zarn::check_picture_name(c.name);
+    } catch (const zarn::Failure&) {
+      ok = false;
+    }
+    EXPECT_EQ(ok, c.ok) << c.name;
   }
 }
 

@@ -98,8 +98,8 @@ bool looks_binary(std::string_view start) {
       ++i;
       continue;
     }
-    const std::size_t n = c >= 0xf0 && c <= 0xf4 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c <= 0xdf ? 2 : 0;
-    if (n == 0 || (c >= 0xe0 && c < 0xf0 && n != 3)) return true;
+    const std::size_t n = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+    if (n == 0) return true;
     if (i + n > start.size()) return false;  // a character cut by the end of the bytes looked at
     for (std::size_t k = 1; k < n; ++k)
       if ((static_cast<unsigned char>(start[i + k]) & 0xc0) != 0x80) return true;

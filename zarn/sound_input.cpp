@@ -72,6 +72,40 @@ sf_count_t memory_read(void* dst, sf_count_t n, void* m) {
 sf_count_t memory_write(const void*, sf_count_t, void*) { return 0; }
 sf_count_t memory_tell(void* m) { return static_cast<Memory*>(m)->at; }
 
+// A regular file read from an offset on (standard input after another program read part of
+// it), as libsndfile's virtual file whose start is that offset.
+struct FileFrom {
+  int fd;
+  off_t origin, size;
+};
+
+sf_count_t from_length(void* f) {
+  const FileFrom& file = *static_cast<FileFrom*>(f);
+  return static_cast<sf_count_t>(file.size - file.origin);
+}
+sf_count_t from_seek(sf_count_t offset, int whence, void* f) {
+  const FileFrom& file = *static_cast<FileFrom*>(f);
+  const off_t at = whence == SEEK_SET ? ::lseek(file.fd, file.origin + static_cast<off_t>(offset), SEEK_SET)
+                                      : ::lseek(file.fd, static_cast<off_t>(offset), whence);
+  return at < 0 ? -1 : static_cast<sf_count_t>(at - file.origin);
+}
+sf_count_t from_read(void* dst, sf_count_t n, void* f) {
+  const FileFrom& file = *static_cast<FileFrom*>(f);
+  sf_count_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::read(file.fd, static_cast<char*>(dst) + got, static_cast<std::size_t>(n - got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += r;
+  }
+  return got;
+}
+sf_count_t from_tell(void* f) {
+  const FileFrom& file = *static_cast<FileFrom*>(f);
+  const off_t at = ::lseek(file.fd, 0, SEEK_CUR);
+  return at < 0 ? -1 : static_cast<sf_count_t>(at - file.origin);
+}
+
 // Closes what it holds when the scope ends.
 struct Closer {
   SNDFILE* file = nullptr;
@@ -130,16 +164,19 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   Closer closer;
   Memory memory{in.unread()};
   SF_VIRTUAL_IO io{memory_length, memory_seek, memory_read, memory_write, memory_tell};
+  SF_VIRTUAL_IO from_io{from_length, from_seek, from_read, memory_write, from_tell};
+  FileFrom from{};
   if (in.descriptor() < 0) {
     closer.file = sf_open_virtual(&io, SFM_READ, &info, &memory);
   } else {
     struct stat st;
     int fd = in.descriptor();
-    // A file is decoded from where the input started (standard input may have been read in
-    // part by another program before): libsndfile takes the offset it is opened at as the
-    // sound's start.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && in.can_rewind() && in.rewind()) {
-      closer.file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    // A file is decoded from where the input started, which is not its start where another
+    // program read part of standard input before.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && in.origin() >= 0 && in.origin() <= st.st_size) {
+      from = {fd, static_cast<off_t>(in.origin()), st.st_size};
+      if (::lseek(fd, from.origin, SEEK_SET) != from.origin) throw system_failure(in.name(), errno, "cannot read");
+      closer.file = sf_open_virtual(&from_io, SFM_READ, &info, &from);
     } else {
       closer.fd = fd = spool(in);
       closer.file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);

@@ -133,6 +133,9 @@ class Input {
   void advance(std::size_t n) { pos_ += n; }
   /// True when the input can be read again from its first byte: held in memory, or a regular file.
   bool can_rewind() const { return in_memory_ || origin_ >= 0; }
+  /// Where a regular file's input starts in it (its offset when the input was taken); -1 for
+  /// memory and pipes.
+  long long origin() const { return in_memory_ ? -1 : origin_; }
   /// Goes back to the input's first byte for a second pass; false where it cannot (a pipe).
   bool rewind();
   /// True when no byte is left.
