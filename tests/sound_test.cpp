@@ -3,6 +3,7 @@
 #include "sound.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -188,7 +189,7 @@ TEST(Sound, FileHoldsEverySampleAsFloat) {
 // floats exactly.
 TEST(Sound, DepthsReadBackAsAsked) {
   zarn_test::TempDir dir;
-  const std::vector<float> samples = {0.0f, 0.25f, -0.5f, 0.125f, 0.999f, -1.5f};
+  const std::vector<float> samples = {0.0f, 0.25f, -0.5f, 0.125f, 0.999f, -1.5f, 1.0f, 2.0f};  // full scale never wraps
   const struct {
     const char* name;
     zarn::SampleDepth depth;
@@ -227,6 +228,78 @@ TEST(Sound, DepthsReadBackAsAsked) {
   EXPECT_EQ(zarn::depth_named("8"), zarn::SampleDepth::kDefault);
 }
 #endif
+
+// Integers are dithered with a triangular density of a step each way: no bias, an error of a
+// quarter of a step squared, and never more than a step and a half from the value; a chunk
+// of an odd size is padded to an even one.
+TEST(Sound, DitherAndPadding) {
+  const std::vector<float> constant(100000, static_cast<float>(0.3 / 32768));
+  std::string bytes;
+  {
+    zarn::Output out(&bytes);
+    zarn::detail::put_wav(out, zarn::samples_of(constant), 8000, zarn::SampleDepth::k16);
+    out.flush();
+  }
+  ASSERT_EQ(bytes.size(), 44 + 2 * constant.size());
+  double sum = 0, squares = 0;
+  for (std::size_t i = 0; i < constant.size(); ++i) {
+    const auto v = static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[44 + 2 * i]) |
+                                                                         static_cast<unsigned char>(bytes[45 + 2 * i]) << 8));
+    ASSERT_GE(v, -1);
+    ASSERT_LE(v, 2);
+    sum += v;
+    squares += (v - 0.3) * (v - 0.3);
+  }
+  const double n = static_cast<double>(constant.size());
+  EXPECT_NEAR(sum / n, 0.3, 0.01);
+  EXPECT_NEAR(squares / n, 0.25, 0.02);
+  bytes.clear();
+  {
+    zarn::Output out(&bytes);
+    zarn::detail::put_wav(out, zarn::samples_of(std::vector<float>(5, 0.5f)), 8000, zarn::SampleDepth::k24);
+    out.flush();
+  }
+  EXPECT_EQ(bytes.size(), 44u + 15u + 1u);
+  EXPECT_EQ(bytes.back(), '\0');
+  const auto riff = static_cast<std::size_t>(static_cast<unsigned char>(bytes[4]) | static_cast<unsigned char>(bytes[5]) << 8);
+  EXPECT_EQ(riff, bytes.size() - 8);
+}
+
+// A sound's size is checked before any of it is made: what its container's sizes hold, an
+// empty sound where the container cannot be empty, and the free space of the folder.
+TEST(Sound, SizeCheckedBeforeAnySample) {
+  zarn_test::TempDir dir;
+  const struct {
+    std::string name;
+    double frames;
+    zarn::SampleDepth depth;
+    std::string message;  // its start; empty: accepted
+  } cases[] = {
+      {"-", 1e6, zarn::SampleDepth::kDefault, ""},
+      {"-", 1.1e9, zarn::SampleDepth::kDefault, "zarn: standard output: a sound of 1100000000 samples (6.9 hours at 44100 Hz) takes more than the 4 GiB a .wav file holds"},
+      {"-", 1.1e9, zarn::SampleDepth::k16, ""},
+      {dir / "a.wav", 0, zarn::SampleDepth::kDefault, ""},
+#ifdef ZARN_HAVE_SNDFILE
+      {dir / "a.aiff", 0, zarn::SampleDepth::kDefault, "zarn: " + dir / "a.aiff" + ": the result holds no sound (no partial has a point)"},
+      {dir / "a.flac", 0, zarn::SampleDepth::kDefault, "zarn: " + dir / "a.flac" + ": the result holds no sound"},
+      {dir / "a.caf", 0, zarn::SampleDepth::kDefault, ""},
+      {dir / "a.caf", 1e15, zarn::SampleDepth::kDefault, "zarn: " + dir / "a.caf" + ": a sound of 1000000000000000 samples"},
+      {dir / "a.aiff", 2e9, zarn::SampleDepth::k24, "zarn: " + dir / "a.aiff" + ": a sound of 2000000000 samples (12.6 hours at 44100 Hz) takes more than the 4 GiB"},
+#endif
+  };
+  for (const auto& c : cases) {
+    std::string message;
+    try {
+      zarn::check_sound_size(c.name, c.frames, 44100, c.depth);
+    } catch (const zarn::Failure& f) {
+      message = f.message;
+    }
+    EXPECT_EQ(message.substr(0, c.message.size()), c.message) << c.name;
+    EXPECT_EQ(message.empty(), c.message.empty()) << message;
+  }
+  EXPECT_EQ(zarn::sound_length(set_of({partial(0.5, 0.1, {440, 440}, {0.1, 0.1})}, 0.1), 1000), 601);  // samples 0 to 600
+  EXPECT_EQ(zarn::sound_length(set_of({}, 0.1), 1000), 0);
+}
 
 TEST(Sound, NormalizeToThePeakAsked) {
   std::vector<float> samples = {0.1f, -0.4f, 0.2f};
