@@ -34,6 +34,21 @@ TEST(Info, FiguresOfASet) {
   EXPECT_EQ(text.substr(0, 52), "Input File       : 'in.txt'\nFormat           : list\n");
 }
 
+// Spans equal to the step are not shorter than it; of equal spans, the first is named.
+TEST(Info, EqualSpansAndTies) {
+  const zarn::PartialSet set = zarn::read_input(
+      "( PARTIALS 5 ( POINTS 2 0 440 -20 0.5 440 -20 ) ( POINTS 2 1 440 -20 1.25 440 -20 ) ( POINTS 2 2 440 -20 2.25 440 -20 )"
+      " ( POINTS 2 0 440 -20 2 440 -20 ) ( POINTS 2 1 440 -20 3 440 -20 ) )",
+      "in.txt");
+  const zarn::Info i = zarn::info_of(set, 0.25);
+  EXPECT_EQ(i.shortest, 0.25);
+  EXPECT_EQ(i.shortest_at, 2);
+  EXPECT_EQ(i.longest, 2);
+  EXPECT_EQ(i.longest_at, 4);
+  EXPECT_EQ(i.shorter_than_step, 0);
+  EXPECT_EQ(zarn::info_of(set, 0.5).shorter_than_step, 2);
+}
+
 // A chord-sequence file: marker frames only, which are passed over; --info says so.
 TEST(Info, WhatWasPassedOver) {
   std::string sdif = std::string("SDIF\0\0\0\x08\0\0\0\3\0\0\0\1", 16);

@@ -71,6 +71,20 @@ TEST(Keep, EachFilterAndTheirCombinations) {
   }
 }
 
+// The partials of greatest energy go back to their order in the file, which their energies do
+// not follow here (0.5, 0.1, 0.9).
+TEST(Keep, GreatestEnergiesInTheirOrder) {
+  zarn::PartialSet set;
+  set.partials = {partial(0, {0, 2}, {100, 100}, {0.5, 0.5}), partial(1, {0, 2}, {200, 200}, {0.1, 0.1}),
+                  partial(2, {0, 2}, {300, 300}, {0.9, 0.9})};
+  zarn::KeepOptions o;
+  o.max_partials = 2;
+  zarn::keep(set, o);
+  ASSERT_EQ(set.P(), 2);
+  EXPECT_EQ(set.partials[0].place, 0);
+  EXPECT_EQ(set.partials[1].place, 2);
+}
+
 TEST(Keep, MeanFrequencyAndEnergy) {
   const zarn::PartialSet set = analysis();
   EXPECT_EQ(zarn::detail::mean_frequency(set.partials[0]), 200);

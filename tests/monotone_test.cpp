@@ -77,6 +77,7 @@ TEST(Monotone, SlopesWorkedByHand) {
       {{0, 1, 2}, {0, 1, 0}, {2, 0, -2}},             // a peak: flat on it; ends from the parabola 2x - x^2
       {{0, 1, 2, 3}, {0, 0, 5, 5}, {0, 0, 0, 0}},     // a step: flat at every knot, no overshoot
       {{0, 1, 2}, {0, 1, 10}, {0, 2, 13}},            // 4x^2 - 3x: its -3 at 0 would go down, so 0; 2 * min secant
+      {{0, 1, 2}, {0, 1, -3}, {2, 0, -6.5}},          // the parabola's 3.5 at 0 would overshoot: twice the first secant
   };
   for (const auto& c : cases) {
     std::vector<double> yd(c.x.size());

@@ -133,6 +133,8 @@ TEST(Options, Errors) {
       {{"--plot=a.svg", "-o", "a.svg", "in.txt"}, "zarn: 'a.svg' is named for two outputs\n"},
       {{"--plot=p.svg", "--plot-range=2:1", "in.txt"}, "zarn: --plot-range=2:1: LO and HI must be finite, LO below HI\n"},
       {{"--plot=p.svg", "--plot-dots=maybe", "in.txt"}, "zarn: --plot-dots takes yes or no, not 'maybe'\n"},
+      {{"--plot=p.svg", "--plot-log", "--plot-band=0:100", "in.txt"},
+       "zarn: --plot-band's low end must be above 0 Hz on --plot-log's logarithmic axis\n"},
       {{"--fit=cubic", "in.txt"}, "zarn: unknown fit 'cubic' (spline, monotone or linear)\n"},
       {{"--band=500:100", "in.txt"}, "zarn: --band=500:100: the band's low end lies above its high end\n"},
       {{"--band=100", "in.txt"}, "zarn: --band needs LO:HI, two frequencies in hertz, not '100'\n"},

@@ -74,6 +74,28 @@ TEST(Save, NewNames) {
   EXPECT_FALSE(zarn::path_exists(dir / "target.txt"));
 }
 
+// One file however its name is spelt: through ./, .., a link to its folder or a second link.
+TEST(Save, SamePlace) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
+  ASSERT_EQ(::symlink("sub", (dir / "link").c_str()), 0);
+  spill(dir / "sub/a.txt", "a");
+  ASSERT_EQ(::link((dir / "sub/a.txt").c_str(), (dir / "b.txt").c_str()), 0);
+  const struct {
+    std::string a, b;
+    bool same;
+  } cases[] = {
+      {dir / "sub/new.svg", dir / "sub/./new.svg", true},  // neither exists yet
+      {dir / "sub/new.svg", dir / "sub/../sub/new.svg", true},
+      {dir / "sub/new.svg", dir / "link/new.svg", true},
+      {dir / "sub/a.txt", dir / "b.txt", true},  // one file, two links
+      {dir / "sub/new.svg", dir / "new.svg", false},
+      {dir / "sub/new.svg", dir / "sub/new.SVG", false},
+      {dir / "missing/new.svg", dir / "sub/new.svg", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(zarn::same_place(c.a, c.b), c.same) << c.a << " " << c.b;
+}
+
 TEST(Save, AFailedWriteLeavesNothing) {
   TempDir dir;
   const auto saved = with_file_size_limit(1000, [&] { return zarn::save_new(dir / "new.txt", writes(kResult)); });

@@ -176,6 +176,24 @@ TEST(Input, RewindReadsTheSameInputAgain) {
   ::close(fds[0]);
 }
 
+// A run without whitespace longer than kMaxToken is refused at its line, so that an endless
+// input (a device, a file of zeros) holds bounded memory; one of kMaxToken is read whole.
+TEST(Input, TokensAreBounded) {
+  const std::string longest(zarn::kMaxToken, 'a'), longer = "x\n" + std::string(zarn::kMaxToken + 1, 'a');
+  zarn::Input in(longest, "in");
+  zarn::Token t;
+  ASSERT_TRUE(in.next(t));
+  EXPECT_EQ(t.text.size(), zarn::kMaxToken);
+  zarn::Input too_long(longer, "in");
+  ASSERT_TRUE(too_long.next(t));
+  try {
+    too_long.next(t);
+    ADD_FAILURE() << "accepted";
+  } catch (const zarn::Failure& f) {
+    EXPECT_EQ(f.message, "zarn: in:2: a word of more than 1048576 bytes without a space: not a text that zarn reads\n");
+  }
+}
+
 TEST(Input, ReadErrorNamesTheFile) {
   zarn::Input in(-1, "gone.txt");
   zarn::Token t;

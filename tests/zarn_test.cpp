@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstring>
+#include <cmath>
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -210,6 +213,58 @@ TEST(Scripted, PictureAndSoundBesideTheResult) {
   EXPECT_TRUE(exists(dir / "loud-out.txt"));
   EXPECT_FALSE(exists(dir / "loud.wav"));
 #endif
+}
+
+// What can be refused is refused before anything is saved, result included: one file named
+// for two outputs by two spellings, a picture's unknown ending, a sound that its container
+// cannot hold empty.
+TEST(Scripted, RefusedBeforeAnythingIsSaved) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"-q", "--force", "-o", "a.svg", "--plot=./a.svg", "in.txt"}, "zarn: './a.svg' and 'a.svg' name one file for two outputs; nothing saved\n"},
+      {{"-q", "-o", "out.txt", "--plot=p.jpg", "in.txt"},
+       "zarn: p.jpg: the name must end in .svg or .png, which choose the picture's kind (or have no ending, for SVG)\n"},
+#ifdef ZARN_HAVE_SNDFILE
+      {{"-q", "-o", "out.txt", "--max-partials=0", "--wav=s.flac", "in.txt"},
+       "zarn: s.flac: the result holds no sound (no partial has a point), and a .flac file cannot be empty (a .wav or .caf file "
+       "can); nothing saved\n"},
+#endif
+  };
+  for (const auto& c : cases) {
+    const auto run = run_zarn(c.args, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.txt"}));
+  }
+}
+
+// --normalize scales the sound so that its peak is the level asked, in amplitude decibels; a
+// silent sound is left as it is, and said to be.
+TEST(Scripted, NormalizedSound) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  auto run = run_zarn({"-q", "-o", "out.txt", "--normalize=-6", "--wav=n.wav", "in.txt", "0.1"}, dir.path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string wav = slurp(dir / "n.wav");
+  ASSERT_GT(wav.size(), 58u);
+  float peak = 0;
+  for (std::size_t at = 58; at + 4 <= wav.size(); at += 4) {
+    float v;
+    std::memcpy(&v, wav.data() + at, 4);
+    peak = std::max(peak, std::fabs(v));
+  }
+  EXPECT_NEAR(peak, std::pow(10.0, -6.0 / 20), 1e-6);
+  run = run_zarn({"-o", "none.txt", "--max-partials=0", "--normalize", "--wav=silent.wav", "in.txt", "0.1"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.err.find("zarn: warning: silent.wav: the sound is silent, so --normalize leaves it as it is\n"), std::string::npos)
+      << run.err;
+  run = run_zarn({"--info", "-o", "x.txt", "--band=1:100", "in.txt"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "zarn: warning: -o and the edits have no effect with --info, which writes nothing\n");
 }
 
 // ------------------------------------------------------------ refusals before any listing
