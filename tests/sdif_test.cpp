@@ -286,6 +286,67 @@ TEST(Sdif, TrackTypesStreamsAndHighFrequenciesSurvive) {
   }
 }
 
+// Two harmonic partials of one number, one after the other in one stream, read back as two:
+// an empty frame parts them where nothing else of the stream goes on across it; where another
+// partial does, the later one moves to a stream of its own.
+TEST(Sdif, HarmonicsOfOneNumberStayApart) {
+  const auto harmonic = [](int index, int first_k, int points, double freq) {
+    zarn::Resampled p;
+    for (int k = 0; k < points; ++k) {
+      p.time.push_back((first_k + k) * 0.05);
+      p.freq.push_back(freq);
+      p.amp.push_back(0.1);
+    }
+    p.first_k = first_k;
+    p.origin = {0, true, index};
+    return p;
+  };
+  const struct {
+    const char* what;
+    std::vector<zarn::Resampled> partials;
+    std::vector<int> streams;  // of the partials read back, in their order
+  } cases[] = {
+      {"in adjacent frames, alone", {harmonic(3, 0, 3, 300), harmonic(3, 3, 3, 310)}, {0, 0}},
+      {"frames apart, alone", {harmonic(3, 0, 3, 300), harmonic(3, 5, 3, 310)}, {0, 0}},
+      {"with a partial across them", {harmonic(3, 0, 3, 300), harmonic(3, 3, 3, 310), harmonic(1, 0, 7, 100)}, {0, 0, 1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    zarn::ResampledSet set;
+    set.step = 0.05;
+    set.aligned = true;
+    set.partials = c.partials;
+    const zarn::PartialSet back = read(written_sdif(set));
+    ASSERT_EQ(back.P(), static_cast<int>(c.partials.size()));
+    std::vector<int> streams;
+    std::vector<std::size_t> lengths, want_lengths;
+    for (const zarn::Partial& p : back.partials) streams.push_back(p.origin.stream), lengths.push_back(p.time.size());
+    for (const zarn::Resampled& p : c.partials) want_lengths.push_back(p.time.size());
+    std::sort(lengths.begin(), lengths.end());
+    std::sort(want_lengths.begin(), want_lengths.end());
+    EXPECT_EQ(streams, c.streams);
+    EXPECT_EQ(lengths, want_lengths);
+  }
+}
+
+// A file of many frame types (as a hostile file may hold, one per frame) reads in time
+// linear in its frames, and names a few of its types, escaped.
+TEST(Sdif, ManyFrameTypesAreCountedAndListedBriefly) {
+  std::string body = frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 100, 0.1, 0}})});
+  for (std::uint32_t i = 0; i < 20000; ++i) {
+    const char type[5] = {'X', static_cast<char>(1 + i % 250), static_cast<char>(1 + i / 250), 'Z', 0};
+    body += std::string(type, 4) + be32(16) + std::string(16, '\0');
+  }
+  const zarn::PartialSet set = read(kHeader + body);
+  EXPECT_EQ(set.P(), 1);
+  EXPECT_EQ(set.passed_over, "");  // partials were read: nothing to explain
+  std::string passed;
+  for (const auto& [name, value] : set.about)
+    if (name == "Passed over") passed = value;
+  EXPECT_EQ(passed.substr(0, 12), "1 X\\x01\\x01Z");
+  EXPECT_NE(passed.find(" and 19992 other types"), std::string::npos) << passed;
+}
+
 // The phase column: 25 Hz on a grid of 0.01 s turns a quarter of a cycle a point, from 0,
 // wrapped into [-pi, pi).
 TEST(Sdif, WritesThePhaseOfEachPoint) {
