@@ -6,10 +6,24 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 
+import setuptools
 from setuptools import Extension, setup
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def check_wheel():
+    """setuptools before 70.1 builds wheels through the separate 'wheel' package: without it, pip
+    (with --no-build-isolation) would only say "invalid command 'bdist_wheel'"."""
+    older = tuple(int(p) for p in re.findall(r"\d+", setuptools.__version__)[:2]) < (70, 1)
+    if older and ("bdist_wheel" in sys.argv or "dist_info" in sys.argv):
+        try:
+            import wheel  # noqa: F401
+        except ImportError:
+            sys.exit("zarn: setuptools %s builds wheels with the 'wheel' package, which this Python (%s) lacks: "
+                     "pip install wheel (Debian: python3-wheel)" % (setuptools.__version__, sys.executable))
 
 
 def version():
@@ -50,6 +64,7 @@ def pybind11_include():
         return []  # Debian's pybind11-dev puts them in /usr/include
 
 
+check_wheel()
 setup(
     version=version(),
     packages=[],  # the module is the extension alone

@@ -514,6 +514,17 @@ py::array_t<float> render(const py::object& partials_in, int rate, std::optional
 }  // namespace
 
 PYBIND11_MODULE(zarn, m) {
+  // Every function takes or gives numpy arrays: a Python without numpy is told at import, in
+  // words that say which Python it is.
+  try {
+    py::module_::import("numpy");
+  } catch (py::error_already_set&) {
+    const py::module_ sys = py::module_::import("sys");
+    const std::string python = py::str(sys.attr("executable")), version = py::str(sys.attr("version")).cast<std::string>().substr(0, 6);
+    throw py::import_error("zarn needs numpy, which this Python (" + python + ", " + version +
+                           ") cannot import: install numpy for it (pip install numpy; Debian: python3-numpy), or use the "
+                           "Python that zarn was built for");
+  }
   m.doc() =
       "Sinusoidal partials resampled exactly: the readers, the not-a-knot spline, the grid, the\n"
       "writers and the resynthesis of the zarn tool, on numpy arrays.\n\n"

@@ -187,3 +187,47 @@ def test_info_and_normalized_render():
     assert zarn.info(HETRO)["about"]["Frames"] == "256 1TRC"
     sound = zarn.render(zarn.resample(zarn.read(VIOLIN), 0.01), rate=8000, normalize=-6.0)
     assert abs(float(np.max(np.abs(sound))) - 10 ** (-6 / 20)) < 1e-6
+
+
+def test_what_a_new_user_passes(tmp_path):
+    """Integer samples as scipy.io.wavfile gives them, paths as pathlib gives them, arrays that
+    cannot be changed by halves, and refusals that name the argument rather than print it."""
+    import pathlib
+    rate = 44100
+    t = np.arange(rate // 2) / rate
+    pcm = np.round(0.37 * 32767 * np.sin(2 * np.pi * 440 * t)).astype(np.int16)
+    (partial,) = zarn.analyse(pcm, rate)
+    assert abs(20 * np.log10(np.median(partial.amp) / 0.37)) < 0.05
+    eight_bit = zarn.analyse((pcm.astype(np.int32) // 256 + 128).astype(np.uint8), rate)
+    unsigned = max(eight_bit, key=lambda p: np.median(p.amp))  # quantising noise makes a few more
+    assert abs(20 * np.log10(np.median(unsigned.amp) / 0.37)) < 0.2
+    for bad in [pcm.astype(complex), pcm > 0]:
+        with pytest.raises(TypeError):
+            zarn.analyse(bad, rate)
+    with pytest.raises(ValueError, match="shorter than the analysis window"):
+        zarn.analyse(pcm[:441], rate)
+    before = partial.amp.copy()
+    with pytest.raises(ValueError, match="read-only"):
+        partial.amp *= 2
+    assert np.array_equal(partial.amp, before)
+    path = pathlib.Path(VIOLIN)
+    assert len(zarn.read(path)) == 5 and zarn.info(path)["partials"] == 5
+    assert "passed_over" not in zarn.info(pathlib.Path(HETRO))
+    zarn.write(tmp_path / "out.txt", zarn.read(path))
+    many = zarn.read(path) * 100
+    with pytest.raises(TypeError) as caught:
+        zarn.write(tmp_path / "bad.txt", many + [3.0])
+    assert str(caught.value) == "partials[500] is of type float, not a zarn.Partial"
+    with pytest.raises(ValueError):
+        zarn.info(path, step=float("nan"))
+    with pytest.raises(zarn.Error, match="beyond what single precision holds"):
+        zarn.render([zarn.Partial([0, 0.01], [440, 440], [1e300, 1e300])], rate=8000)
+    assert sorted(os.listdir(tmp_path)) == ["out.txt"]
+
+
+def test_a_python_without_numpy_is_told_at_import():
+    import sys
+    done = subprocess.run([sys.executable, "-c", "import sys; sys.modules['numpy'] = None; import zarn"],
+                          capture_output=True, text=True, env=dict(os.environ))
+    assert done.returncode != 0
+    assert "ImportError: zarn needs numpy, which this Python (" + sys.executable in done.stderr
