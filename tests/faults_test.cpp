@@ -192,10 +192,14 @@ TEST(Faults, ClosedStandardOutput) {
   spill(dir / "in.txt", data("edge.txt"));
   RunOptions options{"out.txt\n"};
   options.close_stdout = true;
-  const auto run = run_zarn({"in.txt"}, dir.path(), options);
+  auto run = run_zarn({"in.txt"}, dir.path(), options);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "zarn: cannot write standard output: Bad file descriptor\n");
   EXPECT_EQ(dir.list(), std::vector<std::string>{"in.txt"});
+  // A run that prints nothing there does not need it.
+  run = run_zarn({"-q", "-o", "out.txt", "in.txt"}, dir.path(), options);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.txt", "out.txt"}));
 }
 
 TEST(Faults, StandardOutputGoneAfterThePrompt) {

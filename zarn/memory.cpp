@@ -45,9 +45,10 @@ double address_space_in_use() {
 // input, buffers and the system.
 constexpr double kShare = 0.8;
 
-}  // namespace
-
-double available_memory() {
+// The memory available, and whether the process's limit on address space (ulimit -v) is what
+// bounds it rather than the machine.
+double available_memory(bool& limited_by_process) {
+  limited_by_process = false;
   double available = meminfo_bytes("MemAvailable:");
   if (available < 0) {
     const long pages = ::sysconf(_SC_AVPHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
@@ -55,20 +56,35 @@ double available_memory() {
                                       : std::numeric_limits<double>::infinity();
   }
   struct rlimit limit;
-  if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-    available = std::min(available, std::max(0.0, static_cast<double>(limit.rlim_cur) - address_space_in_use()));
+  if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    const double left = std::max(0.0, static_cast<double>(limit.rlim_cur) - address_space_in_use());
+    limited_by_process = left < available;
+    available = std::min(available, left);
+  }
   return available;
 }
 
+}  // namespace
+
+double available_memory() {
+  bool limited_by_process = false;
+  return available_memory(limited_by_process);
+}
+
 void check_memory(double bytes, const std::string& what) {
-  const double available = available_memory();
+  bool limited_by_process = false;
+  const double available = available_memory(limited_by_process);
   constexpr double kAbsurd = 4611686018427387904.0;  // 2^62 bytes: beyond any machine, even one of unknown size
   if (bytes <= available * kShare && bytes < kAbsurd) return;
-  char need[32], have[32];
+  char need[32], may[32], have[32];
   std::snprintf(need, sizeof need, "%.1f", bytes / (1 << 30));
+  std::snprintf(may, sizeof may, "%.1f", available * kShare / (1 << 30));
   std::snprintf(have, sizeof have, "%.1f", available / (1 << 30));
-  throw Failure(compose("out of memory: " + what + " needs " + need + " GiB, more than the " + have +
-                        " GiB that this machine has available"),
+  throw Failure(compose("out of memory: " + what + " needs " + need + " GiB, more than the " + may + " GiB it may take (" +
+                        std::to_string(static_cast<int>(kShare * 100)) + " % of the " + have + " GiB " +
+                        (limited_by_process ? "left to this process by its limit on address space (ulimit -v)"
+                                            : "that this machine has available") +
+                        ")"),
                 FailureKind::kOutOfMemory);
 }
 

@@ -157,6 +157,14 @@ int spool(Input& in) {
   return fd;
 }
 
+// libsndfile's reason, or what it means where libsndfile gives none.
+std::string decoding_error(const char* reason) {
+  const std::string r = reason == nullptr ? "" : reason;
+  if (r.empty() || r.find("Unspecified internal error") != std::string::npos)
+    return "it is malformed, or in an encoding that this build of libsndfile cannot decode (libsndfile gives no reason)";
+  return r;
+}
+
 }  // namespace
 
 PartialSet read_sound(Input& in, const SoundOptions& options) {
@@ -183,7 +191,7 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
     }
   }
   if (closer.file == nullptr)
-    throw failure(in.name(), std::string("cannot be decoded as a sound: ") + sf_strerror(nullptr));
+    throw failure(in.name(), "cannot be decoded as a sound: " + decoding_error(sf_strerror(nullptr)));
   if (info.channels < 1 || info.samplerate < 1)
     throw failure(in.name(), "a sound of " + std::to_string(info.channels) + " channels at " + std::to_string(info.samplerate) +
                                  " Hz cannot be analysed");
@@ -224,7 +232,7 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
     total += got;
   }
   if (sf_error(closer.file) != SF_ERR_NO_ERROR)
-    throw failure(in.name(), std::string("cannot be decoded to its end: ") + sf_strerror(closer.file));
+    throw failure(in.name(), "cannot be decoded to its end: " + decoding_error(sf_strerror(closer.file)));
   PartialSet set = analyser.finish();
   char length[64];
   std::snprintf(length, sizeof length, "%.3f s (%lld samples)", static_cast<double>(total) / rate, total);

@@ -3,6 +3,7 @@
 // The run: read the partials, lay the grid, resample, list the result on the console, and
 // save it, through the dialogue or under the name given with -o.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -150,7 +151,13 @@ void report(Output& console, std::string_view message) {
 // the message that names the file.
 Failure save_failure(const std::string& name, const SaveOutcome& outcome, const std::string& consequence) {
   switch (outcome.kind) {
-    case SaveOutcome::Kind::kExists: return failure(name, "exists; " + consequence + " (--force replaces it)");
+    case SaveOutcome::Kind::kExists: {
+      // --force replaces files and links only: for a device or a pipe it is no way out.
+      struct stat st;
+      if (::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return failure(name, "exists and is not a file; " + consequence);
+      return failure(name, "exists; " + consequence + " (--force replaces it)");
+    }
     case SaveOutcome::Kind::kNotAFile:
       if (outcome.error == EISDIR) return failure(name, "is a directory; " + consequence);
       return failure(name, "is not a file; " + consequence + " (--force replaces only files and links)");
@@ -468,15 +475,18 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   const bool stdout_closed = zarn::guard_standard_streams();
   zarn::Output console(STDOUT_FILENO);
-  if (stdout_closed) {
-    zarn::report(console, zarn::stdout_failed(EBADF));
-    return 1;
-  }
   int status = 1;
   bool saved = false;
   std::string reported;
   try {
-    status = zarn::run(zarn::parse_options(argc, argv), console, saved);
+    const zarn::Options options = zarn::parse_options(argc, argv);
+    // A run that prints nothing on standard output (-q, every output a named file) needs none.
+    if (stdout_closed && !(options.mode == zarn::Options::Mode::kRun && options.quiet && options.named_output() &&
+                           !options.output_to_stdout() && options.wav != "-")) {
+      zarn::report(console, zarn::stdout_failed(EBADF));
+      return 1;
+    }
+    status = zarn::run(options, console, saved);
   } catch (const zarn::Failure& failure) {
     zarn::report(console, failure.message);
     reported = failure.message;
