@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "ats.hpp"
 #include "failure.hpp"
 #include "formats.hpp"
 #include "listing.hpp"
@@ -43,6 +44,7 @@ constexpr zarn::Format kFormats[] = {zarn::Format::kList, zarn::Format::kSdif, z
 
 // A grid this fine would only measure how fast memory fills.
 constexpr double kMaxPoints = 1 << 16;
+constexpr double kMaxAtsInMemory = 1 << 24;
 
 }  // namespace
 
@@ -74,6 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zarn::Output out(&sink);
     zarn::write_listing(out, set);
     zarn::check_result(set, format);
+    // An ATS file's frames run from time 0: partials late in time make a file that the tool
+    // checks against its bound, and that memory here need not hold.
+    if (format == zarn::Format::kAts && zarn::ats_bytes(set) > kMaxAtsInMemory) return 0;
     zarn::result_writer(set, format)(out);
     zarn::write_plot(out, set, &read, {"fuzz", step, (data[0] & 0x80) != 0});
     // The sound of every partial, wherever its times lie, into the first second.

@@ -189,12 +189,21 @@ struct AtsLayout {
 
 }  // namespace
 
+namespace {
+
+double bytes_of(const AtsLayout& layout) {
+  // The size follows the grid from time 0: a partial late in time makes every frame before it.
+  return 80.0 + static_cast<double>(std::max(layout.frames(), 0LL)) * 8.0 * (1.0 + 3.0 * static_cast<double>(layout.columns));
+}
+
+}  // namespace
+
+double ats_bytes(const ResampledSet& set) { return bytes_of(AtsLayout(set)); }
+
 void check_ats(const ResampledSet& set) {
   check_figures(set, {"an ATS file", false, false});
   const AtsLayout layout(set);
-  // The size follows the grid from time 0: a partial late in time makes every frame before it.
-  const double bytes = 80.0 + static_cast<double>(std::max(layout.frames(), 0LL)) * 8.0 *
-                                   (1.0 + 3.0 * static_cast<double>(layout.columns));
+  const double bytes = bytes_of(layout);
   if (bytes > kMaxAtsBytes) {
     char size[160];
     std::snprintf(size, sizeof size, "an ATS file of %lld frames (from time 0, every %g) by %zu partials would take %.3g GB, more than the 4 GiB zarn writes",

@@ -34,6 +34,9 @@ void write_ats(Output& out, const ResampledSet& set, int rate);
 /// time would otherwise fill a disk with silent frames.
 constexpr double kMaxAtsBytes = 4294967296.0;
 
+/// The size in bytes of the ATS file that write_ats makes of `set`, found without making it.
+double ats_bytes(const ResampledSet& set);
+
 /// Throws Failure when `set` holds what an ATS file cannot (figures that are not finite), or
 /// would make one larger than kMaxAtsBytes, before anything is written.
 void check_ats(const ResampledSet& set);
