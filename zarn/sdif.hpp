@@ -22,9 +22,14 @@ constexpr std::string_view kSdifMagic{"SDIF\0\0\0\x08", 8};
 PartialSet read_sdif(Input& in);
 
 /// Writes the resampled set, laid on the aligned grid, as an SDIF file: a name-value table
-/// naming `written_by`, then one 1TRC frame on stream 0 per grid time that holds any partial,
-/// with one row per partial present: its number, frequency, amplitude (0 where the spline took
-/// it below zero) and running phase, as 32-bit floats.
+/// naming `written_by`, then at each grid time that holds any partial one frame for each
+/// stream and track type present (a partial keeps the stream and type it was read with: 1TRC
+/// on stream 0 for partials of other formats), with one row per partial: its index (its
+/// harmonic number in 1HRM, else its place in the set from 1), frequency, amplitude (0 where
+/// the fit took it below zero) and running phase, as 32-bit floats. Two harmonic partials of
+/// one number with no frame of their stream between them are parted by an empty frame halfway
+/// between, or, where another partial goes on across, the later one goes to a stream of its
+/// own numbered after the set's.
 void write_sdif(Output& out, const ResampledSet& set, std::string_view written_by);
 
 }  // namespace zarn
