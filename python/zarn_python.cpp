@@ -422,7 +422,8 @@ py::dict info(const py::object& path, double step) {
   return d;
 }
 
-Array spline(const Array& x_in, const Array& y_in, const Array& xi_in) {
+Array spline(const py::object& x_like, const py::object& y_like, const py::object& xi_like) {
+  const Array x_in = real_array(x_like, "x"), y_in = real_array(y_like, "y"), xi_in = real_array(xi_like, "xi");
   // Copied before the interpreter lock is released: another thread may change the caller's
   // arrays meanwhile.
   const std::vector<double> x = to_vector(x_in), y = to_vector(y_in), xi = to_vector(xi_in);
