@@ -43,7 +43,7 @@ def pkg_config(*modules):
     return cflags, libs
 
 
-sources = sorted(p for p in glob.glob(os.path.join("zarn", "*.cpp")) if not p.endswith("zarn.cpp"))
+sources = sorted(p for p in glob.glob(os.path.join("zarn", "*", "*.cpp")) if p != os.path.join("zarn", "app", "main.cpp"))
 defines, cflags, libs = [("ZARN_VERSION", '"%s"' % version())], [], []
 for define, modules in [("ZARN_HAVE_SNDFILE", ["sndfile"]), ("ZARN_HAVE_FFTW", ["fftw3"]), ("ZARN_HAVE_PNG", ["librsvg-2.0", "cairo"])]:
     found = pkg_config(*modules)

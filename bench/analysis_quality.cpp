@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis.hpp"
-#include "formats.hpp"
+#include "analysis/analysis.hpp"
+#include "formats/formats.hpp"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <random>
 
-#include "formats.hpp"
-#include "output.hpp"
-#include "resample.hpp"
+#include "formats/formats.hpp"
+#include "io/output.hpp"
+#include "fit/resample.hpp"
 
 namespace zarn_bench {
 

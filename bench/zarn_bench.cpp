@@ -6,12 +6,12 @@
 #include <utility>
 
 #include "generated_analysis.hpp"
-#include "formats.hpp"
-#include "listing.hpp"
-#include "plot.hpp"
-#include "resample.hpp"
-#include "sound.hpp"
-#include "output.hpp"
+#include "formats/formats.hpp"
+#include "render/listing.hpp"
+#include "render/plot.hpp"
+#include "fit/resample.hpp"
+#include "render/sound.hpp"
+#include "io/output.hpp"
 
 namespace {
 

@@ -15,16 +15,16 @@
 #include <string>
 #include <string_view>
 
-#include "ats.hpp"
-#include "failure.hpp"
-#include "formats.hpp"
-#include "listing.hpp"
-#include "plot.hpp"
-#include "resample.hpp"
-#include "sdif.hpp"
-#include "sound.hpp"
-#include "sound_input.hpp"
-#include "output.hpp"
+#include "formats/ats.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
+#include "render/listing.hpp"
+#include "render/plot.hpp"
+#include "fit/resample.hpp"
+#include "formats/sdif.hpp"
+#include "render/sound.hpp"
+#include "formats/sound_input.hpp"
+#include "io/output.hpp"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string>
 
-#include "failure.hpp"
-#include "formats.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
 
 namespace {
 

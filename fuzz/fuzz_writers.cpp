@@ -15,11 +15,11 @@
 #include <limits>
 #include <string>
 
-#include "ats.hpp"
-#include "failure.hpp"
-#include "formats.hpp"
-#include "sound.hpp"
-#include "sound_file.hpp"
+#include "formats/ats.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
+#include "render/sound.hpp"
+#include "render/sound_file.hpp"
 
 namespace {
 

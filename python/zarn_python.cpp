@@ -17,17 +17,17 @@
 #include <utility>
 #include <vector>
 
-#include "analysis.hpp"
-#include "failure.hpp"
-#include "formats.hpp"
-#include "info.hpp"
-#include "keep.hpp"
-#include "partials.hpp"
-#include "resample.hpp"
-#include "save.hpp"
-#include "scale.hpp"
-#include "sound.hpp"
-#include "spline.hpp"
+#include "analysis/analysis.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
+#include "render/info.hpp"
+#include "edit/keep.hpp"
+#include "model/partials.hpp"
+#include "fit/resample.hpp"
+#include "io/save.hpp"
+#include "edit/scale.hpp"
+#include "render/sound.hpp"
+#include "fit/spline.hpp"
 
 #ifndef ZARN_VERSION
 #define ZARN_VERSION "0.0.0"

@@ -1,6 +1,6 @@
 // The analysis of sounds: calibration, moving partials, tracking, silence, streaming, channels
 // and refusals, on sounds made here.
-#include "analysis.hpp"
+#include "analysis/analysis.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -14,11 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
-#include "formats.hpp"
-#include "output.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
+#include "io/output.hpp"
 #include "run_binary.hpp"
-#include "sound_file.hpp"
+#include "render/sound_file.hpp"
 #include "support.hpp"
 
 namespace {

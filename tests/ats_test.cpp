@@ -1,6 +1,6 @@
 // ATS: files that atsa wrote, of every type, read to the same doubles; zarn's own files read
 // back to the resampled partials; columns shared; every fault with its byte offset.
-#include "ats.hpp"
+#include "formats/ats.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "formats.hpp"
-#include "resample.hpp"
+#include "formats/formats.hpp"
+#include "fit/resample.hpp"
 #include "run_binary.hpp"
 #include "support.hpp"
 

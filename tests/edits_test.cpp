@@ -1,5 +1,5 @@
 // The edits stage: the edits chosen apply in their order.
-#include "edits.hpp"
+#include "edit/edits.hpp"
 
 #include <vector>
 

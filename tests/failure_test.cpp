@@ -1,5 +1,5 @@
 // Every message takes one of a few shapes, composed in one place.
-#include "failure.hpp"
+#include "model/failure.hpp"
 
 #include <cerrno>
 #include <string>

@@ -1,13 +1,13 @@
 // The table of fits, and the whole grid: it reaches the last breakpoint, and resampling a
 // result again at the same step changes nothing.
-#include "fit.hpp"
+#include "fit/fit.hpp"
 
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "formats.hpp"
-#include "resample.hpp"
+#include "formats/formats.hpp"
+#include "fit/resample.hpp"
 #include "run_binary.hpp"
 
 namespace {

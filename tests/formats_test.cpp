@@ -1,6 +1,6 @@
 // Which reader a file gets, from its first bytes, through memory and through a pipe; and
 // the names of the formats written.
-#include "formats.hpp"
+#include "formats/formats.hpp"
 
 #include <unistd.h>
 
@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
-#include "sdif.hpp"
-#include "sound_file.hpp"
+#include "model/failure.hpp"
+#include "formats/sdif.hpp"
+#include "render/sound_file.hpp"
 
 namespace {
 

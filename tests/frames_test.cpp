@@ -1,6 +1,6 @@
 // Frames of a resampled set: the sweep for the aligned grid and the heap for partials off it
 // give the same frames, in the same order, on sets where partials start, stop and share times.
-#include "frames.hpp"
+#include "formats/frames.hpp"
 
 #include <random>
 #include <utility>

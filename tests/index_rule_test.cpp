@@ -1,5 +1,5 @@
 // The index rule: one index through consecutive frames is one partial.
-#include "index_rule.hpp"
+#include "formats/index_rule.hpp"
 
 #include <vector>
 

@@ -1,12 +1,12 @@
 // What --info says: the figures of a set worked out by hand, what an SDIF reader passed over,
 // and the aligned lines.
-#include "info.hpp"
+#include "render/info.hpp"
 
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "formats.hpp"
+#include "formats/formats.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Keeping partials: each filter and their combinations on partials worked out by hand.
-#include "keep.hpp"
+#include "edit/keep.hpp"
 
 #include <vector>
 

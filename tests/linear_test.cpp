@@ -1,5 +1,5 @@
 // Straight lines between breakpoints, worked out by hand.
-#include "linear.hpp"
+#include "fit/linear.hpp"
 
 #include <vector>
 

@@ -1,5 +1,5 @@
 // The console's lines for a small resampled set.
-#include "listing.hpp"
+#include "render/listing.hpp"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 // The shape-preserving cubic: never beyond an interval's values, on random data with gaps and
 // jumps and on the example analysis; straight lines reproduced; slopes worked out by hand.
-#include "monotone.hpp"
+#include "fit/monotone.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "formats.hpp"
-#include "resample.hpp"
+#include "formats/formats.hpp"
+#include "fit/resample.hpp"
 #include "run_binary.hpp"
 
 namespace {

@@ -1,5 +1,5 @@
 // Numbers formatted as printf's "%.*f", against printf itself.
-#include "number_format.hpp"
+#include "io/number_format.hpp"
 
 #include <cfloat>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Numbers parsed from tokens, against strtod bit for bit and the count's limits.
-#include "number_parse.hpp"
+#include "io/number_parse.hpp"
 
 #include <cmath>
 #include <cstdint>

@@ -1,12 +1,12 @@
 // The command line: each option in its forms, operands around options, and every error.
-#include "options.hpp"
+#include "app/options.hpp"
 
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
+#include "model/failure.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Buffered output: formatting, padding, sinks, and the first write error kept.
-#include "output.hpp"
+#include "io/output.hpp"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // Reading and writing the partial list file: positions, conversions, every rejection with
 // its line, the writer's formats and a round trip.
-#include "partial_file.hpp"
+#include "formats/partial_file.hpp"
 
 #include <cmath>
 #include <limits>
@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
+#include "model/failure.hpp"
 #include "support.hpp"
 
 namespace {

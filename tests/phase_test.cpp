@@ -1,5 +1,5 @@
 // The phase: wrapped into [-pi, pi), and integrated exactly over a linear frequency.
-#include "phase.hpp"
+#include "model/phase.hpp"
 
 #include <cmath>
 

@@ -1,15 +1,15 @@
 // The picture: round ticks, escaped text, and a file with one line per partial that has
 // points and the input's breakpoints beside it.
-#include "plot.hpp"
+#include "render/plot.hpp"
 
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
-#include "formats.hpp"
-#include "resample.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
+#include "fit/resample.hpp"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The two grids: each partial's own, from its first breakpoint, and the aligned one shared
 // by all partials, at whole multiples of the step.
-#include "resample.hpp"
+#include "fit/resample.hpp"
 
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
+#include "model/failure.hpp"
 
 namespace {
 

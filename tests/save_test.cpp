@@ -1,7 +1,7 @@
 // Saving: new names, existing ones, atomic replacement, and failures that leave nothing
 // behind and keep the system's reason, all in-process (the dialogue is run by the binary's
 // tests).
-#include "save.hpp"
+#include "io/save.hpp"
 
 #include <signal.h>
 #include <sys/resource.h>

@@ -1,12 +1,12 @@
 // Changing times, frequencies and amplitudes: exact factors, and what cannot be changed.
-#include "scale.hpp"
+#include "edit/scale.hpp"
 
 #include <cmath>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
+#include "model/failure.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // SDIF: files built in memory with what real files contain, every fault with its byte
 // offset, files written by another analyser, and the round trip through zarn's own writer.
-#include "sdif.hpp"
+#include "formats/sdif.hpp"
 
 #include <unistd.h>
 
@@ -13,9 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
-#include "formats.hpp"
-#include "resample.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
+#include "fit/resample.hpp"
 #include "run_binary.hpp"
 #include "support.hpp"
 

@@ -1,6 +1,6 @@
 // The resynthesis checked by listening instruments: the strongest frequency, the RMS level,
 // sums, lengths, clicks, the oscillator's error against exact sines, and the sound file.
-#include "sound.hpp"
+#include "render/sound.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
+#include "model/failure.hpp"
 
 #include "run_binary.hpp"
-#include "sound_file.hpp"
+#include "render/sound_file.hpp"
 
 #ifdef ZARN_HAVE_SNDFILE
 #include <sndfile.h>

@@ -1,6 +1,6 @@
 // The partial editors' two text exports: reading both, the index rule of the frame export,
 // every fault with its line, and round trips through zarn's writers.
-#include "spear.hpp"
+#include "formats/spear.hpp"
 
 #include <cmath>
 #include <string>
@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
-#include "formats.hpp"
-#include "resample.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
+#include "fit/resample.hpp"
 #include "run_binary.hpp"
 #include "support.hpp"
 

@@ -1,6 +1,6 @@
 // The spline against answers worked out by hand: lines and cubics are reproduced to rounding,
 // knots are hit, short tracks give the line or parabola through them.
-#include "spline.hpp"
+#include "fit/spline.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
+#include "model/failure.hpp"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "failure.hpp"
-#include "formats.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
 
 namespace zarn_test {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "formats.hpp"
-#include "partial_file.hpp"
+#include "formats/formats.hpp"
+#include "formats/partial_file.hpp"
 
 namespace zarn_test {
 

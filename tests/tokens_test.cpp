@@ -1,5 +1,5 @@
 // The token reader: whitespace, lines, random bytes, one-pass decimals, pipes and read errors.
-#include "tokens.hpp"
+#include "io/tokens.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "failure.hpp"
+#include "model/failure.hpp"
 #include "support.hpp"
 
 namespace {

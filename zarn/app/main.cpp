@@ -1,0 +1,510 @@
+// zarn: resamples sinusoidal partials on a uniform time grid with not-a-knot cubic splines.
+//
+// The run: read the partials, lay the grid, resample, list the result on the console, and
+// save it, through the dialogue or under the name given with -o.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "edit/edits.hpp"
+#include "model/failure.hpp"
+#include "formats/formats.hpp"
+#include "render/info.hpp"
+#include "edit/keep.hpp"
+#include "render/listing.hpp"
+#include "app/options.hpp"
+#include "formats/partial_file.hpp"
+#include "render/plot.hpp"
+#include "render/png.hpp"
+#include "fit/resample.hpp"
+#include "io/save.hpp"
+#include "edit/scale.hpp"
+#include "render/sound.hpp"
+#include "render/sound_file.hpp"
+#include "io/number_format.hpp"
+#include "io/output.hpp"
+#include "io/tokens.hpp"
+
+#ifndef ZARN_VERSION
+#define ZARN_VERSION "0.0.0"
+#endif
+
+namespace zarn {
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+
+void usage(Output& out) {
+  out.put("USAGE:\n");
+  out.put("      zarn <infile> <dur>\n");
+  out.put("           <infile> is in LISP IRCAM format\n");
+  out.put("           <dur> = time spacing between resampled breakpoints\n");
+}
+
+void help(Output& out) {
+  usage(out);
+  out.put(
+      "\n"
+      "      zarn [OPTION]... INFILE [DUR]\n"
+      "\n"
+      "zarn reads a partial list, an SDIF file of 1TRC or 1HRM tracks, an ATS file or a text\n"
+      "export of a partial editor, or analyses a sound file (WAV, AIFF, FLAC, Ogg, CAF, MP3\n"
+      "and the other containers of libsndfile) into partials (recognised from the content),\n"
+      "lists every resampled breakpoint\n"
+      "(time --> frequency, linear amplitude), then asks for the name of the output file on\n"
+      "standard input. A name that already exists is refused and asked for again; nothing is\n"
+      "ever overwritten. The result is written as a partial list, with levels in decibels,\n"
+      "unless --format says otherwise. DUR defaults to 0.05.\n"
+      "\n"
+      "Options:\n"
+      "  -o, --output=FILE  save the result to FILE, without the dialogue; '-' is standard\n"
+      "                     output (and implies --quiet). An existing FILE is refused.\n"
+      "      --force        with -o, replace an existing FILE atomically\n"
+      "  -q, --quiet        print neither the banner, the lengths nor the listing\n"
+      "  -f, --format=FORMAT  write the result in FORMAT (a partial list by default):\n");
+  out.put("                     " + format_names() + "\n");
+  for (const FormatRow& row : format_table())
+    if (!row.ending.empty())
+      out.put("                     (an output name ending in " + std::string(row.ending) + " picks " + std::string(row.name) + ")\n");
+  out.put(
+      "      --align        lay the aligned grid (whole multiples of DUR), as the frame\n"
+      "                     formats always do:");
+  for (const FormatRow& row : format_table())
+    if (row.frames) out.put(" " + std::string(row.name));
+  out.put(
+      "\n"
+      "      --resolution=HZ  when INFILE is a sound file, analyse it into partials this far\n"
+      "                     apart at least (40); the window follows from it\n"
+      "      --hop=SECONDS  the time between frames of the analysis (a quarter window; at\n"
+      "                     most the window)\n"
+      "      --floor=DB     leave out peaks quieter than DB (-90; 0 dB: full scale)\n"
+      "      --min-track=SECONDS  leave out partials that span less than this, first to\n"
+      "                     last breakpoint (by default those seen in under three frames)\n"
+      "      --channel=N    analyse channel N (from 1) rather than the mean of all\n"
+      "      --fit=FIT      how each partial is fitted: spline (the default: smooth, exact\n"
+      "                     continuity), monotone (never beyond its breakpoints' values: for\n"
+      "                     analyses with gaps or jumps) or linear (straight lines)\n"
+      "      --whole        each partial's grid goes on to its last breakpoint\n"
+      "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
+      "                     as an SVG picture, or PNG for a name ending in .png (other\n"
+      "                     endings are refused)\n"
+      "      --plot-log     with --plot, a logarithmic frequency axis\n"
+      "      --plot-range=T0:T1, --plot-band=F0:F1  draw only those times and frequencies\n"
+      "      --plot-floor=DB  leave out what is quieter; --plot-dots=no  leave out the dots\n"
+      "      --wav=FILE     also resynthesise the result as sound, mono; the name's ending\n"
+      "                     chooses the container: .wav, .aiff or .aif, .caf, .flac, .ogg, .opus\n"
+      "      --rate=HZ      the sound's sample rate, 1000 to 768000 (44100)\n"
+      "      --bits=BITS    the sound's samples: 16, 24 or 32-bit integers (dithered), or float\n"
+      "                     (the default; 24 in FLAC); .ogg and .opus choose their own\n"
+      "      --normalize[=DB]  scale the sound so that its peak is DB (-1)\n"
+      "      --wav=-        the sound, as WAV, on standard output (with -o FILE)\n"
+      "\n"
+      "Editing the partials as read, before the grid (filters first, each judged on the\n"
+      "partials as read, --max-partials among those the others keep; then the changes):\n"
+      "      --band=LO:HI   keep partials whose mean frequency, weighted by amplitude, lies\n"
+      "                     within [LO, HI] Hz\n"
+      "      --min-duration=SECONDS  keep partials that last at least SECONDS\n"
+      "      --min-level=DB keep partials whose loudest breakpoint reaches DB (0 dB: 1.0)\n"
+      "      --max-partials=N  keep the N partials of greatest energy, in their order\n"
+      "      --time-scale=FACTOR  multiply every time by FACTOR (above zero)\n"
+      "      --transpose=CENTS  multiply every frequency by 2^(CENTS/1200)\n"
+      "      --gain=DB      multiply every amplitude by 10^(DB/20)\n"
+      "  -h, --help         print this help\n"
+      "      --info         say what INFILE holds (format, partials, ranges) instead of\n"
+      "                     resampling it; DUR counts the partials shorter than it\n"
+      "      --version      print the version\n"
+      "INFILE '-' reads standard input, and then needs -o. A file whose name starts with '-'\n"
+      "is reached with '--' or './-name'.\n"
+      "\n"
+      "Scripted use:\n"
+      "      zarn -q -o out.txt analysis.txt 0.01\n"
+      "      zarn -q -o voice.sdif --plot=voice.svg --wav=again.wav voice.wav 0.005\n"
+      "      zarn -q -o thin.txt --min-duration=0.1 --max-partials=40 --transpose=-1200 analysis.txt 0.01\n"
+      "      zarn -o - analysis.txt 0.01 | ...\n"
+      "      cat analysis.txt | zarn -q -o out.txt - 0.01\n"
+      "      echo out.txt | zarn analysis.txt 0.01\n"
+      "\n"
+      "Exit status:\n"
+      "      0  everything asked for was saved whole: the result, and the picture and the\n"
+      "         sound where asked for (or --help, --version)\n"
+      "      1  anything else: no arguments, a bad option, unreadable or malformed input, a bad\n"
+      "         time step, no output name, a file that could not be created or written. The\n"
+      "         picture and the sound come after the result: if one of them fails, the message\n"
+      "         says that the result was saved, and where\n");
+}
+
+// The one reporter: what was printed so far goes out first, then the message on standard
+// error. It allocates nothing, since it also reports running out of memory.
+void report(Output& console, std::string_view message) {
+  console.flush();
+  write_all(STDERR_FILENO, message.data(), message.size());
+}
+
+// Why a file could not be saved under its name, what followed, and what --force would do:
+// the message that names the file.
+Failure save_failure(const std::string& name, const SaveOutcome& outcome, const std::string& consequence) {
+  switch (outcome.kind) {
+    case SaveOutcome::Kind::kExists: {
+      // --force replaces files and links only: for a device or a pipe it is no way out.
+      struct stat st;
+      if (::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return failure(name, "exists and is not a file; " + consequence);
+      return failure(name, "exists; " + consequence + " (--force replaces it)");
+    }
+    case SaveOutcome::Kind::kNotAFile:
+      if (outcome.error == EISDIR) return failure(name, "is a directory; " + consequence);
+      return failure(name, "is not a file; " + consequence + " (--force replaces only files and links)");
+    case SaveOutcome::Kind::kNotOwned:
+      return failure(name, "belongs to another user, to whom the replacement could not be given; " + consequence);
+    case SaveOutcome::Kind::kWritten:
+    case SaveOutcome::Kind::kCannotCreate:
+    case SaveOutcome::Kind::kCannotWrite: break;
+  }
+  return Failure(compose(name, std::string(std::strerror(outcome.error)) + "; " + consequence), FailureKind::kFileSystem,
+                 outcome.error);
+}
+
+// Saves a file under a name given on the command line: refused if it exists, unless --force.
+// Throws Failure with the reason and `consequence` when it is not written whole.
+void save_as(const std::string& name, bool force, const FdWriter& write, const std::string& consequence) {
+  const SaveOutcome saved = force ? save_replacing(name, write) : save_new(name, write);
+  if (!saved.written()) throw save_failure(name, saved, consequence);
+}
+
+constexpr const char* kNothingSaved = "nothing saved";
+
+// Saves the result under the name given with -o, or on standard output for "-".
+void save_named(const Options& options, const Writer& writer) {
+  if (!options.output_to_stdout()) return save_as(options.output, options.force, through_output(writer), kNothingSaved);
+  const SaveOutcome saved = save_to_fd(STDOUT_FILENO, writer);
+  if (!saved.written()) throw Failure(stdout_failed(saved.error), FailureKind::kFileSystem, saved.error);
+}
+
+// What a failed picture or sound says of the result, which was saved before it.
+std::string not_saved(const char* what, const std::string& result) {
+  return std::string("the ") + what + " was not saved; the result was, " +
+         (result == "-" ? std::string("on standard output") : "in " + result);
+}
+
+// The picture and the sound of the result, where asked for; `result` is where the result was saved.
+void save_extras(const Options& options, const ResampledSet& set, const PartialSet& read, const std::string& input, double step,
+                 Output& console, const std::string& result) {
+  if (!options.plot.empty()) {
+    std::string method;  // what the title says of the fit and the grid where they are not the usual
+    if (options.fit != Fit::kSpline) method = std::string(fit_table()[static_cast<std::size_t>(options.fit)].name) + " fit";
+    const char* grid = set.aligned ? "aligned grid" : options.whole ? "whole grid" : nullptr;
+    if (grid != nullptr) method += (method.empty() ? "" : ", ") + std::string(grid);
+    PlotOptions plot{input, step, options.plot_log, method};
+    plot.range = options.plot_view.range;
+    plot.band = options.plot_view.band;
+    plot.dots = options.plot_view.dots;
+    if (options.plot_view.floor) plot.floor_db = *options.plot_view.floor;
+    if (is_png_name(options.plot)) {
+      std::string svg;
+      {
+        Output out(&svg);
+        write_plot(out, set, &read, plot);
+        out.flush();
+      }
+      save_as(options.plot, options.force, png_writer(svg), not_saved("picture", result));
+    } else {
+      save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, &read, plot); }),
+              not_saved("picture", result));
+    }
+  }
+  if (!options.wav.empty()) {
+    if (const int high = partials_at_half_rate(set, options.rate))
+      report(console, compose_warning(options.wav + ": " + std::to_string(high) + (high == 1 ? " partial reaches" : " partials reach") +
+                                      " half the sample rate (" + std::to_string(options.rate / 2) +
+                                      " Hz) or above, where the sound leaves it out"));
+    const std::string beyond = "the sound's samples go beyond what a sound file holds (levels far above 0 dB); " +
+                               not_saved("sound", result);
+    // The sound is made a block at a time as it is written; --normalize first finds its peak
+    // in a pass of its own.
+    double gain = 1;
+    bool silent = false;
+    if (options.normalize) {
+      SoundStream probe(set, options.rate);
+      std::vector<float> block(1 << 14);
+      while (probe.next(block.data(), block.size()) > 0) {
+      }
+      if (!std::isfinite(probe.peak())) throw failure(options.wav, beyond);
+      silent = probe.peak() == 0;
+      if (!silent) gain = std::pow(10.0, *options.normalize / 20.0) / probe.peak();
+    }
+    SoundStream stream(set, options.rate);
+    const SampleSource source{stream.length(), [&](float* out, std::size_t n) {
+                                const std::size_t got = stream.next(out, n);
+                                if (!std::isfinite(stream.peak())) throw failure(options.wav, beyond);
+                                if (gain != 1)
+                                  for (std::size_t i = 0; i < got; ++i) out[i] = static_cast<float>(static_cast<double>(out[i]) * gain);
+                                return got;
+                              }};
+    if (options.wav == "-") {
+      const SaveOutcome saved = save_to_fd(STDOUT_FILENO, wav_writer(source, options.rate, options.bits));
+      if (!saved.written())
+        throw Failure(compose(std::string("cannot write the sound to standard output: ") + std::strerror(saved.error) + "; " +
+                              not_saved("sound", result)),
+                      FailureKind::kFileSystem, saved.error);
+    } else {
+      save_as(options.wav, options.force, sound_file_writer(options.wav, source, options.rate, options.bits),
+              not_saved("sound", result));
+    }
+    if (options.normalize && silent) {
+      report(console, compose_warning(options.wav + ": the sound is silent, so --normalize leaves it as it is"));
+    } else if (options.normalize) {
+      char text[96];
+      std::snprintf(text, sizeof text, ": normalized by %+.2f dB, to a peak of %g dB", 20 * std::log10(gain), *options.normalize);
+      if (!options.quiet || options.wav == "-") report(console, compose(options.wav + text));
+    } else if (stream.peak() > 1.0) {
+      char value[32];
+      std::snprintf(value, sizeof value, "%.6g", stream.peak());
+      report(console, compose_warning(options.wav + ": the sound peaks at " + value + ", beyond full scale (1.0); " +
+                                      sound_file_peak_note(options.wav, options.bits)));
+    }
+  }
+}
+
+// What can be refused without reading anything: standard input without -o, files that exist
+// or folders that cannot take them, a sound file this build cannot write. Extra operands and
+// options without effect are warned of.
+void check_before_reading(const Options& options, Output& console) {
+  if (options.input == "-" && !options.named_output())
+    throw failure("the analysis comes on standard input, so the dialogue cannot ask for a name there: name the output with -o FILE");
+  if (!options.extra.empty()) {
+    std::string ignored = options.extra.size() == 1 ? "ignoring extra argument" : "ignoring extra arguments";
+    for (const std::string& arg : options.extra) ignored += " '" + arg + "'";
+    report(console, compose_warning(ignored));
+  }
+  if (options.force && !options.named_output())
+    report(console, compose_warning(options.extra_outputs().empty()
+                                        ? "--force has no effect without -o: the dialogue never replaces a file"
+                                        : "--force applies to --plot and --wav only: the dialogue never replaces a file"));
+  if (options.rate_given && options.wav.empty() && !row_of(options.result_format()).records_rate)
+    report(console, compose_warning("--rate has no effect without --wav"));
+  if (options.whole && options.aligned_grid())
+    report(console, compose_warning("--whole has no effect on the aligned grid, which " +
+                                    std::string(options.align ? "--align asks for" : row_of(options.result_format()).name) +
+                                    (options.align ? "" : " is written on")));
+  if ((options.plot_log || options.plot_view.any) && options.plot.empty())
+    report(console, compose_warning(options.plot_log ? "--plot-log has no effect without --plot"
+                                                     : "--plot-range, --plot-band, --plot-floor and --plot-dots have no effect without --plot"));
+  std::vector<std::string> named = options.extra_outputs();
+  if (options.named_output() && !options.output_to_stdout()) named.push_back(options.output);
+  for (std::size_t i = 0; i < named.size(); ++i)
+    for (std::size_t j = i + 1; j < named.size(); ++j)
+      if (same_place(named[i], named[j]))
+        throw failure("'" + named[i] + "' and '" + named[j] + "' name one file for two outputs; nothing saved");
+  for (const std::string& n : named) {
+    const SaveOutcome clear = check_target(n, options.force);
+    if (!clear.written()) throw save_failure(n, clear, kNothingSaved);
+  }
+  if (!options.wav.empty()) check_sound_file_name(options.wav, options.bits, options.rate);
+  if (!options.plot.empty()) check_picture_name(options.plot);
+  if (is_png_name(options.plot) && !have_png())
+    throw failure(options.plot, "this build of zarn draws SVG pictures only: librsvg and cairo were not found when it was built");
+  if ((options.bits != SampleDepth::kDefault || options.normalize) && options.wav.empty())
+    report(console, compose_warning("--bits and --normalize have no effect without --wav"));
+}
+
+// A list file whose written times repeat cannot be read back: say so, with the first place.
+void warn_of_repeated_times(const ResampledSet& set, Output& console) {
+  RepeatedTime repeated;
+  if (!first_repeated_time(set, repeated)) return;
+  char time[kMaxFixedChars];
+  const std::string written(time, static_cast<std::size_t>(format_fixed(time, repeated.time, 3) - time));
+  report(console, compose_warning("the times written for partial " + std::to_string(repeated.partial) + " repeat at " +
+                                  written + " (three decimals cannot tell them apart at this time step); zarn "
+                                  "cannot read this file back, since its times do not rise"));
+}
+
+// The edits of the partials as read that the options choose, in the order they apply: the
+// filters, then the changes.
+std::vector<Edit> chosen_edits(const Options& options, const std::string& file) {
+  std::vector<Edit> edits;
+  if (options.keep.any()) edits.push_back([keep_options = options.keep](PartialSet& set) { keep(set, keep_options); });
+  if (options.scale.any())
+    edits.push_back([scale_options = options.scale, file](PartialSet& set) { scale(set, scale_options, file); });
+  return edits;
+}
+
+// Says once how many partials the grid leaves without a point, since they are written empty.
+void note_partials_without_points(const PartialSet& read, const GridPlan& plan, Output& console) {
+  int without = 0;
+  for (std::size_t p = 0; p < plan.points.size(); ++p)
+    if (plan.points[p] == 0 && read.partials[p].M() > 0) ++without;
+  if (without == 0) return;
+  char at[32];
+  std::snprintf(at, sizeof at, "%g", plan.step);
+  report(console, compose_warning(std::to_string(without) + " of " + std::to_string(read.P()) + " partials " +
+                                  (plan.aligned ? "hold no whole multiple of the step " + std::string(at)
+                                                : "are shorter than the step " + std::string(at)) +
+                                  " and have no points"));
+}
+
+// Closes a file descriptor when the scope ends.
+struct FdCloser {
+  int fd;
+  ~FdCloser() {
+    if (fd > STDERR_FILENO) ::close(fd);
+  }
+};
+
+// --info: reads the input and says what it holds, writing nothing; the options that save,
+// edit or draw are warned of, since nothing is saved, edited or drawn.
+int describe(const Options& options, Output& console) {
+  std::vector<std::string> unused;
+  if (options.named_output()) unused.push_back("-o");
+  if (options.format) unused.push_back("--format");
+  if (!options.plot.empty() || options.plot_log || options.plot_view.any) unused.push_back("--plot");
+  if (!options.wav.empty() || options.rate_given || options.bits != SampleDepth::kDefault || options.normalize) unused.push_back("--wav");
+  if (options.keep.any() || options.scale.any()) unused.push_back("the edits");
+  if (options.fit != Fit::kSpline || options.whole || options.align) unused.push_back("the grid and fit");
+  if (options.force) unused.push_back("--force");
+  if (!unused.empty()) {
+    std::string list;
+    for (std::size_t i = 0; i < unused.size(); ++i) list += (i == 0 ? "" : i + 1 == unused.size() ? " and " : ", ") + unused[i];
+    report(console, compose_warning(list + (unused.size() == 1 ? " has" : " have") + " no effect with --info, which writes nothing"));
+  }
+  const std::string name = input_name(options.input);
+  FdCloser input{open_input(options.input)};
+  if (input.fd < 0) throw system_failure(name, errno);
+  const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
+  const PartialSet read = read_input(input.fd, name, options.read);
+  if (!options.quiet) write_info(console, info_lines(name, read, info_of(read, step), step));
+  return kOk;
+}
+
+// The run as the options choose its steps; `saved` tells whether the result was written whole.
+int run(const Options& options, Output& console, bool& saved) {
+  switch (options.mode) {
+    case Options::Mode::kUsage:
+      usage(console);
+      return kFailed;
+    case Options::Mode::kHelp:
+      help(console);
+      return kOk;
+    case Options::Mode::kVersion:
+      console.put("zarn " ZARN_VERSION "\n"
+                  "License GPL-3.0-or-later <https://gnu.org/licenses/gpl.html>: you may change and share it;\n"
+                  "there is no warranty.\n");
+      return kOk;
+    case Options::Mode::kRun:
+      break;
+  }
+  if (options.info) return describe(options, console);
+  check_before_reading(options, console);
+
+  // The classic console run speaks on standard output; a scripted one on standard error.
+  const bool scripted = options.any_option;
+  if (!options.quiet) write_banner(console);
+  const std::string name = input_name(options.input);
+  FdCloser input{open_input(options.input)};
+  if (input.fd < 0) {
+    if (scripted) throw system_failure(name, errno);
+    console.put("File " + options.input + " not found\n");
+    return kFailed;
+  }
+  const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
+  PartialSet read = read_input(input.fd, name, options.read);
+  if (read.P() == 0 && (scripted || read.format != "list") && !read.passed_over.empty())
+    report(console, compose_warning(name + ": no partials read: " + read.passed_over));
+  apply_edits(read, chosen_edits(options, name));
+
+  const GridPlan plan = plan_grid(read, step,
+                                  options.aligned_grid() ? GridKind::kAligned
+                                  : options.whole        ? GridKind::kWhole
+                                                         : GridKind::kOwn,
+                                  name);
+  if (scripted && !options.quiet) note_partials_without_points(read, plan, console);
+  if (!options.quiet) write_lengths(console, plan.points);
+  ResampledSet set;
+  if (options.plot.empty()) {
+    set = resample_releasing(read, plan, options.fit);  // nothing after the fit needs the input
+  } else {
+    set = lay_planned(read, plan);
+    resample(read, set, options.fit);  // the picture shows it
+  }
+  if (!options.quiet) write_listing(console, set);
+
+  check_result(set, options.result_format());
+  if (!options.wav.empty()) check_sound_size(options.wav, sound_length(set, options.rate), options.rate, options.bits);
+  const Writer writer = result_writer(set, options.result_format(), {"zarn " ZARN_VERSION, options.rate});
+  std::string result = options.output;
+  if (options.named_output()) {
+    if (options.output_to_stdout()) console.flush();
+    save_named(options, writer);
+    saved = true;
+  } else {
+    Input answers(STDIN_FILENO, "standard input");
+    saved = save_dialogue(console, answers, writer, [&](const std::string& m) { report(console, m); }, &result);
+  }
+  if (!saved) return kFailed;
+  if (options.result_format() == Format::kList) warn_of_repeated_times(set, console);
+  save_extras(options, set, read, name, step, console, result);
+  return kOk;
+}
+
+// A closed standard stream would hand its number to the next file opened, and text meant
+// for the console could end up in a file: fills such gaps with /dev/null. True if standard
+// output was closed (output to it would be lost).
+bool guard_standard_streams() {
+  bool stdout_closed = false;
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0) continue;
+    if (fd == STDOUT_FILENO) stdout_closed = true;
+    if (::open("/dev/null", O_RDWR) != fd) std::_Exit(kFailed);
+  }
+  return stdout_closed;
+}
+
+}  // namespace
+}  // namespace zarn
+
+int main(int argc, char** argv) {
+  // A write past the file size limit, or into a closed pipe, fails with EFBIG or EPIPE and
+  // is reported like any other failed write, instead of killing the process part-way.
+  ::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
+  const bool stdout_closed = zarn::guard_standard_streams();
+  zarn::Output console(STDOUT_FILENO);
+  int status = 1;
+  bool saved = false;
+  std::string reported;
+  try {
+    const zarn::Options options = zarn::parse_options(argc, argv);
+    // A run that prints nothing on standard output (-q, every output a named file) needs none.
+    if (stdout_closed && !(options.mode == zarn::Options::Mode::kRun && options.quiet && options.named_output() &&
+                           !options.output_to_stdout() && options.wav != "-")) {
+      zarn::report(console, zarn::stdout_failed(EBADF));
+      return 1;
+    }
+    status = zarn::run(options, console, saved);
+  } catch (const zarn::Failure& failure) {
+    zarn::report(console, failure.message);
+    reported = failure.message;
+  } catch (const std::bad_alloc&) {
+    zarn::report(console, "zarn: out of memory\n");
+  } catch (const std::exception& e) {
+    zarn::report(console, zarn::compose(std::string("internal error: ") + e.what()));
+  }
+  // Standard output failing after the result was saved is reported (once), but the result
+  // stands: the status is 0 exactly when everything asked for was written whole.
+  if (!console.flush()) {
+    const std::string message = zarn::stdout_failed(console.error());
+    if (message != reported) zarn::report(console, message);
+    if (!saved) status = 1;
+  }
+  return status;
+}

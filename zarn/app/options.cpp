@@ -1,0 +1,310 @@
+#include "app/options.hpp"
+
+#include <getopt.h>
+
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+#include "model/failure.hpp"
+#include "io/number_parse.hpp"
+
+namespace zarn {
+
+namespace {
+
+enum LongOnly {
+  kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
+  kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kChannel, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
+};
+
+const struct option kLongOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"force", no_argument, nullptr, kForce},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"format", required_argument, nullptr, 'f'},
+    {"align", no_argument, nullptr, kAlign},
+    {"plot", required_argument, nullptr, kPlot},
+    {"plot-log", no_argument, nullptr, kPlotLog},
+    {"wav", required_argument, nullptr, kWav},
+    {"rate", required_argument, nullptr, kRate},
+    {"info", no_argument, nullptr, kInfo},
+    {"bits", required_argument, nullptr, kBits},
+    {"normalize", optional_argument, nullptr, kNormalize},
+    {"fit", required_argument, nullptr, kFit},
+    {"plot-range", required_argument, nullptr, kPlotRange},
+    {"plot-band", required_argument, nullptr, kPlotBand},
+    {"plot-floor", required_argument, nullptr, kPlotFloor},
+    {"plot-dots", required_argument, nullptr, kPlotDots},
+    {"resolution", required_argument, nullptr, kResolution},
+    {"hop", required_argument, nullptr, kHop},
+    {"floor", required_argument, nullptr, kFloor},
+    {"min-track", required_argument, nullptr, kMinTrack},
+    {"channel", required_argument, nullptr, kChannel},
+    {"whole", no_argument, nullptr, kWhole},
+    {"band", required_argument, nullptr, kBand},
+    {"min-duration", required_argument, nullptr, kMinDuration},
+    {"min-level", required_argument, nullptr, kMinLevel},
+    {"max-partials", required_argument, nullptr, kMaxPartials},
+    {"time-scale", required_argument, nullptr, kTimeScale},
+    {"transpose", required_argument, nullptr, kTranspose},
+    {"gain", required_argument, nullptr, kGain},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Leading '+' is not used: options may follow operands. Leading ':' makes a missing argument
+// return ':' so that the message can be composed here.
+constexpr const char* kShortOptions = ":o:qf:h";
+
+const char* long_name(int val) {
+  for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
+    if (o->val == val) return o->name;
+  return "?";
+}
+
+// True for an argument that takes the next one as its value: "-o", or a long option with a
+// required argument spelt without "=" (abbreviated or not).
+bool takes_next(std::string_view arg) {
+  if (arg.size() == 2 && arg[0] == '-' && arg[1] != '-') {
+    const char* at = std::strchr(kShortOptions, arg[1]);
+    return at != nullptr && at[1] == ':';
+  }
+  if (arg.size() <= 2 || arg.substr(0, 2) != "--" || arg.find('=') != std::string_view::npos) return false;
+  for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
+    if (o->has_arg == required_argument && std::string_view(o->name).substr(0, arg.size() - 2) == arg.substr(2)) return true;
+  return false;
+}
+
+// A negative number ("-0.1", "-5") is an operand, as it always was, not a cluster of options.
+bool is_negative_number(std::string_view arg) {
+  const auto digit = [&](std::size_t i) { return i < arg.size() && arg[i] >= '0' && arg[i] <= '9'; };
+  return arg.size() >= 2 && arg[0] == '-' && (digit(1) || (arg[1] == '.' && digit(2)));
+}
+
+[[noreturn]] void bad_option(const std::string& what) {
+  throw Failure(compose(what) + "Try 'zarn --help' for more information.\n");
+}
+
+// The value of an option that takes two numbers LO:HI.
+std::pair<double, double> number_pair(int option, const char* what, std::string_view text) {
+  const auto colon = text.find(':');
+  double lo = 0, hi = 0;
+  if (colon == std::string_view::npos || !parse_double(text.substr(0, colon), lo) || !parse_double(text.substr(colon + 1), hi))
+    bad_option("--" + std::string(long_name(option)) + " needs LO:HI, two " + what + ", not '" + std::string(text) + "'");
+  return {lo, hi};
+}
+
+// The value of an option that takes a finite number.
+double finite_number(int option, const char* text) {
+  double v = 0;
+  if (!parse_double(text, v) || !std::isfinite(v))
+    bad_option("--" + std::string(long_name(option)) + " needs a finite number, not '" + text + "'");
+  return v;
+}
+
+}  // namespace
+
+double parse_time_step(std::string_view text) {
+  double step = 0;
+  if (!parse_double(text, step) || !std::isfinite(step) || !(step > 0.0))
+    throw failure("the time step must be a number above zero, not " + quote(text));
+  return step;
+}
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  if (argc < 2) return o;  // no arguments at all: the usage text
+  o.mode = Options::Mode::kRun;
+
+  // getopt_long reorders its own copy of the arguments. Negative numbers are hidden from it
+  // behind a leading byte that is not '-', and found again by their address afterwards.
+  std::vector<std::string> hidden;
+  hidden.reserve(static_cast<std::size_t>(argc));
+  std::vector<char*> args(argv, argv + argc);
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--") break;
+    if (is_negative_number(argv[i]) && !takes_next(argv[i - 1])) {
+      hidden.push_back(std::string("\x01") + argv[i]);
+      args[static_cast<std::size_t>(i)] = hidden.back().data();
+    }
+  }
+  args.push_back(nullptr);
+  const auto operand = [&](int i) -> std::string {
+    const char* a = args[static_cast<std::size_t>(i)];
+    for (const std::string& h : hidden)
+      if (a == h.data()) return a + 1;
+    return a;
+  };
+  argv = args.data();
+
+  opterr = 0;
+  optind = 0;  // start afresh: a parse may run more than once in a process
+  for (;;) {
+    const int c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+    if (c == -1) break;
+    const std::string_view typed = argv[optind - 1];
+    const bool was_long = typed.substr(0, 2) == "--";
+    switch (c) {
+      case 'o':
+        o.output = optarg;
+        if (o.output.empty()) bad_option("the output file name given with -o is empty");
+        break;
+      case kForce:
+        o.force = true;
+        break;
+      case 'q':
+        o.quiet = true;
+        break;
+      case 'f':
+        o.format = format_named(optarg);
+        if (!o.format)
+          bad_option("unknown format '" + std::string(optarg) + "' (" + format_names() + ")");
+        break;
+      case kAlign:
+        o.align = true;
+        break;
+      case kPlot:
+      case kWav:
+        if (*optarg == '\0' || (c == kPlot && std::string_view(optarg) == "-"))
+          bad_option(std::string("--") + long_name(c) + " needs the name of a file");
+        (c == kPlot ? o.plot : o.wav) = optarg;
+        break;
+      case kInfo:
+        o.info = true;
+        break;
+      case kBits:
+        o.bits = depth_named(optarg);
+        if (o.bits == SampleDepth::kDefault) bad_option("--bits takes 16, 24, 32 or float, not '" + std::string(optarg) + "'");
+        break;
+      case kNormalize:
+        o.normalize = optarg == nullptr ? -1.0 : finite_number(c, optarg);
+        if (*o.normalize > 0) bad_option("--normalize takes a peak of 0 dB or below, not '" + std::string(optarg) + "'");
+        break;
+      case kPlotLog:
+        o.plot_log = true;
+        break;
+      case kRate:
+        if (!parse_count(optarg, o.rate) || o.rate < kMinRate || o.rate > kMaxRate)
+          bad_option("the sample rate must be a whole number of hertz from " + std::to_string(kMinRate) + " to " +
+                     std::to_string(kMaxRate) + ", not '" + optarg + "'");
+        o.rate_given = true;
+        break;
+      case kFit: {
+        const std::optional<Fit> fit = fit_named(optarg);
+        if (!fit) bad_option("unknown fit '" + std::string(optarg) + "' (" + fit_names() + ")");
+        o.fit = *fit;
+        break;
+      }
+      case kWhole:
+        o.whole = true;
+        break;
+      case kResolution:
+      case kHop:
+      case kMinTrack: {
+        const double v = finite_number(c, optarg);
+        if (!(v > 0)) bad_option("--" + std::string(long_name(c)) + " needs a number above zero, not '" + optarg + "'");
+        (c == kResolution ? o.read.sound.analysis.resolution : c == kHop ? o.read.sound.analysis.hop : o.read.sound.analysis.min_track) = v;
+        o.read.sound_options = true;
+        break;
+      }
+      case kFloor:
+        o.read.sound.analysis.floor = finite_number(c, optarg);
+        o.read.sound_options = true;
+        break;
+      case kChannel:
+        if (!parse_count(optarg, o.read.sound.channel) || o.read.sound.channel < 1)
+          bad_option("--channel needs a channel number from 1, not '" + std::string(optarg) + "'");
+        o.read.sound_options = true;
+        break;
+      case kPlotRange:
+      case kPlotBand: {
+        const auto [lo, hi] = number_pair(c, c == kPlotRange ? "times in seconds" : "frequencies in hertz", optarg);
+        if (!std::isfinite(lo) || !std::isfinite(hi) || !(lo < hi))
+          bad_option("--" + std::string(long_name(c)) + "=" + optarg + ": LO and HI must be finite, LO below HI");
+        (c == kPlotRange ? o.plot_view.range : o.plot_view.band) = std::pair<double, double>(lo, hi);
+        o.plot_view.any = true;
+        break;
+      }
+      case kPlotFloor:
+        o.plot_view.floor = finite_number(c, optarg);
+        o.plot_view.any = true;
+        break;
+      case kPlotDots:
+        if (std::string_view(optarg) != "yes" && std::string_view(optarg) != "no")
+          bad_option("--plot-dots takes yes or no, not '" + std::string(optarg) + "'");
+        o.plot_view.dots = std::string_view(optarg) == "yes";
+        o.plot_view.any = true;
+        break;
+      case kBand: {
+        const std::string_view text(optarg);
+        const auto [lo, hi] = number_pair(c, "frequencies in hertz", text);
+        const std::string problem = band_problem(lo, hi);
+        if (!problem.empty()) bad_option("--band=" + std::string(text) + ": " + problem);
+        o.keep.band_lo = lo;
+        o.keep.band_hi = hi;
+        break;
+      }
+      case kMinDuration:
+        o.keep.min_duration = finite_number(c, optarg);
+        break;
+      case kMinLevel:
+        o.keep.min_level = finite_number(c, optarg);
+        break;
+      case kMaxPartials: {
+        int n = 0;
+        if (!parse_count(optarg, n)) bad_option("--max-partials needs a whole number from 0 to 2147483647, not '" + std::string(optarg) + "'");
+        o.keep.max_partials = n;
+        break;
+      }
+      case kTimeScale: {
+        o.scale.time = finite_number(c, optarg);
+        const std::string problem = time_scale_problem(o.scale.time);
+        if (!problem.empty()) bad_option("--time-scale=" + std::string(optarg) + ": " + problem);
+        break;
+      }
+      case kTranspose:
+        o.scale.cents = finite_number(c, optarg);
+        break;
+      case kGain:
+        o.scale.gain = finite_number(c, optarg);
+        break;
+      case 'h':
+        o.mode = Options::Mode::kHelp;
+        break;
+      case kVersion:
+        if (o.mode != Options::Mode::kHelp) o.mode = Options::Mode::kVersion;
+        break;
+      case ':':
+        if (was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' requires an argument");
+        bad_option(std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
+      default:  // '?'
+        if (optopt != 0 && was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' doesn't allow an argument");
+        if (optopt != 0) bad_option(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
+        bad_option("unrecognized option '" + std::string(typed.substr(0, typed.find('='))) + "'");
+    }
+    o.any_option = true;
+  }
+  if (o.mode != Options::Mode::kRun) return o;
+  if (optind >= argc) bad_option("no input file given");
+  o.input = operand(optind);
+  if (optind + 1 < argc) o.step = operand(optind + 1);
+  for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
+  if (o.output_to_stdout()) o.quiet = true;
+  if (o.plot_log && o.plot_view.band && !(o.plot_view.band->first > 0))
+    bad_option("--plot-band's low end must be above 0 Hz on --plot-log's logarithmic axis");
+  if (o.wav == "-") {
+    // Standard output carries the sound: the result goes to a file, and nothing else is printed.
+    if (!o.named_output() || o.output_to_stdout()) bad_option("--wav=- needs -o FILE: standard output carries the sound");
+    o.quiet = true;
+  }
+  std::vector<std::string> names = o.extra_outputs();
+  if (o.named_output() && !o.output_to_stdout()) names.push_back(o.output);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    for (std::size_t j = i + 1; j < names.size(); ++j)
+      if (names[i] == names[j]) bad_option("'" + names[i] + "' is named for two outputs");
+  return o;
+}
+
+}  // namespace zarn

@@ -1,0 +1,84 @@
+// The command line: zarn [OPTION]... INFILE [DUR], read once with getopt_long.
+#pragma once
+
+#include <optional>
+#include <utility>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fit/fit.hpp"
+#include "formats/formats.hpp"
+#include "edit/keep.hpp"
+#include "edit/scale.hpp"
+#include "render/sound.hpp"
+#include "render/sound_file.hpp"
+
+namespace zarn {
+
+/// What the picture shows, as the options ask.
+struct PlotView {
+  std::optional<std::pair<double, double>> range, band;  // times and frequencies drawn
+  std::optional<double> floor;                           // dB under which nothing is drawn
+  bool dots = true;                                      // the input's breakpoints
+  bool any = false;                                      // some of these were given
+};
+
+/// What the command line asks for.
+struct Options {
+  enum class Mode { kUsage, kHelp, kVersion, kRun };
+  Mode mode = Mode::kUsage;
+  std::string input;               // INFILE; "-" is standard input
+  std::optional<std::string> step; // DUR as typed, checked once the input is open
+  std::vector<std::string> extra;  // operands after DUR, ignored with a warning
+  std::string output;              // -o FILE; "-" is standard output; empty: the dialogue
+  bool force = false;              // --force: replace an existing output atomically
+  bool quiet = false;              // -q: no banner, lengths or listing (implied by -o -)
+  bool info = false;               // --info: describe the input instead of resampling it
+  std::optional<Format> format;    // -f FORMAT; none: chosen by the output's name
+  bool align = false;              // --align: the aligned grid for every format
+  bool whole = false;              // --whole: each partial's grid on to its last breakpoint
+  Fit fit = Fit::kSpline;          // --fit: how the tracks are fitted
+  std::string plot;                // --plot=FILE.svg: a picture of the result; empty: none
+  bool plot_log = false;           // --plot-log: a logarithmic frequency axis
+  PlotView plot_view;              // --plot-range, --plot-band, --plot-floor, --plot-dots
+  std::string wav;                 // --wav=FILE: the result as sound; empty: none
+  int rate = kDefaultRate;         // --rate=HZ: the sound's sample rate
+  bool rate_given = false;         // --rate was given (it has no effect without --wav)
+  SampleDepth bits = SampleDepth::kDefault;  // --bits: the sound's samples
+  std::optional<double> normalize;           // --normalize[=DB]: the sound's peak, in dB
+  ReadOptions read;                // --resolution, --hop, --floor, --min-track, --channel: a sound's analysis
+  KeepOptions keep;                // --band, --min-duration, --min-level, --max-partials
+  ScaleOptions scale;              // --time-scale, --transpose, --gain
+  bool any_option = false;         // some option was given: the run is scripted
+
+  /// True when the result goes to a named output rather than through the dialogue.
+  bool named_output() const { return !output.empty(); }
+  /// The format of the result: -f, else what the output's name implies, else the list.
+  Format result_format() const {
+    if (format) return *format;
+    return format_of_name(output).value_or(Format::kList);
+  }
+  /// True when the grid is the aligned one: asked for, or needed by a frame format.
+  bool aligned_grid() const { return align || is_frame_format(result_format()); }
+  /// The files a run writes besides the result: the picture and the sound, where asked for.
+  std::vector<std::string> extra_outputs() const {
+    std::vector<std::string> names;
+    for (const std::string* n : {&plot, &wav})
+      if (!n->empty() && *n != "-") names.push_back(*n);
+    return names;
+  }
+  /// True when the result file itself goes to standard output.
+  bool output_to_stdout() const { return output == "-"; }
+};
+
+/// Time step used when the command line gives none.
+constexpr double kDefaultTimeStep = 0.05;
+
+/// Reads the time step argument: a number, finite and above zero; throws Failure otherwise.
+double parse_time_step(std::string_view text);
+
+/// Reads the command line; throws Failure with the message and a pointer to --help on a bad option.
+Options parse_options(int argc, char** argv);
+
+}  // namespace zarn

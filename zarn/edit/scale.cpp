@@ -1,0 +1,33 @@
+#include "edit/scale.hpp"
+
+#include <cmath>
+
+#include "model/failure.hpp"
+
+namespace zarn {
+
+std::string time_scale_problem(double factor) {
+  if (!std::isfinite(factor) || !(factor > 0)) return "the time factor must be a finite number above zero";
+  return {};
+}
+
+void scale(PartialSet& set, const ScaleOptions& options, const std::string& file) {
+  if (!options.any()) return;
+  const double ratio = std::pow(2.0, options.cents / 1200.0);
+  const double gain = std::pow(10.0, options.gain / 20.0);
+  for (Partial& part : set.partials) {
+    for (std::size_t i = 0; i < part.time.size(); ++i) {
+      const double t = part.time[i] * options.time, f = part.freq[i] * ratio, a = part.amp[i] * gain;
+      // What the change made of a finite value must be finite too, and times must still rise.
+      if (!std::isfinite(t) || (i > 0 && !(t > part.time[i - 1])))
+        throw failure_at(set, part, file, "after --time-scale the times of this partial are not finite or no longer rise");
+      if ((std::isfinite(part.freq[i]) && !std::isfinite(f)) || (std::isfinite(part.amp[i]) && !std::isfinite(a)))
+        throw failure_at(set, part, file, "after --transpose or --gain a frequency or amplitude of this partial is not finite");
+      part.time[i] = t;
+      part.freq[i] = f;
+      part.amp[i] = a;
+    }
+  }
+}
+
+}  // namespace zarn

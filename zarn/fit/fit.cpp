@@ -1,0 +1,53 @@
+#include "fit/fit.hpp"
+
+#include "fit/linear.hpp"
+#include "fit/monotone.hpp"
+#include "fit/spline.hpp"
+
+namespace zarn {
+
+namespace {
+
+void spline_tracks(const Breakpoints& part, Resampled& out) {
+  ispline2_gen(part.time, part.freq, part.amp, part.M, out.time.data(), out.freq.data(), out.amp.data(), out.N());
+}
+
+// A fit of one track at a time, as the monotone cubic and the lines are made.
+template <void (*kOne)(const double*, const double*, int, const double*, double*, int)>
+void each_track(const Breakpoints& part, Resampled& out) {
+  kOne(part.time, part.freq, part.M, out.time.data(), out.freq.data(), out.N());
+  kOne(part.time, part.amp, part.M, out.time.data(), out.amp.data(), out.N());
+}
+
+const std::vector<FitRow> kFits = {
+    {Fit::kSpline, "spline", spline_tracks},
+    {Fit::kMonotone, "monotone", each_track<imonotone>},
+    {Fit::kLinear, "linear", each_track<ilinear>},
+};
+
+}  // namespace
+
+const std::vector<FitRow>& fit_table() { return kFits; }
+
+std::optional<Fit> fit_named(std::string_view name) {
+  for (const FitRow& row : kFits)
+    if (row.name == name) return row.fit;
+  return std::nullopt;
+}
+
+std::string fit_names() {
+  std::string names;
+  for (std::size_t i = 0; i < kFits.size(); ++i) {
+    if (i > 0) names += i + 1 == kFits.size() ? " or " : ", ";
+    names += kFits[i].name;
+  }
+  return names;
+}
+
+void fit_partial(Fit fit, const Breakpoints& part, Resampled& out) {
+  out.freq.resize(out.time.size());
+  out.amp.resize(out.time.size());
+  kFits[static_cast<std::size_t>(fit)].tracks(part, out);
+}
+
+}  // namespace zarn

@@ -1,0 +1,39 @@
+// The fits a partial's two tracks can be resampled with, as one table: the not-a-knot spline
+// (smooth, exact continuity), the shape-preserving cubic (never beyond its breakpoints'
+// values) and straight lines.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/partials.hpp"
+
+namespace zarn {
+
+/// The fits, by the order of their rows.
+enum class Fit { kSpline, kMonotone, kLinear };
+
+/// One row of the table of fits.
+struct FitRow {
+  Fit fit;
+  std::string_view name;  // as --fit and the Python module name it
+  /// Evaluates the partial's frequencies and amplitudes at out.time, into out.freq and out.amp.
+  void (*tracks)(const Breakpoints& part, Resampled& out);
+};
+
+/// Every row, the spline first (the default).
+const std::vector<FitRow>& fit_table();
+
+/// The fit of a name ("spline", "monotone", "linear").
+std::optional<Fit> fit_named(std::string_view name);
+
+/// The names of all fits for messages: "spline, monotone or linear".
+std::string fit_names();
+
+/// The partial's two tracks fitted and evaluated at out.time, whose frequencies and amplitudes
+/// are filled in.
+void fit_partial(Fit fit, const Breakpoints& part, Resampled& out);
+
+}  // namespace zarn

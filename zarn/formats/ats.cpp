@@ -1,0 +1,257 @@
+#include "formats/ats.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <queue>
+#include <string>
+#include <vector>
+
+#include "model/failure.hpp"
+#include "model/phase.hpp"
+
+namespace zarn {
+
+namespace {
+
+constexpr double kMagic = 123.0;
+constexpr std::uint64_t kHeaderValues = 10, kNoiseBands = 25;
+
+std::uint64_t bits_of(double v) {
+  std::uint64_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+std::uint64_t swapped(std::uint64_t b) { return __builtin_bswap64(b); }
+
+std::string figure(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", v);
+  return text;
+}
+
+class AtsReader {
+ public:
+  explicit AtsReader(Input& in) : in_(in) { set_.places = PartialSet::Places::kBytes; }
+
+  PartialSet read() {
+    double h[kHeaderValues];
+    for (std::uint64_t i = 0; i < kHeaderValues; ++i) h[i] = value(0, "the header");
+    const double partials = h[4], frames = h[5], type = h[9];
+    const auto whole = [](double v) { return std::isfinite(v) && v >= 0 && v == std::floor(v) && v < 1e15; };
+    if (!whole(type) || type < 1 || type > 4) fail(72, "file type " + figure(type) + ": ATS files are of type 1 to 4");
+    if (!whole(partials)) fail(32, "the number of partials " + figure(partials) + " is not a whole number");
+    if (!whole(frames)) fail(40, "the number of frames " + figure(frames) + " is not a whole number");
+    const auto t = static_cast<int>(type);
+    const auto columns = static_cast<std::uint64_t>(partials), count = static_cast<std::uint64_t>(frames);
+    const std::uint64_t per_column = t == 2 || t == 4 ? 3 : 2;
+    const std::uint64_t noise = t >= 3 ? kNoiseBands : 0;
+    // The counts must fit the file: checked by division, so that no product wraps around.
+    const std::uint64_t remaining = in_.remaining_bytes();
+    if (remaining != UINT64_MAX) {
+      const std::uint64_t values = remaining / 8;
+      // A header of partials and no frames is a file of 80 bytes.
+      const bool fits = remaining % 8 == 0 &&
+                        (count == 0 ? values == 0
+                                    : columns <= values / per_column && count <= values / (1 + noise + columns * per_column) + 1 &&
+                                          count * (1 + noise + columns * per_column) == values);
+      if (!fits)
+        fail(32, "the header's " + figure(partials) + " partials and " + figure(frames) + " frames of type " +
+                     std::to_string(t) + " do not fit the file's " + std::to_string(remaining + 80) + " bytes");
+    }
+    set_.about.push_back({"ATS type", std::to_string(t) + (per_column == 3 ? " (amplitude, frequency, phase)" : " (amplitude, frequency)") +
+                                          (noise > 0 ? ", noise bands" : "")});
+    set_.about.push_back({"Sample rate", figure(h[1]) + " Hz"});
+    set_.about.push_back({"Frame size", figure(h[2]) + " samples, window " + figure(h[3])});
+    set_.about.push_back({"Columns", figure(partials) + " in " + figure(frames) + " frames"});
+    double last_time = -std::numeric_limits<double>::infinity();
+    for (std::uint64_t f = 0; f < count; ++f) {
+      const std::uint64_t at = in_.offset();
+      const double time = value(at, "a frame");
+      if (!std::isfinite(time)) fail(at, "frame time " + figure(time) + " is not finite");
+      if (!(time > last_time)) fail(at, "frame time " + figure(time) + " is not later than the frame before, at " + figure(last_time));
+      last_time = time;
+      for (std::uint64_t c = 0; c < columns; ++c) {
+        const std::uint64_t row = in_.offset();
+        const double amp = value(at, "a frame"), freq = value(at, "a frame");
+        if (per_column == 3) value(at, "a frame");  // the phase, not used
+        if (!std::isfinite(amp) || amp < 0)
+          fail(row, "amplitude " + figure(amp) + " of partial " + std::to_string(c) + " is negative or not finite");
+        if (!std::isfinite(freq)) fail(row, "frequency " + figure(freq) + " of partial " + std::to_string(c) + " is not finite");
+        point(row, c, time, freq, amp);
+      }
+      for (std::uint64_t b = 0; b < noise; ++b) value(at, "a frame");
+    }
+    if (!in_.at_end()) fail(in_.offset(), "the file goes on after the " + figure(frames) + " frames that its header gives");
+    if (set_.partials.empty()) set_.passed_over = count == 0 ? "no frames" : "no amplitude above zero in any frame";
+    return std::move(set_);
+  }
+
+ private:
+  [[noreturn]] void fail(std::uint64_t at, const std::string& what) const {
+    throw Failure(compose_at_byte(in_.name(), at, what));
+  }
+
+  // The next value, in the file's byte order; the end of the file within `what` (which
+  // starts at byte `at`) is a fault.
+  double value(std::uint64_t at, const char* what) {
+    char b[8];
+    if (!in_.take(b, 8)) fail(at, std::string("the file ends inside ") + what + " that starts here");
+    std::uint64_t u;
+    std::memcpy(&u, b, 8);
+    if (in_.offset() == 8) swap_ = u != bits_of(kMagic);  // the first value tells the byte order
+    if (swap_) u = swapped(u);
+    double v;
+    std::memcpy(&v, &u, 8);
+    return v;
+  }
+
+  // Column c at one frame: present where its amplitude is above zero. Columns are met in
+  // order in the first frame, so that what is kept for them grows with the data.
+  void point(std::uint64_t at, std::uint64_t c, double time, double freq, double amp) {
+    if (open_.size() <= c) open_.resize(c + 1, -1);
+    int& partial = open_[c];
+    if (!(amp > 0)) {
+      partial = -1;
+      return;
+    }
+    if (partial < 0) {
+      partial = set_.P();
+      set_.partials.emplace_back();
+      set_.partials.back().place = static_cast<double>(at);
+    }
+    // The smallest positive double is how silence within a partial is written: read as 0.
+    const double level = amp == std::numeric_limits<double>::min() ? 0.0 : amp;
+    add_breakpoint(set_.partials[static_cast<std::size_t>(partial)], time, held_low_frequency(freq), level);
+  }
+
+  Input& in_;
+  PartialSet set_;
+  bool swap_ = false;
+  std::vector<int> open_;  // the partial each column is in, or -1
+};
+
+void put(Output& out, double v) {
+  char b[8];
+  std::memcpy(b, &v, 8);
+  out.put(std::string_view(b, 8));
+}
+
+}  // namespace
+
+bool is_ats(std::string_view start) {
+  if (start.size() < 8) return false;
+  std::uint64_t u;
+  std::memcpy(&u, start.data(), 8);
+  return u == bits_of(kMagic) || swapped(u) == bits_of(kMagic);
+}
+
+PartialSet read_ats(Input& in) { return AtsReader(in).read(); }
+
+namespace {
+
+// Where each partial goes: the partials with points, by their first grid time; each takes the
+// column that came free earliest, if it is free one frame before the partial starts, else a
+// new one. Frames run from time 0 (players find a frame by its time from the file's start).
+struct AtsLayout {
+  std::vector<std::size_t> order, column;
+  std::size_t columns = 0;
+  long long k_first = 0, k_last = -1;
+
+  explicit AtsLayout(const ResampledSet& set) : column(set.partials.size(), 0) {
+    for (std::size_t p = 0; p < set.partials.size(); ++p)
+      if (set.partials[p].N() > 0) order.push_back(p);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return set.partials[a].first_k < set.partials[b].first_k; });
+    using Free = std::pair<long long, std::size_t>;  // (first frame k it may start at, column)
+    std::priority_queue<Free, std::vector<Free>, std::greater<Free>> free;
+    for (std::size_t p : order) {
+      const Resampled& part = set.partials[p];
+      const long long last = part.first_k + part.N() - 1;
+      if (!free.empty() && free.top().first <= part.first_k) {
+        column[p] = free.top().second;
+        free.pop();
+      } else {
+        column[p] = columns++;
+      }
+      free.push({last + 2, column[p]});  // a silent frame between two partials of one column
+      k_first = std::min(k_first, part.first_k);
+      k_last = std::max(k_last, last);
+    }
+  }
+  long long frames() const { return k_last - k_first + 1; }
+};
+
+}  // namespace
+
+namespace {
+
+double bytes_of(const AtsLayout& layout) {
+  // The size follows the grid from time 0: a partial late in time makes every frame before it.
+  return 80.0 + static_cast<double>(std::max(layout.frames(), 0LL)) * 8.0 * (1.0 + 3.0 * static_cast<double>(layout.columns));
+}
+
+}  // namespace
+
+double ats_bytes(const ResampledSet& set) { return bytes_of(AtsLayout(set)); }
+
+void check_ats(const ResampledSet& set) {
+  check_figures(set, {"an ATS file", false, false});
+  const AtsLayout layout(set);
+  const double bytes = bytes_of(layout);
+  if (bytes > kMaxAtsBytes) {
+    char size[160];
+    std::snprintf(size, sizeof size, "an ATS file of %lld frames (from time 0, every %g) by %zu partials would take %.3g GB, more than the 4 GiB zarn writes",
+                  layout.frames(), set.step, layout.columns, bytes / 1e9);
+    throw failure(std::string(size) + "; nothing saved (SDIF and the list hold partials where they lie)");
+  }
+}
+
+void write_ats(Output& out, const ResampledSet& set, int rate) {
+  const AtsLayout layout(set);
+  const std::vector<std::size_t>& order = layout.order;
+  const std::vector<std::size_t>& column = layout.column;
+  const std::size_t columns = layout.columns;
+  const long long k_first = layout.k_first, k_last = layout.k_last, frames = layout.frames();
+
+  // The frames: each column's partial at that frame, or silence.
+  constexpr double kTiny = std::numeric_limits<double>::min();
+  std::vector<std::size_t> at(columns, SIZE_MAX);  // the partial in each column now
+  std::size_t begun = 0;                           // partials of `order` that have begun
+  std::vector<double> phase(set.partials.size(), 0.0);
+  double max_amp = 0, max_freq = 0;
+  for (std::size_t p : order)
+    for (std::size_t j = 0; j < set.partials[p].time.size(); ++j) {
+      max_amp = std::max(max_amp, std::max(set.partials[p].amp[j], kTiny));
+      max_freq = std::max(max_freq, set.partials[p].freq[j]);
+    }
+  const double step = set.step, samples = std::round(step * rate);
+  for (double v : {kMagic, static_cast<double>(rate), samples, samples, static_cast<double>(columns),
+                   static_cast<double>(std::max(frames, 0LL)), max_amp, max_freq, static_cast<double>(std::max(frames, 0LL)) * step, 2.0})
+    put(out, v);
+  for (long long k = k_first; k <= k_last; ++k) {
+    for (; begun < order.size() && set.partials[order[begun]].first_k == k; ++begun) at[column[order[begun]]] = order[begun];
+    put(out, static_cast<double>(k) * step);
+    for (std::size_t c = 0; c < columns; ++c) {
+      const std::size_t p = at[c];
+      if (p == SIZE_MAX) {
+        put(out, 0), put(out, 0), put(out, 0);
+        continue;
+      }
+      const Resampled& part = set.partials[p];
+      const auto j = static_cast<std::size_t>(k - part.first_k);
+      if (j > 0) phase[p] = next_phase(phase[p], part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
+      put(out, part.amp[j] > 0 ? part.amp[j] : kTiny);
+      put(out, part.freq[j]);
+      put(out, phase[p]);
+      if (j + 1 == part.time.size()) at[c] = SIZE_MAX;
+    }
+  }
+}
+
+}  // namespace zarn

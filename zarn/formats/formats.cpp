@@ -1,0 +1,206 @@
+#include "formats/formats.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "formats/ats.hpp"
+#include "model/failure.hpp"
+#include "formats/partial_file.hpp"
+#include "formats/sdif.hpp"
+#include "formats/spear.hpp"
+
+namespace zarn {
+
+namespace {
+
+// Enough of a file's start to tell the formats apart.
+constexpr std::size_t kSniff = 64;
+
+// The first line of a text file, without its line end.
+std::string_view first_line(std::string_view start) {
+  std::string_view line = start.substr(0, start.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+PartialSet read_list(Input& in, const ReadOptions&) { return read_partials(in); }
+PartialSet read_sdif_file(Input& in, const ReadOptions&) { return read_sdif(in); }
+PartialSet read_spear_file(Input& in, const ReadOptions&) { return read_spear(in); }
+
+const std::vector<FormatRow> kFormats = {
+    {Format::kList, "list", "", false, false, nullptr, read_list,
+     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_partials(out, set); }, check_list_figures},
+    {Format::kSdif, "sdif", ".sdif", true, false, [](std::string_view start) { return start.substr(0, kSdifMagic.size()) == kSdifMagic; },
+     read_sdif_file, [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_sdif(out, set, o.written_by); },
+     [](const ResampledSet& set) { check_figures(set, {"an SDIF file", true, false}); }},
+    {Format::kSpearPartials, "spear-partials", "", false, false,
+     [](std::string_view start) { return first_line(start) == kSpearPartialsLine; }, read_spear_file,
+     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_partials(out, set); },
+     [](const ResampledSet& set) { check_figures(set, {"a text export", false, false}); }},
+    {Format::kSpearFrames, "spear-frames", "", true, false,
+     [](std::string_view start) { return first_line(start) == kSpearFramesLine; }, read_spear_file,
+     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_frames(out, set); },
+     [](const ResampledSet& set) { check_figures(set, {"a text export", false, false}); }},
+    {Format::kAts, "ats", ".ats", true, true, is_ats, [](Input& in, const ReadOptions&) { return read_ats(in); },
+     [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_ats(out, set, o.rate); }, check_ats, true},
+    {Format::kSound, "sound", "", false, false, is_sound, [](Input& in, const ReadOptions& o) { return read_sound(in, o.sound); },
+     nullptr, nullptr},
+};
+
+// The row whose reader takes a file that starts with these bytes.
+const FormatRow& recognise(std::string_view start) {
+  for (const FormatRow& row : kFormats)
+    if (row.recognises != nullptr && row.read != nullptr && row.recognises(start)) return row;
+  return row_of(Format::kList);
+}
+
+bool ends_with_any_case(std::string_view name, std::string_view ending) {
+  if (ending.empty() || name.size() <= ending.size()) return false;
+  const std::string_view tail = name.substr(name.size() - ending.size());
+  for (std::size_t i = 0; i < tail.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(tail[i])) != ending[i]) return false;
+  return true;
+}
+
+// Files that are no analysis at all, told by their first bytes, so that they get a plain word
+// instead of a parser's complaint about their bytes. The list's header words are not
+// compared, so a file is called foreign only once the list reader has refused it.
+struct Foreign {
+  std::string_view magic;
+  std::size_t at;  // where the magic stands
+  const char* kind;
+};
+constexpr Foreign kForeign[] = {
+    {"\x1f\x8b", 0, "a gzip file"},
+    {"BZh", 0, "a bzip2 file"},
+    {"\xfd" "7zXZ", 0, "an xz file"},
+    {"PK\x03\x04", 0, "a zip file"},
+    {"\x7f" "ELF", 0, "an executable (ELF)"},
+    {"\x89PNG", 0, "a PNG image"},
+    {"\xff\xd8\xff", 0, "a JPEG image"},
+    {"%PDF", 0, "a PDF document"},
+    {"<svg", 0, "an SVG picture"},
+    {"<?xml", 0, "an XML document"},
+    {"#!", 0, "a script"},
+};
+
+// True when the first bytes are no text: a control byte other than whitespace, or bytes that
+// are not UTF-8.
+bool looks_binary(std::string_view start) {
+  for (std::size_t i = 0; i < start.size();) {
+    const auto c = static_cast<unsigned char>(start[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && !(c >= '\t' && c <= '\r')) || c == 0x7f) return true;
+      ++i;
+      continue;
+    }
+    const std::size_t n = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+    if (n == 0) return true;
+    if (i + n > start.size()) return false;  // a character cut by the end of the bytes looked at
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(start[i + k]) & 0xc0) != 0x80) return true;
+    i += n;
+  }
+  return false;
+}
+
+// Reads in the recognised format; a refused list that starts as a known kind of file is
+// named as that kind instead.
+PartialSet read_recognised(Input& in, std::string_view start, const std::string& name, const ReadOptions& options) {
+  const FormatRow& row = recognise(start);
+  if (options.sound_options && row.format != Format::kSound)
+    throw failure(name + " is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only");
+  try {
+    PartialSet set = row.read(in, options);
+    set.format = row.name;
+    return set;
+  } catch (const Failure&) {
+    if (row.format != Format::kList) throw;
+    for (const Foreign& f : kForeign)
+      if (start.size() >= f.at + f.magic.size() && start.substr(f.at, f.magic.size()) == f.magic) {
+        const bool svg = f.magic == "<?xml" && start.find("<svg") != std::string_view::npos;
+        throw failure(name + " is " + (svg ? "an SVG picture" : f.kind) + ", not an analysis");
+      }
+    if (looks_binary(start)) throw failure(name, "not a partial list, SDIF, ATS, SPEAR export or sound file zarn can read");
+    throw;
+  }
+}
+
+}  // namespace
+
+const std::vector<FormatRow>& format_table() { return kFormats; }
+
+const FormatRow& row_of(Format format) { return kFormats[static_cast<std::size_t>(format)]; }
+
+std::optional<Format> format_named(std::string_view name) {
+  for (const FormatRow& row : kFormats)
+    if (row.write != nullptr && row.name == name) return row.format;
+  return std::nullopt;
+}
+
+std::string format_names() {
+  std::string names;
+  std::size_t written = 0, count = 0;
+  for (const FormatRow& row : kFormats) count += row.write != nullptr ? 1 : 0;
+  for (const FormatRow& row : kFormats) {
+    if (row.write == nullptr) continue;
+    if (written > 0) names += written + 1 == count ? " or " : ", ";
+    names += row.name;
+    ++written;
+  }
+  return names;
+}
+
+std::optional<Format> format_of_name(std::string_view name) {
+  for (const FormatRow& row : kFormats)
+    if (row.write != nullptr && ends_with_any_case(name, row.ending)) return row.format;
+  return std::nullopt;
+}
+
+void check_result(const ResampledSet& set, Format format) {
+  if (row_of(format).check != nullptr) row_of(format).check(set);
+}
+
+bool is_frame_format(Format format) { return row_of(format).frames; }
+
+std::string input_name(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+int open_input(const std::string& path) {
+  if (path == "-") return STDIN_FILENO;
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+PartialSet read_input(int fd, const std::string& name, const ReadOptions& options) {
+  // The first bytes are read here and handed on, so that a pipe works as well as a file.
+  char start[kSniff];
+  std::size_t got = 0;
+  while (got < kSniff) {
+    const ssize_t n = ::read(fd, start + got, kSniff - got);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      throw system_failure(name, errno, "cannot read");
+    }
+  }
+  const std::string_view prefix(start, got);
+  Input in(fd, name, prefix);
+  return read_recognised(in, prefix, name, options);
+}
+
+PartialSet read_input(std::string_view bytes, const std::string& name, const ReadOptions& options) {
+  Input in(bytes, name);
+  return read_recognised(in, bytes.substr(0, kSniff), name, options);
+}
+
+Writer result_writer(const ResampledSet& set, Format format, WriteOptions options) {
+  const FormatRow& row = row_of(format);
+  return [&set, &row, options](Output& out) { row.write(out, set, options); };
+}
+
+}  // namespace zarn

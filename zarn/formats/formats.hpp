@@ -1,0 +1,91 @@
+// The file formats a run reads and writes, as one table: each format's name, the ending of
+// output names that choose it, whether it holds frames, how its first bytes look, and its
+// reader and writer. The options, the help, the messages that list formats and the Python
+// module all take what they need from the table; a new format is a module and a row.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/partials.hpp"
+#include "io/save.hpp"
+#include "formats/sound_input.hpp"
+
+namespace zarn {
+
+/// The formats, by the order of their rows.
+enum class Format { kList, kSdif, kSpearPartials, kSpearFrames, kAts, kSound };
+
+/// What a reader may be told besides the input itself (options of its own).
+struct ReadOptions {
+  SoundOptions sound;          // how a sound file is analysed
+  bool sound_options = false;  // some were given: an input that is no sound is refused
+};
+
+/// What a writer may be told besides the set itself.
+struct WriteOptions {
+  std::string written_by = "zarn";  // the program, where the format records it
+  int rate = 44100;                 // the sampling rate, where the format records one
+};
+
+/// One row of the table of formats.
+struct FormatRow {
+  Format format;
+  std::string_view name;    // as -f and the Python module name it
+  std::string_view ending;  // of output names that choose it (in any case); empty: none
+  bool frames;              // holds frames (all partials at one time): written on the aligned grid
+  bool every_step;          // a frame at every step of the grid: the writer needs the grid's step
+  /// True when a file that starts with these bytes is in this format; null for the partial
+  /// list, which is what an input is when no other format recognises it.
+  bool (*recognises)(std::string_view start);
+  /// Reads every partial; null for a format that is written only.
+  PartialSet (*read)(Input& in, const ReadOptions& options);
+  /// Writes the resampled set.
+  void (*write)(Output& out, const ResampledSet& set, const WriteOptions& options);
+  /// Throws Failure for what the writer could not write so that it reads back; null: nothing.
+  void (*check)(const ResampledSet& set);
+  bool records_rate = false;  // the writer records WriteOptions::rate (--rate applies)
+};
+
+/// Every row, the partial list first.
+const std::vector<FormatRow>& format_table();
+
+/// The row of a format.
+const FormatRow& row_of(Format format);
+
+/// The format named on the command line ("list", "sdif", ...), exactly as the table names it.
+std::optional<Format> format_named(std::string_view name);
+
+/// The names of the formats written, for messages: "list, sdif, ... or ats".
+std::string format_names();
+
+/// The format an output name implies by its ending (in any case), else none.
+std::optional<Format> format_of_name(std::string_view name);
+
+/// True for the formats that hold frames (all partials at one time), which need the aligned grid.
+bool is_frame_format(Format format);
+
+/// The name of the input in messages: the path, or "standard input" for "-".
+std::string input_name(const std::string& path);
+
+/// Opens the input for reading ("-" is standard input, not opened again); -1 with errno set on failure.
+int open_input(const std::string& path);
+
+/// Reads every partial of the open input, in the format its first bytes show (the partial
+/// list when no other format recognises them). Throws Failure naming the place, or saying
+/// what a file that is no analysis at all (a sound, an archive, a picture) is.
+PartialSet read_input(int fd, const std::string& name, const ReadOptions& options = {});
+
+/// Reads every partial of a file held in memory, as read_input(fd, name) would.
+PartialSet read_input(std::string_view bytes, const std::string& name, const ReadOptions& options = {});
+
+/// Throws Failure when the resampled set holds what `format` cannot write so that it reads
+/// back (figures beyond the partial list's single precision), before anything is written.
+void check_result(const ResampledSet& set, Format format);
+
+/// The writer that saves the resampled set in `format`.
+Writer result_writer(const ResampledSet& set, Format format = Format::kList, WriteOptions options = {});
+
+}  // namespace zarn

@@ -1,0 +1,39 @@
+// The partial list file: a parenthesised list of partials, each a parenthesised list of
+// breakpoints (time, frequency in hertz, level in decibels), as whitespace-separated tokens:
+//
+//   ( PARTIALS  P
+//   ( POINTS  M
+//       time  frequency  level      (M lines)
+//   )
+//   ...                             (P partials)
+//   )
+#pragma once
+
+#include "model/partials.hpp"
+#include "io/output.hpp"
+#include "io/tokens.hpp"
+
+namespace zarn {
+
+/// Reads a whole partial list; throws Failure naming the file, line and token on any fault.
+PartialSet read_partials(Input& in);
+
+/// Writes the resampled breakpoints of every partial, each figure narrowed to single precision.
+void write_partials(Output& out, const ResampledSet& set);
+
+/// Throws Failure naming the first partial and figure that write_partials could not write as
+/// a number (a time, frequency or level beyond single precision, or not finite), since the
+/// file would not read back.
+void check_list_figures(const ResampledSet& set);
+
+/// A place where written times fail to rise: `partial` (1-based) and the time as written.
+struct RepeatedTime {
+  int partial = 0;
+  double time = 0;
+};
+
+/// Finds the first two consecutive resampled times of a partial that write_partials would
+/// write alike, which the reader would refuse; false if every partial's times rise as written.
+bool first_repeated_time(const ResampledSet& set, RepeatedTime& found);
+
+}  // namespace zarn

@@ -1,0 +1,68 @@
+#include "model/failure.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+
+namespace zarn {
+
+namespace {
+
+constexpr std::string_view kProgram = "zarn: ";
+
+std::string joined(std::string_view place, std::string_view what) {
+  std::string m;
+  m.reserve(kProgram.size() + place.size() + what.size() + 1);
+  m.append(kProgram).append(place).append(what).push_back('\n');
+  return m;
+}
+
+}  // namespace
+
+std::string compose(std::string_view what) { return joined({}, what); }
+
+std::string compose(std::string_view file, std::string_view what) { return joined(std::string(file) + ": ", what); }
+
+std::string compose(std::string_view file, long line, std::string_view what) {
+  return joined(std::string(file) + ":" + std::to_string(line) + ": ", what);
+}
+
+std::string compose_at_byte(std::string_view file, std::uint64_t offset, std::string_view what) {
+  return joined(std::string(file) + ": byte " + std::to_string(offset) + ": ", what);
+}
+
+std::string compose_at_time(std::string_view file, double seconds, std::string_view what) {
+  char at[40];
+  std::snprintf(at, sizeof at, "at %.6g s: ", seconds);
+  return joined(std::string(file) + ": " + at, what);
+}
+
+std::string stdout_failed(int error) { return compose(std::string("cannot write standard output: ") + std::strerror(error)); }
+
+Failure system_failure(std::string_view file, int error, std::string_view what) {
+  std::string text = what.empty() ? std::string() : std::string(what) + ": ";
+  return Failure(compose(file, text + std::strerror(error)), FailureKind::kFileSystem, error);
+}
+
+std::string compose_warning(std::string_view what) { return joined("warning: ", what); }
+
+std::string quote(std::string_view token) {
+  constexpr std::size_t kShown = 60;
+  std::string q = "\"";
+  for (std::size_t i = 0; i < token.size() && i < kShown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(token[i]);
+    if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
+      static const char hex[] = "0123456789abcdef";
+      q += "\\x";
+      q += hex[c >> 4];
+      q += hex[c & 15];
+    } else {
+      q += static_cast<char>(c);
+    }
+  }
+  if (token.size() > kShown) q += "...";
+  q += '"';
+  return q;
+}
+
+}  // namespace zarn

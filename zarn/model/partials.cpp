@@ -1,0 +1,64 @@
+#include "model/partials.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+namespace zarn {
+
+Failure failure_at(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what) {
+  switch (set.places) {
+    case PartialSet::Places::kBytes: return Failure(compose_at_byte(file, static_cast<std::uint64_t>(part.place), what));
+    case PartialSet::Places::kSeconds: return Failure(compose_at_time(file, part.place, what));
+    case PartialSet::Places::kLines: break;
+  }
+  return failure(file, static_cast<long>(part.place), what);
+}
+
+double db2amp(double db) {
+  if (db < kFloorDb) db = kFloorDb;
+  return std::pow(10.0, db / 20.0);
+}
+
+double amp2db(double amp) {
+  if (amp > 0.0) return 20.0 * std::log10(amp);
+  return kFloorDb;
+}
+
+// Zeroed pages from the system, so that only the entries used take memory.
+LevelTable::LevelTable() : table_(static_cast<double*>(std::calloc(kEntries, sizeof(double)))) {
+  if (!table_) throw std::bad_alloc();
+}
+
+void LevelTable::Free::operator()(double* p) const { std::free(p); }
+
+void check_figures(const ResampledSet& set, const FigureRule& rule) {
+  const auto holds = [&](double v) { return rule.single_precision ? std::isfinite(static_cast<float>(v)) : std::isfinite(v); };
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const Resampled& part = set.partials[p];
+    for (std::size_t k = 0; k < part.time.size(); ++k) {
+      // A level in decibels is finite for every amplitude but +inf where not-a-number is silence.
+      const double amp = part.amp[k];
+      const bool amp_ok = rule.nan_amp_is_silence ? amp < std::numeric_limits<double>::infinity() || std::isnan(amp) : holds(amp);
+      const struct {
+        const char* name;
+        double value;
+        bool ok;
+      } figures[] = {{"time", part.time[k], holds(part.time[k])}, {"frequency", part.freq[k], holds(part.freq[k])}, {"amplitude", amp, amp_ok}};
+      for (const auto& f : figures) {
+        if (f.ok) continue;
+        char figure[32], at[32];
+        std::snprintf(figure, sizeof figure, "%.9g", f.value);
+        std::snprintf(at, sizeof at, "%.9g", part.time[k]);
+        throw failure("partial " + std::to_string(p + 1) + " has the " + f.name + " " + figure + " at time " + at + ", which " +
+                      std::string(rule.format) + " cannot hold" +
+                      (rule.single_precision ? " (its figures are single-precision numbers)" : "") + "; nothing saved");
+      }
+    }
+  }
+}
+
+}  // namespace zarn

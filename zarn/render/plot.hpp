@@ -1,0 +1,52 @@
+// A picture of a resampled set: an SVG file with time across and frequency up, each
+// resampled partial a line whose opacity follows its level, and its input breakpoints as
+// dots beside it, so that a fit that misses them is seen at a glance.
+#pragma once
+
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <string_view>
+#include <vector>
+
+#include "model/partials.hpp"
+#include "io/output.hpp"
+
+namespace zarn {
+
+/// What the picture says about the run, and how its frequency axis is drawn.
+struct PlotOptions {
+  std::string input;           // the input's name, for the title
+  double step = 0;             // the grid's step, for the title
+  bool log_frequency = false;  // a logarithmic frequency axis
+  std::string method = {};     // the fit and grid where not the usual ones, for the title
+  double floor_db = -std::numeric_limits<double>::infinity();  // what is quieter is left out
+  bool dots = true;                                             // the input's breakpoints drawn
+  std::optional<std::pair<double, double>> range = {};          // the times drawn (zoom); all
+  std::optional<std::pair<double, double>> band = {};           // the frequencies drawn; all
+};
+
+/// Writes the picture of the resampled set, with the breakpoints of `input` (the partials
+/// it was resampled from; none when null) beside it. Points closer together than a fraction of
+/// a pixel are merged, so that big analyses give files that a browser opens quickly.
+void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, const PlotOptions& options);
+
+/// Throws Failure for a picture's name whose ending is neither .svg nor .png (in any case): the
+/// ending chooses what is drawn, and a name without one is drawn as SVG.
+void check_picture_name(const std::string& name);
+
+namespace detail {
+
+/// Round values (1, 2 or 5 times a power of ten apart) within [lo, hi], about `target` of them.
+std::vector<double> linear_ticks(double lo, double hi, int target);
+
+/// 1, 2 and 5 times each power of ten within [lo, hi] (lo > 0); linear ticks if that gives too few.
+std::vector<double> log_ticks(double lo, double hi);
+
+/// Text with &, <, > and " written as XML entities.
+std::string xml_escape(std::string_view text);
+
+}  // namespace detail
+
+}  // namespace zarn

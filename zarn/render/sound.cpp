@@ -1,0 +1,291 @@
+#include "render/sound.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "model/failure.hpp"
+#include "model/memory.hpp"
+#include "model/phase.hpp"
+
+namespace zarn {
+
+namespace {
+
+// The oscillator is run by recurrence, two complex products a sample, and set afresh from
+// the exact phase at least this often, so that rounding cannot build up (see the test of its
+// error, far below -120 dB).
+constexpr long kReseed = 1024;
+
+// A sample number, computed in double, converted within [lo, hi]: numbers far outside the
+// sound (times near +-1e300, or not numbers) stand at its bounds, where the loops below treat
+// them exactly as the numbers themselves.
+long sample_number(double n, long lo, long hi) {
+  if (!(n > static_cast<double>(lo))) return lo;
+  if (n >= static_cast<double>(hi)) return hi;
+  return static_cast<long>(n);
+}
+
+}  // namespace
+
+namespace detail {
+
+// One partial's oscillator, which can stop at the end of any block of samples and go on from
+// there in the next: every sample is what one pass over the whole sound would make.
+//
+// On the segment from grid point j to j + 1 (width h) the frequency is linear,
+//   f(t) = f_j + k (t - t_j),  k = (f_{j+1} - f_j) / h,
+// and the phase its exact integral from phi_j, the phase at t_j:
+//   phi(t) = phi_j + 2 pi (f_j d + k d^2 / 2),  d = t - t_j.
+// From sample n to n + 1 the phase grows by delta(n) = 2 pi T (f(t_n) + k T / 2), which
+// itself grows by 2 pi k T^2 each sample: z = e^{i phi} and w = e^{i delta} follow by
+// z <- z w, w <- w r with r = e^{i 2 pi k T^2}. The recurrence is set afresh from the exact
+// phase at the start of each segment and every kReseed samples after it.
+class Voice {
+ public:
+  // A voice for a sound of `samples` samples in all; `step` is the grid's, which bounds the
+  // fade (0: the partial's first interval).
+  Voice(const Resampled& part, double step, int rate, long samples)
+      : part_(part), rate_(rate), T_(1.0 / rate), n_end_(samples) {
+    const std::size_t N = part.time.size();
+    done_ = N < 2 || samples <= 0;
+    if (done_) return;
+    t_first_ = part.time.front(), t_last_ = part.time.back();
+    // One grid step at most; partials that come without a grid (step 0) take their first interval.
+    fade_ = std::min(step > 0 ? step : part.time[1] - part.time[0], kMaxFade);
+    // Samples between the fades, where the gain is 1 for certain (one sample of margin).
+    full_from_ = sample_number(std::ceil((t_first_ + fade_) * rate), -2, n_end_ + 2) + 1;
+    full_to_ = sample_number(std::floor((t_last_ - fade_) * rate), -2, n_end_ + 2) - 1;
+  }
+
+  // The first sample the voice may add to.
+  long first_sample() const { return done_ ? n_end_ : sample_number(std::ceil(t_first_ * rate_), 0, n_end_); }
+  bool done() const { return done_; }
+
+  // Adds the voice's samples from `from` (where it stopped last, or its first) up to `to` into
+  // out[0 .. to - from).
+  void render(double* out, long from, long to) {
+    const std::size_t N = part_.time.size();
+    while (!done_) {
+      if (need_segment_) {
+        if (j_ + 1 >= N) {
+          done_ = true;
+          return;
+        }
+        if (!start_segment()) {  // not a finite number: no sound, and no phase carried on
+          ++j_;
+          continue;
+        }
+        need_segment_ = false;
+        in_run_ = false;
+      }
+      if (n_ >= n_stop_) {
+        phi_j_ = next_phase(phi_j_, t_j_, f_j_, part_.time[j_ + 1], part_.freq[j_ + 1]);
+        ++j_;
+        need_segment_ = true;
+        continue;
+      }
+      if (n_ >= to) return;
+      if (!in_run_) {
+        const double d = static_cast<double>(n_) * T_ - t_j_;
+        const std::complex<double> z0 = std::polar(1.0, wrap_phase(phi_j_ + kTwoPi * (f_j_ * d + k_ * d * d / 2)));
+        const std::complex<double> w0 = std::polar(1.0, kTwoPi * T_ * (f_j_ + k_ * d + k_ * T_ / 2));
+        zr_ = z0.real(), zi_ = z0.imag(), wr_ = w0.real(), wi_ = w0.imag();
+        run_stop_ = std::min(n_stop_, n_ + kReseed);
+        in_run_ = true;
+      }
+      // The complex products written out: the library's own checks for infinities would
+      // cost more than the products themselves.
+      double zr = zr_, zi = zi_, wr = wr_, wi = wi_;
+      const double rr = rr_, ri = ri_;
+      const long stop = std::min(run_stop_, to);
+      long n = n_;
+      for (; n < stop; ++n) {
+        const double t = static_cast<double>(n) * T_;
+        double gain = n >= full_from_ && n <= full_to_ ? 1.0 : std::min({1.0, (t - t_first_) / fade_, (t_last_ - t) / fade_});
+        if (near_half_rate_) gain *= std::clamp((half_rate() - (f_j_ + k_ * (t - t_j_))) / band(), 0.0, 1.0);
+        out[n - from] += (a_j_ + slope_a_ * (t - t_j_)) * gain * zi;
+        const double z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
+        const double w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
+        zr = z_r, zi = z_i, wr = w_r, wi = w_i;
+      }
+      n_ = n;
+      zr_ = zr, zi_ = zi, wr_ = wr, wi_ = wi;
+      if (n_ == run_stop_) in_run_ = false;
+    }
+  }
+
+ private:
+  // What lies at or above half the rate would fold back as another frequency: it is left
+  // out, faded over the band just below.
+  double half_rate() const { return 0.5 * rate_; }
+  double band() const { return kHalfRateFade * half_rate(); }
+  double amp(std::size_t j) const { return part_.amp[j] > 0 ? part_.amp[j] : 0.0; }
+
+  // Sets up segment j_; false where its figures are not finite numbers.
+  bool start_segment() {
+    const std::size_t N = part_.time.size();
+    t_j_ = part_.time[j_];
+    const double t_next = part_.time[j_ + 1], h = t_next - t_j_;
+    f_j_ = part_.freq[j_];
+    k_ = (part_.freq[j_ + 1] - f_j_) / h;
+    a_j_ = amp(j_);
+    slope_a_ = (amp(j_ + 1) - a_j_) / h;
+    if (!std::isfinite(k_) || !std::isfinite(f_j_) || !std::isfinite(slope_a_)) return false;
+    // Samples from ceil(t_j * rate) up to the one before t_next; the last segment keeps t_last.
+    n_ = sample_number(std::ceil(t_j_ * rate_), 0, n_end_);
+    n_stop_ = j_ + 2 == N ? sample_number(std::floor(t_last_ * rate_) + 1, 0, n_end_) : sample_number(std::ceil(t_next * rate_), 0, n_end_);
+    near_half_rate_ = std::max(f_j_, part_.freq[j_ + 1]) > half_rate() - band();
+    const std::complex<double> r = std::polar(1.0, kTwoPi * k_ * T_ * T_);
+    rr_ = r.real(), ri_ = r.imag();
+    return true;
+  }
+
+  const Resampled& part_;
+  int rate_;
+  double T_;
+  long n_end_;
+  double t_first_ = 0, t_last_ = 0, fade_ = 0;
+  long full_from_ = 0, full_to_ = 0;
+  bool done_ = false, need_segment_ = true, in_run_ = false;
+  std::size_t j_ = 0;  // the segment
+  long n_ = 0, n_stop_ = 0, run_stop_ = 0;
+  double phi_j_ = 0, t_j_ = 0, f_j_ = 0, k_ = 0, a_j_ = 0, slope_a_ = 0, rr_ = 1, ri_ = 0;
+  bool near_half_rate_ = false;
+  double zr_ = 1, zi_ = 0, wr_ = 1, wi_ = 0;
+};
+
+void add_partial(const Resampled& part, double step, int rate, std::vector<double>& out) {
+  Voice v(part, step, rate, static_cast<long>(out.size()));
+  if (!v.done()) v.render(out.data(), 0, static_cast<long>(out.size()));
+}
+
+}  // namespace detail
+
+namespace {
+
+// The sound's end, in seconds: the last grid time of any partial; negative when there is none.
+double sound_end(const ResampledSet& set) {
+  double end = -1;
+  for (const Resampled& part : set.partials)
+    if (part.N() > 0) end = std::max(end, part.time.back());
+  return end;
+}
+
+double sample_count(double end, int rate) { return end < 0 ? 0 : std::floor(end * rate) + 1; }
+
+}  // namespace
+
+double sound_length(const ResampledSet& set, int rate) { return sample_count(sound_end(set), rate); }
+
+int partials_at_half_rate(const ResampledSet& set, int rate) {
+  int count = 0;
+  for (const Resampled& part : set.partials)
+    if (part.N() > 1 && std::any_of(part.freq.begin(), part.freq.end(), [&](double f) { return f >= 0.5 * rate; })) ++count;
+  return count;
+}
+
+void check_sound_memory(const ResampledSet& set, int rate) {
+  // The sum is held whole, in doubles, and handed on in floats.
+  const double end = sound_end(set);
+  char hours[32];
+  std::snprintf(hours, sizeof hours, "%.1f", end / 3600);
+  check_memory(sample_count(end, rate) * (sizeof(double) + sizeof(float)), "a sound of " + std::string(hours) + " hours from time 0");
+}
+
+struct SoundStream::Sounding {
+  std::size_t partial;
+  detail::Voice voice;
+};
+
+namespace {
+
+// Samples are made this many at a time.
+constexpr std::size_t kBlock = 1 << 14;
+
+}  // namespace
+
+SoundStream::SoundStream(const ResampledSet& set, int rate) : set_(set), rate_(rate) {
+  const double end = sound_end(set), count = sample_count(end, rate);
+  if (!(count < 4e18)) {
+    char hours[32];
+    std::snprintf(hours, sizeof hours, "%.3g", end / 3600);
+    throw failure("a sound of " + std::string(hours) + " hours from time 0 is beyond what can be made");
+  }
+  length_ = static_cast<long long>(count);
+  std::vector<long> first(set.partials.size(), 0);
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const detail::Voice v(set.partials[p], set.step, rate, static_cast<long>(length_));
+    if (v.done()) continue;
+    first[p] = v.first_sample();
+    order_.push_back(p);
+  }
+  std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) { return first[a] < first[b]; });
+  firsts_ = std::move(first);
+}
+
+SoundStream::~SoundStream() {
+  for (Sounding* s : sounding_) delete s;
+}
+
+std::size_t SoundStream::next(float* out, std::size_t n) {
+  const long long left = length_ - done_;
+  const auto count = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(n), left));
+  if (count == 0) return 0;
+  const long from = static_cast<long>(done_), to = from + static_cast<long>(count);
+  // Partials that start within this block join the ones sounding, in the set's order, so that
+  // every sample adds them up in the order that a whole render does.
+  for (; started_ < order_.size() && firsts_[order_[started_]] < to; ++started_) {
+    const std::size_t p = order_[started_];
+    auto* s = new Sounding{p, detail::Voice(set_.partials[p], set_.step, rate_, static_cast<long>(length_))};
+    sounding_.insert(std::upper_bound(sounding_.begin(), sounding_.end(), p, [](std::size_t q, const Sounding* x) { return q < x->partial; }), s);
+  }
+  sum_.assign(count, 0.0);
+  std::size_t kept = 0;
+  for (Sounding* s : sounding_) {
+    s->voice.render(sum_.data(), from, to);
+    if (s->voice.done()) {
+      delete s;
+      continue;
+    }
+    sounding_[kept++] = s;
+  }
+  sounding_.resize(kept);
+  for (std::size_t i = 0; i < count; ++i) {
+    out[i] = static_cast<float>(sum_[i]);
+    if (!std::isfinite(out[i])) peak_ = std::numeric_limits<double>::infinity();
+    peak_ = std::max(peak_, static_cast<double>(std::fabs(out[i])));
+  }
+  done_ += static_cast<long long>(count);
+  return count;
+}
+
+std::vector<float> render(const ResampledSet& set, int rate) {
+  check_sound_memory(set, rate);  // before touching any of it
+  SoundStream stream(set, rate);
+  std::vector<float> samples(static_cast<std::size_t>(stream.length()));
+  for (std::size_t at = 0; at < samples.size();) at += stream.next(samples.data() + at, std::min(kBlock, samples.size() - at));
+  return samples;
+}
+
+double normalize(std::vector<float>& samples, double peak_db) {
+  const double top = peak(samples);
+  if (!(top > 0) || !std::isfinite(top)) return 0;
+  const double gain = std::pow(10.0, peak_db / 20.0) / top;
+  for (float& s : samples) s = static_cast<float>(static_cast<double>(s) * gain);
+  return 20 * std::log10(gain);
+}
+
+double peak(const std::vector<float>& samples) {
+  double p = 0;
+  for (float s : samples) {
+    if (!std::isfinite(s)) return std::numeric_limits<double>::infinity();
+    p = std::max(p, static_cast<double>(std::fabs(s)));
+  }
+  return p;
+}
+
+}  // namespace zarn
