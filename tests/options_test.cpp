@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/help.hpp"
 #include "model/failure.hpp"
+#include "run_binary.hpp"
 
 namespace {
 
@@ -75,15 +77,15 @@ TEST(Options, Forms) {
   EXPECT_FALSE(parse({"in.txt"}).rate_given);
   const zarn::Options e = parse({"--band=100:2e3", "--min-duration=0.1", "--min-level=-60", "--max-partials=8",
                                  "--time-scale=1.5", "--transpose=-1200", "--gain=-6", "in.txt"});
-  EXPECT_EQ(e.keep.band_lo, 100);
-  EXPECT_EQ(e.keep.band_hi, 2000);
-  EXPECT_EQ(e.keep.min_duration, 0.1);
-  EXPECT_EQ(e.keep.min_level, -60);
-  EXPECT_EQ(e.keep.max_partials, 8);
-  EXPECT_EQ(e.scale.time, 1.5);
-  EXPECT_EQ(e.scale.cents, -1200);
-  EXPECT_EQ(e.scale.gain, -6);
-  EXPECT_FALSE(parse({"in.txt"}).keep.any() || parse({"in.txt"}).scale.any());
+  EXPECT_EQ(e.edits.keep.band_lo, 100);
+  EXPECT_EQ(e.edits.keep.band_hi, 2000);
+  EXPECT_EQ(e.edits.keep.min_duration, 0.1);
+  EXPECT_EQ(e.edits.keep.min_level, -60);
+  EXPECT_EQ(e.edits.keep.max_partials, 8);
+  EXPECT_EQ(e.edits.scale.time, 1.5);
+  EXPECT_EQ(e.edits.scale.cents, -1200);
+  EXPECT_EQ(e.edits.scale.gain, -6);
+  EXPECT_FALSE(parse({"in.txt"}).edits.keep.any() || parse({"in.txt"}).edits.scale.any());
   const zarn::Options f = parse({"--fit=monotone", "--whole", "in.txt"});
   EXPECT_EQ(f.fit, zarn::Fit::kMonotone);
   EXPECT_TRUE(f.whole);
@@ -148,6 +150,35 @@ TEST(Options, Errors) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     EXPECT_EQ(refusal(c.args), c.message + more);
+  }
+}
+
+// Every option is in --help and in the man page, the edits' too (they come from their table);
+// the fit table's rows stand in the order of their enum; every format written is in the docs.
+TEST(Options, EveryOptionFitAndFormatDocumented) {
+  std::string help;
+  {
+    zarn::Output out(&help);
+    zarn::help(out);
+    out.flush();
+  }
+  const std::string man = zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/man/zarn.1.in");
+  const std::string formats_doc = zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/docs/formats.md");
+  ASSERT_FALSE(man.empty());
+  for (const std::string& name : zarn::long_option_names()) {
+    EXPECT_NE(help.find("--" + name), std::string::npos) << name;
+    std::string escaped;
+    for (char c : name) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(man.find("\\-\\-" + escaped), std::string::npos) << name;
+  }
+  for (const zarn::EditOption& edit : zarn::edit_options()) EXPECT_NE(help.find("--" + std::string(edit.name) + "="), std::string::npos);
+  for (std::size_t i = 0; i < zarn::fit_table().size(); ++i) {
+    EXPECT_EQ(static_cast<std::size_t>(zarn::fit_table()[i].fit), i);
+    EXPECT_NE(help.find(std::string(zarn::fit_table()[i].name) + " ("), std::string::npos);
+  }
+  for (const zarn::FormatRow& row : zarn::format_table()) {
+    if (row.write == nullptr) continue;
+    EXPECT_NE(formats_doc.find(std::string(row.name)), std::string::npos) << row.name;
   }
 }
 

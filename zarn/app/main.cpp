@@ -22,6 +22,7 @@
 #include "render/info.hpp"
 #include "edit/keep.hpp"
 #include "render/listing.hpp"
+#include "app/help.hpp"
 #include "app/options.hpp"
 #include "formats/partial_file.hpp"
 #include "render/plot.hpp"
@@ -45,104 +46,6 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 
-void usage(Output& out) {
-  out.put("USAGE:\n");
-  out.put("      zarn <infile> <dur>\n");
-  out.put("           <infile> is in LISP IRCAM format\n");
-  out.put("           <dur> = time spacing between resampled breakpoints\n");
-}
-
-void help(Output& out) {
-  usage(out);
-  out.put(
-      "\n"
-      "      zarn [OPTION]... INFILE [DUR]\n"
-      "\n"
-      "zarn reads a partial list, an SDIF file of 1TRC or 1HRM tracks, an ATS file or a text\n"
-      "export of a partial editor, or analyses a sound file (WAV, AIFF, FLAC, Ogg, CAF, MP3\n"
-      "and the other containers of libsndfile) into partials (recognised from the content),\n"
-      "lists every resampled breakpoint\n"
-      "(time --> frequency, linear amplitude), then asks for the name of the output file on\n"
-      "standard input. A name that already exists is refused and asked for again; nothing is\n"
-      "ever overwritten. The result is written as a partial list, with levels in decibels,\n"
-      "unless --format says otherwise. DUR defaults to 0.05.\n"
-      "\n"
-      "Options:\n"
-      "  -o, --output=FILE  save the result to FILE, without the dialogue; '-' is standard\n"
-      "                     output (and implies --quiet). An existing FILE is refused.\n"
-      "      --force        with -o, replace an existing FILE atomically\n"
-      "  -q, --quiet        print neither the banner, the lengths nor the listing\n"
-      "  -f, --format=FORMAT  write the result in FORMAT (a partial list by default):\n");
-  out.put("                     " + format_names() + "\n");
-  for (const FormatRow& row : format_table())
-    if (!row.ending.empty())
-      out.put("                     (an output name ending in " + std::string(row.ending) + " picks " + std::string(row.name) + ")\n");
-  out.put(
-      "      --align        lay the aligned grid (whole multiples of DUR), as the frame\n"
-      "                     formats always do:");
-  for (const FormatRow& row : format_table())
-    if (row.frames) out.put(" " + std::string(row.name));
-  out.put(
-      "\n"
-      "      --resolution=HZ  when INFILE is a sound file, analyse it into partials this far\n"
-      "                     apart at least (40); the window follows from it\n"
-      "      --hop=SECONDS  the time between frames of the analysis (a quarter window; at\n"
-      "                     most the window)\n"
-      "      --floor=DB     leave out peaks quieter than DB (-90; 0 dB: full scale)\n"
-      "      --min-track=SECONDS  leave out partials that span less than this, first to\n"
-      "                     last breakpoint (by default those seen in under three frames)\n"
-      "      --channel=N    analyse channel N (from 1) rather than the mean of all\n"
-      "      --fit=FIT      how each partial is fitted: spline (the default: smooth, exact\n"
-      "                     continuity), monotone (never beyond its breakpoints' values: for\n"
-      "                     analyses with gaps or jumps) or linear (straight lines)\n"
-      "      --whole        each partial's grid goes on to its last breakpoint\n"
-      "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
-      "                     as an SVG picture, or PNG for a name ending in .png (other\n"
-      "                     endings are refused)\n"
-      "      --plot-log     with --plot, a logarithmic frequency axis\n"
-      "      --plot-range=T0:T1, --plot-band=F0:F1  draw only those times and frequencies\n"
-      "      --plot-floor=DB  leave out what is quieter; --plot-dots=no  leave out the dots\n"
-      "      --wav=FILE     also resynthesise the result as sound, mono; the name's ending\n"
-      "                     chooses the container: .wav, .aiff or .aif, .caf, .flac, .ogg, .opus\n"
-      "      --rate=HZ      the sound's sample rate, 1000 to 768000 (44100)\n"
-      "      --bits=BITS    the sound's samples: 16, 24 or 32-bit integers (dithered), or float\n"
-      "                     (the default; 24 in FLAC); .ogg and .opus choose their own\n"
-      "      --normalize[=DB]  scale the sound so that its peak is DB (-1)\n"
-      "      --wav=-        the sound, as WAV, on standard output (with -o FILE)\n"
-      "\n"
-      "Editing the partials as read, before the grid (filters first, each judged on the\n"
-      "partials as read, --max-partials among those the others keep; then the changes):\n"
-      "      --band=LO:HI   keep partials whose mean frequency, weighted by amplitude, lies\n"
-      "                     within [LO, HI] Hz\n"
-      "      --min-duration=SECONDS  keep partials that last at least SECONDS\n"
-      "      --min-level=DB keep partials whose loudest breakpoint reaches DB (0 dB: 1.0)\n"
-      "      --max-partials=N  keep the N partials of greatest energy, in their order\n"
-      "      --time-scale=FACTOR  multiply every time by FACTOR (above zero)\n"
-      "      --transpose=CENTS  multiply every frequency by 2^(CENTS/1200)\n"
-      "      --gain=DB      multiply every amplitude by 10^(DB/20)\n"
-      "  -h, --help         print this help\n"
-      "      --info         say what INFILE holds (format, partials, ranges) instead of\n"
-      "                     resampling it; DUR counts the partials shorter than it\n"
-      "      --version      print the version\n"
-      "INFILE '-' reads standard input, and then needs -o. A file whose name starts with '-'\n"
-      "is reached with '--' or './-name'.\n"
-      "\n"
-      "Scripted use:\n"
-      "      zarn -q -o out.txt analysis.txt 0.01\n"
-      "      zarn -q -o voice.sdif --plot=voice.svg --wav=again.wav voice.wav 0.005\n"
-      "      zarn -q -o thin.txt --min-duration=0.1 --max-partials=40 --transpose=-1200 analysis.txt 0.01\n"
-      "      zarn -o - analysis.txt 0.01 | ...\n"
-      "      cat analysis.txt | zarn -q -o out.txt - 0.01\n"
-      "      echo out.txt | zarn analysis.txt 0.01\n"
-      "\n"
-      "Exit status:\n"
-      "      0  everything asked for was saved whole: the result, and the picture and the\n"
-      "         sound where asked for (or --help, --version)\n"
-      "      1  anything else: no arguments, a bad option, unreadable or malformed input, a bad\n"
-      "         time step, no output name, a file that could not be created or written. The\n"
-      "         picture and the sound come after the result: if one of them fails, the message\n"
-      "         says that the result was saved, and where\n");
-}
 
 // The one reporter: what was printed so far goes out first, then the message on standard
 // error. It allocates nothing, since it also reports running out of memory.
@@ -329,16 +232,6 @@ void warn_of_repeated_times(const ResampledSet& set, Output& console) {
                                   "cannot read this file back, since its times do not rise"));
 }
 
-// The edits of the partials as read that the options choose, in the order they apply: the
-// filters, then the changes.
-std::vector<Edit> chosen_edits(const Options& options, const std::string& file) {
-  std::vector<Edit> edits;
-  if (options.keep.any()) edits.push_back([keep_options = options.keep](PartialSet& set) { keep(set, keep_options); });
-  if (options.scale.any())
-    edits.push_back([scale_options = options.scale, file](PartialSet& set) { scale(set, scale_options, file); });
-  return edits;
-}
-
 // Says once how many partials the grid leaves without a point, since they are written empty.
 void note_partials_without_points(const PartialSet& read, const GridPlan& plan, Output& console) {
   int without = 0;
@@ -369,7 +262,11 @@ int describe(const Options& options, Output& console) {
   if (options.format) unused.push_back("--format");
   if (!options.plot.empty() || options.plot_log || options.plot_view.any) unused.push_back("--plot");
   if (!options.wav.empty() || options.rate_given || options.bits != SampleDepth::kDefault || options.normalize) unused.push_back("--wav");
-  if (options.keep.any() || options.scale.any()) unused.push_back("the edits");
+  for (const EditRow& edit : edit_table())
+    if (edit.chosen(options.edits)) {
+      unused.push_back("the edits");
+      break;
+    }
   if (options.fit != Fit::kSpline || options.whole || options.align) unused.push_back("the grid and fit");
   if (options.force) unused.push_back("--force");
   if (!unused.empty()) {
@@ -420,7 +317,7 @@ int run(const Options& options, Output& console, bool& saved) {
   PartialSet read = read_input(input.fd, name, options.read);
   if (read.P() == 0 && (scripted || read.format != "list") && !read.passed_over.empty())
     report(console, compose_warning(name + ": no partials read: " + read.passed_over));
-  apply_edits(read, chosen_edits(options, name));
+  apply_edits(read, chosen_edits(options.edits, name));
 
   const GridPlan plan = plan_grid(read, step,
                                   options.aligned_grid() ? GridKind::kAligned

@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <cmath>
+#include <iterator>
 #include <cstring>
 #include <string_view>
 
@@ -15,10 +16,11 @@ namespace {
 
 enum LongOnly {
   kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
-  kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kChannel, kBand, kMinDuration, kMinLevel, kMaxPartials, kTimeScale, kTranspose, kGain,
+  kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kChannel,
+  kEdit,  // the edits' options, from the table of edits: kEdit + their row
 };
 
-const struct option kLongOptions[] = {
+const struct option kFixedOptions[] = {
     {"output", required_argument, nullptr, 'o'},
     {"force", no_argument, nullptr, kForce},
     {"quiet", no_argument, nullptr, 'q'},
@@ -42,24 +44,32 @@ const struct option kLongOptions[] = {
     {"min-track", required_argument, nullptr, kMinTrack},
     {"channel", required_argument, nullptr, kChannel},
     {"whole", no_argument, nullptr, kWhole},
-    {"band", required_argument, nullptr, kBand},
-    {"min-duration", required_argument, nullptr, kMinDuration},
-    {"min-level", required_argument, nullptr, kMinLevel},
-    {"max-partials", required_argument, nullptr, kMaxPartials},
-    {"time-scale", required_argument, nullptr, kTimeScale},
-    {"transpose", required_argument, nullptr, kTranspose},
-    {"gain", required_argument, nullptr, kGain},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
-    {nullptr, 0, nullptr, 0},
 };
+
+// Every long option: the fixed ones, then the edits' from their table; ended by a null row.
+const struct option* long_options() {
+  static const std::vector<struct option> all = [] {
+    std::vector<struct option> v(std::begin(kFixedOptions), std::end(kFixedOptions));
+    static std::vector<std::string> names;  // kept for the rows' pointers
+    names.reserve(edit_options().size());
+    for (std::size_t i = 0; i < edit_options().size(); ++i) {
+      names.emplace_back(edit_options()[i].name);
+      v.push_back({names.back().c_str(), required_argument, nullptr, kEdit + static_cast<int>(i)});
+    }
+    v.push_back({nullptr, 0, nullptr, 0});
+    return v;
+  }();
+  return all.data();
+}
 
 // Leading '+' is not used: options may follow operands. Leading ':' makes a missing argument
 // return ':' so that the message can be composed here.
 constexpr const char* kShortOptions = ":o:qf:h";
 
 const char* long_name(int val) {
-  for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
+  for (const struct option* o = long_options(); o->name != nullptr; ++o)
     if (o->val == val) return o->name;
   return "?";
 }
@@ -72,7 +82,7 @@ bool takes_next(std::string_view arg) {
     return at != nullptr && at[1] == ':';
   }
   if (arg.size() <= 2 || arg.substr(0, 2) != "--" || arg.find('=') != std::string_view::npos) return false;
-  for (const struct option* o = kLongOptions; o->name != nullptr; ++o)
+  for (const struct option* o = long_options(); o->name != nullptr; ++o)
     if (o->has_arg == required_argument && std::string_view(o->name).substr(0, arg.size() - 2) == arg.substr(2)) return true;
   return false;
 }
@@ -88,23 +98,56 @@ bool is_negative_number(std::string_view arg) {
 }
 
 // The value of an option that takes two numbers LO:HI.
-std::pair<double, double> number_pair(int option, const char* what, std::string_view text) {
+std::pair<double, double> number_pair(const std::string& name, const char* what, std::string_view text) {
   const auto colon = text.find(':');
   double lo = 0, hi = 0;
   if (colon == std::string_view::npos || !parse_double(text.substr(0, colon), lo) || !parse_double(text.substr(colon + 1), hi))
-    bad_option("--" + std::string(long_name(option)) + " needs LO:HI, two " + what + ", not '" + std::string(text) + "'");
+    bad_option("--" + name + " needs LO:HI, two " + what + ", not '" + std::string(text) + "'");
   return {lo, hi};
 }
+std::pair<double, double> number_pair(int option, const char* what, std::string_view text) {
+  return number_pair(std::string(long_name(option)), what, text);
+}
 
-// The value of an option that takes a finite number.
-double finite_number(int option, const char* text) {
+// The value of an option that takes a finite number; `name` for an option outside the fixed ones.
+double finite_number(int option, const char* text, const std::string& name = {}) {
   double v = 0;
   if (!parse_double(text, v) || !std::isfinite(v))
-    bad_option("--" + std::string(long_name(option)) + " needs a finite number, not '" + text + "'");
+    bad_option("--" + (name.empty() ? std::string(long_name(option)) : name) + " needs a finite number, not '" + text + "'");
   return v;
 }
 
+// An edit's option: its argument read by its kind, then handed to its row.
+void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
+  double figures[2] = {0, 0};
+  const std::string name(row.name);
+  switch (row.kind) {
+    case EditOption::Kind::kNumber:
+      figures[0] = finite_number(kEdit, text, name);
+      break;
+    case EditOption::Kind::kRange: {
+      const auto [lo, hi] = number_pair(name, std::string(row.range_of).c_str(), text);
+      figures[0] = lo, figures[1] = hi;
+      break;
+    }
+    case EditOption::Kind::kCount: {
+      int n = 0;
+      if (!parse_count(text, n)) bad_option("--" + name + " needs a whole number from 0 to 2147483647, not '" + text + "'");
+      figures[0] = n;
+      break;
+    }
+  }
+  const std::string problem = row.set(figures, text, edits);
+  if (!problem.empty()) bad_option(problem);
+}
+
 }  // namespace
+
+std::vector<std::string> long_option_names() {
+  std::vector<std::string> names;
+  for (const struct option* o = long_options(); o->name != nullptr; ++o) names.emplace_back(o->name);
+  return names;
+}
 
 double parse_time_step(std::string_view text) {
   double step = 0;
@@ -142,7 +185,7 @@ Options parse_options(int argc, char** argv) {
   opterr = 0;
   optind = 0;  // start afresh: a parse may run more than once in a process
   for (;;) {
-    const int c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+    const int c = getopt_long(argc, argv, kShortOptions, long_options(), nullptr);
     if (c == -1) break;
     const std::string_view typed = argv[optind - 1];
     const bool was_long = typed.substr(0, 2) == "--";
@@ -237,39 +280,6 @@ Options parse_options(int argc, char** argv) {
         o.plot_view.dots = std::string_view(optarg) == "yes";
         o.plot_view.any = true;
         break;
-      case kBand: {
-        const std::string_view text(optarg);
-        const auto [lo, hi] = number_pair(c, "frequencies in hertz", text);
-        const std::string problem = band_problem(lo, hi);
-        if (!problem.empty()) bad_option("--band=" + std::string(text) + ": " + problem);
-        o.keep.band_lo = lo;
-        o.keep.band_hi = hi;
-        break;
-      }
-      case kMinDuration:
-        o.keep.min_duration = finite_number(c, optarg);
-        break;
-      case kMinLevel:
-        o.keep.min_level = finite_number(c, optarg);
-        break;
-      case kMaxPartials: {
-        int n = 0;
-        if (!parse_count(optarg, n)) bad_option("--max-partials needs a whole number from 0 to 2147483647, not '" + std::string(optarg) + "'");
-        o.keep.max_partials = n;
-        break;
-      }
-      case kTimeScale: {
-        o.scale.time = finite_number(c, optarg);
-        const std::string problem = time_scale_problem(o.scale.time);
-        if (!problem.empty()) bad_option("--time-scale=" + std::string(optarg) + ": " + problem);
-        break;
-      }
-      case kTranspose:
-        o.scale.cents = finite_number(c, optarg);
-        break;
-      case kGain:
-        o.scale.gain = finite_number(c, optarg);
-        break;
       case 'h':
         o.mode = Options::Mode::kHelp;
         break;
@@ -279,7 +289,11 @@ Options parse_options(int argc, char** argv) {
       case ':':
         if (was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' requires an argument");
         bad_option(std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
-      default:  // '?'
+      default:  // '?', or an edit's option
+        if (c >= kEdit) {
+          set_edit(edit_options()[static_cast<std::size_t>(c - kEdit)], optarg, o.edits);
+          break;
+        }
         if (optopt != 0 && was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' doesn't allow an argument");
         if (optopt != 0) bad_option(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
         bad_option("unrecognized option '" + std::string(typed.substr(0, typed.find('='))) + "'");

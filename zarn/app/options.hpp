@@ -9,8 +9,7 @@
 
 #include "fit/fit.hpp"
 #include "formats/formats.hpp"
-#include "edit/keep.hpp"
-#include "edit/scale.hpp"
+#include "edit/edits.hpp"
 #include "render/sound.hpp"
 #include "render/sound_file.hpp"
 
@@ -48,8 +47,7 @@ struct Options {
   SampleDepth bits = SampleDepth::kDefault;  // --bits: the sound's samples
   std::optional<double> normalize;           // --normalize[=DB]: the sound's peak, in dB
   ReadOptions read;                // --resolution, --hop, --floor, --min-track, --channel: a sound's analysis
-  KeepOptions keep;                // --band, --min-duration, --min-level, --max-partials
-  ScaleOptions scale;              // --time-scale, --transpose, --gain
+  EditOptions edits;               // --band, --min-duration, ... --gain: the table of edits
   bool any_option = false;         // some option was given: the run is scripted
 
   /// True when the result goes to a named output rather than through the dialogue.
@@ -77,6 +75,9 @@ constexpr double kDefaultTimeStep = 0.05;
 
 /// Reads the time step argument: a number, finite and above zero; throws Failure otherwise.
 double parse_time_step(std::string_view text);
+
+/// The names of every long option, the edits' among them, as --help and the man page show them.
+std::vector<std::string> long_option_names();
 
 /// Reads the command line; throws Failure with the message and a pointer to --help on a bad option.
 Options parse_options(int argc, char** argv);

@@ -1,9 +1,82 @@
 #include "edit/edits.hpp"
 
+
 namespace zarn {
+
+namespace {
+
+using Kind = EditOption::Kind;
+
+std::string set_band(const double* f, std::string_view text, EditOptions& o) {
+  const std::string problem = band_problem(f[0], f[1]);
+  if (!problem.empty()) return "--band=" + std::string(text) + ": " + problem;
+  o.keep.band_lo = f[0];
+  o.keep.band_hi = f[1];
+  return {};
+}
+
+std::string set_time_scale(const double* f, std::string_view text, EditOptions& o) {
+  const std::string problem = time_scale_problem(f[0]);
+  if (!problem.empty()) return "--time-scale=" + std::string(text) + ": " + problem;
+  o.scale.time = f[0];
+  return {};
+}
+
+const std::vector<EditRow> kEdits = {
+    {"keep", [](const EditOptions& o) { return o.keep.any(); },
+     [](PartialSet& set, const EditOptions& o, const std::string&) { keep(set, o.keep); }},
+    {"scale", [](const EditOptions& o) { return o.scale.any(); },
+     [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, o.scale, file); }},
+};
+
+const std::vector<EditOption> kOptions = {
+    {"band", "LO:HI",
+     "keep partials whose mean frequency, weighted by amplitude, lies\n"
+     "within [LO, HI] Hz",
+     Kind::kRange, "frequencies in hertz", set_band},
+    {"min-duration", "SECONDS", "keep partials that last at least SECONDS", Kind::kNumber, "",
+     [](const double* f, std::string_view, EditOptions& o) {
+       o.keep.min_duration = f[0];
+       return std::string();
+     }},
+    {"min-level", "DB", "keep partials whose loudest breakpoint reaches DB (0 dB: 1.0)", Kind::kNumber, "",
+     [](const double* f, std::string_view, EditOptions& o) {
+       o.keep.min_level = f[0];
+       return std::string();
+     }},
+    {"max-partials", "N", "keep the N partials of greatest energy, in their order", Kind::kCount, "",
+     [](const double* f, std::string_view, EditOptions& o) {
+       o.keep.max_partials = static_cast<int>(f[0]);
+       return std::string();
+     }},
+    {"time-scale", "FACTOR", "multiply every time by FACTOR (above zero)", Kind::kNumber, "", set_time_scale},
+    {"transpose", "CENTS", "multiply every frequency by 2^(CENTS/1200)", Kind::kNumber, "",
+     [](const double* f, std::string_view, EditOptions& o) {
+       o.scale.cents = f[0];
+       return std::string();
+     }},
+    {"gain", "DB", "multiply every amplitude by 10^(DB/20)", Kind::kNumber, "",
+     [](const double* f, std::string_view, EditOptions& o) {
+       o.scale.gain = f[0];
+       return std::string();
+     }},
+};
+
+}  // namespace
 
 void apply_edits(PartialSet& set, const std::vector<Edit>& edits) {
   for (const Edit& edit : edits) edit(set);
+}
+
+const std::vector<EditRow>& edit_table() { return kEdits; }
+
+const std::vector<EditOption>& edit_options() { return kOptions; }
+
+std::vector<Edit> chosen_edits(const EditOptions& options, const std::string& file) {
+  std::vector<Edit> edits;
+  for (const EditRow& row : kEdits)
+    if (row.chosen(options)) edits.push_back([&row, options, file](PartialSet& set) { row.apply(set, options, file); });
+  return edits;
 }
 
 }  // namespace zarn

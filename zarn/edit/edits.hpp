@@ -1,11 +1,17 @@
-// Edits of the partials as read, between reading and laying the grid: each edit is a module
-// of its own, a function from one set of partials to the next, and the run applies those
-// that the options choose, in order.
+// Edits of the partials as read, between reading and laying the grid, as two tables: the
+// edits (each a module of its own, a function from one set of partials to the next, applied
+// in the table's order when the options choose it) and the options that set them (each with
+// its argument, its help and its own parsing). The command line, the help and the checks of
+// the man page take the options from the table: a new edit is a module and its rows.
 #pragma once
 
 #include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "edit/keep.hpp"
+#include "edit/scale.hpp"
 #include "model/partials.hpp"
 
 namespace zarn {
@@ -15,5 +21,39 @@ using Edit = std::function<void(PartialSet&)>;
 
 /// Applies `edits` to the set, in order.
 void apply_edits(PartialSet& set, const std::vector<Edit>& edits);
+
+/// What the edit options ask for, every edit's own.
+struct EditOptions {
+  KeepOptions keep;
+  ScaleOptions scale;
+};
+
+/// One edit: chosen when the options ask for any of it, applied to the partials read from
+/// `file` (named in messages).
+struct EditRow {
+  std::string_view name;
+  bool (*chosen)(const EditOptions& options);
+  void (*apply)(PartialSet& set, const EditOptions& options, const std::string& file);
+};
+
+/// The edits in the order they apply: the filters, then the changes.
+const std::vector<EditRow>& edit_table();
+
+/// One option of the edits: `--NAME=ARGUMENT`, its lines of help, the kind of its argument
+/// (which the command line reads), and what sets the options from its figures or says what
+/// is wrong with them (the message, without "zarn: ", naming the option as typed in `text`).
+struct EditOption {
+  enum class Kind { kNumber, kRange, kCount };  // a finite number; LO:HI; a whole number from 0
+  std::string_view name, argument, help;
+  Kind kind;
+  std::string_view range_of;  // for a range: what its two numbers are ("frequencies in hertz")
+  std::string (*set)(const double* figures, std::string_view text, EditOptions& options);
+};
+
+/// The options of the edits, in the order of the help.
+const std::vector<EditOption>& edit_options();
+
+/// The edits that the options choose, in the table's order, for the partials of `file`.
+std::vector<Edit> chosen_edits(const EditOptions& options, const std::string& file);
 
 }  // namespace zarn

@@ -20,9 +20,9 @@ void each_track(const Breakpoints& part, Resampled& out) {
 }
 
 const std::vector<FitRow> kFits = {
-    {Fit::kSpline, "spline", spline_tracks},
-    {Fit::kMonotone, "monotone", each_track<imonotone>},
-    {Fit::kLinear, "linear", each_track<ilinear>},
+    {Fit::kSpline, "spline", "the default: smooth, exact continuity", spline_tracks},
+    {Fit::kMonotone, "monotone", "never beyond its breakpoints' values: for analyses with gaps or jumps", each_track<imonotone>},
+    {Fit::kLinear, "linear", "straight lines", each_track<ilinear>},
 };
 
 }  // namespace

@@ -18,7 +18,8 @@ enum class Fit { kSpline, kMonotone, kLinear };
 /// One row of the table of fits.
 struct FitRow {
   Fit fit;
-  std::string_view name;  // as --fit and the Python module name it
+  std::string_view name;   // as --fit and the Python module name it
+  std::string_view about;  // what it is for, in --help
   /// Evaluates the partial's frequencies and amplitudes at out.time, into out.freq and out.amp.
   void (*tracks)(const Breakpoints& part, Resampled& out);
 };

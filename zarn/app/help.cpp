@@ -1,0 +1,148 @@
+#include "app/help.hpp"
+
+#include "edit/edits.hpp"
+#include "fit/fit.hpp"
+#include "formats/formats.hpp"
+
+namespace zarn {
+
+namespace detail {
+
+std::string option_help(const std::string& head, const std::string& text) {
+  constexpr std::size_t kText = 21, kWidth = 86;
+  std::string out = "      " + head;
+  out += out.size() < kText ? std::string(kText - out.size(), ' ') : "  ";
+  std::size_t column = out.size();
+  bool first = true;
+  const bool own_lines = text.find('\n') != std::string::npos;
+  for (std::size_t at = 0; at < text.size();) {
+    if (own_lines) {
+      const std::size_t end = std::min(text.find('\n', at), text.size());
+      out += text.substr(at, end - at) + "\n";
+      at = end + 1;
+      if (at < text.size()) out += std::string(kText, ' ');
+      continue;
+    }
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    const std::string word = text.substr(at, end - at);
+    if (!first && column + 1 + word.size() > kWidth) {
+      out += "\n" + std::string(kText, ' ');
+      column = kText;
+    } else if (!first) {
+      out += ' ';
+      ++column;
+    }
+    first = false;
+    out += word;
+    column += word.size();
+    at = end + 1;
+  }
+  if (!own_lines) out += '\n';
+  return out;
+}
+
+}  // namespace detail
+
+using detail::option_help;
+
+void usage(Output& out) {
+  out.put("USAGE:\n");
+  out.put("      zarn <infile> <dur>\n");
+  out.put("           <infile> is in LISP IRCAM format\n");
+  out.put("           <dur> = time spacing between resampled breakpoints\n");
+}
+
+void help(Output& out) {
+  usage(out);
+  out.put(
+      "\n"
+      "      zarn [OPTION]... INFILE [DUR]\n"
+      "\n"
+      "zarn reads a partial list, an SDIF file of 1TRC or 1HRM tracks, an ATS file or a text\n"
+      "export of a partial editor, or analyses a sound file (WAV, AIFF, FLAC, Ogg, CAF, MP3\n"
+      "and the other containers of libsndfile) into partials (recognised from the content),\n"
+      "lists every resampled breakpoint\n"
+      "(time --> frequency, linear amplitude), then asks for the name of the output file on\n"
+      "standard input. A name that already exists is refused and asked for again; nothing is\n"
+      "ever overwritten. The result is written as a partial list, with levels in decibels,\n"
+      "unless --format says otherwise. DUR defaults to 0.05.\n"
+      "\n"
+      "Options:\n"
+      "  -o, --output=FILE  save the result to FILE, without the dialogue; '-' is standard\n"
+      "                     output (and implies --quiet). An existing FILE is refused.\n"
+      "      --force        with -o, replace an existing FILE atomically\n"
+      "  -q, --quiet        print neither the banner, the lengths nor the listing\n"
+      "  -f, --format=FORMAT  write the result in FORMAT (a partial list by default):\n");
+  out.put("                     " + format_names() + "\n");
+  for (const FormatRow& row : format_table())
+    if (!row.ending.empty())
+      out.put("                     (an output name ending in " + std::string(row.ending) + " picks " + std::string(row.name) + ")\n");
+  out.put(
+      "      --align        lay the aligned grid (whole multiples of DUR), as the frame\n"
+      "                     formats always do:");
+  for (const FormatRow& row : format_table())
+    if (row.frames) out.put(" " + std::string(row.name));
+  out.put(
+      "\n"
+      "      --resolution=HZ  when INFILE is a sound file, analyse it into partials this far\n"
+      "                     apart at least (40); the window follows from it\n"
+      "      --hop=SECONDS  the time between frames of the analysis (a quarter window; at\n"
+      "                     most the window)\n"
+      "      --floor=DB     leave out peaks quieter than DB (-90; 0 dB: full scale)\n"
+      "      --min-track=SECONDS  leave out partials that span less than this, first to\n"
+      "                     last breakpoint (by default those seen in under three frames)\n"
+      "      --channel=N    analyse channel N (from 1) rather than the mean of all\n"
+      );
+  std::string fits = "how each partial is fitted: ";
+  for (std::size_t i = 0; i < fit_table().size(); ++i) {
+    const FitRow& row = fit_table()[i];
+    fits += (i == 0 ? "" : i + 1 == fit_table().size() ? " or " : ", ") + std::string(row.name) + " (" + std::string(row.about) + ")";
+  }
+  out.put(option_help("--fit=FIT", fits));
+  out.put(
+      "      --whole        each partial's grid goes on to its last breakpoint\n"
+      "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
+      "                     as an SVG picture, or PNG for a name ending in .png (other\n"
+      "                     endings are refused)\n"
+      "      --plot-log     with --plot, a logarithmic frequency axis\n"
+      "      --plot-range=T0:T1, --plot-band=F0:F1  draw only those times and frequencies\n"
+      "      --plot-floor=DB  leave out what is quieter; --plot-dots=no  leave out the dots\n"
+      "      --wav=FILE     also resynthesise the result as sound, mono; the name's ending\n"
+      "                     chooses the container: .wav, .aiff or .aif, .caf, .flac, .ogg, .opus\n"
+      "      --rate=HZ      the sound's sample rate, 1000 to 768000 (44100)\n"
+      "      --bits=BITS    the sound's samples: 16, 24 or 32-bit integers (dithered), or float\n"
+      "                     (the default; 24 in FLAC); .ogg and .opus choose their own\n"
+      "      --normalize[=DB]  scale the sound so that its peak is DB (-1)\n"
+      "      --wav=-        the sound, as WAV, on standard output (with -o FILE)\n"
+      "\n"
+      "Editing the partials as read, before the grid (filters first, each judged on the\n"
+      "partials as read, --max-partials among those the others keep; then the changes):\n"
+      );
+  for (const EditOption& edit : edit_options())
+    out.put(option_help("--" + std::string(edit.name) + "=" + std::string(edit.argument), std::string(edit.help)));
+  out.put(
+      "  -h, --help         print this help\n"
+      "      --info         say what INFILE holds (format, partials, ranges) instead of\n"
+      "                     resampling it; DUR counts the partials shorter than it\n"
+      "      --version      print the version\n"
+      "INFILE '-' reads standard input, and then needs -o. A file whose name starts with '-'\n"
+      "is reached with '--' or './-name'.\n"
+      "\n"
+      "Scripted use:\n"
+      "      zarn -q -o out.txt analysis.txt 0.01\n"
+      "      zarn -q -o voice.sdif --plot=voice.svg --wav=again.wav voice.wav 0.005\n"
+      "      zarn -q -o thin.txt --min-duration=0.1 --max-partials=40 --transpose=-1200 analysis.txt 0.01\n"
+      "      zarn -o - analysis.txt 0.01 | ...\n"
+      "      cat analysis.txt | zarn -q -o out.txt - 0.01\n"
+      "      echo out.txt | zarn analysis.txt 0.01\n"
+      "\n"
+      "Exit status:\n"
+      "      0  everything asked for was saved whole: the result, and the picture and the\n"
+      "         sound where asked for (or --help, --version)\n"
+      "      1  anything else: no arguments, a bad option, unreadable or malformed input, a bad\n"
+      "         time step, no output name, a file that could not be created or written. The\n"
+      "         picture and the sound come after the result: if one of them fails, the message\n"
+      "         says that the result was saved, and where\n");
+}
+
+}  // namespace zarn
