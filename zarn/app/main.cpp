@@ -22,9 +22,11 @@
 #include "render/info.hpp"
 #include "edit/keep.hpp"
 #include "render/listing.hpp"
+#include "app/dialogue.hpp"
 #include "app/help.hpp"
 #include "app/options.hpp"
 #include "formats/partial_file.hpp"
+#include "render/outputs.hpp"
 #include "render/plot.hpp"
 #include "render/png.hpp"
 #include "fit/resample.hpp"
@@ -54,37 +56,6 @@ void report(Output& console, std::string_view message) {
   write_all(STDERR_FILENO, message.data(), message.size());
 }
 
-// Why a file could not be saved under its name, what followed, and what --force would do:
-// the message that names the file.
-Failure save_failure(const std::string& name, const SaveOutcome& outcome, const std::string& consequence) {
-  switch (outcome.kind) {
-    case SaveOutcome::Kind::kExists: {
-      // --force replaces files and links only: for a device or a pipe it is no way out.
-      struct stat st;
-      if (::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-        return failure(name, "exists and is not a file; " + consequence);
-      return failure(name, "exists; " + consequence + " (--force replaces it)");
-    }
-    case SaveOutcome::Kind::kNotAFile:
-      if (outcome.error == EISDIR) return failure(name, "is a directory; " + consequence);
-      return failure(name, "is not a file; " + consequence + " (--force replaces only files and links)");
-    case SaveOutcome::Kind::kNotOwned:
-      return failure(name, "belongs to another user, to whom the replacement could not be given; " + consequence);
-    case SaveOutcome::Kind::kWritten:
-    case SaveOutcome::Kind::kCannotCreate:
-    case SaveOutcome::Kind::kCannotWrite: break;
-  }
-  return Failure(compose(name, std::string(std::strerror(outcome.error)) + "; " + consequence), FailureKind::kFileSystem,
-                 outcome.error);
-}
-
-// Saves a file under a name given on the command line: refused if it exists, unless --force.
-// Throws Failure with the reason and `consequence` when it is not written whole.
-void save_as(const std::string& name, bool force, const FdWriter& write, const std::string& consequence) {
-  const SaveOutcome saved = force ? save_replacing(name, write) : save_new(name, write);
-  if (!saved.written()) throw save_failure(name, saved, consequence);
-}
-
 constexpr const char* kNothingSaved = "nothing saved";
 
 // Saves the result under the name given with -o, or on standard output for "-".
@@ -92,12 +63,6 @@ void save_named(const Options& options, const Writer& writer) {
   if (!options.output_to_stdout()) return save_as(options.output, options.force, through_output(writer), kNothingSaved);
   const SaveOutcome saved = save_to_fd(STDOUT_FILENO, writer);
   if (!saved.written()) throw Failure(stdout_failed(saved.error), FailureKind::kFileSystem, saved.error);
-}
-
-// What a failed picture or sound says of the result, which was saved before it.
-std::string not_saved(const char* what, const std::string& result) {
-  return std::string("the ") + what + " was not saved; the result was, " +
-         (result == "-" ? std::string("on standard output") : "in " + result);
 }
 
 // The picture and the sound of the result, where asked for; `result` is where the result was saved.
@@ -113,70 +78,11 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
     plot.band = options.plot_view.band;
     plot.dots = options.plot_view.dots;
     if (options.plot_view.floor) plot.floor_db = *options.plot_view.floor;
-    if (is_png_name(options.plot)) {
-      std::string svg;
-      {
-        Output out(&svg);
-        write_plot(out, set, &read, plot);
-        out.flush();
-      }
-      save_as(options.plot, options.force, png_writer(svg), not_saved("picture", result));
-    } else {
-      save_as(options.plot, options.force, through_output([&](Output& out) { write_plot(out, set, &read, plot); }),
-              not_saved("picture", result));
-    }
+    save_picture(options.plot, options.force, set, read, plot, result);
   }
-  if (!options.wav.empty()) {
-    if (const int high = partials_at_half_rate(set, options.rate))
-      report(console, compose_warning(options.wav + ": " + std::to_string(high) + (high == 1 ? " partial reaches" : " partials reach") +
-                                      " half the sample rate (" + std::to_string(options.rate / 2) +
-                                      " Hz) or above, where the sound leaves it out"));
-    const std::string beyond = "the sound's samples go beyond what a sound file holds (levels far above 0 dB); " +
-                               not_saved("sound", result);
-    // The sound is made a block at a time as it is written; --normalize first finds its peak
-    // in a pass of its own.
-    double gain = 1;
-    bool silent = false;
-    if (options.normalize) {
-      SoundStream probe(set, options.rate);
-      std::vector<float> block(1 << 14);
-      while (probe.next(block.data(), block.size()) > 0) {
-      }
-      if (!std::isfinite(probe.peak())) throw failure(options.wav, beyond);
-      silent = probe.peak() == 0;
-      if (!silent) gain = std::pow(10.0, *options.normalize / 20.0) / probe.peak();
-    }
-    SoundStream stream(set, options.rate);
-    const SampleSource source{stream.length(), [&](float* out, std::size_t n) {
-                                const std::size_t got = stream.next(out, n);
-                                if (!std::isfinite(stream.peak())) throw failure(options.wav, beyond);
-                                if (gain != 1)
-                                  for (std::size_t i = 0; i < got; ++i) out[i] = static_cast<float>(static_cast<double>(out[i]) * gain);
-                                return got;
-                              }};
-    if (options.wav == "-") {
-      const SaveOutcome saved = save_to_fd(STDOUT_FILENO, wav_writer(source, options.rate, options.bits));
-      if (!saved.written())
-        throw Failure(compose(std::string("cannot write the sound to standard output: ") + std::strerror(saved.error) + "; " +
-                              not_saved("sound", result)),
-                      FailureKind::kFileSystem, saved.error);
-    } else {
-      save_as(options.wav, options.force, sound_file_writer(options.wav, source, options.rate, options.bits),
-              not_saved("sound", result));
-    }
-    if (options.normalize && silent) {
-      report(console, compose_warning(options.wav + ": the sound is silent, so --normalize leaves it as it is"));
-    } else if (options.normalize) {
-      char text[96];
-      std::snprintf(text, sizeof text, ": normalized by %+.2f dB, to a peak of %g dB", 20 * std::log10(gain), *options.normalize);
-      if (!options.quiet || options.wav == "-") report(console, compose(options.wav + text));
-    } else if (stream.peak() > 1.0) {
-      char value[32];
-      std::snprintf(value, sizeof value, "%.6g", stream.peak());
-      report(console, compose_warning(options.wav + ": the sound peaks at " + value + ", beyond full scale (1.0); " +
-                                      sound_file_peak_note(options.wav, options.bits)));
-    }
-  }
+  if (!options.wav.empty())
+    save_sound({options.wav, options.force, options.rate, options.bits, options.normalize, options.quiet}, set, result,
+               [&](const std::string& m) { report(console, m); });
 }
 
 // What can be refused without reading anything: standard input without -o, files that exist

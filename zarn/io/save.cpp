@@ -233,53 +233,31 @@ SaveOutcome save_to_fd(int fd, const Writer& write) {
   return {};
 }
 
-namespace {
-
-void say_with_name(Output& out, const char* before, const std::string& name, const char* after) {
-  out.put(before);
-  out.put(name);
-  out.put(after);
-}
-
-// Flushes the console before the user is asked anything; a console that cannot be written
-// ends the run.
-void flush_console(Output& console) {
-  if (!console.flush()) throw Failure(stdout_failed(console.error()), FailureKind::kFileSystem, console.error());
-}
-
-}  // namespace
-
-bool save_dialogue(Output& console, Input& answers, const Writer& write,
-                   const std::function<void(const std::string&)>& warn, std::string* saved_as) {
-  for (;;) {
-    console.put("Enter file name: \n");
-    console.put("                 ");  // 17 spaces
-    flush_console(console);
-    Token word;
-    if (!answers.next(word)) throw failure("no output file name given; nothing saved");
-    const std::string name(word.text);
-    if (name.find('\0') != std::string::npos) throw failure("the output file name holds a NUL byte; nothing saved");
-    const SaveOutcome saved = save_new(name, write);
-    switch (saved.kind) {
-      case Kind::kWritten:
-        console.put("Hello, World!\n");
-        if (saved_as != nullptr) *saved_as = name;
-        return true;
-      case Kind::kExists:
-      case Kind::kNotAFile:
-        say_with_name(console, "File ", name, " exists\n");
-        continue;
-      case Kind::kNotOwned:  // a new file has no owner to keep
-      case Kind::kCannotCreate:
-        say_with_name(console, "Cannot create file ", name, "\n");
-        warn(compose(name, std::strerror(saved.error)));
-        return false;
-      case Kind::kCannotWrite:
-        say_with_name(console, "Cannot write file ", name, "\n");
-        warn(compose(name, std::strerror(saved.error)));
-        return false;
+Failure save_failure(const std::string& name, const SaveOutcome& outcome, const std::string& consequence) {
+  switch (outcome.kind) {
+    case SaveOutcome::Kind::kExists: {
+      // --force replaces files and links only: for a device or a pipe it is no way out.
+      struct stat st;
+      if (::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return failure(name, "exists and is not a file; " + consequence);
+      return failure(name, "exists; " + consequence + " (--force replaces it)");
     }
+    case SaveOutcome::Kind::kNotAFile:
+      if (outcome.error == EISDIR) return failure(name, "is a directory; " + consequence);
+      return failure(name, "is not a file; " + consequence + " (--force replaces only files and links)");
+    case SaveOutcome::Kind::kNotOwned:
+      return failure(name, "belongs to another user, to whom the replacement could not be given; " + consequence);
+    case SaveOutcome::Kind::kWritten:
+    case SaveOutcome::Kind::kCannotCreate:
+    case SaveOutcome::Kind::kCannotWrite: break;
   }
+  return Failure(compose(name, std::string(std::strerror(outcome.error)) + "; " + consequence), FailureKind::kFileSystem,
+                 outcome.error);
+}
+
+void save_as(const std::string& name, bool replacing, const FdWriter& write, const std::string& consequence) {
+  const SaveOutcome saved = replacing ? save_replacing(name, write) : save_new(name, write);
+  if (!saved.written()) throw save_failure(name, saved, consequence);
 }
 
 }  // namespace zarn

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "io/output.hpp"
-#include "io/tokens.hpp"
+#include "model/failure.hpp"
 
 namespace zarn {
 
@@ -62,11 +62,12 @@ SaveOutcome save_replacing(const std::string& name, const Writer& write);
 /// Writes into an already open descriptor (standard output); kCannotWrite on a failed write.
 SaveOutcome save_to_fd(int fd, const Writer& write);
 
-/// Asks on `console` for a name, read as words from `answers`, until one is new, then saves
-/// under it. Its own lines go to the console as they always have; a name that cannot be
-/// created or written also gets "zarn: NAME: reason" through `warn`. True when saved whole,
-/// under the name then put in `saved_as` where given.
-bool save_dialogue(Output& console, Input& answers, const Writer& write,
-                   const std::function<void(const std::string&)>& warn, std::string* saved_as = nullptr);
+/// The Failure that says why a file could not be saved under `name`, then `consequence` (what
+/// followed: "nothing saved"), and what --force would do where it would help.
+Failure save_failure(const std::string& name, const SaveOutcome& outcome, const std::string& consequence);
+
+/// Saves a file under a name given on the command line: refused if it exists, unless
+/// `replacing`. Throws save_failure's Failure when it is not written whole.
+void save_as(const std::string& name, bool replacing, const FdWriter& write, const std::string& consequence);
 
 }  // namespace zarn

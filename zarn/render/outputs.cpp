@@ -1,0 +1,87 @@
+#include "render/outputs.hpp"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "io/save.hpp"
+#include "model/failure.hpp"
+#include "render/png.hpp"
+#include "render/sound.hpp"
+
+namespace zarn {
+
+std::string not_saved(const char* what, const std::string& result) {
+  return std::string("the ") + what + " was not saved; the result was, " +
+         (result == "-" ? std::string("on standard output") : "in " + result);
+}
+
+void save_picture(const std::string& name, bool replacing, const ResampledSet& set, const PartialSet& read,
+                  const PlotOptions& plot, const std::string& result) {
+  if (is_png_name(name)) {
+    std::string svg;
+    {
+      Output out(&svg);
+      write_plot(out, set, &read, plot);
+      out.flush();
+    }
+    save_as(name, replacing, png_writer(svg), not_saved("picture", result));
+  } else {
+    save_as(name, replacing, through_output([&](Output& out) { write_plot(out, set, &read, plot); }), not_saved("picture", result));
+  }
+}
+
+void save_sound(const SoundRequest& sound, const ResampledSet& set, const std::string& result,
+                const std::function<void(const std::string&)>& report) {
+  if (const int high = partials_at_half_rate(set, sound.rate))
+    report(compose_warning(sound.name + ": " + std::to_string(high) + (high == 1 ? " partial reaches" : " partials reach") +
+                           " half the sample rate (" + std::to_string(sound.rate / 2) + " Hz) or above, where the sound leaves it out"));
+  const std::string beyond = "the sound's samples go beyond what a sound file holds (levels far above 0 dB); " + not_saved("sound", result);
+  // The sound is made a block at a time as it is written; --normalize first finds its peak
+  // in a pass of its own.
+  double gain = 1;
+  bool silent = false;
+  if (sound.normalize) {
+    SoundStream probe(set, sound.rate);
+    std::vector<float> block(1 << 14);
+    while (probe.next(block.data(), block.size()) > 0) {
+    }
+    if (!std::isfinite(probe.peak())) throw failure(sound.name, beyond);
+    silent = probe.peak() == 0;
+    if (!silent) gain = std::pow(10.0, *sound.normalize / 20.0) / probe.peak();
+  }
+  SoundStream stream(set, sound.rate);
+  const SampleSource source{stream.length(), [&](float* out, std::size_t n) {
+                              const std::size_t got = stream.next(out, n);
+                              if (!std::isfinite(stream.peak())) throw failure(sound.name, beyond);
+                              if (gain != 1)
+                                for (std::size_t i = 0; i < got; ++i) out[i] = static_cast<float>(static_cast<double>(out[i]) * gain);
+                              return got;
+                            }};
+  if (sound.name == "-") {
+    const SaveOutcome saved = save_to_fd(STDOUT_FILENO, wav_writer(source, sound.rate, sound.bits));
+    if (!saved.written())
+      throw Failure(compose(std::string("cannot write the sound to standard output: ") + std::strerror(saved.error) + "; " +
+                            not_saved("sound", result)),
+                    FailureKind::kFileSystem, saved.error);
+  } else {
+    save_as(sound.name, sound.replacing, sound_file_writer(sound.name, source, sound.rate, sound.bits), not_saved("sound", result));
+  }
+  if (sound.normalize && silent) {
+    report(compose_warning(sound.name + ": the sound is silent, so --normalize leaves it as it is"));
+  } else if (sound.normalize) {
+    char text[96];
+    std::snprintf(text, sizeof text, ": normalized by %+.2f dB, to a peak of %g dB", 20 * std::log10(gain), *sound.normalize);
+    if (!sound.quiet || sound.name == "-") report(compose(sound.name + text));
+  } else if (stream.peak() > 1.0) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%.6g", stream.peak());
+    report(compose_warning(sound.name + ": the sound peaks at " + value + ", beyond full scale (1.0); " +
+                           sound_file_peak_note(sound.name, sound.bits)));
+  }
+}
+
+}  // namespace zarn

@@ -1,0 +1,40 @@
+// The outputs beside the result: the picture (SVG or PNG) and the sound (any container, or
+// WAV on standard output), each saved whole under the rules of saving, after the result.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "model/partials.hpp"
+#include "render/plot.hpp"
+#include "render/sound_file.hpp"
+
+namespace zarn {
+
+/// What a failed picture or sound says of the result, which was saved before it under
+/// `result` ("-": standard output).
+std::string not_saved(const char* what, const std::string& result);
+
+/// Draws the resampled set and its input breakpoints and saves the picture under `name`
+/// (PNG for a name ending in .png, else SVG); replaces an existing file only when `replacing`.
+/// Throws Failure saying that the result was saved in `result`.
+void save_picture(const std::string& name, bool replacing, const ResampledSet& set, const PartialSet& read,
+                  const PlotOptions& plot, const std::string& result);
+
+/// What the sound is asked to be.
+struct SoundRequest {
+  std::string name;                 // "-": WAV on standard output
+  bool replacing = false;
+  int rate = 44100;
+  SampleDepth bits = SampleDepth::kDefault;
+  std::optional<double> normalize;  // the peak asked for, in dB
+  bool quiet = false;               // the note of --normalize's gain is not wanted
+};
+
+/// Makes the sound of the set a block at a time and saves it; warnings and notes go to
+/// `report`. Throws Failure saying that the result was saved in `result`.
+void save_sound(const SoundRequest& sound, const ResampledSet& set, const std::string& result,
+                const std::function<void(const std::string&)>& report);
+
+}  // namespace zarn
