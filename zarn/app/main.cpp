@@ -3,40 +3,29 @@
 // The run: read the partials, lay the grid, resample, list the result on the console, and
 // save it, through the dialogue or under the name given with -o.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <string>
-#include <string_view>
 
-#include "edit/edits.hpp"
-#include "model/failure.hpp"
-#include "formats/formats.hpp"
-#include "render/info.hpp"
-#include "edit/keep.hpp"
-#include "render/listing.hpp"
+#include "app/checks.hpp"
 #include "app/dialogue.hpp"
 #include "app/help.hpp"
 #include "app/options.hpp"
-#include "formats/partial_file.hpp"
+#include "edit/edits.hpp"
+#include "fit/resample.hpp"
+#include "formats/formats.hpp"
+#include "io/output.hpp"
+#include "io/save.hpp"
+#include "io/tokens.hpp"
+#include "model/failure.hpp"
+#include "render/info.hpp"
+#include "render/listing.hpp"
 #include "render/outputs.hpp"
 #include "render/plot.hpp"
-#include "render/png.hpp"
-#include "fit/resample.hpp"
-#include "io/save.hpp"
-#include "edit/scale.hpp"
-#include "render/sound.hpp"
-#include "render/sound_file.hpp"
-#include "io/number_format.hpp"
-#include "io/output.hpp"
-#include "io/tokens.hpp"
 
 #ifndef ZARN_VERSION
 #define ZARN_VERSION "0.0.0"
@@ -48,13 +37,6 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 
-
-// The one reporter: what was printed so far goes out first, then the message on standard
-// error. It allocates nothing, since it also reports running out of memory.
-void report(Output& console, std::string_view message) {
-  console.flush();
-  write_all(STDERR_FILENO, message.data(), message.size());
-}
 
 constexpr const char* kNothingSaved = "nothing saved";
 
@@ -85,73 +67,6 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
                [&](const std::string& m) { report(console, m); });
 }
 
-// What can be refused without reading anything: standard input without -o, files that exist
-// or folders that cannot take them, a sound file this build cannot write. Extra operands and
-// options without effect are warned of.
-void check_before_reading(const Options& options, Output& console) {
-  if (options.input == "-" && !options.named_output())
-    throw failure("the analysis comes on standard input, so the dialogue cannot ask for a name there: name the output with -o FILE");
-  if (!options.extra.empty()) {
-    std::string ignored = options.extra.size() == 1 ? "ignoring extra argument" : "ignoring extra arguments";
-    for (const std::string& arg : options.extra) ignored += " '" + arg + "'";
-    report(console, compose_warning(ignored));
-  }
-  if (options.force && !options.named_output())
-    report(console, compose_warning(options.extra_outputs().empty()
-                                        ? "--force has no effect without -o: the dialogue never replaces a file"
-                                        : "--force applies to --plot and --wav only: the dialogue never replaces a file"));
-  if (options.rate_given && options.wav.empty() && !row_of(options.result_format()).records_rate)
-    report(console, compose_warning("--rate has no effect without --wav"));
-  if (options.whole && options.aligned_grid())
-    report(console, compose_warning("--whole has no effect on the aligned grid, which " +
-                                    std::string(options.align ? "--align asks for" : row_of(options.result_format()).name) +
-                                    (options.align ? "" : " is written on")));
-  if ((options.plot_log || options.plot_view.any) && options.plot.empty())
-    report(console, compose_warning(options.plot_log ? "--plot-log has no effect without --plot"
-                                                     : "--plot-range, --plot-band, --plot-floor and --plot-dots have no effect without --plot"));
-  std::vector<std::string> named = options.extra_outputs();
-  if (options.named_output() && !options.output_to_stdout()) named.push_back(options.output);
-  for (std::size_t i = 0; i < named.size(); ++i)
-    for (std::size_t j = i + 1; j < named.size(); ++j)
-      if (same_place(named[i], named[j]))
-        throw failure("'" + named[i] + "' and '" + named[j] + "' name one file for two outputs; nothing saved");
-  for (const std::string& n : named) {
-    const SaveOutcome clear = check_target(n, options.force);
-    if (!clear.written()) throw save_failure(n, clear, kNothingSaved);
-  }
-  if (!options.wav.empty()) check_sound_file_name(options.wav, options.bits, options.rate);
-  if (!options.plot.empty()) check_picture_name(options.plot);
-  if (is_png_name(options.plot) && !have_png())
-    throw failure(options.plot, "this build of zarn draws SVG pictures only: librsvg and cairo were not found when it was built");
-  if ((options.bits != SampleDepth::kDefault || options.normalize) && options.wav.empty())
-    report(console, compose_warning("--bits and --normalize have no effect without --wav"));
-}
-
-// A list file whose written times repeat cannot be read back: say so, with the first place.
-void warn_of_repeated_times(const ResampledSet& set, Output& console) {
-  RepeatedTime repeated;
-  if (!first_repeated_time(set, repeated)) return;
-  char time[kMaxFixedChars];
-  const std::string written(time, static_cast<std::size_t>(format_fixed(time, repeated.time, 3) - time));
-  report(console, compose_warning("the times written for partial " + std::to_string(repeated.partial) + " repeat at " +
-                                  written + " (three decimals cannot tell them apart at this time step); zarn "
-                                  "cannot read this file back, since its times do not rise"));
-}
-
-// Says once how many partials the grid leaves without a point, since they are written empty.
-void note_partials_without_points(const PartialSet& read, const GridPlan& plan, Output& console) {
-  int without = 0;
-  for (std::size_t p = 0; p < plan.points.size(); ++p)
-    if (plan.points[p] == 0 && read.partials[p].M() > 0) ++without;
-  if (without == 0) return;
-  char at[32];
-  std::snprintf(at, sizeof at, "%g", plan.step);
-  report(console, compose_warning(std::to_string(without) + " of " + std::to_string(read.P()) + " partials " +
-                                  (plan.aligned ? "hold no whole multiple of the step " + std::string(at)
-                                                : "are shorter than the step " + std::string(at)) +
-                                  " and have no points"));
-}
-
 // Closes a file descriptor when the scope ends.
 struct FdCloser {
   int fd;
@@ -163,23 +78,7 @@ struct FdCloser {
 // --info: reads the input and says what it holds, writing nothing; the options that save,
 // edit or draw are warned of, since nothing is saved, edited or drawn.
 int describe(const Options& options, Output& console) {
-  std::vector<std::string> unused;
-  if (options.named_output()) unused.push_back("-o");
-  if (options.format) unused.push_back("--format");
-  if (!options.plot.empty() || options.plot_log || options.plot_view.any) unused.push_back("--plot");
-  if (!options.wav.empty() || options.rate_given || options.bits != SampleDepth::kDefault || options.normalize) unused.push_back("--wav");
-  for (const EditRow& edit : edit_table())
-    if (edit.chosen(options.edits)) {
-      unused.push_back("the edits");
-      break;
-    }
-  if (options.fit != Fit::kSpline || options.whole || options.align) unused.push_back("the grid and fit");
-  if (options.force) unused.push_back("--force");
-  if (!unused.empty()) {
-    std::string list;
-    for (std::size_t i = 0; i < unused.size(); ++i) list += (i == 0 ? "" : i + 1 == unused.size() ? " and " : ", ") + unused[i];
-    report(console, compose_warning(list + (unused.size() == 1 ? " has" : " have") + " no effect with --info, which writes nothing"));
-  }
+  warn_of_unused_with_info(options, console);
   const std::string name = input_name(options.input);
   FdCloser input{open_input(options.input)};
   if (input.fd < 0) throw system_failure(name, errno);
