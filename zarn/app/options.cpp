@@ -141,6 +141,128 @@ void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
   if (!problem.empty()) bad_option(problem);
 }
 
+// Takes an option of the result: where it goes, its format, its grid and fit, --info; false for any other.
+bool take_output_option(int c, Options& o) {
+  switch (c) {
+    case 'o':
+      o.output = optarg;
+      if (o.output.empty()) bad_option("the output file name given with -o is empty");
+      return true;
+    case kForce:
+      o.force = true;
+      return true;
+    case 'q':
+      o.quiet = true;
+      return true;
+    case 'f':
+      o.format = format_named(optarg);
+      if (!o.format)
+        bad_option("unknown format '" + std::string(optarg) + "' (" + format_names() + ")");
+      return true;
+    case kAlign:
+      o.align = true;
+      return true;
+    case kPlot:
+    case kWav:
+      if (*optarg == '\0' || (c == kPlot && std::string_view(optarg) == "-"))
+        bad_option(std::string("--") + long_name(c) + " needs the name of a file");
+      (c == kPlot ? o.plot : o.wav) = optarg;
+      return true;
+    case kInfo:
+      o.info = true;
+      return true;
+    case kFit: {
+      const std::optional<Fit> fit = fit_named(optarg);
+      if (!fit) bad_option("unknown fit '" + std::string(optarg) + "' (" + fit_names() + ")");
+      o.fit = *fit;
+      return true;
+    }
+    case kWhole:
+      o.whole = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Takes an option of a sound's analysis; false for any other.
+bool take_analysis_option(int c, Options& o) {
+  switch (c) {
+    case kResolution:
+    case kHop:
+    case kMinTrack: {
+      const double v = finite_number(c, optarg);
+      if (!(v > 0)) bad_option("--" + std::string(long_name(c)) + " needs a number above zero, not '" + optarg + "'");
+      (c == kResolution ? o.read.sound.analysis.resolution : c == kHop ? o.read.sound.analysis.hop : o.read.sound.analysis.min_track) = v;
+      o.read.sound_options = true;
+      return true;
+    }
+    case kFloor:
+      o.read.sound.analysis.floor = finite_number(c, optarg);
+      o.read.sound_options = true;
+      return true;
+    case kChannel:
+      if (!parse_count(optarg, o.read.sound.channel) || o.read.sound.channel < 1)
+        bad_option("--channel needs a channel number from 1, not '" + std::string(optarg) + "'");
+      o.read.sound_options = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Takes an option of the picture; false for any other.
+bool take_picture_option(int c, Options& o) {
+  switch (c) {
+    case kPlotLog:
+      o.plot_log = true;
+      return true;
+    case kPlotRange:
+    case kPlotBand: {
+      const auto [lo, hi] = number_pair(c, c == kPlotRange ? "times in seconds" : "frequencies in hertz", optarg);
+      if (!std::isfinite(lo) || !std::isfinite(hi) || !(lo < hi))
+        bad_option("--" + std::string(long_name(c)) + "=" + optarg + ": LO and HI must be finite, LO below HI");
+      (c == kPlotRange ? o.plot_view.range : o.plot_view.band) = std::pair<double, double>(lo, hi);
+      o.plot_view.any = true;
+      return true;
+    }
+    case kPlotFloor:
+      o.plot_view.floor = finite_number(c, optarg);
+      o.plot_view.any = true;
+      return true;
+    case kPlotDots:
+      if (std::string_view(optarg) != "yes" && std::string_view(optarg) != "no")
+        bad_option("--plot-dots takes yes or no, not '" + std::string(optarg) + "'");
+      o.plot_view.dots = std::string_view(optarg) == "yes";
+      o.plot_view.any = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Takes an option of the sound; false for any other.
+bool take_sound_option(int c, Options& o) {
+  switch (c) {
+    case kBits:
+      o.bits = depth_named(optarg);
+      if (o.bits == SampleDepth::kDefault) bad_option("--bits takes 16, 24, 32 or float, not '" + std::string(optarg) + "'");
+      return true;
+    case kNormalize:
+      o.normalize = optarg == nullptr ? -1.0 : finite_number(c, optarg);
+      if (*o.normalize > 0) bad_option("--normalize takes a peak of 0 dB or below, not '" + std::string(optarg) + "'");
+      return true;
+    case kRate:
+      if (!parse_count(optarg, o.rate) || o.rate < kMinRate || o.rate > kMaxRate)
+        bad_option("the sample rate must be a whole number of hertz from " + std::to_string(kMinRate) + " to " +
+                   std::to_string(kMaxRate) + ", not '" + optarg + "'");
+      o.rate_given = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> long_option_names() {
@@ -189,114 +311,29 @@ Options parse_options(int argc, char** argv) {
     if (c == -1) break;
     const std::string_view typed = argv[optind - 1];
     const bool was_long = typed.substr(0, 2) == "--";
+    if (take_output_option(c, o) || take_analysis_option(c, o) || take_picture_option(c, o) || take_sound_option(c, o)) {
+      o.any_option = true;
+      continue;
+    }
     switch (c) {
-      case 'o':
-        o.output = optarg;
-        if (o.output.empty()) bad_option("the output file name given with -o is empty");
-        break;
-      case kForce:
-        o.force = true;
-        break;
-      case 'q':
-        o.quiet = true;
-        break;
-      case 'f':
-        o.format = format_named(optarg);
-        if (!o.format)
-          bad_option("unknown format '" + std::string(optarg) + "' (" + format_names() + ")");
-        break;
-      case kAlign:
-        o.align = true;
-        break;
-      case kPlot:
-      case kWav:
-        if (*optarg == '\0' || (c == kPlot && std::string_view(optarg) == "-"))
-          bad_option(std::string("--") + long_name(c) + " needs the name of a file");
-        (c == kPlot ? o.plot : o.wav) = optarg;
-        break;
-      case kInfo:
-        o.info = true;
-        break;
-      case kBits:
-        o.bits = depth_named(optarg);
-        if (o.bits == SampleDepth::kDefault) bad_option("--bits takes 16, 24, 32 or float, not '" + std::string(optarg) + "'");
-        break;
-      case kNormalize:
-        o.normalize = optarg == nullptr ? -1.0 : finite_number(c, optarg);
-        if (*o.normalize > 0) bad_option("--normalize takes a peak of 0 dB or below, not '" + std::string(optarg) + "'");
-        break;
-      case kPlotLog:
-        o.plot_log = true;
-        break;
-      case kRate:
-        if (!parse_count(optarg, o.rate) || o.rate < kMinRate || o.rate > kMaxRate)
-          bad_option("the sample rate must be a whole number of hertz from " + std::to_string(kMinRate) + " to " +
-                     std::to_string(kMaxRate) + ", not '" + optarg + "'");
-        o.rate_given = true;
-        break;
-      case kFit: {
-        const std::optional<Fit> fit = fit_named(optarg);
-        if (!fit) bad_option("unknown fit '" + std::string(optarg) + "' (" + fit_names() + ")");
-        o.fit = *fit;
-        break;
-      }
-      case kWhole:
-        o.whole = true;
-        break;
-      case kResolution:
-      case kHop:
-      case kMinTrack: {
-        const double v = finite_number(c, optarg);
-        if (!(v > 0)) bad_option("--" + std::string(long_name(c)) + " needs a number above zero, not '" + optarg + "'");
-        (c == kResolution ? o.read.sound.analysis.resolution : c == kHop ? o.read.sound.analysis.hop : o.read.sound.analysis.min_track) = v;
-        o.read.sound_options = true;
-        break;
-      }
-      case kFloor:
-        o.read.sound.analysis.floor = finite_number(c, optarg);
-        o.read.sound_options = true;
-        break;
-      case kChannel:
-        if (!parse_count(optarg, o.read.sound.channel) || o.read.sound.channel < 1)
-          bad_option("--channel needs a channel number from 1, not '" + std::string(optarg) + "'");
-        o.read.sound_options = true;
-        break;
-      case kPlotRange:
-      case kPlotBand: {
-        const auto [lo, hi] = number_pair(c, c == kPlotRange ? "times in seconds" : "frequencies in hertz", optarg);
-        if (!std::isfinite(lo) || !std::isfinite(hi) || !(lo < hi))
-          bad_option("--" + std::string(long_name(c)) + "=" + optarg + ": LO and HI must be finite, LO below HI");
-        (c == kPlotRange ? o.plot_view.range : o.plot_view.band) = std::pair<double, double>(lo, hi);
-        o.plot_view.any = true;
-        break;
-      }
-      case kPlotFloor:
-        o.plot_view.floor = finite_number(c, optarg);
-        o.plot_view.any = true;
-        break;
-      case kPlotDots:
-        if (std::string_view(optarg) != "yes" && std::string_view(optarg) != "no")
-          bad_option("--plot-dots takes yes or no, not '" + std::string(optarg) + "'");
-        o.plot_view.dots = std::string_view(optarg) == "yes";
-        o.plot_view.any = true;
-        break;
       case 'h':
-        o.mode = Options::Mode::kHelp;
-        break;
+      o.mode = Options::Mode::kHelp;
+      break;
       case kVersion:
-        if (o.mode != Options::Mode::kHelp) o.mode = Options::Mode::kVersion;
-        break;
+      if (o.mode != Options::Mode::kHelp) o.mode = Options::Mode::kVersion;
+      break;
       case ':':
-        if (was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' requires an argument");
-        bad_option(std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
+      if (was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' requires an argument");
+      bad_option(std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
       default:  // '?', or an edit's option
-        if (c >= kEdit) {
-          set_edit(edit_options()[static_cast<std::size_t>(c - kEdit)], optarg, o.edits);
-          break;
-        }
-        if (optopt != 0 && was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' doesn't allow an argument");
-        if (optopt != 0) bad_option(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
-        bad_option("unrecognized option '" + std::string(typed.substr(0, typed.find('='))) + "'");
+      if (c >= kEdit) {
+        set_edit(edit_options()[static_cast<std::size_t>(c - kEdit)], optarg, o.edits);
+        break;
+      }
+      if (optopt != 0 && was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' doesn't allow an argument");
+      if (optopt != 0) bad_option(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
+      bad_option("unrecognized option '" + std::string(typed.substr(0, typed.find('='))) + "'");
+
     }
     o.any_option = true;
   }

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <map>
 #include <string>
@@ -433,6 +432,139 @@ void frame_header(Output& out, const char* type, double time, std::uint32_t stre
   out.filled(put32(p, columns));
 }
 
+// The track frames of a resampled set: one frame for each stream and track type present at a
+// time, in the order the frame's rows first meet them (so that partials read back in their
+// order). A partial keeps the stream and type it was read from; a harmonic partial keeps its
+// harmonic number, and every other partial is numbered by its place in the set, from 1.
+class TrackFrames {
+ public:
+  TrackFrames(Output& out, const ResampledSet& set) : out_(out), set_(set), phase_(set.partials.size(), 0.0) {}
+
+  // The frames of one time.
+  void write(double time, const std::vector<FrameRow>& rows) {
+    // Most frames hold one stream and type: their rows go out as they are.
+    const Key first = key_of(rows.front());
+    if (std::all_of(rows.begin() + 1, rows.end(), [&](const FrameRow& r) { return key_of(r) == first; })) {
+      write_of(time, first, rows.data(), rows.size());
+      return;
+    }
+    keys_.clear();
+    for (const FrameRow& r : rows)
+      if (std::find(keys_.begin(), keys_.end(), key_of(r)) == keys_.end()) keys_.push_back(key_of(r));
+    for (const Key& key : keys_) {
+      group_.clear();
+      for (const FrameRow& r : rows)
+        if (key_of(r) == key) group_.push_back(r);
+      write_of(time, key, group_.data(), group_.size());
+    }
+  }
+
+ private:
+  using Key = std::pair<int, bool>;  // stream, harmonic
+  struct Written {
+    long frame;
+    int partial;
+  };
+  struct StreamFrames {
+    long count = 0;
+    double last_time = 0;
+  };
+
+  const Origin& origin_of(const FrameRow& r) const { return set_.partials[static_cast<std::size_t>(r.partial)].origin; }
+  int stream_of(const FrameRow& r) const {
+    const int moved = moved_to_.empty() ? -1 : moved_to_[static_cast<std::size_t>(r.partial)];
+    return moved >= 0 ? moved : origin_of(r).stream;
+  }
+  Key key_of(const FrameRow& r) const { return {stream_of(r), origin_of(r).harmonic}; }
+
+  void write_of(double time, const Key& key, const FrameRow* rows, std::size_t n) {
+    if (key.second)
+      write_harmonic(time, key.first, std::vector<FrameRow>(rows, rows + n));
+    else
+      write_rows(time, key, rows, n);
+  }
+
+  // One frame's rows of one stream and type, their phases carried on: the running phase of
+  // every partial is the trapezoidal integration of 2 pi f over the grid, from 0 at the
+  // partial's first point, kept wrapped to [-pi, pi).
+  void write_rows(double time, const Key& key, const FrameRow* rows, std::size_t n) {
+    constexpr std::uint32_t kColumns = 4;
+    constexpr std::size_t kRowBytes = 16, kRowsAtOnce = 1024;
+    const char* type = key.second ? "1HRM" : "1TRC";
+    frame_header(out_, type, time, static_cast<std::uint32_t>(key.first), type, kFloat32, static_cast<std::uint32_t>(n),
+                 kColumns, n * kColumns * 4);
+    for (std::size_t done = 0; done < n;) {
+      const std::size_t batch = std::min(n - done, kRowsAtOnce);
+      char* p = out_.room(batch * kRowBytes);
+      for (const FrameRow* r = rows + done; r != rows + done + batch; ++r) {
+        const Resampled& part = set_.partials[static_cast<std::size_t>(r->partial)];
+        const auto j = static_cast<std::size_t>(r->point);
+        double& phi = phase_[static_cast<std::size_t>(r->partial)];
+        if (j > 0) phi = next_phase(phi, part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
+        p = put_f32(p, part.origin.harmonic ? static_cast<double>(part.origin.index) : r->partial + 1);
+        p = put_f32(p, part.freq[j]);
+        p = put_f32(p, part.amp[j] > 0 ? part.amp[j] : 0.0);
+        p = put_f32(p, phi);
+      }
+      out_.filled(p);
+      done += batch;
+    }
+  }
+
+  // Harmonic partials keep their harmonic numbers, so two of one number in one stream, with no
+  // frame of the stream between them, would read back as one. An empty frame between them
+  // (halfway in time) ends the first where no other partial of the stream goes on across it;
+  // where one does, the later partial moves to a stream of its own, numbered after the set's.
+  void write_harmonic(double time, int stream, const std::vector<FrameRow>& rows) {
+    if (last_frame_.empty()) {
+      last_frame_.assign(set_.partials.size(), -2);
+      for (const Resampled& part : set_.partials) next_stream_ = std::max(next_stream_, part.origin.stream + 1);
+    }
+    StreamFrames& frames = harmonic_frames_[stream];
+    std::vector<FrameRow> follow, others;  // rows that would continue another partial; the rest
+    bool across = false;
+    for (const FrameRow& r : rows) {
+      const auto at = harmonic_rows_.find({stream, origin_of(r).index});
+      if (at != harmonic_rows_.end() && at->second.frame == frames.count - 1 && at->second.partial != r.partial) {
+        follow.push_back(r);
+      } else {
+        others.push_back(r);
+        across = across || last_frame_[static_cast<std::size_t>(r.partial)] == frames.count - 1;
+      }
+    }
+    if (!follow.empty() && across) {
+      if (moved_to_.empty()) moved_to_.assign(set_.partials.size(), -1);
+      const int to = next_stream_++;
+      for (const FrameRow& r : follow) moved_to_[static_cast<std::size_t>(r.partial)] = to;
+      if (!others.empty()) write_harmonic(time, stream, others);
+      write_harmonic(time, to, follow);
+      return;
+    }
+    if (!follow.empty()) {
+      write_rows(0.5 * (frames.last_time + time), {stream, true}, rows.data(), 0);
+      ++frames.count;
+    }
+    for (const FrameRow& r : rows) {
+      harmonic_rows_[{stream, origin_of(r).index}] = {frames.count, r.partial};
+      last_frame_[static_cast<std::size_t>(r.partial)] = frames.count;
+    }
+    write_rows(time, {stream, true}, rows.data(), rows.size());
+    ++frames.count;
+    frames.last_time = time;
+  }
+
+  Output& out_;
+  const ResampledSet& set_;
+  std::vector<double> phase_;
+  std::vector<Key> keys_;
+  std::vector<FrameRow> group_;
+  std::map<std::pair<int, long long>, Written> harmonic_rows_;  // by stream and harmonic number
+  std::map<int, StreamFrames> harmonic_frames_;                // by stream
+  std::vector<long> last_frame_;                               // of each partial, in its stream
+  std::vector<int> moved_to_;  // the stream a harmonic partial moved to, by partial; empty while none has
+  int next_stream_ = 0;
+};
+
 // Indices are written as 32-bit floats, which hold every whole number up to 2^24 exactly.
 constexpr int kMaxIndex = 1 << 24;
 
@@ -453,125 +585,8 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
   out.put(table);
   out.put(std::string_view("\0\0\0\0\0\0\0", padded8(table.size()) - table.size()));
 
-  // The running phase of every partial: trapezoidal integration of 2 pi f over the grid,
-  // from 0 at the partial's first point, kept wrapped to [-pi, pi).
-  std::vector<double> phase(set.partials.size(), 0.0);
-  // One frame for each stream and track type present at a time, in the order the frame's rows
-  // first meet them (so that partials read back in their order): a partial keeps the stream
-  // and type it was read from. A harmonic partial keeps its
-  // harmonic number; every other partial is numbered by its place in the set, from 1.
-  // The stream of a harmonic partial that had to leave its own (below), by partial; empty
-  // while none has.
-  std::vector<int> moved_to;
-  const auto origin_of = [&](const FrameRow& r) { return set.partials[static_cast<std::size_t>(r.partial)].origin; };
-  const auto stream_of = [&](const FrameRow& r) {
-    const int moved = moved_to.empty() ? -1 : moved_to[static_cast<std::size_t>(r.partial)];
-    return moved >= 0 ? moved : origin_of(r).stream;
-  };
-  const auto key_of = [&](const FrameRow& r) { return std::pair<int, bool>(stream_of(r), origin_of(r).harmonic); };
-  std::vector<std::pair<int, bool>> keys;
-  std::vector<FrameRow> group;
-  // One frame's rows of one stream and type, their phases carried on.
-  const auto write_frame = [&](double time, const std::pair<int, bool>& key, const FrameRow* rows, std::size_t n) {
-    constexpr std::uint32_t kColumns = 4;
-    constexpr std::size_t kRowBytes = 16, kRowsAtOnce = 1024;
-    const char* type = key.second ? "1HRM" : "1TRC";
-    frame_header(out, type, time, static_cast<std::uint32_t>(key.first), type, kFloat32, static_cast<std::uint32_t>(n),
-                 kColumns, n * kColumns * 4);
-    for (std::size_t done = 0; done < n;) {
-      const std::size_t batch = std::min(n - done, kRowsAtOnce);
-      char* p = out.room(batch * kRowBytes);
-      for (const FrameRow* r = rows + done; r != rows + done + batch; ++r) {
-        const Resampled& part = set.partials[static_cast<std::size_t>(r->partial)];
-        const auto j = static_cast<std::size_t>(r->point);
-        double& phi = phase[static_cast<std::size_t>(r->partial)];
-        if (j > 0) phi = next_phase(phi, part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
-        p = put_f32(p, part.origin.harmonic ? static_cast<double>(part.origin.index) : r->partial + 1);
-        p = put_f32(p, part.freq[j]);
-        p = put_f32(p, part.amp[j] > 0 ? part.amp[j] : 0.0);
-        p = put_f32(p, phi);
-      }
-      out.filled(p);
-      done += batch;
-    }
-  };
-  // Harmonic partials keep their harmonic numbers, so two of one number in one stream, with no
-  // frame of the stream between them, would read back as one. An empty frame between them
-  // (halfway in time) ends the first where no other partial of the stream goes on across it;
-  // where one does, the later partial moves to a stream of its own, numbered after the set's.
-  struct Written {
-    long frame;
-    int partial;
-  };
-  struct StreamFrames {
-    long count = 0;
-    double last_time = 0;
-  };
-  std::map<std::pair<int, long long>, Written> harmonic_rows;  // by stream and harmonic number
-  std::map<int, StreamFrames> harmonic_frames;                // by stream
-  std::vector<long> last_frame;                               // of each partial, in its stream
-  int next_stream = 0;
-  std::function<void(double, int, std::vector<FrameRow>)> write_harmonic_frame = [&](double time, int stream,
-                                                                                      std::vector<FrameRow> rows) {
-    if (last_frame.empty()) {
-      last_frame.assign(set.partials.size(), -2);
-      for (const Resampled& part : set.partials) next_stream = std::max(next_stream, part.origin.stream + 1);
-    }
-    StreamFrames& frames = harmonic_frames[stream];
-    std::vector<FrameRow> follow, others;  // rows that would continue another partial; the rest
-    bool across = false;
-    for (const FrameRow& r : rows) {
-      const auto at = harmonic_rows.find({stream, origin_of(r).index});
-      if (at != harmonic_rows.end() && at->second.frame == frames.count - 1 && at->second.partial != r.partial) {
-        follow.push_back(r);
-      } else {
-        others.push_back(r);
-        across = across || last_frame[static_cast<std::size_t>(r.partial)] == frames.count - 1;
-      }
-    }
-    if (!follow.empty() && across) {
-      if (moved_to.empty()) moved_to.assign(set.partials.size(), -1);
-      const int to = next_stream++;
-      for (const FrameRow& r : follow) moved_to[static_cast<std::size_t>(r.partial)] = to;
-      if (!others.empty()) write_harmonic_frame(time, stream, others);
-      write_harmonic_frame(time, to, follow);
-      return;
-    }
-    if (!follow.empty()) {
-      write_frame(0.5 * (frames.last_time + time), {stream, true}, rows.data(), 0);
-      ++frames.count;
-    }
-    for (const FrameRow& r : rows) {
-      harmonic_rows[{stream, origin_of(r).index}] = {frames.count, r.partial};
-      last_frame[static_cast<std::size_t>(r.partial)] = frames.count;
-    }
-    write_frame(time, {stream, true}, rows.data(), rows.size());
-    ++frames.count;
-    frames.last_time = time;
-  };
-  const auto write_frame_of = [&](double time, const std::pair<int, bool>& key, const FrameRow* rows, std::size_t n) {
-    if (key.second)
-      write_harmonic_frame(time, key.first, std::vector<FrameRow>(rows, rows + n));
-    else
-      write_frame(time, key, rows, n);
-  };
-  for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) {
-    // Most frames hold one stream and type: their rows go out as they are.
-    const auto first = key_of(rows.front());
-    if (std::all_of(rows.begin() + 1, rows.end(), [&](const FrameRow& r) { return key_of(r) == first; })) {
-      write_frame_of(time, first, rows.data(), rows.size());
-      return;
-    }
-    keys.clear();
-    for (const FrameRow& r : rows)
-      if (std::find(keys.begin(), keys.end(), key_of(r)) == keys.end()) keys.push_back(key_of(r));
-    for (const auto& key : keys) {
-      group.clear();
-      for (const FrameRow& r : rows)
-        if (key_of(r) == key) group.push_back(r);
-      write_frame_of(time, key, group.data(), group.size());
-    }
-  });
+  TrackFrames frames(out, set);
+  for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) { frames.write(time, rows); });
 }
 
 }  // namespace zarn
