@@ -56,7 +56,7 @@ py::object& error_type() {
 
 // A failure as the exception of its kind, with the tool's message (without its "zarn: " and
 // newline): zarn.Error for bad input, OSError with its errno where the system refused,
-// MemoryError, RuntimeError for anything else.
+// MemoryError.
 [[noreturn]] void raise_failure(const zarn::Failure& f) {
   std::string m = f.message;
   if (m.rfind("zarn: ", 0) == 0) m.erase(0, 6);
@@ -67,9 +67,6 @@ py::object& error_type() {
       break;
     case zarn::FailureKind::kOutOfMemory:
       PyErr_SetString(PyExc_MemoryError, m.c_str());
-      break;
-    case zarn::FailureKind::kInternal:
-      PyErr_SetString(PyExc_RuntimeError, m.c_str());
       break;
     case zarn::FailureKind::kBadInput:
       PyErr_SetString(error_type().ptr(), m.c_str());
@@ -355,7 +352,7 @@ std::vector<Partial> analyse(const py::object& samples_in, double rate, double r
                              std::optional<double> min_track, std::optional<int> channel) {
   const Array samples = sample_array(samples_in);
   if (samples.ndim() != 1 && samples.ndim() != 2) throw py::value_error("samples must be one-dimensional, or frames by channels");
-  const std::size_t frames = samples.ndim() == 0 ? 0 : static_cast<std::size_t>(samples.shape(0));
+  const auto frames = static_cast<std::size_t>(samples.shape(0));
   const std::size_t channels = samples.ndim() == 2 ? static_cast<std::size_t>(samples.shape(1)) : 1;
   if (channels == 0) throw py::value_error("a sound needs at least one channel");
   if (channel && (*channel < 1 || static_cast<std::size_t>(*channel) > channels))

@@ -71,7 +71,7 @@ TEST(Save, NewNames) {
   }
   EXPECT_EQ(slurp(dir / "new.txt"), kResult);
   EXPECT_EQ(slurp(dir / "old.txt"), "keep");
-  EXPECT_FALSE(zarn::path_exists(dir / "target.txt"));
+  EXPECT_FALSE(zarn_test::exists(dir / "target.txt"));
 }
 
 // One file however its name is spelt: through ./, .., a link to its folder or a second link.

@@ -26,8 +26,6 @@ constexpr double kLobeBins = 3.0;
 // A peak must stand this far above the local noise (the mean power of the bins around it
 // that no peak's main lobe covers), in dB.
 constexpr double kAboveNoiseDb = 10.0;
-// The window's response is tabulated to this many bins, in steps of 1/kResponseSteps bin.
-constexpr double kResponseBins = 2.0, kResponseSteps = 64.0;
 // Frames a track may miss and still go on, predicted along its slope meanwhile.
 constexpr int kMaxGap = 2;
 // Breakpoints back to the one that a track's slope is taken from.
@@ -121,7 +119,7 @@ struct Analyser::State {
   long frame = 0;               // the next frame's number; its centre is frame * H
   std::vector<double> power;
   std::vector<double> around, block_noise;
-  std::vector<double> response_table;  // |W| at 0, 1/kResponseSteps, ... kResponseBins bins
+  double window_gain = 0;  // |W(0)|, the window's sum: a sine of amplitude A peaks at A |W(0)| / 2
   std::vector<Peak> peaks;
   std::vector<Track> tracks;
   PartialSet found;
@@ -150,11 +148,10 @@ struct Analyser::State {
       const double m = (static_cast<double>(n) - static_cast<double>(half)) / rate;
       spread += m * m * w[n] * w[n] / window_energy;
     }
-    for (double d = 0; d <= kResponseBins + 1e-9; d += 1.0 / kResponseSteps) {
+    {
       double sum = 0;
-      for (std::size_t n = 0; n < L; ++n)
-        sum += w[n] * std::cos(kTwoPi * d * (static_cast<double>(n) - static_cast<double>(half)) / static_cast<double>(N));
-      response_table.push_back(std::fabs(sum));
+      for (std::size_t n = 0; n < L; ++n) sum += w[n];
+      window_gain = std::fabs(sum);
     }
     power.resize(N / 2 + 1);
     // The first frame is centred on the first sample: the window reaches half back before it.
@@ -183,16 +180,6 @@ struct Analyser::State {
       e *= turn;
     }
     return sum;
-  }
-
-  // The magnitude of the window's transform `delta` bins (of the zero-padded transform) from
-  // its centre, from a table made once.
-  double response(double delta) const {
-    const double at = std::min(delta, kResponseBins) * kResponseSteps;
-    const auto i = static_cast<std::size_t>(at);
-    if (i + 1 >= response_table.size()) return response_table.back();
-    const double u = at - static_cast<double>(i);
-    return response_table[i] + u * (response_table[i + 1] - response_table[i]);
   }
 
   // The frames whose windows the samples so far cover.
@@ -295,8 +282,8 @@ struct Analyser::State {
       const double freq = omega * rate / kTwoPi;
       if (freq <= 0 || freq >= rate / 2) continue;
       // The amplitude from the energy of the whole main lobe, which a moving partial spreads
-      // but does not lose; where a neighbour's lobe cuts it short, from the peak's own value
-      // and the window's response at the partial's distance from the bin.
+      // but does not lose; where a neighbour's lobe cuts it short, from the transform at the
+      // partial's own frequency, against the window's gain there.
       double amp;
       const double cut = 0.75 * lobe;  // a side of the lobe that ends sooner meets a neighbour
       if (static_cast<double>(c.k - c.lo) >= cut && static_cast<double>(c.hi - c.k) >= cut) {
@@ -304,7 +291,7 @@ struct Analyser::State {
         for (std::size_t q = c.lo; q <= c.hi; ++q) energy += power[q];
         amp = std::sqrt(energy * to_amp);
       } else {
-        amp = 2 * std::abs(transform_at(omega)) / response_table[0];
+        amp = 2 * std::abs(transform_at(omega)) / window_gain;
       }
       if (amp < floor_amp) continue;
       const double offset = std::real(T[c.k] * std::conj(X[c.k])) / power[c.k] / rate;

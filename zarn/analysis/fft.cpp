@@ -10,14 +10,6 @@
 
 namespace zarn {
 
-bool have_fft() {
-#ifdef ZARN_HAVE_FFTW
-  return true;
-#else
-  return false;
-#endif
-}
-
 #ifdef ZARN_HAVE_FFTW
 
 namespace {
@@ -30,7 +22,7 @@ std::mutex& planner() {
 
 }  // namespace
 
-RealFft::RealFft(std::size_t n) : n_(n) {
+RealFft::RealFft(std::size_t n) {
   in_ = static_cast<double*>(fftw_malloc(sizeof(double) * n));
   out_ = static_cast<std::complex<double>*>(fftw_malloc(sizeof(fftw_complex) * (n / 2 + 1)));
   if (in_ == nullptr || out_ == nullptr) {
@@ -55,7 +47,7 @@ void RealFft::run() { fftw_execute(static_cast<fftw_plan>(plan_)); }
 
 #else
 
-RealFft::RealFft(std::size_t n) : n_(n) {
+RealFft::RealFft(std::size_t n) {
   throw failure("this build of zarn cannot analyse sound: FFTW was not found when it was built");
 }
 RealFft::~RealFft() = default;

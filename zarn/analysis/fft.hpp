@@ -8,9 +8,6 @@
 
 namespace zarn {
 
-/// True when this build can transform (it was built with FFTW).
-bool have_fft();
-
 /// The transform of n real values into n / 2 + 1 complex ones, unnormalised:
 /// X[k] = sum over j of x[j] e^{-2 pi i j k / n}.
 class RealFft {
@@ -22,7 +19,6 @@ class RealFft {
   RealFft& operator=(const RealFft&) = delete;
 
   /// The size.
-  std::size_t size() const { return n_; }
   /// The n real values to transform; written by the caller, and left as they are.
   double* input() { return in_; }
   /// Transforms input() into output().
@@ -31,7 +27,6 @@ class RealFft {
   const std::complex<double>* output() const { return out_; }
 
  private:
-  std::size_t n_;
   double* in_ = nullptr;
   std::complex<double>* out_ = nullptr;
   void* plan_ = nullptr;

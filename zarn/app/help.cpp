@@ -52,8 +52,10 @@ void usage(Output& out) {
   out.put("           <dur> = time spacing between resampled breakpoints\n");
 }
 
-void help(Output& out) {
-  usage(out);
+namespace {
+
+// What zarn does, and the options of the result: its name, format and grid.
+void help_result(Output& out) {
   out.put(
       "\n"
       "      zarn [OPTION]... INFILE [DUR]\n"
@@ -82,8 +84,12 @@ void help(Output& out) {
       "                     formats always do:");
   for (const FormatRow& row : format_table())
     if (row.frames) out.put(" " + std::string(row.name));
+  out.put("\n");
+}
+
+// The options of a sound's analysis and of the fit.
+void help_analysis_and_fit(Output& out) {
   out.put(
-      "\n"
       "      --resolution=HZ  when INFILE is a sound file, analyse it into partials this far\n"
       "                     apart at least (40); the window follows from it\n"
       "      --hop=SECONDS  the time between frames of the analysis (a quarter window; at\n"
@@ -99,8 +105,12 @@ void help(Output& out) {
     fits += (i == 0 ? "" : i + 1 == fit_table().size() ? " or " : ", ") + std::string(row.name) + " (" + std::string(row.about) + ")";
   }
   out.put(option_help("--fit=FIT", fits));
+  out.put("      --whole        each partial's grid goes on to its last breakpoint\n");
+}
+
+// The picture, the sound, and the edits from their table.
+void help_outputs_and_edits(Output& out) {
   out.put(
-      "      --whole        each partial's grid goes on to its last breakpoint\n"
       "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
       "                     as an SVG picture, or PNG for a name ending in .png (other\n"
       "                     endings are refused)\n"
@@ -120,6 +130,10 @@ void help(Output& out) {
       );
   for (const EditOption& edit : edit_options())
     out.put(option_help("--" + std::string(edit.name) + "=" + std::string(edit.argument), std::string(edit.help)));
+}
+
+// The rest, examples and the exit status.
+void help_end(Output& out) {
   out.put(
       "  -h, --help         print this help\n"
       "      --info         say what INFILE holds (format, partials, ranges) instead of\n"
@@ -143,6 +157,16 @@ void help(Output& out) {
       "         time step, no output name, a file that could not be created or written. The\n"
       "         picture and the sound come after the result: if one of them fails, the message\n"
       "         says that the result was saved, and where\n");
+}
+
+}  // namespace
+
+void help(Output& out) {
+  usage(out);
+  help_result(out);
+  help_analysis_and_fit(out);
+  help_outputs_and_edits(out);
+  help_end(out);
 }
 
 }  // namespace zarn

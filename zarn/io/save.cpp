@@ -133,11 +133,6 @@ class TempFile {
 
 }  // namespace
 
-bool path_exists(const std::string& name) {
-  struct stat st;
-  return ::lstat(name.c_str(), &st) == 0;
-}
-
 namespace {
 
 // The folder part of a name ("." for a bare name) and its last part.

@@ -31,9 +31,6 @@ struct SaveOutcome {
   bool written() const { return kind == Kind::kWritten; }
 };
 
-/// True if anything, even a dangling link, stands at `name`.
-bool path_exists(const std::string& name);
-
 /// True when the names `a` and `b` lead to one file: the same name in one folder, however
 /// either is spelt (./a, dir/../a, a link to the folder), or one file under two links.
 bool same_place(const std::string& a, const std::string& b);

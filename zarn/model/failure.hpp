@@ -15,7 +15,6 @@ enum class FailureKind {
   kBadInput,     // a malformed file, a bad option or value, data the numerics cannot take
   kFileSystem,   // the system refused: a file that cannot be opened, read, created or written
   kOutOfMemory,  // the work would not fit in the memory available
-  kInternal,     // anything else
 };
 
 /// A failure that ends the run; `message` is written to standard error exactly as it stands.
