@@ -269,23 +269,3 @@ TEST(Analysis, WrittenPartialsKeepTheirBounds) {
 }
 
 }  // namespace
-
-// The selection finds std::nth_element's value for every rank, in arrays of distinct values,
-// of many equal ones, sorted both ways, and around the size at which it sorts instead.
-TEST(Analysis, SelectionFindsTheValueOfEachRank) {
-  std::mt19937_64 rng(7);
-  std::uniform_int_distribution<int> few(0, 3);
-  std::exponential_distribution<double> noise(1.0);
-  for (const std::size_t n : {std::size_t{1}, std::size_t{2}, std::size_t{16}, std::size_t{17}, std::size_t{64}, std::size_t{97}}) {
-    for (int shape = 0; shape < 4; ++shape) {
-      std::vector<double> a(n);
-      for (std::size_t i = 0; i < n; ++i)
-        a[i] = shape == 0 ? noise(rng) : shape == 1 ? few(rng) : shape == 2 ? static_cast<double>(i) : static_cast<double>(n - i);
-      for (std::size_t k = 0; k < n; ++k) {
-        std::vector<double> mine = a, theirs = a;
-        std::nth_element(theirs.begin(), theirs.begin() + static_cast<std::ptrdiff_t>(k), theirs.end());
-        ASSERT_EQ(zarn::detail::select_kth(mine.data(), n, k), theirs[k]) << "n " << n << " shape " << shape << " k " << k;
-      }
-    }
-  }
-}

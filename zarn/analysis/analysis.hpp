@@ -63,12 +63,4 @@ class Analyser {
 /// Analyses a whole sound held in memory.
 PartialSet analyse(const double* samples, std::size_t n, double rate, const AnalysisOptions& options);
 
-namespace detail {
-
-/// The k-th smallest of a[0..n) (k < n, no NaN), the value std::nth_element finds, without
-/// its unpredictable branches; a is reordered.
-double select_kth(double* a, std::size_t n, std::size_t k);
-
-}  // namespace detail
-
 }  // namespace zarn

@@ -18,9 +18,9 @@ class RealFft {
   RealFft(const RealFft&) = delete;
   RealFft& operator=(const RealFft&) = delete;
 
-  /// The size.
   /// The n real values to transform; written by the caller, and left as they are.
   double* input() { return in_; }
+  const double* input() const { return in_; }
   /// Transforms input() into output().
   void run();
   /// The n / 2 + 1 results of the last run.

@@ -1,0 +1,55 @@
+// Tracks made partials: too short ones left out, by frames or by --min-track; frequencies
+// carried to the frames' centres; edges moved to where their energy lies.
+#include "analysis/finish.hpp"
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A track of breakpoints a hop of 0.01 s apart, with the given frequencies and offsets.
+zarn::Track track(const std::vector<double>& freqs, const std::vector<double>& offsets) {
+  zarn::Track t;
+  for (std::size_t j = 0; j < freqs.size(); ++j) zarn::add_breakpoint(t.part, 0.01 * static_cast<double>(j), freqs[j], 0.1);
+  t.offsets = offsets;
+  return t;
+}
+
+TEST(Finish, ShortTracksLeftOut) {
+  const zarn::FinishOptions by_frames{0.01, 0, 0}, by_duration{0.01, 0, 0.025};
+  const struct {
+    std::size_t points;
+    const zarn::FinishOptions* options;
+    bool kept;
+  } cases[] = {{2, &by_frames, false}, {3, &by_frames, true}, {3, &by_duration, false}, {4, &by_duration, true}};
+  for (const auto& c : cases) {
+    zarn::Track t = track(std::vector<double>(c.points, 440), std::vector<double>(c.points, 0.0));
+    zarn::Partial p;
+    EXPECT_EQ(zarn::finish_track(t, *c.options, p), c.kept) << c.points;
+    if (c.kept) {
+      EXPECT_EQ(p.M(), static_cast<int>(c.points));
+    }
+  }
+}
+
+TEST(Finish, CentresEdgesAndLowFrequencies) {
+  // A glissando of 1000 Hz a second seen 1 ms after each frame's centre: carried back by 1 Hz.
+  zarn::Track t = track({400, 410, 420, 430, 440}, {0.001, 0.001, 0.001, 0.001, 0.001});
+  zarn::Partial p;
+  ASSERT_TRUE(zarn::finish_track(t, {0.01, 0, 0}, p));
+  EXPECT_NEAR(p.freq[2], 419, 1e-9);
+  // An edge whose energy lies 4 ms into the frame moves there, and takes its frequency from
+  // the steady breakpoints' slope.
+  t = track({500, 440, 440, 440}, {0.004, 0, 0, 0});
+  ASSERT_TRUE(zarn::finish_track(t, {0.01, 0, 0}, p));
+  EXPECT_NEAR(p.time[0], 0.004, 1e-12);
+  EXPECT_NEAR(p.freq[0], 440, 1e-9);
+  // A breakpoint carried below 4 Hz is left out.
+  t = track({30, 20, 10, 6}, {0, 0, 0, 0.004});
+  ASSERT_TRUE(zarn::finish_track(t, {0.01, 0, 0}, p));
+  for (double f : p.freq) EXPECT_GE(f, zarn::kMinFreq);
+  EXPECT_EQ(p.M(), 3);
+}
+
+}  // namespace

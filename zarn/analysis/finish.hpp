@@ -1,0 +1,21 @@
+// A track made a partial: its frequencies carried back to the frames' centres and corrected
+// for the curvature that the window averages away, its edges placed where the energy the
+// window saw lies, and the partials too short to keep left out.
+#pragma once
+
+#include "analysis/tracks.hpp"
+#include "model/partials.hpp"
+
+namespace zarn {
+
+/// What finishing a track needs to know of the analysis.
+struct FinishOptions {
+  double hop_seconds;  // between frames
+  double spread;       // the window's, in seconds squared (FrameTransform::spread)
+  double min_track;    // seconds, first to last breakpoint; 0: tracks seen in fewer than three frames are left out
+};
+
+/// Makes `track` (which it takes apart) a partial in `out`; false when it is left out.
+bool finish_track(Track& track, const FinishOptions& options, Partial& out);
+
+}  // namespace zarn

@@ -1,0 +1,45 @@
+// Tracks from frame to frame: each track predicts its next frequency along its own slope,
+// peaks within its tolerance are matched nearest first, a track may miss a few frames, and
+// a track that misses more ends.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "analysis/peaks.hpp"
+#include "model/partials.hpp"
+
+namespace zarn {
+
+/// A partial as tracked: its breakpoints at the frames' centres, each with its peak's offset.
+struct Track {
+  Partial part;
+  std::vector<double> offsets;  // each breakpoint's Peak::offset
+  long last_frame = 0;
+  int missed = 0;
+
+  /// The frequency expected at frame j: on from the last breakpoint along the slope of the
+  /// last few, which one odd breakpoint (two partials meeting in one peak) does not throw off.
+  double predicted(long j, double hop_seconds) const;
+};
+
+/// Follows the peaks of frames a hop apart into tracks.
+class Tracker {
+ public:
+  /// Tracks of partials `resolution` Hz apart in frames `hop_seconds` apart; each track that
+  /// ends is handed to `ended`.
+  Tracker(double resolution, double hop_seconds, std::function<void(Track&)> ended);
+
+  /// Takes the peaks of frame `frame`, centred at `time`.
+  void take(long frame, double time, const std::vector<Peak>& peaks);
+  /// Ends every track still open.
+  void end_all();
+
+ private:
+  double resolution_, hop_seconds_;
+  std::function<void(Track&)> ended_;
+  std::vector<Track> tracks_;
+};
+
+}  // namespace zarn

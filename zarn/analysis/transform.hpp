@@ -1,0 +1,78 @@
+// One frame of a sound seen through the analysis window: the Blackman window, zero-phase, and
+// three transforms of the frame (through the window, its derivative and the time-weighted
+// window), from which the peaks take their reassigned frequencies and times.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <vector>
+
+#include "analysis/fft.hpp"
+
+namespace zarn {
+
+/// The Blackman window: side lobes 58 dB down, its main lobe reaching this many bins to either
+/// side, so that partials `resolution` apart, as many bins of a window 3 rate / resolution
+/// long, lie on each other's first null.
+constexpr double kLobeBins = 3.0;
+
+/// The window of `L` samples (odd) at `rate`, zero-padded to the next power of two, and the
+/// transforms of a frame through it; planned once, run for every frame.
+class FrameTransform {
+ public:
+  FrameTransform(std::size_t L, double rate);
+
+  std::size_t window() const { return L_; }
+  std::size_t half() const { return half_; }
+  /// The transforms' length, a power of two.
+  std::size_t size() const { return N_; }
+  /// The sum of the window's squares.
+  double energy() const { return energy_; }
+  /// The second moment of the window's energy about its centre, in seconds squared.
+  double spread() const { return spread_; }
+  /// |W(0)|, the window's sum: a sine of amplitude A peaks at A |W(0)| / 2.
+  double gain() const { return gain_; }
+
+  /// Windows the frame whose n-th sample (n from 0 to window() - 1) is sample(n), with the
+  /// window's centre at index 0 and its left half wrapped to the end, and transforms it.
+  template <typename Sample>
+  void run(Sample&& sample) {
+    double* xw = fft_w_.input();
+    double* xd = fft_d_.input();
+    double* xt = fft_t_.input();
+    std::fill(xw, xw + N_, 0.0);
+    std::fill(xd, xd + N_, 0.0);
+    std::fill(xt, xt + N_, 0.0);
+    // Sample n of the window goes to (n + N - half) mod N: the half before the centre to the
+    // end of the input, the rest to its start.
+    for (std::size_t n = 0; n < L_; ++n) {
+      const double x = sample(n);
+      const std::size_t i = n < half_ ? N_ - half_ + n : n - half_;
+      xw[i] = x * w_[n];
+      xd[i] = x * dw_[n];
+      xt[i] = xw[i] * (static_cast<double>(n) - static_cast<double>(half_));
+    }
+    fft_w_.run();
+    fft_d_.run();
+    fft_t_.run();
+  }
+
+  /// The frame's transforms through the window (X), its derivative (D) and the time-weighted
+  /// window (T), bins 0 to size() / 2.
+  const std::complex<double>* X() const { return fft_w_.output(); }
+  const std::complex<double>* D() const { return fft_d_.output(); }
+  const std::complex<double>* T() const { return fft_t_.output(); }
+
+  /// The windowed frame's transform at the angular frequency omega (radians a sample), summed
+  /// directly: at a partial's own frequency a neighbour close enough to cut its lobe short
+  /// lies near a null of the window's response.
+  std::complex<double> at(double omega) const;
+
+ private:
+  std::size_t L_, half_, N_;
+  std::vector<double> w_, dw_;
+  double energy_ = 0, spread_ = 0, gain_ = 0;
+  RealFft fft_w_, fft_d_, fft_t_;
+};
+
+}  // namespace zarn
