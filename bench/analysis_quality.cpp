@@ -40,7 +40,7 @@ struct Sound {
   double seconds;
   double noise_rms = 0;  // white noise added
   bool noisy = false;
-  std::vector<double> samples;
+  std::vector<double> samples = {};
 };
 
 // The amplitude of a tone that starts and stops: raised-cosine ramps of 5 ms at its ends.
@@ -212,7 +212,7 @@ Score score(const Sound& s, const zarn::PartialSet& found) {
   r.amp_median = percentile(aerr, 0.5);
   r.recall = audible > 0 ? 100.0 * static_cast<double>(covered) / static_cast<double>(audible) : NAN;
   r.spurious = matched_amp + spurious_amp > 0 ? 100 * spurious_amp / (matched_amp + spurious_amp) : 0;
-  r.fragments = true_found > 0 ? static_cast<double>(fragments) / s.partials.size() : NAN;
+  r.fragments = true_found > 0 ? static_cast<double>(fragments) / static_cast<double>(s.partials.size()) : NAN;
   r.partials = found.partials.size();
   return r;
 }

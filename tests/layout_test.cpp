@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -34,14 +33,17 @@ Parts parse_parts(const std::string& table) {
 // The includes of `text` that a file of `part` may not make: of another part it does not use,
 // or of a header outside every part.
 std::vector<std::string> forbidden_includes(const Parts& parts, const std::string& part, const std::string& text) {
-  static const std::regex include(R"re(#include "([^"/]+)(/[^"]*)?")re");
+  const std::string mark = "#include \"";
   std::vector<std::string> bad;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), include); it != std::sregex_iterator(); ++it) {
-    const std::string target = (*it)[1];
-    const bool has_folder = (*it)[2].matched;
+  for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
+    const std::size_t from = at + mark.size(), end = text.find('"', from);
+    if (end == std::string::npos) break;
+    const std::string path = text.substr(from, end - from);
+    const std::size_t slash = path.find('/');
+    const std::string target = slash == std::string::npos ? "" : path.substr(0, slash);
     const auto uses = parts.find(part);
-    if (!has_folder || parts.count(target) == 0 || (target != part && (uses == parts.end() || uses->second.count(target) == 0)))
-      bad.push_back(it->str());
+    if (parts.count(target) == 0 || (target != part && (uses == parts.end() || uses->second.count(target) == 0)))
+      bad.push_back(text.substr(at, end + 1 - at));
   }
   return bad;
 }
