@@ -1,6 +1,7 @@
-"""Builds the Python module zarn from the same sources as the tool, with the same arithmetic
-(every operation rounded on its own) and the same optional libraries, where pkg-config finds
-them: libsndfile (sound files), FFTW (analysis), librsvg and cairo (PNG pictures)."""
+"""Builds the Python module zarn through the project's CMake build, from the same sources as the
+tool, with the same arithmetic (every operation rounded on its own) and the same optional
+libraries where CMake finds them: libsndfile (sound files), FFTW (analysis), librsvg and cairo
+(PNG pictures)."""
 import glob
 import os
 import re
@@ -10,6 +11,7 @@ import sys
 
 import setuptools
 from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -31,52 +33,30 @@ def version():
         return re.search(r"project\(zarn VERSION ([0-9.]+)", f.read()).group(1)
 
 
-def pkg_config(*modules):
-    """(cflags, libs) of the modules, or None where pkg-config does not find them all."""
-    if shutil.which("pkg-config") is None:
-        return None
-    try:
-        cflags = subprocess.run(["pkg-config", "--cflags", *modules], capture_output=True, text=True, check=True).stdout.split()
-        libs = subprocess.run(["pkg-config", "--libs", *modules], capture_output=True, text=True, check=True).stdout.split()
-    except subprocess.CalledProcessError:
-        return None
-    return cflags, libs
+class CMakeBuild(build_ext):
+    """Builds the module with the project's own CMake build (the one recipe for it), for the
+    Python that runs this, and puts it where setuptools expects the extension."""
 
-
-sources = sorted(p for p in glob.glob(os.path.join("zarn", "*", "*.cpp")) if p != os.path.join("zarn", "app", "main.cpp"))
-defines, cflags, libs = [("ZARN_VERSION", '"%s"' % version())], [], []
-for define, modules in [("ZARN_HAVE_SNDFILE", ["sndfile"]), ("ZARN_HAVE_FFTW", ["fftw3"]), ("ZARN_HAVE_PNG", ["librsvg-2.0", "cairo"])]:
-    found = pkg_config(*modules)
-    if found is None:
-        print("zarn: %s not found by pkg-config: built without it" % " ".join(modules))
-        continue
-    defines.append((define, "1"))
-    cflags += found[0]
-    libs += found[1]
-
-
-def pybind11_include():
-    """pybind11's headers: from its Python package where there is one, else the system's."""
-    try:
-        import pybind11
-        return [pybind11.get_include()]
-    except ImportError:
-        return []  # Debian's pybind11-dev puts them in /usr/include
+    def build_extension(self, ext):
+        if shutil.which("cmake") is None:
+            sys.exit("zarn: building the Python module needs CMake 3.25 or later (Debian: cmake)")
+        build = os.path.join(os.path.abspath(self.build_temp), "cmake")
+        subprocess.check_call(["cmake", "-S", HERE, "-B", build, "-DCMAKE_BUILD_TYPE=Release", "-DZARN_TESTS=OFF",
+                               "-DZARN_BENCHMARKS=OFF", "-DZARN_PYTHON=ON", "-DPython3_EXECUTABLE=" + sys.executable])
+        subprocess.check_call(["cmake", "--build", build, "--target", "zarn_python", "-j", str(os.cpu_count() or 1)])
+        built = glob.glob(os.path.join(build, "python", "zarn*.so"))
+        if not built:
+            sys.exit("zarn: CMake built no Python module for %s: pybind11 (pybind11-dev) and this Python's headers "
+                     "are needed" % sys.executable)
+        target = self.get_ext_fullpath(ext.name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(built[0], target)
 
 
 check_wheel()
 setup(
     version=version(),
-    packages=[],  # the module is the extension alone
-    ext_modules=[
-        Extension(
-            "zarn",
-            sources + [os.path.join("python", "zarn_python.cpp")],
-            include_dirs=["zarn"] + pybind11_include(),
-            define_macros=defines,
-            language="c++",
-            extra_compile_args=["-std=c++17", "-O2", "-fvisibility=hidden", "-ffp-contract=off", "-fno-fast-math"] + cflags,
-            extra_link_args=libs,
-        )
-    ],
+    packages=[],  # the module is the extension alone, built by CMake
+    ext_modules=[Extension("zarn", sources=[])],
+    cmdclass={"build_ext": CMakeBuild},
 )
