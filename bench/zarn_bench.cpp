@@ -24,7 +24,7 @@ zarn::PartialSet parsed() { return zarn::read_input(analysis(), "bench"); }
 
 // The analysis resampled on its own grids at 0.01.
 zarn::ResampledSet resampled(const zarn::PartialSet& set) {
-  zarn::ResampledSet grid = zarn::lay_grid(set, 0.01, "bench");
+  zarn::ResampledSet grid = zarn::lay_planned(set, zarn::plan_grid(set, 0.01, zarn::GridKind::kOwn, "bench"));
   zarn::resample(set, grid);
   return grid;
 }
@@ -38,7 +38,7 @@ BENCHMARK(BM_Parse)->Unit(benchmark::kMillisecond);
 
 void BM_Spline(benchmark::State& state) {
   const zarn::PartialSet set = parsed();
-  zarn::ResampledSet grid = zarn::lay_grid(set, 0.01, "bench");
+  zarn::ResampledSet grid = zarn::lay_planned(set, zarn::plan_grid(set, 0.01, zarn::GridKind::kOwn, "bench"));
   std::int64_t points = 0;
   for (auto _ : state) {
     zarn::resample(set, grid);

@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double points = 0;
     for (const zarn::Partial& part : read.partials) points += zarn::grid_points(part, step, read, "fuzz");
     if (points > kMaxPoints) return 0;
-    zarn::ResampledSet set = zarn::is_frame_format(format) ? zarn::lay_aligned_grid(read, step, "fuzz") : zarn::lay_grid(read, step, "fuzz");
+    zarn::ResampledSet set = zarn::lay_planned(
+        read, zarn::plan_grid(read, step, zarn::is_frame_format(format) ? zarn::GridKind::kAligned : zarn::GridKind::kOwn, "fuzz"));
     zarn::resample(read, set);
     std::string sink;
     zarn::Output out(&sink);

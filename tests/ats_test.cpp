@@ -71,7 +71,7 @@ TEST(Ats, ReadsFilesOfAtsaOfEveryType) {
 }
 
 zarn::ResampledSet resampled(const zarn::PartialSet& read, double step) {
-  zarn::ResampledSet set = zarn::lay_aligned_grid(read, step, "in");
+  zarn::ResampledSet set = zarn_test::lay_aligned_grid(read, step, "in");
   zarn::resample(read, set);
   return set;
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support.hpp"
+
 #include "formats/formats.hpp"
 #include "fit/resample.hpp"
 #include "run_binary.hpp"
@@ -35,7 +37,7 @@ TEST(Fit, WholeGridReachesTheLastBreakpoint) {
     set.partials[0].time = c.times;
     set.partials[0].freq.assign(c.times.size(), 440);
     set.partials[0].amp.assign(c.times.size(), 0.5);
-    const zarn::ResampledSet grid = zarn::lay_whole_grid(set, c.step, "in");
+    const zarn::ResampledSet grid = zarn_test::lay_whole_grid(set, c.step, "in");
     EXPECT_EQ(grid.partials[0].time, c.grid);
   }
 }
@@ -48,7 +50,7 @@ TEST(Fit, WholeGridResamplingIsIdempotent) {
     std::string once, twice;
     zarn::PartialSet read = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
     for (std::string* out : {&once, &twice}) {
-      zarn::ResampledSet set = zarn::lay_whole_grid(read, 0.01, "in");
+      zarn::ResampledSet set = zarn_test::lay_whole_grid(read, 0.01, "in");
       zarn::resample(read, set, row.fit);
       zarn::Output o(out);
       zarn::result_writer(set)(o);

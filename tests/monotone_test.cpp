@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support.hpp"
+
 #include "formats/formats.hpp"
 #include "fit/resample.hpp"
 #include "run_binary.hpp"
@@ -59,7 +61,7 @@ TEST(Monotone, NeverLeavesAnIntervalsRangeOnRandomDataWithGapsAndJumps) {
 
 TEST(Monotone, NeverLeavesAnIntervalsRangeOnTheExample) {
   const zarn::PartialSet read = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
-  zarn::ResampledSet set = zarn::lay_whole_grid(read, 0.001, "violin.txt");
+  zarn::ResampledSet set = zarn_test::lay_whole_grid(read, 0.001, "violin.txt");
   zarn::resample(read, set, zarn::Fit::kMonotone);
   for (std::size_t p = 0; p < read.partials.size(); ++p) {
     const zarn::Partial& in = read.partials[p];

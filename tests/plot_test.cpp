@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support.hpp"
+
 #include "model/failure.hpp"
 #include "formats/formats.hpp"
 #include "fit/resample.hpp"
@@ -82,7 +84,7 @@ TEST(Plot, ShadesOfLinesAndDotsAsAsked) {
       "( PARTIALS 3\n( POINTS 4\n0 440 -20\n0.1 450 -30\n0.2 445 -90\n0.3 440 -10\n)\n"
       "( POINTS 1\n0.05 880 -20\n)\n( POINTS 2\n0 1000 -200\n0.2 1100 0\n)\n)\n",
       "a<b>&\"c\".txt");
-  zarn::ResampledSet set = zarn::lay_grid(read, 0.05, "in");
+  zarn::ResampledSet set = zarn_test::lay_grid(read, 0.05, "in");
   zarn::resample(read, set);
   const auto picture = [&](const zarn::PlotOptions& o) {
     std::string svg;

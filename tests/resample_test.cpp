@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support.hpp"
+
 #include "model/failure.hpp"
 
 namespace {
@@ -41,7 +43,7 @@ TEST(Grid, AlignedTimesAreWholeMultiplesWithinTheSpan) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const zarn::ResampledSet grid = zarn::lay_aligned_grid(with_times({c.times}), c.step, "in.txt");
+    const zarn::ResampledSet grid = zarn_test::lay_aligned_grid(with_times({c.times}), c.step, "in.txt");
     EXPECT_EQ(grid.partials[0].time, c.grid);
     EXPECT_EQ(grid.partials[0].first_k, c.first_k);
     EXPECT_TRUE(grid.aligned);
@@ -52,7 +54,7 @@ TEST(Grid, TimesTooFarFromZeroAreRefused) {
   zarn::PartialSet set = with_times({{1e15, 1e15 + 1}});
   set.partials[0].place = 7;
   try {
-    zarn::lay_aligned_grid(set, 1e-5, "in.txt");
+    zarn_test::lay_aligned_grid(set, 1e-5, "in.txt");
     FAIL() << "accepted";
   } catch (const zarn::Failure& f) {
     EXPECT_EQ(f.message, "zarn: in.txt:7: this partial's times are too far from 0 to be counted in whole time steps\n");

@@ -241,7 +241,7 @@ std::string written_sdif(const zarn::ResampledSet& set) {
 
 TEST(Sdif, RoundTripKeepsEveryPartialToFloatPrecision) {
   const zarn::PartialSet read_set = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
-  zarn::ResampledSet set = zarn::lay_aligned_grid(read_set, 0.01, "violin.txt");
+  zarn::ResampledSet set = zarn_test::lay_aligned_grid(read_set, 0.01, "violin.txt");
   zarn::resample(read_set, set);
   const zarn::PartialSet back = read(written_sdif(set));
   ASSERT_EQ(back.P(), set.P());  // every partial of the example has aligned points
@@ -267,7 +267,7 @@ TEST(Sdif, TrackTypesStreamsAndHighFrequenciesSurvive) {
     body += frame("1TRC", t, 1, {matrix("1TRC", {{7, 30000, 0.125, 0}})});
   }
   const zarn::PartialSet read_set = read(kHeader + body);
-  zarn::ResampledSet set = zarn::lay_aligned_grid(read_set, 0.01, "in.sdif");
+  zarn::ResampledSet set = zarn_test::lay_aligned_grid(read_set, 0.01, "in.sdif");
   zarn::resample(read_set, set);
   const zarn::PartialSet back = read(written_sdif(set));
   ASSERT_EQ(back.P(), 3);

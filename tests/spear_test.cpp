@@ -78,7 +78,7 @@ TEST(Spear, RejectsFaultsNamingLineAndToken) {
 TEST(Spear, RoundTripsKeepEveryPartial) {
   for (const zarn::Format format : {zarn::Format::kSpearPartials, zarn::Format::kSpearFrames}) {
     const zarn::PartialSet read_set = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
-    zarn::ResampledSet set = zarn::lay_aligned_grid(read_set, 0.01, "violin.txt");
+    zarn::ResampledSet set = zarn_test::lay_aligned_grid(read_set, 0.01, "violin.txt");
     zarn::resample(read_set, set);
     std::string text;
     {

@@ -30,4 +30,16 @@ std::vector<std::vector<double>> points(const zarn::Partial& part) {
   return out;
 }
 
+zarn::ResampledSet lay_grid(const zarn::PartialSet& set, double step, const std::string& file) {
+  return zarn::lay_planned(set, zarn::plan_grid(set, step, zarn::GridKind::kOwn, file));
+}
+
+zarn::ResampledSet lay_whole_grid(const zarn::PartialSet& set, double step, const std::string& file) {
+  return zarn::lay_planned(set, zarn::plan_grid(set, step, zarn::GridKind::kWhole, file));
+}
+
+zarn::ResampledSet lay_aligned_grid(const zarn::PartialSet& set, double step, const std::string& file) {
+  return zarn::lay_planned(set, zarn::plan_grid(set, step, zarn::GridKind::kAligned, file));
+}
+
 }  // namespace zarn_test

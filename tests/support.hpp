@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/resample.hpp"
 #include "formats/formats.hpp"
 #include "formats/partial_file.hpp"
 
@@ -21,5 +22,11 @@ std::uint64_t bits(double v);
 
 /// A partial's input breakpoints as (time, frequency, linear amplitude) triples.
 std::vector<std::vector<double>> points(const zarn::Partial& part);
+
+/// The grids of a run, planned and laid as the run lays them: each partial's own, on to its
+/// last breakpoint, or the aligned one.
+zarn::ResampledSet lay_grid(const zarn::PartialSet& set, double step, const std::string& file);
+zarn::ResampledSet lay_whole_grid(const zarn::PartialSet& set, double step, const std::string& file);
+zarn::ResampledSet lay_aligned_grid(const zarn::PartialSet& set, double step, const std::string& file);
 
 }  // namespace zarn_test

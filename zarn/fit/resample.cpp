@@ -109,18 +109,6 @@ ResampledSet lay_planned(const PartialSet& set, const GridPlan& plan) {
   return grid;
 }
 
-ResampledSet lay_grid(const PartialSet& set, double step, const std::string& file) {
-  return lay_planned(set, plan_grid(set, step, GridKind::kOwn, file));
-}
-
-ResampledSet lay_whole_grid(const PartialSet& set, double step, const std::string& file) {
-  return lay_planned(set, plan_grid(set, step, GridKind::kWhole, file));
-}
-
-ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::string& file) {
-  return lay_planned(set, plan_grid(set, step, GridKind::kAligned, file));
-}
-
 void resample(const PartialSet& set, ResampledSet& grid, Fit fit) {
   for (std::size_t p = 0; p < set.partials.size(); ++p) fit_partial(fit, breakpoints_of(set.partials[p]), grid.partials[p]);
 }

@@ -42,17 +42,6 @@ GridPlan plan_grid(const PartialSet& set, double step, GridKind kind, const std:
 /// Lays a planned grid: for each partial its times, room made for the fitted values.
 ResampledSet lay_planned(const PartialSet& set, const GridPlan& plan);
 
-/// Checks every partial's grid and the memory it needs, then lays it: for each partial, the
-/// times first + k * step for k = 0 .. grid_points - 1, room made for the fitted values.
-ResampledSet lay_grid(const PartialSet& set, double step, const std::string& file);
-
-/// The same with each partial's whole grid (whole_points), to its last breakpoint.
-ResampledSet lay_whole_grid(const PartialSet& set, double step, const std::string& file);
-
-/// The same with the aligned grid, shared by all partials so that frames line up: the times
-/// k * step with first <= k * step <= last.
-ResampledSet lay_aligned_grid(const PartialSet& set, double step, const std::string& file);
-
 /// Resamples every partial on its laid grid with `fit`; the input is kept.
 void resample(const PartialSet& set, ResampledSet& grid, Fit fit = Fit::kSpline);
 
