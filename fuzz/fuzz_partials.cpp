@@ -39,14 +39,13 @@ std::string ats_magic() {
 const std::string kStarts[] = {"", std::string(zarn::kSdifMagic) + std::string("\0\0\0\3\0\0\0\1", 8),
                                "par-text-partials-format\n", "par-text-frame-format\n", ats_magic()};
 
-// The formats written, from their table: a new one is fuzzed as soon as it has a row.
-std::vector<zarn::Format> written_formats() {
-  std::vector<zarn::Format> formats;
-  for (const zarn::FormatRow& row : zarn::format_table())
-    if (row.write != nullptr) formats.push_back(row.format);
-  return formats;
+// The formats written, from their table: a new one is fuzzed as soon as it has a row. Taken
+// at the first input, since the table of another file may not be made before this file's
+// statics are.
+const std::vector<zarn::Format>& formats() {
+  static const std::vector<zarn::Format> written = zarn::written_formats();
+  return written;
 }
-const std::vector<zarn::Format> kFormats = written_formats();
 
 // A grid this fine would only measure how fast memory fills.
 constexpr double kMaxPoints = 1 << 16;
@@ -68,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!(step > 0) || !std::isfinite(step)) return 0;  // refused by the command line
   }
   const std::string bytes = kStarts[(data[1] & 7) % 5] + std::string(reinterpret_cast<const char*>(data + used), size - used);
-  const zarn::Format format = kFormats[((data[1] >> 3) & 7) % kFormats.size()];
+  const zarn::Format format = formats()[((data[1] >> 3) & 7) % formats().size()];
   // Sound files are decoded by libsndfile, which is not this target's to fuzz.
   if (zarn::is_sound(bytes)) return 0;
   try {

@@ -24,14 +24,13 @@
 
 namespace {
 
-// The formats written, from their table: a new one is fuzzed as soon as it has a row.
-std::vector<zarn::Format> written_formats() {
-  std::vector<zarn::Format> formats;
-  for (const zarn::FormatRow& row : zarn::format_table())
-    if (row.write != nullptr) formats.push_back(row.format);
-  return formats;
+// The formats written, from their table: a new one is fuzzed as soon as it has a row. Taken
+// at the first input, since the table of another file may not be made before this file's
+// statics are.
+const std::vector<zarn::Format>& formats() {
+  static const std::vector<zarn::Format> written = zarn::written_formats();
+  return written;
 }
-const std::vector<zarn::Format> kFormats = written_formats();
 
 // Bytes taken one figure at a time.
 struct Bytes {
@@ -69,7 +68,7 @@ constexpr double kMaxSamples = 1 << 20, kMaxBytes = 1 << 24;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  const zarn::Format format = kFormats[(data[0] & 7) % kFormats.size()];
+  const zarn::Format format = formats()[(data[0] & 7) % formats().size()];
   const bool aligned = (data[0] & 8) != 0;
   const int partials = data[0] >> 4;
   Bytes in{data + 1, size - 1};

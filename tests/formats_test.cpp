@@ -173,6 +173,8 @@ TEST(Formats, NamesAndEndings) {
     }
   }
   EXPECT_EQ(zarn::format_named("sound"), std::nullopt);  // read only
+  EXPECT_EQ(zarn::written_formats(), (std::vector<zarn::Format>{zarn::Format::kList, zarn::Format::kSdif, zarn::Format::kSpearPartials,
+                                                                zarn::Format::kSpearFrames, zarn::Format::kAts}));
   EXPECT_TRUE(zarn::is_frame_format(zarn::Format::kSpearFrames));
   EXPECT_FALSE(zarn::is_frame_format(zarn::Format::kSpearPartials));
 }

@@ -142,6 +142,13 @@ std::optional<Format> format_named(std::string_view name) {
   return std::nullopt;
 }
 
+std::vector<Format> written_formats() {
+  std::vector<Format> formats;
+  for (const FormatRow& row : kFormats)
+    if (row.write != nullptr) formats.push_back(row.format);
+  return formats;
+}
+
 std::string format_names() {
   std::string names;
   std::size_t written = 0, count = 0;

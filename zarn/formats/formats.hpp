@@ -58,6 +58,9 @@ const FormatRow& row_of(Format format);
 /// The format named on the command line ("list", "sdif", ...), exactly as the table names it.
 std::optional<Format> format_named(std::string_view name);
 
+/// The formats written (every row with a writer), in the table's order.
+std::vector<Format> written_formats();
+
 /// The names of the formats written, for messages: "list, sdif, ... or ats".
 std::string format_names();
 
