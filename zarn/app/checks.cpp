@@ -72,11 +72,7 @@ void warn_of_unused_with_info(const Options& options, Output& console) {
   if (options.format) unused.push_back("--format");
   if (!options.plot.empty() || options.plot_log || options.plot_view.any) unused.push_back("--plot");
   if (!options.wav.empty() || options.rate_given || options.bits != SampleDepth::kDefault || options.normalize) unused.push_back("--wav");
-  for (const EditRow& edit : edit_table())
-    if (edit.chosen(options.edits)) {
-      unused.push_back("the edits");
-      break;
-    }
+  if (!chosen_edits(options.edits, {}).empty()) unused.push_back("the edits");
   if (options.fit != Fit::kSpline || options.whole || options.align) unused.push_back("the grid and fit");
   if (options.force) unused.push_back("--force");
   if (!unused.empty()) {

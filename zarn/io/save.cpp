@@ -15,6 +15,12 @@
 
 namespace zarn {
 
+std::string folder_of(const std::string& name) {
+  const auto slash = name.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : name.substr(0, slash);
+}
+
 namespace {
 
 using Kind = SaveOutcome::Kind;
@@ -32,12 +38,6 @@ int write_and_close(int fd, const FdWriter& write, bool sync) {
   if (sync && error == 0 && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
   return error;
-}
-
-std::string folder_of(const std::string& name) {
-  const auto slash = name.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : name.substr(0, slash);
 }
 
 // A hidden name in `folder` that nothing stands at yet (checked again when it is taken).
@@ -135,11 +135,10 @@ class TempFile {
 
 namespace {
 
-// The folder part of a name ("." for a bare name) and its last part.
+// The folder part of a name and its last part.
 std::pair<std::string, std::string> split_name(const std::string& name) {
-  const std::size_t slash = name.find_last_of('/');
-  if (slash == std::string::npos) return {".", name};
-  return {slash == 0 ? "/" : name.substr(0, slash), name.substr(slash + 1)};
+  const auto slash = name.rfind('/');
+  return {folder_of(name), slash == std::string::npos ? name : name.substr(slash + 1)};
 }
 
 }  // namespace

@@ -31,6 +31,9 @@ struct SaveOutcome {
   bool written() const { return kind == Kind::kWritten; }
 };
 
+/// The folder a file of this name goes in: "." for a bare name, "/" for one at the root.
+std::string folder_of(const std::string& name);
+
 /// True when the names `a` and `b` lead to one file: the same name in one folder, however
 /// either is spelt (./a, dir/../a, a link to the folder), or one file under two links.
 bool same_place(const std::string& a, const std::string& b);

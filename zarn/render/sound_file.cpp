@@ -171,10 +171,8 @@ void check_sound_size(const std::string& name, double frames, int rate, SampleDe
     throw failure(where, std::string(length) + " takes more than the 4 GiB a " + ending +
                              " file holds; nothing saved (a .caf or .flac file holds it)");
   if (name == "-" || bytes_per_sample == 0) return;
-  const std::size_t slash = name.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
   struct statvfs fs;
-  if (::statvfs(folder.c_str(), &fs) != 0) return;  // the save says why it cannot write there
+  if (::statvfs(folder_of(name).c_str(), &fs) != 0) return;  // the save says why it cannot write there
   const double free = static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
   // FLAC compresses: at most its samples' size, often half; a file larger than the free
   // space could still fit, so only the uncompressed containers are held to it.
