@@ -109,13 +109,13 @@ std::pair<double, double> number_pair(int option, const char* what, std::string_
   return number_pair(std::string(long_name(option)), what, text);
 }
 
-// The value of an option that takes a finite number; `name` for an option outside the fixed ones.
-double finite_number(int option, const char* text, const std::string& name = {}) {
+// The value of an option that takes a finite number.
+double finite_number(const std::string& name, const char* text) {
   double v = 0;
-  if (!parse_double(text, v) || !std::isfinite(v))
-    bad_option("--" + (name.empty() ? std::string(long_name(option)) : name) + " needs a finite number, not '" + text + "'");
+  if (!parse_double(text, v) || !std::isfinite(v)) bad_option("--" + name + " needs a finite number, not '" + text + "'");
   return v;
 }
+double finite_number(int option, const char* text) { return finite_number(std::string(long_name(option)), text); }
 
 // An edit's option: its argument read by its kind, then handed to its row.
 void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
@@ -123,7 +123,7 @@ void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
   const std::string name(row.name);
   switch (row.kind) {
     case EditOption::Kind::kNumber:
-      figures[0] = finite_number(kEdit, text, name);
+      figures[0] = finite_number(name, text);
       break;
     case EditOption::Kind::kRange: {
       const auto [lo, hi] = number_pair(name, std::string(row.range_of).c_str(), text);
