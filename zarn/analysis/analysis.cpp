@@ -7,6 +7,7 @@
 #include <complex>
 #include <cstdio>
 #include <deque>
+#include <limits>
 #include <string>
 
 #include "analysis/finish.hpp"
@@ -68,6 +69,7 @@ struct Analyser::State {
   long long first_pending = 0;  // the sample number of pending.front()
   long long total = 0;          // samples taken
   long frame = 0;               // the next frame's number; its centre is frame * H
+  double sound_end = std::numeric_limits<double>::infinity();  // the last sample's time, once known
 
   State(double r, const AnalysisOptions& o)
       : rate(r),
@@ -79,7 +81,7 @@ struct Analyser::State {
         peaks(transform, r, std::pow(10.0, o.floor / 20.0)),
         tracker(o.resolution, hop_seconds(), [this](Track& t) {
           Partial p;
-          if (finish_track(t, {hop_seconds(), transform.spread(), options.min_track}, p)) found.partials.push_back(std::move(p));
+          if (finish_track(t, {hop_seconds(), transform.spread(), options.min_track, &transform, sound_end}, p)) found.partials.push_back(std::move(p));
         }) {
     // The first frame is centred on the first sample: the window reaches half back before it.
     pending.assign(half, 0.0);
@@ -98,7 +100,8 @@ struct Analyser::State {
         const long long at = start + static_cast<long long>(n);
         return at >= 0 && static_cast<std::size_t>(at) < pending.size() ? pending[static_cast<std::size_t>(at)] : 0.0;
       });
-      tracker.take(frame, static_cast<double>(centre) / rate, peaks.find(transform));
+      const std::vector<Peak>& found_peaks = peaks.find(transform);
+      tracker.take(frame, static_cast<double>(centre) / rate, found_peaks, peaks.edges());
       // Samples before the next frame's window are no longer needed.
       const long long next_start = centre + static_cast<long long>(H) - static_cast<long long>(half);
       while (first_pending < next_start && !pending.empty()) {
@@ -133,6 +136,7 @@ PartialSet Analyser::finish() {
       s.run_frames();
     }
   }
+  s.sound_end = static_cast<double>(std::max<long long>(0, s.total - 1)) / s.rate;
   s.tracker.end_all();
   PartialSet out = std::move(s.found);
   out.places = PartialSet::Places::kSeconds;

@@ -1,10 +1,19 @@
 #include "analysis/finish.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
 
 namespace zarn {
+
+namespace {
+
+// The least share of the window (by its sum) that must see a partial's start or end for the
+// frame to place it.
+constexpr double kLeastSeen = 0.1;
+
+}  // namespace
 
 bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
   // By default a partial must be seen in three frames; --min-track bounds the duration of
@@ -17,22 +26,35 @@ bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
   // And a frequency that moves is seen through the window as its weighted mean, which misses
   // its curvature by half the curvature times the window's spread: put that back. Slope and
   // curvature come from each breakpoint's neighbours.
+  // Where a partial starts or stops, the window sees it only in part, and the centre of its
+  // energy lies off the frame's centre: those breakpoints, at either end of the track, are
+  // its edges. They go where the partial starts or stops, or (without the window to tell)
+  // to the centre of the energy seen, where that keeps the times rising, and are left out
+  // where it does not. Their frequencies, which the edge itself spoils, are carried on from
+  // the nearest steady breakpoints.
   const double off_centre = 0.25 * o.hop_seconds;
+  // A window that reaches past the sound's start or end sees any partial there cut off.
+  const double half = o.window != nullptr ? o.window->half_seconds() : 0.0;
+  const auto edge = [&](std::size_t j, bool start) {
+    if (std::fabs(t.offsets[j]) > off_centre) return true;
+    return o.window != nullptr && (start ? p.time[j] - half < 0 : p.time[j] + half > o.sound_end);
+  };
+  std::size_t first_steady = 0, last_steady = p.time.size();
+  while (first_steady < p.time.size() && edge(first_steady, true)) ++first_steady;
+  while (last_steady > first_steady && edge(last_steady - 1, false)) --last_steady;
+  // The reassigned frequency is the partial's at the centre of the energy seen, which lies
+  // `offset` from the frame's centre: carried back to the centre along the partial's slope.
+  // And a frequency that moves is seen through the window as its weighted mean, which misses
+  // its curvature by half the curvature times the window's spread: put that back. Slope and
+  // curvature come from each breakpoint's steady neighbours.
   const std::vector<double> seen = p.freq;
-  for (std::size_t j = 1; j + 1 < p.time.size(); ++j) {
-    if (std::fabs(t.offsets[j]) > off_centre) continue;  // a partial's edge: see below
+  for (std::size_t j = first_steady + 1; j + 1 < last_steady; ++j) {
+    if (std::fabs(t.offsets[j]) > off_centre) continue;  // a partial's edge within it: as at its ends
     const double h0 = p.time[j] - p.time[j - 1], h1 = p.time[j + 1] - p.time[j];
     const double s0 = (seen[j] - seen[j - 1]) / h0, s1 = (seen[j + 1] - seen[j]) / h1;
     const double slope = (s0 * h1 + s1 * h0) / (h0 + h1), curvature = 2 * (s1 - s0) / (h0 + h1);
     p.freq[j] = seen[j] - slope * t.offsets[j] - 0.5 * o.spread * curvature;
   }
-  // Where a partial starts or stops, the window sees it only in part, and the centre of its
-  // energy lies well off the frame's centre: such breakpoints go there, where that keeps the
-  // times rising, and are left out where it does not. Their frequencies, which the edge
-  // itself spoils, are carried on from the nearest steady breakpoints.
-  std::size_t first_steady = 0, last_steady = p.time.size();
-  while (first_steady < p.time.size() && std::fabs(t.offsets[first_steady]) > off_centre) ++first_steady;
-  while (last_steady > 0 && std::fabs(t.offsets[last_steady - 1]) > off_centre) --last_steady;
   if (first_steady + 2 <= last_steady) {
     const auto carry = [&](std::size_t from, std::size_t other, std::size_t j) {
       const double slope = (p.freq[other] - p.freq[from]) / (p.time[other] - p.time[from]);
@@ -44,14 +66,43 @@ bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
   Partial kept;
   for (std::size_t j = 0; j < p.time.size(); ++j) {
     double time = p.time[j];
-    if (std::fabs(t.offsets[j]) > off_centre) time += t.offsets[j];
+    if (o.window != nullptr && j < first_steady && t.offsets[j] > 0 && first_steady < p.time.size()) {
+      // Before the partial is seen whole: it starts where a sinusoid that begins in the window
+      // has its transform's centre of gravity at the offset, as loud as the share of the
+      // window that saw it says, never louder than where it is first seen whole, and never
+      // before the sound. A frame that saw too little of it to tell is left out.
+      const double onset = o.window->onset(t.offsets[j]), share = o.window->seen_after(onset);
+      if (share < kLeastSeen) continue;
+      time = std::max(0.0, time + onset);
+      p.amp[j] = std::min(p.amp[j] / share, p.amp[first_steady]);
+    } else if (o.window != nullptr && j >= last_steady && t.offsets[j] < 0 && last_steady > first_steady) {
+      // After it: it stops where the window saw it stop, the window being symmetric, but
+      // never after the sound.
+      const double stop = -o.window->onset(-t.offsets[j]), share = o.window->seen_after(-stop);
+      if (share < kLeastSeen) continue;
+      time = std::min(time + stop, o.sound_end);
+      p.amp[j] = std::min(p.amp[j] / share, p.amp[last_steady - 1]);
+    } else if (std::fabs(t.offsets[j]) > off_centre) {
+      time += t.offsets[j];
+    }
     if (!kept.time.empty() && !(time > kept.time.back())) continue;
-    if (j + 1 < p.time.size() && std::fabs(t.offsets[j + 1]) <= off_centre && !(time < p.time[j + 1])) continue;
+    const bool next_steady = j + 1 >= first_steady && j + 1 < last_steady && std::fabs(t.offsets[j + 1]) <= off_centre;
+    if (next_steady && !(time < p.time[j + 1])) continue;
     // A frequency carried or corrected below the lowest a partial may have is left out.
     if (!(p.freq[j] >= kMinFreq)) continue;
     add_breakpoint(kept, time, p.freq[j], p.amp[j]);
   }
   if (kept.time.empty()) return false;
+  // A partial seen whole in a window that reaches to the sound's start (or end) sounded
+  // there: the frames before it, which saw it cut off by the sound's edge among its
+  // neighbours, could not tell it apart.
+  if (o.window != nullptr && first_steady == 0 && kept.time.front() > 0 && p.time.front() - half <= 0) {
+    kept.time.insert(kept.time.begin(), 0.0);
+    kept.freq.insert(kept.freq.begin(), kept.freq.front());
+    kept.amp.insert(kept.amp.begin(), kept.amp.front());
+  }
+  if (o.window != nullptr && last_steady == p.time.size() && kept.time.back() < o.sound_end && p.time.back() + half >= o.sound_end)
+    add_breakpoint(kept, o.sound_end, kept.freq.back(), kept.amp.back());
   if (o.min_track > 0 && kept.time.back() - kept.time.front() < o.min_track) return false;
   p.time = std::move(kept.time);
   p.freq = std::move(kept.freq);

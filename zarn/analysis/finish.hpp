@@ -3,7 +3,10 @@
 // window saw lies, and the partials too short to keep left out.
 #pragma once
 
+#include <limits>
+
 #include "analysis/tracks.hpp"
+#include "analysis/transform.hpp"
 #include "model/partials.hpp"
 
 namespace zarn {
@@ -13,6 +16,9 @@ struct FinishOptions {
   double hop_seconds;  // between frames
   double spread;       // the window's, in seconds squared (FrameTransform::spread)
   double min_track;    // seconds, first to last breakpoint; 0: tracks seen in fewer than three frames are left out
+  const FrameTransform* window = nullptr;  // where given, a partial starts and stops where the
+                                           // window saw it begin and end, not at its energy's centre
+  double sound_end = std::numeric_limits<double>::infinity();        // seconds, the last sample's time, where known
 };
 
 /// Makes `track` (which it takes apart) a partial in `out`; false when it is left out.

@@ -14,11 +14,45 @@ namespace {
 // A peak must stand this far above the local noise (the mean power of the bins around it
 // that no peak's main lobe covers), in dB.
 constexpr double kAboveNoiseDb = 10.0;
+// A peak that is a sinusoid must stand this far above the local noise, in dB: noise has its
+// chance sinusoids too.
+constexpr double kSinusoidAboveNoiseDb = 6.0;
+// Neighbouring bins whose reassigned frequencies lie this close to the peak's (in bins)
+// agree on one sinusoid.
+constexpr double kAgreeBins = 0.1;
+// A peak's frequency reassigns this close to its bin (in bins) when the peak is its partial's
+// own: a side lobe of a louder partial, or a bin between two, reassigns farther.
+constexpr double kOwnLobeBins = 1.0;
+// A peak's energy centred within this share of the window's spread is steady.
+constexpr double kSteadyOffset = 0.1;
+
+// A peak this far (in dB) below the frame's loudest takes its frequency from its bins' powers.
+constexpr double kLeakDb = 40.0;
+
+// Distances from a bin (in bins, from -1 to 1) at which the level ratio is tabled.
+constexpr std::size_t kLevelSteps = 512;
 
 }  // namespace
 
 PeakFinder::PeakFinder(const FrameTransform& transform, double rate, double floor_amp)
-    : rate_(rate), floor_amp_(floor_amp), power_(transform.size() / 2 + 1) {}
+    : rate_(rate), floor_amp_(floor_amp), power_(transform.size() / 2 + 1), level_ratio_(kLevelSteps + 1) {
+  // A sinusoid d bins above bin k gives bins k + 1 and k - 1 the powers W(1 - d)^2 and
+  // W(-1 - d)^2 (W the window's response, in bins): their log ratio rises with d.
+  const double bin = kTwoPi / static_cast<double>(transform.size());
+  for (std::size_t i = 0; i <= kLevelSteps; ++i) {
+    const double d = -1.0 + 2.0 * static_cast<double>(i) / static_cast<double>(kLevelSteps);
+    level_ratio_[i] = 2 * (std::log(std::fabs(transform.response(bin * (1 - d)))) - std::log(std::fabs(transform.response(bin * (-1 - d)))));
+  }
+}
+
+double PeakFinder::level_offset(double log_ratio) const {
+  const auto it = std::lower_bound(level_ratio_.begin(), level_ratio_.end(), log_ratio);
+  if (it == level_ratio_.begin()) return -1.0;
+  if (it == level_ratio_.end()) return 1.0;
+  const auto i = static_cast<std::size_t>(it - level_ratio_.begin());
+  const double u = (log_ratio - level_ratio_[i - 1]) / (level_ratio_[i] - level_ratio_[i - 1]);
+  return -1.0 + 2.0 * (static_cast<double>(i - 1) + u) / static_cast<double>(kLevelSteps);
+}
 
 const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
   const std::complex<double>* X = t.X();
@@ -32,10 +66,12 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
   const double floor_power = floor_amp_ * floor_amp_ / to_amp / (2 * lobe);  // a rough first cut
   // Local maxima above the floor, with their main lobes: down from the peak while the power
   // falls, at most a lobe's width (and a half, for moving partials) to either side.
-  struct Candidate {
-    std::size_t k, lo, hi;
-  };
-  std::vector<Candidate> candidates;
+  const std::complex<double>* T = t.T();
+  const double bin = kTwoPi / static_cast<double>(N);
+  // Reassigned frequency: the bin's less the phase's rate of change across the window.
+  const auto reassigned = [&](std::size_t k) { return bin * static_cast<double>(k) - std::imag(D[k] * std::conj(X[k])) / power_[k]; };
+  const double steady = kSteadyOffset * std::sqrt(t.spread());
+  candidates_.clear();
   for (std::size_t k = 1; k < K; ++k) {
     // The floor first: below it lie most bins of a quiet or sparse spectrum.
     if (!(power_[k] > floor_power && power_[k] > power_[k - 1] && power_[k] >= power_[k + 1])) continue;
@@ -43,56 +79,81 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
     std::size_t lo = k, hi = k;
     while (lo > 1 && k - lo < reach && power_[lo - 1] < power_[lo]) --lo;
     while (hi + 1 < K && hi - k < reach && power_[hi + 1] < power_[hi]) ++hi;
-    candidates.push_back({k, lo, hi});
+    const double omega = reassigned(k);
+    if (std::fabs(omega - bin * static_cast<double>(k)) > kOwnLobeBins * bin) continue;
+    // A sinusoid, steady or gliding, moves its neighbouring bins' reassigned frequencies
+    // with its own; in noise they scatter. Both neighbours agreeing mark a sinusoid; one (the
+    // other spoilt by a neighbouring partial's lobe) with the energy at the frame's centre
+    // marks a likely one, whose lobe the local noise is measured without.
+    const double dlo = std::fabs(reassigned(k - 1) - omega) / bin, dhi = std::fabs(reassigned(k + 1) - omega) / bin;
+    const double offset = std::real(T[k] * std::conj(X[k])) / power_[k] / rate_;
+    const bool sinusoid = std::max(dlo, dhi) <= kAgreeBins;
+    const bool likely = sinusoid || (std::min(dlo, dhi) <= kAgreeBins && std::fabs(offset) <= steady);
+    candidates_.push_back({k, lo, hi, omega, offset, sinusoid, likely});
   }
   // The local noise: the lower quartile of the power in blocks of bins (eight main lobes
-  // wide), taken as the mean of noise (whose power is exponentially distributed: its lower
-  // quartile is its mean times ln 4/3). Partials' lobes may cover most of a block without
-  // raising it.
+  // wide), outside the main lobes of likely sinusoids, taken as the mean of noise (whose
+  // power is exponentially distributed: its lower quartile is its mean times ln 4/3).
   // Each block's noise is found when a candidate first needs it: sparse spectra leave most
   // blocks without one.
+  free_.assign(K + 1, 1);
+  for (const Candidate& c : candidates_) {
+    if (!c.likely) continue;
+    const std::size_t from = c.k > lobe_bins ? c.k - lobe_bins : 0, to = std::min(K, c.k + lobe_bins);
+    std::fill(free_.begin() + static_cast<std::ptrdiff_t>(from), free_.begin() + static_cast<std::ptrdiff_t>(to) + 1, 0);
+  }
   const std::size_t block = std::max<std::size_t>(16, lobe_bins * 16);
   const std::size_t blocks = (K + 1 + block - 1) / block;
   block_noise_.assign(blocks, -1.0);
   const auto noise_of = [&](std::size_t q) {
     if (block_noise_[q] < 0) {
       const std::size_t from = q * block, to = std::min(K + 1, from + block);
-      around_.assign(power_.begin() + static_cast<std::ptrdiff_t>(from), power_.begin() + static_cast<std::ptrdiff_t>(to));
-      block_noise_[q] = detail::select_kth(around_.data(), around_.size(), around_.size() / 4) / std::log(4.0 / 3.0);
+      around_.clear();
+      for (std::size_t k = from; k < to; ++k)
+        if (free_[k]) around_.push_back(power_[k]);
+      // A block that sinusoids' lobes fill holds too little noise to measure: none is taken.
+      block_noise_[q] = around_.size() * 8 < to - from ? 0.0 : detail::select_kth(around_.data(), around_.size(), around_.size() / 4) / std::log(4.0 / 3.0);
     }
     return block_noise_[q];
   };
-  const double above = std::pow(10.0, kAboveNoiseDb / 10.0);
-  peaks_.clear();
-  const std::complex<double>* T = t.T();
-  for (const Candidate& c : candidates) {
-    // The larger of the noise of the peak's block and its nearer neighbour: a partial's own
-    // lobe can make up much of a block.
-    const std::size_t here = c.k / block;
-    const std::size_t near = (c.k % block) * 2 < block ? (here > 0 ? here - 1 : here) : std::min(blocks - 1, here + 1);
-    const double noise = std::max(noise_of(here), noise_of(near));
-    if (!(power_[c.k] > above * noise)) continue;
-    // Reassigned frequency: the bin's less the phase's rate_ of change across the window.
-    const double theta = kTwoPi * static_cast<double>(c.k) / static_cast<double>(N);
-    const double omega = theta - std::imag(D[c.k] * std::conj(X[c.k])) / power_[c.k];
-    if (std::fabs(omega - theta) > kTwoPi * lobe / static_cast<double>(N)) continue;
-    const double freq = omega * rate_ / kTwoPi;
-    if (freq <= 0 || freq >= rate_ / 2) continue;
-    // The amplitude from the energy of the whole main lobe, which a moving partial spreads
-    // but does not lose; where a neighbour's lobe cuts it short, from the transform at the
-    // partial's own frequency, against the window's gain there.
-    double amp;
+  const double above = std::pow(10.0, kAboveNoiseDb / 10.0), sinusoid_above = std::pow(10.0, kSinusoidAboveNoiseDb / 10.0);
+  // The amplitude from the energy of the whole main lobe, which a moving partial spreads but
+  // does not lose; where a neighbour's lobe cuts it short, from the peak's own bin, against
+  // the window's response at the bin's distance from the partial's frequency.
+  const auto amplitude = [&](const Candidate& c) {
     const double cut = 0.75 * lobe;  // a side of the lobe that ends sooner meets a neighbour
     if (static_cast<double>(c.k - c.lo) >= cut && static_cast<double>(c.hi - c.k) >= cut) {
       double energy = 0;
       for (std::size_t q = c.lo; q <= c.hi; ++q) energy += power_[q];
-      amp = std::sqrt(energy * to_amp);
-    } else {
-      amp = 2 * std::abs(t.at(omega)) / t.gain();
+      return std::sqrt(energy * to_amp);
     }
+    return 2 * std::sqrt(power_[c.k]) / std::fabs(t.response(bin * static_cast<double>(c.k) - c.omega));
+  };
+  double loudest = 0;
+  for (const Candidate& c : candidates_) loudest = std::max(loudest, power_[c.k]);
+  const double leak_power = loudest * std::pow(10.0, -kLeakDb / 10.0);
+  peaks_.clear();
+  edges_.clear();
+  for (const Candidate& c : candidates_) {
+    const double freq = c.omega * rate_ / kTwoPi;
+    if (freq <= 0 || freq >= rate_ / 2) continue;
+    // Clearly above the larger of the noise of the peak's block and its nearer neighbour, or
+    // a sinusoid above it.
+    const std::size_t here = c.k / block;
+    const std::size_t near = (c.k % block) * 2 < block ? (here > 0 ? here - 1 : here) : std::min(blocks - 1, here + 1);
+    const double noise = std::max(noise_of(here), noise_of(near));
+    const bool peak = power_[c.k] > above * noise || (c.sinusoid && power_[c.k] > sinusoid_above * noise);
+    // A peak that is neither, above the noise with its energy off the frame's centre, may be
+    // a partial the window sees only in part, as it starts or stops.
+    if (!peak && !(std::fabs(c.offset) > steady && power_[c.k] > sinusoid_above * noise)) continue;
+    const double amp = amplitude(c);
     if (amp < floor_amp_) continue;
-    const double offset = std::real(T[c.k] * std::conj(X[c.k])) / power_[c.k] / rate_;
-    peaks_.push_back({freq, amp, offset});
+    // Far below the frame's loudest peak, a louder partial's leakage, which the reassignment
+    // weighs by its distance, can move the frequency by many cents: there the frequency comes
+    // from the powers of the bins either side instead, as the window's response shapes them,
+    // which the leakage moves by its share alone.
+    const double at = power_[c.k] < leak_power ? (static_cast<double>(c.k) + level_offset(std::log(power_[c.k + 1] / power_[c.k - 1]))) * rate_ / static_cast<double>(N) : freq;
+    (peak ? peaks_ : edges_).push_back({at, amp, c.offset});
   }
   return peaks_;
 }

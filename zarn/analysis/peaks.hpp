@@ -24,11 +24,25 @@ class PeakFinder {
 
   /// The peaks of the frame that `transform` holds now, in the order of their bins.
   const std::vector<Peak>& find(const FrameTransform& transform);
+  /// Of the frame that find() took last, the peaks too unclear to start a partial whose energy
+  /// lies off the frame's centre: a partial's first or last frames, which see it in part.
+  const std::vector<Peak>& edges() const { return edges_; }
 
  private:
   double rate_, floor_amp_;
+  struct Candidate {
+    std::size_t k, lo, hi;  // the peak's bin and its main lobe's
+    double omega, offset;   // reassigned frequency (radians a sample), time (seconds)
+    bool sinusoid, likely;
+  };
   std::vector<double> power_, around_, block_noise_;
-  std::vector<Peak> peaks_;
+  std::vector<char> free_;  // bins outside likely sinusoids' main lobes
+  std::vector<Candidate> candidates_;
+  // The log of the power ratio of the bins above and below a sinusoid's peak bin, at its
+  // distance from the bin from -1 to 1 bin in even steps; and that distance from the ratio.
+  std::vector<double> level_ratio_;
+  double level_offset(double log_ratio) const;
+  std::vector<Peak> peaks_, edges_;
 };
 
 namespace detail {

@@ -34,7 +34,26 @@ double Track::predicted(long j, double hop_seconds) const {
 Tracker::Tracker(double resolution, double hop_seconds, std::function<void(Track&)> ended)
     : resolution_(resolution), hop_seconds_(hop_seconds), ended_(std::move(ended)) {}
 
-void Tracker::take(long frame, double time, const std::vector<Peak>& peaks) {
+double Tracker::tolerance(double freq) const { return std::max(0.5 * resolution_, kRelativeTolerance * freq); }
+
+namespace {
+
+// The edge nearest `freq` within `tolerance` on the side `onset` says (energy after the
+// frame's centre, or before it), not yet taken; -1 where there is none.
+long nearest_edge(const std::vector<Peak>& edges, const std::vector<char>& taken, double freq, double tolerance, bool onset) {
+  long best = -1;
+  double best_d = tolerance;
+  for (std::size_t e = 0; e < edges.size(); ++e) {
+    const double d = std::fabs(edges[e].freq - freq);
+    if (taken[e] || (edges[e].offset > 0) != onset || d > best_d) continue;
+    best = static_cast<long>(e), best_d = d;
+  }
+  return best;
+}
+
+}  // namespace
+
+void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, const std::vector<Peak>& edges) {
   // Every (track, peak) pair within the tolerance of the track's prediction, nearest first.
   struct Pair {
     double distance;
@@ -43,10 +62,9 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks) {
   std::vector<Pair> pairs;
   for (std::size_t t = 0; t < tracks_.size(); ++t) {
     const double f = tracks_[t].predicted(frame, hop_seconds_);
-    const double tolerance = std::max(0.5 * resolution_, kRelativeTolerance * f);
     for (std::size_t p = 0; p < peaks.size(); ++p) {
       const double d = std::fabs(peaks[p].freq - f);
-      if (d <= tolerance) pairs.push_back({d, t, p});
+      if (d <= tolerance(f)) pairs.push_back({d, t, p});
     }
   }
   std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) { return a.distance < b.distance; });
@@ -59,24 +77,54 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks) {
     t.last_frame = frame;
     t.missed = 0;
   }
-  // Tracks that found nothing miss a frame; those that missed too many end.
+  // Tracks that found nothing take an edge where they stop, if there is one, or miss a
+  // frame; those that missed too many end.
+  recent_.push_back({frame, time, edges, std::vector<char>(edges.size(), 0)});
+  Edges& now = recent_.back();
   std::size_t kept = 0;
   for (std::size_t t = 0; t < tracks_.size(); ++t) {
-    if (!track_taken[t] && ++tracks_[t].missed > kMaxGap) {
-      ended_(tracks_[t]);
-      continue;
+    Track& track = tracks_[t];
+    if (!track_taken[t]) {
+      const double f = track.predicted(frame, hop_seconds_);
+      const long e = nearest_edge(now.peaks, now.taken, f, tolerance(f), false);
+      if (e >= 0 && !(track.offsets.back() < now.peaks[static_cast<std::size_t>(e)].offset)) {
+        now.taken[static_cast<std::size_t>(e)] = 1;
+        append(track, time, now.peaks[static_cast<std::size_t>(e)]);
+        track.last_frame = frame;
+      } else if (++track.missed > kMaxGap) {
+        ended_(track);
+        continue;
+      }
     }
-    if (kept != t) tracks_[kept] = std::move(tracks_[t]);
+    if (kept != t) tracks_[kept] = std::move(track);
     ++kept;
   }
   tracks_.resize(kept);
+  // Peaks that no track took start tracks, each with the edges before it that lead up to it:
+  // near its frequency, each seeing less of the partial (its energy later in the window).
   for (std::size_t p = 0; p < peaks.size(); ++p) {
     if (peak_taken[p]) continue;
     Track t;
+    std::vector<std::pair<double, Peak>> before;
+    double f = peaks[p].freq, offset = peaks[p].offset;
+    for (long back = 1; back <= kMaxGap; ++back) {
+      Edges* earlier = nullptr;
+      for (Edges& r : recent_)
+        if (r.frame == frame - back) earlier = &r;
+      if (earlier == nullptr) break;
+      const long e = nearest_edge(earlier->peaks, earlier->taken, f, tolerance(f), true);
+      if (e < 0 || !(earlier->peaks[static_cast<std::size_t>(e)].offset > offset)) break;
+      earlier->taken[static_cast<std::size_t>(e)] = 1;
+      before.emplace_back(earlier->time, earlier->peaks[static_cast<std::size_t>(e)]);
+      f = before.back().second.freq, offset = before.back().second.offset;
+    }
+    for (auto b = before.rbegin(); b != before.rend(); ++b) append(t, b->first, b->second);
     append(t, time, peaks[p]);
     t.last_frame = frame;
     tracks_.push_back(std::move(t));
   }
+  // Edges older than a track may reach back are let go.
+  recent_.erase(std::remove_if(recent_.begin(), recent_.end(), [frame](const Edges& r) { return r.frame <= frame - kMaxGap; }), recent_.end());
 }
 
 void Tracker::end_all() {

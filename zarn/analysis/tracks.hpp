@@ -31,8 +31,10 @@ class Tracker {
   /// ends is handed to `ended`.
   Tracker(double resolution, double hop_seconds, std::function<void(Track&)> ended);
 
-  /// Takes the peaks of frame `frame`, centred at `time`.
-  void take(long frame, double time, const std::vector<Peak>& peaks);
+  /// Takes the peaks of frame `frame`, centred at `time`, and its edges (PeakFinder::edges):
+  /// a track that starts takes the edges of the frames before it that lead up to it, a
+  /// track that finds no peak takes an edge where it stops.
+  void take(long frame, double time, const std::vector<Peak>& peaks, const std::vector<Peak>& edges = {});
   /// Ends every track still open.
   void end_all();
 
@@ -40,6 +42,15 @@ class Tracker {
   double resolution_, hop_seconds_;
   std::function<void(Track&)> ended_;
   std::vector<Track> tracks_;
+  // The edges of the last few frames, each with whether a track has taken it.
+  struct Edges {
+    long frame;
+    double time;
+    std::vector<Peak> peaks;
+    std::vector<char> taken;
+  };
+  std::vector<Edges> recent_;
+  double tolerance(double freq) const;
 };
 
 }  // namespace zarn

@@ -24,6 +24,8 @@ class FrameTransform {
 
   std::size_t window() const { return L_; }
   std::size_t half() const { return half_; }
+  /// The window's half in seconds: from its centre to either end.
+  double half_seconds() const { return static_cast<double>(half_) / rate_; }
   /// The transforms' length, a power of two.
   std::size_t size() const { return N_; }
   /// The sum of the window's squares.
@@ -63,6 +65,19 @@ class FrameTransform {
   const std::complex<double>* D() const { return fft_d_.output(); }
   const std::complex<double>* T() const { return fft_t_.output(); }
 
+  /// Where, in seconds from the window's centre, a sinusoid that starts there (and goes on
+  /// past the window) begins when the centre of its energy seen through the window lies
+  /// `offset` seconds from the centre; a sinusoid that stops at -onset(-offset) has its
+  /// energy's centre at `offset` too, the window being symmetric.
+  double onset(double offset) const;
+  /// The share of the window's sum from `onset` seconds from its centre to its end (or,
+  /// the window being symmetric, from its start to -onset).
+  double seen_after(double onset) const;
+
+  /// The window's transform at `delta` radians a sample from its centre frequency (real, as
+  /// the window is symmetric): a sine of amplitude A shows A |response(delta)| / 2 there.
+  double response(double delta) const;
+
   /// The windowed frame's transform at the angular frequency omega (radians a sample), summed
   /// directly: at a partial's own frequency a neighbour close enough to cut its lobe short
   /// lies near a null of the window's response.
@@ -71,6 +86,10 @@ class FrameTransform {
  private:
   std::size_t L_, half_, N_;
   std::vector<double> w_, dw_;
+  // From sample n to the window's end: the window's energy, its sum, and its first moment
+  // (in seconds).
+  std::vector<double> energy_after_, sum_after_, moment_after_;
+  double rate_;
   double energy_ = 0, spread_ = 0, gain_ = 0;
   RealFft fft_w_, fft_d_, fft_t_;
 };
