@@ -130,6 +130,31 @@ TEST(Analysis, DenseHarmonicsAreEachFound) {
   for (const zarn::Partial& p : set.partials) EXPECT_GT(p.time.back() - p.time.front(), 0.8);
 }
 
+// A partial starts where its sound starts, within 2 ms of a 1 ms attack, and stops within 2 ms
+// of where it stops, at its level; one that sounds from the sound's start to its end spans it.
+TEST(Analysis, PartialsStartAndStopOnTime) {
+  const struct {
+    double freq, start, stop;
+  } cases[] = {{523.25, 0.1, 0.6}, {784, 0.337, 0.9}, {1318.5, 0.5, 0.77}, {2093, 0.0, 1.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.freq);
+    std::vector<double> x(44100, 0.0);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const double t = static_cast<double>(i) / 44100;
+      if (t < c.start || t >= c.stop) continue;
+      const double attack = std::min(1.0, (t - c.start) / 0.001);
+      x[i] = 0.2 * attack * std::sin(2 * kPi * c.freq * (t - c.start));
+    }
+    const zarn::PartialSet set = zarn::analyse(x.data(), x.size(), 44100, {});
+    ASSERT_EQ(set.P(), 1);
+    const zarn::Partial& p = set.partials[0];
+    EXPECT_NEAR(p.time.front(), c.start, 0.002);
+    EXPECT_NEAR(p.time.back(), std::min(c.stop, 44099.0 / 44100), 0.002);
+    EXPECT_NEAR(20 * std::log10(p.amp.front() / 0.2), 0, 1.0);
+    EXPECT_NEAR(20 * std::log10(p.amp.back() / 0.2), 0, 1.0);
+  }
+}
+
 // Silence has no partials; the sound may come in blocks of any size.
 TEST(Analysis, SilenceAndBlocks) {
   const std::vector<double> silence(44100, 0.0);

@@ -43,6 +43,29 @@ TEST(Peaks, SinesAtTheirFrequencyAndAmplitude) {
   EXPECT_TRUE(peaks_of([&](double) { return noise(rng); }).empty());
 }
 
+// Where partials crowd, their lobes are the local noise: thirty harmonics of 41.2 Hz, each on
+// its neighbours' first nulls, are each found, by the agreement of their bins. A partial 80 dB
+// under a loud one 750 Hz away keeps its frequency (the loud one's leakage, which the
+// reassignment weighs by its distance, does not move it). A sine that starts at the frame's
+// centre has its energy late in the window.
+TEST(Peaks, CrowdedQuietAndStarting) {
+  const auto bass = peaks_of([](double t) {
+    double x = 0;
+    for (int k = 1; k <= 30; ++k) x += 0.3 / std::pow(k, 0.7) * std::sin(2 * kPi * 41.2 * k * t + k);
+    return x;
+  });
+  ASSERT_EQ(bass.size(), 30u);
+  for (std::size_t k = 0; k < 30; ++k) EXPECT_NEAR(bass[k].freq, 41.2 * static_cast<double>(k + 1), 0.3) << k;
+  const auto quiet = peaks_of([](double t) { return 0.5 * std::sin(2 * kPi * 1000 * t) + 5e-5 * std::sin(2 * kPi * 250 * t + 1); });
+  ASSERT_EQ(quiet.size(), 2u);
+  EXPECT_NEAR(quiet[0].freq, 250, 0.05);
+  EXPECT_NEAR(20 * std::log10(quiet[0].amp / 5e-5), 0, 0.5);
+  const auto starting = peaks_of([](double t) { return t < 0 ? 0.0 : 0.3 * std::sin(2 * kPi * 700 * t); });
+  ASSERT_EQ(starting.size(), 1u);
+  EXPECT_NEAR(starting[0].freq, 700, 5);
+  EXPECT_GT(starting[0].offset, 0.005);
+}
+
 }  // namespace
 
 // The selection finds std::nth_element's value for every rank, in arrays of distinct values,

@@ -38,11 +38,36 @@ TEST(Tracks, FollowBridgeAndEnd) {
       {"a gap of three ends the track", {{440}, {0}, {0}, {0}, {440}}, {{440}, {440}}},
       {"the nearest peak is taken, the other starts a track", {{440}, {445, 441}}, {{440, 441}, {445}}},
       {"above 2 kHz the tolerance is 1 % of the frequency", {{6000}, {6050}}, {{6000, 6050}}},
+      {"a track seen in eight frames coasts through four missed",
+       {{440}, {440}, {440}, {440}, {440}, {440}, {440}, {440}, {0}, {0}, {0}, {0}, {440}},
+       {{440, 440, 440, 440, 440, 440, 440, 440, 440}}},
+      {"one seen in fewer does not", {{440}, {440}, {0}, {0}, {0}, {440}}, {{440, 440}, {440}}},
+      // 1045 lies 22.5 Hz from the 1022.5 the slope predicts, 1085 25 Hz from 1060 and 1140
+      // 26.7 Hz from 1113.3: beyond the 20 Hz half resolution, within twice the track's
+      // bending (15 Hz a frame).
+      {"a bending track takes a peak as far off as twice its bending",
+       {{1000}, {1000}, {1015}, {1045}, {1085}, {1140}}, {{1000, 1000, 1015, 1045, 1085, 1140}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(tracked(c.frames).freqs, c.tracks);
   }
+}
+
+// A track that starts takes the edges before it that lead up to it (energy later in the
+// window the earlier the frame); one that finds no peak takes an edge where it stops.
+TEST(Tracks, EdgesBeforeAStartAndAtAStop) {
+  std::vector<std::vector<double>> ended;
+  zarn::Tracker tracker(40, 0.01, [&](zarn::Track& t) { ended.push_back(t.offsets); });
+  using P = std::vector<zarn::Peak>;
+  tracker.take(0, 0.00, P{}, P{{700, 0.01, 0.008}, {900, 0.01, -0.008}});
+  tracker.take(1, 0.01, P{}, P{{701, 0.05, 0.004}});
+  tracker.take(2, 0.02, P{{702, 0.1, 0}}, P{});
+  tracker.take(3, 0.03, P{{702, 0.1, 0}}, P{});
+  tracker.take(4, 0.04, P{}, P{{702, 0.05, -0.004}, {702, 0.05, 0.004}});
+  tracker.end_all();
+  ASSERT_EQ(ended.size(), 1u);  // the edge at 900 Hz, stopping, starts nothing
+  EXPECT_EQ(ended[0], (std::vector<double>{0.008, 0.004, 0, 0, -0.004}));
 }
 
 TEST(Tracks, PredictedAlongTheSlope) {

@@ -16,7 +16,7 @@ namespace {
 constexpr double kAboveNoiseDb = 10.0;
 // A peak that is a sinusoid must stand this far above the local noise, in dB: noise has its
 // chance sinusoids too.
-constexpr double kSinusoidAboveNoiseDb = 6.0;
+constexpr double kSinusoidAboveNoiseDb = 7.0;
 // Neighbouring bins whose reassigned frequencies lie this close to the peak's (in bins)
 // agree on one sinusoid.
 constexpr double kAgreeBins = 0.1;

@@ -8,13 +8,18 @@ namespace zarn {
 
 namespace {
 
-// Frames a track may miss and still go on, predicted along its slope meanwhile.
+// Frames a track may miss and still go on, predicted along its slope meanwhile; a track
+// seen in many frames (one a frame) coasts through a longer dropout.
 constexpr int kMaxGap = 2;
+constexpr int kMaxCoast = 4;
+constexpr std::size_t kCoastAfter = 8;
 // Breakpoints back to the one that a track's slope is taken from.
 constexpr std::size_t kSlopeSpan = 3;
 // How far a peak may lie from a track's predicted frequency: half the resolution, or this
 // share of the frequency where that is more.
 constexpr double kRelativeTolerance = 0.01;
+// A track's tolerance is at least this many times its recent bending.
+constexpr double kMotion = 2.0;
 
 void append(Track& t, double time, const Peak& peak) {
   add_breakpoint(t.part, time, peak.freq, peak.amp);
@@ -29,6 +34,15 @@ double Track::predicted(long j, double hop_seconds) const {
   const std::size_t back = std::min<std::size_t>(n - 1, kSlopeSpan);
   const double slope = (part.freq[n - 1] - part.freq[n - 1 - back]) / (part.time[n - 1] - part.time[n - 1 - back]);
   return part.freq[n - 1] + slope * static_cast<double>(j - last_frame) * hop_seconds;
+}
+
+double Track::bending() const {
+  // The largest second difference of the last few breakpoints, a hop apart or not.
+  const std::size_t n = part.freq.size();
+  double most = 0;
+  for (std::size_t i = n >= kSlopeSpan + 2 ? n - kSlopeSpan : 2; i < n; ++i)
+    most = std::max(most, std::fabs(part.freq[i] - 2 * part.freq[i - 1] + part.freq[i - 2]));
+  return most;
 }
 
 Tracker::Tracker(double resolution, double hop_seconds, std::function<void(Track&)> ended)
@@ -62,9 +76,13 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
   std::vector<Pair> pairs;
   for (std::size_t t = 0; t < tracks_.size(); ++t) {
     const double f = tracks_[t].predicted(frame, hop_seconds_);
+    // The tolerance widens with the track's own bending (how far its slope missed lately),
+    // over the frames since it was last seen.
+    const double ahead = static_cast<double>(frame - tracks_[t].last_frame);
+    const double within = std::max(tolerance(f), kMotion * tracks_[t].bending() * ahead * ahead);
     for (std::size_t p = 0; p < peaks.size(); ++p) {
       const double d = std::fabs(peaks[p].freq - f);
-      if (d <= tolerance(f)) pairs.push_back({d, t, p});
+      if (d <= within) pairs.push_back({d, t, p});
     }
   }
   std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) { return a.distance < b.distance; });
@@ -91,7 +109,7 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
         now.taken[static_cast<std::size_t>(e)] = 1;
         append(track, time, now.peaks[static_cast<std::size_t>(e)]);
         track.last_frame = frame;
-      } else if (++track.missed > kMaxGap) {
+      } else if (++track.missed > (track.part.time.size() >= kCoastAfter ? kMaxCoast : kMaxGap)) {
         ended_(track);
         continue;
       }

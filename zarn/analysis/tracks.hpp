@@ -22,6 +22,9 @@ struct Track {
   /// The frequency expected at frame j: on from the last breakpoint along the slope of the
   /// last few, which one odd breakpoint (two partials meeting in one peak) does not throw off.
   double predicted(long j, double hop_seconds) const;
+  /// How far the track's slope has lately missed its next breakpoint, in hertz a frame: the
+  /// largest second difference of its last few breakpoints.
+  double bending() const;
 };
 
 /// Follows the peaks of frames a hop apart into tracks.

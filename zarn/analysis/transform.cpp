@@ -82,22 +82,4 @@ double FrameTransform::response(double delta) const {
   return sum;
 }
 
-std::complex<double> FrameTransform::at(double omega) const {
-  const double* xw = fft_w_.input();
-  const std::complex<double> turn = std::polar(1.0, -omega);
-  std::complex<double> e = std::polar(1.0, omega * static_cast<double>(half_)), sum = 0;
-  // Sample n of the frame lies at (n + N - half) mod N of the transform's input: the half
-  // before the centre at its end, the rest from its start.
-  std::size_t n = 0;
-  for (; n < half_; ++n) {
-    sum += xw[N_ - half_ + n] * e;
-    e *= turn;
-  }
-  for (; n < L_; ++n) {
-    sum += xw[n - half_] * e;
-    e *= turn;
-  }
-  return sum;
-}
-
 }  // namespace zarn

@@ -78,10 +78,6 @@ class FrameTransform {
   /// the window is symmetric): a sine of amplitude A shows A |response(delta)| / 2 there.
   double response(double delta) const;
 
-  /// The windowed frame's transform at the angular frequency omega (radians a sample), summed
-  /// directly: at a partial's own frequency a neighbour close enough to cut its lobe short
-  /// lies near a null of the window's response.
-  std::complex<double> at(double omega) const;
 
  private:
   std::size_t L_, half_, N_;
