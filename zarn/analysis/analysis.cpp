@@ -12,6 +12,7 @@
 
 #include "analysis/finish.hpp"
 #include "analysis/peaks.hpp"
+#include "analysis/residual.hpp"
 #include "analysis/tracks.hpp"
 #include "analysis/transform.hpp"
 
@@ -63,6 +64,7 @@ struct Analyser::State {
   std::size_t L, half, H;
   FrameTransform transform;
   PeakFinder peaks;
+  Residual residual;
   PartialSet found;
   Tracker tracker;
   std::deque<double> pending;   // samples from the next frame's first one on
@@ -79,6 +81,7 @@ struct Analyser::State {
         H(o.hop > 0 ? static_cast<std::size_t>(std::llround(o.hop * r)) : std::max<std::size_t>(1, L / 4)),
         transform(L, r),
         peaks(transform, r, std::pow(10.0, o.floor / 20.0)),
+        residual(transform, r, critical_band_edges()),
         tracker(o.resolution, hop_seconds(), [this](Track& t) {
           Partial p;
           if (finish_track(t, {hop_seconds(), transform.spread(), options.min_track, &transform, sound_end}, p)) found.partials.push_back(std::move(p));
@@ -86,6 +89,7 @@ struct Analyser::State {
     // The first frame is centred on the first sample: the window reaches half back before it.
     pending.assign(half, 0.0);
     first_pending = -static_cast<long long>(half);
+    if (o.noise) found.noise = critical_band_noise();
   }
 
   double hop_seconds() const { return static_cast<double>(H) / rate; }
@@ -101,7 +105,14 @@ struct Analyser::State {
         return at >= 0 && static_cast<std::size_t>(at) < pending.size() ? pending[static_cast<std::size_t>(at)] : 0.0;
       });
       const std::vector<Peak>& found_peaks = peaks.find(transform);
-      tracker.take(frame, static_cast<double>(centre) / rate, found_peaks, peaks.edges());
+      const double time = static_cast<double>(centre) / rate;
+      if (options.noise) {
+        Noise& noise = found.noise;
+        noise.times.push_back(time);
+        noise.power.resize(noise.power.size() + noise.bands());
+        residual.measure(peaks, noise.power.data() + noise.power.size() - noise.bands());
+      }
+      tracker.take(frame, time, found_peaks, peaks.edges());
       // Samples before the next frame's window are no longer needed.
       const long long next_start = centre + static_cast<long long>(H) - static_cast<long long>(half);
       while (first_pending < next_start && !pending.empty()) {

@@ -21,6 +21,7 @@ struct AnalysisOptions {
   double floor = -90;      // dB (full scale 1.0): quieter peaks are left out
   double min_track = 0;    // seconds from first to last breakpoint: shorter partials are left
                            // out; 0: those seen in fewer than three frames
+  bool noise = true;       // measure what the partials leave, in the critical bands, each frame
 };
 
 /// The highest sample rate analysed, in hertz: beyond it a rate is taken for a broken header.

@@ -134,6 +134,7 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
   const double leak_power = loudest * std::pow(10.0, -kLeakDb / 10.0);
   peaks_.clear();
   edges_.clear();
+  lobes_.clear();
   for (const Candidate& c : candidates_) {
     const double freq = c.omega * rate_ / kTwoPi;
     if (freq <= 0 || freq >= rate_ / 2) continue;
@@ -154,6 +155,7 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
     // which the leakage moves by its share alone.
     const double at = power_[c.k] < leak_power ? (static_cast<double>(c.k) + level_offset(std::log(power_[c.k + 1] / power_[c.k - 1]))) * rate_ / static_cast<double>(N) : freq;
     (peak ? peaks_ : edges_).push_back({at, amp, c.offset});
+    if (peak) lobes_.emplace_back(c.lo, c.hi);
   }
   return peaks_;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "analysis/transform.hpp"
@@ -27,6 +28,10 @@ class PeakFinder {
   /// Of the frame that find() took last, the peaks too unclear to start a partial whose energy
   /// lies off the frame's centre: a partial's first or last frames, which see it in part.
   const std::vector<Peak>& edges() const { return edges_; }
+  /// Of the frame that find() took last, the power of each bin (0 to the transform's size / 2),
+  /// and the main lobes of its peaks as ranges of bins [first, last].
+  const std::vector<double>& power() const { return power_; }
+  const std::vector<std::pair<std::size_t, std::size_t>>& lobes() const { return lobes_; }
 
  private:
   double rate_, floor_amp_;
@@ -43,6 +48,7 @@ class PeakFinder {
   std::vector<double> level_ratio_;
   double level_offset(double log_ratio) const;
   std::vector<Peak> peaks_, edges_;
+  std::vector<std::pair<std::size_t, std::size_t>> lobes_;
 };
 
 namespace detail {

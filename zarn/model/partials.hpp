@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/failure.hpp"
+#include "model/noise.hpp"
 
 namespace zarn {
 
@@ -56,6 +57,7 @@ struct PartialSet {
   /// (name, value) lines for --info.
   std::vector<std::pair<std::string, std::string>> about;
   std::string passed_over;  // what the reader passed over, for a result with no partials
+  Noise noise;              // what the partials leave, where the input holds it
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }
@@ -76,6 +78,7 @@ struct ResampledSet {
   std::vector<Resampled> partials;
   double step = 0;       // the grid's step
   bool aligned = false;  // the aligned grid: every time a whole multiple of step
+  Noise noise;           // the input's, as read (on its own frames)
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }

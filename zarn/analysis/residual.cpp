@@ -1,0 +1,36 @@
+#include "analysis/residual.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zarn {
+
+Residual::Residual(const FrameTransform& t, double rate, const std::vector<double>& edges)
+    // Noise of mean square s gives each bin the power s times the window's energy, on average:
+    // a band of n bins sums to n s E, and holds the share 2 n / N of the noise's mean square.
+    : to_power_(2.0 / (static_cast<double>(t.size()) * t.energy())) {
+  const std::size_t K = t.size() / 2;
+  for (double edge : edges) {
+    // The first bin at or above the edge, at most one past the last bin.
+    const double bin = std::ceil(edge * static_cast<double>(t.size()) / rate);
+    first_.push_back(static_cast<std::size_t>(std::min(bin, static_cast<double>(K + 1))));
+  }
+}
+
+void Residual::measure(const PeakFinder& peaks, double* out) {
+  const std::vector<double>& power = peaks.power();
+  free_.assign(power.size(), 1);
+  for (const auto& [lo, hi] : peaks.lobes()) std::fill(free_.begin() + static_cast<std::ptrdiff_t>(lo), free_.begin() + static_cast<std::ptrdiff_t>(hi) + 1, 0);
+  for (std::size_t b = 0; b + 1 < first_.size(); ++b) {
+    double sum = 0;
+    std::size_t n = 0;
+    for (std::size_t k = first_[b]; k < first_[b + 1]; ++k) {
+      if (!free_[k]) continue;
+      sum += power[k];
+      ++n;
+    }
+    out[b] = n > 0 ? sum * static_cast<double>(first_[b + 1] - first_[b]) / static_cast<double>(n) * to_power_ : 0.0;
+  }
+}
+
+}  // namespace zarn

@@ -1,0 +1,34 @@
+// The noise beside the partials: what the partials leave of a sound, held as the mean power of
+// each band of frequencies, frame by frame. An analysis measures it in the 25 critical bands;
+// ATS files of types 3 and 4 hold it; the sound plays it as band-limited noise.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace zarn {
+
+/// Noise as band powers over time; empty where there is none.
+struct Noise {
+  std::vector<double> edges;  // band edges in hertz, rising: bands() + 1 of them
+  std::vector<double> times;  // frame times in seconds, rising
+  std::vector<double> power;  // frame by frame, bands() each: the band's mean square (full scale 1.0)
+
+  /// The number of bands.
+  std::size_t bands() const { return edges.empty() ? 0 : edges.size() - 1; }
+  /// True where there is no noise.
+  bool empty() const { return times.empty(); }
+  /// The frame `j`'s band powers.
+  const double* frame(std::size_t j) const { return power.data() + j * bands(); }
+  /// Writes the band powers at `time` to out[0..bands()): between two frames in proportion,
+  /// the first or last frame's within half a frame's spacing of it, 0 farther out.
+  void at(double time, double* out) const;
+};
+
+/// The edges of the 25 critical bands, from 0 to 20 kHz.
+const std::vector<double>& critical_band_edges();
+
+/// Noise in the critical bands with no frames yet.
+Noise critical_band_noise();
+
+}  // namespace zarn
