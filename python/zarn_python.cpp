@@ -259,16 +259,62 @@ zarn::PartialSet read_path(const std::string& path) {
   return set;
 }
 
-std::vector<Partial> read_file(const py::object& path) {
-  zarn::PartialSet set = read_path(path_of(path));
-  std::vector<Partial> out;
-  out.reserve(set.partials.size());
-  for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
-  return out;
+// zarn.Partials: a list of partials that may carry the noise beside them (its `noise`, a
+// zarn.Noise or None), so that code written for lists of partials goes on working.
+py::object& partials_type() {
+  static py::object type;
+  return type;
 }
 
-std::vector<Partial> resample(const py::object& partials_in, double step, bool align, const std::string& fit_name,
-                              bool whole) {
+// The partials as zarn.Partials, with the noise where there is some.
+template <typename Tracks>
+py::object to_partials(std::vector<Tracks>& parts, zarn::Noise&& noise) {
+  std::vector<Partial> out;
+  out.reserve(parts.size());
+  for (Tracks& p : parts) out.push_back(from_tracks(std::move(p)));
+  py::object list = partials_type()(py::cast(std::move(out)));
+  if (!noise.empty()) list.attr("noise") = py::cast(std::move(noise));
+  return list;
+}
+
+// The noise that a sequence of partials carries (its `noise`), or none.
+zarn::Noise noise_of(const py::handle& partials) {
+  if (!py::hasattr(partials, "noise")) return {};
+  const py::object n = partials.attr("noise");
+  if (n.is_none()) return {};
+  if (!py::isinstance<zarn::Noise>(n)) throw py::type_error("partials.noise must be a zarn.Noise or None");
+  return n.cast<zarn::Noise>();
+}
+
+// A zarn.Noise from array-likes, checked: times finite and rising, edges rising from 0 or
+// above, a power (mean square, 0 or above) for every frame and band.
+zarn::Noise make_noise(const py::object& times_in, const py::object& edges_in, const py::object& power_in) {
+  const Array times = real_array(times_in, "times"), edges = real_array(edges_in, "edges"), power = real_array(power_in, "power");
+  if (times.ndim() != 1 || edges.ndim() != 1) throw py::value_error("times and edges must be one-dimensional");
+  if (edges.size() < 2) throw py::value_error("edges must hold at least two frequencies (one band)");
+  const auto frames = static_cast<std::size_t>(times.size()), bands = static_cast<std::size_t>(edges.size()) - 1;
+  if (power.ndim() != 2 || static_cast<std::size_t>(power.shape(0)) != frames || static_cast<std::size_t>(power.shape(1)) != bands)
+    throw py::value_error("power must be frames by bands: " + std::to_string(frames) + " by " + std::to_string(bands));
+  zarn::Noise noise;
+  noise.times = to_vector(times);
+  noise.edges = to_vector(edges);
+  noise.power = to_vector(power);
+  for (std::size_t j = 0; j < frames; ++j)
+    if (!std::isfinite(noise.times[j]) || (j > 0 && !(noise.times[j] > noise.times[j - 1]))) throw py::value_error("times must be finite and rising");
+  for (std::size_t b = 0; b <= bands; ++b)
+    if (!std::isfinite(noise.edges[b]) || noise.edges[b] < 0 || (b > 0 && !(noise.edges[b] > noise.edges[b - 1])))
+      throw py::value_error("edges must be finite, from 0 up and rising");
+  for (double v : noise.power)
+    if (!std::isfinite(v) || v < 0) throw py::value_error("power must hold finite numbers, 0 or above");
+  return noise;
+}
+
+py::object read_file(const py::object& path) {
+  zarn::PartialSet set = read_path(path_of(path));
+  return to_partials(set.partials, std::move(set.noise));
+}
+
+py::object resample(const py::object& partials_in, double step, bool align, const std::string& fit_name, bool whole) {
   const std::vector<Partial> partials = partials_of(partials_in);
   if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
   const std::optional<zarn::Fit> fit = zarn::fit_named(fit_name);
@@ -293,10 +339,7 @@ std::vector<Partial> resample(const py::object& partials_in, double step, bool a
     for (std::size_t p = 0; p < views.size(); ++p) zarn::lay_and_fit(plan, p, views[p], partials[p].origin, *fit, g.partials[p]);
     return g;
   });
-  std::vector<Partial> out;
-  out.reserve(grid.partials.size());
-  for (zarn::Resampled& p : grid.partials) out.push_back(from_tracks(std::move(p)));
-  return out;
+  return to_partials(grid.partials, noise_of(partials_in));  // the noise as it was, on its own frames
 }
 
 // A finite number for the parameter `name`; ValueError otherwise.
@@ -305,8 +348,8 @@ double finite(const char* name, double v) {
   return v;
 }
 
-std::vector<Partial> keep(const py::object& partials_in, std::optional<std::pair<double, double>> band,
-                          std::optional<double> min_duration, std::optional<double> min_level, std::optional<int> max_partials) {
+py::object keep(const py::object& partials_in, std::optional<std::pair<double, double>> band, std::optional<double> min_duration,
+                std::optional<double> min_level, std::optional<int> max_partials) {
   const std::vector<Partial> partials = partials_of(partials_in);
   zarn::KeepOptions options;
   if (band) {
@@ -326,30 +369,29 @@ std::vector<Partial> keep(const py::object& partials_in, std::optional<std::pair
     zarn::keep(set, options);
     return 0;
   });
-  std::vector<Partial> out;
-  out.reserve(set.partials.size());
-  for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
-  return out;
+  return to_partials(set.partials, noise_of(partials_in));  // the filters leave the noise alone
 }
 
-std::vector<Partial> scale(const py::object& partials_in, double time, double cents, double gain) {
+py::object scale(const py::object& partials_in, double time, double cents, double gain) {
   const std::vector<Partial> partials = partials_of(partials_in);
   const std::string problem = zarn::time_scale_problem(time);
   if (!problem.empty()) throw py::value_error("time: " + problem);
   const zarn::ScaleOptions options{time, finite("cents", cents), finite("gain", gain)};
   zarn::PartialSet set = to_set<zarn::PartialSet>(partials);
-  unlocked([&] {
-    zarn::scale(set, options, "partials");
-    return 0;
-  });
-  std::vector<Partial> out;
-  out.reserve(set.partials.size());
-  for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
-  return out;
+  set.noise = noise_of(partials_in);
+  try {
+    unlocked([&] {
+      zarn::scale(set, options, "partials");
+      return 0;
+    });
+  } catch (const zarn::Failure& failure) {
+    raise_failure(failure);
+  }
+  return to_partials(set.partials, std::move(set.noise));
 }
 
-std::vector<Partial> analyse(const py::object& samples_in, double rate, double resolution, std::optional<double> hop, double floor,
-                             std::optional<double> min_track, std::optional<int> channel) {
+py::object analyse(const py::object& samples_in, double rate, double resolution, std::optional<double> hop, double floor,
+                   std::optional<double> min_track, std::optional<int> channel, bool noise) {
   const Array samples = sample_array(samples_in);
   if (samples.ndim() != 1 && samples.ndim() != 2) throw py::value_error("samples must be one-dimensional, or frames by channels");
   const auto frames = static_cast<std::size_t>(samples.shape(0));
@@ -362,6 +404,7 @@ std::vector<Partial> analyse(const py::object& samples_in, double rate, double r
   options.hop = hop.value_or(0.0);
   options.floor = floor;
   options.min_track = min_track.value_or(0.0);
+  options.noise = noise;
   const std::string problem = zarn::analysis_problem(options, rate, static_cast<long long>(frames));
   if (!problem.empty()) throw py::value_error(problem);
   // One channel, or their mean, copied before the interpreter lock is released.
@@ -389,10 +432,7 @@ std::vector<Partial> analyse(const py::object& samples_in, double rate, double r
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
   }
   zarn::PartialSet set = unlocked([&] { return analyser.finish(); });
-  std::vector<Partial> out;
-  out.reserve(set.partials.size());
-  for (zarn::Partial& p : set.partials) out.push_back(from_tracks(std::move(p)));
-  return out;
+  return to_partials(set.partials, std::move(set.noise));
 }
 
 py::dict info(const py::object& path, double step) {
@@ -473,6 +513,10 @@ void write_file(const py::object& path_like, const py::object& partials_in, std:
     f = *named;
   }
   zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
+  set.noise = noise_of(partials_in);
+  if (!set.noise.empty() && !zarn::row_of(f).holds_noise)
+    py::module_::import("warnings").attr("warn")("the noise beside the partials is left out: the " + std::string(zarn::row_of(f).name) +
+                                                 " format cannot hold it (ATS can)");
   if (step) on_aligned_grid(set, *step);
   if (zarn::row_of(f).every_step && !step)
     throw py::value_error("format '" + std::string(zarn::row_of(f).name) + "' writes a frame at every step: give the grid's step");
@@ -495,7 +539,8 @@ py::array_t<float> render(const py::object& partials_in, int rate, std::optional
     throw py::value_error("the sample rate must be from " + std::to_string(zarn::kMinRate) + " to " + std::to_string(zarn::kMaxRate));
   if (normalize && !(*normalize <= 0)) throw py::value_error("normalize must be a peak of 0 dB or below");
   const std::vector<Partial> partials = partials_of(partials_in);
-  const zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
+  zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials);
+  set.noise = noise_of(partials_in);
   auto* samples = new std::vector<float>(unlocked([&] {
     std::vector<float> s = zarn::render(set, rate);
     // Levels far above 0 dB overflow single precision: refused, as the tool refuses them.
@@ -560,6 +605,30 @@ PYBIND11_MODULE(zarn, m) {
                std::to_string(p.time.data()[p.time.size() - 1]) + " s)";
       });
 
+  py::class_<zarn::Noise>(m, "Noise",
+                          "The noise beside partials: the mean square (full scale 1.0) of each band of\n"
+                          "frequencies, frame by frame, as an analysis measures it and ATS holds it.")
+      .def(py::init(&make_noise), py::arg("times"), py::arg("edges"), py::arg("power"),
+           "Noise from frame times (rising), band edges in hertz (rising) and a frames-by-bands\n"
+           "array of mean squares.")
+      .def_property_readonly("times", [](const zarn::Noise& n) { return read_only(to_numpy(std::vector<double>(n.times))); }, "Frame times in seconds.")
+      .def_property_readonly("edges", [](const zarn::Noise& n) { return read_only(to_numpy(std::vector<double>(n.edges))); }, "Band edges in hertz.")
+      .def_property_readonly("power",
+                             [](const zarn::Noise& n) {
+                               return read_only(to_numpy(std::vector<double>(n.power)).reshape({static_cast<py::ssize_t>(n.times.size()), static_cast<py::ssize_t>(n.bands())}).cast<Array>());
+                             },
+                             "Each band's mean square, frames by bands.")
+      .def("__len__", [](const zarn::Noise& n) { return n.times.size(); })
+      .def("__repr__", [](const zarn::Noise& n) {
+        return "Noise(" + std::to_string(n.times.size()) + " frames, " + std::to_string(n.bands()) + " bands)";
+      });
+  partials_type() = py::module_::import("builtins").attr("type")(
+      "Partials", py::make_tuple(py::module_::import("builtins").attr("list")),
+      py::dict(py::arg("__module__") = "zarn", py::arg("noise") = py::none(),
+               py::arg("__doc__") = "A list of zarn.Partial that carries the noise beside them: `noise`, a zarn.Noise or None.\n"
+                                    "read, analyse, resample, keep and scale return one; write and render take its noise."));
+  m.attr("Partials") = partials_type();
+
   m.def("read", &read_file, py::arg("path"),
         "The partials of a file (a path as str, bytes or os.PathLike): a partial list, SDIF\n"
         "(1TRC/1HRM), ATS, a text export of a partial editor, or a sound file analysed as\n"
@@ -573,14 +642,15 @@ PYBIND11_MODULE(zarn, m) {
         "multiples of step within its span; fit='spline' (not-a-knot), 'monotone' (never beyond\n"
         "the breakpoints' values) or 'linear'.");
   m.def("analyse", &analyse, py::arg("samples"), py::arg("rate"), py::arg("resolution") = 40.0, py::arg("hop") = py::none(),
-        py::arg("floor") = -90.0, py::arg("min_track") = py::none(), py::arg("channel") = py::none(),
+        py::arg("floor") = -90.0, py::arg("min_track") = py::none(), py::arg("channel") = py::none(), py::arg("noise") = true,
         "The partials of a sound, as the tool analyses a sound file: samples as floats (full scale\n"
         "1.0) or integers (scaled by their type's full scale: int16 by 32768, as scipy.io.wavfile\n"
         "returns them), one-dimensional or frames by channels (their mean unless channel, from 1, picks\n"
         "one), at `rate` a second. resolution: how far apart partials are told apart (Hz); hop:\n"
         "seconds between frames (a quarter window); floor: dB under which peaks are left out;\n"
         "min_track: the shortest partial kept, first to last breakpoint, in seconds (by default\n"
-        "those seen in fewer than three frames are left out). Ctrl-C interrupts it.");
+        "those seen in fewer than three frames are left out); noise: measure what the partials leave\n"
+        "in 25 critical bands, given as the result's `noise`. Ctrl-C interrupts it.");
   m.def("info", &info, py::arg("path"), py::arg("step") = 0.05,
         "What a file holds, as the tool's --info says: a dict of its format, partials,\n"
         "breakpoints, time span, frequency and level ranges, the shortest and longest partial\n"
@@ -593,7 +663,8 @@ PYBIND11_MODULE(zarn, m) {
         "the others keep. Partials without breakpoints are kept only when no filter is given.");
   m.def("scale", &scale, py::arg("partials"), py::arg("time") = 1.0, py::arg("cents") = 0.0, py::arg("gain") = 0.0,
         "New partials with every time multiplied by `time`, every frequency by 2^(cents/1200)\n"
-        "and every amplitude by 10^(gain/20), as --time-scale, --transpose and --gain do.");
+        "and every amplitude by 10^(gain/20), as --time-scale, --transpose and --gain do; their\n"
+        "noise stretched and its power scaled as much (a transposition leaves it).");
   m.def("spline", &spline, py::arg("x"), py::arg("y"), py::arg("xi"),
         "The not-a-knot cubic spline through the knots (x, y), x rising, at the ascending times xi\n"
         "within [x[0], x[-1]]. Three knots give the parabola, two the line.");
@@ -602,12 +673,14 @@ PYBIND11_MODULE(zarn, m) {
       "Writes partials (as resampled breakpoints) in a format: " + zarn::format_names() +
       "; by default the\nformat that the name's ending chooses (.sdif, .ats), else list. An existing file raises\n"
       "FileExistsError unless force=True, which replaces it atomically. rate is the sampling\nrate that an ATS file records; "
-      "step the grid's step, which ATS needs (the partials\nresampled with align=True at that step).";
+      "step the grid's step, which ATS needs (the partials\nresampled with align=True at that step). ATS holds the "
+      "partials' noise (type 4); other\nformats leave it out with a warning.";
   m.def("write", &write_file, py::arg("path"), py::arg("partials"), py::arg("format") = py::none(), py::arg("force") = false,
         py::arg("rate") = zarn::kDefaultRate, py::arg("step") = py::none(),
         write_doc.c_str());
   m.def("render", &render, py::arg("partials"), py::arg("rate") = zarn::kDefaultRate, py::arg("normalize") = py::none(),
         "The additive resynthesis of the partials as float32 samples from time 0: one oscillator\n"
-        "per partial, frequency and amplitude linear between points, with a short fade at the ends;\n"
-        "with normalize=DB, scaled so that its peak is DB.");
+        "per partial, frequency and amplitude linear between points, with a short fade at the ends,\n"
+        "and their noise (partials.noise) as band-limited noise; with normalize=DB, scaled so that\n"
+        "its peak is DB.");
 }

@@ -67,6 +67,15 @@ TEST(Ats, ReadsFilesOfAtsaOfEveryType) {
     ASSERT_EQ(set.P(), static_cast<int>(want.size()));
     for (std::size_t p = 0; p < want.size(); ++p) EXPECT_EQ(zarn_test::points(set.partials[p]), want[p]) << p;
     EXPECT_GE(set.P(), 2);  // the two tones at least
+    // Types 3 and 4: each frame's 25 band energies, as mean squares (2.78 E / window).
+    ASSERT_EQ(set.noise.empty(), type < 3);
+    if (type < 3) continue;
+    ASSERT_EQ(set.noise.bands(), 25u);
+    ASSERT_EQ(set.noise.times.size(), frames);
+    for (std::size_t f = 0; f < frames; ++f) {
+      EXPECT_EQ(set.noise.times[f], v[10 + f * per]);
+      for (std::size_t b = 0; b < 25; ++b) EXPECT_EQ(set.noise.frame(f)[b], 2.78 * v[10 + f * per + 1 + columns * width + b] / v[3]);
+    }
   }
 }
 
@@ -112,6 +121,28 @@ TEST(Ats, WhatIsWrittenReadsBackExactly) {
   EXPECT_EQ(header[7], highest);
   EXPECT_EQ(header[8], static_cast<double>(last_k + 1) * 0.01);  // the duration
   EXPECT_EQ(header[9], 2);      // amplitude, frequency and phase
+}
+
+// Noise is written as type 4, band energies in every frame from time 0 to the noise's last,
+// and reads back as it was (where its frames lie on the grid's times).
+TEST(Ats, NoiseWrittenAsTypeFourReadsBack) {
+  zarn::PartialSet read;
+  zarn::Partial part;
+  for (int j = 0; j < 5; ++j) zarn::add_breakpoint(part, 0.01 * j, 440, 0.1);
+  read.partials.push_back(part);
+  read.noise = zarn::critical_band_noise();
+  for (int j = 0; j < 8; ++j) {
+    read.noise.times.push_back(0.01 * j);
+    for (int b = 0; b < 25; ++b) read.noise.power.push_back(1e-4 * (1 + b) * (1 + j));
+  }
+  const std::string bytes = written(resampled(read, 0.01));
+  const std::vector<double> header = values_of(bytes.substr(0, 80));
+  EXPECT_EQ(header[9], 4);
+  EXPECT_EQ(header[5], 8);  // frames to the noise's last, beyond the partial's
+  const zarn::PartialSet back = zarn::read_input(bytes, "out.ats");
+  ASSERT_EQ(back.P(), 1);
+  ASSERT_EQ(back.noise.times, read.noise.times);
+  for (std::size_t i = 0; i < read.noise.power.size(); ++i) EXPECT_NEAR(back.noise.power[i], read.noise.power[i], 1e-15) << i;
 }
 
 // A partial of 25 Hz on a grid of 0.01 s turns a quarter of a circle from point to point, its
@@ -237,6 +268,10 @@ TEST(Ats, RefusesFaultsNamingTheirByte) {
        "byte 88: amplitude -0.5 of partial 0 is negative or not finite"},
       {"a frequency that is not finite", file(header(1, 2, 1), {0, 0.5, INFINITY, 0.1, 0.5, 440}),
        "byte 88: frequency inf of partial 0 is not finite"},
+      {"a negative noise energy", file(header(0, 1, 3), {0, 1, -2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25}),
+       "byte 96: noise energy -2 of band 2 is negative or not finite"},
+      {"noise without a window", file({123, 44100, 441, 0, 0, 0, 1, 1000, 1, 3}, {}),
+       "byte 24: window size 0: a file with noise bands needs one above zero"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

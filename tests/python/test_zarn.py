@@ -231,3 +231,32 @@ def test_a_python_without_numpy_is_told_at_import():
                           capture_output=True, text=True, env=dict(os.environ))
     assert done.returncode != 0
     assert "ImportError: zarn needs numpy, which this Python (" + sys.executable in done.stderr
+
+
+def test_noise_beside_the_partials(tmp_path):
+    """A tone in white noise: the tone as a partial, the noise as 25 bands at their level (the
+    tone in none of them); ATS keeps the noise, render plays it, other formats warn."""
+    rate = 44100
+    t = np.arange(6 * rate) / rate  # long enough for the narrow bands' mean to settle
+    x = 0.05 * np.random.default_rng(1).standard_normal(t.size) + 0.3 * np.sin(2 * np.pi * 1000 * t)
+    partials = zarn.analyse(x, rate)
+    assert isinstance(partials, list)
+    tone = max(partials, key=len)
+    assert abs(np.median(tone.freq) - 1000) < 1 and len(tone) > 300
+    noise = partials.noise
+    assert noise.power.shape == (len(noise.times), 25) and noise.edges[-1] == 20000
+    expected = 0.05 ** 2 * np.diff(noise.edges) / (rate / 2)
+    level = 10 * np.log10(noise.power[10:-10].mean(axis=0) / expected)
+    assert np.all(np.abs(level) < 1), level
+    grid = zarn.resample(partials, 0.01, align=True)
+    zarn.write(tmp_path / "out.ats", grid, step=0.01)
+    back = zarn.read(tmp_path / "out.ats")
+    assert back.noise.power.shape[1] == 25
+    sound = zarn.render(grid, rate=rate).astype(np.float64)
+    wanted = 0.3 ** 2 / 2 + 0.05 ** 2 * 20000 / 22050
+    assert abs(10 * np.log10(np.mean(sound[rate // 4:-rate // 4] ** 2) / wanted)) < 0.5
+    with pytest.warns(UserWarning, match="noise"):
+        zarn.write(tmp_path / "out.txt", grid)
+    assert zarn.analyse(x, rate, noise=False).noise is None
+    louder = zarn.scale(partials, gain=6)
+    assert np.allclose(louder.noise.power, noise.power * 10 ** 0.6)

@@ -107,4 +107,10 @@ void note_partials_without_points(const PartialSet& read, const GridPlan& plan, 
                                   " and have no points"));
 }
 
+void note_noise_left_out(const ResampledSet& set, Format format, Output& console) {
+  if (set.noise.empty() || row_of(format).holds_noise) return;
+  report(console, compose_warning("the noise beside the partials (" + std::to_string(set.noise.bands()) + " bands) is left out: the " +
+                                  std::string(row_of(format).name) + " format cannot hold it (ATS can)"));
+}
+
 }  // namespace zarn

@@ -30,4 +30,7 @@ void warn_of_repeated_times(const ResampledSet& set, Output& console);
 /// Says once how many partials the grid leaves without a point, since they are written empty.
 void note_partials_without_points(const PartialSet& read, const GridPlan& plan, Output& console);
 
+/// Says once that the noise of the set is left out of a result in `format`, which cannot hold it.
+void note_noise_left_out(const ResampledSet& set, Format format, Output& console);
+
 }  // namespace zarn

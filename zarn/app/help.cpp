@@ -98,6 +98,8 @@ void help_analysis_and_fit(Output& out) {
       "      --min-track=SECONDS  leave out partials that span less than this, first to\n"
       "                     last breakpoint (by default those seen in under three frames)\n"
       "      --channel=N    analyse channel N (from 1) rather than the mean of all\n"
+      "      --no-noise     leave out the noise beside the partials (by default measured in\n"
+      "                     25 critical bands, frame by frame)\n"
       );
   std::string fits = "how each partial is fitted: ";
   for (std::size_t i = 0; i < fit_table().size(); ++i) {

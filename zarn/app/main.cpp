@@ -154,6 +154,7 @@ int run(const Options& options, Output& console, bool& saved) {
   }
   if (!saved) return kFailed;
   if (options.result_format() == Format::kList) warn_of_repeated_times(set, console);
+  if (!options.quiet) note_noise_left_out(set, options.result_format(), console);
   save_extras(options, set, read, name, step, console, result);
   return kOk;
 }

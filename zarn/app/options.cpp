@@ -16,7 +16,7 @@ namespace {
 
 enum LongOnly {
   kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
-  kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kChannel,
+  kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kNoNoise, kChannel,
   kEdit,  // the edits' options, from the table of edits: kEdit + their row
 };
 
@@ -42,6 +42,7 @@ const struct option kFixedOptions[] = {
     {"hop", required_argument, nullptr, kHop},
     {"floor", required_argument, nullptr, kFloor},
     {"min-track", required_argument, nullptr, kMinTrack},
+    {"no-noise", no_argument, nullptr, kNoNoise},
     {"channel", required_argument, nullptr, kChannel},
     {"whole", no_argument, nullptr, kWhole},
     {"help", no_argument, nullptr, 'h'},
@@ -199,6 +200,10 @@ bool take_analysis_option(int c, Options& o) {
     }
     case kFloor:
       o.read.sound.analysis.floor = finite_number(c, optarg);
+      o.read.sound_options = true;
+      return true;
+    case kNoNoise:
+      o.read.sound.analysis.noise = false;
       o.read.sound_options = true;
       return true;
     case kChannel:

@@ -27,6 +27,8 @@ const std::vector<EditRow> kEdits = {
      [](PartialSet& set, const EditOptions& o, const std::string&) { keep(set, o.keep); }},
     {"scale", [](const EditOptions& o) { return o.scale.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, o.scale, file); }},
+    {"noise", [](const EditOptions& o) { return o.noise.any(); },
+     [](PartialSet& set, const EditOptions& o, const std::string& file) { change_noise(set, o.noise, file); }},
 };
 
 const std::vector<EditOption> kOptions = {
@@ -55,9 +57,14 @@ const std::vector<EditOption> kOptions = {
        o.scale.cents = f[0];
        return std::string();
      }},
-    {"gain", "DB", "multiply every amplitude by 10^(DB/20)", Kind::kNumber, "",
+    {"gain", "DB", "multiply every amplitude by 10^(DB/20), and the noise's power as much", Kind::kNumber, "",
      [](const double* f, std::string_view, EditOptions& o) {
        o.scale.gain = f[0];
+       return std::string();
+     }},
+    {"noise-gain", "DB", "multiply the noise's power alone by 10^(DB/10)", Kind::kNumber, "",
+     [](const double* f, std::string_view, EditOptions& o) {
+       o.noise.gain = f[0];
        return std::string();
      }},
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "edit/keep.hpp"
+#include "edit/noise.hpp"
 #include "edit/scale.hpp"
 #include "model/partials.hpp"
 
@@ -26,6 +27,7 @@ void apply_edits(PartialSet& set, const std::vector<Edit>& edits);
 struct EditOptions {
   KeepOptions keep;
   ScaleOptions scale;
+  NoiseOptions noise;
 };
 
 /// One edit: chosen when the options ask for any of it, applied to the partials read from

@@ -28,6 +28,17 @@ void scale(PartialSet& set, const ScaleOptions& options, const std::string& file
       part.amp[i] = a;
     }
   }
+  // The noise stretches with the time and takes the gain (as power); a band of noise is no
+  // pitch, and a transposition leaves it.
+  for (double& t : set.noise.times) {
+    t *= options.time;
+    if (!std::isfinite(t)) throw Failure(compose(file + ": after --time-scale the noise's times are not finite"));
+  }
+  for (double& p : set.noise.power) {
+    const double changed = p * gain * gain;
+    if (std::isfinite(p) && !std::isfinite(changed)) throw Failure(compose(file + ": after --gain the noise's power is not finite"));
+    p = changed;
+  }
 }
 
 }  // namespace zarn

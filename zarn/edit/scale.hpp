@@ -21,8 +21,9 @@ struct ScaleOptions {
 /// What is wrong with a time factor; empty when it can be applied.
 std::string time_scale_problem(double factor);
 
-/// Applies the changes to every breakpoint. Throws Failure, naming the partial by its place in
-/// `file`, where a time, frequency or amplitude comes out not finite, or times no longer rise.
+/// Applies the changes to every breakpoint, and the time and gain to the noise (a transposition
+/// leaves it). Throws Failure, naming the partial by its place in `file`, where a time,
+/// frequency or amplitude comes out not finite, or times no longer rise.
 void scale(PartialSet& set, const ScaleOptions& options, const std::string& file);
 
 }  // namespace zarn

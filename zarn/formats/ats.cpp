@@ -20,6 +20,10 @@ namespace {
 
 constexpr double kMagic = 123.0;
 constexpr std::uint64_t kHeaderValues = 10, kNoiseBands = 25;
+// A band's noise energy E in a file whose window is W samples is played by csound's ATSaddnz
+// as noise of mean square kNoisePower E / W (measured on ten seconds of each of several bands
+// and windows); zarn holds the mean square.
+constexpr double kNoisePower = 2.78;
 
 std::uint64_t bits_of(double v) {
   std::uint64_t b;
@@ -69,6 +73,11 @@ class AtsReader {
     set_.about.push_back({"Sample rate", figure(h[1]) + " Hz"});
     set_.about.push_back({"Frame size", figure(h[2]) + " samples, window " + figure(h[3])});
     set_.about.push_back({"Columns", figure(partials) + " in " + figure(frames) + " frames"});
+    const double window = h[3];
+    if (noise > 0) {
+      if (!std::isfinite(window) || !(window > 0)) fail(24, "window size " + figure(window) + ": a file with noise bands needs one above zero");
+      set_.noise = critical_band_noise();
+    }
     double last_time = -std::numeric_limits<double>::infinity();
     for (std::uint64_t f = 0; f < count; ++f) {
       const std::uint64_t at = in_.offset();
@@ -85,7 +94,13 @@ class AtsReader {
         if (!std::isfinite(freq)) fail(row, "frequency " + figure(freq) + " of partial " + std::to_string(c) + " is not finite");
         point(row, c, time, freq, amp);
       }
-      for (std::uint64_t b = 0; b < noise; ++b) value(at, "a frame");
+      if (noise > 0) set_.noise.times.push_back(time);
+      for (std::uint64_t b = 0; b < noise; ++b) {
+        const std::uint64_t where = in_.offset();
+        const double energy = value(at, "a frame");
+        if (!std::isfinite(energy) || energy < 0) fail(where, "noise energy " + figure(energy) + " of band " + std::to_string(b + 1) + " is negative or not finite");
+        set_.noise.power.push_back(kNoisePower * energy / window);
+      }
     }
     if (!in_.at_end()) fail(in_.offset(), "the file goes on after the " + figure(frames) + " frames that its header gives");
     if (set_.partials.empty()) set_.passed_over = count == 0 ? "no frames" : "no amplitude above zero in any frame";
@@ -163,6 +178,8 @@ struct AtsLayout {
   std::size_t columns = 0;
   long long k_first = 0, k_last = -1;
 
+  bool noise = false;  // the frames hold the noise bands too (type 4)
+
   explicit AtsLayout(const ResampledSet& set) : column(set.partials.size(), 0) {
     for (std::size_t p = 0; p < set.partials.size(); ++p)
       if (set.partials[p].N() > 0) order.push_back(p);
@@ -183,6 +200,9 @@ struct AtsLayout {
       k_first = std::min(k_first, part.first_k);
       k_last = std::max(k_last, last);
     }
+    // The noise in the 25 critical bands, as ATS holds it, with frames to its last.
+    noise = !set.noise.empty() && set.noise.edges == critical_band_edges() && set.step > 0;
+    if (noise) k_last = std::max(k_last, static_cast<long long>(std::floor(set.noise.times.back() / set.step + 0.5)));
   }
   long long frames() const { return k_last - k_first + 1; }
 };
@@ -193,7 +213,8 @@ namespace {
 
 double bytes_of(const AtsLayout& layout) {
   // The size follows the grid from time 0: a partial late in time makes every frame before it.
-  return 80.0 + static_cast<double>(std::max(layout.frames(), 0LL)) * 8.0 * (1.0 + 3.0 * static_cast<double>(layout.columns));
+  return 80.0 + static_cast<double>(std::max(layout.frames(), 0LL)) * 8.0 *
+                    (1.0 + 3.0 * static_cast<double>(layout.columns) + (layout.noise ? static_cast<double>(kNoiseBands) : 0.0));
 }
 
 }  // namespace
@@ -231,9 +252,13 @@ void write_ats(Output& out, const ResampledSet& set, int rate) {
       max_freq = std::max(max_freq, set.partials[p].freq[j]);
     }
   const double step = set.step, samples = std::round(step * rate);
-  for (double v : {kMagic, static_cast<double>(rate), samples, samples, static_cast<double>(columns),
-                   static_cast<double>(std::max(frames, 0LL)), max_amp, max_freq, static_cast<double>(std::max(frames, 0LL)) * step, 2.0})
+  // A file with noise needs a window (its energies are per window): at least one sample.
+  const double window = layout.noise ? std::max(samples, 1.0) : samples;
+  for (double v : {kMagic, static_cast<double>(rate), samples, window, static_cast<double>(columns),
+                   static_cast<double>(std::max(frames, 0LL)), max_amp, max_freq, static_cast<double>(std::max(frames, 0LL)) * step,
+                   layout.noise ? 4.0 : 2.0})
     put(out, v);
+  std::vector<double> bands(kNoiseBands);
   for (long long k = k_first; k <= k_last; ++k) {
     for (; begun < order.size() && set.partials[order[begun]].first_k == k; ++begun) at[column[order[begun]]] = order[begun];
     put(out, static_cast<double>(k) * step);
@@ -250,6 +275,10 @@ void write_ats(Output& out, const ResampledSet& set, int rate) {
       put(out, part.freq[j]);
       put(out, phase[p]);
       if (j + 1 == part.time.size()) at[c] = SIZE_MAX;
+    }
+    if (layout.noise) {
+      set.noise.at(static_cast<double>(k) * step, bands.data());
+      for (double power : bands) put(out, power * window / kNoisePower);
     }
   }
 }

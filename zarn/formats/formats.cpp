@@ -46,7 +46,7 @@ const std::vector<FormatRow> kFormats = {
      [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_frames(out, set); },
      [](const ResampledSet& set) { check_figures(set, {"a text export", false, false}); }},
     {Format::kAts, "ats", ".ats", true, true, is_ats, [](Input& in, const ReadOptions&) { return read_ats(in); },
-     [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_ats(out, set, o.rate); }, check_ats, true},
+     [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_ats(out, set, o.rate); }, check_ats, true, true},
     {Format::kSound, "sound", "", false, false, is_sound, [](Input& in, const ReadOptions& o) { return read_sound(in, o.sound); },
      nullptr, nullptr},
 };

@@ -47,6 +47,7 @@ struct FormatRow {
   /// Throws Failure for what the writer could not write so that it reads back; null: nothing.
   void (*check)(const ResampledSet& set);
   bool records_rate = false;  // the writer records WriteOptions::rate (--rate applies)
+  bool holds_noise = false;   // the writer writes the set's noise (others leave it out)
 };
 
 /// Every row, the partial list first.

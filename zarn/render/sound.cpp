@@ -167,9 +167,10 @@ void add_partial(const Resampled& part, double step, int rate, std::vector<doubl
 
 namespace {
 
-// The sound's end, in seconds: the last grid time of any partial; negative when there is none.
+// The sound's end, in seconds: the last grid time of any partial, or the noise's last frame;
+// negative when there is neither.
 double sound_end(const ResampledSet& set) {
-  double end = -1;
+  double end = NoiseSound::end(set.noise);
   for (const Resampled& part : set.partials)
     if (part.N() > 0) end = std::max(end, part.time.back());
   return end;
@@ -225,6 +226,7 @@ SoundStream::SoundStream(const ResampledSet& set, int rate) : set_(set), rate_(r
   }
   std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) { return first[a] < first[b]; });
   firsts_ = std::move(first);
+  if (!set.noise.empty()) noise_ = std::make_unique<NoiseSound>(set.noise, rate);
 }
 
 SoundStream::~SoundStream() {
@@ -254,6 +256,7 @@ std::size_t SoundStream::next(float* out, std::size_t n) {
     sounding_[kept++] = s;
   }
   sounding_.resize(kept);
+  if (noise_) noise_->add(sum_.data(), from, to);
   for (std::size_t i = 0; i < count; ++i) {
     out[i] = static_cast<float>(sum_[i]);
     if (!std::isfinite(out[i])) peak_ = std::numeric_limits<double>::infinity();

@@ -3,9 +3,11 @@
 // frequency, with a short fade at both ends.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "model/partials.hpp"
+#include "render/noise_sound.hpp"
 
 namespace zarn {
 
@@ -33,7 +35,8 @@ class SoundStream {
   SoundStream(const SoundStream&) = delete;
   SoundStream& operator=(const SoundStream&) = delete;
 
-  /// The number of samples in all: from time 0 to the last grid time of any partial.
+  /// The number of samples in all: from time 0 to the last grid time of any partial, or the
+  /// noise's last frame where that is later.
   long long length() const { return length_; }
   /// The next samples, at most n, into out; how many (0 at the end).
   std::size_t next(float* out, std::size_t n);
@@ -51,6 +54,7 @@ class SoundStream {
   std::vector<Sounding*> sounding_;  // by their place in the set
   std::vector<double> sum_;
   double peak_ = 0;
+  std::unique_ptr<NoiseSound> noise_;  // the set's noise, where it has some
 };
 
 /// The number of samples of the sound of `set` at `rate`, from time 0 to the last grid time of
@@ -58,9 +62,9 @@ class SoundStream {
 double sound_length(const ResampledSet& set, int rate);
 
 /// The sound of the resampled set at `rate` samples a second: sample n is the sound at time
-/// n / rate, from time 0 to the last grid time of any partial. Amplitudes below zero count as
-/// zero; what lies at or above half the rate is left out, faded over the band below it; the
-/// sum is not normalised.
+/// n / rate, from time 0 to the last grid time of any partial (or the noise's last frame).
+/// Amplitudes below zero count as zero; what lies at or above half the rate is left out, faded
+/// over the band below it; the noise is added to the partials; the sum is not normalised.
 std::vector<float> render(const ResampledSet& set, int rate);
 
 /// How many partials (of two points or more) reach half the rate or above somewhere, where
