@@ -32,6 +32,15 @@ TEST(Info, FiguresOfASet) {
   zarn::write_info(out, zarn::info_lines("in.txt", set, i, 0.3));
   out.flush();
   EXPECT_EQ(text.substr(0, 52), "Input File       : 'in.txt'\nFormat           : list\n");
+  // Noise: its bands, frames and the range of its frames' power over all bands.
+  zarn::PartialSet noisy = set;
+  noisy.noise.edges = {0, 100, 300};
+  noisy.noise.times = {0, 0.1};
+  noisy.noise.power = {1e-3, 9e-3, 1e-5, 0};
+  bool said = false;
+  for (const auto& [name, value] : zarn::info_lines("in.txt", noisy, i, 0.3))
+    if (name == "Noise") said = value == "2 bands from 0 to 300 Hz, 2 frames, -50.0 to -20.0 dB";
+  EXPECT_TRUE(said);
 }
 
 // Spans equal to the step are not shorter than it; of equal spans, the first is named.

@@ -117,6 +117,18 @@ TEST(Plot, ShadesOfLinesAndDotsAsAsked) {
   no_dots.dots = false;
   EXPECT_EQ(count(picture(no_dots), "class=\"breakpoints\""), 0u);
   EXPECT_GE(count(picture(no_dots), "class=\"partial\""), 2u);
+  EXPECT_EQ(count(picture(plain), "class=\"noise\""), 0u);
+  // Noise beneath the lines: two bands over ten frames, one steady (one area), one that steps
+  // up once (an area of each shade), each shade one path; a silent band draws nothing.
+  set.noise.edges = {0, 500, 1000, 2000};
+  for (int j = 0; j < 10; ++j) {
+    set.noise.times.push_back(0.03 * j);
+    set.noise.power.insert(set.noise.power.end(), {1e-4, j < 5 ? 1e-6 : 1e-2, 0.0});
+  }
+  const std::string svg = picture(plain);
+  EXPECT_GE(count(svg, "class=\"noise\""), 2u);
+  EXPECT_EQ(count(svg, "Z"), 3u);  // three areas
+  EXPECT_LT(svg.find("class=\"noise\""), svg.find("class=\"partial\""));
 }
 
 }  // namespace

@@ -177,6 +177,21 @@ TEST(Scripted, ForceReplacesAndRepeatedTimesAreWarnedOf) {
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"fine.txt", "in.txt", "out.txt"}));
 }
 
+// Noise that the result's format cannot hold is said to be left out, once (not with -q); ATS
+// keeps it and says nothing.
+TEST(Scripted, NoiseLeftOutIsSaid) {
+  TempDir dir;
+  spill(dir / "in.ats", data("atsa-type4.ats"));
+  auto run = run_zarn({"-o", "out.txt", "in.ats", "0.01"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "zarn: warning: the noise beside the partials (25 bands) is left out: the list format cannot hold it (ATS can)\n");
+  run = run_zarn({"-q", "-o", "quiet.txt", "in.ats", "0.01"}, dir.path());
+  EXPECT_EQ(run.err, "");
+  run = run_zarn({"-o", "out.ats", "in.ats", "0.01"}, dir.path());
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(slurp(dir / "out.ats").substr(72, 8), std::string("\0\0\0\0\0\0\x10@", 8));  // type 4.0
+}
+
 TEST(Scripted, PictureAndSoundBesideTheResult) {
   TempDir dir;
   spill(dir / "in.sdif", data("hetro-saw220.sdif"));

@@ -7,13 +7,17 @@ namespace zarn {
 
 Residual::Residual(const FrameTransform& t, double rate, const std::vector<double>& edges)
     // Noise of mean square s gives each bin the power s times the window's energy, on average:
-    // a band of n bins sums to n s E, and holds the share 2 n / N of the noise's mean square.
+    // a band n bins wide holds the share 2 n / N of the noise's mean square, its mean bin power
+    // times n times 2 / (N E).
     : to_power_(2.0 / (static_cast<double>(t.size()) * t.energy())) {
   const std::size_t K = t.size() / 2;
-  for (double edge : edges) {
-    // The first bin at or above the edge, at most one past the last bin.
-    const double bin = std::ceil(edge * static_cast<double>(t.size()) / rate);
+  const double per_hz = static_cast<double>(t.size()) / rate, top = 0.5 * rate;
+  for (std::size_t e = 0; e < edges.size(); ++e) {
+    // The first bin at or above the edge, at most one past the last bin; and the band's width
+    // in bins, to half the rate.
+    const double bin = std::ceil(edges[e] * per_hz);
     first_.push_back(static_cast<std::size_t>(std::min(bin, static_cast<double>(K + 1))));
+    if (e + 1 < edges.size()) width_.push_back(std::max(0.0, std::min(edges[e + 1], top) - std::min(edges[e], top)) * per_hz);
   }
 }
 
@@ -29,7 +33,7 @@ void Residual::measure(const PeakFinder& peaks, double* out) {
       sum += power[k];
       ++n;
     }
-    out[b] = n > 0 ? sum * static_cast<double>(first_[b + 1] - first_[b]) / static_cast<double>(n) * to_power_ : 0.0;
+    out[b] = n > 0 ? sum / static_cast<double>(n) * width_[b] * to_power_ : 0.0;
   }
 }
 

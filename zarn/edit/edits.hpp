@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "edit/keep.hpp"
-#include "edit/noise.hpp"
+#include "edit/noise_gain.hpp"
 #include "edit/scale.hpp"
 #include "model/partials.hpp"
 

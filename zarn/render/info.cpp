@@ -58,6 +58,19 @@ std::vector<std::pair<std::string, std::string>> info_lines(const std::string& i
   lines.insert(lines.end(), set.about.begin(), set.about.end());
   lines.push_back({"Partials", std::to_string(info.partials)});
   lines.push_back({"Breakpoints", std::to_string(info.breakpoints)});
+  if (!set.noise.empty()) {
+    // The noise's level: each frame's power over all bands, in dB of full scale.
+    const Noise& n = set.noise;
+    double lo = INFINITY, hi = -INFINITY;
+    for (std::size_t j = 0; j < n.times.size(); ++j) {
+      double sum = 0;
+      for (std::size_t b = 0; b < n.bands(); ++b) sum += n.frame(j)[b];
+      lo = std::min(lo, sum), hi = std::max(hi, sum);
+    }
+    const auto level = [](double power) { return power > 0 ? decibels(10 * std::log10(power)) : std::string("silence"); };
+    lines.push_back({"Noise", std::to_string(n.bands()) + " bands from " + figure(n.edges.front()) + " to " + figure(n.edges.back()) +
+                                  " Hz, " + std::to_string(n.times.size()) + " frames, " + level(lo) + " to " + level(hi) + " dB"});
+  }
   if (info.breakpoints == 0) {
     if (!set.passed_over.empty()) lines.push_back({"Nothing read", set.passed_over});
     return lines;

@@ -276,6 +276,31 @@ void add_dots(Shades& shades, const Partial& part, const Axes& axes, const PlotO
   }
 }
 
+// The noise beside the partials, band by band, as areas shaded by their level: each band's
+// power as the amplitude of a sine as strong. A band's frames of one shade in a row make one
+// area, so that the picture grows with the changes of level, not with the frames.
+void add_noise(std::string (&areas)[kShades + 1], const Noise& noise, const Axes& axes) {
+  const std::size_t n = noise.times.size();
+  for (std::size_t b = 0; b < noise.bands(); ++b) {
+    const double top = axes.y(noise.edges[b + 1]), bottom = axes.y(noise.edges[b]);
+    if (!(bottom > top)) continue;
+    std::size_t j = 0;
+    while (j < n) {
+      const double power = noise.frame(j)[b];
+      const int q = power > 0 ? shade(std::sqrt(2 * power)) : 0;
+      std::size_t k = j + 1;
+      while (k < n && (noise.frame(k)[b] > 0 ? shade(std::sqrt(2 * noise.frame(k)[b])) : 0) == q) ++k;
+      // From half-way to the frame before the run to half-way after its last.
+      const double from = j > 0 ? 0.5 * (noise.times[j - 1] + noise.times[j]) : noise.times[0] - 0.5 * (n > 1 ? noise.times[1] - noise.times[0] : 0.0);
+      const double to = k < n ? 0.5 * (noise.times[k - 1] + noise.times[k]) : noise.times[n - 1] + 0.5 * (n > 1 ? noise.times[n - 1] - noise.times[n - 2] : 0.0);
+      const double x0 = std::max(axes.x(from), kLeft - 1.0), x1 = std::min(axes.x(to), kRight + 1.0);
+      if (q > 0 && x1 > x0)
+        areas[q] += "M" + number(x0, 1) + " " + number(top, 1) + "H" + number(x1, 1) + "V" + number(bottom, 1) + "H" + number(x0, 1) + "Z";
+      j = k;
+    }
+  }
+}
+
 // The paths of one kind, one per shade that holds anything.
 void put_shades(Output& out, const std::string (&paths)[kShades + 1], const char* kind, double most) {
   for (int q = 1; q <= kShades; ++q) {
@@ -299,10 +324,21 @@ void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, c
   out.put("<text x=\"630\" y=\"30\" text-anchor=\"middle\" font-size=\"15\">" + detail::xml_escape(options.input) +
           ", step " + step + (options.method.empty() ? "" : ", " + detail::xml_escape(options.method)) + ", " +
           std::to_string(set.P()) + " partials</text>\n");
+  const bool noise = !set.noise.empty();
   out.put(std::string("<text x=\"1180\" y=\"700\" text-anchor=\"end\" fill=\"#666\">lines: resampled, opacity from -90 dB to 0 dB") +
           (options.dots ? "; dots: input breakpoints" : "") + "</text>\n");
+  if (noise) out.put("<text x=\"80\" y=\"700\" fill=\"#666\">shaded: the noise, band by band</text>\n");
   out.put("<clipPath id=\"area\"><rect x=\"80\" y=\"50\" width=\"1100\" height=\"600\"/></clipPath>\n");
   out.put("<g clip-path=\"url(#area)\" fill=\"none\">\n");
+  if (noise) {
+    // Beneath everything, lighter than the lines.
+    std::string areas[kShades + 1];
+    add_noise(areas, set.noise, axes);
+    out.put("<g fill=\"#e0861a\" stroke=\"none\">\n");
+    for (int q = 1; q <= kShades; ++q)
+      if (!areas[q].empty()) out.put("<path class=\"noise\" fill-opacity=\"" + number(0.4 * q / kShades, 2) + "\" d=\"" + areas[q] + "\"/>\n");
+    out.put("</g>\n");
+  }
   Shades shades;
   if (input != nullptr && options.dots)
     for (const Partial& part : input->partials)

@@ -1,4 +1,4 @@
-#include "edit/noise.hpp"
+#include "edit/noise_gain.hpp"
 
 #include <cmath>
 
