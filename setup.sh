@@ -2,9 +2,10 @@
 # Installs what the build and the tests use beyond the compiler, CMake, GoogleTest and Google
 # Benchmark: libsndfile for sound files, FFTW for the analysis of sounds, librsvg for PNG pictures, csound and its utilities and sox as peers and fixture
 # makers, xmllint to check pictures, pybind11, numpy, pytest and scipy (a reference spline) for the Python module,
-# and clang with its fuzzer and sanitizer runtimes for the fuzz targets.
+# clang with its fuzzer and sanitizer runtimes for the fuzz targets, and aubio (a peer for the
+# benchmark of the fundamental).
 set -euo pipefail
-packages=(pkg-config libsndfile1-dev libfftw3-dev librsvg2-dev csound csound-utils sox libxml2-utils pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy python3-pip python3-setuptools clang libclang-rt-dev)
+packages=(pkg-config libsndfile1-dev libfftw3-dev librsvg2-dev csound csound-utils sox libxml2-utils pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy python3-pip python3-setuptools clang libclang-rt-dev aubio-tools)
 if ! command -v apt-get >/dev/null 2>&1 || ! command -v dpkg-query >/dev/null 2>&1; then
   printf '%s\n' >&2 \
     "setup: this system has no apt-get, so install these with its own package manager instead:" \

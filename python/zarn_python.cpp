@@ -21,6 +21,7 @@
 #include "model/failure.hpp"
 #include "formats/formats.hpp"
 #include "render/info.hpp"
+#include "edit/fundamental.hpp"
 #include "edit/keep.hpp"
 #include "model/partials.hpp"
 #include "fit/resample.hpp"
@@ -435,6 +436,29 @@ py::object analyse(const py::object& samples_in, double rate, double resolution,
   return to_partials(set.partials, std::move(set.noise));
 }
 
+// The fundamental of a sound (samples at `rate`, analysed as analyse() does, at its hop) or of
+// partials (at every `step`), as three arrays: times, hertz (0 for none), confidence.
+py::tuple fundamental(const py::object& source, std::optional<double> rate, std::optional<double> step, std::pair<double, double> range) {
+  const std::string problem = zarn::fundamental_range_problem(range.first, range.second);
+  if (!problem.empty()) throw py::value_error("range: " + problem);
+  zarn::PartialSet set;
+  double at = 0;
+  if (rate) {
+    const py::object found = analyse(source, *rate, 40.0, std::nullopt, -90.0, std::nullopt, std::nullopt, true);
+    set = to_set<zarn::PartialSet>(partials_of(found));
+    set.noise = noise_of(found);
+    at = step.value_or(static_cast<double>(std::max<std::size_t>(1, zarn::analysis_window({}, *rate) / 4)) / *rate);
+  } else {
+    if (!step) throw py::value_error("the fundamental of partials needs the step between its times (step=...), or of samples their rate");
+    set = to_set<zarn::PartialSet>(partials_of(source));
+    set.noise = noise_of(source);
+    at = *step;
+  }
+  if (!(at > 0) || !std::isfinite(at)) throw py::value_error("the time step must be a number above zero");
+  zarn::Fundamental f = unlocked([&] { return zarn::fundamental(set, at, range.first, range.second); });
+  return py::make_tuple(to_numpy(std::move(f.time)), to_numpy(std::move(f.freq)), to_numpy(std::move(f.confidence)));
+}
+
 py::dict info(const py::object& path, double step) {
   if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
   const zarn::PartialSet set = read_path(path_of(path));
@@ -651,6 +675,12 @@ PYBIND11_MODULE(zarn, m) {
         "min_track: the shortest partial kept, first to last breakpoint, in seconds (by default\n"
         "those seen in fewer than three frames are left out); noise: measure what the partials leave\n"
         "in 25 critical bands, given as the result's `noise`. Ctrl-C interrupts it.");
+  m.def("fundamental", &fundamental, py::arg("source"), py::arg("rate") = py::none(), py::arg("step") = py::none(),
+        py::arg("range") = std::pair<double, double>(zarn::kFundamentalLo, zarn::kFundamentalHi),
+        "The fundamental over time, as the tool's --f0 writes it: of samples at `rate` (analysed as\n"
+        "analyse() does, at every hop of the analysis), or of partials at every `step` seconds;\n"
+        "within range=(lo, hi) Hz. Three float64 arrays: times, hertz (0 where there is none)\n"
+        "and the confidence (the share of the energy that its harmonics hold).");
   m.def("info", &info, py::arg("path"), py::arg("step") = 0.05,
         "What a file holds, as the tool's --info says: a dict of its format, partials,\n"
         "breakpoints, time span, frequency and level ranges, the shortest and longest partial\n"

@@ -260,3 +260,24 @@ def test_noise_beside_the_partials(tmp_path):
     assert zarn.analyse(x, rate, noise=False).noise is None
     louder = zarn.scale(partials, gain=6)
     assert np.allclose(louder.noise.power, noise.power * 10 ** 0.6)
+
+
+def test_fundamental_of_samples_and_of_partials():
+    """A vibrato of eight harmonics: its fundamental within a cent from the samples and from
+    their partials; silence has none."""
+    rate = 44100
+    t = np.arange(rate) / rate
+    f0 = 220 * (1 + 0.01 * np.sin(2 * np.pi * 5.5 * t))
+    phase = 2 * np.pi * np.cumsum(f0) / rate
+    x = sum(0.25 / k * np.sin(k * phase) for k in range(1, 9))
+    times, hz, sure = zarn.fundamental(x, rate=rate)
+    inner = (times > 0.1) & (times < 0.9)
+    truth = 220 * (1 + 0.01 * np.sin(2 * np.pi * 5.5 * times[inner]))
+    assert np.max(np.abs(1200 * np.log2(hz[inner] / truth))) < 1
+    assert np.all(sure[inner] > 0.9)
+    times, hz, _ = zarn.fundamental(zarn.analyse(x, rate), step=0.01)
+    assert np.median(np.abs(1200 * np.log2(hz[10:90] / (220 * (1 + 0.01 * np.sin(2 * np.pi * 5.5 * times[10:90])))))) < 1
+    _, hz, _ = zarn.fundamental(np.zeros(rate), rate=rate)
+    assert not hz.any()
+    with pytest.raises(ValueError, match="step"):
+        zarn.fundamental(zarn.analyse(x, rate))

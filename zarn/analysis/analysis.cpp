@@ -151,6 +151,7 @@ PartialSet Analyser::finish() {
   s.tracker.end_all();
   PartialSet out = std::move(s.found);
   out.places = PartialSet::Places::kSeconds;
+  out.hop = s.hop_seconds();
   std::stable_sort(out.partials.begin(), out.partials.end(), [](const Partial& a, const Partial& b) {
     return a.time.front() < b.time.front() || (a.time.front() == b.time.front() && a.freq.front() < b.freq.front());
   });

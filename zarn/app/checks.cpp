@@ -38,7 +38,7 @@ void check_before_reading(const Options& options, Output& console) {
   if (options.force && !options.named_output())
     report(console, compose_warning(options.extra_outputs().empty()
                                         ? "--force has no effect without -o: the dialogue never replaces a file"
-                                        : "--force applies to --plot and --wav only: the dialogue never replaces a file"));
+                                        : "--force applies to --plot, --wav and --f0 only: the dialogue never replaces a file"));
   if (options.rate_given && options.wav.empty() && !row_of(options.result_format()).records_rate)
     report(console, compose_warning("--rate has no effect without --wav"));
   if (options.whole && options.aligned_grid())
@@ -64,6 +64,7 @@ void check_before_reading(const Options& options, Output& console) {
     throw failure(options.plot, "this build of zarn draws SVG pictures only: librsvg and cairo were not found when it was built");
   if ((options.bits != SampleDepth::kDefault || options.normalize) && options.wav.empty())
     report(console, compose_warning("--bits and --normalize have no effect without --wav"));
+  if (options.f0_range_given && options.f0.empty()) report(console, compose_warning("--f0-range has no effect without --f0"));
 }
 
 void warn_of_unused_with_info(const Options& options, Output& console) {
@@ -72,6 +73,7 @@ void warn_of_unused_with_info(const Options& options, Output& console) {
   if (options.format) unused.push_back("--format");
   if (!options.plot.empty() || options.plot_log || options.plot_view.any) unused.push_back("--plot");
   if (!options.wav.empty() || options.rate_given || options.bits != SampleDepth::kDefault || options.normalize) unused.push_back("--wav");
+  if (!options.f0.empty() || options.f0_range_given) unused.push_back("--f0");
   if (!chosen_edits(options.edits, {}).empty()) unused.push_back("the edits");
   if (options.fit != Fit::kSpline || options.whole || options.align) unused.push_back("the grid and fit");
   if (options.force) unused.push_back("--force");

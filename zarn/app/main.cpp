@@ -16,6 +16,7 @@
 #include "app/help.hpp"
 #include "app/options.hpp"
 #include "edit/edits.hpp"
+#include "edit/fundamental.hpp"
 #include "fit/resample.hpp"
 #include "formats/formats.hpp"
 #include "io/output.hpp"
@@ -47,9 +48,12 @@ void save_named(const Options& options, const Writer& writer) {
   if (!saved.written()) throw Failure(stdout_failed(saved.error), FailureKind::kFileSystem, saved.error);
 }
 
-// The picture and the sound of the result, where asked for; `result` is where the result was saved.
-void save_extras(const Options& options, const ResampledSet& set, const PartialSet& read, const std::string& input, double step,
-                 Output& console, const std::string& result) {
+// The picture, the sound and the fundamental of the result, where asked for; `result` is where
+// the result was saved.
+void save_extras(const Options& options, const ResampledSet& set, const PartialSet& read, const Fundamental& f0, const std::string& input,
+                 double step, Output& console, const std::string& result) {
+  if (!options.f0.empty())
+    save_as(options.f0, options.force, through_output([&](Output& out) { out.put(fundamental_text(f0)); }), not_saved("fundamental", result));
   if (!options.plot.empty()) {
     std::string method;  // what the title says of the fit and the grid where they are not the usual
     if (options.fit != Fit::kSpline) method = std::string(fit_table()[static_cast<std::size_t>(options.fit)].name) + " fit";
@@ -123,6 +127,10 @@ int run(const Options& options, Output& console, bool& saved) {
   if (read.P() == 0 && (scripted || read.format != "list") && !read.passed_over.empty())
     report(console, compose_warning(name + ": no partials read: " + read.passed_over));
   apply_edits(read, chosen_edits(options.edits, name));
+  // The fundamental, where asked for, from the partials as edited (before the fit lets them go):
+  // at every hop of the analysis that made them, or every step of the grid.
+  const Fundamental f0 = options.f0.empty() ? Fundamental{}
+                                            : fundamental(read, read.hop > 0 ? read.hop : step, options.f0_range.first, options.f0_range.second);
 
   const GridPlan plan = plan_grid(read, step,
                                   options.aligned_grid() ? GridKind::kAligned
@@ -155,7 +163,7 @@ int run(const Options& options, Output& console, bool& saved) {
   if (!saved) return kFailed;
   if (options.result_format() == Format::kList) warn_of_repeated_times(set, console);
   if (!options.quiet) note_noise_left_out(set, options.result_format(), console);
-  save_extras(options, set, read, name, step, console, result);
+  save_extras(options, set, read, f0, name, step, console, result);
   return kOk;
 }
 

@@ -15,7 +15,7 @@ namespace zarn {
 namespace {
 
 enum LongOnly {
-  kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kRate,
+  kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kF0, kF0Range, kRate,
   kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kNoNoise, kChannel,
   kEdit,  // the edits' options, from the table of edits: kEdit + their row
 };
@@ -29,6 +29,8 @@ const struct option kFixedOptions[] = {
     {"plot", required_argument, nullptr, kPlot},
     {"plot-log", no_argument, nullptr, kPlotLog},
     {"wav", required_argument, nullptr, kWav},
+    {"f0", required_argument, nullptr, kF0},
+    {"f0-range", required_argument, nullptr, kF0Range},
     {"rate", required_argument, nullptr, kRate},
     {"info", no_argument, nullptr, kInfo},
     {"bits", required_argument, nullptr, kBits},
@@ -165,10 +167,19 @@ bool take_output_option(int c, Options& o) {
       return true;
     case kPlot:
     case kWav:
-      if (*optarg == '\0' || (c == kPlot && std::string_view(optarg) == "-"))
+    case kF0:
+      if (*optarg == '\0' || (c != kWav && std::string_view(optarg) == "-"))
         bad_option(std::string("--") + long_name(c) + " needs the name of a file");
-      (c == kPlot ? o.plot : o.wav) = optarg;
+      (c == kPlot ? o.plot : c == kWav ? o.wav : o.f0) = optarg;
       return true;
+    case kF0Range: {
+      const auto [lo, hi] = number_pair(c, "frequencies in hertz", optarg);
+      const std::string problem = fundamental_range_problem(lo, hi);
+      if (!problem.empty()) bad_option("--f0-range=" + std::string(optarg) + ": " + problem);
+      o.f0_range = {lo, hi};
+      o.f0_range_given = true;
+      return true;
+    }
     case kInfo:
       o.info = true;
       return true;

@@ -10,6 +10,7 @@
 #include "fit/fit.hpp"
 #include "formats/formats.hpp"
 #include "edit/edits.hpp"
+#include "edit/fundamental.hpp"
 #include "render/sound.hpp"
 #include "render/sound_file.hpp"
 
@@ -42,6 +43,9 @@ struct Options {
   bool plot_log = false;           // --plot-log: a logarithmic frequency axis
   PlotView plot_view;              // --plot-range, --plot-band, --plot-floor, --plot-dots
   std::string wav;                 // --wav=FILE: the result as sound; empty: none
+  std::string f0;                  // --f0=FILE: the fundamental over time, as text; empty: none
+  std::pair<double, double> f0_range{kFundamentalLo, kFundamentalHi};  // --f0-range=LO:HI
+  bool f0_range_given = false;
   int rate = kDefaultRate;         // --rate=HZ: the sound's sample rate
   bool rate_given = false;         // --rate was given (it has no effect without --wav)
   SampleDepth bits = SampleDepth::kDefault;  // --bits: the sound's samples
@@ -59,10 +63,11 @@ struct Options {
   }
   /// True when the grid is the aligned one: asked for, or needed by a frame format.
   bool aligned_grid() const { return align || is_frame_format(result_format()); }
-  /// The files a run writes besides the result: the picture and the sound, where asked for.
+  /// The files a run writes besides the result: the picture, the sound and the fundamental,
+  /// where asked for.
   std::vector<std::string> extra_outputs() const {
     std::vector<std::string> names;
-    for (const std::string* n : {&plot, &wav})
+    for (const std::string* n : {&plot, &wav, &f0})
       if (!n->empty() && *n != "-") names.push_back(*n);
     return names;
   }

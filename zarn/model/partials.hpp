@@ -58,6 +58,7 @@ struct PartialSet {
   std::vector<std::pair<std::string, std::string>> about;
   std::string passed_over;  // what the reader passed over, for a result with no partials
   Noise noise;              // what the partials leave, where the input holds it
+  double hop = 0;           // seconds between the frames of the analysis that made it; 0: none
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }

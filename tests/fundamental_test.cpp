@@ -1,0 +1,80 @@
+// The fundamental: of harmonic series whole, without their fundamental, stretched, beside a
+// faint far partial, drowned in noise; over time with a gap; and its text.
+#include "edit/fundamental.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+double cents(double f, double g) { return 1200 * std::log2(f / g); }
+
+TEST(Fundamental, OfOneInstant) {
+  struct Case {
+    const char* what;
+    std::vector<double> freq, amp;
+    double noise, f0;  // f0 0: none
+  };
+  std::vector<Case> cases;
+  const auto series = [](double f, int from, int to, double stretch = 0) {
+    Case c{"", {}, {}, 0, f};
+    for (int k = from; k <= to; ++k) c.freq.push_back(k * f * std::sqrt(1 + stretch * k * k)), c.amp.push_back(0.3 / k);
+    return c;
+  };
+  Case whole = series(200, 1, 8);
+  whole.what = "eight harmonics";
+  cases.push_back(whole);
+  Case missing = series(200, 2, 8);
+  missing.what = "without the fundamental";
+  cases.push_back(missing);
+  Case piano = series(65.4, 1, 24, 0.0003);
+  piano.what = "stretched as a piano's";
+  piano.f0 = 65.4 * std::sqrt(1.0003);
+  cases.push_back(piano);
+  Case far = series(220, 1, 8);
+  far.what = "a faint far partial on the 59th harmonic";
+  far.freq.push_back(59 * 220.3), far.amp.push_back(0.003);
+  cases.push_back(far);
+  cases.push_back({"one sine", {440}, {0.1}, 0, 440});
+  Case drowned = series(200, 1, 4);
+  drowned.what = "in noise ten times as strong";
+  drowned.noise = 10 * (0.09 + 0.0225 + 0.01 + 0.005625);
+  drowned.f0 = 0;
+  cases.push_back(drowned);
+  cases.push_back({"below the range", {20, 40, 60}, {0.1, 0.1, 0.1}, 0, 0});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto [f0, sure] = zarn::detail::fundamental_of(c.freq, c.amp, c.noise, 30, 2000);
+    if (c.f0 == 0) {
+      EXPECT_EQ(f0, 0.0);
+      continue;
+    }
+    ASSERT_GT(f0, 0);
+    EXPECT_NEAR(cents(f0, c.f0), 0, 1.0);
+    EXPECT_GT(sure, 0.8);
+  }
+}
+
+TEST(Fundamental, OverTimeAndAsText) {
+  zarn::PartialSet set;
+  for (int k = 1; k <= 3; ++k) {
+    zarn::Partial p;
+    for (double t : {0.0, 0.1}) zarn::add_breakpoint(p, t, 100.0 * k * (1 + t), 0.1);
+    set.partials.push_back(p);
+    zarn::Partial q;
+    for (double t : {0.3, 0.4}) zarn::add_breakpoint(q, t, 150.0 * k, 0.1);
+    set.partials.push_back(q);
+  }
+  const zarn::Fundamental f = zarn::fundamental(set, 0.05);
+  ASSERT_EQ(f.time.size(), 9u);  // 0 to 0.4 every 0.05
+  const double want[] = {100, 105, 110, 0, 0, 0, 150, 150, 150};
+  for (std::size_t j = 0; j < 9; ++j) EXPECT_NEAR(f.freq[j], want[j], 1e-9) << j;
+  EXPECT_EQ(zarn::fundamental_text(f).substr(0, 48), "0.000000 100.0000 1.000\n0.050000 105.0000 1.000\n");
+  EXPECT_EQ(zarn::fundamental(set, 0.05, 120, 2000).freq[0], 0.0);  // 100 Hz lies below the range
+  EXPECT_FALSE(zarn::fundamental_range_problem(30, 2000).size());
+  EXPECT_TRUE(zarn::fundamental_range_problem(300, 200).size());
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include "edit/fundamental.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <string>
+
+namespace zarn {
+
+namespace {
+
+// The highest harmonic number counted.
+constexpr int kMaxHarmonic = 60;
+// A partial within this share of a harmonic's frequency is that harmonic (about 50 cents),
+// and at most this share of the fundamental away from it: high harmonics lie so close to each
+// other that a share of their frequency would take any partial.
+constexpr double kHarmonicTolerance = 0.03, kSpacingTolerance = 0.2;
+
+// The harmonic of `c` that the frequency f is, or 0 for none.
+int harmonic_of(double f, double c) {
+  const double h = std::round(f / c);
+  if (h < 1 || h > kMaxHarmonic) return 0;
+  return std::fabs(f - h * c) <= std::min(kHarmonicTolerance * h, kSpacingTolerance) * c ? static_cast<int>(h) : 0;
+}
+// The strongest partials whose subharmonics are candidates, and how far down.
+constexpr std::size_t kStrongest = 8;
+constexpr int kSubharmonics = 8;
+// The harmonics that hold this share of a candidate's energy count in how densely they are present.
+constexpr double kMostEnergy = 0.95;
+// Below this confidence, there is no fundamental.
+constexpr double kVoiced = 0.4;
+// Harmonics up to this number give the fundamental's frequency (higher ones of strings
+// stretch).
+constexpr int kRefineUpTo = 4;
+
+}  // namespace
+
+std::string fundamental_range_problem(double lo, double hi) {
+  if (!std::isfinite(lo) || !std::isfinite(hi) || !(lo > 0) || !(hi > lo)) return "the range must be two frequencies LO:HI with 0 < LO < HI";
+  return {};
+}
+
+namespace detail {
+
+std::pair<double, double> fundamental_of(const std::vector<double>& freq, const std::vector<double>& amp, double noise, double lo, double hi) {
+  const std::size_t n = freq.size();
+  double energy = noise;
+  for (double a : amp) energy += a * a;
+  if (n == 0 || !(energy > 0)) return {0.0, 0.0};
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return amp[a] > amp[b]; });
+  // Each candidate scores the share of the energy that its harmonics hold, times how densely
+  // its harmonics up to the highest matched are present: a subharmonic of the fundamental
+  // explains as much energy but misses every other harmonic.
+  double best = 0, best_c = 0;
+  // The candidates, each once: the strongest partials' subharmonics, those within a tenth of the
+  // tolerance of another taken as one.
+  std::vector<double> candidates;
+  for (std::size_t s = 0; s < std::min(n, kStrongest); ++s)
+    for (int d = 1; d <= kSubharmonics; ++d) {
+      const double c = freq[order[s]] / d;
+      if (c >= lo && c <= hi) candidates.push_back(c);
+    }
+  std::sort(candidates.begin(), candidates.end());
+  double last = 0;
+  for (const double c : candidates) {
+    if (last > 0 && c < last * (1 + 0.1 * kHarmonicTolerance)) continue;
+    last = c;
+    {
+      // The energy at each harmonic; the harmonics up to the one below which nearly all of it
+      // lies (a faint far partial that happens to fall on a harmonic does not count).
+      double at[kMaxHarmonic + 1] = {};
+      double matched = 0;
+      for (std::size_t p = 0; p < n; ++p) {
+        const int h = harmonic_of(freq[p], c);
+        if (h == 0) continue;
+        at[h] += amp[p] * amp[p];
+        matched += amp[p] * amp[p];
+      }
+      int top = 0, present = 0;
+      for (double below = 0; top < kMaxHarmonic && below < kMostEnergy * matched;) {
+        below += at[++top];
+        present += at[top] > 0 ? 1 : 0;
+      }
+      const double score = matched / energy * present / std::max(top, 1);
+      if (score > best * (1 + 1e-9)) best = score, best_c = c;
+    }
+  }
+  if (best < kVoiced) return {0.0, best};
+  // The frequency from the lowest harmonics matched, weighted by their energy.
+  double sum = 0, weight = 0;
+  for (int limit = kRefineUpTo; weight == 0 && limit <= kMaxHarmonic; limit *= 2)
+    for (std::size_t p = 0; p < n; ++p) {
+      const int h = harmonic_of(freq[p], best_c);
+      if (h == 0 || h > limit) continue;
+      sum += amp[p] * amp[p] * freq[p] / h;
+      weight += amp[p] * amp[p];
+    }
+  const double f0 = weight > 0 ? sum / weight : best_c;
+  return {f0 >= lo && f0 <= hi ? f0 : 0.0, best};
+}
+
+}  // namespace detail
+
+std::string fundamental_text(const Fundamental& f0) {
+  std::string text;
+  char line[96];
+  for (std::size_t j = 0; j < f0.time.size(); ++j) {
+    std::snprintf(line, sizeof line, "%.6f %.4f %.3f\n", f0.time[j], f0.freq[j], f0.confidence[j]);
+    text += line;
+  }
+  return text;
+}
+
+Fundamental fundamental(const PartialSet& set, double step, double lo, double hi) {
+  Fundamental out;
+  double end = set.noise.empty() ? -1.0 : set.noise.times.back();
+  for (const Partial& p : set.partials)
+    if (!p.time.empty()) end = std::max(end, p.time.back());
+  if (end < 0) return out;
+  // Partials by their first time; each sounding one's breakpoint index moves on with the time.
+  std::vector<std::size_t> order;
+  for (std::size_t p = 0; p < set.partials.size(); ++p)
+    if (set.partials[p].time.size() > 0) order.push_back(p);
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return set.partials[a].time.front() < set.partials[b].time.front(); });
+  std::vector<std::pair<std::size_t, std::size_t>> sounding;  // (partial, index of the breakpoint at or before the time)
+  std::size_t next = 0;
+  std::vector<double> freq, amp, bands(set.noise.bands());
+  for (long long k = 0;; ++k) {
+    const double t = static_cast<double>(k) * step;
+    if (t > end) break;
+    for (; next < order.size() && set.partials[order[next]].time.front() <= t; ++next) sounding.emplace_back(order[next], 0);
+    freq.clear(), amp.clear();
+    std::size_t kept = 0;
+    for (auto& [p, i] : sounding) {
+      const Partial& part = set.partials[p];
+      if (part.time.back() < t) continue;  // over
+      while (i + 1 < part.time.size() && part.time[i + 1] <= t) ++i;
+      double f = part.freq[i], a = part.amp[i];
+      if (i + 1 < part.time.size()) {
+        const double u = (t - part.time[i]) / (part.time[i + 1] - part.time[i]);
+        f += u * (part.freq[i + 1] - f), a += u * (part.amp[i + 1] - a);
+      }
+      if (a > 0 && std::isfinite(f) && f > 0) freq.push_back(f), amp.push_back(a);
+      sounding[kept++] = {p, i};
+    }
+    sounding.resize(kept);
+    double noise = 0;
+    if (!set.noise.empty()) {
+      set.noise.at(t, bands.data());
+      for (double b : bands) noise += b;
+    }
+    // A sine of amplitude a has the mean square a^2 / 2, as the noise's bands count it.
+    for (double& a : amp) a *= std::sqrt(0.5);
+    const auto [f0, sure] = detail::fundamental_of(freq, amp, noise, lo, hi);
+    out.time.push_back(t);
+    out.freq.push_back(f0);
+    out.confidence.push_back(sure);
+  }
+  return out;
+}
+
+}  // namespace zarn

@@ -1,0 +1,42 @@
+// The fundamental of partials over time: at each time, the frequency whose harmonics explain
+// most of the partials' energy sounding then (and none of the noise's), found among the
+// strongest partials' subharmonics, and how sure that is.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/partials.hpp"
+
+namespace zarn {
+
+/// A fundamental frequency over time.
+struct Fundamental {
+  std::vector<double> time;        // seconds, a step apart from 0
+  std::vector<double> freq;        // hertz; 0 where there is none (silence, noise, no harmonic order)
+  std::vector<double> confidence;  // from 0 to 1: the share of the sound's energy its harmonics hold
+};
+
+/// The range a fundamental is looked for in, hertz, by default.
+constexpr double kFundamentalLo = 30, kFundamentalHi = 2000;
+
+/// What is wrong with a range of fundamentals (LO:HI in hertz); empty when it can be used.
+std::string fundamental_range_problem(double lo, double hi);
+
+/// The fundamental of `set` at times 0, step, 2 step, ... to its last breakpoint (or noise
+/// frame), within [lo, hi] Hz: each from the partials sounding then (frequency and amplitude
+/// between breakpoints in proportion) and the set's noise there.
+Fundamental fundamental(const PartialSet& set, double step, double lo = kFundamentalLo, double hi = kFundamentalHi);
+
+/// The fundamental as text, a line for each time: "time Hz confidence" (Hz 0 for none).
+std::string fundamental_text(const Fundamental& f0);
+
+namespace detail {
+
+/// The fundamental of one instant's partials (frequencies and amplitudes) beside noise of
+/// mean square `noise`, within [lo, hi]: its frequency (0 for none) and confidence.
+std::pair<double, double> fundamental_of(const std::vector<double>& freq, const std::vector<double>& amp, double noise, double lo, double hi);
+
+}  // namespace detail
+
+}  // namespace zarn
