@@ -21,6 +21,7 @@
 #include "model/failure.hpp"
 #include "formats/formats.hpp"
 #include "render/info.hpp"
+#include "edit/formants.hpp"
 #include "edit/fundamental.hpp"
 #include "edit/keep.hpp"
 #include "model/partials.hpp"
@@ -373,7 +374,7 @@ py::object keep(const py::object& partials_in, std::optional<std::pair<double, d
   return to_partials(set.partials, noise_of(partials_in));  // the filters leave the noise alone
 }
 
-py::object scale(const py::object& partials_in, double time, double cents, double gain) {
+py::object scale(const py::object& partials_in, double time, double cents, double gain, bool keep_formants) {
   const std::vector<Partial> partials = partials_of(partials_in);
   const std::string problem = zarn::time_scale_problem(time);
   if (!problem.empty()) throw py::value_error("time: " + problem);
@@ -382,6 +383,7 @@ py::object scale(const py::object& partials_in, double time, double cents, doubl
   set.noise = noise_of(partials_in);
   try {
     unlocked([&] {
+      if (keep_formants) zarn::keep_formants(set, std::pow(2.0, options.cents / 1200.0));
       zarn::scale(set, options, "partials");
       return 0;
     });
@@ -692,9 +694,11 @@ PYBIND11_MODULE(zarn, m) {
         "min_level in dB of the loudest breakpoint, max_partials of greatest energy among those\n"
         "the others keep. Partials without breakpoints are kept only when no filter is given.");
   m.def("scale", &scale, py::arg("partials"), py::arg("time") = 1.0, py::arg("cents") = 0.0, py::arg("gain") = 0.0,
+        py::arg("keep_formants") = false,
         "New partials with every time multiplied by `time`, every frequency by 2^(cents/1200)\n"
         "and every amplitude by 10^(gain/20), as --time-scale, --transpose and --gain do; their\n"
-        "noise stretched and its power scaled as much (a transposition leaves it).");
+        "noise stretched and its power scaled as much (a transposition leaves it); keep_formants=True\n"
+        "keeps the spectral envelope through the transposition, as --keep-formants does.");
   m.def("spline", &spline, py::arg("x"), py::arg("y"), py::arg("xi"),
         "The not-a-knot cubic spline through the knots (x, y), x rising, at the ascending times xi\n"
         "within [x[0], x[-1]]. Three knots give the parabola, two the line.");

@@ -171,7 +171,8 @@ TEST(Options, EveryOptionFitAndFormatDocumented) {
     for (char c : name) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
     EXPECT_NE(man.find("\\-\\-" + escaped), std::string::npos) << name;
   }
-  for (const zarn::EditOption& edit : zarn::edit_options()) EXPECT_NE(help.find("--" + std::string(edit.name) + "="), std::string::npos);
+  for (const zarn::EditOption& edit : zarn::edit_options())
+    EXPECT_NE(help.find("--" + std::string(edit.name) + (edit.kind == zarn::EditOption::Kind::kFlag ? " " : "=")), std::string::npos);
   for (std::size_t i = 0; i < zarn::fit_table().size(); ++i) {
     EXPECT_EQ(static_cast<std::size_t>(zarn::fit_table()[i].fit), i);
     EXPECT_NE(help.find(std::string(zarn::fit_table()[i].name) + " ("), std::string::npos);

@@ -65,6 +65,8 @@ void check_before_reading(const Options& options, Output& console) {
   if ((options.bits != SampleDepth::kDefault || options.normalize) && options.wav.empty())
     report(console, compose_warning("--bits and --normalize have no effect without --wav"));
   if (options.f0_range_given && options.f0.empty()) report(console, compose_warning("--f0-range has no effect without --f0"));
+  if (options.edits.keep_formants && options.edits.scale.cents == 0)
+    report(console, compose_warning("--keep-formants has no effect without --transpose"));
 }
 
 void warn_of_unused_with_info(const Options& options, Output& console) {

@@ -134,7 +134,7 @@ void help_outputs_and_edits(Output& out) {
       "partials as read, --max-partials among those the others keep; then the changes):\n"
       );
   for (const EditOption& edit : edit_options())
-    out.put(option_help("--" + std::string(edit.name) + "=" + std::string(edit.argument), std::string(edit.help)));
+    out.put(option_help("--" + std::string(edit.name) + (edit.argument.empty() ? "" : "=" + std::string(edit.argument)), std::string(edit.help)));
 }
 
 // The rest, examples and the exit status.

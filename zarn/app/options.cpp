@@ -59,7 +59,8 @@ const struct option* long_options() {
     names.reserve(edit_options().size());
     for (std::size_t i = 0; i < edit_options().size(); ++i) {
       names.emplace_back(edit_options()[i].name);
-      v.push_back({names.back().c_str(), required_argument, nullptr, kEdit + static_cast<int>(i)});
+      const bool flag = edit_options()[i].kind == EditOption::Kind::kFlag;
+      v.push_back({names.back().c_str(), flag ? no_argument : required_argument, nullptr, kEdit + static_cast<int>(i)});
     }
     v.push_back({nullptr, 0, nullptr, 0});
     return v;
@@ -133,6 +134,9 @@ void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
       figures[0] = lo, figures[1] = hi;
       break;
     }
+    case EditOption::Kind::kFlag:
+      figures[0] = 1;
+      break;
     case EditOption::Kind::kCount: {
       int n = 0;
       if (!parse_count(text, n)) bad_option("--" + name + " needs a whole number from 0 to 2147483647, not '" + text + "'");
@@ -343,7 +347,7 @@ Options parse_options(int argc, char** argv) {
       bad_option(std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'");
       default:  // '?', or an edit's option
       if (c >= kEdit) {
-        set_edit(edit_options()[static_cast<std::size_t>(c - kEdit)], optarg, o.edits);
+        set_edit(edit_options()[static_cast<std::size_t>(c - kEdit)], optarg != nullptr ? optarg : "", o.edits);
         break;
       }
       if (optopt != 0 && was_long) bad_option("option '--" + std::string(long_name(optopt)) + "' doesn't allow an argument");

@@ -1,5 +1,7 @@
 #include "edit/edits.hpp"
 
+#include <cmath>
+
 
 namespace zarn {
 
@@ -25,6 +27,8 @@ std::string set_time_scale(const double* f, std::string_view text, EditOptions& 
 const std::vector<EditRow> kEdits = {
     {"keep", [](const EditOptions& o) { return o.keep.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string&) { keep(set, o.keep); }},
+    {"formants", [](const EditOptions& o) { return o.keep_formants && o.scale.cents != 0; },
+     [](PartialSet& set, const EditOptions& o, const std::string&) { keep_formants(set, std::pow(2.0, o.scale.cents / 1200.0)); }},
     {"scale", [](const EditOptions& o) { return o.scale.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, o.scale, file); }},
     {"noise", [](const EditOptions& o) { return o.noise.any(); },
@@ -55,6 +59,12 @@ const std::vector<EditOption> kOptions = {
     {"transpose", "CENTS", "multiply every frequency by 2^(CENTS/1200)", Kind::kNumber, "",
      [](const double* f, std::string_view, EditOptions& o) {
        o.scale.cents = f[0];
+       return std::string();
+     }},
+    {"keep-formants", "", "with --transpose, each level follows the spectral envelope of the\n"
+     "partials sounding then, at its new frequency (a voice keeps its vowels)", Kind::kFlag, "",
+     [](const double*, std::string_view, EditOptions& o) {
+       o.keep_formants = true;
        return std::string();
      }},
     {"gain", "DB", "multiply every amplitude by 10^(DB/20), and the noise's power as much", Kind::kNumber, "",

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "edit/formants.hpp"
 #include "edit/keep.hpp"
 #include "edit/noise_gain.hpp"
 #include "edit/scale.hpp"
@@ -28,6 +29,7 @@ struct EditOptions {
   KeepOptions keep;
   ScaleOptions scale;
   NoiseOptions noise;
+  bool keep_formants = false;  // levels follow the envelope through --transpose
 };
 
 /// One edit: chosen when the options ask for any of it, applied to the partials read from
@@ -45,7 +47,7 @@ const std::vector<EditRow>& edit_table();
 /// (which the command line reads), and what sets the options from its figures or says what
 /// is wrong with them (the message, without "zarn: ", naming the option as typed in `text`).
 struct EditOption {
-  enum class Kind { kNumber, kRange, kCount };  // a finite number; LO:HI; a whole number from 0
+  enum class Kind { kNumber, kRange, kCount, kFlag };  // a finite number; LO:HI; a whole number from 0; none
   std::string_view name, argument, help;
   Kind kind;
   std::string_view range_of;  // for a range: what its two numbers are ("frequencies in hertz")
