@@ -24,6 +24,7 @@
 #include "edit/formants.hpp"
 #include "edit/fundamental.hpp"
 #include "edit/keep.hpp"
+#include "edit/morph.hpp"
 #include "model/partials.hpp"
 #include "fit/resample.hpp"
 #include "io/save.hpp"
@@ -461,6 +462,31 @@ py::tuple fundamental(const py::object& source, std::optional<double> rate, std:
   return py::make_tuple(to_numpy(std::move(f.time)), to_numpy(std::move(f.freq)), to_numpy(std::move(f.confidence)));
 }
 
+// The morph of partials a towards b by w: a number, or (time, weight) pairs over a's seconds.
+py::object morph(const py::object& a_in, const py::object& b_in, const py::object& w) {
+  zarn::MorphWeight weight;
+  if (py::isinstance<py::float_>(w) || py::isinstance<py::int_>(w)) {
+    weight.points.emplace_back(0.0, w.cast<double>());
+  } else {
+    for (const py::handle item : w) {
+      const auto [t, v] = item.cast<std::pair<double, double>>();
+      weight.points.emplace_back(t, v);
+    }
+  }
+  for (std::size_t i = 0; i < weight.points.size(); ++i)
+    if (!(weight.points[i].second >= 0 && weight.points[i].second <= 1) || !std::isfinite(weight.points[i].first) ||
+        (i > 0 && !(weight.points[i].first > weight.points[i - 1].first)))
+      throw py::value_error("w must be a weight from 0 to 1, or (time, weight) pairs with times rising");
+  if (weight.points.empty()) throw py::value_error("w must hold at least one weight");
+  zarn::PartialSet a = to_set<zarn::PartialSet>(partials_of(a_in)), b = to_set<zarn::PartialSet>(partials_of(b_in));
+  a.noise = noise_of(a_in), b.noise = noise_of(b_in);
+  unlocked([&] {
+    zarn::morph(a, b, weight);
+    return 0;
+  });
+  return to_partials(a.partials, std::move(a.noise));
+}
+
 py::dict info(const py::object& path, double step) {
   if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
   const zarn::PartialSet set = read_path(path_of(path));
@@ -683,6 +709,10 @@ PYBIND11_MODULE(zarn, m) {
         "analyse() does, at every hop of the analysis), or of partials at every `step` seconds;\n"
         "within range=(lo, hi) Hz. Three float64 arrays: times, hertz (0 where there is none)\n"
         "and the confidence (the share of the energy that its harmonics hold).");
+  m.def("morph", &morph, py::arg("a"), py::arg("b"), py::arg("w"),
+        "Partials between a and b, as --morph-with and --morph make them: w from 0 (a) to 1 (b), or\n"
+        "(time, weight) pairs over a's seconds; partials matched by harmonic number, else by\n"
+        "frequency; frequencies interpolated on a logarithmic scale, levels in dB.");
   m.def("info", &info, py::arg("path"), py::arg("step") = 0.05,
         "What a file holds, as the tool's --info says: a dict of its format, partials,\n"
         "breakpoints, time span, frequency and level ranges, the shortest and longest partial\n"

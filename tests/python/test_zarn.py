@@ -281,3 +281,19 @@ def test_fundamental_of_samples_and_of_partials():
     assert not hz.any()
     with pytest.raises(ValueError, match="step"):
         zarn.fundamental(zarn.analyse(x, rate))
+
+
+def test_morph_and_keep_formants():
+    """Two tones of five harmonics morphed half-way: each harmonic at the geometric mean of
+    their frequencies; w=0 gives the first back."""
+    def tone(f0, level):
+        t = np.linspace(0, 1, 21)
+        return [zarn.Partial(t, np.full(21, f0 * k), np.full(21, 10 ** ((level - 3 * k) / 20))) for k in range(1, 6)]
+    a, b = tone(200, -10), tone(300, -30)
+    half = zarn.morph(a, b, 0.5)
+    assert np.allclose([np.median(p.freq) for p in half], [np.sqrt(200 * k * 300 * k) for k in range(1, 6)])
+    assert np.array_equal(zarn.morph(a, b, 0)[2].freq, a[2].freq)
+    with pytest.raises(ValueError):
+        zarn.morph(a, b, 1.5)
+    up = zarn.scale(a, cents=700, keep_formants=True)
+    assert up[0].freq[0] == pytest.approx(200 * 2 ** (7 / 12))

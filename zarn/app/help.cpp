@@ -130,6 +130,10 @@ void help_outputs_and_edits(Output& out) {
       "                     grid step): time Hz confidence, Hz 0 where there is none\n"
       "      --f0-range=LO:HI  look for the fundamental within LO to HI Hz (30:2000)\n"
       "\n"
+      "      --morph-with=FILE --morph=W  morph towards FILE's partials (a sound analysed\n"
+      "                     alike): W from 0 to 1, or T:W,T:W,... over this input's seconds;\n"
+      "                     partials matched by harmonic number, else by frequency\n"
+      "\n"
       "Editing the partials as read, before the grid (filters first, each judged on the\n"
       "partials as read, --max-partials among those the others keep; then the changes):\n"
       );

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -79,6 +80,14 @@ struct FdCloser {
   }
 };
 
+// The partials of another input (--morph-with), a sound analysed as the input would be.
+PartialSet read_other(const std::string& path, ReadOptions read) {
+  read.sound_options = false;  // the analysis's options were given for the input
+  FdCloser in{open_input(path)};
+  if (in.fd < 0) throw system_failure(path, errno);
+  return read_input(in.fd, path, read);
+}
+
 // --info: reads the input and says what it holds, writing nothing; the options that save,
 // edit or draw are warned of, since nothing is saved, edited or drawn.
 int describe(const Options& options, Output& console) {
@@ -126,7 +135,9 @@ int run(const Options& options, Output& console, bool& saved) {
   PartialSet read = read_input(input.fd, name, options.read);
   if (read.P() == 0 && (scripted || read.format != "list") && !read.passed_over.empty())
     report(console, compose_warning(name + ": no partials read: " + read.passed_over));
-  apply_edits(read, chosen_edits(options.edits, name));
+  EditOptions edits = options.edits;
+  if (!options.morph_with.empty()) edits.morph_with = std::make_shared<const PartialSet>(read_other(options.morph_with, options.read));
+  apply_edits(read, chosen_edits(edits, name));
   // The fundamental, where asked for, from the partials as edited (before the fit lets them go):
   // at every hop of the analysis that made them, or every step of the grid.
   const Fundamental f0 = options.f0.empty() ? Fundamental{}

@@ -15,7 +15,7 @@ namespace zarn {
 namespace {
 
 enum LongOnly {
-  kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kF0, kF0Range, kRate,
+  kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kF0, kF0Range, kMorphWith, kMorph, kRate,
   kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kNoNoise, kChannel,
   kEdit,  // the edits' options, from the table of edits: kEdit + their row
 };
@@ -31,6 +31,8 @@ const struct option kFixedOptions[] = {
     {"wav", required_argument, nullptr, kWav},
     {"f0", required_argument, nullptr, kF0},
     {"f0-range", required_argument, nullptr, kF0Range},
+    {"morph-with", required_argument, nullptr, kMorphWith},
+    {"morph", required_argument, nullptr, kMorph},
     {"rate", required_argument, nullptr, kRate},
     {"info", no_argument, nullptr, kInfo},
     {"bits", required_argument, nullptr, kBits},
@@ -176,6 +178,16 @@ bool take_output_option(int c, Options& o) {
         bad_option(std::string("--") + long_name(c) + " needs the name of a file");
       (c == kPlot ? o.plot : c == kWav ? o.wav : o.f0) = optarg;
       return true;
+    case kMorphWith:
+      if (*optarg == '\0') bad_option("--morph-with needs the name of a file");
+      o.morph_with = optarg;
+      return true;
+    case kMorph: {
+      std::string problem;
+      o.edits.morph = parse_morph_weight(optarg, problem);
+      if (!problem.empty()) bad_option("--morph=" + std::string(optarg) + ": " + problem);
+      return true;
+    }
     case kF0Range: {
       const auto [lo, hi] = number_pair(c, "frequencies in hertz", optarg);
       const std::string problem = fundamental_range_problem(lo, hi);
@@ -370,6 +382,8 @@ Options parse_options(int argc, char** argv) {
     if (!o.named_output() || o.output_to_stdout()) bad_option("--wav=- needs -o FILE: standard output carries the sound");
     o.quiet = true;
   }
+  if (o.morph_with.empty() != o.edits.morph.points.empty())
+    bad_option(o.morph_with.empty() ? "--morph needs --morph-with=FILE, the other sound" : "--morph-with needs --morph=W, how far towards it");
   std::vector<std::string> names = o.extra_outputs();
   if (o.named_output() && !o.output_to_stdout()) names.push_back(o.output);
   for (std::size_t i = 0; i < names.size(); ++i)

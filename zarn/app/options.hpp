@@ -46,6 +46,7 @@ struct Options {
   std::string f0;                  // --f0=FILE: the fundamental over time, as text; empty: none
   std::pair<double, double> f0_range{kFundamentalLo, kFundamentalHi};  // --f0-range=LO:HI
   bool f0_range_given = false;
+  std::string morph_with;          // --morph-with=FILE: the other sound of a morph (--morph sets its weight)
   int rate = kDefaultRate;         // --rate=HZ: the sound's sample rate
   bool rate_given = false;         // --rate was given (it has no effect without --wav)
   SampleDepth bits = SampleDepth::kDefault;  // --bits: the sound's samples

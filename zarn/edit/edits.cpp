@@ -25,6 +25,8 @@ std::string set_time_scale(const double* f, std::string_view text, EditOptions& 
 }
 
 const std::vector<EditRow> kEdits = {
+    {"morph", [](const EditOptions& o) { return !o.morph.points.empty() && o.morph_with != nullptr; },
+     [](PartialSet& set, const EditOptions& o, const std::string&) { morph(set, *o.morph_with, o.morph); }},
     {"keep", [](const EditOptions& o) { return o.keep.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string&) { keep(set, o.keep); }},
     {"formants", [](const EditOptions& o) { return o.keep_formants && o.scale.cents != 0; },

@@ -6,12 +6,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "edit/formants.hpp"
 #include "edit/keep.hpp"
+#include "edit/morph.hpp"
 #include "edit/noise_gain.hpp"
 #include "edit/scale.hpp"
 #include "model/partials.hpp"
@@ -30,6 +32,8 @@ struct EditOptions {
   ScaleOptions scale;
   NoiseOptions noise;
   bool keep_formants = false;  // levels follow the envelope through --transpose
+  MorphWeight morph;           // --morph: how far towards morph_with
+  std::shared_ptr<const PartialSet> morph_with;  // --morph-with: the other sound's partials, as read
 };
 
 /// One edit: chosen when the options ask for any of it, applied to the partials read from

@@ -1,0 +1,65 @@
+// Morphing: the weight read and followed over time; two harmonic tones morphed at 0 and 1 are
+// the inputs, at 0.5 each harmonic at the geometric mean of the two frequencies and the mean
+// of the two levels in dB, over the mean of the two durations.
+#include "edit/morph.hpp"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Morph, Weights) {
+  const struct {
+    const char* text;
+    bool ok;
+    double at_half;
+  } cases[] = {{"0.5", true, 0.5}, {"0:0,1:1", true, 0.5}, {"0.25:1", true, 1}, {"1.5", false, 0}, {"1:0,0.5:1", false, 0}, {"0:x", false, 0}, {"", false, 0}};
+  for (const auto& c : cases) {
+    std::string problem;
+    const zarn::MorphWeight w = zarn::parse_morph_weight(c.text, problem);
+    EXPECT_EQ(problem.empty(), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(w.at(0.5), c.at_half) << c.text;
+    }
+  }
+}
+
+// Five harmonics of f0 over `seconds`, each a level of its own.
+zarn::PartialSet tone(double f0, double seconds, double level_db) {
+  zarn::PartialSet set;
+  for (int k = 1; k <= 5; ++k) {
+    zarn::Partial p;
+    for (int j = 0; j <= 20; ++j) zarn::add_breakpoint(p, seconds * j / 20, f0 * k, std::pow(10.0, (level_db - 3 * k) / 20));
+    set.partials.push_back(p);
+  }
+  return set;
+}
+
+TEST(Morph, TwoTonesAtZeroHalfAndOne) {
+  const zarn::PartialSet a = tone(200, 1.0, -10), b = tone(300, 2.0, -30);
+  EXPECT_EQ(zarn::detail::harmonic_numbers(a), (std::vector<int>{1, 2, 3, 4, 5}));
+  std::string problem;
+  for (const char* ends : {"0", "1"}) {
+    zarn::PartialSet m = a;
+    zarn::morph(m, b, zarn::parse_morph_weight(ends, problem));
+    const zarn::PartialSet& want = ends[0] == '0' ? a : b;
+    ASSERT_EQ(m.P(), want.P());
+    for (int p = 0; p < m.P(); ++p) EXPECT_EQ(m.partials[p].freq, want.partials[p].freq);
+  }
+  zarn::PartialSet m = a;
+  zarn::morph(m, b, zarn::parse_morph_weight("0.5", problem));
+  ASSERT_EQ(m.P(), 5);
+  for (int k = 1; k <= 5; ++k) {
+    const zarn::Partial& p = m.partials[static_cast<std::size_t>(k - 1)];
+    EXPECT_NEAR(p.time.back(), 1.5, 1e-12);  // the mean of the durations
+    for (std::size_t j = 0; j < p.time.size(); ++j) {
+      EXPECT_NEAR(p.freq[j], std::sqrt(200.0 * k * 300.0 * k), 1e-9);
+      EXPECT_NEAR(20 * std::log10(p.amp[j]), -20 - 3 * k, 1e-9);
+    }
+  }
+}
+
+}  // namespace
