@@ -23,6 +23,7 @@
 #include "render/info.hpp"
 #include "edit/formants.hpp"
 #include "edit/fundamental.hpp"
+#include "edit/harmonic.hpp"
 #include "edit/keep.hpp"
 #include "edit/morph.hpp"
 #include "model/partials.hpp"
@@ -462,6 +463,17 @@ py::tuple fundamental(const py::object& source, std::optional<double> rate, std:
   return py::make_tuple(to_numpy(std::move(f.time)), to_numpy(std::move(f.freq)), to_numpy(std::move(f.confidence)));
 }
 
+// Harmonic partials, labelled with their harmonic numbers (Partial.index, Partial.harmonic).
+py::object harmonic(const py::object& partials_in) {
+  zarn::PartialSet set = to_set<zarn::PartialSet>(partials_of(partials_in));
+  set.noise = noise_of(partials_in);
+  unlocked([&] {
+    zarn::make_harmonic(set);
+    return 0;
+  });
+  return to_partials(set.partials, std::move(set.noise));
+}
+
 // The morph of partials a towards b by w: a number, or (time, weight) pairs over a's seconds.
 py::object morph(const py::object& a_in, const py::object& b_in, const py::object& w) {
   zarn::MorphWeight weight;
@@ -709,6 +721,10 @@ PYBIND11_MODULE(zarn, m) {
         "analyse() does, at every hop of the analysis), or of partials at every `step` seconds;\n"
         "within range=(lo, hi) Hz. Three float64 arrays: times, hertz (0 where there is none)\n"
         "and the confidence (the share of the energy that its harmonics hold).");
+  m.def("harmonic", &harmonic, py::arg("partials"),
+        "Harmonic partials, as --harmonic makes them: each labelled with its harmonic number of the\n"
+        "fundamental (its `index`, with `harmonic` True), the fragments of one harmonic joined, the\n"
+        "partials on no harmonic left out.");
   m.def("morph", &morph, py::arg("a"), py::arg("b"), py::arg("w"),
         "Partials between a and b, as --morph-with and --morph make them: w from 0 (a) to 1 (b), or\n"
         "(time, weight) pairs over a's seconds; partials matched by harmonic number, else by\n"

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "edit/fundamental.hpp"
+
 namespace {
 
 TEST(Morph, Weights) {
@@ -40,7 +42,7 @@ zarn::PartialSet tone(double f0, double seconds, double level_db) {
 
 TEST(Morph, TwoTonesAtZeroHalfAndOne) {
   const zarn::PartialSet a = tone(200, 1.0, -10), b = tone(300, 2.0, -30);
-  EXPECT_EQ(zarn::detail::harmonic_numbers(a), (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(zarn::harmonic_numbers(a), (std::vector<int>{1, 2, 3, 4, 5}));
   std::string problem;
   for (const char* ends : {"0", "1"}) {
     zarn::PartialSet m = a;

@@ -295,5 +295,7 @@ def test_morph_and_keep_formants():
     assert np.array_equal(zarn.morph(a, b, 0)[2].freq, a[2].freq)
     with pytest.raises(ValueError):
         zarn.morph(a, b, 1.5)
+    labelled = zarn.harmonic(a)
+    assert [p.index for p in labelled] == [1, 2, 3, 4, 5] and all(p.harmonic for p in labelled)
     up = zarn.scale(a, cents=700, keep_formants=True)
     assert up[0].freq[0] == pytest.approx(200 * 2 ** (7 / 12))

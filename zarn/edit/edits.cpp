@@ -27,6 +27,7 @@ std::string set_time_scale(const double* f, std::string_view text, EditOptions& 
 const std::vector<EditRow> kEdits = {
     {"morph", [](const EditOptions& o) { return !o.morph.points.empty() && o.morph_with != nullptr; },
      [](PartialSet& set, const EditOptions& o, const std::string&) { morph(set, *o.morph_with, o.morph); }},
+    {"harmonic", [](const EditOptions& o) { return o.harmonic; }, [](PartialSet& set, const EditOptions&, const std::string&) { make_harmonic(set); }},
     {"keep", [](const EditOptions& o) { return o.keep.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string&) { keep(set, o.keep); }},
     {"formants", [](const EditOptions& o) { return o.keep_formants && o.scale.cents != 0; },
@@ -61,6 +62,12 @@ const std::vector<EditOption> kOptions = {
     {"transpose", "CENTS", "multiply every frequency by 2^(CENTS/1200)", Kind::kNumber, "",
      [](const double* f, std::string_view, EditOptions& o) {
        o.scale.cents = f[0];
+       return std::string();
+     }},
+    {"harmonic", "", "make harmonic partials: each labelled with its harmonic number of the\n"
+     "fundamental (SDIF 1HRM), one a harmonic through a voiced stretch; the rest left out", Kind::kFlag, "",
+     [](const double*, std::string_view, EditOptions& o) {
+       o.harmonic = true;
        return std::string();
      }},
     {"keep-formants", "", "with --transpose, each level follows the spectral envelope of the\n"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "edit/formants.hpp"
+#include "edit/harmonic.hpp"
 #include "edit/keep.hpp"
 #include "edit/morph.hpp"
 #include "edit/noise_gain.hpp"
@@ -32,6 +33,7 @@ struct EditOptions {
   ScaleOptions scale;
   NoiseOptions noise;
   bool keep_formants = false;  // levels follow the envelope through --transpose
+  bool harmonic = false;       // --harmonic: harmonic partials, labelled, joined
   MorphWeight morph;           // --morph: how far towards morph_with
   std::shared_ptr<const PartialSet> morph_with;  // --morph-with: the other sound's partials, as read
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <cstdio>
 #include <numeric>
 #include <string>
@@ -103,6 +104,31 @@ std::pair<double, double> fundamental_of(const std::vector<double>& freq, const 
 }
 
 }  // namespace detail
+
+std::vector<int> harmonic_numbers(const PartialSet& set) {
+  constexpr double kStep = 0.01;  // seconds between the fundamental's estimates for the labels
+  std::vector<int> h(set.partials.size(), 0);
+  const Fundamental f0 = fundamental(set, kStep);
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const Partial& part = set.partials[p];
+    if (part.origin.harmonic) {
+      h[p] = static_cast<int>(std::clamp<long long>(part.origin.index, 0, 1 << 20));
+      continue;
+    }
+    std::map<int, int> votes;
+    for (std::size_t j = 0; j < part.time.size(); ++j) {
+      const auto k = static_cast<std::size_t>(std::llround(part.time[j] / kStep));
+      if (k >= f0.freq.size() || !(f0.freq[k] > 0)) continue;
+      const int n = harmonic_of(part.freq[j], f0.freq[k]);
+      if (n > 0) ++votes[n];
+    }
+    int best = 0, most = 0;
+    for (const auto& [n, count] : votes)
+      if (count > most) best = n, most = count;
+    if (2 * most >= static_cast<int>(part.time.size())) h[p] = best;
+  }
+  return h;
+}
 
 std::string fundamental_text(const Fundamental& f0) {
   std::string text;

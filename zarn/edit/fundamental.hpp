@@ -31,6 +31,11 @@ Fundamental fundamental(const PartialSet& set, double step, double lo = kFundame
 /// The fundamental as text, a line for each time: "time Hz confidence" (Hz 0 for none).
 std::string fundamental_text(const Fundamental& f0);
 
+/// Each partial's harmonic number (0 for none): its 1HRM index where it came as one, else the
+/// harmonic of the set's fundamental (estimated every 10 ms) that at least half of its
+/// breakpoints lie on.
+std::vector<int> harmonic_numbers(const PartialSet& set);
+
 namespace detail {
 
 /// The fundamental of one instant's partials (frequencies and amplitudes) beside noise of

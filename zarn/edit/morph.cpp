@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <map>
 
 #include "edit/fundamental.hpp"
 
@@ -54,7 +53,6 @@ MorphWeight parse_morph_weight(std::string_view text, std::string& problem) {
 
 namespace {
 
-constexpr double kStep = 0.01;  // seconds between the fundamental's estimates for the labels
 
 double duration(const PartialSet& set) {
   double end = 0;
@@ -81,33 +79,6 @@ double mean_log_freq(const Partial& p) {
 
 }  // namespace
 
-namespace detail {
-
-std::vector<int> harmonic_numbers(const PartialSet& set) {
-  std::vector<int> h(set.partials.size(), 0);
-  const Fundamental f0 = fundamental(set, kStep);
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const Partial& part = set.partials[p];
-    if (part.origin.harmonic) {
-      h[p] = static_cast<int>(std::clamp<long long>(part.origin.index, 0, 1 << 20));
-      continue;
-    }
-    std::map<int, int> votes;
-    for (std::size_t j = 0; j < part.time.size(); ++j) {
-      const auto k = static_cast<std::size_t>(std::llround(part.time[j] / kStep));
-      if (k >= f0.freq.size() || !(f0.freq[k] > 0)) continue;
-      const double n = std::round(part.freq[j] / f0.freq[k]);
-      if (n >= 1 && std::fabs(part.freq[j] / (n * f0.freq[k]) - 1) <= 0.03) ++votes[static_cast<int>(n)];
-    }
-    int best = 0, most = 0;
-    for (const auto& [n, count] : votes)
-      if (count > most) best = n, most = count;
-    if (2 * most >= static_cast<int>(part.time.size())) h[p] = best;
-  }
-  return h;
-}
-
-}  // namespace detail
 
 void morph(PartialSet& set, const PartialSet& other, const MorphWeight& weight) {
   if (weight.points.empty() || (weight.constant() && weight.points.front().second == 0)) return;
@@ -120,7 +91,7 @@ void morph(PartialSet& set, const PartialSet& other, const MorphWeight& weight) 
   // The result's duration: between the two for one weight; this sound's where it changes.
   const double w0 = weight.points.front().second;
   const double dout = weight.constant() ? (1 - w0) * da + w0 * db : da;
-  const std::vector<int> ha = detail::harmonic_numbers(set), hb = detail::harmonic_numbers(other);
+  const std::vector<int> ha = harmonic_numbers(set), hb = harmonic_numbers(other);
   // Matches: the same harmonic number, or (without one) the nearest in frequency within a
   // whole tone; each partial of the other sound at most once, the one sharing most time first.
   const auto overlap = [&](const Partial& a, const Partial& b) {

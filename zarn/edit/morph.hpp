@@ -33,12 +33,4 @@ MorphWeight parse_morph_weight(std::string_view text, std::string& problem);
 /// (throughout) it becomes `other`.
 void morph(PartialSet& set, const PartialSet& other, const MorphWeight& weight);
 
-namespace detail {
-
-/// Each partial's harmonic number (0 for none): its 1HRM index where it came as one, else the
-/// harmonic of the set's fundamental that most of its breakpoints lie on.
-std::vector<int> harmonic_numbers(const PartialSet& set);
-
-}  // namespace detail
-
 }  // namespace zarn

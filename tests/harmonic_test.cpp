@@ -1,0 +1,51 @@
+// Harmonic partials: a vibrato of twelve harmonics, analysed, becomes twelve partials, each
+// labelled (98 % of its rows at least) with its harmonic number; a partial off the harmonics is
+// left out, and fragments of one harmonic are joined.
+#include "edit/harmonic.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analysis/analysis.hpp"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+TEST(Harmonic, AVibratoLabelledAndWhole) {
+  const double rate = 44100;
+  std::vector<double> x(static_cast<std::size_t>(2 * rate), 0.0);
+  const auto f0 = [](double t) { return 196 * (1 + 0.012 * std::sin(2 * kPi * 5.5 * t)); };
+  double phase = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    phase += 2 * kPi * f0((static_cast<double>(i) - 0.5) / rate) / rate;
+    for (int k = 1; k <= 12; ++k) x[i] += 0.2 / k * std::sin(k * phase);
+    x[i] += 0.05 * std::sin(2 * kPi * 1234.5 * static_cast<double>(i) / rate);  // no harmonic
+  }
+  zarn::PartialSet set = zarn::analyse(x.data(), x.size(), rate, {});
+  zarn::make_harmonic(set);
+  ASSERT_EQ(set.P(), 12);
+  long rows = 0, right = 0;
+  for (const zarn::Partial& p : set.partials) {
+    EXPECT_TRUE(p.origin.harmonic);
+    EXPECT_GT(p.time.back() - p.time.front(), 1.9);
+    for (std::size_t j = 0; j < p.time.size(); ++j, ++rows)
+      right += std::lround(p.freq[j] / f0(p.time[j])) == p.origin.index ? 1 : 0;
+  }
+  EXPECT_GE(static_cast<double>(right), 0.98 * static_cast<double>(rows));
+  // Two fragments of one harmonic 50 ms apart are one partial.
+  zarn::PartialSet parts;
+  for (const auto& [from, to] : {std::pair<double, double>{0.0, 0.5}, {0.55, 1.0}})
+    for (int k = 1; k <= 3; ++k) {
+      zarn::Partial p;
+      for (double t = from; t <= to + 1e-9; t += 0.01) zarn::add_breakpoint(p, t, 300.0 * k, 0.1);
+      parts.partials.push_back(p);
+    }
+  zarn::make_harmonic(parts);
+  ASSERT_EQ(parts.P(), 3);
+  EXPECT_EQ(parts.partials[0].time.size(), 97u);
+}
+
+}  // namespace
