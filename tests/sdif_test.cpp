@@ -257,6 +257,28 @@ TEST(Sdif, RoundTripKeepsEveryPartialToFloatPrecision) {
   }
 }
 
+// The fundamental, where the set holds one, goes with it as 1FQ0 frames (frequency and
+// confidence) in a stream of its own, each at its time among the track frames; the partials
+// read back as they were.
+TEST(Sdif, TheFundamentalAs1FQ0Frames) {
+  const zarn::PartialSet read_set = zarn::read_input(zarn_test::slurp(std::string(ZARN_SOURCE_DIR) + "/examples/violin.txt"), "violin.txt");
+  zarn::ResampledSet set = zarn_test::lay_aligned_grid(read_set, 0.01, "violin.txt");
+  zarn::resample(read_set, set);
+  const std::string plain = written_sdif(set);
+  set.fundamental = {{0.0, 0.015, 0.5}, {440, 0, 441}, {0.9, 0.1, 1}};
+  const std::string bytes = written_sdif(set);
+  EXPECT_EQ(bytes.size(), plain.size() + 3 * 48);  // a 40-byte header and 8 bytes of data each
+  const zarn::PartialSet back = read(bytes);
+  EXPECT_EQ(back.P(), read(plain).P());
+  std::string frames;
+  for (const auto& [name, value] : back.about)
+    if (name == "Frames") frames = value;
+  EXPECT_EQ(frames.substr(0, 7), "3 1FQ0,");
+  const std::size_t at = bytes.find("1FQ0", 16);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(bytes.substr(at + 40, 8), be32(0x43DC0000) + be32(0x3F666666));  // 440 and 0.9 as floats
+}
+
 // SDIF to SDIF keeps what it can: harmonic tracks stay 1HRM with their harmonic numbers, and
 // every partial keeps its stream, with frequencies above 22050 Hz as they are.
 TEST(Sdif, TrackTypesStreamsAndHighFrequenciesSurvive) {

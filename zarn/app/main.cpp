@@ -158,6 +158,7 @@ int run(const Options& options, Output& console, bool& saved) {
     resample(read, set, options.fit);  // the picture shows it
   }
   if (!options.quiet) write_listing(console, set);
+  if (!options.f0.empty()) set.fundamental = f0;  // SDIF holds it too
 
   check_result(set, options.result_format());
   if (!options.wav.empty()) check_sound_size(options.wav, sound_length(set, options.rate), options.rate, options.bits);

@@ -10,13 +10,6 @@
 
 namespace zarn {
 
-/// A fundamental frequency over time.
-struct Fundamental {
-  std::vector<double> time;        // seconds, a step apart from 0
-  std::vector<double> freq;        // hertz; 0 where there is none (silence, noise, no harmonic order)
-  std::vector<double> confidence;  // from 0 to 1: the share of the sound's energy its harmonics hold
-};
-
 /// The range a fundamental is looked for in, hertz, by default.
 constexpr double kFundamentalLo = 30, kFundamentalHi = 2000;
 

@@ -585,8 +585,26 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
   out.put(table);
   out.put(std::string_view("\0\0\0\0\0\0\0", padded8(table.size()) - table.size()));
 
+  // The fundamental, where there is one, as 1FQ0 frames (frequency and confidence) in a stream
+  // after every stream the tracks may take, each before the track frames of its time.
+  const Fundamental& f0 = set.fundamental;
+  int last_stream = 0;
+  for (const Resampled& part : set.partials) last_stream = std::max(last_stream, part.origin.stream);
+  const auto f0_stream = static_cast<std::uint32_t>(last_stream) + static_cast<std::uint32_t>(set.P()) + 1;
+  std::size_t f0_next = 0;
+  const auto fundamental_until = [&](double time) {
+    for (; f0_next < f0.time.size() && f0.time[f0_next] <= time; ++f0_next) {
+      frame_header(out, "1FQ0", f0.time[f0_next], f0_stream, "1FQ0", kFloat32, 1, 2, 8);
+      char* p = out.room(8);
+      out.filled(put_f32(put_f32(p, f0.freq[f0_next]), f0.confidence[f0_next]));
+    }
+  };
   TrackFrames frames(out, set);
-  for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) { frames.write(time, rows); });
+  for_each_frame(set, [&](double time, const std::vector<FrameRow>& rows) {
+    fundamental_until(time);
+    frames.write(time, rows);
+  });
+  fundamental_until(std::numeric_limits<double>::infinity());
 }
 
 }  // namespace zarn

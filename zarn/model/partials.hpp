@@ -64,6 +64,13 @@ struct PartialSet {
   int P() const { return static_cast<int>(partials.size()); }
 };
 
+/// A fundamental frequency over time.
+struct Fundamental {
+  std::vector<double> time;        // seconds, rising
+  std::vector<double> freq;        // hertz; 0 where there is none (silence, noise, no harmonic order)
+  std::vector<double> confidence;  // from 0 to 1: the share of the sound's energy its harmonics hold
+};
+
 /// One partial resampled: its grid times and the fitted frequencies and amplitudes there.
 struct Resampled {
   std::vector<double> time, freq, amp;
@@ -80,6 +87,7 @@ struct ResampledSet {
   double step = 0;       // the grid's step
   bool aligned = false;  // the aligned grid: every time a whole multiple of step
   Noise noise;           // the input's, as read (on its own frames)
+  Fundamental fundamental;  // where asked for (--f0), for the formats that hold it
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }
