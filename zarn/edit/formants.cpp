@@ -43,31 +43,15 @@ void keep_formants(PartialSet& set, double ratio) {
   // The envelope's points come from the levels as read, kept apart from the levels changed.
   std::vector<std::vector<double>> level(set.partials.size());
   for (std::size_t p = 0; p < set.partials.size(); ++p) level[p] = set.partials[p].amp;
-  std::vector<std::size_t> order;
-  for (std::size_t p = 0; p < set.partials.size(); ++p)
-    if (!set.partials[p].time.empty()) order.push_back(p);
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return set.partials[a].time.front() < set.partials[b].time.front(); });
-  std::vector<std::pair<std::size_t, std::size_t>> sounding;  // (partial, breakpoint at or before the time)
-  std::vector<std::pair<double, double>> envelope;            // (log frequency, dB)
-  std::size_t next = 0;
+  Sounding sounding(set);
+  std::vector<std::pair<double, double>> envelope;  // (log frequency, dB)
   for (std::size_t at = 0; at < points.size();) {
     const double t = points[at].time;
-    for (; next < order.size() && set.partials[order[next]].time.front() <= t; ++next) sounding.emplace_back(order[next], 0);
     envelope.clear();
-    std::size_t kept = 0;
-    for (auto& [p, i] : sounding) {
-      const Partial& part = set.partials[p];
-      if (part.time.back() < t) continue;
-      while (i + 1 < part.time.size() && part.time[i + 1] <= t) ++i;
-      double f = part.freq[i], a = level[p][i];
-      if (i + 1 < part.time.size()) {
-        const double u = (t - part.time[i]) / (part.time[i + 1] - part.time[i]);
-        f += u * (part.freq[i + 1] - f), a += u * (level[p][i + 1] - a);
-      }
+    for (const Sounding::At& s : sounding.at(t)) {
+      const double f = value_at(set.partials[s.partial].freq, s), a = value_at(level[s.partial], s);
       if (a > 0 && f > 0 && std::isfinite(f)) envelope.emplace_back(std::log(f), 20 * std::log10(a));
-      sounding[kept++] = {p, i};
     }
-    sounding.resize(kept);
     std::sort(envelope.begin(), envelope.end());
     for (; at < points.size() && points[at].time == t; ++at) {
       Partial& part = set.partials[points[at].partial];

@@ -146,33 +146,17 @@ Fundamental fundamental(const PartialSet& set, double step, double lo, double hi
   for (const Partial& p : set.partials)
     if (!p.time.empty()) end = std::max(end, p.time.back());
   if (end < 0) return out;
-  // Partials by their first time; each sounding one's breakpoint index moves on with the time.
-  std::vector<std::size_t> order;
-  for (std::size_t p = 0; p < set.partials.size(); ++p)
-    if (set.partials[p].time.size() > 0) order.push_back(p);
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return set.partials[a].time.front() < set.partials[b].time.front(); });
-  std::vector<std::pair<std::size_t, std::size_t>> sounding;  // (partial, index of the breakpoint at or before the time)
-  std::size_t next = 0;
+  Sounding sounding(set);
   std::vector<double> freq, amp, bands(set.noise.bands());
   for (long long k = 0;; ++k) {
     const double t = static_cast<double>(k) * step;
     if (t > end) break;
-    for (; next < order.size() && set.partials[order[next]].time.front() <= t; ++next) sounding.emplace_back(order[next], 0);
     freq.clear(), amp.clear();
-    std::size_t kept = 0;
-    for (auto& [p, i] : sounding) {
-      const Partial& part = set.partials[p];
-      if (part.time.back() < t) continue;  // over
-      while (i + 1 < part.time.size() && part.time[i + 1] <= t) ++i;
-      double f = part.freq[i], a = part.amp[i];
-      if (i + 1 < part.time.size()) {
-        const double u = (t - part.time[i]) / (part.time[i + 1] - part.time[i]);
-        f += u * (part.freq[i + 1] - f), a += u * (part.amp[i + 1] - a);
-      }
+    for (const Sounding::At& s : sounding.at(t)) {
+      const Partial& part = set.partials[s.partial];
+      const double f = value_at(part.freq, s), a = value_at(part.amp, s);
       if (a > 0 && std::isfinite(f) && f > 0) freq.push_back(f), amp.push_back(a);
-      sounding[kept++] = {p, i};
     }
-    sounding.resize(kept);
     double noise = 0;
     if (!set.noise.empty()) {
       set.noise.at(t, bands.data());

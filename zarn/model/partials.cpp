@@ -1,5 +1,6 @@
 #include "model/partials.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -59,6 +60,27 @@ void check_figures(const ResampledSet& set, const FigureRule& rule) {
       }
     }
   }
+}
+
+Sounding::Sounding(const PartialSet& set) : set_(set) {
+  for (std::size_t p = 0; p < set.partials.size(); ++p)
+    if (!set.partials[p].time.empty()) order_.push_back(p);
+  std::stable_sort(order_.begin(), order_.end(),
+                   [&](std::size_t a, std::size_t b) { return set.partials[a].time.front() < set.partials[b].time.front(); });
+}
+
+const std::vector<Sounding::At>& Sounding::at(double time) {
+  for (; next_ < order_.size() && set_.partials[order_[next_]].time.front() <= time; ++next_) sounding_.push_back({order_[next_], 0, 0.0});
+  std::size_t kept = 0;
+  for (At& s : sounding_) {
+    const Partial& part = set_.partials[s.partial];
+    if (part.time.back() < time) continue;  // over
+    while (s.index + 1 < part.time.size() && part.time[s.index + 1] <= time) ++s.index;
+    s.share = s.index + 1 < part.time.size() ? (time - part.time[s.index]) / (part.time[s.index + 1] - part.time[s.index]) : 0.0;
+    sounding_[kept++] = s;
+  }
+  sounding_.resize(kept);
+  return sounding_;
 }
 
 }  // namespace zarn

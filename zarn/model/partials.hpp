@@ -64,6 +64,34 @@ struct PartialSet {
   int P() const { return static_cast<int>(partials.size()); }
 };
 
+/// The partials of a set that sound at times asked for in rising order, found by one sweep:
+/// each one's breakpoint at or before the time, and the share of the way to the next.
+class Sounding {
+ public:
+  /// Where one partial is at the time asked for.
+  struct At {
+    std::size_t partial, index;  // in the set; its breakpoint at or before the time
+    double share;                // of the way from that breakpoint to the next (0 at the last)
+  };
+  /// The partials of `set` (which must outlive it).
+  explicit Sounding(const PartialSet& set);
+  /// The partials sounding at `time` (no earlier than the time asked before), in the order of
+  /// their first times.
+  const std::vector<At>& at(double time);
+
+ private:
+  const PartialSet& set_;
+  std::vector<std::size_t> order_;  // the partials with breakpoints, by their first time
+  std::size_t next_ = 0;            // of order_: the first not yet begun
+  std::vector<At> sounding_;
+};
+
+/// One of a partial's tracks (its `values`, one for each breakpoint) where `at` says: between
+/// the breakpoint and the next in proportion.
+inline double value_at(const std::vector<double>& values, const Sounding::At& at) {
+  return at.index + 1 < values.size() ? values[at.index] + at.share * (values[at.index + 1] - values[at.index]) : values[at.index];
+}
+
 /// A fundamental frequency over time.
 struct Fundamental {
   std::vector<double> time;        // seconds, rising
