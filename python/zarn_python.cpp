@@ -395,8 +395,9 @@ py::object scale(const py::object& partials_in, double time, double cents, doubl
   return to_partials(set.partials, std::move(set.noise));
 }
 
-py::object analyse(const py::object& samples_in, double rate, double resolution, std::optional<double> hop, double floor,
-                   std::optional<double> min_track, std::optional<int> channel, bool noise) {
+// The analysis of samples as the library gives it.
+zarn::PartialSet analyse_set(const py::object& samples_in, double rate, double resolution, std::optional<double> hop, double floor,
+                             std::optional<double> min_track, std::optional<int> channel, bool noise) {
   const Array samples = sample_array(samples_in);
   if (samples.ndim() != 1 && samples.ndim() != 2) throw py::value_error("samples must be one-dimensional, or frames by channels");
   const auto frames = static_cast<std::size_t>(samples.shape(0));
@@ -436,7 +437,12 @@ py::object analyse(const py::object& samples_in, double rate, double resolution,
     });
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
   }
-  zarn::PartialSet set = unlocked([&] { return analyser.finish(); });
+  return unlocked([&] { return analyser.finish(); });
+}
+
+py::object analyse(const py::object& samples_in, double rate, double resolution, std::optional<double> hop, double floor,
+                   std::optional<double> min_track, std::optional<int> channel, bool noise) {
+  zarn::PartialSet set = analyse_set(samples_in, rate, resolution, hop, floor, min_track, channel, noise);
   return to_partials(set.partials, std::move(set.noise));
 }
 
@@ -448,10 +454,8 @@ py::tuple fundamental(const py::object& source, std::optional<double> rate, std:
   zarn::PartialSet set;
   double at = 0;
   if (rate) {
-    const py::object found = analyse(source, *rate, 40.0, std::nullopt, -90.0, std::nullopt, std::nullopt, true);
-    set = to_set<zarn::PartialSet>(partials_of(found));
-    set.noise = noise_of(found);
-    at = step.value_or(static_cast<double>(std::max<std::size_t>(1, zarn::analysis_window({}, *rate) / 4)) / *rate);
+    set = analyse_set(source, *rate, 40.0, std::nullopt, -90.0, std::nullopt, std::nullopt, true);
+    at = step.value_or(set.hop);
   } else {
     if (!step) throw py::value_error("the fundamental of partials needs the step between its times (step=...), or of samples their rate");
     set = to_set<zarn::PartialSet>(partials_of(source));
