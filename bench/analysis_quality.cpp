@@ -496,7 +496,7 @@ int main(int argc, char** argv) {
     if (!s.f0) continue;
     const zarn::AnalysisOptions options;
     const double window = static_cast<double>(zarn::analysis_window(options, s.rate)) / s.rate;
-    const double hop = static_cast<double>(std::max<std::size_t>(1, zarn::analysis_window(options, s.rate) / 4)) / s.rate;
+    const double hop = founds[i].hop;
     const double before = cpu_seconds();
     const zarn::Fundamental f = zarn::fundamental(founds[i], hop);
     const double cost = 100 * (cpu_seconds() - before) / std::max(analysis_cpu[i], 1e-6);

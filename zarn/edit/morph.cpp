@@ -62,7 +62,7 @@ double duration(const PartialSet& set) {
 }
 
 // A partial's frequency and amplitude at `t` within its span (between breakpoints in proportion).
-std::pair<double, double> value_at(const Partial& p, double t) {
+std::pair<double, double> partial_at(const Partial& p, double t) {
   const auto it = std::upper_bound(p.time.begin(), p.time.end(), t);
   const std::size_t j = static_cast<std::size_t>(it - p.time.begin());
   if (j == 0) return {p.freq.front(), p.amp.front()};
@@ -130,7 +130,7 @@ void morph(PartialSet& set, const PartialSet& other, const MorphWeight& weight) 
         const Partial& b = other.partials[static_cast<std::size_t>(match[p])];
         const double tb = u * db;
         if (tb >= b.time.front() && tb <= b.time.back()) {
-          const auto [fb, ab] = value_at(b, tb);
+          const auto [fb, ab] = partial_at(b, tb);
           f = std::exp((1 - w) * std::log(a.freq[j]) + w * std::log(fb));
           amp = db2amp((1 - w) * amp2db(a.amp[j]) + w * amp2db(ab));
         }
