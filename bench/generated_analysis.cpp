@@ -10,7 +10,7 @@
 
 namespace zarn_bench {
 
-std::string make_analysis(long partials, std::uint64_t seed) {
+std::string make_analysis(long partials, std::uint64_t seed, double span) {
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   const double kPi = 3.14159265358979323846;
@@ -21,7 +21,7 @@ std::string make_analysis(long partials, std::uint64_t seed) {
   for (long p = 0; p < partials; ++p) {
     // Lengths spread evenly on a log scale from 4 to 2000 (a mean of about 320).
     const int count = static_cast<int>(std::exp(std::log(4.0) + unit(rng) * std::log(2000.0 / 4.0)));
-    const double start = unit(rng) * 600.0;               // somewhere in ten minutes
+    const double start = unit(rng) * span;
     const double f0 = 40.0 * std::pow(400.0, unit(rng));  // 40 Hz to 16 kHz
     const double glide = (unit(rng) - 0.5) * 0.2;         // up to 10 % over the partial
     const double vibrato_rate = 4.5 + 2.0 * unit(rng);

@@ -2,7 +2,13 @@
 // points and the input's breakpoints beside it.
 #include "render/plot.hpp"
 
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -131,4 +137,106 @@ TEST(Plot, ShadesOfLinesAndDotsAsAsked) {
   EXPECT_LT(svg.find("class=\"noise\""), svg.find("class=\"partial\""));
 }
 
+// The subpaths of every path of one class, as absolute points: the path data is m, l and h
+// commands with numbers relative to the current point.
+std::vector<std::vector<std::pair<double, double>>> subpaths(const std::string& svg, const std::string& kind) {
+  std::vector<std::vector<std::pair<double, double>>> all;
+  const std::regex path("class=\"" + kind + "\"[^>]* d=\"([^\"]*)\"");
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), path); it != std::sregex_iterator(); ++it) {
+    const std::string d = (*it)[1];
+    double x = 0, y = 0;
+    char command = 'm';
+    const char* p = d.c_str();
+    while (*p != '\0') {
+      if (*p == ' ') {
+        ++p;
+        continue;
+      }
+      if (*p == 'm' || *p == 'l' || *p == 'h') command = *p++;
+      char* end = nullptr;
+      const double a = std::strtod(p, &end);
+      p = end;
+      if (command == 'h') {
+        x += a;
+        all.back().emplace_back(x, y);
+        continue;
+      }
+      const double b = std::strtod(p, &end);
+      p = end;
+      x += a, y += b;
+      if (command == 'm') all.emplace_back();
+      all.back().emplace_back(x, y);
+      if (command == 'm') command = 'l';  // pairs after a move are lines
+    }
+  }
+  return all;
+}
+
+// How far a point lies from the nearest segment (or lone point) of the subpaths.
+double distance(const std::vector<std::vector<std::pair<double, double>>>& paths, double x, double y) {
+  double best = INFINITY;
+  for (const auto& sub : paths)
+    for (std::size_t i = 0; i < sub.size(); ++i) {
+      const auto [ax, ay] = sub[i];
+      const auto [bx, by] = i + 1 < sub.size() ? sub[i + 1] : sub[i];
+      const double dx = bx - ax, dy = by - ay, length2 = dx * dx + dy * dy;
+      const double u = length2 > 0 ? std::clamp(((x - ax) * dx + (y - ay) * dy) / length2, 0.0, 1.0) : 0.0;
+      best = std::min(best, std::hypot(ax + u * dx - x, ay + u * dy - y));
+    }
+  return best;
+}
+
+// A dense partial, far more points than pixels, draws a line through its pixels: every point
+// within a third of a pixel of it, with points of the order of its pixels, not of its data;
+// its dots overlap into a band through them. Sparse dots stay dots, one per pixel and shade.
+TEST(Plot, BoundedByPixels) {
+  zarn::PartialSet read;
+  zarn::Partial dense, sparse, twin;
+  for (int i = 0; i <= 20000; ++i) {
+    const double t = i * 0.0005;  // 10 s at 0.5 ms: 20,000 points over 1,100 pixels
+    dense.time.push_back(t);
+    dense.freq.push_back(1000 + 50 * std::sin(2 * M_PI * 0.5 * t));  // ±15 pixels, slowly
+    dense.amp.push_back(0.5);
+  }
+  for (int i = 0; i < 5; ++i) {  // dots 2 seconds (220 pixels) apart
+    sparse.time.push_back(2.0 * i);
+    sparse.freq.push_back(1508.3);  // within a pixel (y 197.51)
+    sparse.amp.push_back(0.5);
+  }
+  twin = sparse;
+  for (double& f : twin.freq) f += 0.01;  // on the same pixels
+  read.partials = {dense, sparse, twin};
+  zarn::ResampledSet set = zarn_test::lay_grid(read, 0.001, "in");
+  zarn::resample(read, set);
+  zarn::PlotOptions o{"in", 0.001, false};
+  o.range = std::pair<double, double>(0, 10);
+  o.band = std::pair<double, double>(0, 2000);
+  std::string svg;
+  zarn::Output out(&svg);
+  zarn::write_plot(out, set, &read, o);
+  out.flush();
+  const auto x = [](double t) { return 80 + t / 10 * 1100; };
+  const auto y = [](double f) { return 650 - f / 2000 * 600; };
+  const auto lines = subpaths(svg, "partial"), dots = subpaths(svg, "breakpoints");
+  std::size_t points = 0;
+  for (const auto& sub : lines) points += sub.size();
+  EXPECT_LT(points, 400u);  // 10,000 resampled points
+  double worst = 0;
+  for (int j = 0; j < set.partials[0].N(); ++j)
+    worst = std::max(worst, distance(lines, x(set.partials[0].time[j]), y(set.partials[0].freq[j])));
+  EXPECT_LT(worst, 0.3);  // a quarter of a pixel, and the rounding to tenths
+  worst = 0;
+  for (std::size_t i = 0; i < dense.time.size(); i += 7) worst = std::max(worst, distance(dots, x(dense.time[i]), y(dense.freq[i])));
+  EXPECT_LT(worst, 0.3);
+  std::set<std::pair<long, long>> lone;
+  for (const auto& sub : dots)
+    if (sub.size() == 2 && sub[0] == sub[1]) {
+      EXPECT_TRUE(lone.emplace(std::lround(sub[0].first), std::lround(sub[0].second)).second);
+    }
+  EXPECT_EQ(lone.size(), 5u);  // the twin's dots fall on the sparse partial's pixels
+  for (int i = 0; i < 5; ++i)
+    EXPECT_LT(distance(dots, x(2.0 * i), y(1508.3)), 0.06) << i;
+}
+
 }  // namespace
+

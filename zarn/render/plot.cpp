@@ -109,8 +109,6 @@ namespace {
 constexpr double kLeft = 80, kRight = 1180, kTop = 50, kBottom = 650;
 // Levels from kQuietDb (faintest) to 0 dB (solid) set a line's opacity.
 constexpr double kQuietDb = -90;
-// Resampled points nearer than this to the last one drawn are merged; dots likewise.
-constexpr double kLineMerge = 0.7, kDotMerge = 2.0;
 
 std::string number(double v, int decimals) {
   char text[kMaxFixedChars];
@@ -215,65 +213,211 @@ constexpr int kShades = 10;
 
 int shade(double amp) { return std::clamp(static_cast<int>(std::lround(opacity(amp) * kShades)), 1, kShades); }
 
+// Path data in tenths of a pixel, each point relative to the last: the picture's pixels, not
+// the data's digits, set its size.
+class PathData {
+ public:
+  void move(double x, double y) { put('m', x, y); }
+  void line(double x, double y) { put('l', x, y); }
+  void text(const char* t) {
+    d_ += t;
+    last_ = ' ';
+  }
+  bool empty() const { return d_.empty(); }
+  const std::string& data() const { return d_; }
+
+ private:
+  void put(char command, double x, double y) {
+    const long long tx = std::llround(x * 10), ty = std::llround(y * 10);
+    if (command != last_) d_ += command;
+    else if (tx - x_ >= 0) d_ += ' ';  // a minus sign separates the numbers by itself
+    tenths(tx - x_);
+    if (ty - y_ >= 0) d_ += ' ';
+    tenths(ty - y_);
+    x_ = tx, y_ = ty, last_ = command;
+  }
+  void tenths(long long v) {
+    char text[32];
+    const long long whole = (v < 0 ? -v : v) / 10, tenth = (v < 0 ? -v : v) % 10;
+    int n = 0;
+    if (tenth == 0) n = std::snprintf(text, sizeof text, "%s%lld", v < 0 ? "-" : "", whole);
+    else if (whole == 0) n = std::snprintf(text, sizeof text, "%s.%lld", v < 0 ? "-" : "", tenth);
+    else n = std::snprintf(text, sizeof text, "%s%lld.%lld", v < 0 ? "-" : "", whole, tenth);
+    d_.append(text, static_cast<std::size_t>(n));
+  }
+  std::string d_;
+  long long x_ = 0, y_ = 0;  // the current point, in tenths: a path's first "m" is absolute
+  char last_ = ' ';
+};
+
 // What a picture draws, in path data by shade.
 struct Shades {
-  std::string lines[kShades + 1], dots[kShades + 1];
+  PathData lines[kShades + 1], dots[kShades + 1];
 };
 
 // True when a time lies within the time range drawn, or a frequency within the band.
 bool within(double v, const Range& r) { return v >= r.lo && v <= r.hi; }
 
-// One partial's line, by segments in the shades of their levels; segments quieter than the
-// floor at both ends, and those wholly outside the range drawn, are left out. Points nearer
-// than a fraction of a pixel to the last one drawn are merged.
+// The polyline of one run of a partial's segments in one shade, with the points that lie
+// within kTolerance pixels of the line drawn left out: each point drawn starts a wedge of the
+// directions from it that pass that close to every point skipped since, and the line turns
+// only where the next point falls outside the wedge. A line's points thus follow its pixels.
+constexpr double kTolerance = 0.25;
+
+class Simplifier {
+ public:
+  explicit Simplifier(PathData& d, double tolerance = kTolerance) : d_(d), tolerance_(tolerance) {}
+  void start(double x, double y) {
+    d_.move(x, y);
+    ax_ = x, ay_ = y;
+    reset();
+  }
+  void add(double x, double y) {
+    if (!accepts(x, y)) {
+      d_.line(px_, py_);
+      ax_ = px_, ay_ = py_;
+      reset();
+      accepts(x, y);  // the point next to the new start always lies within its wedge
+    }
+    px_ = x, py_ = y, pending_ = true;
+  }
+  void finish() {
+    if (pending_) d_.line(px_, py_);
+    pending_ = false;
+  }
+
+ private:
+  void reset() {
+    lo_ = -kInf, hi_ = kInf;
+    pending_ = false;
+  }
+  // True when the line from the anchor to (x, y) passes within the tolerance of every point
+  // skipped; then narrows the wedge by this point's own.
+  bool accepts(double x, double y) {
+    const double dx = x - ax_, dy = y - ay_, r = std::hypot(dx, dy);
+    if (r <= tolerance_) return true;
+    const double angle = std::atan2(dy, dx), half = std::asin(tolerance_ / r);
+    if (angle < lo_ || angle > hi_) return false;
+    lo_ = std::max(lo_, angle - half), hi_ = std::min(hi_, angle + half);
+    return true;
+  }
+  static constexpr double kInf = std::numeric_limits<double>::infinity();
+  PathData& d_;
+  double tolerance_;
+  double ax_ = 0, ay_ = 0, px_ = 0, py_ = 0, lo_ = -kInf, hi_ = kInf;
+  bool pending_ = false;
+};
+
+// One partial's line, by runs of segments in the shades of their levels; segments quieter
+// than the floor at both ends, and those wholly outside the area drawn, are left out.
 void add_partial(Shades& shades, const Resampled& part, const Axes& axes, const PlotOptions& o) {
   const std::size_t N = part.time.size();
-  double px = 0, py = 0, pa = 0, pt = 0;
-  bool have = false;
-  int open = -1;  // the shade whose path the last segment drew into, continued by "L"
-  for (std::size_t j = 0; j < N; ++j) {
-    const double x = axes.x(part.time[j]), y = axes.y(part.freq[j]);
-    if (!std::isfinite(y)) {  // a frequency that is not a number has no place
-      have = false;
+  if (N == 1) {
+    const double x = axes.x(part.time[0]), y = axes.y(part.freq[0]);
+    if (std::isfinite(y) && amp2db(part.amp[0]) >= o.floor_db && within(part.time[0], axes.time)) {
+      PathData& d = shades.lines[shade(part.amp[0])];
+      d.move(x, y);
+      d.text("h.1");
+    }
+    return;
+  }
+  int open = -1;  // the shade of the run being drawn
+  std::optional<Simplifier> current;
+  for (std::size_t j = 1; j < N; ++j) {
+    const double x0 = axes.x(part.time[j - 1]), y0 = axes.y(part.freq[j - 1]);
+    const double x1 = axes.x(part.time[j]), y1 = axes.y(part.freq[j]);
+    const double louder = std::max(part.amp[j], part.amp[j - 1]);
+    // A frequency that is not a number has no place; a segment above or below the area, or
+    // before or after the range, is not seen.
+    const bool shown = std::isfinite(y0) && std::isfinite(y1) && amp2db(louder) >= o.floor_db &&
+                       !(part.time[j] < axes.time.lo || part.time[j - 1] > axes.time.hi) &&
+                       !(std::max(y0, y1) < kTop || std::min(y0, y1) > kBottom);
+    // A run keeps its shade while each segment's level lies within a shade of it, so that
+    // levels that waver about the border of two shades do not break it up.
+    const bool same = shown && open >= 0 && std::fabs(opacity(louder) * kShades - open) < 1.0;
+    const int q = !shown ? -1 : same ? open : shade(louder);
+    if (q != open && current) current->finish(), current.reset();
+    if (q < 0) {
       open = -1;
       continue;
     }
-    if (have && j + 1 < N && std::fabs(x - px) < kLineMerge && std::fabs(y - py) < kLineMerge) continue;
-    if (!have) {
-      have = true;
-      if (N == 1 && amp2db(part.amp[j]) >= o.floor_db && within(part.time[j], axes.time)) {
-        std::string& d = shades.lines[shade(part.amp[j])];
-        d += "M" + number(x, 1) + " " + number(y, 1) + "h0.1";
-      }
-    } else {
-      const double louder = std::max(part.amp[j], pa);
-      const bool shown = amp2db(louder) >= o.floor_db && !(part.time[j] < axes.time.lo || pt > axes.time.hi);
-      if (!shown) {
-        open = -1;
-      } else {
-        const int q = shade(louder);
-        std::string& d = shades.lines[q];
-        if (q != open) d += "M" + number(px, 1) + " " + number(py, 1);
-        d += "L" + number(x, 1) + " " + number(y, 1);
-        open = q;
-      }
+    if (q != open) {
+      current.emplace(shades.lines[q]);
+      current->start(x0, y0);
+      open = q;
     }
-    px = x, py = y, pa = part.amp[j], pt = part.time[j];
+    current->add(x1, y1);
   }
+  if (current) current->finish();
 }
 
-// One partial's input breakpoints as round dots, in the shades of their levels.
-void add_dots(Shades& shades, const Partial& part, const Axes& axes, const PlotOptions& o) {
-  double px = 0, py = 0;
-  bool have = false;
+// Whether a dot of one shade was drawn on each pixel of the picture.
+class DotPixels {
+ public:
+  DotPixels() : seen_(static_cast<std::size_t>(kShades + 1) * kWidth * kHeight) {}
+  // True the first time a dot of shade q falls on the pixel of (x, y), which lies within it.
+  bool first(int q, double x, double y) {
+    const auto px = static_cast<std::size_t>(x), py = static_cast<std::size_t>(y);
+    const std::size_t at = (static_cast<std::size_t>(q) * kHeight + py) * kWidth + px;
+    if (seen_[at]) return false;
+    seen_[at] = true;
+    return true;
+  }
+  static constexpr std::size_t kWidth = 1200, kHeight = 720;
+
+ private:
+  std::vector<bool> seen_;
+};
+
+// One partial's input breakpoints as round dots, in the shades of their levels. Dots of one
+// shade that follow each other closer than kDotRun pixels overlap into a band, drawn as the
+// line through them (a path's overlaps are painted once, so the band looks the same); a dot
+// on its own is drawn unless a dot of its shade already fell on its pixel. Dots outside the
+// area are not drawn.
+constexpr double kDotRun = 1.0, kDotTolerance = 0.25;
+
+void add_dots(Shades& shades, DotPixels& pixels, const Partial& part, const Axes& axes, const PlotOptions& o) {
+  int open = -1;  // the shade of the dots in a row
+  double sx = 0, sy = 0, px = 0, py = 0;
+  std::size_t count = 0;
+  std::optional<Simplifier> band;
+  const auto close = [&] {
+    if (count == 1 && pixels.first(open, sx, sy)) {
+      shades.dots[open].move(sx, sy);
+      shades.dots[open].text("h0");
+    } else if (count > 1) {
+      band->finish();
+    }
+    band.reset();
+    count = 0;
+    open = -1;
+  };
   for (std::size_t i = 0; i < part.time.size(); ++i) {
     const double x = axes.x(part.time[i]), y = axes.y(part.freq[i]);
-    if (!std::isfinite(y) || amp2db(part.amp[i]) < o.floor_db || !within(part.time[i], axes.time)) continue;
-    if (have && std::fabs(x - px) < kDotMerge && std::fabs(y - py) < kDotMerge) continue;
-    shades.dots[shade(part.amp[i])] += "M" + number(x, 1) + " " + number(y, 1) + "h0";
+    const bool shown = std::isfinite(y) && amp2db(part.amp[i]) >= o.floor_db && within(part.time[i], axes.time) &&
+                       x >= kLeft - 2 && x < kRight + 2 && y >= kTop - 2 && y < kBottom + 2;
+    if (!shown) {
+      close();
+      continue;
+    }
+    // A row keeps its shade while each dot's level lies within a shade of it, so that levels
+    // that waver about the border of two shades do not break it up.
+    const int q = shade(part.amp[i]);
+    const double level = opacity(part.amp[i]) * kShades;
+    if (count > 0 && (std::fabs(level - open) >= 1.0 || std::hypot(x - px, y - py) > kDotRun)) close();
+    if (count == 0) {
+      open = q, sx = x, sy = y;
+    } else {
+      if (count == 1) {
+        band.emplace(shades.dots[open], kDotTolerance);
+        band->start(sx, sy);
+      }
+      band->add(x, y);
+    }
+    ++count;
     px = x, py = y;
-    have = true;
   }
+  close();
 }
 
 // The noise beside the partials, band by band, as areas shaded by their level: each band's
@@ -302,11 +446,11 @@ void add_noise(std::string (&areas)[kShades + 1], const Noise& noise, const Axes
 }
 
 // The paths of one kind, one per shade that holds anything.
-void put_shades(Output& out, const std::string (&paths)[kShades + 1], const char* kind, double most) {
+void put_shades(Output& out, const PathData (&paths)[kShades + 1], const char* kind, double most) {
   for (int q = 1; q <= kShades; ++q) {
     if (paths[q].empty()) continue;
     out.put("<path class=\"" + std::string(kind) + "\" stroke-opacity=\"" + number(most * q / kShades, 2) + "\" d=\"");
-    out.put(paths[q]);
+    out.put(paths[q].data());
     out.put("\"/>\n");
   }
 }
@@ -340,9 +484,11 @@ void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, c
     out.put("</g>\n");
   }
   Shades shades;
-  if (input != nullptr && options.dots)
+  if (input != nullptr && options.dots) {
+    DotPixels pixels;
     for (const Partial& part : input->partials)
-      if (part.M() > 0) add_dots(shades, part, axes, options);
+      if (part.M() > 0) add_dots(shades, pixels, part, axes, options);
+  }
   for (const Resampled& part : set.partials)
     if (part.N() > 0) add_partial(shades, part, axes, options);
   // The dots first, so that the lines stay visible where dots crowd.
