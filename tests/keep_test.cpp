@@ -87,8 +87,8 @@ TEST(Keep, GreatestEnergiesInTheirOrder) {
 
 TEST(Keep, MeanFrequencyAndEnergy) {
   const zarn::PartialSet set = analysis();
-  EXPECT_EQ(zarn::detail::mean_frequency(set.partials[0]), 200);
-  EXPECT_EQ(zarn::detail::mean_frequency(set.partials[2]), 50);
+  EXPECT_EQ(zarn::mean_frequency(set.partials[0]), 200);
+  EXPECT_EQ(zarn::mean_frequency(set.partials[2]), 50);
   EXPECT_EQ(zarn::detail::energy(set.partials[0]), 1);
   EXPECT_EQ(zarn::detail::energy(set.partials[4]), 0.5);
   EXPECT_EQ(zarn::band_problem(1, 2), "");

@@ -242,7 +242,7 @@ TEST(Scripted, RefusedBeforeAnythingIsSaved) {
   } cases[] = {
       {{"-q", "--force", "-o", "a.svg", "--plot=./a.svg", "in.txt"}, "zarn: './a.svg' and 'a.svg' name one file for two outputs; nothing saved\n"},
       {{"-q", "-o", "out.txt", "--plot=p.jpg", "in.txt"},
-       "zarn: p.jpg: the name must end in .svg or .png, which choose the picture's kind (or have no ending, for SVG)\n"},
+       "zarn: p.jpg: the name must end in .svg, .png or .html, which choose the picture's kind (or have no ending, for SVG)\n"},
 #ifdef ZARN_HAVE_SNDFILE
       {{"-q", "-o", "out.txt", "--max-partials=0", "--wav=s.flac", "in.txt"},
        "zarn: s.flac: the result holds no sound (no partial has a point), and a .flac file cannot be empty (a .wav or .caf file "

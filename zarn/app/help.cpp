@@ -114,8 +114,8 @@ void help_analysis_and_fit(Output& out) {
 void help_outputs_and_edits(Output& out) {
   out.put(
       "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
-      "                     as an SVG picture, or PNG for a name ending in .png (other\n"
-      "                     endings are refused)\n"
+      "                     as an SVG picture, PNG for a name ending in .png, or for .html\n"
+      "                     a page to zoom, read out, select and play them in a browser\n"
       "      --plot-log     with --plot, a logarithmic frequency axis\n"
       "      --plot-range=T0:T1, --plot-band=F0:F1  draw only those times and frequencies\n"
       "      --plot-floor=DB  leave out what is quieter; --plot-dots=no  leave out the dots\n"

@@ -49,6 +49,22 @@ void save_named(const Options& options, const Writer& writer) {
   if (!saved.written()) throw Failure(stdout_failed(saved.error), FailureKind::kFileSystem, saved.error);
 }
 
+// The command line that the browser page completes with the filters of a selection: the
+// options that shaped the partials, then (page_operands) an output named like this run's, the
+// input and the step.
+std::string page_command(const Options& options) {
+  std::string command = "zarn";
+  for (const std::string& option : options.shaping) command += " " + shell_quote(option);
+  return command;
+}
+std::string page_operands(const Options& options) {
+  std::string kept = "kept.txt";
+  if (options.output_to_stdout()) kept = "-";
+  const std::size_t dot = options.output.find_last_of('.'), slash = options.output.find_last_of('/');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) kept = "kept" + options.output.substr(dot);
+  return "-o " + shell_quote(kept) + " " + shell_quote(options.input) + (options.step ? " " + shell_quote(*options.step) : "");
+}
+
 // The picture, the sound and the fundamental of the result, where asked for; `result` is where
 // the result was saved.
 void save_extras(const Options& options, const ResampledSet& set, const PartialSet& read, const Fundamental& f0, const std::string& input,
@@ -60,12 +76,20 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
     if (options.fit != Fit::kSpline) method = std::string(fit_table()[static_cast<std::size_t>(options.fit)].name) + " fit";
     const char* grid = set.aligned ? "aligned grid" : options.whole ? "whole grid" : nullptr;
     if (grid != nullptr) method += (method.empty() ? "" : ", ") + std::string(grid);
-    PlotOptions plot{input, step, options.plot_log, method};
+    PageOptions picture;
+    picture.rate = options.rate;
+    picture.command = page_command(options);
+    picture.operands = page_operands(options);
+    PlotOptions& plot = picture.plot;
+    plot.input = input;
+    plot.step = step;
+    plot.log_frequency = options.plot_log;
+    plot.method = method;
     plot.range = options.plot_view.range;
     plot.band = options.plot_view.band;
     plot.dots = options.plot_view.dots;
     if (options.plot_view.floor) plot.floor_db = *options.plot_view.floor;
-    save_picture(options.plot, options.force, set, read, plot, result);
+    save_picture(options.plot, options.force, set, read, picture, result);
   }
   if (!options.wav.empty())
     save_sound({options.wav, options.force, options.rate, options.bits, options.normalize, options.quiet}, set, result,

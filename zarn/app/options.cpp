@@ -295,6 +295,32 @@ bool take_sound_option(int c, Options& o) {
   }
 }
 
+// True for an option that shapes the partials: what reads, analyses, fits and changes them,
+// but neither the filters nor what names the outputs. The browser page shows them in the
+// command line that keeps a selection, with filters of its own.
+bool shapes_partials(int c) {
+  switch (c) {
+    case 'f':
+    case kAlign:
+    case kWhole:
+    case kFit:
+    case kMorphWith:
+    case kMorph:
+    case kResolution:
+    case kHop:
+    case kFloor:
+    case kMinTrack:
+    case kNoNoise:
+    case kChannel:
+      return true;
+    default:
+      break;
+  }
+  if (c < kEdit) return false;
+  const std::string_view name = edit_options()[static_cast<std::size_t>(c - kEdit)].name;
+  return name != "band" && name != "min-duration" && name != "min-level" && name != "max-partials";
+}
+
 }  // namespace
 
 std::vector<std::string> long_option_names() {
@@ -343,6 +369,7 @@ Options parse_options(int argc, char** argv) {
     if (c == -1) break;
     const std::string_view typed = argv[optind - 1];
     const bool was_long = typed.substr(0, 2) == "--";
+    if (shapes_partials(c)) o.shaping.push_back("--" + std::string(c == 'f' ? "format" : long_name(c)) + (optarg != nullptr ? "=" + std::string(optarg) : ""));
     if (take_output_option(c, o) || take_analysis_option(c, o) || take_picture_option(c, o) || take_sound_option(c, o)) {
       o.any_option = true;
       continue;

@@ -53,6 +53,7 @@ struct Options {
   std::optional<double> normalize;           // --normalize[=DB]: the sound's peak, in dB
   ReadOptions read;                // --resolution, --hop, --floor, --min-track, --channel: a sound's analysis
   EditOptions edits;               // --band, --min-duration, ... --gain: the table of edits
+  std::vector<std::string> shaping;  // the options that shape the partials, as --NAME=VALUE
   bool any_option = false;         // some option was given: the run is scripted
 
   /// True when the result goes to a named output rather than through the dialogue.

@@ -15,17 +15,6 @@ std::string band_problem(double lo, double hi) {
 
 namespace detail {
 
-double mean_frequency(const Partial& part) {
-  double weighted = 0, weights = 0, plain = 0;
-  for (std::size_t i = 0; i < part.time.size(); ++i) {
-    weighted += part.amp[i] * part.freq[i];
-    weights += part.amp[i];
-    plain += part.freq[i];
-  }
-  if (weights == 0) return plain / static_cast<double>(part.time.size());
-  return weighted / weights;
-}
-
 double energy(const Partial& part) {
   double e = 0;
   for (std::size_t i = 0; i + 1 < part.time.size(); ++i) {
@@ -43,7 +32,7 @@ namespace {
 bool passes(const Partial& part, const KeepOptions& o) {
   if (part.time.empty()) return false;
   if (o.band_lo) {
-    const double f = detail::mean_frequency(part);
+    const double f = mean_frequency(part);
     if (!(f >= *o.band_lo && f <= *o.band_hi)) return false;
   }
   if (o.min_duration && !(part.time.back() - part.time.front() >= *o.min_duration)) return false;

@@ -29,8 +29,6 @@ std::string band_problem(double lo, double hi);
 void keep(PartialSet& set, const KeepOptions& options);
 
 namespace detail {
-/// The mean of the frequencies weighted by the amplitudes; the plain mean where they sum to 0.
-double mean_frequency(const Partial& part);
 /// The sum over the intervals of (a[i]^2 + a[i+1]^2) / 2 * (t[i+1] - t[i]).
 double energy(const Partial& part);
 }  // namespace detail

@@ -34,6 +34,17 @@ LevelTable::LevelTable() : table_(static_cast<double*>(std::calloc(kEntries, siz
   if (!table_) throw std::bad_alloc();
 }
 
+double mean_frequency(const Partial& part) {
+  double weighted = 0, weights = 0, plain = 0;
+  for (std::size_t i = 0; i < part.time.size(); ++i) {
+    weighted += part.amp[i] * part.freq[i];
+    weights += part.amp[i];
+    plain += part.freq[i];
+  }
+  if (weights == 0) return plain / static_cast<double>(part.time.size());
+  return weighted / weights;
+}
+
 void LevelTable::Free::operator()(double* p) const { std::free(p); }
 
 void check_figures(const ResampledSet& set, const FigureRule& rule) {

@@ -149,6 +149,10 @@ double db2amp(double db);
 /// Level in decibels of a linear amplitude; -140 for an amplitude of zero or less.
 double amp2db(double amp);
 
+/// The mean of a partial's frequencies weighted by its amplitudes; the plain mean where they
+/// sum to 0 (a partial with breakpoints).
+double mean_frequency(const Partial& part);
+
 /// db2amp for a reader of many levels: each distinct level in thousandths of a decibel
 /// from 0 to -140 dB (what list files hold) is raised to an amplitude once and looked up
 /// after, giving the same double. Memory is taken only as levels come.

@@ -20,8 +20,11 @@ std::string not_saved(const char* what, const std::string& result) {
 }
 
 void save_picture(const std::string& name, bool replacing, const ResampledSet& set, const PartialSet& read,
-                  const PlotOptions& plot, const std::string& result) {
-  if (is_png_name(name)) {
+                  const PageOptions& picture, const std::string& result) {
+  const PlotOptions& plot = picture.plot;
+  if (is_page_name(name)) {
+    save_as(name, replacing, through_output([&](Output& out) { write_page(out, set, read, picture); }), not_saved("picture", result));
+  } else if (is_png_name(name)) {
     std::string svg;
     {
       Output out(&svg);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "model/partials.hpp"
+#include "render/page.hpp"
 #include "render/plot.hpp"
 #include "render/sound_file.hpp"
 
@@ -17,10 +18,10 @@ namespace zarn {
 std::string not_saved(const char* what, const std::string& result);
 
 /// Draws the resampled set and its input breakpoints and saves the picture under `name`
-/// (PNG for a name ending in .png, else SVG); replaces an existing file only when `replacing`.
-/// Throws Failure saying that the result was saved in `result`.
+/// (PNG for a name ending in .png, the browser page for .html, else SVG); replaces an existing
+/// file only when `replacing`. Throws Failure saying that the result was saved in `result`.
 void save_picture(const std::string& name, bool replacing, const ResampledSet& set, const PartialSet& read,
-                  const PlotOptions& plot, const std::string& result);
+                  const PageOptions& picture, const std::string& result);
 
 /// What the sound is asked to be.
 struct SoundRequest {

@@ -10,13 +10,81 @@
 
 namespace zarn {
 
+namespace {
+
+// Levels from kQuietDb (faintest) to 0 dB (solid) set a line's opacity.
+constexpr double kQuietDb = -90;
+
+double opacity(double amp) {
+  return std::clamp((amp2db(amp) - kQuietDb) / -kQuietDb, 0.05, 1.0);
+}
+
+}  // namespace
+
 void check_picture_name(const std::string& name) {
   const std::size_t slash = name.find_last_of('/'), dot = name.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1) return;  // no ending
   std::string ending = name.substr(dot);
   for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ending != ".svg" && ending != ".png")
-    throw failure(name, "the name must end in .svg or .png, which choose the picture's kind (or have no ending, for SVG)");
+  if (ending != ".svg" && ending != ".png" && ending != ".html")
+    throw failure(name, "the name must end in .svg, .png or .html, which choose the picture's kind (or have no ending, for SVG)");
+}
+
+PictureSpan picture_span(const ResampledSet& set, const PartialSet* input, const PlotOptions& o) {
+  const bool log = o.log_frequency;
+  double t_lo = std::numeric_limits<double>::infinity(), t_hi = -t_lo, f_lo = t_lo, f_hi = -t_lo;
+  const auto take = [&](const std::vector<double>& t, const std::vector<double>& f) {
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      t_lo = std::min(t_lo, t[i]);
+      t_hi = std::max(t_hi, t[i]);
+      if (std::isfinite(f[i]) && (!log || f[i] > 0)) {
+        f_lo = std::min(f_lo, f[i]);
+        f_hi = std::max(f_hi, f[i]);
+      }
+    }
+  };
+  if (input != nullptr)
+    for (const Partial& part : input->partials) take(part.time, part.freq);
+  for (const Resampled& part : set.partials) take(part.time, part.freq);
+  if (!(t_hi >= t_lo)) t_lo = 0, t_hi = 1;
+  if (!(f_hi >= f_lo)) f_lo = 100, f_hi = 1000;
+  if (t_hi - t_lo < 1e-9) t_lo -= 0.5, t_hi += 0.5;
+  if (log) {
+    f_lo /= 1.1, f_hi *= 1.1;
+  } else {
+    const double pad = f_hi - f_lo < 1e-9 ? 50 : 0.05 * (f_hi - f_lo);
+    f_lo -= pad, f_hi += pad;
+  }
+  // A range or band asked for is drawn as asked (zoom).
+  if (o.range) t_lo = o.range->first, t_hi = o.range->second;
+  if (o.band) f_lo = o.band->first, f_hi = o.band->second;
+  return {t_lo, t_hi, f_lo, f_hi};
+}
+
+int picture_shade(double amp) {
+  return std::clamp(static_cast<int>(std::lround(opacity(amp) * kPictureShades)), 1, kPictureShades);
+}
+
+std::vector<NoiseArea> noise_areas(const Noise& noise) {
+  std::vector<NoiseArea> areas;
+  const std::size_t n = noise.times.size();
+  const auto shade_at = [&](std::size_t j, std::size_t b) {
+    const double power = noise.frame(j)[b];
+    return power > 0 ? picture_shade(std::sqrt(2 * power)) : 0;
+  };
+  for (std::size_t b = 0; b < noise.bands(); ++b) {
+    std::size_t j = 0;
+    while (j < n) {
+      const int q = shade_at(j, b);
+      std::size_t k = j + 1;
+      while (k < n && shade_at(k, b) == q) ++k;
+      const double from = j > 0 ? 0.5 * (noise.times[j - 1] + noise.times[j]) : noise.times[0] - 0.5 * (n > 1 ? noise.times[1] - noise.times[0] : 0.0);
+      const double to = k < n ? 0.5 * (noise.times[k - 1] + noise.times[k]) : noise.times[n - 1] + 0.5 * (n > 1 ? noise.times[n - 1] - noise.times[n - 2] : 0.0);
+      if (q > 0) areas.push_back({b, from, to, q});
+      j = k;
+    }
+  }
+  return areas;
 }
 
 namespace detail {
@@ -107,8 +175,6 @@ namespace {
 
 // The plotting area within the picture of 1200 by 720 pixels.
 constexpr double kLeft = 80, kRight = 1180, kTop = 50, kBottom = 650;
-// Levels from kQuietDb (faintest) to 0 dB (solid) set a line's opacity.
-constexpr double kQuietDb = -90;
 
 std::string number(double v, int decimals) {
   char text[kMaxFixedChars];
@@ -121,10 +187,6 @@ std::string label(double v, const std::vector<double>& ticks) {
   for (std::size_t i = 1; i < ticks.size(); ++i) spacing = std::min(spacing, ticks[i] - ticks[i - 1]);
   const int decimals = std::isfinite(spacing) ? std::max(0, static_cast<int>(-std::floor(std::log10(spacing) + 1e-9))) : 0;
   return number(v, decimals);
-}
-
-double opacity(double amp) {
-  return std::clamp((amp2db(amp) - kQuietDb) / -kQuietDb, 0.05, 1.0);
 }
 
 struct Range {
@@ -152,36 +214,9 @@ class Axes {
   bool log_;
 };
 
-// The ranges of all times and frequencies, input and resampled, with a margin.
 Axes axes_for(const ResampledSet& set, const PartialSet* input, const PlotOptions& o) {
-  const bool log = o.log_frequency;
-  double t_lo = std::numeric_limits<double>::infinity(), t_hi = -t_lo, f_lo = t_lo, f_hi = -t_lo;
-  const auto take = [&](const std::vector<double>& t, const std::vector<double>& f) {
-    for (std::size_t i = 0; i < t.size(); ++i) {
-      t_lo = std::min(t_lo, t[i]);
-      t_hi = std::max(t_hi, t[i]);
-      if (std::isfinite(f[i]) && (!log || f[i] > 0)) {
-        f_lo = std::min(f_lo, f[i]);
-        f_hi = std::max(f_hi, f[i]);
-      }
-    }
-  };
-  if (input != nullptr)
-    for (const Partial& part : input->partials) take(part.time, part.freq);
-  for (const Resampled& part : set.partials) take(part.time, part.freq);
-  if (!(t_hi >= t_lo)) t_lo = 0, t_hi = 1;
-  if (!(f_hi >= f_lo)) f_lo = 100, f_hi = 1000;
-  if (t_hi - t_lo < 1e-9) t_lo -= 0.5, t_hi += 0.5;
-  if (log) {
-    f_lo /= 1.1, f_hi *= 1.1;
-  } else {
-    const double pad = f_hi - f_lo < 1e-9 ? 50 : 0.05 * (f_hi - f_lo);
-    f_lo -= pad, f_hi += pad;
-  }
-  // A range or band asked for is drawn as asked (zoom).
-  if (o.range) t_lo = o.range->first, t_hi = o.range->second;
-  if (o.band) f_lo = o.band->first, f_hi = o.band->second;
-  return Axes({t_lo, t_hi}, {f_lo, f_hi}, log);
+  const PictureSpan span = picture_span(set, input, o);
+  return Axes({span.t0, span.t1}, {span.f0, span.f1}, o.log_frequency);
 }
 
 void put_axes(Output& out, const Axes& axes, bool log) {
@@ -209,9 +244,9 @@ void put_axes(Output& out, const Axes& axes, bool log) {
 // ends) and of each dot, in kShades steps of opacity, each shade one path for the whole
 // picture. A dense analysis stays light and quick to render this way, where a gradient for
 // every partial would weigh more than the lines themselves.
-constexpr int kShades = 10;
+constexpr int kShades = kPictureShades;
 
-int shade(double amp) { return std::clamp(static_cast<int>(std::lround(opacity(amp) * kShades)), 1, kShades); }
+int shade(double amp) { return picture_shade(amp); }
 
 // Path data in tenths of a pixel, each point relative to the last: the picture's pixels, not
 // the data's digits, set its size.
@@ -420,28 +455,16 @@ void add_dots(Shades& shades, DotPixels& pixels, const Partial& part, const Axes
   close();
 }
 
-// The noise beside the partials, band by band, as areas shaded by their level: each band's
-// power as the amplitude of a sine as strong. A band's frames of one shade in a row make one
-// area, so that the picture grows with the changes of level, not with the frames.
+// The noise beside the partials, band by band, as areas shaded by their level. A band's
+// frames of one shade in a row make one area, so that the picture grows with the changes of
+// level, not with the frames.
 void add_noise(std::string (&areas)[kShades + 1], const Noise& noise, const Axes& axes) {
-  const std::size_t n = noise.times.size();
-  for (std::size_t b = 0; b < noise.bands(); ++b) {
-    const double top = axes.y(noise.edges[b + 1]), bottom = axes.y(noise.edges[b]);
+  for (const NoiseArea& area : noise_areas(noise)) {
+    const double top = axes.y(noise.edges[area.band + 1]), bottom = axes.y(noise.edges[area.band]);
     if (!(bottom > top)) continue;
-    std::size_t j = 0;
-    while (j < n) {
-      const double power = noise.frame(j)[b];
-      const int q = power > 0 ? shade(std::sqrt(2 * power)) : 0;
-      std::size_t k = j + 1;
-      while (k < n && (noise.frame(k)[b] > 0 ? shade(std::sqrt(2 * noise.frame(k)[b])) : 0) == q) ++k;
-      // From half-way to the frame before the run to half-way after its last.
-      const double from = j > 0 ? 0.5 * (noise.times[j - 1] + noise.times[j]) : noise.times[0] - 0.5 * (n > 1 ? noise.times[1] - noise.times[0] : 0.0);
-      const double to = k < n ? 0.5 * (noise.times[k - 1] + noise.times[k]) : noise.times[n - 1] + 0.5 * (n > 1 ? noise.times[n - 1] - noise.times[n - 2] : 0.0);
-      const double x0 = std::max(axes.x(from), kLeft - 1.0), x1 = std::min(axes.x(to), kRight + 1.0);
-      if (q > 0 && x1 > x0)
-        areas[q] += "M" + number(x0, 1) + " " + number(top, 1) + "H" + number(x1, 1) + "V" + number(bottom, 1) + "H" + number(x0, 1) + "Z";
-      j = k;
-    }
+    const double x0 = std::max(axes.x(area.from), kLeft - 1.0), x1 = std::min(axes.x(area.to), kRight + 1.0);
+    if (x1 > x0)
+      areas[area.shade] += "M" + number(x0, 1) + " " + number(top, 1) + "H" + number(x1, 1) + "V" + number(bottom, 1) + "H" + number(x0, 1) + "Z";
   }
 }
 

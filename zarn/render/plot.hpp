@@ -32,9 +32,29 @@ struct PlotOptions {
 /// a pixel are merged, so that big analyses give files that a browser opens quickly.
 void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, const PlotOptions& options);
 
-/// Throws Failure for a picture's name whose ending is neither .svg nor .png (in any case): the
-/// ending chooses what is drawn, and a name without one is drawn as SVG.
+/// Throws Failure for a picture's name whose ending is neither .svg, .png nor .html (in any
+/// case): the ending chooses what is drawn, and a name without one is drawn as SVG.
 void check_picture_name(const std::string& name);
+
+/// The times and frequencies a picture spans: every time and frequency of the set and of its
+/// input, with a margin, or the range and band asked for.
+struct PictureSpan {
+  double t0, t1, f0, f1;
+};
+PictureSpan picture_span(const ResampledSet& set, const PartialSet* input, const PlotOptions& options);
+
+/// The level of an amplitude as one of kPictureShades shades (1, faintest, to kPictureShades).
+constexpr int kPictureShades = 10;
+int picture_shade(double amp);
+
+/// The noise drawn beneath the partials: one band's frames of one shade in a row, from half-way
+/// to the frame before them to half-way to the frame after.
+struct NoiseArea {
+  std::size_t band;
+  double from, to;  // seconds
+  int shade;        // 1 to kPictureShades, from the band's power as the amplitude of a sine as strong
+};
+std::vector<NoiseArea> noise_areas(const Noise& noise);
 
 namespace detail {
 
@@ -46,6 +66,9 @@ std::vector<double> log_ticks(double lo, double hi);
 
 /// Text with &, <, > and " written as XML entities.
 std::string xml_escape(std::string_view text);
+
+/// The length of the valid UTF-8 sequence of more than one byte that starts `s`; 0 for none.
+std::size_t utf8_length(std::string_view s);
 
 }  // namespace detail
 
