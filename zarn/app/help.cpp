@@ -59,6 +59,7 @@ void help_result(Output& out) {
   out.put(
       "\n"
       "      zarn [OPTION]... INFILE [DUR]\n"
+      "      zarn [OPTION]... --step=DUR INFILE...\n"
       "\n"
       "zarn reads a partial list, an SDIF file of 1TRC or 1HRM tracks, an ATS file or a text\n"
       "export of a partial editor, or analyses a sound file (WAV, AIFF, FLAC, Ogg, CAF, MP3\n"
@@ -144,6 +145,12 @@ void help_outputs_and_edits(Output& out) {
 // The rest, examples and the exit status.
 void help_end(Output& out) {
   out.put(
+      "      --step=DUR     the time step DUR as an option: every operand is then an input,\n"
+      "                     each run as if alone, its outputs named by templates: -o, --plot,\n"
+      "                     --wav and --f0 take {name} (the input's name without its folder and\n"
+      "                     ending) and {ext} (its ending), or a folder ending in '/'\n"
+      "  -j, --jobs=N       with several inputs, run N at once (by default, as many as the cores);\n"
+      "                     a progress line on a terminal and a closing summary (not with -q)\n"
       "  -h, --help         print this help\n"
       "      --info         say what INFILE holds (format, partials, ranges) instead of\n"
       "                     resampling it; DUR counts the partials shorter than it\n"
@@ -156,6 +163,7 @@ void help_end(Output& out) {
       "      zarn -q -o voice.sdif --plot=voice.svg --wav=again.wav voice.wav 0.005\n"
       "      zarn -q -o thin.txt --min-duration=0.1 --max-partials=40 --transpose=-1200 analysis.txt 0.01\n"
       "      zarn -o - analysis.txt 0.01 | ...\n"
+      "      zarn -j 2 -o out/{name}.sdif --plot=out/ --step=0.01 recordings/*.wav\n"
       "      cat analysis.txt | zarn -q -o out.txt - 0.01\n"
       "      echo out.txt | zarn analysis.txt 0.01\n"
       "\n"

@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "app/batch.hpp"
 #include "app/checks.hpp"
 #include "app/dialogue.hpp"
 #include "app/help.hpp"
@@ -219,39 +220,66 @@ bool guard_standard_streams() {
 }  // namespace
 }  // namespace zarn
 
+namespace zarn {
+namespace {
+
+// One run of the options, every failure through the one reporter; standard output failing
+// after the result was saved is reported (once), but the result stands: the status is 0
+// exactly when everything asked for was written whole.
+int run_reported(const Options& options, bool stdout_closed) {
+  Output console(STDOUT_FILENO);
+  int status = 1;
+  bool saved = false;
+  std::string reported;
+  try {
+    // A run that prints nothing on standard output (-q, every output a named file) needs none.
+    if (stdout_closed && !(options.mode == Options::Mode::kRun && options.quiet && options.named_output() &&
+                           !options.output_to_stdout() && options.wav != "-")) {
+      report(console, stdout_failed(EBADF));
+      return 1;
+    }
+    status = options.batch() ? run_batch(options, [](const Options& one) { return run_reported(one, false); }, console)
+                             : run(options, console, saved);
+  } catch (const Failure& failure) {
+    report(console, failure.message);
+    reported = failure.message;
+  } catch (const std::bad_alloc&) {
+    report(console, "zarn: out of memory\n");
+  } catch (const std::exception& e) {
+    report(console, compose(std::string("internal error: ") + e.what()));
+  }
+  if (!console.flush()) {
+    const std::string message = stdout_failed(console.error());
+    if (message != reported) report(console, message);
+    if (!saved) status = 1;
+  }
+  return status;
+}
+
+}  // namespace
+}  // namespace zarn
+
 int main(int argc, char** argv) {
   // A write past the file size limit, or into a closed pipe, fails with EFBIG or EPIPE and
   // is reported like any other failed write, instead of killing the process part-way.
   ::signal(SIGXFSZ, SIG_IGN);
   ::signal(SIGPIPE, SIG_IGN);
   const bool stdout_closed = zarn::guard_standard_streams();
-  zarn::Output console(STDOUT_FILENO);
-  int status = 1;
-  bool saved = false;
-  std::string reported;
+  zarn::Options options;
   try {
-    const zarn::Options options = zarn::parse_options(argc, argv);
-    // A run that prints nothing on standard output (-q, every output a named file) needs none.
-    if (stdout_closed && !(options.mode == zarn::Options::Mode::kRun && options.quiet && options.named_output() &&
-                           !options.output_to_stdout() && options.wav != "-")) {
-      zarn::report(console, zarn::stdout_failed(EBADF));
-      return 1;
-    }
-    status = zarn::run(options, console, saved);
+    options = zarn::parse_options(argc, argv);
   } catch (const zarn::Failure& failure) {
+    zarn::Output console(STDOUT_FILENO);
     zarn::report(console, failure.message);
-    reported = failure.message;
+    return 1;
   } catch (const std::bad_alloc&) {
+    zarn::Output console(STDOUT_FILENO);
     zarn::report(console, "zarn: out of memory\n");
+    return 1;
   } catch (const std::exception& e) {
+    zarn::Output console(STDOUT_FILENO);
     zarn::report(console, zarn::compose(std::string("internal error: ") + e.what()));
+    return 1;
   }
-  // Standard output failing after the result was saved is reported (once), but the result
-  // stands: the status is 0 exactly when everything asked for was written whole.
-  if (!console.flush()) {
-    const std::string message = zarn::stdout_failed(console.error());
-    if (message != reported) zarn::report(console, message);
-    if (!saved) status = 1;
-  }
-  return status;
+  return zarn::run_reported(options, stdout_closed);
 }

@@ -16,7 +16,7 @@ namespace {
 
 enum LongOnly {
   kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kF0, kF0Range, kMorphWith, kMorph, kRate,
-  kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kResolution, kHop, kFloor, kMinTrack, kNoNoise, kChannel,
+  kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kStep, kResolution, kHop, kFloor, kMinTrack, kNoNoise, kChannel,
   kEdit,  // the edits' options, from the table of edits: kEdit + their row
 };
 
@@ -49,6 +49,8 @@ const struct option kFixedOptions[] = {
     {"no-noise", no_argument, nullptr, kNoNoise},
     {"channel", required_argument, nullptr, kChannel},
     {"whole", no_argument, nullptr, kWhole},
+    {"step", required_argument, nullptr, kStep},
+    {"jobs", required_argument, nullptr, 'j'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
 };
@@ -72,7 +74,7 @@ const struct option* long_options() {
 
 // Leading '+' is not used: options may follow operands. Leading ':' makes a missing argument
 // return ':' so that the message can be composed here.
-constexpr const char* kShortOptions = ":o:qf:h";
+constexpr const char* kShortOptions = ":o:qf:hj:";
 
 const char* long_name(int val) {
   for (const struct option* o = long_options(); o->name != nullptr; ++o)
@@ -208,6 +210,14 @@ bool take_output_option(int c, Options& o) {
     case kWhole:
       o.whole = true;
       return true;
+    case kStep:
+      o.step = optarg;  // checked once an input is open, as DUR is
+      o.inputs = {""};  // every operand an input
+      return true;
+    case 'j':
+      if (!parse_count(optarg, o.jobs) || o.jobs < 1 || o.jobs > 4096)
+        bad_option("-j needs a number of jobs from 1 to 4096, not '" + std::string(optarg) + "'");
+      return true;
     default:
       return false;
   }
@@ -321,6 +331,22 @@ bool shapes_partials(int c) {
   return name != "band" && name != "min-duration" && name != "min-level" && name != "max-partials";
 }
 
+// Several inputs are run each as one, with every output named after its input: -o and the
+// other outputs must be templates or folders, and nothing may come from standard input.
+void check_batch(const Options& o) {
+  if (o.info) bad_option("--info takes one input");
+  if (!o.named_output()) bad_option("several inputs need -o with {name} or a folder ending in '/', which names each result");
+  for (const std::string& input : o.inputs)
+    if (input == "-") bad_option("several inputs cannot take one from standard input");
+  const auto templated = [](const std::string& name) {
+    return name.find("{name}") != std::string::npos || (!name.empty() && name.back() == '/');
+  };
+  const std::pair<const char*, const std::string*> outputs[] = {{"-o", &o.output}, {"--plot", &o.plot}, {"--wav", &o.wav}, {"--f0", &o.f0}};
+  for (const auto& [option, name] : outputs)
+    if (!name->empty() && (*name == "-" || !templated(*name)))
+      bad_option(std::string(option) + " '" + *name + "' would name one file for several inputs: give {name} (the input's name without its ending) or a folder ending in '/'");
+}
+
 }  // namespace
 
 std::vector<std::string> long_option_names() {
@@ -399,8 +425,14 @@ Options parse_options(int argc, char** argv) {
   if (o.mode != Options::Mode::kRun) return o;
   if (optind >= argc) bad_option("no input file given");
   o.input = operand(optind);
-  if (optind + 1 < argc) o.step = operand(optind + 1);
-  for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
+  if (!o.inputs.empty()) {
+    o.inputs.clear();
+    for (int i = optind; i < argc; ++i) o.inputs.push_back(operand(i));
+  } else {
+    if (optind + 1 < argc) o.step = operand(optind + 1);
+    for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
+  }
+  if (o.batch()) check_batch(o);
   if (o.output_to_stdout()) o.quiet = true;
   if (o.plot_log && o.plot_view.band && !(o.plot_view.band->first > 0))
     bad_option("--plot-band's low end must be above 0 Hz on --plot-log's logarithmic axis");
@@ -412,7 +444,8 @@ Options parse_options(int argc, char** argv) {
   if (o.morph_with.empty() != o.edits.morph.points.empty())
     bad_option(o.morph_with.empty() ? "--morph needs --morph-with=FILE, the other sound" : "--morph-with needs --morph=W, how far towards it");
   std::vector<std::string> names = o.extra_outputs();
-  if (o.named_output() && !o.output_to_stdout()) names.push_back(o.output);
+  if (o.batch()) names.clear();  // templates: each input's names are compared once made
+  if (o.named_output() && !o.output_to_stdout() && !o.batch()) names.push_back(o.output);
   for (std::size_t i = 0; i < names.size(); ++i)
     for (std::size_t j = i + 1; j < names.size(); ++j)
       if (names[i] == names[j]) bad_option("'" + names[i] + "' is named for two outputs");

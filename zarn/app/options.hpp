@@ -31,6 +31,8 @@ struct Options {
   std::string input;               // INFILE; "-" is standard input
   std::optional<std::string> step; // DUR as typed, checked once the input is open
   std::vector<std::string> extra;  // operands after DUR, ignored with a warning
+  std::vector<std::string> inputs; // with --step: every operand an input (INFILE is the first)
+  int jobs = 0;                    // -j N: inputs run at once; 0: as many as the cores
   std::string output;              // -o FILE; "-" is standard output; empty: the dialogue
   bool force = false;              // --force: replace an existing output atomically
   bool quiet = false;              // -q: no banner, lengths or listing (implied by -o -)
@@ -75,6 +77,9 @@ struct Options {
   }
   /// True when the result file itself goes to standard output.
   bool output_to_stdout() const { return output == "-"; }
+
+  /// True for a run of several inputs (--step=DUR INFILE...).
+  bool batch() const { return inputs.size() > 1; }
 };
 
 /// Time step used when the command line gives none.
