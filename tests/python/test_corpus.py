@@ -1,0 +1,36 @@
+"""examples/corpus.py on a local Dask cluster of two workers: the tool's output files, byte for
+byte, and a bad file reported while the others are done."""
+import os
+import subprocess
+import sys
+
+import pytest
+
+ZARN = os.environ["ZARN_BINARY"]
+SOURCE = os.environ["ZARN_SOURCE_DIR"]
+
+try:
+    import distributed  # noqa: F401
+except ImportError:
+    if os.environ.get("CI"):
+        raise
+    pytest.skip("dask.distributed is not installed (python3-distributed; setup.sh installs it)", allow_module_level=True)
+
+
+def test_corpus_on_two_workers(tmp_path):
+    corpus, out, tool = tmp_path / "corpus", tmp_path / "out", tmp_path / "tool"
+    for d in (corpus, out, tool):
+        d.mkdir()
+    subprocess.run(["sox", "-n", "-r", "44100", "-b", "16", str(corpus / "tone.wav"), "synth", "0.5", "sine", "440",
+                    "sine", "1320"], check=True)
+    (corpus / "violin.txt").write_bytes(open(os.path.join(SOURCE, "examples", "violin.txt"), "rb").read())
+    (corpus / "bad.txt").write_text("( PARTIALS 1\n( POINTS 2\n0 440 x\n")
+    run = subprocess.run([sys.executable, os.path.join(SOURCE, "examples", "corpus.py"), "--workers", "2", "--step", "0.01",
+                          "--format", "sdif", "--out", str(out), str(corpus)], capture_output=True, text=True, timeout=300)
+    assert run.returncode == 1, run.stderr
+    assert "bad.txt:3:" in run.stderr and "3 files: 2 done, 1 failed" in run.stderr
+    subprocess.run([ZARN, "-q", "-f", "sdif", "-o", str(tool) + "/", "--step=0.01", str(corpus / "tone.wav"),
+                    str(corpus / "violin.txt")], check=True)
+    assert sorted(os.listdir(out)) == sorted(os.listdir(tool)) == ["tone.sdif", "violin.sdif"]
+    for name in os.listdir(tool):
+        assert (out / name).read_bytes() == (tool / name).read_bytes(), name
