@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <tuple>
@@ -141,9 +140,10 @@ TEST(Plot, ShadesOfLinesAndDotsAsAsked) {
 // commands with numbers relative to the current point.
 std::vector<std::vector<std::pair<double, double>>> subpaths(const std::string& svg, const std::string& kind) {
   std::vector<std::vector<std::pair<double, double>>> all;
-  const std::regex path("class=\"" + kind + "\"[^>]* d=\"([^\"]*)\"");
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), path); it != std::sregex_iterator(); ++it) {
-    const std::string d = (*it)[1];
+  const std::string mark = "class=\"" + kind + "\"";
+  for (std::size_t at = svg.find(mark); at != std::string::npos; at = svg.find(mark, at + 1)) {
+    const std::size_t from = svg.find(" d=\"", at) + 4;
+    const std::string d = svg.substr(from, svg.find('"', from) - from);
     double x = 0, y = 0;
     char command = 'm';
     const char* p = d.c_str();
