@@ -13,16 +13,11 @@
 
 #include "model/failure.hpp"
 #include "run_binary.hpp"
+#include "support.hpp"
 
 namespace {
 
-zarn::Options parse(std::vector<std::string> args) {
-  args.insert(args.begin(), "zarn");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  return zarn::parse_options(static_cast<int>(args.size()), argv.data());
-}
+using zarn_test::parse;
 
 std::string refusal(const std::vector<std::string>& args) {
   try {

@@ -7,6 +7,14 @@
 
 namespace zarn_test {
 
+zarn::Options parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "zarn");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return zarn::parse_options(static_cast<int>(args.size()), argv.data());
+}
+
 std::uint64_t bits(double v) {
   std::uint64_t b;
   std::memcpy(&b, &v, sizeof b);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/options.hpp"
 #include "fit/resample.hpp"
 #include "formats/formats.hpp"
 #include "formats/partial_file.hpp"
@@ -16,6 +17,9 @@ std::string rejection(const std::string& bytes, const std::string& name);
 
 /// The same, read with the given options.
 std::string rejection_with(const std::string& bytes, const std::string& name, const zarn::ReadOptions& options);
+
+/// The options of a command line, `args` after the program's name.
+zarn::Options parse(std::vector<std::string> args);
 
 /// The bits of a double, to compare values bit for bit.
 std::uint64_t bits(double v);
