@@ -155,6 +155,39 @@ TEST(Sound, OscillatorErrorIsFarBelowMinus180Decibels) {
   std::printf("worst oscillator error: %.3g (%.1f dB)\n", worst, 20 * std::log10(worst));
 }
 
+// The voices run side by side in lanes make the very samples of one voice after another:
+// partials starting and ending anywhere (so lanes join and leave mid-block), fading in and
+// out, gliding near half the rate, with a segment that is not a number, and more of them than
+// lanes.
+TEST(Sound, LanesMakeTheSamplesOfOneVoiceAfterAnother) {
+  std::vector<zarn::Resampled> parts;
+  std::uint32_t seed = 12345;
+  const auto uniform = [&seed](double lo, double hi) {
+    seed = seed * 1664525u + 1013904223u;
+    return lo + (hi - lo) * static_cast<double>(seed >> 8) / 16777216.0;
+  };
+  for (int p = 0; p < 21; ++p) {
+    const double step = p % 3 == 0 ? 0.0007 : 0.01;
+    const auto points = static_cast<std::size_t>(uniform(2, 60));
+    std::vector<double> f, a;
+    for (std::size_t j = 0; j < points; ++j) {
+      f.push_back(p % 7 == 0 ? uniform(21000, 22500) : uniform(50, 9000));
+      a.push_back(uniform(-0.05, 0.3));
+    }
+    if (p == 5) f[points / 2] = std::nan("");
+    parts.push_back(partial(uniform(0, 0.4), step, f, a));
+  }
+  const zarn::ResampledSet set = set_of(parts, 0.01);
+  std::vector<double> one_by_one(static_cast<std::size_t>(zarn::sound_length(set, kRate)), 0.0);
+  for (const zarn::Resampled& p : set.partials) zarn::detail::add_partial(p, set.step, kRate, one_by_one);
+  EXPECT_EQ(zarn::detail::lane_sum(set, kRate), one_by_one);
+  const std::vector<float> stream = zarn::render(set, kRate);  // block by block, voices joining and leaving
+  ASSERT_EQ(stream.size(), one_by_one.size());
+  std::size_t differ = 0;
+  for (std::size_t n = 0; n < stream.size(); ++n) differ += stream[n] != static_cast<float>(one_by_one[n]);
+  EXPECT_EQ(differ, 0u);
+}
+
 #ifdef ZARN_HAVE_SNDFILE
 TEST(Sound, FileHoldsEverySampleAsFloat) {
   zarn_test::TempDir dir;

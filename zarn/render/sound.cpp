@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -32,6 +33,118 @@ long sample_number(double n, long lo, long hi) {
 }  // namespace
 
 namespace detail {
+
+// Oscillators run side by side, kLanes at once: their recurrences are independent, so the
+// processor works on all of them where one voice alone would wait on its own products.
+constexpr int kLanes = 8;
+
+// The recurrences of the lanes, one number of each lane's voice per array.
+struct Lanes {
+  alignas(64) double zr[kLanes], zi[kLanes], wr[kLanes], wi[kLanes], rr[kLanes], ri[kLanes];
+  alignas(64) double a[kLanes], slope[kLanes], tj[kLanes];
+
+  // A lane that adds nothing (its samples are +0, which leave any sum as it is).
+  void quiet(int l) { zr[l] = 1, zi[l] = 0, wr[l] = 1, wi[l] = 0, rr[l] = 1, ri[l] = 0, a[l] = 0, slope[l] = 0, tj[l] = 0; }
+};
+
+// The lanes as one vector of doubles, which the compiler keeps in the widest registers the
+// processor has.
+using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
+
+// The build for x86-64 in general carries clones for AVX2 and AVX-512 too, chosen as the
+// program starts: the same operations, each rounded on its own, so the same numbers.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+#define ZARN_LANE_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define ZARN_LANE_CLONES
+#endif
+
+// The samples n in [from, to) of every lane at gain 1, each (a + slope (t - t_j)) sin(phase)
+// as Voice::add_run makes it, in rows: lane l's sample n at rows[(n - from) * kLanes + l]; the
+// lanes go on.
+ZARN_LANE_CLONES void run_lanes(Lanes& s, double T, long from, long to, double* rows) {
+  LaneVector zr, zi, wr, wi, rr, ri, a, slope, tj;
+  std::memcpy(&zr, s.zr, sizeof zr), std::memcpy(&zi, s.zi, sizeof zi);
+  std::memcpy(&wr, s.wr, sizeof wr), std::memcpy(&wi, s.wi, sizeof wi);
+  std::memcpy(&rr, s.rr, sizeof rr), std::memcpy(&ri, s.ri, sizeof ri);
+  std::memcpy(&a, s.a, sizeof a), std::memcpy(&slope, s.slope, sizeof slope), std::memcpy(&tj, s.tj, sizeof tj);
+  for (long n = from; n < to; ++n, rows += kLanes) {
+    const double t = static_cast<double>(n) * T;
+    const LaneVector sample = (a + slope * (t - tj)) * zi;
+    std::memcpy(rows, &sample, sizeof sample);
+    const LaneVector z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
+    const LaneVector w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
+    zr = z_r, zi = z_i, wr = w_r, wi = w_i;
+  }
+  std::memcpy(s.zr, &zr, sizeof zr), std::memcpy(s.zi, &zi, sizeof zi);
+  std::memcpy(s.wr, &wr, sizeof wr), std::memcpy(s.wi, &wi, sizeof wi);
+}
+
+// Adds each row's first `count` lanes, in order, to sum[i] for the rows i in [0, length).
+ZARN_LANE_CLONES void add_rows(double* sum, const double* rows, long length, int count) {
+  long i = 0;
+#if defined(__GNUC__) && !defined(__clang__)
+  static_assert(kLanes == 8, "the transposition below is of 8 by 8");
+  // Eight samples at a time: their rows transposed into columns, one a lane, so that each
+  // lane is added to the eight sums at once, still lane after lane.
+  using Index = long __attribute__((vector_size(kLanes * sizeof(long))));
+  const Index even = {0, 8, 2, 10, 4, 12, 6, 14}, odd = {1, 9, 3, 11, 5, 13, 7, 15};
+  const Index pairs_lo = {0, 1, 8, 9, 4, 5, 12, 13}, pairs_hi = {2, 3, 10, 11, 6, 7, 14, 15};
+  const Index half_lo = {0, 1, 2, 3, 8, 9, 10, 11}, half_hi = {4, 5, 6, 7, 12, 13, 14, 15};
+  for (; i + kLanes <= length; i += kLanes) {
+    LaneVector r[kLanes], t[kLanes], u[kLanes], c[kLanes];
+    for (int k = 0; k < kLanes; ++k) std::memcpy(&r[k], rows + (i + k) * kLanes, sizeof r[k]);
+    for (int k = 0; k < kLanes; k += 2) t[k] = __builtin_shuffle(r[k], r[k + 1], even), t[k + 1] = __builtin_shuffle(r[k], r[k + 1], odd);
+    for (int k = 0; k < kLanes; k += 4) {
+      u[k] = __builtin_shuffle(t[k], t[k + 2], pairs_lo), u[k + 2] = __builtin_shuffle(t[k], t[k + 2], pairs_hi);
+      u[k + 1] = __builtin_shuffle(t[k + 1], t[k + 3], pairs_lo), u[k + 3] = __builtin_shuffle(t[k + 1], t[k + 3], pairs_hi);
+    }
+    for (int k = 0; k < 4; ++k) c[k] = __builtin_shuffle(u[k], u[k + 4], half_lo), c[k + 4] = __builtin_shuffle(u[k], u[k + 4], half_hi);
+    LaneVector x;
+    std::memcpy(&x, sum + i, sizeof x);
+    for (int l = 0; l < count; ++l) x += c[l];
+    std::memcpy(sum + i, &x, sizeof x);
+  }
+#endif
+  for (; i < length; ++i) {
+    double x = sum[i];
+    for (int l = 0; l < count; ++l) x += rows[i * kLanes + l];
+    sum[i] = x;
+  }
+}
+
+// The sums as floats into out; returns their largest magnitude, and sets `nan` where one of
+// them is not a number.
+ZARN_LANE_CLONES float to_floats(const double* sum, float* out, std::size_t count, bool& nan) {
+  float top = 0;
+  std::size_t i = 0;
+#if defined(__GNUC__) && !defined(__clang__)
+  using Floats = float __attribute__((vector_size(kLanes * sizeof(float))));
+  using Ints = int __attribute__((vector_size(kLanes * sizeof(int))));
+  Floats tops = {};
+  Ints nans = {};
+  for (; i + kLanes <= count; i += kLanes) {
+    LaneVector d;
+    std::memcpy(&d, sum + i, sizeof d);
+    const Floats f = __builtin_convertvector(d, Floats);
+    std::memcpy(out + i, &f, sizeof f);
+    const Floats magnitude = f < 0 ? -f : f;
+    nans |= magnitude != magnitude;
+    tops = magnitude > tops ? magnitude : tops;
+  }
+  for (int l = 0; l < kLanes; ++l) {
+    nan |= nans[l] != 0;
+    top = tops[l] > top ? tops[l] : top;
+  }
+#endif
+  for (; i < count; ++i) {
+    out[i] = static_cast<float>(sum[i]);
+    const float magnitude = std::fabs(out[i]);
+    nan |= magnitude != magnitude;
+    top = magnitude > top ? magnitude : top;
+  }
+  return top;
+}
 
 // One partial's oscillator, which can stop at the end of any block of samples and go on from
 // there in the next: every sample is what one pass over the whole sound would make.
@@ -68,12 +181,18 @@ class Voice {
   // Adds the voice's samples from `from` (where it stopped last, or its first) up to `to` into
   // out[0 .. to - from).
   void render(double* out, long from, long to) {
+    while (prepare(to)) add_run(out + (n_ - from), 1, std::min(run_stop_, to));
+  }
+
+  // Brings the voice to the run of its recurrence that holds its next sample, at(): false
+  // once it has no sample before `to`.
+  bool prepare(long to) {
     const std::size_t N = part_.time.size();
     while (!done_) {
       if (need_segment_) {
         if (j_ + 1 >= N) {
           done_ = true;
-          return;
+          return false;
         }
         if (!start_segment()) {  // not a finite number: no sound, and no phase carried on
           ++j_;
@@ -88,7 +207,7 @@ class Voice {
         need_segment_ = true;
         continue;
       }
-      if (n_ >= to) return;
+      if (n_ >= to) return false;
       if (!in_run_) {
         const double d = static_cast<double>(n_) * T_ - t_j_;
         const std::complex<double> z0 = std::polar(1.0, wrap_phase(phi_j_ + kTwoPi * (f_j_ * d + k_ * d * d / 2)));
@@ -97,25 +216,52 @@ class Voice {
         run_stop_ = std::min(n_stop_, n_ + kReseed);
         in_run_ = true;
       }
-      // The complex products written out: the library's own checks for infinities would
-      // cost more than the products themselves.
-      double zr = zr_, zi = zi_, wr = wr_, wi = wi_;
-      const double rr = rr_, ri = ri_;
-      const long stop = std::min(run_stop_, to);
-      long n = n_;
-      for (; n < stop; ++n) {
-        const double t = static_cast<double>(n) * T_;
-        double gain = n >= full_from_ && n <= full_to_ ? 1.0 : std::min({1.0, (t - t_first_) / fade_, (t_last_ - t) / fade_});
-        if (near_half_rate_) gain *= std::clamp((half_rate() - (f_j_ + k_ * (t - t_j_))) / band(), 0.0, 1.0);
-        out[n - from] += (a_j_ + slope_a_ * (t - t_j_)) * gain * zi;
-        const double z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
-        const double w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
-        zr = z_r, zi = z_i, wr = w_r, wi = w_i;
-      }
-      n_ = n;
-      zr_ = zr, zi_ = zi, wr_ = wr, wi_ = wi;
-      if (n_ == run_stop_) in_run_ = false;
+      return true;
     }
+    return false;
+  }
+
+  // The voice's next sample (after prepare).
+  long at() const { return n_; }
+  // Where the run from at() ends, or its gain changes from fading to whole or back; plain()
+  // tells whether the gain is 1 all the way there.
+  long run_end() const {
+    if (n_ < full_from_) return std::min(run_stop_, full_from_);
+    if (n_ <= full_to_) return std::min(run_stop_, full_to_ + 1);
+    return run_stop_;
+  }
+  bool plain() const { return !near_half_rate_ && n_ >= full_from_ && n_ <= full_to_; }
+
+  // The state of the recurrence at at(), and the one it leaves up to `to` (at most run_end()):
+  // for oscillators run in lanes beside others.
+  void load(Lanes& lanes, int l) const {
+    lanes.zr[l] = zr_, lanes.zi[l] = zi_, lanes.wr[l] = wr_, lanes.wi[l] = wi_, lanes.rr[l] = rr_, lanes.ri[l] = ri_;
+    lanes.a[l] = a_j_, lanes.slope[l] = slope_a_, lanes.tj[l] = t_j_;
+  }
+  void store(const Lanes& lanes, int l, long to) {
+    zr_ = lanes.zr[l], zi_ = lanes.zi[l], wr_ = lanes.wr[l], wi_ = lanes.wi[l];
+    n_ = to;
+    if (n_ == run_stop_) in_run_ = false;
+  }
+
+  // Adds the samples from at() up to `to` (at most the run's end) into out[0], out[stride], ...
+  void add_run(double* out, std::ptrdiff_t stride, long to) {
+    // The complex products written out: the library's own checks for infinities would
+    // cost more than the products themselves.
+    double zr = zr_, zi = zi_, wr = wr_, wi = wi_;
+    const double rr = rr_, ri = ri_;
+    for (long n = n_; n < to; ++n, out += stride) {
+      const double t = static_cast<double>(n) * T_;
+      double gain = n >= full_from_ && n <= full_to_ ? 1.0 : std::min({1.0, (t - t_first_) / fade_, (t_last_ - t) / fade_});
+      if (near_half_rate_) gain *= std::clamp((half_rate() - (f_j_ + k_ * (t - t_j_))) / band(), 0.0, 1.0);
+      *out += (a_j_ + slope_a_ * (t - t_j_)) * gain * zi;
+      const double z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
+      const double w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
+      zr = z_r, zi = z_i, wr = w_r, wi = w_i;
+    }
+    n_ = to;
+    zr_ = zr, zi_ = zi, wr_ = wr, wi_ = wi;
+    if (n_ == run_stop_) in_run_ = false;
   }
 
  private:
@@ -157,6 +303,76 @@ class Voice {
   bool near_half_rate_ = false;
   double zr_ = 1, zi_ = 0, wr_ = 1, wi_ = 0;
 };
+
+// The lanes' samples are kept in rows this many at a time before they are added up.
+constexpr long kRows = 256;
+
+// Adds the samples of `count` voices (at most kLanes, in the set's order) from `from` up to `to`
+// into sum[0 .. to - from), in the order that adding one voice after another would: each sample
+// takes voice 0's number, then voice 1's, and so on (a quiet lane's +0 leaves a sum, never -0,
+// as it is). `rows` holds kRows * kLanes doubles.
+void add_voices(Voice* const* voices, int count, int rate, long from, long to, double* sum, double* rows) {
+  // A lane runs in the vector (its recurrence kept there from one stretch to the next), or
+  // makes its samples on its own while its voice fades, or is quiet.
+  enum Kind { kQuiet, kInLanes, kOnItsOwn };
+  const double T = 1.0 / rate;
+  Lanes lanes;
+  Kind kind[kLanes];
+  long stop[kLanes];  // where each lane changes: its run ends, its gain turns, or it starts
+  for (int l = 0; l < kLanes; ++l) {
+    kind[l] = kQuiet;
+    stop[l] = l < count ? from : to;
+    lanes.quiet(l);
+  }
+  for (long c0 = from, n = from; c0 < to; c0 = n) {
+    const long c1 = std::min(to, c0 + kRows);
+    for (; n < c1;) {
+      for (int l = 0; l < count; ++l) {
+        if (stop[l] != n) continue;
+        Voice* v = voices[l];
+        if (kind[l] == kInLanes) v->store(lanes, l, n);
+        kind[l] = kQuiet;
+        stop[l] = to;
+        if (v->prepare(to)) {
+          if (v->at() <= n) {
+            kind[l] = v->plain() ? kInLanes : kOnItsOwn;
+            stop[l] = std::min(v->run_end(), to);
+          } else {
+            stop[l] = v->at();
+          }
+        }
+        if (kind[l] == kInLanes)
+          v->load(lanes, l);
+        else
+          lanes.quiet(l);
+      }
+      const long end = std::min(*std::min_element(stop, stop + kLanes), c1);
+      double* at = rows + (n - c0) * kLanes;
+      run_lanes(lanes, T, n, end, at);
+      for (int l = 0; l < count; ++l)
+        if (kind[l] == kOnItsOwn) voices[l]->add_run(at + l, kLanes, end);  // fading: in its place among the lanes
+      n = end;
+    }
+    add_rows(sum + (c0 - from), rows, c1 - c0, count);
+  }
+  for (int l = 0; l < count; ++l)
+    if (kind[l] == kInLanes) voices[l]->store(lanes, l, to);
+}
+
+std::vector<double> lane_sum(const ResampledSet& set, int rate) {
+  const long length = static_cast<long>(sound_length(set, rate));
+  std::vector<Voice> voices;
+  voices.reserve(set.partials.size());
+  for (const Resampled& part : set.partials) voices.emplace_back(part, set.step, rate, length);
+  std::vector<double> sum(static_cast<std::size_t>(length), 0.0), rows(kRows * kLanes);
+  for (std::size_t g = 0; g < voices.size(); g += kLanes) {
+    Voice* group[kLanes];
+    const int size = static_cast<int>(std::min<std::size_t>(kLanes, voices.size() - g));
+    for (int l = 0; l < size; ++l) group[l] = &voices[g + static_cast<std::size_t>(l)];
+    add_voices(group, size, rate, 0, length, sum.data(), rows.data());
+  }
+  return sum;
+}
 
 void add_partial(const Resampled& part, double step, int rate, std::vector<double>& out) {
   Voice v(part, step, rate, static_cast<long>(out.size()));
@@ -246,9 +462,15 @@ std::size_t SoundStream::next(float* out, std::size_t n) {
     sounding_.insert(std::upper_bound(sounding_.begin(), sounding_.end(), p, [](std::size_t q, const Sounding* x) { return q < x->partial; }), s);
   }
   sum_.assign(count, 0.0);
+  rows_.resize(static_cast<std::size_t>(detail::kRows * detail::kLanes));
+  for (std::size_t g = 0; g < sounding_.size(); g += detail::kLanes) {
+    detail::Voice* group[detail::kLanes];
+    const int size = static_cast<int>(std::min<std::size_t>(detail::kLanes, sounding_.size() - g));
+    for (int l = 0; l < size; ++l) group[l] = &sounding_[g + static_cast<std::size_t>(l)]->voice;
+    detail::add_voices(group, size, rate_, from, to, sum_.data(), rows_.data());
+  }
   std::size_t kept = 0;
   for (Sounding* s : sounding_) {
-    s->voice.render(sum_.data(), from, to);
     if (s->voice.done()) {
       delete s;
       continue;
@@ -257,11 +479,9 @@ std::size_t SoundStream::next(float* out, std::size_t n) {
   }
   sounding_.resize(kept);
   if (noise_) noise_->add(sum_.data(), from, to);
-  for (std::size_t i = 0; i < count; ++i) {
-    out[i] = static_cast<float>(sum_[i]);
-    if (!std::isfinite(out[i])) peak_ = std::numeric_limits<double>::infinity();
-    peak_ = std::max(peak_, static_cast<double>(std::fabs(out[i])));
-  }
+  bool nan = false;
+  const float top = detail::to_floats(sum_.data(), out, count, nan);
+  peak_ = nan ? std::numeric_limits<double>::infinity() : std::max(peak_, static_cast<double>(top));
   done_ += static_cast<long long>(count);
   return count;
 }

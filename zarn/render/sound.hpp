@@ -23,7 +23,10 @@ constexpr double kMaxFade = 0.005;
 
 namespace detail {
 class Voice;
-}
+/// The sum of the partials' voices run in lanes, in doubles: what a SoundStream rounds to
+/// floats, without the noise.
+std::vector<double> lane_sum(const ResampledSet& set, int rate);
+}  // namespace detail
 
 /// The sound of a resampled set made a block at a time, in memory that follows the partials
 /// sounding at once, not the sound's length: the same samples as render gives.
@@ -53,6 +56,7 @@ class SoundStream {
   std::size_t started_ = 0;         // of order_
   std::vector<Sounding*> sounding_;  // by their place in the set
   std::vector<double> sum_;
+  std::vector<double> rows_;  // the lanes' samples before they are added up
   double peak_ = 0;
   std::unique_ptr<NoiseSound> noise_;  // the set's noise, where it has some
 };

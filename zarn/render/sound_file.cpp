@@ -217,15 +217,28 @@ void put_wav(Output& out, const SampleSource& source, int rate, SampleDepth dept
   le(data, 4);
   Quantiser quantise(floats ? 32 : 8 * bytes);
   std::vector<float> block(kBlockFrames);
-  for (std::size_t got; (got = source.next(block.data(), block.size())) > 0;)
+  std::vector<char> little(kBlockFrames * 4);  // a block's samples, little-endian
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const bool as_they_are = floats;  // floats are already in the file's order
+#else
+  const bool as_they_are = false;
+#endif
+  for (std::size_t got; (got = source.next(block.data(), block.size())) > 0;) {
+    if (as_they_are) {
+      out.put(std::string_view(reinterpret_cast<const char*>(block.data()), got * 4));
+      continue;
+    }
+    char* at = little.data();
     for (std::size_t i = 0; i < got; ++i) {
       std::uint32_t u;
       if (floats)
         std::memcpy(&u, &block[i], sizeof u);
       else
         u = static_cast<std::uint32_t>(quantise(block[i]));
-      le(u, bytes);
+      for (int b = 0; b < bytes; ++b) *at++ = static_cast<char>(u >> (8 * b));
     }
+    out.put(std::string_view(little.data(), static_cast<std::size_t>(at - little.data())));
+  }
   if (data % 2 != 0) out.put('\0');  // chunks are padded to even sizes
 }
 
