@@ -6,7 +6,6 @@
 #include <cstring>
 #include <complex>
 #include <cstdio>
-#include <deque>
 #include <limits>
 #include <string>
 
@@ -58,6 +57,37 @@ std::string analysis_problem(const AnalysisOptions& o, double rate, long long fr
   return {};
 }
 
+namespace {
+
+// The samples still needed, in one block of memory: taken from the front by moving its start,
+// the rest moved down once the part taken outgrows it.
+class SampleQueue {
+ public:
+  void append(const double* x, std::size_t n) {
+    compact();
+    buffer_.insert(buffer_.end(), x, x + n);
+  }
+  void append_zeros(std::size_t n) {
+    compact();
+    buffer_.resize(buffer_.size() + n, 0.0);
+  }
+  void drop(std::size_t n) { head_ += std::min(n, size()); }
+  std::size_t size() const { return buffer_.size() - head_; }
+  bool empty() const { return size() == 0; }
+  const double* data() const { return buffer_.data() + head_; }
+
+ private:
+  void compact() {
+    if (head_ == 0 || head_ < size()) return;
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(head_));
+    head_ = 0;
+  }
+  std::vector<double> buffer_;
+  std::size_t head_ = 0;
+};
+
+}  // namespace
+
 struct Analyser::State {
   double rate;
   AnalysisOptions options;
@@ -67,7 +97,7 @@ struct Analyser::State {
   Residual residual;
   PartialSet found;
   Tracker tracker;
-  std::deque<double> pending;   // samples from the next frame's first one on
+  SampleQueue pending;          // samples from the next frame's first one on
   long long first_pending = 0;  // the sample number of pending.front()
   long long total = 0;          // samples taken
   long frame = 0;               // the next frame's number; its centre is frame * H
@@ -87,7 +117,7 @@ struct Analyser::State {
           if (finish_track(t, {hop_seconds(), transform.spread(), options.min_track, &transform, sound_end}, p)) found.partials.push_back(std::move(p));
         }) {
     // The first frame is centred on the first sample: the window reaches half back before it.
-    pending.assign(half, 0.0);
+    pending.append_zeros(half);
     first_pending = -static_cast<long long>(half);
     if (o.noise) found.noise = critical_band_noise();
   }
@@ -99,11 +129,10 @@ struct Analyser::State {
     for (;;) {
       const long long centre = static_cast<long long>(frame) * static_cast<long long>(H);
       if (centre + static_cast<long long>(half) >= first_pending + static_cast<long long>(pending.size())) return;
-      const long long start = centre - static_cast<long long>(half) - first_pending;
-      transform.run([&](std::size_t n) {
-        const long long at = start + static_cast<long long>(n);
-        return at >= 0 && static_cast<std::size_t>(at) < pending.size() ? pending[static_cast<std::size_t>(at)] : 0.0;
-      });
+      // The window lies within the samples held: it starts at or after the first (those
+      // before it were dropped only up to its start) and ends before the last (checked above).
+      const double* x = pending.data() + (centre - static_cast<long long>(half) - first_pending);
+      transform.run([x](std::size_t n) { return x[n]; });
       const std::vector<Peak>& found_peaks = peaks.find(transform);
       const double time = static_cast<double>(centre) / rate;
       if (options.noise) {
@@ -115,9 +144,10 @@ struct Analyser::State {
       tracker.take(frame, time, found_peaks, peaks.edges());
       // Samples before the next frame's window are no longer needed.
       const long long next_start = centre + static_cast<long long>(H) - static_cast<long long>(half);
-      while (first_pending < next_start && !pending.empty()) {
-        pending.pop_front();
-        ++first_pending;
+      if (first_pending < next_start) {
+        const auto n = static_cast<std::size_t>(std::min<long long>(next_start - first_pending, static_cast<long long>(pending.size())));
+        pending.drop(n);
+        first_pending += static_cast<long long>(n);
       }
       ++frame;
     }
@@ -131,7 +161,7 @@ std::size_t Analyser::window() const { return s_->L; }
 std::size_t Analyser::hop() const { return s_->H; }
 
 void Analyser::add(const double* samples, std::size_t n) {
-  s_->pending.insert(s_->pending.end(), samples, samples + n);
+  s_->pending.append(samples, n);
   s_->total += static_cast<long long>(n);
   s_->run_frames();
 }
@@ -141,9 +171,8 @@ PartialSet Analyser::finish() {
   // Frames centred up to the last sample, the window's right half in silence.
   if (s.total > 0) {
     const long long last_centre = s.total - 1;
-    const std::vector<double> zeros(s.half + s.H, 0.0);
     while (static_cast<long long>(s.frame) * static_cast<long long>(s.H) <= last_centre) {
-      s.pending.insert(s.pending.end(), zeros.begin(), zeros.end());
+      s.pending.append_zeros(s.half + s.H);
       s.run_frames();
     }
   }

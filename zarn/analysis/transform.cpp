@@ -31,6 +31,7 @@ FrameTransform::FrameTransform(std::size_t L, double rate)
     dw_[n] = c * (kA1 * std::sin(x) - 2 * kA2 * std::sin(2 * x) + 3 * kA3 * std::sin(3 * x));
     energy_ += w_[n] * w_[n];
   }
+  for (RealFft* f : {&fft_w_, &fft_d_, &fft_t_}) std::fill(f->input(), f->input() + N_, 0.0);
   for (std::size_t n = 0; n < L; ++n) {
     const double m = (static_cast<double>(n) - static_cast<double>(half_)) / rate;
     spread_ += m * m * w_[n] * w_[n] / energy_;

@@ -39,21 +39,20 @@ class FrameTransform {
   /// window's centre at index 0 and its left half wrapped to the end, and transforms it.
   template <typename Sample>
   void run(Sample&& sample) {
+    // Sample n of the window goes to (n + N - half) mod N: the half before the centre to the
+    // end of the input, the rest to its start. The padding between them stays zero from the
+    // start (the transforms leave their inputs as they are).
     double* xw = fft_w_.input();
     double* xd = fft_d_.input();
     double* xt = fft_t_.input();
-    std::fill(xw, xw + N_, 0.0);
-    std::fill(xd, xd + N_, 0.0);
-    std::fill(xt, xt + N_, 0.0);
-    // Sample n of the window goes to (n + N - half) mod N: the half before the centre to the
-    // end of the input, the rest to its start.
-    for (std::size_t n = 0; n < L_; ++n) {
+    const auto put = [&](std::size_t i, std::size_t n) {
       const double x = sample(n);
-      const std::size_t i = n < half_ ? N_ - half_ + n : n - half_;
       xw[i] = x * w_[n];
       xd[i] = x * dw_[n];
       xt[i] = xw[i] * (static_cast<double>(n) - static_cast<double>(half_));
-    }
+    };
+    for (std::size_t n = 0; n < half_; ++n) put(N_ - half_ + n, n);
+    for (std::size_t n = half_; n < L_; ++n) put(n - half_, n);
     fft_w_.run();
     fft_d_.run();
     fft_t_.run();
