@@ -89,7 +89,10 @@ void warn_of_unused_with_info(const Options& options, Output& console) {
 // A list file whose written times repeat cannot be read back: say so, with the first place.
 void warn_of_repeated_times(const ResampledSet& set, Output& console) {
   RepeatedTime repeated;
-  if (!first_repeated_time(set, repeated)) return;
+  if (first_repeated_time(set, repeated)) warn_of_repeated_time(repeated, console);
+}
+
+void warn_of_repeated_time(const RepeatedTime& repeated, Output& console) {
   char time[kMaxFixedChars];
   const std::string written(time, static_cast<std::size_t>(format_fixed(time, repeated.time, 3) - time));
   report(console, compose_warning("the times written for partial " + std::to_string(repeated.partial) + " repeat at " +

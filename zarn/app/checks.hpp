@@ -7,6 +7,7 @@
 
 #include "app/options.hpp"
 #include "fit/resample.hpp"
+#include "formats/partial_file.hpp"
 #include "io/output.hpp"
 #include "model/partials.hpp"
 
@@ -26,6 +27,8 @@ void warn_of_unused_with_info(const Options& options, Output& console);
 
 /// A list file whose written times repeat cannot be read back: says so, with the first place.
 void warn_of_repeated_times(const ResampledSet& set, Output& console);
+/// The same warning for a repeated time found already.
+void warn_of_repeated_time(const RepeatedTime& repeated, Output& console);
 
 /// Says once how many partials the grid leaves without a point, since they are written empty.
 void note_partials_without_points(const PartialSet& read, const GridPlan& plan, Output& console);

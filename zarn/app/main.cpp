@@ -17,6 +17,7 @@
 #include "app/dialogue.hpp"
 #include "app/help.hpp"
 #include "app/options.hpp"
+#include "app/stream.hpp"
 #include "edit/edits.hpp"
 #include "edit/fundamental.hpp"
 #include "fit/resample.hpp"
@@ -145,6 +146,11 @@ int run(const Options& options, Output& console, bool& saved) {
   }
   if (options.info) return describe(options, console);
   check_before_reading(options, console);
+  if (streams(options)) {  // nothing asked for needs every partial at once
+    run_streaming(options, console, kNothingSaved);
+    saved = true;
+    return kOk;
+  }
 
   // The classic console run speaks on standard output; a scripted one on standard error.
   const bool scripted = options.any_option;

@@ -108,13 +108,19 @@ bool looks_binary(std::string_view start) {
   return false;
 }
 
-// Reads in the recognised format; a refused list that starts as a known kind of file is
-// named as that kind instead.
-PartialSet read_recognised(Input& in, std::string_view start, const std::string& name, const ReadOptions& options) {
+// Reads in the recognised format, whole, or (with a sink) one partial at a time; a refused
+// list that starts as a known kind of file is named as that kind instead.
+PartialSet read_recognised(Input& in, std::string_view start, const std::string& name, const ReadOptions& options, PartialSink* sink = nullptr) {
   const FormatRow& row = recognise(start);
   if (options.sound_options && row.format != Format::kSound)
     throw failure(name + " is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only");
   try {
+    if (sink != nullptr && row.format == Format::kList) {
+      PartialSet input;
+      input.format = row.name;
+      read_partials_each(in, [&](int count) { sink->start(input, count); }, [&](Partial& part, int p) { sink->take(part, p); });
+      return input;
+    }
     PartialSet set = row.read(in, options);
     set.format = row.name;
     return set;
@@ -181,7 +187,9 @@ int open_input(const std::string& path) {
   return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
-PartialSet read_input(int fd, const std::string& name, const ReadOptions& options) {
+namespace {
+
+PartialSet read_fd(int fd, const std::string& name, const ReadOptions& options, PartialSink* sink) {
   // The first bytes are read here and handed on, so that a pipe works as well as a file.
   char start[kSniff];
   std::size_t got = 0;
@@ -197,7 +205,22 @@ PartialSet read_input(int fd, const std::string& name, const ReadOptions& option
   }
   const std::string_view prefix(start, got);
   Input in(fd, name, prefix);
-  return read_recognised(in, prefix, name, options);
+  return read_recognised(in, prefix, name, options, sink);
+}
+
+}  // namespace
+
+PartialSet read_input(int fd, const std::string& name, const ReadOptions& options) { return read_fd(fd, name, options, nullptr); }
+
+void read_input_each(int fd, const std::string& name, const ReadOptions& options, PartialSink& sink) {
+  PartialSet set = read_fd(fd, name, options, &sink);
+  if (set.format == row_of(Format::kList).name) return;  // taken as it was read
+  std::vector<Partial> partials = std::move(set.partials);
+  sink.start(set, static_cast<int>(partials.size()));
+  for (std::size_t p = 0; p < partials.size(); ++p) {
+    sink.take(partials[p], static_cast<int>(p));
+    partials[p] = Partial{};  // its memory goes back before the next is taken
+  }
 }
 
 PartialSet read_input(std::string_view bytes, const std::string& name, const ReadOptions& options) {

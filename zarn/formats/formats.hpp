@@ -82,6 +82,21 @@ int open_input(const std::string& path);
 /// what a file that is no analysis at all (a sound, an archive, a picture) is.
 PartialSet read_input(int fd, const std::string& name, const ReadOptions& options = {});
 
+/// Where the partials of an input go when they are taken one at a time.
+struct PartialSink {
+  virtual ~PartialSink() = default;
+  /// The input as read so far, without its partials (its format, places, noise, what was
+  /// passed over), and how many partials follow.
+  virtual void start(const PartialSet& input, int count) = 0;
+  /// The p-th partial (from 0); its memory may be used again after.
+  virtual void take(Partial& part, int p) = 0;
+};
+
+/// Reads the open input as read_input does, handing each partial to `sink` as it comes: a
+/// partial list is read one partial at a time, in memory that does not grow with it; other
+/// formats are read whole first.
+void read_input_each(int fd, const std::string& name, const ReadOptions& options, PartialSink& sink);
+
 /// Reads every partial of a file held in memory, as read_input(fd, name) would.
 PartialSet read_input(std::string_view bytes, const std::string& name, const ReadOptions& options = {});
 

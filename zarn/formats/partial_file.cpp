@@ -98,6 +98,22 @@ PartialSet read_partials(Input& in) {
   return set;
 }
 
+void read_partials_each(Input& in, const std::function<void(int count)>& count, const std::function<void(Partial& part, int p)>& each) {
+  Reader r(in, describe);
+  r.take({Item::kListHeader});
+  r.take({Item::kListHeader});
+  const int P = r.count({Item::kPartialCount});
+  count(P);
+  LevelTable levels;
+  Partial part;
+  for (int p = 1; p <= P; ++p) {
+    part.time.clear(), part.freq.clear(), part.amp.clear();
+    read_partial(r, in, levels, part, p);
+    each(part, p - 1);
+  }
+  closer(r, {Item::kListCloser, 0, P});
+}
+
 namespace {
 
 // "%9.3f" of the figure narrowed to single precision.
@@ -105,50 +121,67 @@ inline void put_figure(Output& out, double v) { out.put_fixed(static_cast<double
 
 }  // namespace
 
-void check_list_figures(const ResampledSet& set) { check_figures(set, {"a partial list", true, true}); }
+namespace {
+const FigureRule kListFigures{"a partial list", true, true};
+}  // namespace
 
-bool first_repeated_time(const ResampledSet& set, RepeatedTime& found) {
+void check_list_figures(const ResampledSet& set) { check_figures(set, kListFigures); }
+void check_list_partial(const Resampled& part, std::size_t p) { check_partial_figures(part, p, kListFigures); }
+
+bool repeated_time(const Resampled& part, std::size_t p, RepeatedTime& found) {
   // Two figures written with three decimals differ when their values are more than 0.001
   // apart (each is off by 0.0005 at most); only closer neighbours need to be formatted.
   constexpr double kSurelyApart = 0.0011;
   char a[kMaxFixedChars], b[kMaxFixedChars];
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const std::vector<double>& t = set.partials[p].time;
-    for (std::size_t k = 1; k < t.size(); ++k) {
-      const double before = static_cast<float>(t[k - 1]);
-      const double now = static_cast<float>(t[k]);
-      if (now - before > kSurelyApart) continue;
-      const std::string_view x(a, static_cast<std::size_t>(format_fixed(a, before, 3) - a));
-      const std::string_view y(b, static_cast<std::size_t>(format_fixed(b, now, 3) - b));
-      if (x == y) {
-        found.partial = static_cast<int>(p) + 1;
-        found.time = now;
-        return true;
-      }
+  const std::vector<double>& t = part.time;
+  for (std::size_t k = 1; k < t.size(); ++k) {
+    const double before = static_cast<float>(t[k - 1]);
+    const double now = static_cast<float>(t[k]);
+    if (now - before > kSurelyApart) continue;
+    const std::string_view x(a, static_cast<std::size_t>(format_fixed(a, before, 3) - a));
+    const std::string_view y(b, static_cast<std::size_t>(format_fixed(b, now, 3) - b));
+    if (x == y) {
+      found.partial = static_cast<int>(p) + 1;
+      found.time = now;
+      return true;
     }
   }
   return false;
 }
 
-void write_partials(Output& out, const ResampledSet& set) {
+bool first_repeated_time(const ResampledSet& set, RepeatedTime& found) {
+  for (std::size_t p = 0; p < set.partials.size(); ++p)
+    if (repeated_time(set.partials[p], p, found)) return true;
+  return false;
+}
+
+void write_list_start(Output& out, int count) {
   out.put("( PARTIALS\t");
-  out.put_int(set.P());
+  out.put_int(count);
   out.put('\n');
-  for (const Resampled& part : set.partials) {
-    out.put("( POINTS\t");
-    out.put_int(part.N());
+}
+
+void write_list_partial(Output& out, const Resampled& part) {
+  out.put("( POINTS\t");
+  out.put_int(part.N());
+  out.put('\n');
+  for (std::size_t k = 0; k < part.time.size(); ++k) {
+    put_figure(out, part.time[k]);
+    out.put('\t');
+    put_figure(out, part.freq[k]);
+    out.put('\t');
+    put_figure(out, amp2db(part.amp[k]));
     out.put('\n');
-    for (std::size_t k = 0; k < part.time.size(); ++k) {
-      put_figure(out, part.time[k]);
-      out.put('\t');
-      put_figure(out, part.freq[k]);
-      out.put('\t');
-      put_figure(out, amp2db(part.amp[k]));
-      out.put('\n');
-    }
-    out.put(")\n");
   }
   out.put(")\n");
+}
+
+void write_list_end(Output& out) { out.put(")\n"); }
+
+void write_partials(Output& out, const ResampledSet& set) {
+  write_list_start(out, set.P());
+  for (const Resampled& part : set.partials) write_list_partial(out, part);
+  write_list_end(out);
 }
 
 }  // namespace zarn

@@ -47,30 +47,31 @@ double mean_frequency(const Partial& part) {
 
 void LevelTable::Free::operator()(double* p) const { std::free(p); }
 
-void check_figures(const ResampledSet& set, const FigureRule& rule) {
+void check_partial_figures(const Resampled& part, std::size_t p, const FigureRule& rule) {
   const auto holds = [&](double v) { return rule.single_precision ? std::isfinite(static_cast<float>(v)) : std::isfinite(v); };
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const Resampled& part = set.partials[p];
-    for (std::size_t k = 0; k < part.time.size(); ++k) {
-      // A level in decibels is finite for every amplitude but +inf where not-a-number is silence.
-      const double amp = part.amp[k];
-      const bool amp_ok = rule.nan_amp_is_silence ? amp < std::numeric_limits<double>::infinity() || std::isnan(amp) : holds(amp);
-      const struct {
-        const char* name;
-        double value;
-        bool ok;
-      } figures[] = {{"time", part.time[k], holds(part.time[k])}, {"frequency", part.freq[k], holds(part.freq[k])}, {"amplitude", amp, amp_ok}};
-      for (const auto& f : figures) {
-        if (f.ok) continue;
-        char figure[32], at[32];
-        std::snprintf(figure, sizeof figure, "%.9g", f.value);
-        std::snprintf(at, sizeof at, "%.9g", part.time[k]);
-        throw failure("partial " + std::to_string(p + 1) + " has the " + f.name + " " + figure + " at time " + at + ", which " +
-                      std::string(rule.format) + " cannot hold" +
-                      (rule.single_precision ? " (its figures are single-precision numbers)" : "") + "; nothing saved");
-      }
+  for (std::size_t k = 0; k < part.time.size(); ++k) {
+    // A level in decibels is finite for every amplitude but +inf where not-a-number is silence.
+    const double amp = part.amp[k];
+    const bool amp_ok = rule.nan_amp_is_silence ? amp < std::numeric_limits<double>::infinity() || std::isnan(amp) : holds(amp);
+    const struct {
+      const char* name;
+      double value;
+      bool ok;
+    } figures[] = {{"time", part.time[k], holds(part.time[k])}, {"frequency", part.freq[k], holds(part.freq[k])}, {"amplitude", amp, amp_ok}};
+    for (const auto& f : figures) {
+      if (f.ok) continue;
+      char figure[32], at[32];
+      std::snprintf(figure, sizeof figure, "%.9g", f.value);
+      std::snprintf(at, sizeof at, "%.9g", part.time[k]);
+      throw failure("partial " + std::to_string(p + 1) + " has the " + f.name + " " + figure + " at time " + at + ", which " +
+                    std::string(rule.format) + " cannot hold" +
+                    (rule.single_precision ? " (its figures are single-precision numbers)" : "") + "; nothing saved");
     }
   }
+}
+
+void check_figures(const ResampledSet& set, const FigureRule& rule) {
+  for (std::size_t p = 0; p < set.partials.size(); ++p) check_partial_figures(set.partials[p], p, rule);
 }
 
 Sounding::Sounding(const PartialSet& set) : set_(set) {

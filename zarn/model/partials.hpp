@@ -133,6 +133,9 @@ struct FigureRule {
 /// that a format of `rule` cannot hold, before anything is written.
 void check_figures(const ResampledSet& set, const FigureRule& rule);
 
+/// The same for one partial, the p-th (from 0).
+void check_partial_figures(const Resampled& part, std::size_t p, const FigureRule& rule);
+
 /// A Failure at the place where a partial starts in the file `file` that `set` was read from.
 Failure failure_at(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what);
 

@@ -1,0 +1,131 @@
+// The run that takes its input one partial at a time against the run that holds every
+// partial: the same file byte for byte, the same failure where the input or its result is
+// faulty (the input's own faults first, then the grid's, then the figures'), the same warning.
+#include "app/stream.hpp"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fit/resample.hpp"
+#include "formats/formats.hpp"
+#include "formats/partial_file.hpp"
+#include "model/failure.hpp"
+#include "run_binary.hpp"
+#include "support.hpp"
+
+namespace {
+
+struct Outcome {
+  std::string file, failure, warning;
+};
+
+// The run that holds every partial, as the library's steps make it.
+Outcome whole(const std::string& input, const std::string& name, double step) {
+  Outcome o;
+  try {
+    zarn::PartialSet set = zarn::read_input(input, name);
+    const zarn::GridPlan plan = zarn::plan_grid(set, step, zarn::GridKind::kOwn, name);
+    const zarn::ResampledSet result = zarn::resample_releasing(set, plan);
+    zarn::check_result(result, zarn::Format::kList);
+    zarn::Output out(&o.file);
+    zarn::write_partials(out, result);
+    out.flush();
+    zarn::RepeatedTime at;
+    if (zarn::first_repeated_time(result, at)) o.warning = "partial " + std::to_string(at.partial);
+  } catch (const zarn::Failure& f) {
+    o.failure = f.message;
+  }
+  return o;
+}
+
+// The same run, one partial at a time, of the input as the file dir/in.
+Outcome streamed(const zarn_test::TempDir& dir, const std::string& input, const std::string& step) {
+  zarn_test::spill(dir / "in", input);
+  const zarn::Options options = zarn_test::parse({"-q", "-o", dir / "out.txt", dir / "in", step});
+  EXPECT_TRUE(zarn::streams(options));
+  Outcome o;
+  std::string sink;
+  testing::internal::CaptureStderr();  // where warnings go
+  try {
+    zarn::Output out(&sink);
+    zarn::run_streaming(options, out, "nothing saved");
+    o.file = zarn_test::slurp(dir / "out.txt");
+    const std::string console = testing::internal::GetCapturedStderr();
+    const std::size_t at = console.find("partial ");
+    if (at != std::string::npos) o.warning = console.substr(at, console.find(' ', at + 8) - at);
+  } catch (const zarn::Failure& f) {
+    testing::internal::GetCapturedStderr();
+    o.failure = f.message;
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"in"});  // nothing saved, nothing left
+  }
+  return o;
+}
+
+std::string list(const std::vector<std::string>& partials) {
+  std::string text = "( PARTIALS " + std::to_string(partials.size()) + "\n";
+  for (const std::string& p : partials) text += p;
+  return text + ")\n";
+}
+
+TEST(Stream, SameFileFailureAndWarningAsTheWholeRun) {
+  const std::string ok = "( POINTS 3\n0 440 -10\n0.5 450 -12\n1.25 445 -20\n)\n";
+  const std::string one = "( POINTS 1\n0.3 300 -6\n)\n";
+  const std::string none = "( POINTS 0\n)\n";
+  const std::string far = "( POINTS 2\n4e38 440 -10\n4.00000000000001e38 440 -10\n)\n";  // times beyond single precision
+  const std::string long_one = "( POINTS 2\n0 440 -10\n1e33 440 -10\n)\n";                 // too many points at 1e22
+  const std::string broken = "( POINTS 2\n0 440 -10\nx 440 -10\n)\n";
+  const struct {
+    std::string input, step;
+  } cases[] = {
+      {list({ok, one, none, ok}), "0.01"},
+      {list({ok, ok}), "0.0004"},                  // times that three decimals write alike
+      {list({ok, far, long_one}), "1e22"},         // the grid's failure before the figures'
+      {list({ok, far, far}), "1e22"},              // the figures', of the first partial to fail
+      {list({long_one, ok, broken}), "1e22"},      // the input's own fault, read on to it
+      {list({}), "0.01"},
+      {"( PARTIALS 2\n" + ok, "0.01"},              // the list cut short
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input + " at " + c.step);
+    zarn_test::TempDir dir;
+    const Outcome a = streamed(dir, c.input, c.step), b = whole(c.input, dir / "in", std::stod(c.step));
+    EXPECT_EQ(a.file, b.file);
+    EXPECT_EQ(a.warning, b.warning);
+    EXPECT_EQ(a.failure, b.failure);
+  }
+}
+
+// Other formats are read whole and then taken a partial at a time: the same file.
+TEST(Stream, OtherFormatsGiveTheSameFile) {
+  for (const char* input : {"hetro-saw220.sdif", "atsa-type4.ats"}) {
+    const std::string bytes = zarn_test::data(input);
+    ASSERT_FALSE(bytes.empty()) << input;
+    zarn_test::TempDir dir;
+    EXPECT_EQ(streamed(dir, bytes, "0.01").file, whole(bytes, input, 0.01).file) << input;
+  }
+}
+
+TEST(Stream, OnlyWhenNothingNeedsEveryPartial) {
+  const struct {
+    std::vector<std::string> args;
+    bool streams;
+  } cases[] = {
+      {{"-q", "-o", "o.txt", "in.txt", "0.01"}, true},
+      {{"-q", "--fit=linear", "-o", "o.txt", "in.txt"}, true},
+      {{"-o", "o.txt", "in.txt", "0.01"}, false},  // the lengths and the listing
+      {{"-q", "-o", "-", "in.txt"}, false},        // standard output would hold a part of a failed result
+      {{"-q", "-o", "o.sdif", "in.txt"}, false},
+      {{"-q", "--align", "-o", "o.txt", "in.txt"}, false},
+      {{"-q", "--whole", "-o", "o.txt", "in.txt"}, false},
+      {{"-q", "--wav=o.wav", "-o", "o.txt", "in.txt"}, false},
+      {{"-q", "--plot=o.svg", "-o", "o.txt", "in.txt"}, false},
+      {{"-q", "--f0=o.f0.txt", "-o", "o.txt", "in.txt"}, false},
+      {{"-q", "--band=100:2000", "-o", "o.txt", "in.txt"}, false},
+      {{"in.txt", "0.01"}, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(zarn::streams(zarn_test::parse(c.args)), c.streams) << c.args[1];
+}
+
+}  // namespace

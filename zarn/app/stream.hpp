@@ -1,0 +1,21 @@
+// The run that takes its input one partial at a time: where nothing but the result file is
+// asked for, each partial is read, laid on its grid, fitted and written before the next is
+// read, so that the run's memory does not grow with its input.
+#pragma once
+
+#include <string>
+
+#include "app/options.hpp"
+#include "io/output.hpp"
+
+namespace zarn {
+
+/// True when the run asks for nothing that needs every partial at once: quiet, a result file
+/// in the partial list on each partial's own grid, no edits, no picture, sound or fundamental.
+bool streams(const Options& options);
+
+/// The run of such options: the same file, byte for byte, and the same failures and warnings
+/// as the run that holds every partial. `nothing_saved` ends the messages of a failed save.
+void run_streaming(const Options& options, Output& console, const std::string& nothing_saved);
+
+}  // namespace zarn
