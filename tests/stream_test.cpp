@@ -21,19 +21,30 @@ struct Outcome {
   std::string file, failure, warning;
 };
 
+// How a run lays and saves: its grid and format, and the options that ask for them.
+struct Way {
+  zarn::GridKind grid;
+  zarn::Format format;
+  std::vector<std::string> options;
+};
+const Way kWays[] = {{zarn::GridKind::kOwn, zarn::Format::kList, {}},
+                     {zarn::GridKind::kAligned, zarn::Format::kList, {"--align"}},
+                     {zarn::GridKind::kWhole, zarn::Format::kList, {"--whole"}},
+                     {zarn::GridKind::kAligned, zarn::Format::kSdif, {"-f", "sdif"}}};
+
 // The run that holds every partial, as the library's steps make it.
-Outcome whole(const std::string& input, const std::string& name, double step) {
+Outcome whole(const std::string& input, const std::string& name, double step, const Way& way) {
   Outcome o;
   try {
     zarn::PartialSet set = zarn::read_input(input, name);
-    const zarn::GridPlan plan = zarn::plan_grid(set, step, zarn::GridKind::kOwn, name);
+    const zarn::GridPlan plan = zarn::plan_grid(set, step, way.grid, name);
     const zarn::ResampledSet result = zarn::resample_releasing(set, plan);
-    zarn::check_result(result, zarn::Format::kList);
+    zarn::check_result(result, way.format);
     zarn::Output out(&o.file);
-    zarn::write_partials(out, result);
+    zarn::result_writer(result, way.format, {"zarn test", 44100})(out);
     out.flush();
     zarn::RepeatedTime at;
-    if (zarn::first_repeated_time(result, at)) o.warning = "partial " + std::to_string(at.partial);
+    if (way.format == zarn::Format::kList && zarn::first_repeated_time(result, at)) o.warning = "partial " + std::to_string(at.partial);
   } catch (const zarn::Failure& f) {
     o.failure = f.message;
   }
@@ -41,17 +52,20 @@ Outcome whole(const std::string& input, const std::string& name, double step) {
 }
 
 // The same run, one partial at a time, of the input as the file dir/in.
-Outcome streamed(const zarn_test::TempDir& dir, const std::string& input, const std::string& step) {
+Outcome streamed(const zarn_test::TempDir& dir, const std::string& input, const std::string& step, const Way& way) {
   zarn_test::spill(dir / "in", input);
-  const zarn::Options options = zarn_test::parse({"-q", "-o", dir / "out.txt", dir / "in", step});
+  std::vector<std::string> args = {"-q", "-o", dir / "out"};
+  args.insert(args.end(), way.options.begin(), way.options.end());
+  args.insert(args.end(), {dir / "in", step});
+  const zarn::Options options = zarn_test::parse(args);
   EXPECT_TRUE(zarn::streams(options));
   Outcome o;
   std::string sink;
   testing::internal::CaptureStderr();  // where warnings go
   try {
     zarn::Output out(&sink);
-    zarn::run_streaming(options, out, "nothing saved");
-    o.file = zarn_test::slurp(dir / "out.txt");
+    zarn::run_streaming(options, out, "nothing saved", "zarn test");
+    o.file = zarn_test::slurp(dir / "out");
     const std::string console = testing::internal::GetCapturedStderr();
     const std::size_t at = console.find("partial ");
     if (at != std::string::npos) o.warning = console.substr(at, console.find(' ', at + 8) - at);
@@ -73,6 +87,8 @@ TEST(Stream, SameFileFailureAndWarningAsTheWholeRun) {
   const std::string ok = "( POINTS 3\n0 440 -10\n0.5 450 -12\n1.25 445 -20\n)\n";
   const std::string one = "( POINTS 1\n0.3 300 -6\n)\n";
   const std::string none = "( POINTS 0\n)\n";
+  const std::string late = "( POINTS 2\n1.004 500 -10\n2.5 510 -10\n)\n";
+  const std::string longer = "( POINTS 3\n0.002 300 -3\n1.7 330 -9\n3 290 -6\n)\n";
   const std::string far = "( POINTS 2\n4e38 440 -10\n4.00000000000001e38 440 -10\n)\n";  // times beyond single precision
   const std::string long_one = "( POINTS 2\n0 440 -10\n1e33 440 -10\n)\n";                 // too many points at 1e22
   const std::string broken = "( POINTS 2\n0 440 -10\nx 440 -10\n)\n";
@@ -80,6 +96,7 @@ TEST(Stream, SameFileFailureAndWarningAsTheWholeRun) {
     std::string input, step;
   } cases[] = {
       {list({ok, one, none, ok}), "0.01"},
+      {list({late, ok, longer, ok}), "0.01"},      // frames that merge partials out of their order
       {list({ok, ok}), "0.0004"},                  // times that three decimals write alike
       {list({ok, far, long_one}), "1e22"},         // the grid's failure before the figures'
       {list({ok, far, far}), "1e22"},              // the figures', of the first partial to fail
@@ -87,24 +104,26 @@ TEST(Stream, SameFileFailureAndWarningAsTheWholeRun) {
       {list({}), "0.01"},
       {"( PARTIALS 2\n" + ok, "0.01"},              // the list cut short
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.input + " at " + c.step);
-    zarn_test::TempDir dir;
-    const Outcome a = streamed(dir, c.input, c.step), b = whole(c.input, dir / "in", std::stod(c.step));
-    EXPECT_EQ(a.file, b.file);
-    EXPECT_EQ(a.warning, b.warning);
-    EXPECT_EQ(a.failure, b.failure);
-  }
+  for (const Way& way : kWays)
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.input + " at " + c.step + " " + (way.options.empty() ? "" : way.options.back()));
+      zarn_test::TempDir dir;
+      const Outcome a = streamed(dir, c.input, c.step, way), b = whole(c.input, dir / "in", std::stod(c.step), way);
+      EXPECT_EQ(a.file, b.file);
+      EXPECT_EQ(a.warning, b.warning);
+      EXPECT_EQ(a.failure, b.failure);
+    }
 }
 
 // Other formats are read whole and then taken a partial at a time: the same file.
 TEST(Stream, OtherFormatsGiveTheSameFile) {
-  for (const char* input : {"hetro-saw220.sdif", "atsa-type4.ats"}) {
-    const std::string bytes = zarn_test::data(input);
-    ASSERT_FALSE(bytes.empty()) << input;
-    zarn_test::TempDir dir;
-    EXPECT_EQ(streamed(dir, bytes, "0.01").file, whole(bytes, input, 0.01).file) << input;
-  }
+  for (const Way& way : kWays)
+    for (const char* input : {"hetro-saw220.sdif", "atsa-type4.ats"}) {
+      const std::string bytes = zarn_test::data(input);
+      ASSERT_FALSE(bytes.empty()) << input;
+      zarn_test::TempDir dir;
+      EXPECT_EQ(streamed(dir, bytes, "0.01", way).file, whole(bytes, input, 0.01, way).file) << input;
+    }
 }
 
 TEST(Stream, OnlyWhenNothingNeedsEveryPartial) {
@@ -116,9 +135,10 @@ TEST(Stream, OnlyWhenNothingNeedsEveryPartial) {
       {{"-q", "--fit=linear", "-o", "o.txt", "in.txt"}, true},
       {{"-o", "o.txt", "in.txt", "0.01"}, false},  // the lengths and the listing
       {{"-q", "-o", "-", "in.txt"}, false},        // standard output would hold a part of a failed result
-      {{"-q", "-o", "o.sdif", "in.txt"}, false},
-      {{"-q", "--align", "-o", "o.txt", "in.txt"}, false},
-      {{"-q", "--whole", "-o", "o.txt", "in.txt"}, false},
+      {{"-q", "-o", "o.sdif", "--align", "in.txt"}, true},
+      {{"-q", "-o", "o.txt", "--whole", "in.txt"}, true},
+      {{"-q", "-o", "o.ats", "in.txt"}, false},
+      {{"-q", "-f", "spear-frames", "-o", "o.txt", "in.txt"}, false},
       {{"-q", "--wav=o.wav", "-o", "o.txt", "in.txt"}, false},
       {{"-q", "--plot=o.svg", "-o", "o.txt", "in.txt"}, false},
       {{"-q", "--f0=o.f0.txt", "-o", "o.txt", "in.txt"}, false},

@@ -147,7 +147,7 @@ int run(const Options& options, Output& console, bool& saved) {
   if (options.info) return describe(options, console);
   check_before_reading(options, console);
   if (streams(options)) {  // nothing asked for needs every partial at once
-    run_streaming(options, console, kNothingSaved);
+    run_streaming(options, console, kNothingSaved, "zarn " ZARN_VERSION);
     saved = true;
     return kOk;
   }

@@ -4,62 +4,105 @@
 
 #include <cerrno>
 #include <optional>
+#include <utility>
 
 #include "app/checks.hpp"
 #include "edit/edits.hpp"
 #include "fit/resample.hpp"
 #include "formats/formats.hpp"
 #include "formats/partial_file.hpp"
+#include "formats/sdif.hpp"
 #include "io/save.hpp"
 #include "model/failure.hpp"
 
 namespace zarn {
 
 bool streams(const Options& options) {
+  const Format format = options.result_format();
   return options.mode == Options::Mode::kRun && !options.info && !options.batch() && options.quiet && options.named_output() &&
-         !options.output_to_stdout() && options.result_format() == Format::kList && !options.aligned_grid() && !options.whole &&
-         options.plot.empty() && options.wav.empty() && options.f0.empty() && options.morph_with.empty() &&
+         !options.output_to_stdout() && (format == Format::kList || format == Format::kSdif) && options.plot.empty() &&
+         options.wav.empty() && options.f0.empty() && options.morph_with.empty() &&
          chosen_edits(options.edits, input_name(options.input)).empty();
 }
 
 namespace {
 
-// Lays each partial's own grid, fits it and writes it to the list as it comes. A failure of a
-// partial's grid or figures is kept, and thrown once the input is read to its end, so that a
-// fault of the input itself, further on, is the one reported, as when every partial is read
-// first; of the two, the grid's comes first, as it is counted before anything is fitted.
-class ListStream final : public PartialSink {
+// One partial's grid at a time, as plan_grid counts and lay_and_fit lays it.
+class PartialGrid {
  public:
-  ListStream(Output& out, Output& console, double step, Fit fit, const std::string& name)
-      : out_(out), console_(console), step_(step), fit_(fit), name_(name) {
+  PartialGrid(GridKind kind, double step, const std::string& name) : kind_(kind), name_(name) {
     plan_.step = step;
+    plan_.aligned = kind == GridKind::kAligned;
     plan_.points.assign(1, 0);
+    plan_.first_k.assign(1, 0);
+  }
+  void set_places(PartialSet::Places places) { places_.places = places; }
+
+  /// Counts the partial's grid; throws Failure as plan_grid does.
+  void count(const Partial& part) {
+    const double step = plan_.step;
+    plan_.points[0] = kind_ == GridKind::kAligned ? aligned_points(part, step, plan_.first_k[0], places_, name_)
+                      : kind_ == GridKind::kWhole ? whole_points(part, step, places_, name_)
+                                                  : grid_points(part, step, places_, name_);
+  }
+  int points() const { return plan_.points[0]; }
+  long long first_k() const { return plan_.first_k[0]; }
+
+  /// Lays the grid counted last and fits the partial on it, into `out` (its memory used again).
+  void fit(const Partial& part, Fit fit, Resampled& out) const {
+    out.time.clear(), out.freq.clear(), out.amp.clear();
+    lay_and_fit(plan_, 0, breakpoints_of(part), part.origin, fit, out);
   }
 
+ private:
+  GridKind kind_;
+  const std::string& name_;
+  PartialSet places_;  // what a partial's place counts, for messages
+  GridPlan plan_;
+};
+
+// The first of the failures of one kind, kept to be thrown once the input is read to its end,
+// so that a fault of the input itself, further on, is the one reported, as when every partial
+// is read first.
+class FirstFailure {
+ public:
+  template <typename Check>
+  void keep(Check&& check) {
+    if (failure_) return;
+    try {
+      check();
+    } catch (const Failure& f) {
+      failure_ = f;
+    }
+  }
+  bool failed() const { return failure_.has_value(); }
+  void throw_if_failed() const {
+    if (failure_) throw *failure_;
+  }
+
+ private:
+  std::optional<Failure> failure_;
+};
+
+// The partial list written as the partials come. Of the kept failures, the grid's comes first,
+// as every grid is counted before anything is fitted.
+class ListStream final : public PartialSink {
+ public:
+  ListStream(Output& out, Output& console, PartialGrid& grid, Fit fit, const std::string& name)
+      : out_(out), console_(console), grid_(grid), fit_(fit), name_(name) {}
+
   void start(const PartialSet& input, int count) override {
-    places_.places = input.places;
+    grid_.set_places(input.places);
     if (count == 0 && !input.passed_over.empty()) report(console_, compose_warning(name_ + ": no partials read: " + input.passed_over));
     write_list_start(out_, count);
   }
 
   void take(Partial& part, int p) override {
-    if (grid_failure_) return;  // read on, for the input's own faults
-    try {
-      plan_.points[0] = grid_points(part, step_, places_, name_);
-    } catch (const Failure& f) {
-      grid_failure_ = f;
-      return;
-    }
-    part_.time.clear(), part_.freq.clear(), part_.amp.clear();
-    lay_and_fit(plan_, 0, breakpoints_of(part), part.origin, fit_, part_);
+    grid_failure_.keep([&] { grid_.count(part); });
+    if (grid_failure_.failed()) return;  // read on, for the input's own faults
+    grid_.fit(part, fit_, part_);
     const auto index = static_cast<std::size_t>(p);
-    if (!figure_failure_) {
-      try {
-        check_list_partial(part_, index);
-      } catch (const Failure& f) {
-        figure_failure_ = f;
-      }
-    }
+    figure_failure_.keep([&] { check_list_partial(part_, index); });
     if (!repeated_) {
       RepeatedTime at;
       if (repeated_time(part_, index, at)) repeated_ = at;
@@ -67,10 +110,9 @@ class ListStream final : public PartialSink {
     write_list_partial(out_, part_);
   }
 
-  // The end of the list, or the failure kept.
   void finish() {
-    if (grid_failure_) throw *grid_failure_;
-    if (figure_failure_) throw *figure_failure_;
+    grid_failure_.throw_if_failed();
+    figure_failure_.throw_if_failed();
     write_list_end(out_);
   }
 
@@ -79,19 +121,72 @@ class ListStream final : public PartialSink {
  private:
   Output& out_;
   Output& console_;
-  double step_;
+  PartialGrid& grid_;
   Fit fit_;
   const std::string& name_;
-  PartialSet places_;  // what a partial's place counts, for messages
-  GridPlan plan_;      // of the partial at hand
-  Resampled part_;     // its grid and fit, its memory used again for the next
-  std::optional<Failure> grid_failure_, figure_failure_;
+  Resampled part_;
+  FirstFailure grid_failure_, figure_failure_;
   std::optional<RepeatedTime> repeated_;
+};
+
+// SDIF made as the partials come, their points set aside until the frames are written. The
+// frames of partials from another format keep the streams and types those were read with,
+// which only the whole set's writer knows: such an input is held whole, and written by it.
+class SdifStream final : public PartialSink {
+ public:
+  SdifStream(Output& console, PartialGrid& grid, Fit fit, double step, const std::string& name, WriteOptions written)
+      : console_(console), grid_(grid), fit_(fit), step_(step), name_(name), frames_(written.written_by, step), written_(std::move(written)) {}
+
+  void start(const PartialSet& input, int count) override {
+    grid_.set_places(input.places);
+    if (count == 0 && !input.passed_over.empty()) report(console_, compose_warning(name_ + ": no partials read: " + input.passed_over));
+    if (input.format != row_of(Format::kList).name) {
+      whole_ = input;
+      whole_->partials.reserve(static_cast<std::size_t>(count));
+    }
+  }
+
+  void take(Partial& part, int p) override {
+    if (whole_) {
+      whole_->partials.push_back(std::move(part));
+      return;
+    }
+    grid_failure_.keep([&] { grid_.count(part); });
+    if (grid_failure_.failed()) return;  // read on, for the input's own faults
+    grid_.fit(part, fit_, part_);
+    figure_failure_.keep([&] { check_sdif_partial(part_, static_cast<std::size_t>(p)); });
+    if (!figure_failure_.failed()) frames_.take(part_);
+  }
+
+  void finish(Output& out) {
+    if (whole_) {
+      const GridPlan plan = plan_grid(*whole_, step_, GridKind::kAligned, name_);
+      const ResampledSet set = resample_releasing(*whole_, plan, fit_);
+      check_result(set, Format::kSdif);
+      result_writer(set, Format::kSdif, written_)(out);
+      return;
+    }
+    grid_failure_.throw_if_failed();
+    figure_failure_.throw_if_failed();
+    frames_.write(out);
+  }
+
+ private:
+  Output& console_;
+  PartialGrid& grid_;
+  Fit fit_;
+  double step_;
+  const std::string& name_;
+  SdifFrameStream frames_;
+  WriteOptions written_;
+  Resampled part_;
+  FirstFailure grid_failure_, figure_failure_;
+  std::optional<PartialSet> whole_;  // an input of another format
 };
 
 }  // namespace
 
-void run_streaming(const Options& options, Output& console, const std::string& nothing_saved) {
+void run_streaming(const Options& options, Output& console, const std::string& nothing_saved, const std::string& written_by) {
   const std::string name = input_name(options.input);
   const int fd = open_input(options.input);
   if (fd < 0) throw system_failure(name, errno);
@@ -102,15 +197,25 @@ void run_streaming(const Options& options, Output& console, const std::string& n
     }
   } closer{fd};
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
-  std::optional<RepeatedTime> repeated;
-  save_as(options.output, options.force, through_output([&](Output& out) {
-            ListStream stream(out, console, step, options.fit, name);
-            read_input_each(fd, name, options.read, stream);
-            stream.finish();
-            repeated = stream.repeated();
-          }),
-          nothing_saved);
-  if (repeated) warn_of_repeated_time(*repeated, console);
+  const GridKind kind = options.aligned_grid() ? GridKind::kAligned : options.whole ? GridKind::kWhole : GridKind::kOwn;
+  PartialGrid grid(kind, step, name);
+
+  if (options.result_format() == Format::kList) {
+    std::optional<RepeatedTime> repeated;
+    save_as(options.output, options.force, through_output([&](Output& out) {
+              ListStream stream(out, console, grid, options.fit, name);
+              read_input_each(fd, name, options.read, stream);
+              stream.finish();
+              repeated = stream.repeated();
+            }),
+            nothing_saved);
+    if (repeated) warn_of_repeated_time(*repeated, console);
+    return;
+  }
+
+  SdifStream stream(console, grid, options.fit, step, name, {written_by, options.rate});
+  read_input_each(fd, name, options.read, stream);
+  save_as(options.output, options.force, through_output([&](Output& out) { stream.finish(out); }), nothing_saved);
 }
 
 }  // namespace zarn

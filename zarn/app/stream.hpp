@@ -11,11 +11,13 @@
 namespace zarn {
 
 /// True when the run asks for nothing that needs every partial at once: quiet, a result file
-/// in the partial list on each partial's own grid, no edits, no picture, sound or fundamental.
+/// in the partial list or SDIF, no edits, no picture, sound or fundamental.
 bool streams(const Options& options);
 
 /// The run of such options: the same file, byte for byte, and the same failures and warnings
 /// as the run that holds every partial. `nothing_saved` ends the messages of a failed save.
-void run_streaming(const Options& options, Output& console, const std::string& nothing_saved);
+/// SDIF, whose frames merge the partials by time, sets each partial's points aside until the
+/// frames are written; an input in another format than the partial list is held whole. `written_by` names the program where the format records it.
+void run_streaming(const Options& options, Output& console, const std::string& nothing_saved, const std::string& written_by);
 
 }  // namespace zarn

@@ -36,7 +36,7 @@ const std::vector<FormatRow> kFormats = {
      [](Output& out, const ResampledSet& set, const WriteOptions&) { write_partials(out, set); }, check_list_figures},
     {Format::kSdif, "sdif", ".sdif", true, false, [](std::string_view start) { return start.substr(0, kSdifMagic.size()) == kSdifMagic; },
      read_sdif_file, [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_sdif(out, set, o.written_by); },
-     [](const ResampledSet& set) { check_figures(set, {"an SDIF file", true, false}); }},
+     check_sdif_figures},
     {Format::kSpearPartials, "spear-partials", "", false, false,
      [](std::string_view start) { return first_line(start) == kSpearPartialsLine; }, read_spear_file,
      [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_partials(out, set); },

@@ -1,6 +1,7 @@
 #include "formats/sdif.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -572,9 +573,10 @@ constexpr int kMaxIndex = 1 << 24;
 
 PartialSet read_sdif(Input& in) { return SdifReader(in).read(); }
 
-void write_sdif(Output& out, const ResampledSet& set, std::string_view written_by) {
-  if (set.P() > kMaxIndex)
-    throw failure("SDIF holds partial numbers as 32-bit floats, exact only up to " + std::to_string(kMaxIndex) + " partials");
+namespace {
+
+// The file's header and its name-value table.
+void write_sdif_start(Output& out, std::string_view written_by) {
   char header[16];
   put32(put32(put32(put_type(header, "SDIF"), 8), 3), 1);
   out.put(std::string_view(header, sizeof header));
@@ -584,6 +586,14 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
                static_cast<std::uint32_t>(table.size()), 1, padded8(table.size()));
   out.put(table);
   out.put(std::string_view("\0\0\0\0\0\0\0", padded8(table.size()) - table.size()));
+}
+
+}  // namespace
+
+void write_sdif(Output& out, const ResampledSet& set, std::string_view written_by) {
+  if (set.P() > kMaxIndex)
+    throw failure("SDIF holds partial numbers as 32-bit floats, exact only up to " + std::to_string(kMaxIndex) + " partials");
+  write_sdif_start(out, written_by);
 
   // The fundamental, where there is one, as 1FQ0 frames (frequency and confidence) in a stream
   // after every stream the tracks may take, each before the track frames of its time.
@@ -605,6 +615,86 @@ void write_sdif(Output& out, const ResampledSet& set, std::string_view written_b
     frames.write(time, rows);
   });
   fundamental_until(std::numeric_limits<double>::infinity());
+}
+
+namespace {
+const FigureRule kSdifFigures{"an SDIF file", true, false};
+}  // namespace
+
+void check_sdif_figures(const ResampledSet& set) { check_figures(set, kSdifFigures); }
+void check_sdif_partial(const Resampled& part, std::size_t p) { check_partial_figures(part, p, kSdifFigures); }
+
+void SdifFrameStream::take(const Resampled& part) {
+  const std::size_t n = part.time.size();
+  laid_.push_back({part.first_k, static_cast<int>(n), 0});
+  if (n == 0) return;
+  points_.resize(2 * n);
+  for (std::size_t j = 0; j < n; ++j) points_[2 * j] = part.freq[j], points_[2 * j + 1] = part.amp[j];
+  laid_.back().at = spool_.append(points_.data(), points_.size());
+}
+
+void SdifFrameStream::write(Output& out) {
+  if (laid_.size() > static_cast<std::size_t>(kMaxIndex))
+    throw failure("SDIF holds partial numbers as 32-bit floats, exact only up to " + std::to_string(kMaxIndex) + " partials");
+  write_sdif_start(out, written_by_);
+  // Partials with points by first time, then by place, as write_sdif meets them: on the aligned
+  // grid a first time is its k times the step, which rises with k.
+  std::vector<int> order;
+  for (std::size_t p = 0; p < laid_.size(); ++p)
+    if (laid_[p].points > 0) order.push_back(static_cast<int>(p));
+  std::sort(order.begin(), order.end(), [&](int a, int b) {
+    const long long ka = laid_[static_cast<std::size_t>(a)].first_k, kb = laid_[static_cast<std::size_t>(b)].first_k;
+    return ka < kb || (ka == kb && a < b);
+  });
+  // The partials under way, in that order: each at its next point, a few of its points read
+  // ahead from the spool. On the aligned grid every one of them has a point in every frame.
+  constexpr std::size_t kAhead = 64;
+  struct UnderWay {
+    int partial;
+    int point;
+    double phase, freq;  // at the point before
+    std::size_t read;    // of `ahead`, the next
+    std::vector<double> ahead;
+  };
+  std::vector<UnderWay> under_way;
+  constexpr std::uint32_t kColumns = 4;
+  constexpr std::size_t kRowBytes = 16;
+  for (std::size_t started = 0; started < order.size() || !under_way.empty();) {
+    const long long k = under_way.empty() ? laid_[static_cast<std::size_t>(order[started])].first_k
+                                          : laid_[static_cast<std::size_t>(under_way.front().partial)].first_k + under_way.front().point;
+    for (; started < order.size() && laid_[static_cast<std::size_t>(order[started])].first_k == k; ++started)
+      under_way.push_back({order[started], 0, 0.0, 0.0, 0, {}});
+    const double time = static_cast<double>(k) * step_;
+    frame_header(out, "1TRC", time, 0, "1TRC", kFloat32, static_cast<std::uint32_t>(under_way.size()), kColumns, under_way.size() * kColumns * 4);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < under_way.size(); ++i) {
+      UnderWay& u = under_way[i];
+      const Laid& laid = laid_[static_cast<std::size_t>(u.partial)];
+      if (u.read == u.ahead.size()) {
+        const std::size_t count = std::min<std::size_t>(kAhead, static_cast<std::size_t>(laid.points - u.point));
+        u.ahead.resize(2 * count);
+        spool_.read(laid.at + 2 * static_cast<std::uint64_t>(u.point), u.ahead.data(), u.ahead.size());
+        u.read = 0;
+      }
+      const double freq = u.ahead[u.read], amp = u.ahead[u.read + 1];
+      u.read += 2;
+      // The running phase, as write_sdif carries it, over grid times laid as the fit laid them.
+      if (u.point > 0)
+        u.phase = next_phase(u.phase, static_cast<double>(laid.first_k + u.point - 1) * step_, u.freq,
+                             static_cast<double>(laid.first_k + u.point) * step_, freq);
+      char* p = out.room(kRowBytes);
+      p = put_f32(p, u.partial + 1);
+      p = put_f32(p, freq);
+      p = put_f32(p, amp > 0 ? amp : 0.0);
+      out.filled(put_f32(p, u.phase));
+      u.freq = freq;
+      if (++u.point < laid.points) {
+        if (kept != i) under_way[kept] = std::move(u);
+        ++kept;
+      }
+    }
+    under_way.resize(kept);
+  }
 }
 
 }  // namespace zarn

@@ -6,10 +6,14 @@
 // partial.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/partials.hpp"
 #include "io/output.hpp"
+#include "io/spool.hpp"
 #include "io/tokens.hpp"
 
 namespace zarn {
@@ -31,5 +35,38 @@ PartialSet read_sdif(Input& in);
 /// between, or, where another partial goes on across, the later one goes to a stream of its
 /// own numbered after the set's.
 void write_sdif(Output& out, const ResampledSet& set, std::string_view written_by);
+
+
+/// Throws Failure naming the first partial and figure that an SDIF file cannot hold (beyond
+/// single precision, or not finite), before anything is written.
+void check_sdif_figures(const ResampledSet& set);
+/// The same for one partial, the p-th (from 0).
+void check_sdif_partial(const Resampled& part, std::size_t p);
+
+/// The same file made from partials that come one at a time, for partials as a partial list
+/// holds them (1TRC on stream 0, each numbered by its place), laid on the aligned grid: each
+/// partial's points are set aside in a spool as it comes, and read back frame by frame, so
+/// that memory follows the partials under way at once, however many there are in all. The same
+/// bytes as write_sdif.
+class SdifFrameStream {
+ public:
+  SdifFrameStream(std::string_view written_by, double step) : written_by_(written_by), step_(step) {}
+  /// Takes the next partial (from the first), laid on the aligned grid and fitted.
+  void take(const Resampled& part);
+  /// Writes the file. Throws Failure where SDIF cannot number the partials, or the spool fails.
+  void write(Output& out);
+
+ private:
+  struct Laid {
+    long long first_k;
+    int points;
+    std::uint64_t at;  // of its points in the spool: frequency and amplitude, point by point
+  };
+  std::string written_by_;
+  double step_;
+  std::vector<Laid> laid_;
+  std::vector<double> points_;  // of the partial at hand, before the spool takes them
+  Spool spool_;
+};
 
 }  // namespace zarn
