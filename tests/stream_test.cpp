@@ -1,6 +1,7 @@
 // The run that takes its input one partial at a time against the run that holds every
 // partial: the same file byte for byte, the same failure where the input or its result is
-// faulty (the input's own faults first, then the grid's, then the figures'), the same warning.
+// faulty (the input's own faults first, then the grid's, then the figures'), the same warning,
+// on every grid, in the list and SDIF, read in the same thread or in one beside.
 #include "app/stream.hpp"
 
 #include <string>
@@ -30,7 +31,9 @@ struct Way {
 const Way kWays[] = {{zarn::GridKind::kOwn, zarn::Format::kList, {}},
                      {zarn::GridKind::kAligned, zarn::Format::kList, {"--align"}},
                      {zarn::GridKind::kWhole, zarn::Format::kList, {"--whole"}},
-                     {zarn::GridKind::kAligned, zarn::Format::kSdif, {"-f", "sdif"}}};
+                     {zarn::GridKind::kAligned, zarn::Format::kSdif, {"-f", "sdif"}},
+                     {zarn::GridKind::kOwn, zarn::Format::kList, {"-j", "2"}},  // read in a thread beside
+                     {zarn::GridKind::kAligned, zarn::Format::kSdif, {"-f", "sdif", "-j", "2"}}};
 
 // The run that holds every partial, as the library's steps make it.
 Outcome whole(const std::string& input, const std::string& name, double step, const Way& way) {

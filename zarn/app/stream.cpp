@@ -3,7 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "app/checks.hpp"
@@ -184,6 +189,134 @@ class SdifStream final : public PartialSink {
   std::optional<PartialSet> whole_;  // an input of another format
 };
 
+// The partials of an input read in a thread of their own and handed over, in their order,
+// to a sink in this one, so that reading and what the sink does with them run at once. At most
+// kHeldPoints breakpoints wait between the two.
+class ReadBeside {
+ public:
+  static constexpr std::size_t kHeldPoints = 1 << 16;
+
+  static void read(int fd, const std::string& name, const ReadOptions& options, PartialSink& sink) {
+    ReadBeside hand;
+    std::thread reader([&] { hand.produce(fd, name, options); });
+    try {
+      hand.consume(sink);
+    } catch (...) {
+      hand.stop();
+      reader.join();
+      throw;
+    }
+    reader.join();
+    if (hand.error_) std::rethrow_exception(hand.error_);
+  }
+
+ private:
+  struct Stopped {};
+  // What the reading thread gives: the start, then each partial.
+  class Feed final : public PartialSink {
+   public:
+    explicit Feed(ReadBeside& hand) : hand_(hand) {}
+    void start(const PartialSet& input, int count) override {
+      std::lock_guard<std::mutex> lock(hand_.m_);
+      hand_.input_ = input;
+      hand_.input_.partials.clear();
+      hand_.count_ = count;
+      hand_.started_ = true;
+      hand_.cv_.notify_all();
+    }
+    void take(Partial& part, int p) override {
+      std::unique_lock<std::mutex> lock(hand_.m_);
+      if (hand_.held_ >= kHeldPoints && !hand_.stopped_) {
+        hand_.producer_waits_ = true;
+        hand_.cv_.wait(lock, [&] { return hand_.held_ < kHeldPoints / 2 || hand_.stopped_; });
+        hand_.producer_waits_ = false;
+      }
+      if (hand_.stopped_) throw Stopped{};
+      hand_.held_ += part.time.size();
+      hand_.queue_.emplace_back(Partial{}, p);
+      std::swap(hand_.queue_.back().first, part);
+      // The reader goes on in the memory of a partial handed back, not in fresh memory.
+      if (!hand_.spare_.empty()) {
+        std::swap(part, hand_.spare_.back());
+        hand_.spare_.pop_back();
+      }
+      if (hand_.consumer_waits_) hand_.cv_.notify_all();
+    }
+
+   private:
+    ReadBeside& hand_;
+  };
+
+  void produce(int fd, const std::string& name, const ReadOptions& options) {
+    Feed feed(*this);
+    std::exception_ptr error;
+    try {
+      read_input_each(fd, name, options, feed);
+    } catch (const Stopped&) {
+    } catch (...) {
+      error = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(m_);
+    error_ = error;
+    done_ = true;
+    cv_.notify_all();
+  }
+
+  void consume(PartialSink& sink) {
+    bool started = false;
+    std::unique_lock<std::mutex> lock(m_);
+    for (;;) {
+      consumer_waits_ = true;
+      cv_.wait(lock, [&] { return (started_ && !started) || !queue_.empty() || done_; });
+      consumer_waits_ = false;
+      if (started_ && !started) {
+        started = true;
+        const PartialSet input = input_;
+        const int count = count_;
+        lock.unlock();
+        sink.start(input, count);
+        lock.lock();
+        continue;
+      }
+      if (queue_.empty()) return;  // done
+      std::pair<Partial, int> next = std::move(queue_.front());
+      queue_.pop_front();
+      held_ -= next.first.time.size();
+      if (producer_waits_ && held_ < kHeldPoints / 2) cv_.notify_all();
+      lock.unlock();
+      sink.take(next.first, next.second);
+      next.first.time.clear(), next.first.freq.clear(), next.first.amp.clear();
+      lock.lock();
+      if (spare_.size() < 8) spare_.push_back(std::move(next.first));
+    }
+  }
+
+  void stop() {
+    std::lock_guard<std::mutex> lock(m_);
+    stopped_ = true;
+    cv_.notify_all();
+  }
+
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::pair<Partial, int>> queue_;
+  std::vector<Partial> spare_;  // handed back, their memory kept
+  std::size_t held_ = 0;        // breakpoints in the queue
+  bool producer_waits_ = false, consumer_waits_ = false;
+  PartialSet input_;
+  int count_ = 0;
+  bool started_ = false, done_ = false, stopped_ = false;
+  std::exception_ptr error_;
+};
+
+// Reads the input into the sink, in a thread beside it where -j asks for more than one.
+void read_into(const Options& options, int fd, const std::string& name, PartialSink& sink) {
+  if (options.jobs >= 2)
+    ReadBeside::read(fd, name, options.read, sink);
+  else
+    read_input_each(fd, name, options.read, sink);
+}
+
 }  // namespace
 
 void run_streaming(const Options& options, Output& console, const std::string& nothing_saved, const std::string& written_by) {
@@ -204,7 +337,7 @@ void run_streaming(const Options& options, Output& console, const std::string& n
     std::optional<RepeatedTime> repeated;
     save_as(options.output, options.force, through_output([&](Output& out) {
               ListStream stream(out, console, grid, options.fit, name);
-              read_input_each(fd, name, options.read, stream);
+              read_into(options, fd, name, stream);
               stream.finish();
               repeated = stream.repeated();
             }),
@@ -214,7 +347,7 @@ void run_streaming(const Options& options, Output& console, const std::string& n
   }
 
   SdifStream stream(console, grid, options.fit, step, name, {written_by, options.rate});
-  read_input_each(fd, name, options.read, stream);
+  read_into(options, fd, name, stream);
   save_as(options.output, options.force, through_output([&](Output& out) { stream.finish(out); }), nothing_saved);
 }
 
