@@ -97,6 +97,64 @@ TEST(Input, PlainDecimalsInOnePassAgreeWithTokenThenParse) {
   }
 }
 
+// Rows read whole against the same rows read token by token: rows as "%9.3f" writes them and
+// rows that only nearly are (another width, a sign, an exponent, a stray byte, a carriage
+// return), each taken whole or left, whole, to the tokens.
+TEST(Input, FixedRowsAgreeWithTheirTokens) {
+  std::mt19937_64 rng(4242);
+  const char* odd[] = {"  +12.500", "   1e+02", " 12.3456", "   12.34x", "  1_2.345", "      .5", "     -.5", "123456.789", "    nan", "  -0.000"};
+  std::string text = "header";
+  std::size_t fixed = 0;
+  for (int r = 0; r < 20000; ++r) {
+    std::string row;
+    for (int f = 0; f < 3; ++f) {
+      char field[64];
+      if (rng() % 8 == 0)
+        std::snprintf(field, sizeof field, "%s", odd[rng() % (sizeof odd / sizeof odd[0])]);
+      else
+        std::snprintf(field, sizeof field, "%9.3f", (static_cast<double>(rng() % 400000000) - 200000000) / std::pow(10.0, static_cast<double>(4 + rng() % 4)));
+      row += field;
+      row += f < 2 ? "\t" : rng() % 16 == 0 ? "\r\n" : "\n";
+    }
+    text += "\n" + row.substr(0, row.size() - 1);
+  }
+  text += "\n";
+  zarn::Input rows(text, "mem"), tokens(text, "mem");
+  zarn::Token t;
+  ASSERT_TRUE(rows.next(t));
+  ASSERT_TRUE(tokens.next(t));
+  for (int r = 0; r < 20000; ++r) {
+    double whole[3];
+    const bool taken = rows.peek_fixed_row(whole);
+    long line = 0;
+    for (int f = 0; f < 3; ++f) {
+      double v = 0;
+      ASSERT_TRUE(tokens.next(t));
+      line = t.line;
+      if (taken) {
+        ASSERT_TRUE(zarn::parse_double(t.text, v)) << t.text;
+        ASSERT_EQ(bits(whole[f]), bits(v)) << t.text;
+      }
+      if (!taken) {
+        ASSERT_TRUE(rows.next(t));
+      }
+    }
+    if (taken) {
+      rows.take_fixed_row();
+      ++fixed;
+    }
+    ASSERT_EQ(rows.line(), line);
+  }
+  EXPECT_GT(fixed, 4000u);
+  // Rows that are not three fields "%9.3f" apart by tabs are left to the tokens.
+  for (const char* row : {"\n   81.844x  597.069\t  -56.202\n ", "\n   81.844\t  597.069\t  -56.20\n \n", "\n   81.844\t  597.069\t -56.202 \n ",
+                          "\n   81.844\t  597.069\t  -56.202\r\n", "\r   81.844\t  597.069\t  -56.202\n ", "\n   81.844\t  597.069\t  -56.202"}) {
+    const zarn::Input in(std::string_view(row), "mem");
+    double v[3];
+    EXPECT_FALSE(in.peek_fixed_row(v)) << row;
+  }
+}
+
 TEST(Input, EndLineIsTheLastLineThatHoldsAnything) {
   const struct {
     const char* text;

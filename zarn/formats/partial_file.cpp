@@ -64,6 +64,17 @@ void read_partial(Reader& r, Input& in, LevelTable& levels, Partial& part, int p
   part.amp.reserve(cap);
   Token t;
   for (int i = 1; i <= M; ++i) {
+    // A row as this program writes them, read whole where nothing in it needs a message;
+    // anything else, token by token.
+    double row[3];
+    if (in.peek_fixed_row(row) && follows(part, row[0])) {
+      const double amp = levels.amp(row[2]);
+      if (std::isfinite(amp)) {
+        in.take_fixed_row();
+        add_breakpoint(part, row[0], held_frequency(row[1]), amp);
+        continue;
+      }
+    }
     const double time = r.number({Item::kTime, p, i}, t);
     if (!std::isfinite(time)) r.fail(t.line, quote(t.text) + " is not a finite time, for " + describe({Item::kTime, p, i}));
     if (!follows(part, time))

@@ -57,8 +57,27 @@ inline const char* first_space(const char* p, const char* end) {
   return p;
 }
 
-}  // namespace detail
+/// A field "%9.3f" writes, nine bytes: spaces, an optional '-', at least one digit, '.' and
+/// three digits; its value as the token would read (scan_plain_decimal); false for any other.
+inline bool fixed_field(const char* p, double& value) {
+  int i = 0;
+  while (i < 9 && p[i] == ' ') ++i;
+  const bool negative = i < 9 && p[i] == '-';
+  if (negative) ++i;
+  if (i >= 5 || p[5] != '.') return false;  // a digit before the point, at p[4] at least
+  std::uint64_t mantissa = 0;
+  for (int k = i; k < 9; ++k) {
+    if (k == 5) continue;
+    const unsigned d = static_cast<unsigned>(p[k] - '0');
+    if (d >= 10) return false;
+    mantissa = mantissa * 10 + d;
+  }
+  const double v = static_cast<double>(static_cast<std::int64_t>(mantissa)) / 1000.0;
+  value = negative ? -v : v;
+  return true;
+}
 
+}  // namespace detail
 
 /// The longest token read: longer runs without whitespace are refused, so that an endless
 /// input holds bounded memory.
@@ -115,6 +134,28 @@ class Input {
     line_ = line;
     return true;
   }
+  /// Reads, without taking it, a row of three figures as "%9.3f\t%9.3f\t%9.3f" writes them,
+  /// on the line after the one the input stands on: the three values the tokens give, read in
+  /// one pass; false for anything else (another layout, the buffer's end), which the tokens
+  /// then read.
+  bool peek_fixed_row(double (&values)[3]) const {
+    constexpr std::ptrdiff_t kRow = 30;  // three fields of nine, two tabs and the newline
+    const char* p = pos_;
+    if (end_ - p <= kRow || *p != '\n' || p[kRow] != '\n') return false;
+    ++p;
+    for (int f = 0; f < 3; ++f, p += 10) {
+      if (p[9] != (f < 2 ? '\t' : '\n')) return false;
+      if (!detail::fixed_field(p, values[f])) return false;
+    }
+    return true;
+  }
+  /// Takes the row that peek_fixed_row read.
+  void take_fixed_row() {
+    pos_ += 30;
+    ++line_;
+  }
+  /// The line the input stands on.
+  long line() const { return line_; }
   /// Takes the next n bytes into dst, for binary files; false if the input ends first.
   bool take(char* dst, std::size_t n) {
     if (static_cast<std::size_t>(end_ - pos_) < n) return take_slow(dst, n);
