@@ -312,6 +312,10 @@ constexpr long kRows = 256;
 // takes voice 0's number, then voice 1's, and so on (a quiet lane's +0 leaves a sum, never -0,
 // as it is). `rows` holds kRows * kLanes doubles.
 void add_voices(Voice* const* voices, int count, int rate, long from, long to, double* sum, double* rows) {
+  if (count == 1) {  // a voice alone adds to the sum as it goes
+    voices[0]->render(sum, from, to);
+    return;
+  }
   // A lane runs in the vector (its recurrence kept there from one stretch to the next), or
   // makes its samples on its own while its voice fades, or is quiet.
   enum Kind { kQuiet, kInLanes, kOnItsOwn };
