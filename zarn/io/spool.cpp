@@ -5,25 +5,44 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "model/failure.hpp"
 
 namespace zarn {
+
+namespace {
+
+// "FOLDER: cannot ... a temporary file here: REASON; nothing saved".
+Failure spool_failure(const std::string& folder, int error, const char* what) {
+  return Failure(compose(folder, std::string("cannot ") + what + " a temporary file here: " + std::strerror(error) + "; nothing saved"),
+                 FailureKind::kFileSystem, error);
+}
+
+}  // namespace
 
 Spool::~Spool() {
   if (fd_ >= 0) ::close(fd_);
 }
 
 void Spool::open() {
+  // TMPDIR where it is set and takes the file, else /tmp.
   const char* tmp = std::getenv("TMPDIR");
-  folder_ = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-  fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd_ >= 0) return;
-  // Where the system has no unnamed files, a named one, unlinked at once.
-  std::string name = folder_ + "/.zarn-spool-XXXXXX";
-  fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd_ < 0) throw system_failure(folder_, errno, "cannot make a temporary file in");
-  ::unlink(name.c_str());
+  int error = 0;
+  for (const char* folder : {tmp != nullptr && *tmp != '\0' ? tmp : "/tmp", "/tmp"}) {
+    folder_ = folder;
+    fd_ = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) return;
+    // Where the system has no unnamed files, a named one, unlinked at once.
+    std::string name = folder_ + "/.zarn-spool-XXXXXX";
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ >= 0) {
+      ::unlink(name.c_str());
+      return;
+    }
+    error = errno;
+  }
+  throw spool_failure(folder_, error, "make");
 }
 
 std::uint64_t Spool::append(const double* values, std::size_t n) {
@@ -35,7 +54,7 @@ std::uint64_t Spool::append(const double* values, std::size_t n) {
   while (left > 0) {
     const ssize_t done = ::pwrite(fd_, p, left, offset);
     if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) throw system_failure(folder_, done < 0 ? errno : ENOSPC, "cannot write a temporary file in");
+    if (done <= 0) throw spool_failure(folder_, done < 0 ? errno : ENOSPC, "write");
     p += done, left -= static_cast<std::size_t>(done), offset += done;
   }
   size_ += n;
@@ -49,7 +68,7 @@ void Spool::read(std::uint64_t at, double* values, std::size_t n) const {
   while (left > 0) {
     const ssize_t done = ::pread(fd_, p, left, offset);
     if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) throw system_failure(folder_, done < 0 ? errno : EIO, "cannot read a temporary file in");
+    if (done <= 0) throw spool_failure(folder_, done < 0 ? errno : EIO, "read");
     p += done, left -= static_cast<std::size_t>(done), offset += done;
   }
 }
