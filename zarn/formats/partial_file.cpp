@@ -93,19 +93,10 @@ void read_partial(Reader& r, Input& in, LevelTable& levels, Partial& part, int p
 }  // namespace
 
 PartialSet read_partials(Input& in) {
-  Reader r(in, describe);
   PartialSet set;
-  // The header's first two tokens, "(" and "PARTIALS", are not compared.
-  r.take({Item::kListHeader});
-  r.take({Item::kListHeader});
-  const int P = r.count({Item::kPartialCount});
-  set.partials.reserve(in.reservable(static_cast<std::uint64_t>(P), kMinPartialBytes));
-  LevelTable levels;
-  for (int p = 1; p <= P; ++p) {
-    set.partials.emplace_back();
-    read_partial(r, in, levels, set.partials.back(), p);
-  }
-  closer(r, {Item::kListCloser, 0, P});
+  read_partials_each(
+      in, [&](int P) { set.partials.reserve(in.reservable(static_cast<std::uint64_t>(P), kMinPartialBytes)); },
+      [&](Partial& part, int) { set.partials.push_back(std::move(part)); });
   return set;
 }
 

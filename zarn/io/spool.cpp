@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/output.hpp"
 #include "model/failure.hpp"
 
 namespace zarn {
@@ -48,15 +49,9 @@ void Spool::open() {
 std::uint64_t Spool::append(const double* values, std::size_t n) {
   if (fd_ < 0) open();
   const std::uint64_t at = size_;
-  const char* p = reinterpret_cast<const char*>(values);
-  std::size_t left = n * sizeof(double);
-  auto offset = static_cast<off_t>(at * sizeof(double));
-  while (left > 0) {
-    const ssize_t done = ::pwrite(fd_, p, left, offset);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) throw spool_failure(folder_, done < 0 ? errno : ENOSPC, "write");
-    p += done, left -= static_cast<std::size_t>(done), offset += done;
-  }
+  // Only appends move the file's offset (reads say where they read), so it stands at the end.
+  if (const int error = write_all(fd_, reinterpret_cast<const char*>(values), n * sizeof(double)))
+    throw spool_failure(folder_, error, "write");
   size_ += n;
   return at;
 }

@@ -363,18 +363,24 @@ void add_voices(Voice* const* voices, int count, int rate, long from, long to, d
     if (kind[l] == kInLanes) voices[l]->store(lanes, l, to);
 }
 
+// Adds the samples of `count` voices, voice(0) to voice(count - 1), kLanes at a time.
+template <typename VoiceAt>
+void add_in_groups(std::size_t count, VoiceAt voice, int rate, long from, long to, double* sum, double* rows) {
+  for (std::size_t g = 0; g < count; g += kLanes) {
+    Voice* group[kLanes];
+    const int size = static_cast<int>(std::min<std::size_t>(kLanes, count - g));
+    for (int l = 0; l < size; ++l) group[l] = voice(g + static_cast<std::size_t>(l));
+    add_voices(group, size, rate, from, to, sum, rows);
+  }
+}
+
 std::vector<double> lane_sum(const ResampledSet& set, int rate) {
   const long length = static_cast<long>(sound_length(set, rate));
   std::vector<Voice> voices;
   voices.reserve(set.partials.size());
   for (const Resampled& part : set.partials) voices.emplace_back(part, set.step, rate, length);
   std::vector<double> sum(static_cast<std::size_t>(length), 0.0), rows(kRows * kLanes);
-  for (std::size_t g = 0; g < voices.size(); g += kLanes) {
-    Voice* group[kLanes];
-    const int size = static_cast<int>(std::min<std::size_t>(kLanes, voices.size() - g));
-    for (int l = 0; l < size; ++l) group[l] = &voices[g + static_cast<std::size_t>(l)];
-    add_voices(group, size, rate, 0, length, sum.data(), rows.data());
-  }
+  add_in_groups(voices.size(), [&](std::size_t v) { return &voices[v]; }, rate, 0, length, sum.data(), rows.data());
   return sum;
 }
 
@@ -467,12 +473,7 @@ std::size_t SoundStream::next(float* out, std::size_t n) {
   }
   sum_.assign(count, 0.0);
   rows_.resize(static_cast<std::size_t>(detail::kRows * detail::kLanes));
-  for (std::size_t g = 0; g < sounding_.size(); g += detail::kLanes) {
-    detail::Voice* group[detail::kLanes];
-    const int size = static_cast<int>(std::min<std::size_t>(detail::kLanes, sounding_.size() - g));
-    for (int l = 0; l < size; ++l) group[l] = &sounding_[g + static_cast<std::size_t>(l)]->voice;
-    detail::add_voices(group, size, rate_, from, to, sum_.data(), rows_.data());
-  }
+  detail::add_in_groups(sounding_.size(), [&](std::size_t v) { return &sounding_[v]->voice; }, rate_, from, to, sum_.data(), rows_.data());
   std::size_t kept = 0;
   for (Sounding* s : sounding_) {
     if (s->voice.done()) {
