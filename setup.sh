@@ -5,7 +5,7 @@
 # clang with its fuzzer and sanitizer runtimes for the fuzz targets, and aubio (a peer for the
 # benchmark of the fundamental).
 set -euo pipefail
-packages=(pkg-config libsndfile1-dev libfftw3-dev librsvg2-dev librsvg2-bin csound csound-utils sox libxml2-utils pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy python3-pip python3-setuptools clang libclang-rt-dev aubio-tools chromium chromium-driver python3-selenium python3-distributed)
+packages=(pkg-config libsndfile1-dev libfftw3-dev librsvg2-dev librsvg2-bin csound csound-utils sox libxml2-utils pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy python3-pip python3-setuptools clang libclang-rt-dev aubio-tools chromium chromium-driver python3-selenium python3-distributed rubberband-cli fluidsynth fluid-soundfont-gm python3-mido festival festvox-kallpc16k alsa-utils)
 if ! command -v apt-get >/dev/null 2>&1 || ! command -v dpkg-query >/dev/null 2>&1; then
   printf '%s\n' >&2 \
     "setup: this system has no apt-get, so install these with its own package manager instead:" \

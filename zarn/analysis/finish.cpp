@@ -64,8 +64,12 @@ bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
     for (std::size_t j = last_steady; j < p.time.size(); ++j) carry(last_steady - 1, last_steady - 2, j);
   }
   Partial kept;
+  // Frames lie a hop apart, up to the rounding of their times.
+  const double least_apart = o.hop_seconds * (1 - 1e-9);
+  bool kept_stop = false;  // the last breakpoint kept is a stop
   for (std::size_t j = 0; j < p.time.size(); ++j) {
     double time = p.time[j];
+    bool stop_edge = false;
     if (o.window != nullptr && j < first_steady && t.offsets[j] > 0 && first_steady < p.time.size()) {
       // Before the partial is seen whole: it starts where a sinusoid that begins in the window
       // has its transform's centre of gravity at the offset, as loud as the share of the
@@ -82,27 +86,48 @@ bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
       if (share < kLeastSeen) continue;
       time = std::min(time + stop, o.sound_end);
       p.amp[j] = std::min(p.amp[j] / share, p.amp[last_steady - 1]);
-    } else if (std::fabs(t.offsets[j]) > off_centre) {
-      time += t.offsets[j];
+      stop_edge = true;
+    } else if ((j < first_steady || j >= last_steady) && std::fabs(t.offsets[j]) > off_centre) {
+      time += t.offsets[j];  // an edge without the window to tell: at its energy's centre
+      stop_edge = j >= last_steady;
     }
-    if (!kept.time.empty() && !(time > kept.time.back())) continue;
+    // No two breakpoints closer than the hop: a step in so short a time is no partial's own.
+    // An edge within a hop of the breakpoint before it tells of the same start again and is
+    // left out; a stop takes the place of the breakpoint before it, which saw the partial
+    // stop only in part (unless that is the start, or a stop itself). A breakpoint within the
+    // track, whatever its energy's centre, stays at its frame's.
+    if (!kept.time.empty() && !(time - kept.time.back() >= least_apart)) {
+      if (!stop_edge || kept.time.size() < 2 || kept_stop) continue;
+      kept.time.pop_back(), kept.freq.pop_back(), kept.amp.pop_back();
+      if (!(time - kept.time.back() >= least_apart)) continue;
+    }
     const bool next_steady = j + 1 >= first_steady && j + 1 < last_steady && std::fabs(t.offsets[j + 1]) <= off_centre;
     if (next_steady && !(time < p.time[j + 1])) continue;
     // A frequency carried or corrected below the lowest a partial may have is left out.
     if (!(p.freq[j] >= kMinFreq)) continue;
     add_breakpoint(kept, time, p.freq[j], p.amp[j]);
+    kept_stop = stop_edge;
   }
   if (kept.time.empty()) return false;
   // A partial seen whole in a window that reaches to the sound's start (or end) sounded
   // there: the frames before it, which saw it cut off by the sound's edge among its
   // neighbours, could not tell it apart.
+  // A breakpoint within a hop of the sound's edge is moved there rather than joined by one.
   if (o.window != nullptr && first_steady == 0 && kept.time.front() > 0 && p.time.front() - half <= 0) {
-    kept.time.insert(kept.time.begin(), 0.0);
-    kept.freq.insert(kept.freq.begin(), kept.freq.front());
-    kept.amp.insert(kept.amp.begin(), kept.amp.front());
+    if (kept.time.front() < least_apart) {
+      kept.time.front() = 0.0;
+    } else {
+      kept.time.insert(kept.time.begin(), 0.0);
+      kept.freq.insert(kept.freq.begin(), kept.freq.front());
+      kept.amp.insert(kept.amp.begin(), kept.amp.front());
+    }
   }
-  if (o.window != nullptr && last_steady == p.time.size() && kept.time.back() < o.sound_end && p.time.back() + half >= o.sound_end)
-    add_breakpoint(kept, o.sound_end, kept.freq.back(), kept.amp.back());
+  if (o.window != nullptr && last_steady == p.time.size() && kept.time.back() < o.sound_end && p.time.back() + half >= o.sound_end) {
+    if (o.sound_end - kept.time.back() < least_apart)
+      kept.time.back() = o.sound_end;
+    else
+      add_breakpoint(kept, o.sound_end, kept.freq.back(), kept.amp.back());
+  }
   if (o.min_track > 0 && kept.time.back() - kept.time.front() < o.min_track) return false;
   p.time = std::move(kept.time);
   p.freq = std::move(kept.freq);

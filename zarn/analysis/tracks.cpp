@@ -18,8 +18,16 @@ constexpr std::size_t kSlopeSpan = 3;
 // How far a peak may lie from a track's predicted frequency: half the resolution, or this
 // share of the frequency where that is more.
 constexpr double kRelativeTolerance = 0.01;
-// A track's tolerance is at least this many times its recent bending.
+// A track's tolerance is at least this many times its recent bending, but never more than
+// this share of its frequency (about 50 cents): a bend wider than that between two frames is
+// no partial's own motion but a peak of another partial, which the track must not take.
 constexpr double kMotion = 2.0;
+constexpr double kMostBend = 0.06;
+constexpr double kMostStep = 0.06;
+// Across missed frames a track takes a peak only as loud as it was, within these ratios of
+// amplitude (+6 dB, -20 dB): a louder one is a new note's partial where the old one died
+// away, a much quieter one a neighbour's remains.
+constexpr double kMostRise = 2.0, kMostFall = 0.1;
 
 void append(Track& t, double time, const Peak& peak) {
   add_breakpoint(t.part, time, peak.freq, peak.amp);
@@ -48,7 +56,11 @@ double Track::bending() const {
 Tracker::Tracker(double resolution, double hop_seconds, std::function<void(Track&)> ended)
     : resolution_(resolution), hop_seconds_(hop_seconds), ended_(std::move(ended)) {}
 
-double Tracker::tolerance(double freq) const { return std::max(0.5 * resolution_, kRelativeTolerance * freq); }
+double Tracker::tolerance(double freq) const {
+  // Half the resolution, but never a step of more than about a semitone: low partials lie
+  // closer together in hertz than the resolution, and a track must not hop between them.
+  return std::min(std::max(0.5 * resolution_, kRelativeTolerance * freq), kMostStep * freq);
+}
 
 namespace {
 
@@ -77,12 +89,16 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
   for (std::size_t t = 0; t < tracks_.size(); ++t) {
     const double f = tracks_[t].predicted(frame, hop_seconds_);
     // The tolerance widens with the track's own bending (how far its slope missed lately),
-    // over the frames since it was last seen.
-    const double ahead = static_cast<double>(frame - tracks_[t].last_frame);
-    const double within = std::max(tolerance(f), kMotion * tracks_[t].bending() * ahead * ahead);
+    // within a bound: neither a coast through missed frames nor one wild breakpoint lets a
+    // track reach across to another partial.
+    const double within = std::max(tolerance(f), std::min(kMotion * tracks_[t].bending() * static_cast<double>(frame - tracks_[t].last_frame), kMostBend * f));
+    const bool gap = frame - tracks_[t].last_frame > 1;
+    const double last_amp = tracks_[t].part.amp.back();
     for (std::size_t p = 0; p < peaks.size(); ++p) {
       const double d = std::fabs(peaks[p].freq - f);
-      if (d <= within) pairs.push_back({d, t, p});
+      if (d > within) continue;
+      if (gap && !(peaks[p].amp <= kMostRise * last_amp && peaks[p].amp >= kMostFall * last_amp)) continue;
+      pairs.push_back({d, t, p});
     }
   }
   std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) { return a.distance < b.distance; });
