@@ -272,13 +272,20 @@ py::object& partials_type() {
 
 // The partials as zarn.Partials, with the noise where there is some.
 template <typename Tracks>
-py::object to_partials(std::vector<Tracks>& parts, zarn::Noise&& noise) {
+py::object to_partials(std::vector<Tracks>& parts, zarn::Noise&& noise, bool analysed = false) {
   std::vector<Partial> out;
   out.reserve(parts.size());
   for (Tracks& p : parts) out.push_back(from_tracks(std::move(p)));
   py::object list = partials_type()(py::cast(std::move(out)));
   if (!noise.empty()) list.attr("noise") = py::cast(std::move(noise));
+  if (analysed) list.attr("analysed") = true;
   return list;
+}
+
+// Whether partials came from the analysis of a sound (their `analysed`), which chooses the
+// default fit as the tool's does.
+bool analysed_of(const py::handle& partials) {
+  return py::hasattr(partials, "analysed") && py::bool_(partials.attr("analysed"));
 }
 
 // The noise that a sequence of partials carries (its `noise`), or none.
@@ -315,14 +322,16 @@ zarn::Noise make_noise(const py::object& times_in, const py::object& edges_in, c
 
 py::object read_file(const py::object& path) {
   zarn::PartialSet set = read_path(path_of(path));
-  return to_partials(set.partials, std::move(set.noise));
+  const bool analysed = set.places == zarn::PartialSet::Places::kSeconds;
+  return to_partials(set.partials, std::move(set.noise), analysed);
 }
 
-py::object resample(const py::object& partials_in, double step, bool align, const std::string& fit_name, bool whole) {
+py::object resample(const py::object& partials_in, double step, bool align, const std::optional<std::string>& fit_name, bool whole) {
   const std::vector<Partial> partials = partials_of(partials_in);
   if (!(step > 0) || !std::isfinite(step)) throw py::value_error("the time step must be a number above zero");
-  const std::optional<zarn::Fit> fit = zarn::fit_named(fit_name);
-  if (!fit) throw py::value_error("unknown fit '" + fit_name + "' (" + zarn::fit_names() + ")");
+  std::optional<zarn::Fit> fit = analysed_of(partials_in) ? zarn::Fit::kMonotone : zarn::Fit::kSpline;
+  if (fit_name) fit = zarn::fit_named(*fit_name);
+  if (!fit) throw py::value_error("unknown fit '" + *fit_name + "' (" + zarn::fit_names() + ")");
   // The breakpoints are fitted where they lie, without a copy. The grid depends only on each
   // partial's first and last times, which are all the planning set holds.
   const std::vector<zarn::Breakpoints> views = breakpoints_of(partials);
@@ -373,7 +382,7 @@ py::object keep(const py::object& partials_in, std::optional<std::pair<double, d
     zarn::keep(set, options);
     return 0;
   });
-  return to_partials(set.partials, noise_of(partials_in));  // the filters leave the noise alone
+  return to_partials(set.partials, noise_of(partials_in), analysed_of(partials_in));  // the filters leave the noise alone
 }
 
 py::object scale(const py::object& partials_in, double time, double cents, double gain, bool keep_formants) {
@@ -392,7 +401,7 @@ py::object scale(const py::object& partials_in, double time, double cents, doubl
   } catch (const zarn::Failure& failure) {
     raise_failure(failure);
   }
-  return to_partials(set.partials, std::move(set.noise));
+  return to_partials(set.partials, std::move(set.noise), analysed_of(partials_in));
 }
 
 // The analysis of samples as the library gives it.
@@ -443,7 +452,7 @@ zarn::PartialSet analyse_set(const py::object& samples_in, double rate, double r
 py::object analyse(const py::object& samples_in, double rate, double resolution, std::optional<double> hop, double floor,
                    std::optional<double> min_track, std::optional<int> channel, bool noise) {
   zarn::PartialSet set = analyse_set(samples_in, rate, resolution, hop, floor, min_track, channel, noise);
-  return to_partials(set.partials, std::move(set.noise));
+  return to_partials(set.partials, std::move(set.noise), true);
 }
 
 // The fundamental of a sound (samples at `rate`, analysed as analyse() does, at its hop) or of
@@ -475,7 +484,7 @@ py::object harmonic(const py::object& partials_in) {
     zarn::make_harmonic(set);
     return 0;
   });
-  return to_partials(set.partials, std::move(set.noise));
+  return to_partials(set.partials, std::move(set.noise), analysed_of(partials_in));
 }
 
 // The morph of partials a towards b by w: a number, or (time, weight) pairs over a's seconds.
@@ -500,7 +509,7 @@ py::object morph(const py::object& a_in, const py::object& b_in, const py::objec
     zarn::morph(a, b, weight);
     return 0;
   });
-  return to_partials(a.partials, std::move(a.noise));
+  return to_partials(a.partials, std::move(a.noise), analysed_of(a_in));
 }
 
 py::dict info(const py::object& path, double step) {
@@ -692,9 +701,10 @@ PYBIND11_MODULE(zarn, m) {
       });
   partials_type() = py::module_::import("builtins").attr("type")(
       "Partials", py::make_tuple(py::module_::import("builtins").attr("list")),
-      py::dict(py::arg("__module__") = "zarn", py::arg("noise") = py::none(),
+      py::dict(py::arg("__module__") = "zarn", py::arg("noise") = py::none(), py::arg("analysed") = false,
                py::arg("__doc__") = "A list of zarn.Partial that carries the noise beside them: `noise`, a zarn.Noise or None.\n"
-                                    "read, analyse, resample, keep and scale return one; write and render take its noise."));
+                                    "read, analyse, resample, keep and scale return one; write and render take its noise.\n"
+                                    "`analysed` is True for partials analysed from a sound, whose default fit is monotone."));
   m.attr("Partials") = partials_type();
 
   m.def("read", &read_file, py::arg("path"),
@@ -703,12 +713,13 @@ PYBIND11_MODULE(zarn, m) {
         "analyse() does, recognised from its content. Amplitudes are linear; frequencies are held at 4 Hz\n"
         "at least, and at most 22050 Hz in a partial list. Raises zarn.Error for a malformed file,\n"
         "OSError if it cannot be opened.");
-  m.def("resample", &resample, py::arg("partials"), py::arg("step"), py::arg("align") = false, py::arg("fit") = "spline",
+  m.def("resample", &resample, py::arg("partials"), py::arg("step"), py::arg("align") = false, py::arg("fit") = py::none(),
         py::arg("whole") = false,
         "The partials resampled on a uniform grid, as the tool does, bit for bit: each partial's\n"
         "own grid from its first time (whole=True: on to its last), or with align=True the whole\n"
         "multiples of step within its span; fit='spline' (not-a-knot), 'monotone' (never beyond\n"
-        "the breakpoints' values) or 'linear'.");
+        "the breakpoints' values) or 'linear'; by default monotone for partials analysed from a\n"
+        "sound (their `analysed` is True) and the spline for others, as the tool chooses.");
   m.def("analyse", &analyse, py::arg("samples"), py::arg("rate"), py::arg("resolution") = 40.0, py::arg("hop") = py::none(),
         py::arg("floor") = -90.0, py::arg("min_track") = py::none(), py::arg("channel") = py::none(), py::arg("noise") = true,
         "The partials of a sound, as the tool analyses a sound file: samples as floats (full scale\n"

@@ -61,4 +61,24 @@ TEST(Fit, WholeGridResamplingIsIdempotent) {
   }
 }
 
+// The fit a run takes unless --fit says: monotone for an analysis (which the spline would
+// swing beyond), the spline for partials read from a file, whatever its format.
+TEST(Fit, ChosenByTheInputUnlessAsked) {
+  using Places = zarn::PartialSet::Places;
+  const struct {
+    std::optional<zarn::Fit> asked;
+    Places places;
+    zarn::Fit chosen;
+  } cases[] = {
+      {std::nullopt, Places::kSeconds, zarn::Fit::kMonotone}, {std::nullopt, Places::kLines, zarn::Fit::kSpline},
+      {std::nullopt, Places::kBytes, zarn::Fit::kSpline},     {zarn::Fit::kSpline, Places::kSeconds, zarn::Fit::kSpline},
+      {zarn::Fit::kLinear, Places::kLines, zarn::Fit::kLinear},
+  };
+  for (const auto& c : cases) {
+    zarn::PartialSet set;
+    set.places = c.places;
+    EXPECT_EQ(zarn::fit_for(c.asked, set), c.chosen) << static_cast<int>(c.places);
+  }
+}
+
 }  // namespace

@@ -77,7 +77,7 @@ void warn_of_unused_with_info(const Options& options, Output& console) {
   if (!options.wav.empty() || options.rate_given || options.bits != SampleDepth::kDefault || options.normalize) unused.push_back("--wav");
   if (!options.f0.empty() || options.f0_range_given) unused.push_back("--f0");
   if (!chosen_edits(options.edits, {}).empty()) unused.push_back("the edits");
-  if (options.fit != Fit::kSpline || options.whole || options.align) unused.push_back("the grid and fit");
+  if (options.fit || options.whole || options.align) unused.push_back("the grid and fit");
   if (options.force) unused.push_back("--force");
   if (!unused.empty()) {
     std::string list;

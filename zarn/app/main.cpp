@@ -70,12 +70,12 @@ std::string page_operands(const Options& options) {
 // The picture, the sound and the fundamental of the result, where asked for; `result` is where
 // the result was saved.
 void save_extras(const Options& options, const ResampledSet& set, const PartialSet& read, const Fundamental& f0, const std::string& input,
-                 double step, Output& console, const std::string& result) {
+                 double step, Fit fit, Output& console, const std::string& result) {
   if (!options.f0.empty())
     save_as(options.f0, options.force, through_output([&](Output& out) { out.put(fundamental_text(f0)); }), not_saved("fundamental", result));
   if (!options.plot.empty()) {
     std::string method;  // what the title says of the fit and the grid where they are not the usual
-    if (options.fit != Fit::kSpline) method = std::string(fit_table()[static_cast<std::size_t>(options.fit)].name) + " fit";
+    if (fit != Fit::kSpline) method = std::string(fit_table()[static_cast<std::size_t>(fit)].name) + " fit";
     const char* grid = set.aligned ? "aligned grid" : options.whole ? "whole grid" : nullptr;
     if (grid != nullptr) method += (method.empty() ? "" : ", ") + std::string(grid);
     PageOptions picture;
@@ -181,12 +181,13 @@ int run(const Options& options, Output& console, bool& saved) {
                                   name);
   if (scripted && !options.quiet) note_partials_without_points(read, plan, console);
   if (!options.quiet) write_lengths(console, plan.points);
+  const Fit fit = fit_for(options.fit, read);
   ResampledSet set;
   if (options.plot.empty()) {
-    set = resample_releasing(read, plan, options.fit);  // nothing after the fit needs the input
+    set = resample_releasing(read, plan, fit);  // nothing after the fit needs the input
   } else {
     set = lay_planned(read, plan);
-    resample(read, set, options.fit);  // the picture shows it
+    resample(read, set, fit);  // the picture shows it
   }
   if (!options.quiet) write_listing(console, set);
   if (!options.f0.empty()) set.fundamental = f0;  // SDIF holds it too
@@ -206,7 +207,7 @@ int run(const Options& options, Output& console, bool& saved) {
   if (!saved) return kFailed;
   if (options.result_format() == Format::kList) warn_of_repeated_times(set, console);
   if (!options.quiet) note_noise_left_out(set, options.result_format(), console);
-  save_extras(options, set, read, f0, name, step, console, result);
+  save_extras(options, set, read, f0, name, step, fit, console, result);
   return kOk;
 }
 

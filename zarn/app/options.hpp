@@ -40,7 +40,7 @@ struct Options {
   std::optional<Format> format;    // -f FORMAT; none: chosen by the output's name
   bool align = false;              // --align: the aligned grid for every format
   bool whole = false;              // --whole: each partial's grid on to its last breakpoint
-  Fit fit = Fit::kSpline;          // --fit: how the tracks are fitted
+  std::optional<Fit> fit;          // --fit: how the tracks are fitted; none: fit_for's choice
   std::string plot;                // --plot=FILE.svg: a picture of the result; empty: none
   bool plot_log = false;           // --plot-log: a logarithmic frequency axis
   PlotView plot_view;              // --plot-range, --plot-band, --plot-floor, --plot-dots

@@ -93,11 +93,12 @@ class FirstFailure {
 // as every grid is counted before anything is fitted.
 class ListStream final : public PartialSink {
  public:
-  ListStream(Output& out, Output& console, PartialGrid& grid, Fit fit, const std::string& name)
-      : out_(out), console_(console), grid_(grid), fit_(fit), name_(name) {}
+  ListStream(Output& out, Output& console, PartialGrid& grid, std::optional<Fit> fit, const std::string& name)
+      : out_(out), console_(console), grid_(grid), asked_(fit), name_(name) {}
 
   void start(const PartialSet& input, int count) override {
     grid_.set_places(input.places);
+    fit_ = fit_for(asked_, input);
     if (count == 0 && !input.passed_over.empty()) report(console_, compose_warning(name_ + ": no partials read: " + input.passed_over));
     write_list_start(out_, count);
   }
@@ -127,7 +128,8 @@ class ListStream final : public PartialSink {
   Output& out_;
   Output& console_;
   PartialGrid& grid_;
-  Fit fit_;
+  std::optional<Fit> asked_;  // --fit, where given
+  Fit fit_ = Fit::kSpline;    // the fit, chosen once the input's kind is known
   const std::string& name_;
   Resampled part_;
   FirstFailure grid_failure_, figure_failure_;
@@ -139,11 +141,12 @@ class ListStream final : public PartialSink {
 // which only the whole set's writer knows: such an input is held whole, and written by it.
 class SdifStream final : public PartialSink {
  public:
-  SdifStream(Output& console, PartialGrid& grid, Fit fit, double step, const std::string& name, WriteOptions written)
-      : console_(console), grid_(grid), fit_(fit), step_(step), name_(name), frames_(written.written_by, step), written_(std::move(written)) {}
+  SdifStream(Output& console, PartialGrid& grid, std::optional<Fit> fit, double step, const std::string& name, WriteOptions written)
+      : console_(console), grid_(grid), asked_(fit), step_(step), name_(name), frames_(written.written_by, step), written_(std::move(written)) {}
 
   void start(const PartialSet& input, int count) override {
     grid_.set_places(input.places);
+    fit_ = fit_for(asked_, input);
     if (count == 0 && !input.passed_over.empty()) report(console_, compose_warning(name_ + ": no partials read: " + input.passed_over));
     if (input.format != row_of(Format::kList).name) {
       whole_ = input;
@@ -179,7 +182,8 @@ class SdifStream final : public PartialSink {
  private:
   Output& console_;
   PartialGrid& grid_;
-  Fit fit_;
+  std::optional<Fit> asked_;  // --fit, where given
+  Fit fit_ = Fit::kSpline;    // the fit, chosen once the input's kind is known
   double step_;
   const std::string& name_;
   SdifFrameStream frames_;

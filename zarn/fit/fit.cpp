@@ -20,14 +20,19 @@ void each_track(const Breakpoints& part, Resampled& out) {
 }
 
 const std::vector<FitRow> kFits = {
-    {Fit::kSpline, "spline", "the default: smooth, exact continuity", spline_tracks},
-    {Fit::kMonotone, "monotone", "never beyond its breakpoints' values: for analyses with gaps or jumps", each_track<imonotone>},
+    {Fit::kSpline, "spline", "the default for partial files: smooth, exact continuity", spline_tracks},
+    {Fit::kMonotone, "monotone", "never beyond its breakpoints' values: the default for sound files analysed, whose partials have gaps and jumps", each_track<imonotone>},
     {Fit::kLinear, "linear", "straight lines", each_track<ilinear>},
 };
 
 }  // namespace
 
 const std::vector<FitRow>& fit_table() { return kFits; }
+
+Fit fit_for(std::optional<Fit> asked, const PartialSet& input) {
+  if (asked) return *asked;
+  return input.places == PartialSet::Places::kSeconds ? Fit::kMonotone : Fit::kSpline;
+}
 
 std::optional<Fit> fit_named(std::string_view name) {
   for (const FitRow& row : kFits)

@@ -33,6 +33,11 @@ std::optional<Fit> fit_named(std::string_view name);
 /// The names of all fits for messages: "spline, monotone or linear".
 std::string fit_names();
 
+/// The fit of a run: the one asked for, else for partials analysed from a sound the monotone
+/// one (an analysis has jumps and close breakpoints that a spline would swing across, beyond
+/// any value it measured), and for partials read from a file the spline.
+Fit fit_for(std::optional<Fit> asked, const PartialSet& input);
+
 /// The partial's two tracks fitted and evaluated at out.time, whose frequencies and amplitudes
 /// are filled in.
 void fit_partial(Fit fit, const Breakpoints& part, Resampled& out);
