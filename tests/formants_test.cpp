@@ -5,6 +5,8 @@
 #include "edit/formants.hpp"
 
 #include <cmath>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -37,6 +39,53 @@ TEST(Formants, ATransposedVowelKeepsItsEnvelope) {
     if (f <= 150.0 * 25) EXPECT_NEAR(db, vowel_db(f), 2.0) << f;
     else EXPECT_NEAR(db, vowel_db(150.0 * 25), 0.5) << f;  // beyond the highest: held
   }
+}
+
+// Steady partials, each transposed up and down with the formants kept: every new level lies
+// within the levels of the envelope's points either side of its new frequency (as merged and
+// with dips left out), never beyond them, whatever the partials' spacing.
+TEST(Formants, NeverBeyondTheNeighbouringPoints) {
+  using Peaks = std::vector<std::pair<double, double>>;  // (hertz, dB)
+  const struct {
+    const char* what;
+    Peaks partials;
+  } cases[] = {
+      {"a near duplicate 0.4 Hz apart", {{200, -20}, {1000, -40}, {1000.4, -60}, {3000, -50}}},
+      {"harmonics with a weak partial between two", {{150, -12}, {300, -18}, {375, -70}, {450, -9}, {600, -24}, {750, -30}}},
+      {"a steep slope", {{100, -3}, {110, -80}, {2000, -6}, {2100, -75}, {4000, -20}}},
+  };
+  for (const auto& c : cases) {
+    for (const double cents : {700.0, -700.0, 1900.0}) {
+      SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(cents) + " cents");
+      zarn::PartialSet set;
+      for (const auto& [f, db] : c.partials) {
+        zarn::Partial p;
+        for (int j = 0; j < 3; ++j) zarn::add_breakpoint(p, 0.01 * j, f, std::pow(10.0, db / 20));
+        set.partials.push_back(p);
+      }
+      const Peaks envelope = zarn::detail::envelope_points(c.partials);
+      const double ratio = std::pow(2.0, cents / 1200);
+      zarn::keep_formants(set, ratio);
+      for (const zarn::Partial& p : set.partials) {
+        const double x = std::log(p.freq[1] * ratio), db = 20 * std::log10(p.amp[1]);
+        double lo = envelope.front().second, hi = lo;
+        std::size_t i = 0;
+        while (i < envelope.size() && envelope[i].first < x) ++i;
+        if (i == envelope.size()) lo = hi = envelope.back().second;
+        else if (i > 0) lo = std::min(envelope[i - 1].second, envelope[i].second), hi = std::max(envelope[i - 1].second, envelope[i].second);
+        EXPECT_GE(db, lo - 1e-9) << p.freq[1];
+        EXPECT_LE(db, hi + 1e-9) << p.freq[1];
+      }
+    }
+  }
+  // The near duplicates are one point, at their power's sum and its weighted frequency; the
+  // weak partial between harmonics is no point of the envelope.
+  const Peaks near = zarn::detail::envelope_points({{1000.4, -60}, {1000, -40}, {200, -20}});
+  ASSERT_EQ(near.size(), 2u);
+  EXPECT_NEAR(near[1].second, 10 * std::log10(1e-4 + 1e-6), 1e-9);
+  EXPECT_NEAR(std::exp(near[1].first), (1000 * 1e-4 + 1000.4 * 1e-6) / (1e-4 + 1e-6), 1e-9);
+  EXPECT_EQ(zarn::detail::envelope_points({{300, -18}, {375, -70}, {450, -9}}).size(), 2u);
+  EXPECT_EQ(zarn::detail::envelope_points({{300, -18}, {375, -25}, {450, -9}}).size(), 3u);
 }
 
 }  // namespace

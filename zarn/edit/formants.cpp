@@ -7,18 +7,66 @@
 
 namespace zarn {
 
+namespace detail {
+
 namespace {
 
-// The envelope through its points (log frequency, dB) at x between points i and i + 1: a
-// cubic with the slope at each point from the secants either side (weighted by their
-// lengths), so that a formant between two harmonics keeps its peak.
-double between(const std::vector<std::pair<double, double>>& e, std::size_t i, double x) {
+// Partials closer than this share of their frequency (or than kMergeHz) are one peak of the
+// spectrum: a partial split in two by the analysis, or two beating, which would otherwise give
+// the envelope a slope of tens of dB across a fraction of a hertz.
+constexpr double kMergeShare = 0.02, kMergeHz = 5.0;
+// A point this far under the line between its neighbours is a dip between the peaks that
+// draw the envelope (a weak partial of the noise between two harmonics), not the envelope.
+constexpr double kDipDb = 12.0;
+
+}  // namespace
+
+std::vector<std::pair<double, double>> envelope_points(std::vector<std::pair<double, double>> peaks) {
+  std::sort(peaks.begin(), peaks.end());
+  // Merged: the power summed, at the power-weighted mean frequency.
+  std::vector<std::pair<double, double>> merged;  // (hertz, power)
+  for (const auto& [f, db] : peaks) {
+    const double power = std::pow(10.0, db / 10);
+    if (!merged.empty() && f - merged.back().first < std::max(kMergeHz, kMergeShare * f)) {
+      auto& m = merged.back();
+      m.first = (m.first * m.second + f * power) / (m.second + power);
+      m.second += power;
+    } else {
+      merged.emplace_back(f, power);
+    }
+  }
+  std::vector<std::pair<double, double>> e;  // (log hertz, dB)
+  e.reserve(merged.size());
+  for (const auto& [f, power] : merged) e.emplace_back(std::log(f), 10 * std::log10(power));
+  // Dips left out, each judged against its neighbours as merged.
+  std::vector<std::pair<double, double>> kept;
+  kept.reserve(e.size());
+  for (std::size_t i = 0; i < e.size(); ++i) {
+    if (i > 0 && i + 1 < e.size()) {
+      const double u = (e[i].first - e[i - 1].first) / (e[i + 1].first - e[i - 1].first);
+      const double line = e[i - 1].second + u * (e[i + 1].second - e[i - 1].second);
+      if (e[i].second < line - kDipDb) continue;
+    }
+    kept.push_back(e[i]);
+  }
+  return kept;
+}
+
+double envelope_at(const std::vector<std::pair<double, double>>& e, double x) {
+  const auto above = std::lower_bound(e.begin(), e.end(), std::pair<double, double>(x, -HUGE_VAL));
+  if (above == e.begin()) return e.front().second;
+  if (above == e.end()) return e.back().second;
+  const std::size_t i = static_cast<std::size_t>(above - e.begin()) - 1;
+  // A cubic whose slopes keep it within each interval's two values (the harmonic mean of the
+  // secants either side where they agree in sign, else flat): a formant's shape between its
+  // partials, with no swing beyond them.
+  const auto secant = [&](std::size_t a) { return (e[a + 1].second - e[a].second) / (e[a + 1].first - e[a].first); };
   const auto slope = [&](std::size_t k) {
-    const auto secant = [&](std::size_t a) { return (e[a + 1].second - e[a].second) / (e[a + 1].first - e[a].first); };
-    if (k == 0) return secant(0);
-    if (k + 1 == e.size()) return secant(k - 1);
+    if (k == 0 || k + 1 == e.size()) return 0.0;
+    const double s0 = secant(k - 1), s1 = secant(k);
+    if (!(s0 * s1 > 0)) return 0.0;
     const double h0 = e[k].first - e[k - 1].first, h1 = e[k + 1].first - e[k].first;
-    return (secant(k - 1) * h1 + secant(k) * h0) / (h0 + h1);
+    return 3 * (h0 + h1) / ((2 * h1 + h0) / s0 + (h1 + 2 * h0) / s1);
   };
   const double h = e[i + 1].first - e[i].first, u = (x - e[i].first) / h;
   const double u2 = u * u, u3 = u2 * u;
@@ -26,7 +74,7 @@ double between(const std::vector<std::pair<double, double>>& e, std::size_t i, d
          (u3 - u2) * h * slope(i + 1);
 }
 
-}  // namespace
+}  // namespace detail
 
 void keep_formants(PartialSet& set, double ratio) {
   if (ratio == 1.0) return;
@@ -44,27 +92,21 @@ void keep_formants(PartialSet& set, double ratio) {
   std::vector<std::vector<double>> level(set.partials.size());
   for (std::size_t p = 0; p < set.partials.size(); ++p) level[p] = set.partials[p].amp;
   Sounding sounding(set);
-  std::vector<std::pair<double, double>> envelope;  // (log frequency, dB)
+  std::vector<std::pair<double, double>> peaks, envelope;  // (hertz, dB); (log hertz, dB)
   for (std::size_t at = 0; at < points.size();) {
     const double t = points[at].time;
-    envelope.clear();
+    peaks.clear();
     for (const Sounding::At& s : sounding.at(t)) {
       const double f = value_at(set.partials[s.partial].freq, s), a = value_at(level[s.partial], s);
-      if (a > 0 && f > 0 && std::isfinite(f)) envelope.emplace_back(std::log(f), 20 * std::log10(a));
+      if (a > 0 && f > 0 && std::isfinite(f)) peaks.emplace_back(f, 20 * std::log10(a));
     }
-    std::sort(envelope.begin(), envelope.end());
+    envelope = detail::envelope_points(peaks);
     for (; at < points.size() && points[at].time == t; ++at) {
       Partial& part = set.partials[points[at].partial];
       const std::size_t j = points[at].index;
       const double f = part.freq[j] * ratio;
       if (envelope.empty() || !(part.amp[j] > 0) || !(f > 0) || !std::isfinite(f)) continue;
-      const double x = std::log(f);
-      const auto above = std::lower_bound(envelope.begin(), envelope.end(), std::pair<double, double>(x, -HUGE_VAL));
-      double db;
-      if (above == envelope.begin()) db = envelope.front().second;
-      else if (above == envelope.end()) db = envelope.back().second;
-      else db = between(envelope, static_cast<std::size_t>(above - envelope.begin()) - 1, x);
-      part.amp[j] = std::pow(10.0, db / 20);
+      part.amp[j] = std::pow(10.0, detail::envelope_at(envelope, std::log(f)) / 20);
     }
   }
 }

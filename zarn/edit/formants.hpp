@@ -3,14 +3,25 @@
 // partial is transposed to, so that a transposed voice keeps its vowels.
 #pragma once
 
+#include <utility>
+#include <vector>
+
 #include "model/partials.hpp"
 
 namespace zarn {
 
 /// Sets every breakpoint's amplitude to the envelope at its frequency times `ratio`: the
-/// envelope of the partials sounding at its time (their levels in dB, between their
-/// frequencies by a cubic on a logarithmic scale, the lowest's and highest's beyond them).
+/// envelope of the partials sounding at its time (partials a few hertz apart merged, dips
+/// between the peaks left out, levels in dB between the rest by a cubic on a logarithmic
+/// scale that never leaves an interval's two values, the lowest's and highest's beyond them).
 /// The frequencies are left as they are (the transposition itself is another edit's).
 void keep_formants(PartialSet& set, double ratio);
+
+namespace detail {
+/// The envelope's points, (log hertz, dB) rising, from the peaks (hertz, dB) sounding at once.
+std::vector<std::pair<double, double>> envelope_points(std::vector<std::pair<double, double>> peaks);
+/// The envelope through its points at log frequency x.
+double envelope_at(const std::vector<std::pair<double, double>>& envelope, double x);
+}  // namespace detail
 
 }  // namespace zarn
