@@ -18,12 +18,6 @@ constexpr int kMaxHarmonic = 60;
 // other that a share of their frequency would take any partial.
 constexpr double kHarmonicTolerance = 0.03, kSpacingTolerance = 0.2;
 
-// The harmonic of `c` that the frequency f is, or 0 for none.
-int harmonic_of(double f, double c) {
-  const double h = std::round(f / c);
-  if (h < 1 || h > kMaxHarmonic) return 0;
-  return std::fabs(f - h * c) <= std::min(kHarmonicTolerance * h, kSpacingTolerance) * c ? static_cast<int>(h) : 0;
-}
 // The strongest partials whose subharmonics are candidates, and how far down.
 constexpr std::size_t kStrongest = 8;
 constexpr int kSubharmonics = 8;
@@ -36,6 +30,19 @@ constexpr double kVoiced = 0.4;
 constexpr int kRefineUpTo = 4;
 
 }  // namespace
+
+int harmonic_of(double f, double c) {
+  if (!(c > 0)) return 0;
+  const double h = std::round(f / c);
+  if (h < 1 || h > kMaxHarmonic) return 0;
+  return std::fabs(f - h * c) <= std::min(kHarmonicTolerance * h, kSpacingTolerance) * c ? static_cast<int>(h) : 0;
+}
+
+double fundamental_near(const Fundamental& f0, double time) {
+  const double k = std::round(time / kHarmonicStep);
+  if (!(k >= 0) || !(k < static_cast<double>(f0.freq.size()))) return 0;
+  return f0.freq[static_cast<std::size_t>(k)];
+}
 
 std::string fundamental_range_problem(double lo, double hi) {
   if (!std::isfinite(lo) || !std::isfinite(hi) || !(lo > 0) || !(hi > lo)) return "the range must be two frequencies LO:HI with 0 < LO < HI";
@@ -105,10 +112,10 @@ std::pair<double, double> fundamental_of(const std::vector<double>& freq, const 
 
 }  // namespace detail
 
-std::vector<int> harmonic_numbers(const PartialSet& set) {
-  constexpr double kStep = 0.01;  // seconds between the fundamental's estimates for the labels
+std::vector<int> harmonic_numbers(const PartialSet& set) { return harmonic_numbers(set, fundamental(set, kHarmonicStep)); }
+
+std::vector<int> harmonic_numbers(const PartialSet& set, const Fundamental& f0) {
   std::vector<int> h(set.partials.size(), 0);
-  const Fundamental f0 = fundamental(set, kStep);
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     const Partial& part = set.partials[p];
     if (part.origin.harmonic) {
@@ -117,9 +124,7 @@ std::vector<int> harmonic_numbers(const PartialSet& set) {
     }
     std::map<int, int> votes;
     for (std::size_t j = 0; j < part.time.size(); ++j) {
-      const auto k = static_cast<std::size_t>(std::llround(part.time[j] / kStep));
-      if (k >= f0.freq.size() || !(f0.freq[k] > 0)) continue;
-      const int n = harmonic_of(part.freq[j], f0.freq[k]);
+      const int n = harmonic_of(part.freq[j], fundamental_near(f0, part.time[j]));
       if (n > 0) ++votes[n];
     }
     int best = 0, most = 0;

@@ -29,6 +29,20 @@ std::string fundamental_text(const Fundamental& f0);
 /// breakpoints lie on.
 std::vector<int> harmonic_numbers(const PartialSet& set);
 
+/// The seconds between the estimates of the fundamental that harmonic numbers are judged by.
+constexpr double kHarmonicStep = 0.01;
+
+/// The same, judged by `f0` (the set's fundamental every kHarmonicStep seconds from 0).
+std::vector<int> harmonic_numbers(const PartialSet& set, const Fundamental& f0);
+
+/// The harmonic of the fundamental `c` that the frequency f is (within about 50 cents, and a
+/// fifth of the fundamental), or 0 for none.
+int harmonic_of(double f, double c);
+
+/// The fundamental that `f0` (estimates every kHarmonicStep seconds from 0) gives at `time`:
+/// the nearest estimate's; 0 for none.
+double fundamental_near(const Fundamental& f0, double time);
+
 namespace detail {
 
 /// The fundamental of one instant's partials (frequencies and amplitudes) beside noise of

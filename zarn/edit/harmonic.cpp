@@ -17,37 +17,58 @@ double energy(const Partial& p) {
   return e;
 }
 
+// The runs of a partial's breakpoints that lie on harmonic n of the fundamental, each a
+// partial of its own: where the partial strays from the harmonic (or the fundamental is
+// lost), it is cut, so that no breakpoint of a harmonic lies off it.
+void runs_on_harmonic(const Partial& part, int n, const Fundamental& f0, bool labelled, std::vector<Partial>& out) {
+  Partial run;
+  const auto close = [&] {
+    if (run.time.size() >= 2) out.push_back(std::move(run));
+    run = Partial();
+  };
+  for (std::size_t j = 0; j < part.time.size(); ++j) {
+    if (!labelled && harmonic_of(part.freq[j], fundamental_near(f0, part.time[j])) != n) {
+      close();
+      continue;
+    }
+    if (run.time.empty()) run.place = part.place, run.origin = part.origin;
+    add_breakpoint(run, part.time[j], part.freq[j], part.amp[j]);
+  }
+  close();
+}
+
 }  // namespace
 
 void make_harmonic(PartialSet& set) {
-  const std::vector<int> numbers = harmonic_numbers(set);
-  // The partials of each harmonic number, by their first time.
-  std::map<int, std::vector<std::size_t>> by_number;
+  const Fundamental f0 = fundamental(set, kHarmonicStep);
+  const std::vector<int> numbers = harmonic_numbers(set, f0);
+  // The runs of each harmonic number, by their first time. A partial that came labelled (a
+  // 1HRM track) keeps its breakpoints as they are.
+  std::map<int, std::vector<Partial>> by_number;
   for (std::size_t p = 0; p < set.partials.size(); ++p)
-    if (numbers[p] > 0 && !set.partials[p].time.empty()) by_number[numbers[p]].push_back(p);
+    if (numbers[p] > 0 && !set.partials[p].time.empty())
+      runs_on_harmonic(set.partials[p], numbers[p], f0, set.partials[p].origin.harmonic, by_number[numbers[p]]);
   std::vector<Partial> out;
   for (auto& [n, members] : by_number) {
-    std::stable_sort(members.begin(), members.end(), [&](std::size_t a, std::size_t b) { return set.partials[a].time.front() < set.partials[b].time.front(); });
+    std::stable_sort(members.begin(), members.end(), [](const Partial& a, const Partial& b) { return a.time.front() < b.time.front(); });
     Partial joined;
     bool open = false;
-    for (std::size_t p : members) {
-      Partial& part = set.partials[p];
+    for (Partial& part : members) {
       if (open && part.time.front() <= joined.time.back()) {
         // Two of one number at once: the stronger stays.
         if (energy(part) > energy(joined)) joined = std::move(part);
-        continue;
-      }
-      if (open && part.time.front() - joined.time.back() <= kHarmonicGap) {
+      } else if (open && part.time.front() - joined.time.back() <= kHarmonicGap) {
         joined.time.insert(joined.time.end(), part.time.begin(), part.time.end());
         joined.freq.insert(joined.freq.end(), part.freq.begin(), part.freq.end());
         joined.amp.insert(joined.amp.end(), part.amp.begin(), part.amp.end());
-        continue;
+      } else {
+        if (open) out.push_back(std::move(joined));
+        joined = std::move(part);
+        open = true;
       }
-      if (open) out.push_back(std::move(joined));
-      joined = std::move(part);
+      // Whichever partial holds the number now, it is that harmonic.
       joined.origin.harmonic = true;
       joined.origin.index = n;
-      open = true;
     }
     if (open) out.push_back(std::move(joined));
   }
