@@ -25,6 +25,14 @@ constexpr int kSubharmonics = 8;
 constexpr double kMostEnergy = 0.95;
 // Below this confidence, there is no fundamental.
 constexpr double kVoiced = 0.4;
+// How much a candidate where the fundamental was an instant before is favoured.
+constexpr double kContinuity = 0.15;
+// The least share of a fundamental's energy that its odd harmonics hold: below it, the
+// candidate is an octave too low.
+constexpr double kOddShare = 0.01;
+// The least energy of a fundamental's third harmonic against the even ones beside it (-20 dB)
+// for it to show the octave below a candidate.
+constexpr double kLowOdd = 0.01;
 // Harmonics up to this number give the fundamental's frequency (higher ones of strings
 // stretch).
 constexpr int kRefineUpTo = 4;
@@ -51,7 +59,8 @@ std::string fundamental_range_problem(double lo, double hi) {
 
 namespace detail {
 
-std::pair<double, double> fundamental_of(const std::vector<double>& freq, const std::vector<double>& amp, double noise, double lo, double hi) {
+std::pair<double, double> fundamental_of(const std::vector<double>& freq, const std::vector<double>& amp, double noise, double lo, double hi,
+                                         double before) {
   const std::size_t n = freq.size();
   double energy = noise;
   for (double a : amp) energy += a * a;
@@ -62,7 +71,7 @@ std::pair<double, double> fundamental_of(const std::vector<double>& freq, const 
   // Each candidate scores the share of the energy that its harmonics hold, times how densely
   // its harmonics up to the highest matched are present: a subharmonic of the fundamental
   // explains as much energy but misses every other harmonic.
-  double best = 0, best_c = 0;
+  double best = 0, best_judged = 0, best_c = 0;
   // The candidates, each once: the strongest partials' subharmonics, those within a tenth of the
   // tolerance of another taken as one.
   std::vector<double> candidates;
@@ -93,10 +102,46 @@ std::pair<double, double> fundamental_of(const std::vector<double>& freq, const 
         present += at[top] > 0 ? 1 : 0;
       }
       const double score = matched / energy * present / std::max(top, 1);
-      if (score > best * (1 + 1e-9)) best = score, best_c = c;
+      // A fundamental goes on from one instant to the next: of candidates that score alike, the
+      // one where it was an instant before is taken.
+      const bool goes_on = before > 0 && std::fabs(c - before) <= kHarmonicTolerance * before;
+      const double judged = goes_on ? score * (1 + kContinuity) : score;
+      if (judged > best_judged * (1 + 1e-9)) best = score, best_judged = judged, best_c = c;
     }
   }
   if (best < kVoiced) return {0.0, best};
+  // An octave is told by the odd harmonics: a candidate whose odd multiples hold (almost) none
+  // of the energy its harmonics match is a subharmonic of the fundamental, an octave above it.
+  // One whose half has its low odd harmonics (the third, as loud as the even ones beside it
+  // within 20 dB, and the first or fifth) is an octave above the fundamental: a weak
+  // fundamental, as a piano's lowest strings or a double bass have. Each needs the other
+  // octave within the range.
+  struct Harmonics {
+    double odd = 0, all = 0;
+    double at[6] = {};  // the energy of harmonics 1 to 5
+  };
+  const auto harmonics = [&](double c) {
+    Harmonics o;
+    for (std::size_t p = 0; p < n; ++p) {
+      const int h = harmonic_of(freq[p], c);
+      if (h == 0) continue;
+      const double e = amp[p] * amp[p];
+      o.all += e;
+      if (h <= 5) o.at[h] += e;
+      if (h % 2 == 1) o.odd += e;
+    }
+    return o;
+  };
+  Harmonics on = harmonics(best_c);
+  while (on.all > 0 && on.odd < kOddShare * on.all && 2 * best_c <= hi) {
+    best_c *= 2;
+    on = harmonics(best_c);
+  }
+  if (best_c / 2 >= lo) {
+    const Harmonics below = harmonics(best_c / 2);
+    const bool third = below.at[3] > 0 && below.at[3] >= kLowOdd * std::max(below.at[2], below.at[4]);
+    if (third && (below.at[1] > 0 || below.at[5] > 0) && below.odd >= kOddShare * on.all) best_c /= 2;
+  }
   // The frequency from the lowest harmonics matched, weighted by their energy.
   double sum = 0, weight = 0;
   for (int limit = kRefineUpTo; weight == 0 && limit <= kMaxHarmonic; limit *= 2)
@@ -169,7 +214,7 @@ Fundamental fundamental(const PartialSet& set, double step, double lo, double hi
     }
     // A sine of amplitude a has the mean square a^2 / 2, as the noise's bands count it.
     for (double& a : amp) a *= std::sqrt(0.5);
-    const auto [f0, sure] = detail::fundamental_of(freq, amp, noise, lo, hi);
+    const auto [f0, sure] = detail::fundamental_of(freq, amp, noise, lo, hi, out.freq.empty() ? 0.0 : out.freq.back());
     out.time.push_back(t);
     out.freq.push_back(f0);
     out.confidence.push_back(sure);

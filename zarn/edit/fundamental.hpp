@@ -46,8 +46,10 @@ double fundamental_near(const Fundamental& f0, double time);
 namespace detail {
 
 /// The fundamental of one instant's partials (frequencies and amplitudes) beside noise of
-/// mean square `noise`, within [lo, hi]: its frequency (0 for none) and confidence.
-std::pair<double, double> fundamental_of(const std::vector<double>& freq, const std::vector<double>& amp, double noise, double lo, double hi);
+/// mean square `noise`, within [lo, hi]: its frequency (0 for none) and confidence. `before`
+/// is the fundamental an instant before (0 for none), which a candidate near it is favoured by.
+std::pair<double, double> fundamental_of(const std::vector<double>& freq, const std::vector<double>& amp, double noise, double lo, double hi,
+                                         double before = 0);
 
 }  // namespace detail
 
