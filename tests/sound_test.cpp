@@ -73,6 +73,22 @@ TEST(Sound, ConstantPartialHasItsFrequencyLevelAndLength) {
   EXPECT_NEAR(zarn::peak(s), 0.5, 1e-3);
 }
 
+// The sound of partials analysed from a sound lasts as that sound did, to the sample, whether
+// its partials stop before its end (silence kept) or reach past it (cut off).
+TEST(Sound, LastsAsTheSoundAnalysed) {
+  const zarn::ResampledSet within = set_of({partial(0, 0.01, std::vector<double>(51, 440.0), std::vector<double>(51, 0.5))}, 0.01);
+  for (const double length : {0.75, 0.3, 0.0}) {
+    zarn::ResampledSet set = within;
+    set.length = length;
+    for (const int rate : {kRate, 16000}) {
+      const std::vector<float> s = zarn::render(set, rate);
+      const double expected = length > 0 ? std::round(length * rate) : std::floor(0.5 * rate) + 1;
+      EXPECT_EQ(static_cast<double>(s.size()), expected) << length << " s at " << rate;
+      EXPECT_EQ(zarn::sound_length(set, rate), expected);
+    }
+  }
+}
+
 TEST(Sound, PartialsAddAndEndsDoNotClick) {
   const zarn::Resampled a = partial(0.1, 0.02, {300, 310, 305, 300, 320, 330}, {0.3, 0.4, 0.2, 0.5, 0.1, 0.3});
   const zarn::Resampled b = partial(0.05, 0.02, {1000, 990, 1010}, {0.2, 0.25, 0.2});

@@ -70,7 +70,7 @@ std::string page_operands(const Options& options) {
 // The picture, the sound and the fundamental of the result, where asked for; `result` is where
 // the result was saved.
 void save_extras(const Options& options, const ResampledSet& set, const PartialSet& read, const Fundamental& f0, const std::string& input,
-                 double step, Fit fit, Output& console, const std::string& result) {
+                 double step, Fit fit, int rate, Output& console, const std::string& result) {
   if (!options.f0.empty())
     save_as(options.f0, options.force, through_output([&](Output& out) { out.put(fundamental_text(f0)); }), not_saved("fundamental", result));
   if (!options.plot.empty()) {
@@ -79,7 +79,7 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
     const char* grid = set.aligned ? "aligned grid" : options.whole ? "whole grid" : nullptr;
     if (grid != nullptr) method += (method.empty() ? "" : ", ") + std::string(grid);
     PageOptions picture;
-    picture.rate = options.rate;
+    picture.rate = rate;
     picture.command = page_command(options);
     picture.operands = page_operands(options);
     PlotOptions& plot = picture.plot;
@@ -94,7 +94,7 @@ void save_extras(const Options& options, const ResampledSet& set, const PartialS
     save_picture(options.plot, options.force, set, read, picture, result);
   }
   if (!options.wav.empty())
-    save_sound({options.wav, options.force, options.rate, options.bits, options.normalize, options.quiet}, set, result,
+    save_sound({options.wav, options.force, rate, options.bits, options.normalize, options.quiet}, set, result,
                [&](const std::string& m) { report(console, m); });
 }
 
@@ -193,8 +193,9 @@ int run(const Options& options, Output& console, bool& saved) {
   if (!options.f0.empty()) set.fundamental = f0;  // SDIF holds it too
 
   check_result(set, options.result_format());
-  if (!options.wav.empty()) check_sound_size(options.wav, sound_length(set, options.rate), options.rate, options.bits);
-  const Writer writer = result_writer(set, options.result_format(), {"zarn " ZARN_VERSION, options.rate});
+  const int rate = options.sound_rate(read);
+  if (!options.wav.empty()) check_sound_size(options.wav, sound_length(set, rate), rate, options.bits);
+  const Writer writer = result_writer(set, options.result_format(), {"zarn " ZARN_VERSION, rate});
   std::string result = options.output;
   if (options.named_output()) {
     if (options.output_to_stdout()) console.flush();
@@ -207,7 +208,7 @@ int run(const Options& options, Output& console, bool& saved) {
   if (!saved) return kFailed;
   if (options.result_format() == Format::kList) warn_of_repeated_times(set, console);
   if (!options.quiet) note_noise_left_out(set, options.result_format(), console);
-  save_extras(options, set, read, f0, name, step, fit, console, result);
+  save_extras(options, set, read, f0, name, step, fit, rate, console, result);
   return kOk;
 }
 

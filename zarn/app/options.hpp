@@ -78,6 +78,14 @@ struct Options {
   /// True when the result file itself goes to standard output.
   bool output_to_stdout() const { return output == "-"; }
 
+  /// The sample rate of the sound made and the one ATS records: --rate, else that of the sound
+  /// analysed (so that its resynthesis matches it sample for sample) where a sound file may
+  /// have it, else 44100.
+  int sound_rate(const PartialSet& analysed) const {
+    if (rate_given || !(analysed.rate >= kMinRate && analysed.rate <= kMaxRate) || analysed.rate != static_cast<int>(analysed.rate)) return rate;
+    return static_cast<int>(analysed.rate);
+  }
+
   /// True for a run of several inputs (--step=DUR INFILE...).
   bool batch() const { return inputs.size() > 1; }
 };

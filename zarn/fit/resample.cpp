@@ -106,6 +106,7 @@ ResampledSet planned_set(const GridPlan& plan) {
 ResampledSet lay_planned(const PartialSet& set, const GridPlan& plan) {
   ResampledSet grid = planned_set(plan);
   grid.noise = set.noise;
+  grid.length = set.rate > 0 ? static_cast<double>(set.samples) / set.rate : 0;
   for (std::size_t p = 0; p < set.partials.size(); ++p)
     lay_partial(plan, p, breakpoints_of(set.partials[p]), set.partials[p].origin, grid.partials[p]);
   return grid;
@@ -134,6 +135,7 @@ void lay_and_fit(const GridPlan& plan, std::size_t p, const Breakpoints& part, c
 ResampledSet resample_releasing(PartialSet& set, const GridPlan& plan, Fit fit) {
   ResampledSet grid = planned_set(plan);
   grid.noise = std::move(set.noise);
+  grid.length = set.rate > 0 ? static_cast<double>(set.samples) / set.rate : 0;
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     lay_and_fit(plan, p, breakpoints_of(set.partials[p]), set.partials[p].origin, fit, grid.partials[p]);
     release(set.partials[p]);  // its memory goes back before the next partial takes more

@@ -234,6 +234,8 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   if (sf_error(closer.file) != SF_ERR_NO_ERROR)
     throw failure(in.name(), "cannot be decoded to its end: " + decoding_error(sf_strerror(closer.file)));
   PartialSet set = analyser.finish();
+  set.rate = rate;
+  set.samples = total;
   char length[64];
   std::snprintf(length, sizeof length, "%.3f s (%lld samples)", static_cast<double>(total) / rate, total);
   set.about.push_back({"Sample rate", std::to_string(info.samplerate) + " Hz"});

@@ -59,6 +59,8 @@ struct PartialSet {
   std::string passed_over;  // what the reader passed over, for a result with no partials
   Noise noise;              // what the partials leave, where the input holds it
   double hop = 0;           // seconds between the frames of the analysis that made it; 0: none
+  double rate = 0;          // the sample rate of the sound analysed; 0: none
+  long long samples = 0;    // the sound's length in samples, where it was analysed
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }
@@ -116,6 +118,7 @@ struct ResampledSet {
   bool aligned = false;  // the aligned grid: every time a whole multiple of step
   Noise noise;           // the input's, as read (on its own frames)
   Fundamental fundamental;  // where asked for (--f0), for the formats that hold it
+  double length = 0;        // seconds: the sound analysed, which the resynthesis lasts; 0: none
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }
