@@ -4,7 +4,8 @@
 - Instrument phrases: standard MIDI files written here, rendered by fluidsynth (reverb and
   chorus off) from the FluidR3 General MIDI soundfont, whose instruments are recorded samples.
   Each phrase's notes (with their pitch bends) are written beside it as the truth of its
-  fundamental: `NAME.notes`, one note a line, "start end hz" with the bend applied.
+  fundamental: `NAME.notes`, a line for each stretch of one pitch, "start end hz onset" with the
+  bend applied, onset being the start of the note it belongs to.
 - Speech: the recorded voice prompts that alsa-utils installs for speaker-test.
 - Diphone speech: festival's text2wave with the kal diphone voice.
 
@@ -73,7 +74,7 @@ def phrase(notes, channel=0, velocity=90):
         points = [(start, 0.0)] + [(t, s) for t, s in bends if start <= t < end]
         for i, (t, s) in enumerate(points):
             t_end = points[i + 1][0] if i + 1 < len(points) else end
-            truth.append((t, t_end, hz(note, s)))
+            truth.append((t, t_end, hz(note, s), start))
     return events, truth
 
 
@@ -163,8 +164,8 @@ def main(argv):
             events, truth = phrase(notes)
             render(out, name, program, events)
             with open(os.path.join(out, name + ".notes"), "w") as f:
-                for start, end, f0 in truth:
-                    f.write("%.6f %.6f %.6f\n" % (start, end, f0))
+                for start, end, f0, onset in truth:
+                    f.write("%.6f %.6f %.6f %.6f\n" % (start, end, f0, onset))
         if want("drum-kit"):
             events, _ = phrase(DRUMS, channel=9, velocity=110)
             render(out, "drum-kit", 0, events, channel=9)

@@ -26,14 +26,17 @@ void Residual::measure(const PeakFinder& peaks, double* out) {
   free_.assign(power.size(), 1);
   for (const auto& [lo, hi] : peaks.lobes()) std::fill(free_.begin() + static_cast<std::ptrdiff_t>(lo), free_.begin() + static_cast<std::ptrdiff_t>(hi) + 1, 0);
   for (std::size_t b = 0; b + 1 < first_.size(); ++b) {
-    double sum = 0;
+    double sum = 0, all = 0;
     std::size_t n = 0;
     for (std::size_t k = first_[b]; k < first_[b + 1]; ++k) {
+      all += power[k];
       if (!free_[k]) continue;
       sum += power[k];
       ++n;
     }
-    out[b] = n > 0 ? sum / static_cast<double>(n) * width_[b] * to_power_ : 0.0;
+    // Never more than the band holds in all, partials and all: where a few bins between lobes
+    // stand for many, their mean must not make a band louder than the sound is there.
+    out[b] = n > 0 ? std::min(sum / static_cast<double>(n) * width_[b], all) * to_power_ : 0.0;
   }
 }
 

@@ -23,21 +23,26 @@ constexpr double kDipDb = 12.0;
 
 std::vector<std::pair<double, double>> envelope_points(std::vector<std::pair<double, double>> peaks) {
   std::sort(peaks.begin(), peaks.end());
-  // Merged: the power summed, at the power-weighted mean frequency.
-  std::vector<std::pair<double, double>> merged;  // (hertz, power)
+  // Merged: at the power-weighted mean frequency, as loud as the louder (never louder than a
+  // partial that sounds).
+  struct Merged {
+    double hertz, power, loudest;
+  };
+  std::vector<Merged> merged;
   for (const auto& [f, db] : peaks) {
     const double power = std::pow(10.0, db / 10);
-    if (!merged.empty() && f - merged.back().first < std::max(kMergeHz, kMergeShare * f)) {
-      auto& m = merged.back();
-      m.first = (m.first * m.second + f * power) / (m.second + power);
-      m.second += power;
+    if (!merged.empty() && f - merged.back().hertz < std::max(kMergeHz, kMergeShare * f)) {
+      Merged& m = merged.back();
+      m.hertz = (m.hertz * m.power + f * power) / (m.power + power);
+      m.power += power;
+      m.loudest = std::max(m.loudest, db);
     } else {
-      merged.emplace_back(f, power);
+      merged.push_back({f, power, db});
     }
   }
   std::vector<std::pair<double, double>> e;  // (log hertz, dB)
   e.reserve(merged.size());
-  for (const auto& [f, power] : merged) e.emplace_back(std::log(f), 10 * std::log10(power));
+  for (const Merged& m : merged) e.emplace_back(std::log(m.hertz), m.loudest);
   // Dips left out, each judged against its neighbours as merged.
   std::vector<std::pair<double, double>> kept;
   kept.reserve(e.size());

@@ -1,6 +1,7 @@
 #include "edit/harmonic.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <utility>
 #include <vector>
@@ -10,6 +11,10 @@
 namespace zarn {
 
 namespace {
+
+// The farthest a harmonic's breakpoint lies from its number times the fundamental, in octaves
+// (50 cents).
+constexpr double kOffHarmonic = 50.0 / 1200;
 
 double energy(const Partial& p) {
   double e = 0;
@@ -27,7 +32,8 @@ void runs_on_harmonic(const Partial& part, int n, const Fundamental& f0, bool la
     run = Partial();
   };
   for (std::size_t j = 0; j < part.time.size(); ++j) {
-    if (!labelled && harmonic_of(part.freq[j], fundamental_near(f0, part.time[j])) != n) {
+    const double c = fundamental_near(f0, part.time[j]);
+    if (!labelled && (harmonic_of(part.freq[j], c) != n || std::fabs(std::log2(part.freq[j] / (n * c))) > kOffHarmonic)) {
       close();
       continue;
     }

@@ -8,10 +8,7 @@ namespace zarn {
 
 namespace {
 
-// The band's amplitudes are taken at every this many samples and followed linearly between.
-constexpr long kControl = 32;
-
-// The next value of a band's white noise: uniform over [-sqrt 3, sqrt 3), of mean square 1.
+// The next value of a frame's white noise: uniform over [-sqrt 3, sqrt 3), of mean square 1.
 double white(std::uint64_t& state) {
   state += 0x9E3779B97F4A7C15ull;  // splitmix64
   std::uint64_t z = state;
@@ -21,66 +18,97 @@ double white(std::uint64_t& state) {
   return (static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0) * 1.7320508075688772;
 }
 
+// A frame lasts about this long (a power of two samples): long enough that the narrowest band
+// (100 Hz) holds a few bins, short enough to follow the noise's frames.
+constexpr double kFrameSeconds = 0.04;
+
 }  // namespace
 
-NoiseSound::NoiseSound(const Noise& noise, int rate) : noise_(noise), rate_(rate), bands_(noise.bands()), at_(noise.bands()), next_(noise.bands()) {
-  // Fourth-order Butterworth edges: two sections each, of these Q.
-  const double qs[] = {0.5411961001461971, 1.3065629648763766};
-  const double nyquist = 0.5 * rate;
-  for (std::size_t b = 0; b < bands_.size(); ++b) {
-    Band& band = bands_[b];
-    band.seed = 0x5EED0000ull + b;
-    const double lo = noise.edges[b], hi = noise.edges[b + 1];
-    if (!(lo < 0.95 * nyquist)) continue;  // beyond what the rate holds: silent
-    for (const double q : qs) {
-      if (lo > 0) {
-        const double w = kTwoPi * lo / rate, alpha = std::sin(w) / (2 * q), c = std::cos(w), a0 = 1 + alpha;
-        band.sections.push_back({(1 + c) / 2 / a0, -(1 + c) / a0, (1 + c) / 2 / a0, -2 * c / a0, (1 - alpha) / a0});
-      }
-      if (hi < 0.95 * nyquist) {
-        const double w = kTwoPi * hi / rate, alpha = std::sin(w) / (2 * q), c = std::cos(w), a0 = 1 + alpha;
-        band.sections.push_back({(1 - c) / 2 / a0, (1 - c) / a0, (1 - c) / 2 / a0, -2 * c / a0, (1 - alpha) / a0});
-      }
-    }
-    // The filter's mean square for white noise of mean square 1: the energy of its impulse
-    // response, over a quarter of a second (it has died away long before).
-    std::vector<Section> probe = band.sections;
-    for (long n = 0; n < rate / 4; ++n) {
-      double y = n == 0 ? 1.0 : 0.0;
-      for (Section& s : probe) y = s.run(y);
-      band.gain += y * y;
-    }
+namespace detail {
+
+void fft(std::vector<std::complex<double>>& x, bool inverse) {
+  const std::size_t n = x.size();
+  for (std::size_t i = 1, j = 0; i < n; ++i) {
+    std::size_t bit = n >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(x[i], x[j]);
   }
+  for (std::size_t len = 2; len <= n; len <<= 1) {
+    const double angle = (inverse ? kTwoPi : -kTwoPi) / static_cast<double>(len);
+    for (std::size_t i = 0; i < n; i += len)
+      for (std::size_t k = 0; k < len / 2; ++k) {
+        const std::complex<double> w = std::polar(1.0, angle * static_cast<double>(k));
+        const std::complex<double> u = x[i + k], v = x[i + k + len / 2] * w;
+        x[i + k] = u + v;
+        x[i + k + len / 2] = u - v;
+      }
+  }
+}
+
+}  // namespace detail
+
+NoiseSound::NoiseSound(const Noise& noise, int rate) : noise_(noise), rate_(rate), power_(noise.bands()) {
+  N_ = 2;
+  while (static_cast<double>(N_) < kFrameSeconds * rate) N_ *= 2;
+  H_ = N_ / 2;
+  window_.resize(N_);
+  for (std::size_t n = 0; n < N_; ++n) window_[n] = std::sin(kPi * (static_cast<double>(n) + 0.5) / static_cast<double>(N_));
+  // The bins strictly between 0 and half the rate, each in the band its frequency lies in.
+  band_of_.assign(N_ / 2 + 1, -1);
+  bins_.assign(noise.bands(), 0.0);
+  for (std::size_t k = 1; k < N_ / 2; ++k) {
+    const double f = static_cast<double>(k) * rate / static_cast<double>(N_);
+    for (std::size_t b = 0; b < noise.bands(); ++b)
+      if (f >= noise.edges[b] && f < noise.edges[b + 1]) {
+        band_of_[k] = static_cast<int>(b);
+        bins_[b] += 1;
+        break;
+      }
+  }
+  spectrum_.resize(N_);
 }
 
 double NoiseSound::end(const Noise& noise) { return noise.empty() ? -1.0 : noise.times.back(); }
 
+const std::vector<double>& NoiseSound::frame(long k) {
+  for (int s = 0; s < 2; ++s)
+    if (cached_[s] == k) return held_[s];
+  const int slot = cached_[0] < cached_[1] ? 0 : 1;  // the older one goes
+  cached_[slot] = k;
+  std::vector<double>& out = held_[slot];
+  out.assign(N_, 0.0);
+  // The bands' powers at the frame's centre; silence makes no noise at all.
+  noise_.at((static_cast<double>(k) * static_cast<double>(H_) + static_cast<double>(H_)) / rate_, power_.data());
+  bool any = false;
+  for (std::size_t b = 0; b < power_.size(); ++b) any = any || (power_[b] > 0 && bins_[b] > 0);
+  if (!any) return out;
+  // White noise of mean square 1 has a mean power of N in every bin. A bin of band b scaled by
+  // g, with its mirror, gives the mean square 2 g^2 / N each: the band's n_b bins hold its
+  // power p_b where g^2 = p_b N / (2 n_b).
+  std::uint64_t state = 0x5EED000000000000ull ^ static_cast<std::uint64_t>(k + 1);
+  for (std::size_t n = 0; n < N_; ++n) spectrum_[n] = white(state);
+  detail::fft(spectrum_, false);
+  for (std::size_t j = 0; j <= N_ / 2; ++j) {
+    const int b = band_of_[j];
+    const double g = b >= 0 && power_[static_cast<std::size_t>(b)] > 0
+                         ? std::sqrt(power_[static_cast<std::size_t>(b)] * static_cast<double>(N_) / (2 * bins_[static_cast<std::size_t>(b)]))
+                         : 0.0;
+    spectrum_[j] *= g;
+    if (j > 0 && j < N_ / 2) spectrum_[N_ - j] = std::conj(spectrum_[j]);
+  }
+  detail::fft(spectrum_, true);
+  for (std::size_t n = 0; n < N_; ++n) out[n] = spectrum_[n].real() / static_cast<double>(N_) * window_[n];
+  return out;
+}
+
 void NoiseSound::add(double* out, long from, long to) {
-  const std::size_t B = bands_.size();
-  std::vector<double> power(B);
-  const auto amplitudes = [&](long sample, std::vector<double>& into) {
-    noise_.at(static_cast<double>(sample) / rate_, power.data());
-    for (std::size_t b = 0; b < B; ++b) into[b] = bands_[b].gain > 0 && power[b] > 0 ? std::sqrt(power[b] / bands_[b].gain) : 0.0;
-  };
+  const auto H = static_cast<long>(H_);
   for (long n = from; n < to; ++n) {
-    // The control points lie at whole multiples of kControl from the first sample on.
-    const long c = n / kControl * kControl;
-    if (c != control_) {
-      if (control_ >= 0 && c == control_ + kControl) at_ = next_;
-      else amplitudes(c, at_);
-      amplitudes(c + kControl, next_);
-      control_ = c;
-    }
-    const double u = static_cast<double>(n - c) / kControl;
-    double sum = 0;
-    for (std::size_t b = 0; b < B; ++b) {
-      Band& band = bands_[b];
-      if (band.sections.empty()) continue;
-      double y = white(band.seed);
-      for (Section& s : band.sections) y = s.run(y);
-      sum += y * (at_[b] + u * (next_[b] - at_[b]));
-    }
-    out[n - from] += sum;
+    // Sample n lies in frame n / H (its first half) and the one before it (its second half).
+    const long k = n / H, at = n - k * H;
+    const double now = frame(k)[static_cast<std::size_t>(at)];
+    out[n - from] += now + frame(k - 1)[static_cast<std::size_t>(at + H)];
   }
 }
 

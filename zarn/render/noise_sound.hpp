@@ -1,8 +1,10 @@
-// The sound of the noise beside the partials: in each band, white noise through a band-pass
-// filter, scaled so that its mean square follows the band's power over time. The same samples
-// whatever the blocks it is made in.
+// The sound of the noise beside the partials: white noise shaped, frame by frame, so that each
+// band holds the power the noise asks for at that time and nothing leaks from a band into its
+// neighbours, frames overlapping by half under a window whose squares sum to one. The same
+// samples whatever the blocks it is made in.
 #pragma once
 
+#include <complex>
 #include <cstdint>
 #include <vector>
 
@@ -24,25 +26,25 @@ class NoiseSound {
   static double end(const Noise& noise);
 
  private:
-  struct Section {  // one biquad, transposed direct form II
-    double b0, b1, b2, a1, a2, z1 = 0, z2 = 0;
-    double run(double x) {
-      const double y = b0 * x + z1;
-      z1 = b1 * x - a1 * y + z2;
-      z2 = b2 * x - a2 * y;
-      return y;
-    }
-  };
-  struct Band {
-    std::vector<Section> sections;
-    double gain = 0;         // the filter's mean square for white noise of mean square 1
-    std::uint64_t seed = 0;  // its own white noise
-  };
+  /// The windowed samples of frame k, which covers samples k H to k H + N.
+  const std::vector<double>& frame(long k);
+
   const Noise& noise_;
   int rate_;
-  std::vector<Band> bands_;
-  std::vector<double> at_, next_;  // the bands' amplitudes at the last control point and the next
-  long control_ = -1;              // the sample of the last control point
+  std::size_t N_, H_;               // a frame's length and the hop between frames (N / 2)
+  std::vector<double> window_;      // sin, whose squares at frames a hop apart sum to one
+  std::vector<int> band_of_;        // each bin's band below half the rate (-1: none)
+  std::vector<double> bins_;        // how many bins each band has
+  std::vector<double> power_;       // the bands' powers at a frame's centre
+  std::vector<std::complex<double>> spectrum_;
+  long cached_[2] = {-2, -2};       // the frames held, by number
+  std::vector<double> held_[2];
 };
+
+namespace detail {
+/// The discrete Fourier transform of x in place (size a power of two), forward or inverse
+/// (unnormalised): sum over j of x[j] e^{-+2 pi i j k / n}.
+void fft(std::vector<std::complex<double>>& x, bool inverse);
+}  // namespace detail
 
 }  // namespace zarn
