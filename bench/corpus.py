@@ -135,12 +135,12 @@ def render(out, name, program, events, channel=0):
     with open(mid, "wb") as f:
         f.write(midi_file(program, events, channel))
     wav = os.path.join(out, name + ".wav")
-    run(["fluidsynth", "-ni", "-R", "0", "-C", "0", "-g", "0.8", "-F", wav, "-r", str(RATE), "-O", "s16",
+    run(["fluidsynth", "-ni", "-R", "0", "-C", "0", "-g", "0.8", "-F", wav, "-r", str(RATE), "-O", "float",
          "-T", "wav", SOUNDFONT, mid])
     os.unlink(mid)
     # Mono, so that the channels' panning does not matter: sox mixes them.
     mono = wav + ".mono.wav"
-    run(["sox", wav, "-c", "1", mono])
+    run(["sox", "-D", wav, "-c", "1", mono])
     os.replace(mono, wav)
 
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -37,6 +38,54 @@ TEST(Residual, WhiteNoiseAtItsLevelAndATonesLobeLeftOut) {
       const double expected = sigma * sigma * (edges[b + 1] - edges[b]) / (rate / 2);
       EXPECT_NEAR(10 * std::log10(mean[b] / expected), 0, 1.0) << b;
     }
+  }
+}
+
+// Noise that rises tenfold and more with its energy late in the frame is an onset: before it,
+// no frame is louder than before the rise (its window's reach is no pre-echo), and after it the
+// noise is at its new level within a millisecond. A rise with the energy at the centre, or a
+// fall, is left as measured.
+TEST(Residual, NoiseFollowsAnOnset) {
+  const std::size_t L = 3309;
+  const double rate = 44100, hop = 827 / rate;
+  zarn::FrameTransform window(L, rate);
+  const auto noise_of = [&](const std::vector<double>& total) {
+    zarn::Noise n;
+    n.edges = {0, 1000, 2000};
+    for (std::size_t j = 0; j < total.size(); ++j) {
+      n.times.push_back(static_cast<double>(j) * hop);
+      n.power.push_back(0.25 * total[j]), n.power.push_back(0.75 * total[j]);
+    }
+    return n;
+  };
+  // The rise seen at frame 8, its energy 20 ms after that frame's centre; frame 9 sees it 1 ms
+  // after its own.
+  std::vector<double> rising(20, 1e-6), offsets(20, 0.0);
+  for (std::size_t j = 8; j < 20; ++j) rising[j] = j == 8 ? 1e-4 : 1e-2;
+  offsets[7] = 0.03, offsets[8] = 0.02, offsets[9] = 0.001;
+  zarn::Noise n = noise_of(rising);
+  zarn::Residual::sharpen_onsets(n, offsets, window);
+  // Told by the later of frames 8 and 9, no more than 4 ms before their energy's centre.
+  const auto start = [&](double centre, double offset) { return centre + std::max(window.onset(offset), offset - 0.004); };
+  const double onset = std::max(start(8 * hop, 0.02), start(9 * hop, 0.001));
+  double power[2];
+  for (double t = 0; t < onset - 0.001; t += 0.0005) {
+    n.at(t, power);
+    EXPECT_LE(power[0] + power[1], 1e-6 * (1 + 1e-9)) << t;
+  }
+  n.at(onset, power);
+  EXPECT_NEAR(power[0] + power[1], 1e-2, 1e-12);
+  EXPECT_NEAR(power[1] / power[0], 3, 1e-9);  // the bands keep their shares
+  // No onset: a rise at the frame's centre, a fall with late energy.
+  for (const auto& [total, late] : {std::pair<double, double>{1e-2, 0.0}, {1e-8, 0.03}}) {
+    std::vector<double> step(20, 1e-6), at(20, 0.0);
+    for (std::size_t j = 8; j < 20; ++j) step[j] = total;
+    at[8] = late;
+    zarn::Noise m = noise_of(step);
+    const zarn::Noise before = m;
+    zarn::Residual::sharpen_onsets(m, at, window);
+    EXPECT_EQ(m.times, before.times);
+    EXPECT_EQ(m.power, before.power);
   }
 }
 

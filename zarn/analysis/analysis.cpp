@@ -96,6 +96,7 @@ struct Analyser::State {
   PeakFinder peaks;
   Residual residual;
   PartialSet found;
+  std::vector<double> noise_offsets;  // each noise frame's Residual::offset
   Tracker tracker;
   SampleQueue pending;          // samples from the next frame's first one on
   long long first_pending = 0;  // the sample number of pending.front()
@@ -140,6 +141,7 @@ struct Analyser::State {
         noise.times.push_back(time);
         noise.power.resize(noise.power.size() + noise.bands());
         residual.measure(peaks, noise.power.data() + noise.power.size() - noise.bands());
+        noise_offsets.push_back(residual.offset());
       }
       tracker.take(frame, time, found_peaks, peaks.edges());
       // Samples before the next frame's window are no longer needed.
@@ -178,6 +180,7 @@ PartialSet Analyser::finish() {
   }
   s.sound_end = static_cast<double>(std::max<long long>(0, s.total - 1)) / s.rate;
   s.tracker.end_all();
+  if (s.options.noise) Residual::sharpen_onsets(s.found.noise, s.noise_offsets, s.transform);
   PartialSet out = std::move(s.found);
   out.places = PartialSet::Places::kSeconds;
   out.hop = s.hop_seconds();

@@ -7,6 +7,7 @@
 
 #include "analysis/peaks.hpp"
 #include "analysis/transform.hpp"
+#include "model/noise.hpp"
 
 namespace zarn {
 
@@ -22,11 +23,25 @@ class Residual {
   /// half the rate, 0.
   void measure(const PeakFinder& peaks, double* out);
 
+  /// Of the frame measured last, where the energy of the bins outside the lobes lies, in
+  /// seconds from the frame's centre (0 without any): late in the window at a noise's onset.
+  double offset() const { return offset_; }
+
+  /// Makes noise measured frame by frame (at the frames' centres, each with offset() in
+  /// `offsets`) follow its onsets: where the residual rises (6 dB or more) with its energy late in
+  /// the frame, the frames before the onset, whose windows reach it, keep the level before it,
+  /// and the noise rises within a millisecond at the onset, as loud as the first frame that
+  /// sees it whole. `window` is the analysis's.
+  static void sharpen_onsets(Noise& noise, const std::vector<double>& offsets, const FrameTransform& window);
+
  private:
   std::vector<std::size_t> first_;  // each band's first bin; first_[bands] ends the last
   std::vector<double> width_;       // each band's width in bins, to half the rate
   double to_power_;                 // from a sum of bins' powers to a mean square
   std::vector<char> free_;
+  const FrameTransform& transform_;
+  double rate_;
+  double offset_ = 0;
 };
 
 }  // namespace zarn

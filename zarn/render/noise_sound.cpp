@@ -18,6 +18,8 @@ double white(std::uint64_t& state) {
   return (static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0) * 1.7320508075688772;
 }
 
+// The noise's power in all is taken at every this many samples, linear between.
+constexpr long kControl = 32;
 // A frame lasts about this long (a power of two samples): long enough that the narrowest band
 // (100 Hz) holds a few bins, short enough to follow the noise's frames.
 constexpr double kFrameSeconds = 0.04;
@@ -80,9 +82,10 @@ const std::vector<double>& NoiseSound::frame(long k) {
   out.assign(N_, 0.0);
   // The bands' powers at the frame's centre; silence makes no noise at all.
   noise_.at((static_cast<double>(k) * static_cast<double>(H_) + static_cast<double>(H_)) / rate_, power_.data());
-  bool any = false;
-  for (std::size_t b = 0; b < power_.size(); ++b) any = any || (power_[b] > 0 && bins_[b] > 0);
-  if (!any) return out;
+  held_power_[slot] = 0;
+  for (std::size_t b = 0; b < power_.size(); ++b)
+    if (bins_[b] > 0) held_power_[slot] += power_[b];
+  if (!(held_power_[slot] > 0)) return out;
   // White noise of mean square 1 has a mean power of N in every bin. A bin of band b scaled by
   // g, with its mirror, gives the mean square 2 g^2 / N each: the band's n_b bins hold its
   // power p_b where g^2 = p_b N / (2 n_b).
@@ -102,13 +105,43 @@ const std::vector<double>& NoiseSound::frame(long k) {
   return out;
 }
 
+double NoiseSound::frame_power(long k) {
+  frame(k);
+  return held_power_[cached_[0] == k ? 0 : 1];
+}
+
+double NoiseSound::total_at(long sample) {
+  noise_.at(static_cast<double>(sample) / rate_, power_.data());
+  double sum = 0;
+  for (std::size_t b = 0; b < power_.size(); ++b)
+    if (bins_[b] > 0) sum += power_[b];
+  return sum;
+}
+
+double NoiseSound::power_at(long n) {
+  const long c = n / kControl * kControl;
+  if (c != control_) {
+    control_power_[0] = c == control_ + kControl ? control_power_[1] : total_at(c);
+    control_power_[1] = total_at(c + kControl);
+    control_ = c;
+  }
+  const double u = static_cast<double>(n - c) / kControl;
+  return control_power_[0] + u * (control_power_[1] - control_power_[0]);
+}
+
 void NoiseSound::add(double* out, long from, long to) {
   const auto H = static_cast<long>(H_);
   for (long n = from; n < to; ++n) {
     // Sample n lies in frame n / H (its first half) and the one before it (its second half).
     const long k = n / H, at = n - k * H;
-    const double now = frame(k)[static_cast<std::size_t>(at)];
-    out[n - from] += now + frame(k - 1)[static_cast<std::size_t>(at + H)];
+    const double w0 = window_[static_cast<std::size_t>(at)], w1 = window_[static_cast<std::size_t>(at + H)];
+    const double p0 = frame_power(k), p1 = frame_power(k - 1);
+    const double sum = frame(k)[static_cast<std::size_t>(at)] + frame(k - 1)[static_cast<std::size_t>(at + H)];
+    // The frames give the spectrum, crossfaded; the power at the sample's own time gives the
+    // level, so that the noise follows an onset within the frames rather than rising a frame
+    // before it.
+    const double made = w0 * w0 * p0 + w1 * w1 * p1;
+    out[n - from] += made > 0 ? sum * std::sqrt(power_at(n) / made) : 0.0;
   }
 }
 

@@ -26,8 +26,13 @@ class NoiseSound {
   static double end(const Noise& noise);
 
  private:
-  /// The windowed samples of frame k, which covers samples k H to k H + N.
+  /// The windowed samples of frame k, which covers samples k H to k H + N, and its power in all.
   const std::vector<double>& frame(long k);
+  double frame_power(long k);
+  /// The noise's power in all (of the bands below half the rate) at sample n: at every
+  /// kControl-th sample, linear between.
+  double power_at(long n);
+  double total_at(long sample);
 
   const Noise& noise_;
   int rate_;
@@ -39,6 +44,9 @@ class NoiseSound {
   std::vector<std::complex<double>> spectrum_;
   long cached_[2] = {-2, -2};       // the frames held, by number
   std::vector<double> held_[2];
+  double held_power_[2] = {0, 0};
+  long control_ = -1;               // the control point whose power and the next's are held
+  double control_power_[2] = {0, 0};
 };
 
 namespace detail {
