@@ -111,7 +111,12 @@ void keep_formants(PartialSet& set, double ratio) {
       const std::size_t j = points[at].index;
       const double f = part.freq[j] * ratio;
       if (envelope.empty() || !(part.amp[j] > 0) || !(f > 0) || !std::isfinite(f)) continue;
-      part.amp[j] = std::pow(10.0, detail::envelope_at(envelope, std::log(f)) / 20);
+      // The partial keeps its level against the envelope: a harmonic on it takes the envelope's
+      // level where it goes, a weak partial between two stays as far under it; none goes above
+      // the envelope there.
+      const double there = detail::envelope_at(envelope, std::log(f)), here = detail::envelope_at(envelope, std::log(part.freq[j]));
+      const double db = std::min(20 * std::log10(part.amp[j]) + there - here, there);
+      part.amp[j] = std::pow(10.0, db / 20);
     }
   }
 }

@@ -10,7 +10,9 @@
 
 namespace zarn {
 
-/// Sets every breakpoint's amplitude to the envelope at its frequency times `ratio`: the
+/// Moves every breakpoint's level by the envelope's change from its frequency to its frequency
+/// times `ratio` (a partial on the envelope takes the envelope's level there, one under it
+/// stays as far under it, none goes above it): the
 /// envelope of the partials sounding at its time (partials a few hertz apart merged, dips
 /// between the peaks left out, levels in dB between the rest by a cubic on a logarithmic
 /// scale that never leaves an interval's two values, the lowest's and highest's beyond them).
