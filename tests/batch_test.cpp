@@ -2,6 +2,7 @@
 // runs of the binary whose outputs equal one-input runs byte for byte, whatever -j.
 #include "app/batch.hpp"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -126,6 +127,24 @@ TEST(Batch, RunsLikeOneInputRuns) {
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.err.find("out1/violin.sdif: exists"), std::string::npos) << again.err;
   EXPECT_EQ(again.err.find("files:"), std::string::npos);  // -q: no summary
+}
+
+// Every run is waited for and counted, also when the caller ignores SIGCHLD (trap '' CHLD),
+// which would have the runs reaped unseen (waitpid then finds none, and a batch whose runs all
+// failed was said to succeed): runs that all fail make a failed batch, and the caller's
+// SIGCHLD is as it was afterwards.
+TEST(Batch, EveryRunWaitedForWhenTheCallerIgnoresChildren) {
+  const zarn::Options o = parse({"-o", "/nonexistent/{name}.txt", "--step=0.01", "a", "b", "c", "d", "e", "f"});
+  struct sigaction ignore {}, before {}, after {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &before), 0);
+  std::string said;
+  zarn::Output console(&said);
+  const int status = zarn::run_batch(o, [](const zarn::Options&) { return 1; }, console);
+  ::sigaction(SIGCHLD, &before, &after);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(after.sa_handler, SIG_IGN);
 }
 
 }  // namespace

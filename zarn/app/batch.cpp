@@ -1,6 +1,7 @@
 #include "app/batch.hpp"
 
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,6 +85,16 @@ void check_batch_names(const Options& batch) {
 
 int run_batch(const Options& options, const std::function<int(const Options&)>& one, Output& console) {
   check_batch_names(options);
+  // A caller that ignores SIGCHLD (trap '' CHLD, inherited) has the runs reaped unseen, and
+  // waitpid would find none of them: the default is taken back while the batch runs.
+  struct sigaction default_action {}, caller_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  ::sigaction(SIGCHLD, &default_action, &caller_action);
+  struct Restore {
+    struct sigaction action;
+    ~Restore() { ::sigaction(SIGCHLD, &action, nullptr); }
+  } restore{caller_action};
   const std::size_t total = options.inputs.size();
   const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
   const std::size_t jobs = static_cast<std::size_t>(options.jobs > 0 ? options.jobs : std::max(1L, cores));
@@ -124,8 +135,14 @@ int run_batch(const Options& options, const std::function<int(const Options&)>& 
         std::_Exit(one(one_input(options, options.inputs[i])));
       }
       if (pid < 0) {
-        say(compose(options.inputs[i], std::string("cannot start its run: ") + std::strerror(errno)));
+        const int error = errno;
         if (err != nullptr) std::fclose(err);
+        // Out of processes or files for now: the input waits until a run ends and gives some back.
+        if (!running.empty() && (error == EAGAIN || error == EMFILE || error == ENFILE || error == ENOMEM)) {
+          --next;
+          break;
+        }
+        say(compose(options.inputs[i], std::string("cannot start its run: ") + std::strerror(error)));
         ++failed, ++done;
         continue;
       }
@@ -137,6 +154,14 @@ int run_batch(const Options& options, const std::function<int(const Options&)>& 
     const pid_t pid = ::waitpid(-1, &status, 0);
     if (pid < 0) {
       if (errno == EINTR) continue;
+      // The runs can no longer be waited for: each still running is said to be not known done.
+      const std::string why = std::strerror(errno);
+      for (const Job& j : running) {
+        say(compose(options.inputs[j.input], "whether its run ended well cannot be learned: " + why));
+        std::fclose(j.err);
+        ++failed, ++done;
+      }
+      running.clear();
       break;
     }
     const auto job = std::find_if(running.begin(), running.end(), [&](const Job& j) { return j.pid == pid; });
