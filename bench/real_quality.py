@@ -7,8 +7,9 @@ For each sound of the corpus (bench/corpus.py):
   settings, each read back and played by zarn the same way): |S - S'| / |S| over the
   magnitudes of a short-time transform (2048 samples, Hann, hop 512);
 - third-octave distance with the noise: the RMS difference in dB of the third-octave bands
-  (50 Hz up) frame by frame, each band held at most 60 dB under the loudest, of the
-  resynthesis with its noise (zarn's --wav of zarn's and of atsa's analysis);
+  (50 Hz up) frame by frame where the recording sounds (within 50 dB of its loudest frame),
+  each band held at most 60 dB under the loudest, of the
+  resynthesis with its noise (zarn's --wav; atsa's analysis played by csound's ATSsinnoi);
 - for voices, the formants kept at +700 cents: the distance of the cepstrally smoothed
   envelope (quefrency under 1.2 ms, 150 to 5000 Hz, frames within 30 dB of the loudest, one
   level offset removed) of zarn's --transpose=700 --keep-formants from zarn's own
@@ -64,8 +65,12 @@ def third_octaves(x, rate):
 def third_octave_distance(x, y, rate):
     x, y = same_length(x, y)
     A, B = third_octaves(x, rate), third_octaves(y, rate)
+    # The frames where the recording sounds (within 50 dB of its loudest), each band held at
+    # most 60 dB under the loudest band.
+    level = 10 * np.log10((10 ** (A / 10)).sum(1))
+    sounding = level > level.max() - 50
     top = A.max()
-    A, B = np.maximum(A, top - 60), np.maximum(B, top - 60)
+    A, B = np.maximum(A, top - 60)[sounding], np.maximum(B, top - 60)[sounding]
     return float(np.sqrt(np.mean((A - B) ** 2)))
 
 
@@ -106,12 +111,46 @@ def zarn_sound(zarn, source, out, *options):
     return read(out)[0]
 
 
+CSD = """<CsoundSynthesizer>
+<CsOptions>
+-o {out} -f -d
+</CsOptions>
+<CsInstruments>
+sr = {rate}
+ksmps = 1
+nchnls = 1
+0dbfs = 1
+instr 1
+  ipartials ATSinfo "{ats}", 3
+  ktime line 0, p3, p3
+  asig ATSsinnoi ktime, 1, 1, 1, "{ats}", ipartials
+  out asig
+endin
+</CsInstruments>
+<CsScore>
+i 1 0 {seconds}
+</CsScore>
+</CsoundSynthesizer>
+"""
+
+
+def csound_sinnoi(ats, rate, seconds, work):
+    """An ATS file's partials and noise as csound's ATSsinnoi plays them."""
+    out, csd = os.path.join(work, "sinnoi.wav"), os.path.join(work, "sinnoi.csd")
+    with open(csd, "w") as f:
+        f.write(CSD.format(out=out, rate=rate, ats=ats, seconds=seconds))
+    if run(["csound", csd]).returncode != 0:
+        raise RuntimeError("csound could not play " + ats)
+    return read(out)[0]
+
+
 def main(argv):
     if len(argv) < 2:
         sys.exit(__doc__)
     zarn, corpus = argv[0], argv[1]
     names = argv[2:] or sorted(f[:-4] for f in os.listdir(corpus) if f.endswith(".wav"))
-    have_atsa, have_rb = shutil.which("atsa") is not None, shutil.which("rubberband") is not None
+    have_atsa = shutil.which("atsa") is not None and shutil.which("csound") is not None
+    have_rb = shutil.which("rubberband") is not None
     work = tempfile.mkdtemp()
     print("%-14s %9s %9s %9s %9s %9s %9s" % ("sound", "SC zarn", "SC atsa", "3rd zarn", "3rd atsa", "env zarn", "env rb"))
     try:
@@ -129,7 +168,7 @@ def main(argv):
                         continue
                     try:
                         a_sines = zarn_sound(zarn, ats, os.path.join(work, "a.wav"), "--noise-gain=-200", "--rate=%d" % rate)
-                        a_all = zarn_sound(zarn, ats, os.path.join(work, "an.wav"), "--rate=%d" % rate)
+                        a_all = csound_sinnoi(ats, rate, len(x) / rate, work)
                     except RuntimeError:
                         continue
                     sc = convergence(x, a_sines)

@@ -270,6 +270,10 @@ TEST(Ats, RefusesFaultsNamingTheirByte) {
        "byte 88: frequency inf of partial 0 is not finite"},
       {"a negative noise energy", file(header(0, 1, 3), {0, 1, -2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25}),
        "byte 96: noise energy -2 of band 2 is negative or not finite"},
+      // 2.78 times 1e308 over a window of 0.5 samples lies beyond any double.
+      {"a noise energy finite but its power not", file({123, 44100, 441, 0.5, 0, 1, 1, 1000, 1, 3},
+                                                       {0, 1, 1e308, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25}),
+       "byte 96: noise energy 1e+308 of band 2 over the window of 0.5 samples is beyond any level"},
       {"noise without a window", file({123, 44100, 441, 0, 0, 0, 1, 1000, 1, 3}, {}),
        "byte 24: window size 0: a file with noise bands needs one above zero"},
   };

@@ -99,7 +99,12 @@ class AtsReader {
         const std::uint64_t where = in_.offset();
         const double energy = value(at, "a frame");
         if (!std::isfinite(energy) || energy < 0) fail(where, "noise energy " + figure(energy) + " of band " + std::to_string(b + 1) + " is negative or not finite");
-        set_.noise.power.push_back(kNoisePower * energy / window);
+        // Finite energies over a small window can still make a power beyond any double, which
+        // no format could write back.
+        const double power = kNoisePower * energy / window;
+        if (!std::isfinite(power))
+          fail(where, "noise energy " + figure(energy) + " of band " + std::to_string(b + 1) + " over the window of " + figure(window) + " samples is beyond any level");
+        set_.noise.power.push_back(power);
       }
     }
     if (!in_.at_end()) fail(in_.offset(), "the file goes on after the " + figure(frames) + " frames that its header gives");
