@@ -158,6 +158,12 @@ TEST(Scripted, InfoAndEmptyReads) {
   run = run_zarn({"-q", "-o", "out.txt", "chords.sdif"}, dir.path());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "zarn: warning: chords.sdif: no partials read: no 1TRC or 1HRM frames; 2 1MRK frames passed over\n");
+  // --harmonic on partials of no harmonic series (a bell's) leaves none, and says so.
+  spill(dir / "bell.txt", "( PARTIALS 4\n( POINTS 3\n0 300 -20\n0.5 300 -20\n1 300 -20\n)\n( POINTS 3\n0 737.3 -20\n0.5 737.3 -20\n1 737.3 -20\n)\n"
+                          "( POINTS 3\n0 1591.7 -20\n0.5 1591.7 -20\n1 1591.7 -20\n)\n( POINTS 3\n0 2203.9 -20\n0.5 2203.9 -20\n1 2203.9 -20\n)\n)\n");
+  run = run_zarn({"-q", "-o", "bell-h.txt", "--harmonic", "bell.txt", "0.1"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "zarn: warning: bell.txt: --harmonic left no partial: none lies on a harmonic of a fundamental found\n");
 }
 
 TEST(Scripted, ForceReplacesAndRepeatedTimesAreWarnedOf) {

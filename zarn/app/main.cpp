@@ -168,7 +168,10 @@ int run(const Options& options, Output& console, bool& saved) {
     report(console, compose_warning(name + ": no partials read: " + read.passed_over));
   EditOptions edits = options.edits;
   if (!options.morph_with.empty()) edits.morph_with = std::make_shared<const PartialSet>(read_other(options.morph_with, options.read));
+  const int before_edits = read.P();
   apply_edits(read, chosen_edits(edits, name));
+  if (edits.harmonic && before_edits > 0 && read.P() == 0)
+    report(console, compose_warning(name + ": --harmonic left no partial: none lies on a harmonic of a fundamental found"));
   // The fundamental, where asked for, from the partials as edited (before the fit lets them go):
   // at every hop of the analysis that made them, or every step of the grid.
   const Fundamental f0 = options.f0.empty() ? Fundamental{}
