@@ -46,6 +46,12 @@ TEST(Batch, Names) {
   // Each output's own ending in a folder; the run quiet, one input.
   const zarn::Options batch = parse({"-f", "sdif", "-o", "out/", "--plot=pics/", "--wav=snd/{name}.flac", "--f0=out/", "--step=0.01", "a/x.wav", "y.aiff"});
   ASSERT_TRUE(batch.batch());
+  // One input with --step: its templates name its files as in a batch, and it speaks as asked.
+  const zarn::Options alone = parse({"-o", "out/{name}.sdif", "--plot=pics/", "--step=0.01", "a/take.wav"});
+  EXPECT_FALSE(alone.batch());
+  EXPECT_EQ(alone.output, "out/take.sdif");
+  EXPECT_EQ(alone.plot, "pics/take.svg");
+  EXPECT_FALSE(alone.quiet);
   const zarn::Options one = zarn::one_input(batch, "a/x.wav");
   EXPECT_EQ(one.input, "a/x.wav");
   EXPECT_FALSE(one.batch());

@@ -58,10 +58,15 @@ std::string output_name(const std::string& pattern, const std::string& input, st
 }
 
 Options one_input(const Options& batch, const std::string& input) {
+  Options o = outputs_named_for(batch, input);
+  o.quiet = true;
+  return o;
+}
+
+Options outputs_named_for(const Options& batch, const std::string& input) {
   Options o = batch;
   o.inputs.clear();
   o.input = input;
-  o.quiet = true;
   o.output = output_name(batch.output, input, result_ending(batch));
   if (!o.plot.empty()) o.plot = output_name(batch.plot, input, ".svg");
   if (!o.wav.empty()) o.wav = output_name(batch.wav, input, ".wav");

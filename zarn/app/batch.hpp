@@ -24,6 +24,10 @@ std::string output_name(const std::string& pattern, const std::string& input, st
 /// output (the batch's progress and summary go to standard error).
 Options one_input(const Options& batch, const std::string& input);
 
+/// The same, its outputs named but its quietness as given: what one input named with --step
+/// runs as, so that its templates name files as they would in a batch.
+Options outputs_named_for(const Options& batch, const std::string& input);
+
 /// Throws Failure where two inputs of the batch would write one file.
 void check_batch_names(const Options& batch);
 

@@ -1,5 +1,7 @@
 #include "app/options.hpp"
 
+#include "app/batch.hpp"
+
 #include <getopt.h>
 
 #include <cmath>
@@ -433,6 +435,8 @@ Options parse_options(int argc, char** argv) {
     for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
   }
   if (o.batch()) check_batch(o);
+  // One input with --step: its templates name its outputs as a batch's would ({name}, a folder).
+  else if (o.inputs.size() == 1 && o.input != "-") o = outputs_named_for(o, o.input);
   if (o.output_to_stdout()) o.quiet = true;
   if (o.plot_log && o.plot_view.band && !(o.plot_view.band->first > 0))
     bad_option("--plot-band's low end must be above 0 Hz on --plot-log's logarithmic axis");
