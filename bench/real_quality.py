@@ -100,8 +100,11 @@ def envelope_distance(ref, out, rate):
     return float(np.sqrt(np.mean(d ** 2)))
 
 
-def run(cmd):
-    return subprocess.run(cmd, capture_output=True, text=True)
+def run(cmd, timeout=None):
+    try:
+        return subprocess.run(cmd, capture_output=True, text=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return subprocess.CompletedProcess(cmd, 124, "", "timed out")
 
 
 def zarn_sound(zarn, source, out, *options):
@@ -164,7 +167,8 @@ def main(argv):
             if have_atsa:
                 for setting in ATSA_SETTINGS:
                     ats = os.path.join(work, "a.ats")
-                    if run(["atsa", path, ats, *setting]).returncode != 0 or not os.path.exists(ats):
+                    # Some settings take atsa minutes on speech: a setting past its time is passed over.
+                    if run(["atsa", path, ats, *setting], timeout=60).returncode != 0 or not os.path.exists(ats):
                         continue
                     try:
                         a_sines = zarn_sound(zarn, ats, os.path.join(work, "a.wav"), "--noise-gain=-200", "--rate=%d" % rate)

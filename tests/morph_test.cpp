@@ -18,7 +18,8 @@ TEST(Morph, Weights) {
     const char* text;
     bool ok;
     double at_half;
-  } cases[] = {{"0.5", true, 0.5}, {"0:0,1:1", true, 0.5}, {"0.25:1", true, 1}, {"1.5", false, 0}, {"1:0,0.5:1", false, 0}, {"0:x", false, 0}, {"", false, 0}};
+  } cases[] = {{"0.5", true, 0.5}, {"0:0,1:1", true, 0.5}, {"0.25:1", true, 1}, {"1.5", false, 0}, {"1:0,0.5:1", false, 0}, {"0:x", false, 0}, {"", false, 0},
+               {" 0.5", false, 0}, {"0: 1", false, 0}, {"0:1, 1:0", false, 0}};
   for (const auto& c : cases) {
     std::string problem;
     const zarn::MorphWeight w = zarn::parse_morph_weight(c.text, problem);

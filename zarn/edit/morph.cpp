@@ -1,6 +1,7 @@
 #include "edit/morph.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
@@ -24,10 +25,13 @@ bool MorphWeight::constant() const {
 MorphWeight parse_morph_weight(std::string_view text, std::string& problem) {
   MorphWeight w;
   const auto number = [](std::string_view s, double& v) {
+    // The whole text a number, as every other option takes one: strtod alone would pass over
+    // white space before it.
     const std::string t(s);
+    if (t.empty() || std::isspace(static_cast<unsigned char>(t.front()))) return false;
     char* end = nullptr;
     v = std::strtod(t.c_str(), &end);
-    return !t.empty() && end == t.c_str() + t.size() && std::isfinite(v);
+    return end == t.c_str() + t.size() && std::isfinite(v);
   };
   const auto weight_ok = [](double v) { return v >= 0 && v <= 1; };
   if (text.find(':') == std::string_view::npos) {
