@@ -136,6 +136,15 @@ TEST(Save, ReplacingIsWholeOrNothing) {
   EXPECT_EQ(saved.kind, Kind::kCannotCreate);
   EXPECT_EQ(saved.error, ENOENT);
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"fifo", "link", "new.txt", "old.txt", "sub"}));
+  // A character device is written to, with or without replacing, and stays the device: the
+  // way to keep only a run's picture or sound is -o /dev/null.
+  for (const bool replacing : {false, true}) {
+    EXPECT_TRUE((replacing ? zarn::save_replacing("/dev/null", writes("x")) : zarn::save_new("/dev/null", writes("x"))).written());
+    struct stat device;
+    ASSERT_EQ(::stat("/dev/null", &device), 0);
+    EXPECT_TRUE(S_ISCHR(device.st_mode));
+  }
+  EXPECT_EQ(zarn::save_new("/dev/full", writes("x")).error, ENOSPC);
 }
 
 TEST(Save, WhatTheWayMeetsIsCheckedBeforeAnyWork) {

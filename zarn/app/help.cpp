@@ -72,7 +72,8 @@ void help_result(Output& out) {
       "\n"
       "Options:\n"
       "  -o, --output=FILE  save the result to FILE, without the dialogue; '-' is standard\n"
-      "                     output (and implies --quiet). An existing FILE is refused.\n"
+      "                     output (and implies --quiet). An existing FILE is refused;\n"
+      "                     a device (-o /dev/null) is written to.\n"
       "      --force        with -o, replace an existing FILE atomically\n"
       "  -q, --quiet        print neither the banner, the lengths nor the listing\n"
       "  -f, --format=FORMAT  write the result in FORMAT (a partial list by default):\n");

@@ -159,6 +159,7 @@ SaveOutcome check_target(const std::string& name, bool replacing) {
   struct stat st;
   if (::lstat(name.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return {Kind::kNotAFile, EISDIR};
+    if (S_ISCHR(st.st_mode)) return {};  // a device such as /dev/null is written to, not replaced
     if (!replacing) return {Kind::kExists, EEXIST};
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return {Kind::kNotAFile, 0};
   }
@@ -183,10 +184,26 @@ SaveOutcome save_replacing(const std::string& name, const Writer& write) {
   return save_replacing(name, through_output(write));
 }
 
+namespace {
+
+// A character device (/dev/null, a terminal) is no file to create or replace: what is saved
+// there is written to it, as a shell's redirection would.
+SaveOutcome save_to_device(const std::string& name, const FdWriter& write) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return {Kind::kCannotCreate, errno};
+  const int error = write(fd);
+  const int closed = ::close(fd) == 0 ? 0 : errno;
+  if (error != 0 || closed != 0) return {Kind::kCannotWrite, error != 0 ? error : closed};
+  return {};
+}
+
+}  // namespace
+
 SaveOutcome save_new(const std::string& name, const FdWriter& write) {
   // Anything at the name, a dangling link included, is refused before any work; the name is
   // taken only once the file is whole, and never over something that came meanwhile.
   struct stat st;
+  if (::lstat(name.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) return save_to_device(name, write);
   if (::lstat(name.c_str(), &st) == 0) return {S_ISDIR(st.st_mode) ? Kind::kNotAFile : Kind::kExists, S_ISDIR(st.st_mode) ? EISDIR : EEXIST};
   TempFile temp;
   if (const int error = temp.create(folder_of(name))) return {Kind::kCannotCreate, error};
@@ -201,6 +218,7 @@ SaveOutcome save_replacing(const std::string& name, const FdWriter& write) {
   struct stat old;
   const bool exists = ::lstat(name.c_str(), &old) == 0;
   if (exists && S_ISDIR(old.st_mode)) return {Kind::kNotAFile, EISDIR};
+  if (exists && S_ISCHR(old.st_mode)) return save_to_device(name, write);
   if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) return {Kind::kNotAFile, 0};
 
   TempFile temp;
