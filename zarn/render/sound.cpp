@@ -52,8 +52,9 @@ struct Lanes {
 using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
 
 // The build for x86-64 in general carries clones for AVX2 and AVX-512 too, chosen as the
-// program starts: the same operations, each rounded on its own, so the same numbers.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+// program starts: the same operations, each rounded on its own, so the same numbers. Under a
+// sanitizer the choice would run before the sanitizer's runtime is ready, and crash.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define ZARN_LANE_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define ZARN_LANE_CLONES
