@@ -178,6 +178,17 @@ def test_analyse_a_sound_and_read_a_sound_file(tmp_path):
     tool("-q", "-o", "unused.txt", "--wav=tone.wav", "tone.txt", "0.01", cwd=tmp_path)
     read = zarn.read(str(tmp_path / "tone.wav"))
     assert len(read) == 1 and abs(read[0].freq[5] - 440) < 0.1
+    # Analysed partials are fitted monotone unless fit= says, and carry that through the edits;
+    # partials of a file take the spline, as the tool chooses.
+    glide = zarn.Partials([zarn.Partial([0.0, 0.1, 0.101, 0.3], [400.0, 400.0, 800.0, 800.0], [0.1] * 4)])
+    assert not zarn.read(str(tmp_path / "tone.txt")).analysed and zarn.analyse(left, rate).analysed and read.analysed
+    assert zarn.scale(read, cents=100).analysed and zarn.keep(read, min_duration=0.1).analysed
+    glide.analysed = True
+    monotone, spline = zarn.resample(glide, 0.01), zarn.resample(glide, 0.01, fit="spline")
+    assert np.array_equal(monotone[0].freq, zarn.resample(glide, 0.01, fit="monotone")[0].freq)
+    assert monotone[0].freq.max() <= 800 and spline[0].freq.max() > 800
+    glide.analysed = False
+    assert np.array_equal(zarn.resample(glide, 0.01)[0].freq, spline[0].freq)
 
 
 def test_info_and_normalized_render():
