@@ -8,7 +8,7 @@ zarn=$1 csound=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-sox -n -r 44100 -b 16 noise.wav synth 3 whitenoise vol 0.05
+sox -R -n -r 44100 -b 16 noise.wav synth 3 whitenoise vol 0.05
 sox -n -r 44100 -b 16 tone.wav synth 3 sine 1000 vol 0.2
 sox -m -v 1 noise.wav -v 1 tone.wav both.wav
 "$zarn" -q -o out.ats both.wav 0.01
