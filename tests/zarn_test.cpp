@@ -158,6 +158,14 @@ TEST(Scripted, InfoAndEmptyReads) {
   run = run_zarn({"-q", "-o", "out.txt", "chords.sdif"}, dir.path());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "zarn: warning: chords.sdif: no partials read: no 1TRC or 1HRM frames; 2 1MRK frames passed over\n");
+  // No output replaces the input it is made from, --force or not, by any name.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-q", "--force", "-o", "in.txt", "in.txt", "0.1"}, {"-q", "--force", "-o", "x.txt", "--f0=./in.txt", "in.txt", "0.1"}}) {
+    run = run_zarn(args, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("is the input that the result is made from; nothing saved"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(slurp(dir / "in.txt"), data("edge.txt"));
   // --harmonic on partials of no harmonic series (a bell's) leaves none, and says so.
   spill(dir / "bell.txt", "( PARTIALS 4\n( POINTS 3\n0 300 -20\n0.5 300 -20\n1 300 -20\n)\n( POINTS 3\n0 737.3 -20\n0.5 737.3 -20\n1 737.3 -20\n)\n"
                           "( POINTS 3\n0 1591.7 -20\n0.5 1591.7 -20\n1 1591.7 -20\n)\n( POINTS 3\n0 2203.9 -20\n0.5 2203.9 -20\n1 2203.9 -20\n)\n)\n");
