@@ -47,6 +47,13 @@ TEST(Tracks, FollowBridgeAndEnd) {
       // bending (15 Hz a frame).
       {"a bending track takes a peak as far off as twice its bending",
        {{1000}, {1000}, {1015}, {1045}, {1085}, {1140}}, {{1000, 1000, 1015, 1045, 1085, 1140}}},
+      // Low partials lie closer than the resolution: 15 Hz is within half of it (20 Hz), but
+      // a step of 25 % at 60 Hz; 3.5 Hz is within 6 %.
+      {"a low track steps no more than about a semitone", {{60}, {75}}, {{60}, {75}}},
+      {"and follows within it", {{60}, {63.5}}, {{60, 63.5}}},
+      // The example above a third as high: 345 lies 22.5 Hz from the 322.5 the slope predicts,
+      // within twice the bending (30 Hz) but beyond 6 % of the frequency (19.4 Hz).
+      {"its bending widens a track by 6 % of its frequency at most", {{300}, {300}, {315}, {345}}, {{300, 300, 315}, {345}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -75,6 +82,26 @@ TEST(Tracks, PredictedAlongTheSlope) {
   for (int j = 0; j < 4; ++j) zarn::add_breakpoint(t.part, 0.01 * j, 400.0 + 10 * j, 0.1);
   t.last_frame = 3;
   EXPECT_NEAR(t.predicted(5, 0.01), 450, 1e-9);  // 1000 Hz a second, two frames on from 430
+}
+
+// Across missed frames a track takes no peak much louder (a new note where the old one died
+// away, +6 dB and more) or much quieter (-20 dB and more) than it was; next to its last frame it
+// takes either.
+TEST(Tracks, AcrossAGapAsLoudAsItWas) {
+  const struct {
+    double after, gap;  // the amplitude after 0.1, and the frames missed
+    std::size_t tracks;
+  } cases[] = {{0.5, 2, 2}, {0.15, 2, 1}, {0.005, 2, 2}, {0.02, 2, 1}, {0.5, 0, 1}, {0.005, 0, 1}};
+  for (const auto& c : cases) {
+    std::size_t ended = 0;
+    zarn::Tracker tracker(40, 0.01, [&](zarn::Track&) { ++ended; });
+    long frame = 0;
+    for (int j = 0; j < 3; ++j, ++frame) tracker.take(frame, 0.01 * static_cast<double>(frame), {{440, 0.1, 0}});
+    frame += static_cast<long>(c.gap);
+    tracker.take(frame, 0.01 * static_cast<double>(frame), {{440, c.after, 0}});
+    tracker.end_all();
+    EXPECT_EQ(ended, c.tracks) << c.after << " after " << c.gap << " missed";
+  }
 }
 
 }  // namespace
