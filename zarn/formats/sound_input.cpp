@@ -1,5 +1,7 @@
 #include "formats/sound_input.hpp"
 
+#include "io/spool.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -119,13 +121,9 @@ struct Closer {
 // A pipe cannot be read twice, as decoding needs: its bytes (those read already, then the
 // rest) go to an unnamed temporary file, a block at a time.
 int spool(Input& in) {
-  int fd = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    char name[] = "/tmp/zarn-sound-XXXXXX";
-    fd = ::mkostemp(name, O_CLOEXEC);
-    if (fd >= 0) ::unlink(name);
-  }
-  if (fd < 0) throw system_failure(in.name(), errno, "cannot make a temporary file to decode it from");
+  std::string folder;
+  const int fd = unnamed_temporary_file(folder);
+  if (fd < 0) throw system_failure(in.name(), errno, "cannot make a temporary file in " + folder + " to decode it from");
   const auto put = [&](const char* p, std::size_t n) {
     while (n > 0) {
       const ssize_t w = ::write(fd, p, n);

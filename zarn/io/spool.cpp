@@ -26,24 +26,30 @@ Spool::~Spool() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void Spool::open() {
+int unnamed_temporary_file(std::string& folder) {
   // TMPDIR where it is set and takes the file, else /tmp.
   const char* tmp = std::getenv("TMPDIR");
   int error = 0;
-  for (const char* folder : {tmp != nullptr && *tmp != '\0' ? tmp : "/tmp", "/tmp"}) {
-    folder_ = folder;
-    fd_ = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd_ >= 0) return;
+  for (const char* place : {tmp != nullptr && *tmp != '\0' ? tmp : "/tmp", "/tmp"}) {
+    folder = place;
+    int fd = ::open(place, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
     // Where the system has no unnamed files, a named one, unlinked at once.
-    std::string name = folder_ + "/.zarn-spool-XXXXXX";
-    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd_ >= 0) {
+    std::string name = folder + "/.zarn-spool-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) {
       ::unlink(name.c_str());
-      return;
+      return fd;
     }
     error = errno;
   }
-  throw spool_failure(folder_, error, "make");
+  errno = error;
+  return -1;
+}
+
+void Spool::open() {
+  fd_ = unnamed_temporary_file(folder_);
+  if (fd_ < 0) throw spool_failure(folder_, errno, "make");
 }
 
 std::uint64_t Spool::append(const double* values, std::size_t n) {

@@ -7,6 +7,11 @@
 
 namespace zarn {
 
+/// A temporary file with no name, read and written, in the folder of the environment's TMPDIR
+/// (else, or where that takes none, /tmp), which `folder` is set to; -1 with errno where none
+/// can be made.
+int unnamed_temporary_file(std::string& folder);
+
 /// A file of doubles, appended to and read back anywhere; gone when the spool goes.
 class Spool {
  public:
