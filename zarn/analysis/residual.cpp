@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 #include <complex>
+#include <vector>
 
 namespace zarn {
 
