@@ -207,6 +207,13 @@ TEST(Analysis, SoundFilesTheirChannelsAndRefusals) {
   EXPECT_EQ(zarn_test::rejection_with("( PARTIALS 0 )", "in.txt", second),
             "zarn: in.txt is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only\n");
   EXPECT_EQ(zarn_test::rejection_with(file.substr(0, 40), "cut.wav", mixed).substr(0, 45), "zarn: cut.wav: cannot be decoded as a sound: ");
+  // A file cut short past its header: what it holds is analysed, and it is said to be damaged;
+  // a whole one is not.
+  EXPECT_EQ(both.damaged, "");
+  const zarn::PartialSet cut = zarn::read_input(file.substr(0, 44 + 4 * 11025), "cut.wav", mixed);
+  EXPECT_EQ(cut.P(), 2);
+  EXPECT_EQ(cut.samples, 11025);
+  EXPECT_EQ(cut.damaged, "is cut short: its header gives it more sound than the file holds; the 0.250 s it holds were analysed");
 
   // A sound that starts part-way into its file (standard input after another program read
   // some of it) is decoded from there.

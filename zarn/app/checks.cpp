@@ -54,9 +54,9 @@ void check_before_reading(const Options& options, Output& console) {
     for (std::size_t j = i + 1; j < named.size(); ++j)
       if (same_place(named[i], named[j]))
         throw failure("'" + named[i] + "' and '" + named[j] + "' name one file for two outputs; nothing saved");
-  // No output takes the place of a file it is made from, --force or not: the input would be
-  // gone while it is read, or once the result replaced it.
-  for (const std::string& n : named)
+  // --force replaces no file that the result is made from: the input would be gone while it is
+  // read, or once the result replaced it. (Without --force, any file there is refused anyway.)
+  for (const std::string& n : options.force ? named : std::vector<std::string>{})
     for (const std::string* read : {&options.input, &options.morph_with})
       if (!read->empty() && *read != "-" && same_place(n, *read))
         throw failure(n, "is " + std::string(read == &options.input ? "the input" : "the other sound of the morph") +

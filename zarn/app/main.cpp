@@ -166,6 +166,7 @@ int run(const Options& options, Output& console, bool& saved) {
   PartialSet read = read_input(input.fd, name, options.read);
   if (read.P() == 0 && (scripted || read.format != "list") && !read.passed_over.empty())
     report(console, compose_warning(name + ": no partials read: " + read.passed_over));
+  if (!read.damaged.empty()) report(console, compose_warning(name + " " + read.damaged));
   EditOptions edits = options.edits;
   if (!options.morph_with.empty()) edits.morph_with = std::make_shared<const PartialSet>(read_other(options.morph_with, options.read));
   const int before_edits = read.P();

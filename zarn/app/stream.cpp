@@ -32,6 +32,12 @@ bool streams(const Options& options) {
 
 namespace {
 
+// What the reader passed over where it read nothing, and what it read past.
+void warn_of_reading(const PartialSet& input, int count, const std::string& name, Output& console) {
+  if (count == 0 && !input.passed_over.empty()) report(console, compose_warning(name + ": no partials read: " + input.passed_over));
+  if (!input.damaged.empty()) report(console, compose_warning(name + " " + input.damaged));
+}
+
 // One partial's grid at a time, as plan_grid counts and lay_and_fit lays it.
 class PartialGrid {
  public:
@@ -99,7 +105,7 @@ class ListStream final : public PartialSink {
   void start(const PartialSet& input, int count) override {
     grid_.set_places(input.places);
     fit_ = fit_for(asked_, input);
-    if (count == 0 && !input.passed_over.empty()) report(console_, compose_warning(name_ + ": no partials read: " + input.passed_over));
+    warn_of_reading(input, count, name_, console_);
     write_list_start(out_, count);
   }
 
@@ -147,7 +153,7 @@ class SdifStream final : public PartialSink {
   void start(const PartialSet& input, int count) override {
     grid_.set_places(input.places);
     fit_ = fit_for(asked_, input);
-    if (count == 0 && !input.passed_over.empty()) report(console_, compose_warning(name_ + ": no partials read: " + input.passed_over));
+    warn_of_reading(input, count, name_, console_);
     if (input.format != row_of(Format::kList).name) {
       whole_ = input;
       whole_->partials.reserve(static_cast<std::size_t>(count));

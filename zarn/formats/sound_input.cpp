@@ -234,6 +234,25 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   PartialSet set = analyser.finish();
   set.rate = rate;
   set.samples = total;
+  // A file cut short (a recording stopped, a copy broken off) still decodes, to where it ends:
+  // libsndfile notes in its log that the header gave its sound chunk more than the file holds.
+  char log[8192] = {};
+  sf_command(closer.file, SFC_GET_LOG_INFO, log, sizeof log);
+  for (const char* line = log; *line != '\0';) {
+    const char* end = std::strchr(line, '\n');
+    const std::string text(line, end != nullptr ? static_cast<std::size_t>(end - line) : std::strlen(line));
+    const std::size_t first = text.find_first_not_of(' ');
+    const bool sound_chunk = first != std::string::npos && (text.compare(first, 4, "data") == 0 || text.compare(first, 4, "SSND") == 0);
+    if (sound_chunk && text.find("(should be") != std::string::npos) {
+      char what[160];
+      std::snprintf(what, sizeof what, "is cut short: its header gives it more sound than the file holds; the %.3f s it holds were analysed",
+                    static_cast<double>(total) / rate);
+      set.damaged = what;
+      break;
+    }
+    if (end == nullptr) break;
+    line = end + 1;
+  }
   char length[64];
   std::snprintf(length, sizeof length, "%.3f s (%lld samples)", static_cast<double>(total) / rate, total);
   set.about.push_back({"Sample rate", std::to_string(info.samplerate) + " Hz"});

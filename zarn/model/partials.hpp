@@ -57,6 +57,7 @@ struct PartialSet {
   /// (name, value) lines for --info.
   std::vector<std::pair<std::string, std::string>> about;
   std::string passed_over;  // what the reader passed over, for a result with no partials
+  std::string damaged;      // what the reader found wrong but read past (a sound cut short), warned of
   Noise noise;              // what the partials leave, where the input holds it
   double hop = 0;           // seconds between the frames of the analysis that made it; 0: none
   double rate = 0;          // the sample rate of the sound analysed; 0: none
