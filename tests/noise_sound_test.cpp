@@ -62,7 +62,7 @@ TEST(NoiseSound, FollowsAnOnsetAndKeepsToItsBand) {
   std::vector<std::complex<double>> x(16384);
   for (std::size_t i = 0; i < x.size(); ++i)  // through a Hann window, whose own leakage is far lower
     x[i] = out[22140 + i] * (0.5 - 0.5 * std::cos(2 * 3.14159265358979323846 * static_cast<double>(i) / static_cast<double>(x.size())));
-  zarn::detail::fft(x, false);
+  zarn::detail::Fft(x.size()).run(x, false);
   double in = 0, beside = 0;
   for (std::size_t k = 1; k < x.size() / 2; ++k) {
     const double f = static_cast<double>(k) * 44100 / static_cast<double>(x.size());

@@ -28,8 +28,17 @@ constexpr double kFrameSeconds = 0.04;
 
 namespace detail {
 
-void fft(std::vector<std::complex<double>>& x, bool inverse) {
+Fft::Fft(std::size_t n) {
+  for (std::size_t len = 2; len <= n; len <<= 1)
+    for (std::size_t k = 0; k < len / 2; ++k) {
+      forward_.push_back(std::polar(1.0, -kTwoPi / static_cast<double>(len) * static_cast<double>(k)));
+      inverse_.push_back(std::polar(1.0, kTwoPi / static_cast<double>(len) * static_cast<double>(k)));
+    }
+}
+
+void Fft::run(std::vector<std::complex<double>>& x, bool inverse) const {
   const std::size_t n = x.size();
+  const std::vector<std::complex<double>>& rotations = inverse ? inverse_ : forward_;
   for (std::size_t i = 1, j = 0; i < n; ++i) {
     std::size_t bit = n >> 1;
     for (; j & bit; bit >>= 1) j ^= bit;
@@ -37,11 +46,10 @@ void fft(std::vector<std::complex<double>>& x, bool inverse) {
     if (i < j) std::swap(x[i], x[j]);
   }
   for (std::size_t len = 2; len <= n; len <<= 1) {
-    const double angle = (inverse ? kTwoPi : -kTwoPi) / static_cast<double>(len);
+    const std::complex<double>* w = rotations.data() + (len / 2 - 1);
     for (std::size_t i = 0; i < n; i += len)
       for (std::size_t k = 0; k < len / 2; ++k) {
-        const std::complex<double> w = std::polar(1.0, angle * static_cast<double>(k));
-        const std::complex<double> u = x[i + k], v = x[i + k + len / 2] * w;
+        const std::complex<double> u = x[i + k], v = x[i + k + len / 2] * w[k];
         x[i + k] = u + v;
         x[i + k + len / 2] = u - v;
       }
@@ -50,10 +58,19 @@ void fft(std::vector<std::complex<double>>& x, bool inverse) {
 
 }  // namespace detail
 
-NoiseSound::NoiseSound(const Noise& noise, int rate) : noise_(noise), rate_(rate), power_(noise.bands()) {
-  N_ = 2;
-  while (static_cast<double>(N_) < kFrameSeconds * rate) N_ *= 2;
-  H_ = N_ / 2;
+namespace {
+
+// The frames' length at `rate`: the power of two samples that lasts kFrameSeconds or more.
+std::size_t frame_length(int rate) {
+  std::size_t n = 2;
+  while (static_cast<double>(n) < kFrameSeconds * rate) n *= 2;
+  return n;
+}
+
+}  // namespace
+
+NoiseSound::NoiseSound(const Noise& noise, int rate)
+    : noise_(noise), rate_(rate), N_(frame_length(rate)), H_(N_ / 2), power_(noise.bands()), spectrum_(N_), fft_(N_) {
   window_.resize(N_);
   for (std::size_t n = 0; n < N_; ++n) window_[n] = std::sin(kPi * (static_cast<double>(n) + 0.5) / static_cast<double>(N_));
   // The bins strictly between 0 and half the rate, each in the band its frequency lies in.
@@ -68,7 +85,6 @@ NoiseSound::NoiseSound(const Noise& noise, int rate) : noise_(noise), rate_(rate
         break;
       }
   }
-  spectrum_.resize(N_);
 }
 
 double NoiseSound::end(const Noise& noise) { return noise.empty() ? -1.0 : noise.times.back(); }
@@ -91,7 +107,7 @@ const std::vector<double>& NoiseSound::frame(long k) {
   // power p_b where g^2 = p_b N / (2 n_b).
   std::uint64_t state = 0x5EED000000000000ull ^ static_cast<std::uint64_t>(k + 1);
   for (std::size_t n = 0; n < N_; ++n) spectrum_[n] = white(state);
-  detail::fft(spectrum_, false);
+  fft_.run(spectrum_, false);
   for (std::size_t j = 0; j <= N_ / 2; ++j) {
     const int b = band_of_[j];
     const double g = b >= 0 && power_[static_cast<std::size_t>(b)] > 0
@@ -100,7 +116,7 @@ const std::vector<double>& NoiseSound::frame(long k) {
     spectrum_[j] *= g;
     if (j > 0 && j < N_ / 2) spectrum_[N_ - j] = std::conj(spectrum_[j]);
   }
-  detail::fft(spectrum_, true);
+  fft_.run(spectrum_, true);
   for (std::size_t n = 0; n < N_; ++n) out[n] = spectrum_[n].real() / static_cast<double>(N_) * window_[n];
   return out;
 }
@@ -131,17 +147,22 @@ double NoiseSound::power_at(long n) {
 
 void NoiseSound::add(double* out, long from, long to) {
   const auto H = static_cast<long>(H_);
-  for (long n = from; n < to; ++n) {
-    // Sample n lies in frame n / H (its first half) and the one before it (its second half).
-    const long k = n / H, at = n - k * H;
-    const double w0 = window_[static_cast<std::size_t>(at)], w1 = window_[static_cast<std::size_t>(at + H)];
+  for (long n = from; n < to;) {
+    // The samples of a hop lie in frame k (its first half) and the one before it (its second
+    // half); both stay held while the hop is made, the older of the two held going first.
+    const long k = n / H;
+    const std::vector<double>& now = frame(k);
+    const std::vector<double>& before = frame(k - 1);
     const double p0 = frame_power(k), p1 = frame_power(k - 1);
-    const double sum = frame(k)[static_cast<std::size_t>(at)] + frame(k - 1)[static_cast<std::size_t>(at + H)];
-    // The frames give the spectrum, crossfaded; the power at the sample's own time gives the
-    // level, so that the noise follows an onset within the frames rather than rising a frame
-    // before it.
-    const double made = w0 * w0 * p0 + w1 * w1 * p1;
-    out[n - from] += made > 0 ? sum * std::sqrt(power_at(n) / made) : 0.0;
+    for (const long end = std::min(to, (k + 1) * H); n < end; ++n) {
+      const auto at = static_cast<std::size_t>(n - k * H);
+      const double w0 = window_[at], w1 = window_[at + H_];
+      // The frames give the spectrum, crossfaded; the power at the sample's own time gives the
+      // level, so that the noise follows an onset within the frames rather than rising a frame
+      // before it.
+      const double made = w0 * w0 * p0 + w1 * w1 * p1;
+      out[n - from] += made > 0 ? (now[at] + before[at + H_]) * std::sqrt(power_at(n) / made) : 0.0;
+    }
   }
 }
 

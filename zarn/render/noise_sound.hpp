@@ -12,6 +12,22 @@
 
 namespace zarn {
 
+namespace detail {
+/// The discrete Fourier transform of a size (a power of two), its rotations worked out once
+/// for every frame it runs on.
+class Fft {
+ public:
+  explicit Fft(std::size_t n);
+  /// x (of the size) transformed in place, forward or inverse (unnormalised): the sum over j
+  /// of x[j] e^{-+2 pi i j k / n}.
+  void run(std::vector<std::complex<double>>& x, bool inverse) const;
+
+ private:
+  // Each stage's rotations, for stages of length 2, 4, ... n: stage len's at [len / 2 - 1, len - 1).
+  std::vector<std::complex<double>> forward_, inverse_;
+};
+}  // namespace detail
+
 /// Band-limited noise shaped by a Noise, made a block at a time.
 class NoiseSound {
  public:
@@ -42,17 +58,12 @@ class NoiseSound {
   std::vector<double> bins_;        // how many bins each band has
   std::vector<double> power_;       // the bands' powers at a frame's centre
   std::vector<std::complex<double>> spectrum_;
+  detail::Fft fft_;
   long cached_[2] = {-2, -2};       // the frames held, by number
   std::vector<double> held_[2];
   double held_power_[2] = {0, 0};
   long control_ = -1;               // the control point whose power and the next's are held
   double control_power_[2] = {0, 0};
 };
-
-namespace detail {
-/// The discrete Fourier transform of x in place (size a power of two), forward or inverse
-/// (unnormalised): sum over j of x[j] e^{-+2 pi i j k / n}.
-void fft(std::vector<std::complex<double>>& x, bool inverse);
-}  // namespace detail
 
 }  // namespace zarn
