@@ -405,15 +405,13 @@ double sound_end(const ResampledSet& set) {
 
 double sample_count(double end, int rate) { return end < 0 ? 0 : std::floor(end * rate) + 1; }
 
-// The number of samples of the set's sound: as many as the sound analysed lasts, where it came
-// from one (the rest cut off, the silence after its partials kept), else to its end.
-double sample_count(const ResampledSet& set, int rate) {
-  return set.length > 0 ? std::round(set.length * rate) : sample_count(sound_end(set), rate);
-}
-
 }  // namespace
 
-double sound_length(const ResampledSet& set, int rate) { return sample_count(set, rate); }
+// As many samples as the sound analysed lasts, where the set came from one (the rest cut off,
+// the silence after its partials kept), else to its end.
+double sound_length(const ResampledSet& set, int rate) {
+  return set.length > 0 ? std::round(set.length * rate) : sample_count(sound_end(set), rate);
+}
 
 int partials_at_half_rate(const ResampledSet& set, int rate) {
   int count = 0;
@@ -427,7 +425,7 @@ void check_sound_memory(const ResampledSet& set, int rate) {
   const double end = sound_end(set);
   char hours[32];
   std::snprintf(hours, sizeof hours, "%.1f", end / 3600);
-  check_memory(sample_count(set, rate) * (sizeof(double) + sizeof(float)), "a sound of " + std::string(hours) + " hours from time 0");
+  check_memory(sound_length(set, rate) * (sizeof(double) + sizeof(float)), "a sound of " + std::string(hours) + " hours from time 0");
 }
 
 struct SoundStream::Sounding {
@@ -443,7 +441,7 @@ constexpr std::size_t kBlock = 1 << 14;
 }  // namespace
 
 SoundStream::SoundStream(const ResampledSet& set, int rate) : set_(set), rate_(rate) {
-  const double end = sound_end(set), count = sample_count(set, rate);
+  const double end = sound_end(set), count = sound_length(set, rate);
   if (!(count < 4e18)) {
     char hours[32];
     std::snprintf(hours, sizeof hours, "%.3g", end / 3600);
