@@ -3,9 +3,12 @@
 #include "edit/fundamental.hpp"
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "model/failure.hpp"
 
 namespace {
 
@@ -91,6 +94,40 @@ TEST(Fundamental, OverTimeAndAsText) {
   EXPECT_EQ(zarn::fundamental(set, 0.05, 120, 2000).freq[0], 0.0);  // 100 Hz lies below the range
   EXPECT_FALSE(zarn::fundamental_range_problem(30, 2000).size());
   EXPECT_TRUE(zarn::fundamental_range_problem(300, 200).size());
+}
+
+// The work follows the breakpoints, not the time they span: harmonics that last 1e6 s or
+// 1e30 s in two breakpoints are numbered at once; the frames asked for every step from 0 are
+// counted before any is made.
+TEST(Fundamental, BoundedByTheBreakpointsNotTheirSpan) {
+  for (const double span : {1e6, 1e30}) {
+    zarn::PartialSet set;
+    for (int k = 1; k <= 4; ++k) {
+      zarn::Partial p;
+      for (double t : {0.0, span}) zarn::add_breakpoint(p, t, 110.0 * k, 0.1 / k);
+      set.partials.push_back(p);
+    }
+    const std::vector<int> numbers = zarn::harmonic_numbers(set);
+    EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3, 4})) << span;
+    const zarn::Fundamental f0 = zarn::fundamental_of_breakpoints(set);
+    ASSERT_EQ(f0.time.size(), 2u) << span;  // the frames of the two breakpoints' times
+    EXPECT_NEAR(zarn::fundamental_near(f0, span), 110.0, 1e-9);
+    EXPECT_NEAR(zarn::fundamental_near(f0, 0.004), 110.0, 1e-9);  // the frame at 0 is the nearest
+    EXPECT_EQ(zarn::fundamental_near(f0, 0.006), 0.0);            // that at 0.01 was not estimated
+    try {
+      zarn::fundamental(set, 1e-12);
+      FAIL() << span;
+    } catch (const zarn::Failure& f) {
+      EXPECT_NE(f.message.find("more than 2147483647 estimates"), std::string::npos) << f.message;
+    }
+  }
+  // Few frames: every one from 0, as fundamental() gives them.
+  zarn::PartialSet short_set;
+  zarn::Partial p;
+  for (double t : {0.0, 0.5}) zarn::add_breakpoint(p, t, 200, 0.1);
+  short_set.partials.push_back(p);
+  EXPECT_EQ(zarn::fundamental_of_breakpoints(short_set).freq, zarn::fundamental(short_set, zarn::kHarmonicStep).freq);
+  EXPECT_EQ(zarn::fundamental_of_breakpoints(short_set).time.size(), 51u);
 }
 
 }  // namespace

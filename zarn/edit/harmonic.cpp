@@ -46,7 +46,7 @@ void runs_on_harmonic(const Partial& part, int n, const Fundamental& f0, bool la
 }  // namespace
 
 void make_harmonic(PartialSet& set) {
-  const Fundamental f0 = fundamental(set, kHarmonicStep);
+  const Fundamental f0 = fundamental_of_breakpoints(set);
   const std::vector<int> numbers = harmonic_numbers(set, f0);
   // The runs of each harmonic number, by their first time. A partial that came labelled (a
   // 1HRM track) keeps its breakpoints as they are.
