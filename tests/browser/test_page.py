@@ -186,6 +186,26 @@ def test_the_command_keeps_the_selection(page):
     driver.execute_script("window.zarnView.select([])")
 
 
+def test_the_command_keeps_the_selection_after_changes(page):
+    """Changes after the filters (an octave down, twice as long, 6 dB quieter) leave what the
+    filters judge as it was read: the command still keeps what it says."""
+    driver, folder = page
+    subprocess.run([ZARN, "-q", "-o", str(folder / "changed.txt"), "--plot=" + str(folder / "changed.html"),
+                    "--transpose=-1200", "--time-scale=2", "--gain=-6", str(folder / "in.txt"), "0.01"], check=True)
+    try:
+        driver.get((folder / "changed.html").as_uri())
+        driver.execute_script("window.zarnView.select([1])")
+        command, summary = driver.find_element(By.ID, "command").text.split("\n")
+        assert summary == "keeps 1 partial: the 1 selected"
+        args = shlex.split(command)
+        (folder / "kept.txt").unlink(missing_ok=True)
+        subprocess.run([ZARN, "-q"] + args[1:], cwd=str(folder), check=True)
+        kept = (folder / "kept.txt").read_text()
+        assert kept.startswith("( PARTIALS\t1\n") and "  440.000\t  -30.000\n" in kept  # 880 Hz at -24 dB, changed
+    finally:
+        driver.get((folder / "page.html").as_uri())
+
+
 def test_click_and_box_select(page):
     driver, _ = page
     driver.execute_script("window.zarnView.zoom(0, 1.1, 0, 2200)")

@@ -31,11 +31,11 @@ const std::vector<EditRow> kEdits = {
     {"keep", [](const EditOptions& o) { return o.keep.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string&) { keep(set, o.keep); }},
     {"formants", [](const EditOptions& o) { return o.keep_formants && o.scale.cents != 0; },
-     [](PartialSet& set, const EditOptions& o, const std::string&) { keep_formants(set, std::pow(2.0, o.scale.cents / 1200.0)); }},
+     [](PartialSet& set, const EditOptions& o, const std::string&) { keep_formants(set, std::pow(2.0, o.scale.cents / 1200.0)); }, true},
     {"scale", [](const EditOptions& o) { return o.scale.any(); },
-     [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, o.scale, file); }},
+     [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, o.scale, file); }, true},
     {"noise", [](const EditOptions& o) { return o.noise.any(); },
-     [](PartialSet& set, const EditOptions& o, const std::string& file) { change_noise(set, o.noise, file); }},
+     [](PartialSet& set, const EditOptions& o, const std::string& file) { change_noise(set, o.noise, file); }, true},
 };
 
 const std::vector<EditOption> kOptions = {
@@ -103,6 +103,16 @@ std::vector<Edit> chosen_edits(const EditOptions& options, const std::string& fi
   for (const EditRow& row : kEdits)
     if (row.chosen(options)) edits.push_back([&row, options, file](PartialSet& set) { row.apply(set, options, file); });
   return edits;
+}
+
+std::size_t chosen_before_changes(const EditOptions& options) {
+  std::size_t count = 0;
+  for (const EditRow& row : kEdits) {
+    if (!row.chosen(options)) continue;
+    if (row.changes) break;
+    ++count;
+  }
+  return count;
 }
 
 }  // namespace zarn

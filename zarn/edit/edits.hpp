@@ -44,6 +44,7 @@ struct EditRow {
   std::string_view name;
   bool (*chosen)(const EditOptions& options);
   void (*apply)(PartialSet& set, const EditOptions& options, const std::string& file);
+  bool changes = false;  // changes the values the filters judge: runs after them
 };
 
 /// The edits in the order they apply: the filters, then the changes.
@@ -65,5 +66,9 @@ const std::vector<EditOption>& edit_options();
 
 /// The edits that the options choose, in the table's order, for the partials of `file`.
 std::vector<Edit> chosen_edits(const EditOptions& options, const std::string& file);
+
+/// How many of the chosen edits come before the changes: the filters and what they judge
+/// (the partials as these leave them are what a filter given on the command line sees).
+std::size_t chosen_before_changes(const EditOptions& options);
 
 }  // namespace zarn

@@ -129,6 +129,21 @@ body{font-family:sans-serif;font-size:13px;margin:12px;color:#222}
 
 }  // namespace
 
+std::vector<double> judged_by_filters(const PartialSet& set) {
+  std::vector<double> judged;
+  judged.reserve(3 * set.partials.size());
+  for (const Partial& part : set.partials) {
+    if (part.M() == 0) {
+      judged.insert(judged.end(), 3, NAN);
+      continue;
+    }
+    judged.push_back(mean_frequency(part));
+    judged.push_back(amp2db(*std::max_element(part.amp.begin(), part.amp.end())));
+    judged.push_back(part.time.back() - part.time.front());
+  }
+  return judged;
+}
+
 void write_page(Output& out, const ResampledSet& set, const PartialSet& read, const PageOptions& options) {
   const PlotOptions& plot = options.plot;
   const PictureSpan span = picture_span(set, &read, plot);
@@ -148,16 +163,9 @@ void write_page(Output& out, const ResampledSet& set, const PartialSet& read, co
       freq.f32(static_cast<float>(r.freq[j]));
       level.i16(detail::centi_db(r.amp[j]));
     }
-    // What the filters judge: the partial as read.
-    const Partial* part = p < read.partials.size() ? &read.partials[p] : nullptr;
-    if (part != nullptr && part->M() > 0) {
-      summary.f64(mean_frequency(*part));
-      summary.f64(amp2db(*std::max_element(part->amp.begin(), part->amp.end())));
-      summary.f64(part->time.back() - part->time.front());
-    } else {
-      for (int k = 0; k < 3; ++k) summary.f64(NAN);
-    }
   }
+  const std::vector<double> judged = options.judged.empty() ? judged_by_filters(read) : options.judged;
+  for (std::size_t i = 0; i < 3 * set.partials.size(); ++i) summary.f64(i < judged.size() ? judged[i] : NAN);
   for (const NoiseArea& a : noise_areas(set.noise)) {
     noise.f32(static_cast<float>(a.band));
     noise.f32(static_cast<float>(a.from));

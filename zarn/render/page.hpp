@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "io/output.hpp"
 #include "model/partials.hpp"
@@ -21,7 +22,14 @@ struct PageOptions {
   int rate = 44100;     // the sample rate Play uses, as --wav would
   std::string command;  // the run's command line up to its filters ("zarn --hop=0.01 ...")
   std::string operands; // its input and step, as typed and quoted for the shell
+  /// What the filters judge of each partial (judged_by_filters) where the run changed the
+  /// partials after its filters; empty: the partials as read are judged.
+  std::vector<double> judged;
 };
+
+/// What the filters judge of each partial, three numbers a partial: its mean frequency, its
+/// loudest level in dB and its duration (NaN for a partial with no breakpoints).
+std::vector<double> judged_by_filters(const PartialSet& set);
 
 /// Writes the page of the resampled set; `read` (the partials it was resampled from, in its
 /// order) gives each partial's mean frequency, loudest level and duration, as the filters
