@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -74,6 +75,9 @@ void check_before_reading(const Options& options, Output& console) {
   if (options.f0_range_given && options.f0.empty()) report(console, compose_warning("--f0-range has no effect without --f0"));
   if (options.edits.keep_formants && options.edits.scale.cents == 0)
     report(console, compose_warning("--keep-formants has no effect without --transpose"));
+  // Standard output into a pipe that nothing reads any more: said now, not after the work.
+  if ((options.output_to_stdout() || options.wav == "-") && reader_gone(STDOUT_FILENO))
+    throw Failure(stdout_failed(EPIPE), FailureKind::kFileSystem, EPIPE);
 }
 
 void warn_of_unused_with_info(const Options& options, Output& console) {

@@ -19,16 +19,9 @@
 #include "formats/sdif.hpp"
 #include "io/save.hpp"
 #include "model/failure.hpp"
+#include "model/memory.hpp"
 
 namespace zarn {
-
-bool streams(const Options& options) {
-  const Format format = options.result_format();
-  return options.mode == Options::Mode::kRun && !options.info && !options.batch() && options.quiet && options.named_output() &&
-         !options.output_to_stdout() && (format == Format::kList || format == Format::kSdif) && options.plot.empty() &&
-         options.wav.empty() && options.f0.empty() && options.morph_with.empty() &&
-         chosen_edits(options.edits, input_name(options.input)).empty();
-}
 
 namespace {
 
@@ -38,10 +31,13 @@ void warn_of_reading(const PartialSet& input, int count, const std::string& name
   if (!input.damaged.empty()) report(console, compose_warning(name + " " + input.damaged));
 }
 
-// One partial's grid at a time, as plan_grid counts and lay_and_fit lays it.
+// One partial's grid at a time, as plan_grid counts and lay_and_fit lays it, checked as
+// plan_grid checks every grid: the memory of the grid at hand (the one held), and the disk
+// room of every grid so far (all of them written).
 class PartialGrid {
  public:
-  PartialGrid(GridKind kind, double step, const std::string& name) : kind_(kind), name_(name) {
+  PartialGrid(GridKind kind, double step, const std::string& name, const Options& options)
+      : kind_(kind), name_(name), options_(options), room_(result_room(options)) {
     plan_.step = step;
     plan_.aligned = kind == GridKind::kAligned;
     plan_.points.assign(1, 0);
@@ -49,14 +45,23 @@ class PartialGrid {
   }
   void set_places(PartialSet::Places places) { places_.places = places; }
 
-  /// Counts the partial's grid; throws Failure as plan_grid does.
+  /// Counts the partial's grid and checks it; throws Failure as plan_grid does.
   void count(const Partial& part) {
     const double step = plan_.step;
     plan_.points[0] = kind_ == GridKind::kAligned ? aligned_points(part, step, plan_.first_k[0], places_, name_)
                       : kind_ == GridKind::kWhole ? whole_points(part, step, places_, name_)
                                                   : grid_points(part, step, places_, name_);
+    const double points = plan_.points[0];
+    check_memory(points * 3 * sizeof(double), "the grid");
+    take_room(room_, options_, points);
   }
   int points() const { return plan_.points[0]; }
+  /// Checks the disk room of a grid planned whole (plan_grid checked its memory).
+  void take_room_of(const GridPlan& plan) {
+    double points = 0;
+    for (int n : plan.points) points += n;
+    take_room(room_, options_, points);
+  }
   long long first_k() const { return plan_.first_k[0]; }
 
   /// Lays the grid counted last and fits the partial on it, into `out` (its memory used again).
@@ -68,6 +73,8 @@ class PartialGrid {
  private:
   GridKind kind_;
   const std::string& name_;
+  const Options& options_;
+  Room room_;
   PartialSet places_;  // what a partial's place counts, for messages
   GridPlan plan_;
 };
@@ -95,6 +102,9 @@ class FirstFailure {
   std::optional<Failure> failure_;
 };
 
+// Thrown where the result's file fails (a full disk): the save reports the error it kept.
+struct WriteFailed {};
+
 // The partial list written as the partials come. Of the kept failures, the grid's comes first,
 // as every grid is counted before anything is fitted.
 class ListStream final : public PartialSink {
@@ -120,6 +130,7 @@ class ListStream final : public PartialSink {
       if (repeated_time(part_, index, at)) repeated_ = at;
     }
     write_list_partial(out_, part_);
+    if (out_.error() != 0) throw WriteFailed{};  // the rest could not be saved: stop reading
   }
 
   void finish() {
@@ -175,6 +186,7 @@ class SdifStream final : public PartialSink {
   void finish(Output& out) {
     if (whole_) {
       const GridPlan plan = plan_grid(*whole_, step_, GridKind::kAligned, name_);
+      grid_.take_room_of(plan);
       const ResampledSet set = resample_releasing(*whole_, plan, fit_);
       check_result(set, Format::kSdif);
       result_writer(set, Format::kSdif, written_)(out);
@@ -341,13 +353,17 @@ void run_streaming(const Options& options, Output& console, const std::string& n
   } closer{fd};
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
   const GridKind kind = options.aligned_grid() ? GridKind::kAligned : options.whole ? GridKind::kWhole : GridKind::kOwn;
-  PartialGrid grid(kind, step, name);
+  PartialGrid grid(kind, step, name, options);
 
   if (options.result_format() == Format::kList) {
     std::optional<RepeatedTime> repeated;
     save_as(options.output, options.force, through_output([&](Output& out) {
               ListStream stream(out, console, grid, options.fit, name);
-              read_into(options, fd, name, stream);
+              try {
+                read_into(options, fd, name, stream);
+              } catch (const WriteFailed&) {
+                return;  // through_output gives the write's error
+              }
               stream.finish();
               repeated = stream.repeated();
             }),

@@ -6,13 +6,10 @@
 #include <string>
 
 #include "app/options.hpp"
+#include "app/plan.hpp"
 #include "io/output.hpp"
 
 namespace zarn {
-
-/// True when the run asks for nothing that needs every partial at once: quiet, a result file
-/// in the partial list or SDIF, no edits, no picture, sound or fundamental.
-bool streams(const Options& options);
 
 /// The run of such options: the same file, byte for byte, and the same failures and warnings
 /// as the run that holds every partial. `nothing_saved` ends the messages of a failed save.

@@ -48,6 +48,7 @@ struct FormatRow {
   void (*check)(const ResampledSet& set);
   bool records_rate = false;  // the writer records WriteOptions::rate (--rate applies)
   bool holds_noise = false;   // the writer writes the set's noise (others leave it out)
+  double point_bytes = 0;     // the fewest bytes a written breakpoint takes, for the disk check
 };
 
 /// Every row, the partial list first.

@@ -1,5 +1,6 @@
 #include "io/output.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,11 @@ namespace {
 constexpr std::size_t kOutputChunk = 1 << 18;
 
 }  // namespace
+
+bool reader_gone(int fd) {
+  struct pollfd p = {fd, POLLOUT, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
+}
 
 int write_all(int fd, const char* p, std::size_t n) {
   while (n > 0) {

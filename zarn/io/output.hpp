@@ -11,6 +11,9 @@
 
 namespace zarn {
 
+/// True when fd is a pipe or socket whose reader has gone, so that any write to it fails.
+bool reader_gone(int fd);
+
 /// Writes all n bytes to fd, retrying short writes; returns 0 or the errno of the failure.
 int write_all(int fd, const char* p, std::size_t n);
 /// Buffered output to a file descriptor, or appended to a string; remembers the first write error.

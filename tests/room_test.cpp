@@ -1,0 +1,51 @@
+// The disk room a result is checked against before its work: counted across the boundary, and
+// where the system cannot bound it.
+#include "io/room.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "io/output.hpp"
+#include "model/failure.hpp"
+#include "run_binary.hpp"
+
+namespace {
+
+TEST(Room, RefusedOnceTheCountPassesTheRoom) {
+  zarn::Room room("out.txt", 3.0 * (1 << 30));
+  room.take(2.0 * (1 << 30), "the result");
+  room.take(1.0 * (1 << 30), "the result");  // exactly the room: taken
+  try {
+    room.take(1, "the result");
+    FAIL() << "one byte past the room";
+  } catch (const zarn::Failure& f) {
+    EXPECT_EQ(f.message, "zarn: no room: the result needs at least 3.0 GiB, more than the 3.0 GiB free for out.txt\n");
+    EXPECT_EQ(f.kind, zarn::FailureKind::kFileSystem);
+  }
+}
+
+TEST(Room, MeasuredWhereTheSystemBoundsIt) {
+  zarn_test::TempDir dir;
+  const double room = zarn::room_for(dir / "new.txt");
+  EXPECT_TRUE(std::isfinite(room) && room > 0) << room;
+  for (const std::string unbounded : {"-", "/dev/null"}) EXPECT_TRUE(std::isinf(zarn::room_for(unbounded))) << unbounded;
+}
+
+TEST(Output, AReaderGoneIsSeenBeforeWriting) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  EXPECT_FALSE(zarn::reader_gone(ends[1]));
+  ::close(ends[0]);
+  EXPECT_TRUE(zarn::reader_gone(ends[1]));
+  ::close(ends[1]);
+  const int file = ::open("/dev/null", O_WRONLY);
+  EXPECT_FALSE(zarn::reader_gone(file));
+  ::close(file);
+}
+
+}  // namespace

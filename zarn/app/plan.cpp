@@ -1,0 +1,58 @@
+#include "app/plan.hpp"
+
+#include "edit/edits.hpp"
+#include "formats/formats.hpp"
+
+namespace zarn {
+
+namespace {
+
+bool always(const Options&) { return true; }
+bool never(const Options&) { return false; }
+
+// The format whose file is made as its partials come: the list, written in their order, and
+// SDIF, whose frames are made from points set aside on disk.
+bool saves_one_at_a_time(const Options& o) {
+  const Format format = o.result_format();
+  return o.named_output() && !o.output_to_stdout() && (format == Format::kList || format == Format::kSdif);
+}
+
+const std::vector<StepRow> kSteps = {
+    {"read", always, never},
+    // An edit may weigh every partial against the others (the fundamental, the filters that
+    // rank, the morph's matching).
+    {"edit", [](const Options& o) { return !o.morph_with.empty() || !chosen_edits(o.edits, input_name(o.input)).empty(); }, always},
+    {"grid", always, never},
+    {"fit", always, never},
+    // The console listing begins with every partial's length.
+    {"list", [](const Options& o) { return !o.quiet; }, always},
+    // The dialogue asks for a name once the result is made; a failed write to standard output
+    // would leave half a result where no temporary file can hide it.
+    {"save", always, [](const Options& o) { return !saves_one_at_a_time(o); }},
+    {"extra writers", [](const Options& o) { return !o.plot.empty() || !o.wav.empty() || !o.f0.empty(); }, always},
+};
+
+}  // namespace
+
+const std::vector<StepRow>& step_table() { return kSteps; }
+
+std::vector<std::string_view> steps_needing_every_partial(const Options& options) {
+  std::vector<std::string_view> steps;
+  for (const StepRow& row : kSteps)
+    if (row.chosen(options) && row.needs_every_partial(options)) steps.push_back(row.name);
+  return steps;
+}
+
+bool streams(const Options& options) {
+  return options.mode == Options::Mode::kRun && !options.info && !options.batch() && steps_needing_every_partial(options).empty();
+}
+
+Room result_room(const Options& options) {
+  return Room(options.named_output() ? options.output : std::string("-"));
+}
+
+void take_room(Room& room, const Options& options, double points) {
+  room.take(points * row_of(options.result_format()).point_bytes, "the result");
+}
+
+}  // namespace zarn

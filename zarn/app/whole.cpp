@@ -1,0 +1,198 @@
+// The plan executed on every partial at once: what a run needs when an edit, the console
+// listing, the dialogue or an extra output weighs every partial.
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "app/checks.hpp"
+#include "app/dialogue.hpp"
+#include "app/plan.hpp"
+#include "edit/edits.hpp"
+#include "edit/fundamental.hpp"
+#include "fit/resample.hpp"
+#include "formats/formats.hpp"
+#include "io/save.hpp"
+#include "io/tokens.hpp"
+#include "model/failure.hpp"
+#include "render/listing.hpp"
+#include "render/outputs.hpp"
+#include "render/page.hpp"
+#include "render/plot.hpp"
+
+namespace zarn {
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+
+// Closes a file descriptor when the scope ends.
+struct FdCloser {
+  int fd;
+  ~FdCloser() {
+    if (fd > STDERR_FILENO) ::close(fd);
+  }
+};
+
+// Saves the result under the name given with -o, or on standard output for "-".
+void save_named(const Options& options, const Writer& writer) {
+  if (!options.output_to_stdout()) return save_as(options.output, options.force, through_output(writer), kNothingSaved);
+  const SaveOutcome saved = save_to_fd(STDOUT_FILENO, writer);
+  if (!saved.written()) throw Failure(stdout_failed(saved.error), FailureKind::kFileSystem, saved.error);
+}
+
+// The command line that the browser page completes with the filters of a selection: the
+// options that shaped the partials, then (page_operands) an output named like this run's, the
+// input and the step.
+std::string page_command(const Options& options) {
+  std::string command = "zarn";
+  for (const std::string& option : options.shaping) command += " " + shell_quote(option);
+  return command;
+}
+std::string page_operands(const Options& options) {
+  std::string kept = "kept.txt";
+  if (options.output_to_stdout()) kept = "-";
+  const std::size_t dot = options.output.find_last_of('.'), slash = options.output.find_last_of('/');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) kept = "kept" + options.output.substr(dot);
+  return "-o " + shell_quote(kept) + " " + shell_quote(options.input) + (options.step ? " " + shell_quote(*options.step) : "");
+}
+
+// What the run holds between its steps.
+struct Held {
+  std::string name;  // of the input, in messages
+  double step = 0;
+  PartialSet read;
+  Fundamental f0;
+  std::vector<double> judged;  // what the filters judged, for the page, where changes followed them
+  Fit fit = Fit::kSpline;
+  ResampledSet set;
+  int rate = 0;
+};
+
+// The picture of the result, in the options' view.
+PageOptions picture_options(const Options& options, const Held& held) {
+  std::string method;  // what the title says of the fit and the grid where they are not the usual
+  if (held.fit != Fit::kSpline) method = std::string(fit_table()[static_cast<std::size_t>(held.fit)].name) + " fit";
+  const char* grid = held.set.aligned ? "aligned grid" : options.whole ? "whole grid" : nullptr;
+  if (grid != nullptr) method += (method.empty() ? "" : ", ") + std::string(grid);
+  PageOptions picture;
+  picture.rate = held.rate;
+  picture.command = page_command(options);
+  picture.operands = page_operands(options);
+  picture.judged = held.judged;
+  PlotOptions& plot = picture.plot;
+  plot.input = held.name;
+  plot.step = held.step;
+  plot.log_frequency = options.plot_log;
+  plot.method = method;
+  plot.range = options.plot_view.range;
+  plot.band = options.plot_view.band;
+  plot.dots = options.plot_view.dots;
+  if (options.plot_view.floor) plot.floor_db = *options.plot_view.floor;
+  return picture;
+}
+
+// The picture, the sound and the fundamental of the result, where asked for; `result` is where
+// the result was saved.
+void save_extras(const Options& options, const Held& held, Output& console, const std::string& result) {
+  if (!options.f0.empty())
+    save_as(options.f0, options.force, through_output([&](Output& out) { out.put(fundamental_text(held.f0)); }),
+            not_saved("fundamental", result));
+  if (!options.plot.empty()) save_picture(options.plot, options.force, held.set, held.read, picture_options(options, held), result);
+  if (!options.wav.empty())
+    save_sound({options.wav, options.force, held.rate, options.bits, options.normalize, options.quiet}, held.set, result,
+               [&](const std::string& m) { report(console, m); });
+}
+
+// The partials of another input (--morph-with), a sound analysed as the input would be.
+PartialSet read_other(const std::string& path, ReadOptions read) {
+  read.sound_options = false;  // the analysis's options were given for the input
+  FdCloser in{open_input(path)};
+  if (in.fd < 0) throw system_failure(path, errno);
+  return read_input(in.fd, path, read);
+}
+
+// The edits, and what the page and the fundamental take of the partials on the way.
+void edit(const Options& options, Held& held, Output& console) {
+  EditOptions edits = options.edits;
+  if (!options.morph_with.empty()) edits.morph_with = std::make_shared<const PartialSet>(read_other(options.morph_with, options.read));
+  const int before_edits = held.read.P();
+  const std::vector<Edit> chosen = chosen_edits(edits, held.name);
+  const auto changes = chosen.begin() + static_cast<std::ptrdiff_t>(chosen_before_changes(edits));
+  apply_edits(held.read, {chosen.begin(), changes});
+  // A selection's filters judge the partials as the filters see them, not as changed after.
+  if (changes != chosen.end() && is_page_name(options.plot)) held.judged = judged_by_filters(held.read);
+  apply_edits(held.read, {changes, chosen.end()});
+  if (edits.harmonic && before_edits > 0 && held.read.P() == 0)
+    report(console, compose_warning(held.name + ": --harmonic left no partial: none lies on a harmonic of a fundamental found"));
+  // The fundamental, where asked for, from the partials as edited (before the fit lets them go):
+  // at every hop of the analysis that made them, or every step of the grid.
+  if (!options.f0.empty())
+    held.f0 = fundamental(held.read, held.read.hop > 0 ? held.read.hop : held.step, options.f0_range.first, options.f0_range.second);
+}
+
+// The grid, checked against memory and disk before it is laid, and the fit.
+void grid_and_fit(const Options& options, Held& held, Output& console) {
+  const GridKind kind = options.aligned_grid() ? GridKind::kAligned : options.whole ? GridKind::kWhole : GridKind::kOwn;
+  const GridPlan plan = plan_grid(held.read, held.step, kind, held.name);
+  double points = 0;
+  for (int n : plan.points) points += n;
+  Room room = result_room(options);
+  take_room(room, options, points);
+  if (options.any_option && !options.quiet) note_partials_without_points(held.read, plan, console);
+  if (!options.quiet) write_lengths(console, plan.points);
+  held.fit = fit_for(options.fit, held.read);
+  if (options.plot.empty()) {
+    held.set = resample_releasing(held.read, plan, held.fit);  // nothing after the fit needs the input
+  } else {
+    held.set = lay_planned(held.read, plan);
+    resample(held.read, held.set, held.fit);  // the picture shows it
+  }
+}
+
+}  // namespace
+
+int run_whole(const Options& options, Output& console, bool& saved, const std::string& written_by) {
+  // The classic console run speaks on standard output; a scripted one on standard error.
+  const bool scripted = options.any_option;
+  if (!options.quiet) write_banner(console);
+  Held held;
+  held.name = input_name(options.input);
+  FdCloser input{open_input(options.input)};
+  if (input.fd < 0) {
+    if (scripted) throw system_failure(held.name, errno);
+    console.put("File " + options.input + " not found\n");
+    return kFailed;
+  }
+  held.step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
+  held.read = read_input(input.fd, held.name, options.read);
+  if (held.read.P() == 0 && (scripted || held.read.format != "list") && !held.read.passed_over.empty())
+    report(console, compose_warning(held.name + ": no partials read: " + held.read.passed_over));
+  if (!held.read.damaged.empty()) report(console, compose_warning(held.name + " " + held.read.damaged));
+  edit(options, held, console);
+  grid_and_fit(options, held, console);
+  if (!options.quiet) write_listing(console, held.set);
+  if (!options.f0.empty()) held.set.fundamental = held.f0;  // SDIF holds it too
+
+  check_result(held.set, options.result_format());
+  held.rate = options.sound_rate(held.read);
+  if (!options.wav.empty()) check_sound_size(options.wav, sound_length(held.set, held.rate), held.rate, options.bits);
+  const Writer writer = result_writer(held.set, options.result_format(), {written_by, held.rate});
+  std::string result = options.output;
+  if (options.named_output()) {
+    if (options.output_to_stdout()) console.flush();
+    save_named(options, writer);
+    saved = true;
+  } else {
+    Input answers(STDIN_FILENO, "standard input");
+    saved = save_dialogue(console, answers, writer, [&](const std::string& m) { report(console, m); }, &result);
+  }
+  if (!saved) return kFailed;
+  if (options.result_format() == Format::kList) warn_of_repeated_times(held.set, console);
+  if (!options.quiet) note_noise_left_out(held.set, options.result_format(), console);
+  save_extras(options, held, console, result);
+  return kOk;
+}
+
+}  // namespace zarn

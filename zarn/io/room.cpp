@@ -1,0 +1,37 @@
+#include "io/room.hpp"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+
+#include "io/save.hpp"
+#include "model/failure.hpp"
+
+namespace zarn {
+
+double room_for(const std::string& name) {
+  constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+  if (name == "-") return kUnbounded;
+  struct stat st;
+  if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return kUnbounded;  // a device or a pipe takes what it takes
+  struct statvfs fs;
+  if (::statvfs(folder_of(name).c_str(), &fs) != 0) return kUnbounded;  // the save says why the folder fails
+  // A file replaced gives its own blocks back only once the new one has its name: not counted.
+  return static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+}
+
+void Room::take(double bytes, const std::string& what) {
+  taken_ += bytes;
+  if (taken_ <= left_) return;
+  char need[32], have[32];
+  std::snprintf(need, sizeof need, "%.1f", taken_ / (1 << 30));
+  std::snprintf(have, sizeof have, "%.1f", left_ / (1 << 30));
+  throw Failure(compose("no room: " + what + " needs at least " + need + " GiB, more than the " + have + " GiB free for " +
+                        name_),
+                FailureKind::kFileSystem, ENOSPC);
+}
+
+}  // namespace zarn
