@@ -126,6 +126,28 @@ TEST(Stream, OtherFormatsGiveTheSameFile) {
     }
 }
 
+// A result that cannot be written (a full disk) ends the run at once: the input is not read on
+// to its end, where a fault would otherwise be the one reported.
+TEST(Stream, StopsAtTheFirstFailedWrite) {
+  std::string many;
+  for (int p = 0; p < 200; ++p) many += "( POINTS 2\n0 440 -10\n1 440 -10\n)\n";
+  const std::string input = "( PARTIALS 201\n" + many + "( POINTS 2\n0 440 -10\nx 440 -10\n)\n)\n";
+  for (const char* jobs : {"1", "2"}) {
+    zarn_test::TempDir dir;
+    zarn_test::spill(dir / "in", input);
+    const zarn::Options options = zarn_test::parse({"-q", "-j", jobs, "-o", "/dev/full", dir / "in", "0.001"});
+    ASSERT_TRUE(zarn::streams(options));
+    std::string sink;
+    zarn::Output out(&sink);
+    try {
+      zarn::run_streaming(options, out, "nothing saved", "zarn test");
+      ADD_FAILURE() << "saved on a full disk";
+    } catch (const zarn::Failure& f) {
+      EXPECT_NE(f.message.find("No space left on device"), std::string::npos) << f.message;
+    }
+  }
+}
+
 TEST(Stream, OnlyWhenNothingNeedsEveryPartial) {
   const struct {
     std::vector<std::string> args;
