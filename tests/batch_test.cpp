@@ -2,9 +2,14 @@
 // runs of the binary whose outputs equal one-input runs byte for byte, whatever -j.
 #include "app/batch.hpp"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "io/output.hpp"
 #include "model/failure.hpp"
 #include "run_binary.hpp"
 #include "support.hpp"
@@ -41,6 +47,7 @@ TEST(Batch, Names) {
       {"o/{name}.txt", "noending", ".txt", "o/noending.txt"},
       {"o/{name}{ext}.txt", ".hidden", ".txt", "o/.hidden.txt"},  // a leading dot is no ending
       {"plain.txt", "x.wav", ".txt", "plain.txt"},
+      {"o/{name}.{ext}", "x{ext}.txt", "", "o/x{ext}.txt"},  // braces of the input's own are no template
   };
   for (const auto& c : cases) EXPECT_EQ(zarn::output_name(c.pattern, c.input, c.ending), c.name) << c.pattern << " " << c.input;
   // Each output's own ending in a folder; the run quiet, one input.
@@ -151,6 +158,58 @@ TEST(Batch, EveryRunWaitedForWhenTheCallerIgnoresChildren) {
   ::sigaction(SIGCHLD, &before, &after);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(after.sa_handler, SIG_IGN);
+}
+
+// Each run's standard error is kept in TMPDIR's folder, as every temporary file.
+TEST(Batch, RunsSpeakIntoTheTemporaryFolder) {
+  zarn_test::TempDir dir;
+  const char* before = std::getenv("TMPDIR");
+  const std::string saved = before != nullptr ? before : "";
+  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  const zarn::Options o = parse({"-q", "-o", "/nonexistent/{name}.txt", "--step=0.01", "a", "b"});
+  std::string said;
+  zarn::Output console(&said);
+  const std::string folder = dir.path();
+  const int status = zarn::run_batch(o, [](const zarn::Options&) {
+    char where[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/fd/2", where, sizeof where - 1);
+    return n > 0 && std::string(where).rfind(std::getenv("TMPDIR"), 0) == 0 ? 0 : 1;
+  }, console);
+  if (before != nullptr) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
+  EXPECT_EQ(status, 0) << said;
+}
+
+// A batch killed (not its process group) takes its runs with it: none is left to write later.
+TEST(Batch, RunsEndWithTheirParent) {
+  zarn_test::TempDir dir;
+  const std::vector<std::string> inputs = {dir / "a.txt", dir / "b.txt"};
+  for (const std::string& input : inputs) ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+  const std::string output = dir / "{name}.out";
+  const pid_t batch = ::fork();
+  if (batch == 0) {
+    ::execl(ZARN_BINARY, "zarn", "-q", "-j", "2", "-o", output.c_str(), "--step=0.01", inputs[0].c_str(), inputs[1].c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Each run waits, reading its input, once it has opened it.
+  std::vector<int> writers;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (const std::string& input : inputs) {
+    int fd = -1;
+    while (fd < 0 && std::chrono::steady_clock::now() < deadline) {
+      fd = ::open(input.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd < 0) ::usleep(10000);
+    }
+    ASSERT_GE(fd, 0) << input << " never opened by its run";
+    writers.push_back(fd);
+  }
+  ::kill(batch, SIGKILL);
+  ::waitpid(batch, nullptr, 0);
+  for (int fd : writers) {
+    while (!zarn::reader_gone(fd) && std::chrono::steady_clock::now() < deadline) ::usleep(10000);
+    EXPECT_TRUE(zarn::reader_gone(fd)) << "a run outlived its batch";
+    ::close(fd);
+  }
 }
 
 }  // namespace

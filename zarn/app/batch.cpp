@@ -1,5 +1,6 @@
 #include "app/batch.hpp"
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <signal.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include "app/checks.hpp"
 #include "formats/formats.hpp"
+#include "io/spool.hpp"
 #include "model/failure.hpp"
 
 namespace zarn {
@@ -28,9 +30,19 @@ std::pair<std::string, std::string> stem_and_ending(const std::string& input) {
   return {base.substr(0, dot), base.substr(dot + 1)};
 }
 
-std::string replaced(std::string text, std::string_view what, const std::string& with) {
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
-    text.replace(at, what.size(), with);
+// The template with {name} and {ext} replaced in one pass, so that braces within the input's
+// own name are never taken for the template's.
+std::string filled(const std::string& pattern, const std::string& name, const std::string& ext) {
+  std::string text;
+  for (std::size_t at = 0; at < pattern.size();) {
+    if (pattern.compare(at, 6, "{name}") == 0) {
+      text += name, at += 6;
+    } else if (pattern.compare(at, 5, "{ext}") == 0) {
+      text += ext, at += 5;
+    } else {
+      text += pattern[at++];
+    }
+  }
   return text;
 }
 
@@ -54,7 +66,7 @@ std::string duration(double seconds) {
 std::string output_name(const std::string& pattern, const std::string& input, std::string_view ending) {
   const auto [stem, ext] = stem_and_ending(input);
   if (!pattern.empty() && pattern.back() == '/') return pattern + stem + std::string(ending);
-  return replaced(replaced(pattern, "{name}", stem), "{ext}", ext);
+  return filled(pattern, stem, ext);
 }
 
 Options one_input(const Options& batch, const std::string& input) {
@@ -88,6 +100,141 @@ void check_batch_names(const Options& batch) {
   }
 }
 
+namespace {
+
+// The runs of a batch under way, each in a process of its own with its standard error kept in
+// a file until it ends; the progress on a terminal.
+class Batch {
+ public:
+  Batch(const Options& options, const std::function<int(const Options&)>& one, Output& console)
+      : options_(options), one_(one), console_(console), total_(options.inputs.size()),
+        progress_(!options.quiet && ::isatty(STDERR_FILENO) == 1), began_(std::chrono::steady_clock::now()) {}
+
+  int run() {
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    const std::size_t jobs = static_cast<std::size_t>(options_.jobs > 0 ? options_.jobs : std::max(1L, cores));
+    console_.flush();
+    while (next_ < total_ || !running_.empty()) {
+      while (running_.size() < jobs && next_ < total_ && start_next()) {
+      }
+      if (running_.empty()) break;
+      wait_for_one();
+    }
+    if (!shown_.empty()) show("");
+    if (!options_.quiet) {
+      char summary[160];
+      std::snprintf(summary, sizeof summary, "%zu files: %zu done, %zu failed, in %.1f s", total_, total_ - failed_, failed_, elapsed());
+      report(console_, compose(summary));
+    }
+    return failed_ == 0 ? 0 : 1;
+  }
+
+ private:
+  struct Job {
+    pid_t pid;
+    std::size_t input;
+    std::FILE* err;  // the run's standard error, said when it ends
+  };
+
+  // Starts the next input's run; false where it must wait for a run to end first.
+  bool start_next() {
+    const std::size_t i = next_++;
+    std::string folder;
+    const int fd = unnamed_temporary_file(folder);  // in TMPDIR's folder, as every spool
+    std::FILE* err = fd < 0 ? nullptr : ::fdopen(fd, "w+");
+    if (err == nullptr && fd >= 0) ::close(fd);
+    const pid_t parent = ::getpid();
+    const pid_t pid = err == nullptr ? -1 : ::fork();
+    if (pid == 0) {
+      // A run outlives no batch: it ends with its parent, however the parent ends.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent) std::_Exit(1);
+      ::dup2(::fileno(err), STDERR_FILENO);
+      std::_Exit(one_(one_input(options_, options_.inputs[i])));
+    }
+    if (pid < 0) {
+      const int error = errno;
+      if (err != nullptr) std::fclose(err);
+      // Out of processes or files for now: the input waits until a run ends and gives some back.
+      if (!running_.empty() && (error == EAGAIN || error == EMFILE || error == ENFILE || error == ENOMEM)) {
+        --next_;
+        return false;
+      }
+      say(compose(options_.inputs[i], std::string("cannot start its run: ") + std::strerror(error)));
+      ++failed_, ++done_;
+      return true;
+    }
+    running_.push_back({pid, i, err});
+    update(options_.inputs[i]);
+    return true;
+  }
+
+  // Waits for a run to end and says how it ended.
+  void wait_for_one() {
+    int status = 0;
+    const pid_t pid = ::waitpid(-1, &status, 0);
+    if (pid < 0) {
+      if (errno == EINTR) return;
+      // The runs can no longer be waited for: each still running is said to be not known done.
+      const std::string why = std::strerror(errno);
+      for (const Job& j : running_) {
+        say(compose(options_.inputs[j.input], "whether its run ended well cannot be learned: " + why));
+        std::fclose(j.err);
+        ++failed_, ++done_;
+      }
+      running_.clear();
+      return;
+    }
+    const auto job = std::find_if(running_.begin(), running_.end(), [&](const Job& j) { return j.pid == pid; });
+    if (job == running_.end()) return;
+    std::string said;
+    std::rewind(job->err);
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, job->err)) > 0;) said.append(buffer, got);
+    std::fclose(job->err);
+    const std::string& input = options_.inputs[job->input];
+    if (!said.empty()) say(said);
+    const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!ok && WIFSIGNALED(status)) say(compose(input, "its run ended by signal " + std::to_string(WTERMSIG(status))));
+    else if (!ok && said.empty()) say(compose(input, "not done"));
+    failed_ += ok ? 0 : 1;
+    ++done_;
+    running_.erase(job);
+    update(running_.empty() ? std::string() : options_.inputs[running_.back().input]);
+  }
+
+  double elapsed() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - began_).count(); }
+
+  // The progress line on a terminal.
+  void show(const std::string& line) {
+    if (!progress_) return;
+    const std::string text = "\r" + line + "\033[K";
+    if (::write(STDERR_FILENO, text.data(), text.size()) < 0) return;
+    shown_ = line;
+  }
+  void say(const std::string& message) {
+    if (!shown_.empty()) show("");
+    report(console_, message);
+  }
+  void update(const std::string& current) {
+    std::string line = "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + current;
+    if (done_ > 0) line += "  " + duration(elapsed() / static_cast<double>(done_) * static_cast<double>(total_ - done_)) + " left";
+    show(line);
+  }
+
+  const Options& options_;
+  const std::function<int(const Options&)>& one_;
+  Output& console_;
+  std::size_t total_;
+  bool progress_;
+  std::chrono::steady_clock::time_point began_;
+  std::vector<Job> running_;
+  std::size_t next_ = 0, done_ = 0, failed_ = 0;
+  std::string shown_;  // the progress line on the terminal
+};
+
+}  // namespace
+
 int run_batch(const Options& options, const std::function<int(const Options&)>& one, Output& console) {
   check_batch_names(options);
   // A caller that ignores SIGCHLD (trap '' CHLD, inherited) has the runs reaped unseen, and
@@ -100,99 +247,7 @@ int run_batch(const Options& options, const std::function<int(const Options&)>& 
     struct sigaction action;
     ~Restore() { ::sigaction(SIGCHLD, &action, nullptr); }
   } restore{caller_action};
-  const std::size_t total = options.inputs.size();
-  const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-  const std::size_t jobs = static_cast<std::size_t>(options.jobs > 0 ? options.jobs : std::max(1L, cores));
-  const bool progress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
-  const auto began = std::chrono::steady_clock::now();
-  const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(); };
-  struct Job {
-    pid_t pid;
-    std::size_t input;
-    std::FILE* err;  // the run's standard error, said when it ends
-  };
-  std::vector<Job> running;
-  std::size_t next = 0, done = 0, failed = 0;
-  std::string shown;  // the progress line on the terminal
-  const auto show = [&](const std::string& line) {
-    if (!progress) return;
-    const std::string text = "\r" + line + "\033[K";
-    if (::write(STDERR_FILENO, text.data(), text.size()) < 0) return;
-    shown = line;
-  };
-  const auto say = [&](const std::string& message) {
-    if (!shown.empty()) show("");
-    report(console, message);
-  };
-  const auto update = [&](const std::string& current) {
-    std::string line = "[" + std::to_string(done) + "/" + std::to_string(total) + "] " + current;
-    if (done > 0) line += "  " + duration(elapsed() / static_cast<double>(done) * static_cast<double>(total - done)) + " left";
-    show(line);
-  };
-  console.flush();
-  while (next < total || !running.empty()) {
-    while (running.size() < jobs && next < total) {
-      const std::size_t i = next++;
-      std::FILE* err = std::tmpfile();
-      const pid_t pid = err == nullptr ? -1 : ::fork();
-      if (pid == 0) {
-        ::dup2(::fileno(err), STDERR_FILENO);
-        std::_Exit(one(one_input(options, options.inputs[i])));
-      }
-      if (pid < 0) {
-        const int error = errno;
-        if (err != nullptr) std::fclose(err);
-        // Out of processes or files for now: the input waits until a run ends and gives some back.
-        if (!running.empty() && (error == EAGAIN || error == EMFILE || error == ENFILE || error == ENOMEM)) {
-          --next;
-          break;
-        }
-        say(compose(options.inputs[i], std::string("cannot start its run: ") + std::strerror(error)));
-        ++failed, ++done;
-        continue;
-      }
-      running.push_back({pid, i, err});
-      update(options.inputs[i]);
-    }
-    if (running.empty()) break;
-    int status = 0;
-    const pid_t pid = ::waitpid(-1, &status, 0);
-    if (pid < 0) {
-      if (errno == EINTR) continue;
-      // The runs can no longer be waited for: each still running is said to be not known done.
-      const std::string why = std::strerror(errno);
-      for (const Job& j : running) {
-        say(compose(options.inputs[j.input], "whether its run ended well cannot be learned: " + why));
-        std::fclose(j.err);
-        ++failed, ++done;
-      }
-      running.clear();
-      break;
-    }
-    const auto job = std::find_if(running.begin(), running.end(), [&](const Job& j) { return j.pid == pid; });
-    if (job == running.end()) continue;
-    std::string said;
-    std::rewind(job->err);
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, job->err)) > 0;) said.append(buffer, got);
-    std::fclose(job->err);
-    const std::string& input = options.inputs[job->input];
-    if (!said.empty()) say(said);
-    const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!ok && WIFSIGNALED(status)) say(compose(input, "its run ended by signal " + std::to_string(WTERMSIG(status))));
-    else if (!ok && said.empty()) say(compose(input, "not done"));
-    failed += ok ? 0 : 1;
-    ++done;
-    running.erase(job);
-    update(running.empty() ? std::string() : options.inputs[running.back().input]);
-  }
-  if (!shown.empty()) show("");
-  if (!options.quiet) {
-    char summary[160];
-    std::snprintf(summary, sizeof summary, "%zu files: %zu done, %zu failed, in %.1f s", total, total - failed, failed, elapsed());
-    report(console, compose(summary));
-  }
-  return failed == 0 ? 0 : 1;
+  return Batch(options, one, console).run();
 }
 
 }  // namespace zarn
