@@ -341,6 +341,12 @@ py::object resample(const py::object& partials_in, double step, bool align, cons
     for (std::size_t p = 0; p < views.size(); ++p) {
       const zarn::Breakpoints& b = views[p];
       check_values(b);
+      if (const double apart = zarn::too_close(b, *fit); apart > 0) {
+        char what[200];
+        std::snprintf(what, sizeof what, "partial %zu: two breakpoints lie %g s apart, too close for the %s fit; fit='linear' joins them", p,
+                      apart, std::string(zarn::fit_table()[static_cast<std::size_t>(*fit)].name).c_str());
+        throw py::value_error(what);
+      }
       zarn::Partial& end = ends.partials[p];
       if (b.M > 0) end.time.push_back(b.time[0]);
       if (b.M > 1) end.time.push_back(b.time[b.M - 1]);

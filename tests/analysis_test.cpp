@@ -270,6 +270,7 @@ TEST(Analysis, OptionsThatCannotBeUsed) {
       {with(40, 1e18), 44100, -1, "--hop must be at most the analysis window"},
       {{}, 0, -1, "the sound's sample rate must be above zero"},
       {{}, 67e6, -1, "a sample rate of 67000000 Hz is beyond what zarn analyses"},
+      {{}, 1e300, -1, "a sample rate of 1e+300 Hz is beyond what zarn analyses"},  // past what an integer holds
       {{}, 44100, 441, "the sound (0.01 s) is shorter than the analysis window (0.07503 s at --resolution=40): --resolution=300 or coarser"},
       {{}, 44100, 0, "the sound (0 s) is shorter than the analysis window"},
   };

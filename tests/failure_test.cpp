@@ -17,6 +17,15 @@ TEST(Failure, Shapes) {
   EXPECT_EQ(zarn::compose_warning("ignoring extra argument 'x'"), "zarn: warning: ignoring extra argument 'x'\n");
   EXPECT_EQ(zarn::stdout_failed(EPIPE), "zarn: cannot write standard output: Broken pipe\n");
   EXPECT_EQ(zarn::failure("in.txt", 3L, "bad").message, "zarn: in.txt:3: bad\n");
+  // A name's control bytes are shown, never obeyed: no escape recolours the terminal and no
+  // newline starts a line that looks like a message of its own. Other bytes stand.
+  const std::string odd = "a\x1b[31mb\nzarn: c\x7f\xc3\xa9.txt";
+  const std::string shown = "a\\x1b[31mb\\x0azarn: c\\x7f\xc3\xa9.txt";
+  EXPECT_EQ(zarn::shown_name(odd), shown);
+  EXPECT_EQ(zarn::compose(odd, "x"), "zarn: " + shown + ": x\n");
+  EXPECT_EQ(zarn::compose(odd, 2L, "x"), "zarn: " + shown + ":2: x\n");
+  EXPECT_EQ(zarn::compose_at_byte(odd, 9, "x"), "zarn: " + shown + ": byte 9: x\n");
+  EXPECT_EQ(zarn::compose_at_time(odd, 0.5, "x"), "zarn: " + shown + ": at 0.5 s: x\n");
 }
 
 TEST(Failure, KindsForPrograms) {

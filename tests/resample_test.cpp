@@ -61,6 +61,35 @@ TEST(Grid, TimesTooFarFromZeroAreRefused) {
   }
 }
 
+// Breakpoints so close that a cubic's terms overflow are refused, named, for the cubic fits
+// only: the partial list's times, or a --time-scale of 1e-300, would otherwise give NaN.
+TEST(Resample, BreakpointsTooCloseForACubic) {
+  const struct {
+    double apart;
+    zarn::Fit fit;
+    bool refused;
+  } cases[] = {{0.9e-100, zarn::Fit::kSpline, true}, {0.9e-100, zarn::Fit::kMonotone, true}, {0.9e-100, zarn::Fit::kLinear, false},
+               {1.1e-100, zarn::Fit::kSpline, false}, {1e-300, zarn::Fit::kMonotone, true}};
+  for (const auto& c : cases) {
+    zarn::PartialSet set;
+    set.partials.resize(2);
+    zarn::add_breakpoint(set.partials[0], 0, 440, 0.1);
+    zarn::add_breakpoint(set.partials[0], 1, 440, 0.1);
+    for (double t : {0.0, c.apart, 1.0}) zarn::add_breakpoint(set.partials[1], t, 440 + 1e6 * t, 0.1);
+    set.partials[1].place = 7;
+    try {
+      const zarn::GridPlan plan = zarn::plan_grid(set, 0.01, zarn::GridKind::kOwn, "in.txt", c.fit);
+      EXPECT_FALSE(c.refused) << c.apart;
+      zarn::ResampledSet grid = zarn::lay_planned(set, plan);
+      zarn::resample(set, grid, c.fit);
+      for (double f : grid.partials[1].freq) ASSERT_TRUE(std::isfinite(f)) << c.apart;
+    } catch (const zarn::Failure& f) {
+      EXPECT_TRUE(c.refused) << c.apart;
+      EXPECT_NE(f.message.find("in.txt:7: two of this partial's breakpoints lie"), std::string::npos) << f.message;
+    }
+  }
+}
+
 }  // namespace
 
 // Laying each grid as it is fitted, releasing the input, gives what laying every grid first

@@ -33,7 +33,11 @@ std::string number_text(double v) {
 
 std::string analysis_problem(const AnalysisOptions& o, double rate, long long frames) {
   if (!std::isfinite(rate) || !(rate > 0)) return "the sound's sample rate must be above zero";
-  if (!(rate <= kMaxAnalysisRate)) return "a sample rate of " + std::to_string(std::llround(rate)) + " Hz is beyond what zarn analyses (10 MHz): is the header broken?";
+  if (!(rate <= kMaxAnalysisRate)) {
+    char said[64];
+    std::snprintf(said, sizeof said, rate < 1e15 ? "%.0f" : "%g", rate);  // any size, where llround would overflow
+    return "a sample rate of " + std::string(said) + " Hz is beyond what zarn analyses (10 MHz): is the header broken?";
+  }
   if (!std::isfinite(o.resolution) || !(o.resolution > 0)) return "--resolution must be a number of hertz above zero";
   if (kLobeBins * rate / o.resolution > 1 << 24) return "--resolution is too fine for this sample rate (a window of over 2^24 samples)";
   const std::size_t window = analysis_window(o, rate);

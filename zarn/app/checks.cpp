@@ -22,7 +22,19 @@ namespace zarn {
 // error. It allocates nothing, since it also reports running out of memory.
 void report(Output& console, std::string_view message) {
   console.flush();
-  write_all(STDERR_FILENO, message.data(), message.size());
+  // Control bytes that a name or a token brought in (an escape sequence) are shown, not obeyed;
+  // the lines and tabs of the message stand.
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    const auto c = static_cast<unsigned char>(message[i]);
+    if ((c >= 0x20 && c != 0x7f) || c == '\n' || c == '\t') continue;
+    write_all(STDERR_FILENO, message.data() + from, i - from);
+    static const char hex[] = "0123456789abcdef";
+    const char shown[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
+    write_all(STDERR_FILENO, shown, sizeof shown);
+    from = i + 1;
+  }
+  write_all(STDERR_FILENO, message.data() + from, message.size() - from);
 }
 
 // What can be refused without reading anything: standard input without -o, files that exist
@@ -31,6 +43,8 @@ void report(Output& console, std::string_view message) {
 void check_before_reading(const Options& options, Output& console) {
   if (options.input == "-" && !options.named_output())
     throw failure("the analysis comes on standard input, so the dialogue cannot ask for a name there: name the output with -o FILE");
+  if (options.input == "-" && options.morph_with == "-")
+    throw failure("the input and --morph-with cannot both come on standard input: name one of them as a file");
   if (!options.extra.empty()) {
     std::string ignored = options.extra.size() == 1 ? "ignoring extra argument" : "ignoring extra arguments";
     for (const std::string& arg : options.extra) ignored += " '" + arg + "'";

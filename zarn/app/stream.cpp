@@ -45,12 +45,13 @@ class PartialGrid {
   }
   void set_places(PartialSet::Places places) { places_.places = places; }
 
-  /// Counts the partial's grid and checks it; throws Failure as plan_grid does.
-  void count(const Partial& part) {
+  /// Counts the partial's grid and checks it for `fit`; throws Failure as plan_grid does.
+  void count(const Partial& part, Fit fit) {
     const double step = plan_.step;
     plan_.points[0] = kind_ == GridKind::kAligned ? aligned_points(part, step, plan_.first_k[0], places_, name_)
                       : kind_ == GridKind::kWhole ? whole_points(part, step, places_, name_)
                                                   : grid_points(part, step, places_, name_);
+    check_spacing(part, fit, places_, name_);
     const double points = plan_.points[0];
     check_memory(points * 3 * sizeof(double), "the grid");
     take_room(room_, options_, points);
@@ -120,7 +121,7 @@ class ListStream final : public PartialSink {
   }
 
   void take(Partial& part, int p) override {
-    grid_failure_.keep([&] { grid_.count(part); });
+    grid_failure_.keep([&] { grid_.count(part, fit_); });
     if (grid_failure_.failed()) return;  // read on, for the input's own faults
     grid_.fit(part, fit_, part_);
     const auto index = static_cast<std::size_t>(p);
@@ -176,7 +177,7 @@ class SdifStream final : public PartialSink {
       whole_->partials.push_back(std::move(part));
       return;
     }
-    grid_failure_.keep([&] { grid_.count(part); });
+    grid_failure_.keep([&] { grid_.count(part, fit_); });
     if (grid_failure_.failed()) return;  // read on, for the input's own faults
     grid_.fit(part, fit_, part_);
     figure_failure_.keep([&] { check_sdif_partial(part_, static_cast<std::size_t>(p)); });
@@ -185,7 +186,7 @@ class SdifStream final : public PartialSink {
 
   void finish(Output& out) {
     if (whole_) {
-      const GridPlan plan = plan_grid(*whole_, step_, GridKind::kAligned, name_);
+      const GridPlan plan = plan_grid(*whole_, step_, GridKind::kAligned, name_, fit_);
       grid_.take_room_of(plan);
       const ResampledSet set = resample_releasing(*whole_, plan, fit_);
       check_result(set, Format::kSdif);

@@ -135,14 +135,14 @@ void edit(const Options& options, Held& held, Output& console) {
 // The grid, checked against memory and disk before it is laid, and the fit.
 void grid_and_fit(const Options& options, Held& held, Output& console) {
   const GridKind kind = options.aligned_grid() ? GridKind::kAligned : options.whole ? GridKind::kWhole : GridKind::kOwn;
-  const GridPlan plan = plan_grid(held.read, held.step, kind, held.name);
+  held.fit = fit_for(options.fit, held.read);
+  const GridPlan plan = plan_grid(held.read, held.step, kind, held.name, held.fit);
   double points = 0;
   for (int n : plan.points) points += n;
   Room room = result_room(options);
   take_room(room, options, points);
   if (options.any_option && !options.quiet) note_partials_without_points(held.read, plan, console);
   if (!options.quiet) write_lengths(console, plan.points);
-  held.fit = fit_for(options.fit, held.read);
   if (options.plot.empty()) {
     held.set = resample_releasing(held.read, plan, held.fit);  // nothing after the fit needs the input
   } else {

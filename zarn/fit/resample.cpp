@@ -59,7 +59,26 @@ int whole_points(const Partial& part, double step, const PartialSet& set, const 
   return count;
 }
 
-GridPlan plan_grid(const PartialSet& set, double step, GridKind kind, const std::string& file) {
+double too_close(const Breakpoints& part, Fit fit) {
+  if (fit == Fit::kLinear) return 0;
+  constexpr double kClosest = 1e-100;  // 1/h^2 of a frequency's change stays far within range
+  for (int j = 1; j < part.M; ++j) {
+    const double apart = part.time[j] - part.time[j - 1];
+    if (apart < kClosest) return apart;
+  }
+  return 0;
+}
+
+void check_spacing(const Partial& part, Fit fit, const PartialSet& set, const std::string& file) {
+  if (const double apart = too_close(breakpoints_of(part), fit); apart > 0) {
+    char what[200];
+    std::snprintf(what, sizeof what, "two of this partial's breakpoints lie %g s apart, too close for the %s fit; --fit=linear joins them",
+                  apart, std::string(fit_table()[static_cast<std::size_t>(fit)].name).c_str());
+    throw failure_at(set, part, file, what);
+  }
+}
+
+GridPlan plan_grid(const PartialSet& set, double step, GridKind kind, const std::string& file, std::optional<Fit> fit) {
   GridPlan plan;
   plan.step = step;
   plan.aligned = kind == GridKind::kAligned;
@@ -71,6 +90,7 @@ GridPlan plan_grid(const PartialSet& set, double step, GridKind kind, const std:
     plan.points.push_back(plan.aligned             ? aligned_points(part, step, plan.first_k[p], set, file)
                           : kind == GridKind::kWhole ? whole_points(part, step, set, file)
                                                      : grid_points(part, step, set, file));
+    if (fit) check_spacing(part, *fit, set, file);
     total += plan.points.back();
   }
   check_memory(total * 3 * sizeof(double), "the grid");

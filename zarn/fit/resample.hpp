@@ -1,6 +1,7 @@
 // The uniform time grid laid over every partial, and the resampling of its two tracks.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,8 +37,16 @@ struct GridPlan {
   std::vector<long long> first_k;  // on the aligned grid only
 };
 
-/// Counts every partial's grid of `kind` and checks it and the memory it needs; throws Failure.
-GridPlan plan_grid(const PartialSet& set, double step, GridKind kind, const std::string& file);
+/// The first gap between two breakpoints that is too small for `fit`: under 1e-100 s, where a
+/// cubic fit's terms would overflow (the linear fit takes any times that rise); 0 for none.
+double too_close(const Breakpoints& part, Fit fit);
+
+/// Throws Failure, naming the partial's place in `file`, where too_close finds a gap.
+void check_spacing(const Partial& part, Fit fit, const PartialSet& set, const std::string& file);
+
+/// Counts every partial's grid of `kind` and checks it (and, where `fit` is given, its
+/// spacing for that fit) and the memory it needs; throws Failure.
+GridPlan plan_grid(const PartialSet& set, double step, GridKind kind, const std::string& file, std::optional<Fit> fit = std::nullopt);
 
 /// Lays a planned grid: for each partial its times, room made for the fitted values.
 ResampledSet lay_planned(const PartialSet& set, const GridPlan& plan);

@@ -19,22 +19,39 @@ std::string joined(std::string_view place, std::string_view what) {
 
 }  // namespace
 
+std::string shown_name(std::string_view file) {
+  std::string shown;
+  shown.reserve(file.size());
+  for (const char ch : file) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x20 && c != 0x7f) {
+      shown += ch;
+      continue;
+    }
+    static const char hex[] = "0123456789abcdef";
+    shown += "\\x";
+    shown += hex[c >> 4];
+    shown += hex[c & 15];
+  }
+  return shown;
+}
+
 std::string compose(std::string_view what) { return joined({}, what); }
 
-std::string compose(std::string_view file, std::string_view what) { return joined(std::string(file) + ": ", what); }
+std::string compose(std::string_view file, std::string_view what) { return joined(shown_name(file) + ": ", what); }
 
 std::string compose(std::string_view file, long line, std::string_view what) {
-  return joined(std::string(file) + ":" + std::to_string(line) + ": ", what);
+  return joined(shown_name(file) + ":" + std::to_string(line) + ": ", what);
 }
 
 std::string compose_at_byte(std::string_view file, std::uint64_t offset, std::string_view what) {
-  return joined(std::string(file) + ": byte " + std::to_string(offset) + ": ", what);
+  return joined(shown_name(file) + ": byte " + std::to_string(offset) + ": ", what);
 }
 
 std::string compose_at_time(std::string_view file, double seconds, std::string_view what) {
   char at[40];
   std::snprintf(at, sizeof at, "at %.6g s: ", seconds);
-  return joined(std::string(file) + ": " + at, what);
+  return joined(shown_name(file) + ": " + at, what);
 }
 
 std::string stdout_failed(int error) { return compose(std::string("cannot write standard output: ") + std::strerror(error)); }

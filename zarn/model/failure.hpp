@@ -48,6 +48,10 @@ std::string stdout_failed(int error);
 /// The file-system Failure "zarn: FILE: [WHAT: ]reason\n" for errno value `error`.
 Failure system_failure(std::string_view file, int error, std::string_view what = {});
 
+/// A file's name as messages show it: control bytes (a newline, an escape that would recolour
+/// the terminal) as \xHH, everything else as it is.
+std::string shown_name(std::string_view file);
+
 /// Quotes a token for an error message: at most 60 bytes shown, unprintable bytes escaped.
 std::string quote(std::string_view token);
 
