@@ -57,9 +57,8 @@ namespace {
 // What zarn does, and the options of the result: its name, format and grid.
 void help_result(Output& out) {
   out.put(
-      "\n"
-      "      zarn [OPTION]... INFILE [DUR]\n"
-      "      zarn [OPTION]... --step=DUR INFILE...\n"
+      "Usage: zarn [OPTION]... INFILE [DUR]\n"
+      "       zarn [OPTION]... --step=DUR INFILE...\n"
       "\n"
       "zarn reads a partial list, an SDIF file of 1TRC or 1HRM tracks, an ATS file or a text\n"
       "export of a partial editor, or analyses a sound file (WAV, AIFF, FLAC, Ogg, CAF, MP3\n"
@@ -182,7 +181,6 @@ void help_end(Output& out) {
 }  // namespace
 
 void help(Output& out) {
-  usage(out);
   help_result(out);
   help_analysis_and_fit(out);
   help_outputs_and_edits(out);

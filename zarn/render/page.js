@@ -400,7 +400,7 @@
     }
     const found = x >= L && x <= R && y >= T && y <= B ? at(tOf(x), fOf(y)) : null;
     readout.textContent = found
-      ? `partial ${found.partial}  ${found.time.toFixed(4)} s  ${found.hz.toFixed(2)} Hz  ${found.db.toFixed(1)} dB`
+      ? `partial ${found.partial + 1}  ${found.time.toFixed(4)} s  ${found.hz.toFixed(2)} Hz  ${found.db.toFixed(1)} dB`
       : x >= L && x <= R && y >= T && y <= B ? `${tOf(x).toFixed(4)} s  ${fOf(y).toFixed(1)} Hz` : "";
     const h = found ? found.partial : null;
     if (h !== hover) (hover = h), draw();
