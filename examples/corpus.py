@@ -27,22 +27,62 @@ ENDINGS = {"list": ".txt", "sdif": ".sdif", "ats": ".ats", "spear-partials": ".t
 FRAMES = {"sdif", "ats", "spear-frames"}  # formats of frames, written on the aligned grid
 
 
-def one(path, out, step, fmt):
-    """Reads, resamples and writes one file as the tool does; None, or why it failed."""
+def quiet():
+    """Leaves out the module's notes, as the tool's -q does. The filter is the process's own,
+    set once for all its threads (a per-call catch_warnings is not safe across threads)."""
     import warnings
 
+    warnings.simplefilter("ignore", UserWarning)
+
+
+def one(path, out, step, fmt):
+    """Reads, resamples and writes one file as the tool does; None, or why it failed."""
     import zarn
 
+    quiet()  # on a remote worker too
     target = os.path.join(out, os.path.splitext(os.path.basename(path))[0] + ENDINGS[fmt])
     try:
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore")  # the tool's notes, which -q leaves out too
-            partials = zarn.read(path)
-            grid = zarn.resample(partials, step, align=fmt in FRAMES)
-            zarn.write(target, grid, format=fmt, step=step if fmt == "ats" else None)
+        partials = zarn.read(path)
+        grid = zarn.resample(partials, step, align=fmt in FRAMES)
+        zarn.write(target, grid, format=fmt, step=step if fmt == "ats" else None)
         return None
     except (zarn.Error, OSError, ValueError, MemoryError) as e:
         return str(e)
+
+
+def said(path, error):
+    """The line for a file that failed: its name once, then why."""
+    error = str(error).strip()
+    return f"corpus.py: {error}" if error.startswith(path + ":") else f"corpus.py: {path}: {error}"
+
+
+def find_module():
+    """Imports zarn: installed, or else from this checkout's build (build/release/python). Where
+    the build was made for another Python, says which, rather than a bare ImportError."""
+    try:
+        import zarn  # noqa: F401
+        return None
+    except ImportError:
+        pass
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    built = os.path.join(root, "build", "release", "python")
+    sys.path.insert(0, built)
+    try:
+        import zarn  # noqa: F401
+        return None
+    except ImportError as e:
+        sys.path.remove(built)
+        wanted = None
+        try:
+            with open(os.path.join(root, "build", "release", "CMakeCache.txt"), encoding="utf-8") as cache:
+                for line in cache:
+                    if line.startswith("Python3_EXECUTABLE:"):
+                        wanted = line.split("=", 1)[1].strip()
+        except OSError:
+            pass
+        if wanted and os.path.realpath(wanted) != os.path.realpath(sys.executable):
+            return f"the zarn module was built for {wanted}, not this Python ({sys.executable}): run {wanted} {sys.argv[0]}"
+        return f"the zarn module cannot be imported by {sys.executable} ({e}): build it (cmake --workflow --preset release) or install it"
 
 
 def inputs(operands):
@@ -71,6 +111,10 @@ def main(argv=None):
     args = parser.parse_args(argv)
     if not os.path.isdir(args.out):
         parser.error(f"--out {args.out}: no such folder")
+    problem = find_module()
+    if problem:
+        print(f"corpus.py: {problem}", file=sys.stderr)
+        return 2
     files = inputs(args.inputs)
     stems = {}
     for f in files:  # two inputs that would write one file: refused before anything is done
@@ -88,17 +132,25 @@ def main(argv=None):
     cluster = None if args.scheduler else LocalCluster(n_workers=1, threads_per_worker=args.workers,
                                                        processes=False, dashboard_address=None)
     started = time.monotonic()
-    with Client(args.scheduler or cluster) as client:
-        futures = client.map(one, files, out=os.path.abspath(args.out), step=args.step, fmt=args.format, pure=False)
-        which = {f.key: path for f, path in zip(futures, files)}
-        failed = 0
-        for future in as_completed(futures):
-            error = future.result()
-            if error is not None:
-                failed += 1
-                print(f"corpus.py: {which[future.key]}: {error}", file=sys.stderr)
-    if cluster is not None:
-        cluster.close()
+    quiet()
+    failed = 0
+    try:
+        with Client(args.scheduler or cluster) as client:
+            futures = client.map(one, files, out=os.path.abspath(args.out), step=args.step, fmt=args.format, pure=False)
+            which = {f.key: path for f, path in zip(futures, files)}
+            for future in as_completed(futures):
+                # A file whose run killed its worker (or the cluster lost) fails alone, named with
+                # the reason; every other file is still waited for and counted.
+                try:
+                    error = future.result()
+                except Exception as e:  # noqa: BLE001 - any failure of the cluster is the file's
+                    error = f"{type(e).__name__}: {e}"
+                if error is not None:
+                    failed += 1
+                    print(said(which[future.key], error), file=sys.stderr)
+    finally:
+        if cluster is not None:
+            cluster.close()
     print(f"corpus.py: {len(files)} files: {len(files) - failed} done, {failed} failed, "
           f"in {time.monotonic() - began:.1f} s ({started - began:.1f} s to start the cluster)", file=sys.stderr)
     return 1 if failed else 0

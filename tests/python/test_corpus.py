@@ -29,8 +29,38 @@ def test_corpus_on_two_workers(tmp_path):
                           "--format", "sdif", "--out", str(out), str(corpus)], capture_output=True, text=True, timeout=300)
     assert run.returncode == 1, run.stderr
     assert "bad.txt:3:" in run.stderr and "3 files: 2 done, 1 failed" in run.stderr
+    assert run.stderr.count("bad.txt") == 1 and "Warning" not in run.stderr, run.stderr  # named once; no notes
     subprocess.run([ZARN, "-q", "-f", "sdif", "-o", str(tool) + "/", "--step=0.01", str(corpus / "tone.wav"),
                     str(corpus / "violin.txt")], check=True)
     assert sorted(os.listdir(out)) == sorted(os.listdir(tool)) == ["tone.sdif", "violin.sdif"]
     for name in os.listdir(tool):
         assert (out / name).read_bytes() == (tool / name).read_bytes(), name
+
+
+def test_a_file_that_kills_its_worker_fails_alone(tmp_path, monkeypatch, capsys):
+    """Whatever ends a file's task (a worker killed, the cluster lost) fails that file with the
+    reason, and every other file is still done and counted."""
+    sys.path.insert(0, os.path.join(SOURCE, "examples"))
+    try:
+        import corpus
+    finally:
+        sys.path.pop(0)
+    files = []
+    for n in range(6):
+        files.append(str(tmp_path / f"f{n}.txt"))
+        (tmp_path / f"f{n}.txt").write_bytes(open(os.path.join(SOURCE, "examples", "violin.txt"), "rb").read())
+    out = tmp_path / "out"
+    out.mkdir()
+    real = corpus.one
+
+    def killing(path, **kw):
+        if path.endswith("f2.txt"):
+            raise RuntimeError("worker killed")
+        return real(path, **kw)
+
+    monkeypatch.setattr(corpus, "one", killing)
+    status = corpus.main(["--workers", "2", "--out", str(out)] + files)
+    err = capsys.readouterr().err
+    assert status == 1
+    assert "f2.txt: RuntimeError: worker killed" in err and "6 files: 5 done, 1 failed" in err, err
+    assert sorted(os.listdir(out)) == [f"f{n}.txt" for n in range(6) if n != 2]
