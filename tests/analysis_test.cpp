@@ -214,6 +214,10 @@ TEST(Analysis, SoundFilesTheirChannelsAndRefusals) {
   EXPECT_EQ(cut.P(), 2);
   EXPECT_EQ(cut.samples, 11025);
   EXPECT_EQ(cut.damaged, "is cut short: its header gives it more sound than the file holds; the 0.250 s it holds were analysed");
+  // Cut shorter than the window: refused, and said to be cut short, not only too short.
+  const std::string refused = zarn_test::rejection_with(file.substr(0, 44 + 4 * 1000), "cut.wav", mixed);
+  EXPECT_NE(refused.find("is shorter than the analysis window"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("(the file is cut short: its header gives it more sound than it holds)\n"), std::string::npos) << refused;
 
   // A sound that starts part-way into its file (standard input after another program read
   // some of it) is decoded from there.

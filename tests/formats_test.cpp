@@ -107,6 +107,28 @@ TEST(Formats, SoundContainersByTheirFirstBytes) {
   for (const auto& c : cases) EXPECT_EQ(zarn::is_sound(c.start), c.sound) << zarn::quote(c.start);
 }
 
+// An empty file named as a sound, SDIF or ATS is said to be empty, not read as a partial list.
+TEST(Formats, AnEmptyFileByItsName) {
+  const struct {
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {"x.wav", "zarn: x.wav: the file is empty: it holds no sound and no partials\n"},
+      {"take.FLAC", "zarn: take.FLAC: the file is empty: it holds no sound and no partials\n"},
+      {"a.sdif", "zarn: a.sdif: the file is empty: it holds no sound and no partials\n"},
+      {"x.txt", "zarn: x.txt:1: the file ends where the list header should be\n"},
+      {"wav", "zarn: wav:1: the file ends where the list header should be\n"},  // no ending, no sound
+  };
+  for (const auto& c : cases) {
+    try {
+      zarn::read_input(std::string_view(), c.name);
+      ADD_FAILURE() << c.name;
+    } catch (const zarn::Failure& f) {
+      EXPECT_EQ(f.message, c.message);
+    }
+  }
+}
+
 // Every writer refuses, before writing, what it cannot hold so that it reads back, with one
 // message: the partial list and SDIF hold single precision, the exports and ATS doubles; a
 // level that is not a number is silence in a partial list.

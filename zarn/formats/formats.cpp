@@ -108,6 +108,18 @@ bool looks_binary(std::string_view start) {
   return false;
 }
 
+// True for a name whose ending says it is a sound, SDIF or ATS file: an empty one is not
+// called a partial list in its message.
+bool named_as_other_than_a_list(std::string_view name) {
+  static constexpr std::string_view kSounds[] = {".wav", ".wave", ".aif", ".aiff", ".aifc", ".caf", ".flac",
+                                                 ".ogg", ".oga",  ".opus", ".mp3", ".au",   ".w64",  ".rf64"};
+  for (std::string_view ending : kSounds)
+    if (ends_with_any_case(name, ending)) return true;
+  for (const FormatRow& row : kFormats)
+    if (!row.ending.empty() && ends_with_any_case(name, row.ending)) return true;
+  return false;
+}
+
 // Reads in the recognised format, whole, or (with a sink) one partial at a time; a refused
 // list that starts as a known kind of file is named as that kind instead.
 PartialSet read_recognised(Input& in, std::string_view start, const std::string& name, const ReadOptions& options, PartialSink* sink = nullptr) {
@@ -126,6 +138,7 @@ PartialSet read_recognised(Input& in, std::string_view start, const std::string&
     return set;
   } catch (const Failure&) {
     if (row.format != Format::kList) throw;
+    if (start.empty() && named_as_other_than_a_list(name)) throw failure(name, "the file is empty: it holds no sound and no partials");
     for (const Foreign& f : kForeign)
       if (start.size() >= f.at + f.magic.size() && start.substr(f.at, f.magic.size()) == f.magic) {
         const bool svg = f.magic == "<?xml" && start.find("<svg") != std::string_view::npos;

@@ -165,6 +165,28 @@ std::string decoding_error(const char* reason) {
 
 }  // namespace
 
+namespace {
+
+// True for a file cut short (a recording stopped, a copy broken off), which still decodes to
+// where it ends: libsndfile notes in its log, on opening, that the header gave its sound chunk
+// more than the file holds.
+bool cut_short(SNDFILE* file) {
+  char log[8192] = {};
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  for (const char* line = log; *line != '\0';) {
+    const char* end = std::strchr(line, '\n');
+    const std::string text(line, end != nullptr ? static_cast<std::size_t>(end - line) : std::strlen(line));
+    const std::size_t first = text.find_first_not_of(' ');
+    const bool sound_chunk = first != std::string::npos && (text.compare(first, 4, "data") == 0 || text.compare(first, 4, "SSND") == 0);
+    if (sound_chunk && text.find("(should be") != std::string::npos) return true;
+    if (end == nullptr) break;
+    line = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
 PartialSet read_sound(Input& in, const SoundOptions& options) {
   SF_INFO info{};
   Closer closer;
@@ -199,8 +221,9 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   const double rate = info.samplerate;
   // The length, where the container tells it, refuses a sound shorter than the window.
   const long long known = info.frames >= 0 && info.frames < SF_COUNT_MAX ? static_cast<long long>(info.frames) : -1;
+  const bool cut = cut_short(closer.file);
   const std::string problem = analysis_problem(options.analysis, rate, known);
-  if (!problem.empty()) throw failure(in.name(), problem);
+  if (!problem.empty()) throw failure(in.name(), problem + (cut ? " (the file is cut short: its header gives it more sound than it holds)" : ""));
 
   Analyser analyser(rate, options.analysis);
   long long total = 0;
@@ -234,24 +257,11 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   PartialSet set = analyser.finish();
   set.rate = rate;
   set.samples = total;
-  // A file cut short (a recording stopped, a copy broken off) still decodes, to where it ends:
-  // libsndfile notes in its log that the header gave its sound chunk more than the file holds.
-  char log[8192] = {};
-  sf_command(closer.file, SFC_GET_LOG_INFO, log, sizeof log);
-  for (const char* line = log; *line != '\0';) {
-    const char* end = std::strchr(line, '\n');
-    const std::string text(line, end != nullptr ? static_cast<std::size_t>(end - line) : std::strlen(line));
-    const std::size_t first = text.find_first_not_of(' ');
-    const bool sound_chunk = first != std::string::npos && (text.compare(first, 4, "data") == 0 || text.compare(first, 4, "SSND") == 0);
-    if (sound_chunk && text.find("(should be") != std::string::npos) {
-      char what[160];
-      std::snprintf(what, sizeof what, "is cut short: its header gives it more sound than the file holds; the %.3f s it holds were analysed",
-                    static_cast<double>(total) / rate);
-      set.damaged = what;
-      break;
-    }
-    if (end == nullptr) break;
-    line = end + 1;
+  if (cut) {
+    char what[160];
+    std::snprintf(what, sizeof what, "is cut short: its header gives it more sound than the file holds; the %.3f s it holds were analysed",
+                  static_cast<double>(total) / rate);
+    set.damaged = what;
   }
   char length[64];
   std::snprintf(length, sizeof length, "%.3f s (%lld samples)", static_cast<double>(total) / rate, total);
