@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -265,6 +267,34 @@ TEST(Faults, WriteThatFailsPartWay) {
     EXPECT_EQ(dir.list(), std::vector<std::string>{"in.txt"});
   }
 }
+
+#if defined(ZARN_HAVE_FFTW) && defined(ZARN_HAVE_SNDFILE)
+// A sound on a pipe is kept in a temporary file to be decoded: where that file cannot grow (a
+// full disk, here a limit on file size), the message says where it was kept and why.
+TEST(Faults, ASoundOnAPipeThatCannotBeKept) {
+  TempDir dir;
+  const std::uint32_t samples = 44100, bytes = 2 * samples;
+  std::string wav = "RIFF";
+  const auto u32 = [&](std::uint32_t v) { for (int k = 0; k < 4; ++k) wav += static_cast<char>(v >> (8 * k) & 0xff); };
+  u32(36 + bytes);
+  wav += "WAVEfmt ";
+  u32(16);
+  wav += std::string("\x01\0\x01\0", 4);
+  u32(44100);
+  u32(88200);
+  wav += std::string("\x02\0\x10\0", 4);
+  wav += "data";
+  u32(bytes);
+  wav += std::string(bytes, '\0');
+  spill(dir / "in.wav", wav);
+  // Through a pipe, as `cat | zarn` gives it, under a limit of 20 kB on any file written.
+  const std::string command = "cd '" + dir.path() + "' && ulimit -f 40 && cat in.wav | '" ZARN_BINARY "' -q -o out.txt - 2> err.txt";
+  EXPECT_NE(std::system(command.c_str()), 0);
+  const std::string err = slurp(dir / "err.txt");
+  EXPECT_NE(err.find("zarn: standard input: cannot keep it in a temporary file in "), std::string::npos) << err;
+  EXPECT_NE(err.find(": File too large\n"), std::string::npos) << err;
+}
+#endif
 
 TEST(Faults, EndOfInputAtThePrompt) {
   for (const char* typed : {"", "   \n\n", "in.txt\n"}) {

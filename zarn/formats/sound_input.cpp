@@ -131,7 +131,7 @@ int spool(Input& in) {
       if (w < 0) {
         const int error = errno;
         ::close(fd);
-        throw system_failure(in.name(), error, "cannot keep it in a temporary file");
+        throw system_failure(in.name(), error, "cannot keep it in a temporary file in " + folder);
       }
       p += w;
       n -= static_cast<std::size_t>(w);
