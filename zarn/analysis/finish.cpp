@@ -13,64 +13,68 @@ namespace {
 // frame to place it.
 constexpr double kLeastSeen = 0.1;
 
-}  // namespace
+// Where a track's breakpoints see its partial whole: [first, last) are steady, those before
+// and after are its edges.
+struct Steady {
+  std::size_t first, last;
+  double off_centre;   // an energy's centre farther than this from the frame's marks an edge
+  double half;         // the window's half length, in seconds (0 without the window)
+  double least_apart;  // frames lie a hop apart, up to the rounding of their times
+};
 
-bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
-  // By default a partial must be seen in three frames; --min-track bounds the duration of
-  // the partial as written, checked again below once its edges are placed.
-  const double min_track = o.min_track > 0 ? o.min_track : 3 * o.hop_seconds;
-  if (t.part.time.back() - t.part.time.front() + o.hop_seconds < min_track) return false;
-  Partial& p = t.part;
-  // The reassigned frequency is the partial's at the centre of the energy seen, which lies
-  // `offset` from the frame's centre: carried back to the centre along the partial's slope.
-  // And a frequency that moves is seen through the window as its weighted mean, which misses
-  // its curvature by half the curvature times the window's spread: put that back. Slope and
-  // curvature come from each breakpoint's neighbours.
-  // Where a partial starts or stops, the window sees it only in part, and the centre of its
-  // energy lies off the frame's centre: those breakpoints, at either end of the track, are
-  // its edges. They go where the partial starts or stops, or (without the window to tell)
-  // to the centre of the energy seen, where that keeps the times rising, and are left out
-  // where it does not. Their frequencies, which the edge itself spoils, are carried on from
-  // the nearest steady breakpoints.
-  const double off_centre = 0.25 * o.hop_seconds;
+// Where a partial starts or stops, the window sees it only in part, and the centre of its
+// energy lies off the frame's centre: those breakpoints, at either end of the track, are its
+// edges.
+Steady steady_of(const Track& t, const FinishOptions& o) {
+  const Partial& p = t.part;
+  Steady s{0, p.time.size(), 0.25 * o.hop_seconds, o.window != nullptr ? o.window->half_seconds() : 0.0, o.hop_seconds * (1 - 1e-9)};
   // A window that reaches past the sound's start or end sees any partial there cut off.
-  const double half = o.window != nullptr ? o.window->half_seconds() : 0.0;
   const auto edge = [&](std::size_t j, bool start) {
-    if (std::fabs(t.offsets[j]) > off_centre) return true;
-    return o.window != nullptr && (start ? p.time[j] - half < 0 : p.time[j] + half > o.sound_end);
+    if (std::fabs(t.offsets[j]) > s.off_centre) return true;
+    return o.window != nullptr && (start ? p.time[j] - s.half < 0 : p.time[j] + s.half > o.sound_end);
   };
-  std::size_t first_steady = 0, last_steady = p.time.size();
-  while (first_steady < p.time.size() && edge(first_steady, true)) ++first_steady;
-  while (last_steady > first_steady && edge(last_steady - 1, false)) --last_steady;
-  // The reassigned frequency is the partial's at the centre of the energy seen, which lies
-  // `offset` from the frame's centre: carried back to the centre along the partial's slope.
-  // And a frequency that moves is seen through the window as its weighted mean, which misses
-  // its curvature by half the curvature times the window's spread: put that back. Slope and
-  // curvature come from each breakpoint's steady neighbours.
+  while (s.first < p.time.size() && edge(s.first, true)) ++s.first;
+  while (s.last > s.first && edge(s.last - 1, false)) --s.last;
+  return s;
+}
+
+// The reassigned frequency is the partial's at the centre of the energy seen, which lies
+// `offset` from the frame's centre: carried back to the centre along the partial's slope.
+// And a frequency that moves is seen through the window as its weighted mean, which misses
+// its curvature by half the curvature times the window's spread: put that back. Slope and
+// curvature come from each breakpoint's steady neighbours. The edges' frequencies, which the
+// edge itself spoils, are carried on from the nearest steady breakpoints.
+void correct_frequencies(Track& t, const FinishOptions& o, const Steady& s) {
+  Partial& p = t.part;
   const std::vector<double> seen = p.freq;
-  for (std::size_t j = first_steady + 1; j + 1 < last_steady; ++j) {
-    if (std::fabs(t.offsets[j]) > off_centre) continue;  // a partial's edge within it: as at its ends
+  for (std::size_t j = s.first + 1; j + 1 < s.last; ++j) {
+    if (std::fabs(t.offsets[j]) > s.off_centre) continue;  // a partial's edge within it: as at its ends
     const double h0 = p.time[j] - p.time[j - 1], h1 = p.time[j + 1] - p.time[j];
     const double s0 = (seen[j] - seen[j - 1]) / h0, s1 = (seen[j + 1] - seen[j]) / h1;
     const double slope = (s0 * h1 + s1 * h0) / (h0 + h1), curvature = 2 * (s1 - s0) / (h0 + h1);
     p.freq[j] = seen[j] - slope * t.offsets[j] - 0.5 * o.spread * curvature;
   }
-  if (first_steady + 2 <= last_steady) {
+  if (s.first + 2 <= s.last) {
     const auto carry = [&](std::size_t from, std::size_t other, std::size_t j) {
       const double slope = (p.freq[other] - p.freq[from]) / (p.time[other] - p.time[from]);
       p.freq[j] = p.freq[from] + slope * (p.time[j] + t.offsets[j] - p.time[from]);
     };
-    for (std::size_t j = 0; j < first_steady; ++j) carry(first_steady, first_steady + 1, j);
-    for (std::size_t j = last_steady; j < p.time.size(); ++j) carry(last_steady - 1, last_steady - 2, j);
+    for (std::size_t j = 0; j < s.first; ++j) carry(s.first, s.first + 1, j);
+    for (std::size_t j = s.last; j < p.time.size(); ++j) carry(s.last - 1, s.last - 2, j);
   }
+}
+
+// The breakpoints kept, the edges moved where the partial starts or stops, or (without the
+// window to tell) to the centre of the energy seen where that keeps the times rising, and
+// left out where it does not.
+Partial place_edges(Track& t, const FinishOptions& o, const Steady& s) {
+  Partial& p = t.part;
   Partial kept;
-  // Frames lie a hop apart, up to the rounding of their times.
-  const double least_apart = o.hop_seconds * (1 - 1e-9);
   bool kept_stop = false;  // the last breakpoint kept is a stop
   for (std::size_t j = 0; j < p.time.size(); ++j) {
     double time = p.time[j];
     bool stop_edge = false;
-    if (o.window != nullptr && j < first_steady && t.offsets[j] > 0 && first_steady < p.time.size()) {
+    if (o.window != nullptr && j < s.first && t.offsets[j] > 0 && s.first < p.time.size()) {
       // Before the partial is seen whole: it starts where a sinusoid that begins in the window
       // has its transform's centre of gravity at the offset, as loud as the share of the
       // window that saw it says, never louder than where it is first seen whole, and never
@@ -78,43 +82,47 @@ bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
       const double onset = o.window->onset(t.offsets[j]), share = o.window->seen_after(onset);
       if (share < kLeastSeen) continue;
       time = std::max(0.0, time + onset);
-      p.amp[j] = std::min(p.amp[j] / share, p.amp[first_steady]);
-    } else if (o.window != nullptr && j >= last_steady && t.offsets[j] < 0 && last_steady > first_steady) {
+      p.amp[j] = std::min(p.amp[j] / share, p.amp[s.first]);
+    } else if (o.window != nullptr && j >= s.last && t.offsets[j] < 0 && s.last > s.first) {
       // After it: it stops where the window saw it stop, the window being symmetric, but
       // never after the sound.
       const double stop = -o.window->onset(-t.offsets[j]), share = o.window->seen_after(-stop);
       if (share < kLeastSeen) continue;
       time = std::min(time + stop, o.sound_end);
-      p.amp[j] = std::min(p.amp[j] / share, p.amp[last_steady - 1]);
+      p.amp[j] = std::min(p.amp[j] / share, p.amp[s.last - 1]);
       stop_edge = true;
-    } else if ((j < first_steady || j >= last_steady) && std::fabs(t.offsets[j]) > off_centre) {
+    } else if ((j < s.first || j >= s.last) && std::fabs(t.offsets[j]) > s.off_centre) {
       time += t.offsets[j];  // an edge without the window to tell: at its energy's centre
-      stop_edge = j >= last_steady;
+      stop_edge = j >= s.last;
     }
     // No two breakpoints closer than the hop: a step in so short a time is no partial's own.
     // An edge within a hop of the breakpoint before it tells of the same start again and is
     // left out; a stop takes the place of the breakpoint before it, which saw the partial
     // stop only in part (unless that is the start, or a stop itself). A breakpoint within the
     // track, whatever its energy's centre, stays at its frame's.
-    if (!kept.time.empty() && !(time - kept.time.back() >= least_apart)) {
+    if (!kept.time.empty() && !(time - kept.time.back() >= s.least_apart)) {
       if (!stop_edge || kept.time.size() < 2 || kept_stop) continue;
       kept.time.pop_back(), kept.freq.pop_back(), kept.amp.pop_back();
-      if (!(time - kept.time.back() >= least_apart)) continue;
+      if (!(time - kept.time.back() >= s.least_apart)) continue;
     }
-    const bool next_steady = j + 1 >= first_steady && j + 1 < last_steady && std::fabs(t.offsets[j + 1]) <= off_centre;
+    const bool next_steady = j + 1 >= s.first && j + 1 < s.last && std::fabs(t.offsets[j + 1]) <= s.off_centre;
     if (next_steady && !(time < p.time[j + 1])) continue;
     // A frequency carried or corrected below the lowest a partial may have is left out.
     if (!(p.freq[j] >= kMinFreq)) continue;
     add_breakpoint(kept, time, p.freq[j], p.amp[j]);
     kept_stop = stop_edge;
   }
-  if (kept.time.empty()) return false;
-  // A partial seen whole in a window that reaches to the sound's start (or end) sounded
-  // there: the frames before it, which saw it cut off by the sound's edge among its
-  // neighbours, could not tell it apart.
-  // A breakpoint within a hop of the sound's edge is moved there rather than joined by one.
-  if (o.window != nullptr && first_steady == 0 && kept.time.front() > 0 && p.time.front() - half <= 0) {
-    if (kept.time.front() < least_apart) {
+  return kept;
+}
+
+// A partial seen whole in a window that reaches to the sound's start (or end) sounded there:
+// the frames before it, which saw it cut off by the sound's edge among its neighbours, could
+// not tell it apart. A breakpoint within a hop of the sound's edge is moved there rather than
+// joined by one.
+void reach_sound_edges(const Partial& p, const FinishOptions& o, const Steady& s, Partial& kept) {
+  if (o.window == nullptr) return;
+  if (s.first == 0 && kept.time.front() > 0 && p.time.front() - s.half <= 0) {
+    if (kept.time.front() < s.least_apart) {
       kept.time.front() = 0.0;
     } else {
       kept.time.insert(kept.time.begin(), 0.0);
@@ -122,13 +130,28 @@ bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
       kept.amp.insert(kept.amp.begin(), kept.amp.front());
     }
   }
-  if (o.window != nullptr && last_steady == p.time.size() && kept.time.back() < o.sound_end && p.time.back() + half >= o.sound_end) {
-    if (o.sound_end - kept.time.back() < least_apart)
+  if (s.last == p.time.size() && kept.time.back() < o.sound_end && p.time.back() + s.half >= o.sound_end) {
+    if (o.sound_end - kept.time.back() < s.least_apart)
       kept.time.back() = o.sound_end;
     else
       add_breakpoint(kept, o.sound_end, kept.freq.back(), kept.amp.back());
   }
+}
+
+}  // namespace
+
+bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
+  // By default a partial must be seen in three frames; --min-track bounds the duration of
+  // the partial as written, checked again below once its edges are placed.
+  const double min_track = o.min_track > 0 ? o.min_track : 3 * o.hop_seconds;
+  if (t.part.time.back() - t.part.time.front() + o.hop_seconds < min_track) return false;
+  const Steady s = steady_of(t, o);
+  correct_frequencies(t, o, s);
+  Partial kept = place_edges(t, o, s);
+  if (kept.time.empty()) return false;
+  reach_sound_edges(t.part, o, s, kept);
   if (o.min_track > 0 && kept.time.back() - kept.time.front() < o.min_track) return false;
+  Partial& p = t.part;
   p.time = std::move(kept.time);
   p.freq = std::move(kept.freq);
   p.amp = std::move(kept.amp);
