@@ -54,19 +54,13 @@ double PeakFinder::level_offset(double log_ratio) const {
   return -1.0 + 2.0 * (static_cast<double>(i - 1) + u) / static_cast<double>(kLevelSteps);
 }
 
-const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
+// Local maxima above the floor, with their main lobes: down from the peak while the power
+// falls, at most a lobe's width (and a half, for moving partials) to either side.
+void PeakFinder::find_candidates(const FrameTransform& t, std::size_t lobe_bins, double floor_power) {
   const std::complex<double>* X = t.X();
   const std::complex<double>* D = t.D();
-  const std::size_t N = t.size(), L = t.window();
-  const std::size_t K = N / 2;
-  for (std::size_t k = 0; k <= K; ++k) power_[k] = std::norm(X[k]);
-  const double lobe = kLobeBins * static_cast<double>(N) / static_cast<double>(L);  // half-width in bins
-  const auto lobe_bins = static_cast<std::size_t>(std::ceil(lobe));
-  const double to_amp = 4.0 / (static_cast<double>(N) * t.energy());
-  const double floor_power = floor_amp_ * floor_amp_ / to_amp / (2 * lobe);  // a rough first cut
-  // Local maxima above the floor, with their main lobes: down from the peak while the power
-  // falls, at most a lobe's width (and a half, for moving partials) to either side.
   const std::complex<double>* T = t.T();
+  const std::size_t N = t.size(), K = N / 2;
   const double bin = kTwoPi / static_cast<double>(N);
   // Reassigned frequency: the bin's less the phase's rate of change across the window.
   const auto reassigned = [&](std::size_t k) { return bin * static_cast<double>(k) - std::imag(D[k] * std::conj(X[k])) / power_[k]; };
@@ -91,17 +85,30 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
     const bool likely = sinusoid || (std::min(dlo, dhi) <= kAgreeBins && std::fabs(offset) <= steady);
     candidates_.push_back({k, lo, hi, omega, offset, sinusoid, likely});
   }
-  // The local noise: the lower quartile of the power in blocks of bins (eight main lobes
-  // wide), outside the main lobes of likely sinusoids, taken as the mean of noise (whose
-  // power is exponentially distributed: its lower quartile is its mean times ln 4/3).
-  // Each block's noise is found when a candidate first needs it: sparse spectra leave most
-  // blocks without one.
   free_.assign(K + 1, 1);
   for (const Candidate& c : candidates_) {
     if (!c.likely) continue;
     const std::size_t from = c.k > lobe_bins ? c.k - lobe_bins : 0, to = std::min(K, c.k + lobe_bins);
     std::fill(free_.begin() + static_cast<std::ptrdiff_t>(from), free_.begin() + static_cast<std::ptrdiff_t>(to) + 1, 0);
   }
+}
+
+const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
+  const std::size_t N = t.size(), L = t.window();
+  const std::size_t K = N / 2;
+  for (std::size_t k = 0; k <= K; ++k) power_[k] = std::norm(t.X()[k]);
+  const double lobe = kLobeBins * static_cast<double>(N) / static_cast<double>(L);  // half-width in bins
+  const auto lobe_bins = static_cast<std::size_t>(std::ceil(lobe));
+  const double to_amp = 4.0 / (static_cast<double>(N) * t.energy());
+  const double floor_power = floor_amp_ * floor_amp_ / to_amp / (2 * lobe);  // a rough first cut
+  find_candidates(t, lobe_bins, floor_power);
+  const double bin = kTwoPi / static_cast<double>(N);
+  const double steady = kSteadyOffset * std::sqrt(t.spread());
+  // The local noise: the lower quartile of the power in blocks of bins (eight main lobes
+  // wide), outside the main lobes of likely sinusoids (free_), taken as the mean of noise
+  // (whose power is exponentially distributed: its lower quartile is its mean times ln 4/3).
+  // Each block's noise is found when a candidate first needs it: sparse spectra leave most
+  // blocks without one.
   const std::size_t block = std::max<std::size_t>(16, lobe_bins * 16);
   const std::size_t blocks = (K + 1 + block - 1) / block;
   block_noise_.assign(blocks, -1.0);

@@ -47,6 +47,9 @@ class PeakFinder {
   // distance from the bin from -1 to 1 bin in even steps; and that distance from the ratio.
   std::vector<double> level_ratio_;
   double level_offset(double log_ratio) const;
+  // The frame's local maxima above `floor_power`, with their main lobes (candidates_), and the
+  // bins outside the lobes of likely sinusoids (free_).
+  void find_candidates(const FrameTransform& t, std::size_t lobe_bins, double floor_power);
   std::vector<Peak> peaks_, edges_;
   std::vector<std::pair<std::size_t, std::size_t>> lobes_;
 };
