@@ -639,33 +639,10 @@ py::array_t<float> render(const py::object& partials_in, int rate, std::optional
 
 }  // namespace
 
-PYBIND11_MODULE(zarn, m) {
-  // Every function takes or gives numpy arrays: a Python without numpy is told at import, in
-  // words that say which Python it is.
-  try {
-    py::module_::import("numpy");
-  } catch (py::error_already_set&) {
-    const py::module_ sys = py::module_::import("sys");
-    const std::string python = py::str(sys.attr("executable")), version = py::str(sys.attr("version")).cast<std::string>().substr(0, 6);
-    throw py::import_error("zarn needs numpy, which this Python (" + python + ", " + version +
-                           ") cannot import: install numpy for it (pip install numpy; Debian: python3-numpy), or use the "
-                           "Python that zarn was built for");
-  }
-  m.doc() =
-      "Sinusoidal partials resampled exactly: the readers, the not-a-knot spline, the grid, the\n"
-      "writers and the resynthesis of the zarn tool, on numpy arrays.\n\n"
-      "    import zarn\n"
-      "    partials = zarn.read('analysis.sdif')          # any format zarn reads\n"
-      "    grid = zarn.resample(partials, 0.01)           # as the tool resamples, bit for bit\n"
-      "    zarn.write('out.txt', grid)                    # never over an existing file\n"
-      "    sound = zarn.render(grid, rate=44100)          # float32 samples\n\n"
-      "Bad input raises zarn.Error (a ValueError) with the tool's message; files that cannot be\n"
-      "opened or written raise OSError. Heavy work runs without the interpreter lock.";
-  m.attr("__version__") = ZARN_VERSION;
-  error_type() = py::reinterpret_borrow<py::object>(PyErr_NewExceptionWithDoc(
-      "zarn.Error", "A malformed file or an impossible request, with the tool's message.", PyExc_ValueError, nullptr));
-  m.attr("Error") = error_type();
+namespace {
 
+// Partial, Noise and Partials: the types the functions take and give.
+void bind_types(py::module_& m) {
   py::class_<Partial>(m, "Partial", "One partial: times, frequencies in hertz and linear amplitudes, as float64 arrays.")
       .def(py::init([](const py::object& t, const py::object& f, const py::object& a, int stream, bool harmonic, long long index) {
              return Partial(real_array(t, "time"), real_array(f, "freq"), real_array(a, "amp"), stream, harmonic, index);
@@ -713,6 +690,10 @@ PYBIND11_MODULE(zarn, m) {
                                     "`analysed` is True for partials analysed from a sound, whose default fit is monotone."));
   m.attr("Partials") = partials_type();
 
+}
+
+// Reading and the grid.
+void bind_reading(py::module_& m) {
   m.def("read", &read_file, py::arg("path"),
         "The partials of a file (a path as str, bytes or os.PathLike): a partial list, SDIF\n"
         "(1TRC/1HRM), ATS, a text export of a partial editor, or a sound file analysed as\n"
@@ -726,6 +707,10 @@ PYBIND11_MODULE(zarn, m) {
         "multiples of step within its span; fit='spline' (not-a-knot), 'monotone' (never beyond\n"
         "the breakpoints' values) or 'linear'; by default monotone for partials analysed from a\n"
         "sound (their `analysed` is True) and the spline for others, as the tool chooses.");
+}
+
+// The analysis of sounds and the edits that weigh every partial.
+void bind_analysis(py::module_& m) {
   m.def("analyse", &analyse, py::arg("samples"), py::arg("rate"), py::arg("resolution") = 40.0, py::arg("hop") = py::none(),
         py::arg("floor") = -90.0, py::arg("min_track") = py::none(), py::arg("channel") = py::none(), py::arg("noise") = true,
         "The partials of a sound, as the tool analyses a sound file: samples as floats (full scale\n"
@@ -754,6 +739,10 @@ PYBIND11_MODULE(zarn, m) {
         "What a file holds, as the tool's --info says: a dict of its format, partials,\n"
         "breakpoints, time span, frequency and level ranges, the shortest and longest partial\n"
         "(span, index), how many are shorter than `step`, and what its reader saw ('about').");
+}
+
+// The filters and changes, the spline alone, writing and rendering.
+void bind_edits_and_outputs(py::module_& m) {
   m.def("keep", &keep, py::arg("partials"), py::arg("band") = py::none(), py::arg("min_duration") = py::none(),
         py::arg("min_level") = py::none(), py::arg("max_partials") = py::none(),
         "The partials that every filter given keeps, in their order, as the tool's options do:\n"
@@ -784,4 +773,39 @@ PYBIND11_MODULE(zarn, m) {
         "per partial, frequency and amplitude linear between points, with a short fade at the ends,\n"
         "and their noise (partials.noise) as band-limited noise; with normalize=DB, scaled so that\n"
         "its peak is DB.");
+}
+
+}  // namespace
+
+PYBIND11_MODULE(zarn, m) {
+  // Every function takes or gives numpy arrays: a Python without numpy is told at import, in
+  // words that say which Python it is.
+  try {
+    py::module_::import("numpy");
+  } catch (py::error_already_set&) {
+    const py::module_ sys = py::module_::import("sys");
+    const std::string python = py::str(sys.attr("executable")), version = py::str(sys.attr("version")).cast<std::string>().substr(0, 6);
+    throw py::import_error("zarn needs numpy, which this Python (" + python + ", " + version +
+                           ") cannot import: install numpy for it (pip install numpy; Debian: python3-numpy), or use the "
+                           "Python that zarn was built for");
+  }
+  m.doc() =
+      "Sinusoidal partials resampled exactly: the readers, the not-a-knot spline, the grid, the\n"
+      "writers and the resynthesis of the zarn tool, on numpy arrays.\n\n"
+      "    import zarn\n"
+      "    partials = zarn.read('analysis.sdif')          # any format zarn reads\n"
+      "    grid = zarn.resample(partials, 0.01)           # as the tool resamples, bit for bit\n"
+      "    zarn.write('out.txt', grid)                    # never over an existing file\n"
+      "    sound = zarn.render(grid, rate=44100)          # float32 samples\n\n"
+      "Bad input raises zarn.Error (a ValueError) with the tool's message; files that cannot be\n"
+      "opened or written raise OSError. Heavy work runs without the interpreter lock.";
+  m.attr("__version__") = ZARN_VERSION;
+  error_type() = py::reinterpret_borrow<py::object>(PyErr_NewExceptionWithDoc(
+      "zarn.Error", "A malformed file or an impossible request, with the tool's message.", PyExc_ValueError, nullptr));
+  m.attr("Error") = error_type();
+
+  bind_types(m);
+  bind_reading(m);
+  bind_analysis(m);
+  bind_edits_and_outputs(m);
 }

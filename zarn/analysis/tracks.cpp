@@ -134,8 +134,14 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
     ++kept;
   }
   tracks_.resize(kept);
-  // Peaks that no track took start tracks, each with the edges before it that lead up to it:
-  // near its frequency, each seeing less of the partial (its energy later in the window).
+  start_tracks(frame, time, peaks, peak_taken);
+  // Edges older than a track may reach back are let go.
+  recent_.erase(std::remove_if(recent_.begin(), recent_.end(), [frame](const Edges& r) { return r.frame <= frame - kMaxGap; }), recent_.end());
+}
+
+// Peaks that no track took start tracks, each with the edges before it that lead up to it:
+// near its frequency, each seeing less of the partial (its energy later in the window).
+void Tracker::start_tracks(long frame, double time, const std::vector<Peak>& peaks, const std::vector<char>& peak_taken) {
   for (std::size_t p = 0; p < peaks.size(); ++p) {
     if (peak_taken[p]) continue;
     Track t;
@@ -157,8 +163,6 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
     t.last_frame = frame;
     tracks_.push_back(std::move(t));
   }
-  // Edges older than a track may reach back are let go.
-  recent_.erase(std::remove_if(recent_.begin(), recent_.end(), [frame](const Edges& r) { return r.frame <= frame - kMaxGap; }), recent_.end());
 }
 
 void Tracker::end_all() {

@@ -54,6 +54,7 @@ class Tracker {
   };
   std::vector<Edges> recent_;
   double tolerance(double freq) const;
+  void start_tracks(long frame, double time, const std::vector<Peak>& peaks, const std::vector<char>& peak_taken);
 };
 
 }  // namespace zarn

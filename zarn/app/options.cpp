@@ -364,6 +364,10 @@ double parse_time_step(std::string_view text) {
   return step;
 }
 
+namespace {
+void check_combinations(Options& o);
+}  // namespace
+
 Options parse_options(int argc, char** argv) {
   Options o;
   if (argc < 2) return o;  // no arguments at all: the usage text
@@ -434,6 +438,15 @@ Options parse_options(int argc, char** argv) {
     if (optind + 1 < argc) o.step = operand(optind + 1);
     for (int i = optind + 2; i < argc; ++i) o.extra.push_back(operand(i));
   }
+  check_combinations(o);
+  return o;
+}
+
+namespace {
+
+// What the options say together, once all are read: the batch's templates, the outputs on
+// standard output, the morph's two halves, and one name for two outputs.
+void check_combinations(Options& o) {
   if (o.batch()) check_batch(o);
   // One input with --step: its templates name its outputs as a batch's would ({name}, a folder).
   else if (o.inputs.size() == 1 && o.input != "-") o = outputs_named_for(o, o.input);
@@ -453,7 +466,8 @@ Options parse_options(int argc, char** argv) {
   for (std::size_t i = 0; i < names.size(); ++i)
     for (std::size_t j = i + 1; j < names.size(); ++j)
       if (names[i] == names[j]) bad_option("'" + names[i] + "' is named for two outputs");
-  return o;
 }
+
+}  // namespace
 
 }  // namespace zarn

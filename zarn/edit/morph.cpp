@@ -81,23 +81,11 @@ double mean_log_freq(const Partial& p) {
   return p.freq.empty() ? 0 : s / static_cast<double>(p.freq.size());
 }
 
-}  // namespace
-
-
-void morph(PartialSet& set, const PartialSet& other, const MorphWeight& weight) {
-  if (weight.points.empty() || (weight.constant() && weight.points.front().second == 0)) return;
-  if (weight.constant() && weight.points.front().second == 1) {
-    set = other;
-    return;
-  }
-  const double da = duration(set), db = duration(other);
-  if (!(da > 0) || !(db > 0)) return;
-  // The result's duration: between the two for one weight; this sound's where it changes.
-  const double w0 = weight.points.front().second;
-  const double dout = weight.constant() ? (1 - w0) * da + w0 * db : da;
+// Each partial's match in the other sound (-1 for none): the same harmonic number, or
+// (without one) the nearest in frequency within a whole tone; each partial of the other
+// sound at most once, the one sharing most time (each sound's time in its duration) first.
+std::vector<long> matches(const PartialSet& set, const PartialSet& other, double da, double db) {
   const std::vector<int> ha = harmonic_numbers(set), hb = harmonic_numbers(other);
-  // Matches: the same harmonic number, or (without one) the nearest in frequency within a
-  // whole tone; each partial of the other sound at most once, the one sharing most time first.
   const auto overlap = [&](const Partial& a, const Partial& b) {
     const double lo = std::max(a.time.front() / da, b.time.front() / db), hi = std::min(a.time.back() / da, b.time.back() / db);
     return hi - lo;
@@ -117,6 +105,26 @@ void morph(PartialSet& set, const PartialSet& other, const MorphWeight& weight) 
     }
     if (match[p] >= 0) taken[static_cast<std::size_t>(match[p])] = 1;
   }
+  return match;
+}
+
+}  // namespace
+
+void morph(PartialSet& set, const PartialSet& other, const MorphWeight& weight) {
+  if (weight.points.empty() || (weight.constant() && weight.points.front().second == 0)) return;
+  if (weight.constant() && weight.points.front().second == 1) {
+    set = other;
+    return;
+  }
+  const double da = duration(set), db = duration(other);
+  if (!(da > 0) || !(db > 0)) return;
+  // The result's duration: between the two for one weight; this sound's where it changes.
+  const double w0 = weight.points.front().second;
+  const double dout = weight.constant() ? (1 - w0) * da + w0 * db : da;
+  const std::vector<long> match = matches(set, other, da, db);
+  std::vector<char> taken(other.partials.size(), 0);
+  for (long m : match)
+    if (m >= 0) taken[static_cast<std::size_t>(m)] = 1;
   PartialSet out;
   out.places = set.places;
   out.format = set.format;

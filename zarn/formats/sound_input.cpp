@@ -185,6 +185,42 @@ bool cut_short(SNDFILE* file) {
   return false;
 }
 
+// Decodes the sound to its end into the analyser, as one channel (`channel` from 1) or the
+// mean of all (0); returns the number of frames. Throws Failure for a sample that is not a
+// finite number, or a file that cannot be decoded to its end.
+long long decode_into(SNDFILE* file, const SF_INFO& info, int channel, const std::string& name, Analyser& analyser) {
+  const double rate = info.samplerate;
+  long long total = 0;
+  const auto channels = static_cast<std::size_t>(info.channels);
+  constexpr sf_count_t kBlock = 1 << 14;
+  std::vector<double> frames(static_cast<std::size_t>(kBlock) * channels), mono(static_cast<std::size_t>(kBlock));
+  for (;;) {
+    const sf_count_t got = sf_readf_double(file, frames.data(), kBlock);
+    if (got <= 0) break;
+    for (sf_count_t f = 0; f < got; ++f) {
+      const double* frame = &frames[static_cast<std::size_t>(f) * channels];
+      double v = 0;
+      if (channel > 0) {
+        v = frame[channel - 1];
+      } else {
+        for (std::size_t c = 0; c < channels; ++c) v += frame[c];
+        v /= static_cast<double>(channels);
+      }
+      if (!std::isfinite(v)) {
+        char at[96];
+        std::snprintf(at, sizeof at, "sample %lld (at %.6f s) is not a finite number", total + f, static_cast<double>(total + f) / rate);
+        throw failure(name, at);
+      }
+      mono[static_cast<std::size_t>(f)] = v;
+    }
+    analyser.add(mono.data(), static_cast<std::size_t>(got));
+    total += got;
+  }
+  if (sf_error(file) != SF_ERR_NO_ERROR)
+    throw failure(name, "cannot be decoded to its end: " + decoding_error(sf_strerror(file)));
+  return total;
+}
+
 }  // namespace
 
 PartialSet read_sound(Input& in, const SoundOptions& options) {
@@ -226,34 +262,7 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   if (!problem.empty()) throw failure(in.name(), problem + (cut ? " (the file is cut short: its header gives it more sound than it holds)" : ""));
 
   Analyser analyser(rate, options.analysis);
-  long long total = 0;
-  const auto channels = static_cast<std::size_t>(info.channels);
-  constexpr sf_count_t kBlock = 1 << 14;
-  std::vector<double> frames(static_cast<std::size_t>(kBlock) * channels), mono(static_cast<std::size_t>(kBlock));
-  for (;;) {
-    const sf_count_t got = sf_readf_double(closer.file, frames.data(), kBlock);
-    if (got <= 0) break;
-    for (sf_count_t f = 0; f < got; ++f) {
-      const double* frame = &frames[static_cast<std::size_t>(f) * channels];
-      double v = 0;
-      if (options.channel > 0) {
-        v = frame[options.channel - 1];
-      } else {
-        for (std::size_t c = 0; c < channels; ++c) v += frame[c];
-        v /= static_cast<double>(channels);
-      }
-      if (!std::isfinite(v)) {
-        char at[96];
-        std::snprintf(at, sizeof at, "sample %lld (at %.6f s) is not a finite number", total + f, static_cast<double>(total + f) / rate);
-        throw failure(in.name(), at);
-      }
-      mono[static_cast<std::size_t>(f)] = v;
-    }
-    analyser.add(mono.data(), static_cast<std::size_t>(got));
-    total += got;
-  }
-  if (sf_error(closer.file) != SF_ERR_NO_ERROR)
-    throw failure(in.name(), "cannot be decoded to its end: " + decoding_error(sf_strerror(closer.file)));
+  const long long total = decode_into(closer.file, info, options.channel, in.name(), analyser);
   PartialSet set = analyser.finish();
   set.rate = rate;
   set.samples = total;
