@@ -96,6 +96,28 @@ TEST(Fundamental, OverTimeAndAsText) {
   EXPECT_TRUE(zarn::fundamental_range_problem(300, 200).size());
 }
 
+// The set's noise counts in the energy the harmonics are judged against: as strong as the
+// harmonics, it halves the confidence; where it is not, the harmonics hold it all.
+TEST(Fundamental, NoiseBesideThePartials) {
+  zarn::PartialSet set;
+  const double amps[] = {0.3, 0.2, 0.1};
+  for (int k = 1; k <= 3; ++k) {
+    zarn::Partial p;
+    for (double t : {0.0, 1.0}) zarn::add_breakpoint(p, t, 200.0 * k, amps[k - 1]);
+    set.partials.push_back(p);
+  }
+  const double harmonics = (0.09 + 0.04 + 0.01) / 2;  // their mean square
+  set.noise.edges = {0, 1000, 20000};
+  set.noise.times = {0, 0.25, 0.5, 0.75, 1.0};
+  set.noise.power = {0, 0, 0, 0, harmonics, 0, harmonics, 0, harmonics, 0};
+  const zarn::Fundamental f = zarn::fundamental(set, 0.1);
+  ASSERT_EQ(f.time.size(), 11u);
+  EXPECT_NEAR(f.confidence[1], 1.0, 1e-9);   // 0.1 s: no noise
+  EXPECT_NEAR(f.freq[1], 200.0, 1e-9);
+  EXPECT_NEAR(f.confidence[6], 0.5, 1e-9);   // 0.6 s: noise as strong as the harmonics
+  EXPECT_NEAR(f.confidence[10], 0.5, 1e-9);
+}
+
 // The work follows the breakpoints, not the time they span: harmonics that last 1e6 s or
 // 1e30 s in two breakpoints are numbered at once; the frames asked for every step from 0 are
 // counted before any is made.

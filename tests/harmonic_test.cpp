@@ -47,6 +47,18 @@ TEST(Harmonic, AVibratoLabelledAndWhole) {
   zarn::make_harmonic(parts);
   ASSERT_EQ(parts.P(), 3);
   EXPECT_EQ(parts.partials[0].time.size(), 97u);
+  // Joined within the gap (0.1 s), not beyond it.
+  for (const auto& [gap, partials] : {std::pair<double, int>{0.09, 3}, {0.12, 6}}) {
+    zarn::PartialSet two;
+    for (const double from : {0.0, 0.5 + gap})
+      for (int k = 1; k <= 3; ++k) {
+        zarn::Partial p;
+        for (int j = 0; j <= 50; ++j) zarn::add_breakpoint(p, from + 0.01 * j, 300.0 * k, 0.1);
+        two.partials.push_back(p);
+      }
+    zarn::make_harmonic(two);
+    EXPECT_EQ(two.P(), partials) << gap;
+  }
 }
 
 // Harmonics of 220 Hz built by hand (breakpoints every 10 ms): a partial that strays from its

@@ -122,4 +122,21 @@ TEST(Page, ArraysHoldTheSet) {
   EXPECT_EQ(array(page, "noise").size(), 0u);
 }
 
+// An array longer than the pieces it is encoded in (48 KiB) decodes whole: no padding within.
+TEST(Page, ALongArrayDecodesWhole) {
+  zarn::ResampledSet set;
+  set.step = 0.001;
+  set.partials.resize(1);
+  zarn::Resampled& r = set.partials[0];
+  for (int j = 0; j < 20001; ++j) r.time.push_back(0.001 * j), r.freq.push_back(100 + 0.25 * j), r.amp.push_back(0.1);
+  std::string page;
+  zarn::Output out(&page);
+  zarn::write_page(out, set, zarn::PartialSet{}, zarn::PageOptions{});
+  out.flush();
+  const std::vector<unsigned char> freq = array(page, "freq");
+  ASSERT_EQ(freq.size(), 4u * 20001);
+  for (int j = 0; j < 20001; j += 997) EXPECT_EQ(little<float>(freq, static_cast<std::size_t>(j)), static_cast<float>(r.freq[j])) << j;
+  EXPECT_EQ(little<float>(freq, 20000), static_cast<float>(r.freq[20000]));
+}
+
 }  // namespace
