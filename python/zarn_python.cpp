@@ -21,6 +21,7 @@
 #include "model/failure.hpp"
 #include "formats/formats.hpp"
 #include "render/info.hpp"
+#include "edit/edits.hpp"
 #include "edit/formants.hpp"
 #include "edit/fundamental.hpp"
 #include "edit/harmonic.hpp"
@@ -361,53 +362,96 @@ py::object resample(const py::object& partials_in, double step, bool align, cons
   return to_partials(grid.partials, noise_of(partials_in));  // the noise as it was, on its own frames
 }
 
-// A finite number for the parameter `name`; ValueError otherwise.
-double finite(const char* name, double v) {
-  if (!std::isfinite(v)) throw py::value_error(std::string(name) + " must be a finite number");
-  return v;
+// The figures and text of one edit option's value as Python gives it, read by its kind; false
+// for a flag given as False (not chosen).
+bool edit_figures(const zarn::EditOption& row, const std::string& key, const py::handle value, double (&figures)[2], std::string& text) {
+  char shown[64];
+  switch (row.kind) {
+    case zarn::EditOption::Kind::kNumber:
+      figures[0] = value.cast<double>();
+      if (!std::isfinite(figures[0])) throw py::value_error(key + " must be a finite number");
+      std::snprintf(shown, sizeof shown, "%.17g", figures[0]);
+      break;
+    case zarn::EditOption::Kind::kRange: {
+      const auto [lo, hi] = value.cast<std::pair<double, double>>();
+      figures[0] = lo, figures[1] = hi;
+      std::snprintf(shown, sizeof shown, "%.17g:%.17g", lo, hi);
+      break;
+    }
+    case zarn::EditOption::Kind::kCount: {
+      const long long n = value.cast<long long>();
+      if (n < 0 || n > 2147483647) throw py::value_error(key + " must be a whole number from 0 to 2147483647");
+      figures[0] = static_cast<double>(n);
+      std::snprintf(shown, sizeof shown, "%lld", n);
+      break;
+    }
+    case zarn::EditOption::Kind::kFlag:
+      if (!value.cast<bool>()) return false;
+      figures[0] = 1;
+      shown[0] = '\0';
+      break;
+  }
+  text = shown;
+  return true;
 }
 
-py::object keep(const py::object& partials_in, std::optional<std::pair<double, double>> band, std::optional<double> min_duration,
-                std::optional<double> min_level, std::optional<int> max_partials) {
-  const std::vector<Partial> partials = partials_of(partials_in);
-  zarn::KeepOptions options;
-  if (band) {
-    const std::string problem = zarn::band_problem(band->first, band->second);
-    if (!problem.empty()) throw py::value_error("band: " + problem);
-    options.band_lo = band->first;
-    options.band_hi = band->second;
+// Partials edited as the tool's edit options edit them, from the table of edits: each key an
+// option's name with '_' for '-', its value as the option takes it (a number, a pair (lo, hi),
+// a whole number, or True), the edits applied in the table's order.
+py::object edited(const py::object& partials_in, const py::dict& given) {
+  zarn::EditOptions options;
+  for (const auto item : given) {
+    const std::string key = py::str(item.first);
+    std::string name = key;
+    std::replace(name.begin(), name.end(), '_', '-');
+    const zarn::EditOption* row = nullptr;
+    std::string names;
+    for (const zarn::EditOption& e : zarn::edit_options()) {
+      if (e.name == name) row = &e;
+      std::string n(e.name);
+      std::replace(n.begin(), n.end(), '-', '_');
+      names += (names.empty() ? "" : ", ") + n;
+    }
+    if (row == nullptr) throw py::type_error("no edit named '" + key + "' (" + names + ")");
+    double figures[2] = {0, 0};
+    std::string text;
+    if (!edit_figures(*row, key, item.second, figures, text)) continue;
+    std::string problem = row->set(figures, text, options);
+    // The option's message, naming the keyword rather than the tool's option.
+    const std::string option = "--" + std::string(row->name) + (text.empty() ? "" : "=" + text);
+    if (problem.compare(0, option.size(), option) == 0) problem = key + problem.substr(option.size());
+    if (!problem.empty()) throw py::value_error(problem);
   }
-  if (min_duration) options.min_duration = finite("min_duration", *min_duration);
-  if (min_level) options.min_level = finite("min_level", *min_level);
-  if (max_partials) {
-    if (*max_partials < 0) throw py::value_error("max_partials must not be negative");
-    options.max_partials = *max_partials;
-  }
-  zarn::PartialSet set = to_set<zarn::PartialSet>(partials);
-  unlocked([&] {
-    zarn::keep(set, options);
-    return 0;
-  });
-  return to_partials(set.partials, noise_of(partials_in), analysed_of(partials_in));  // the filters leave the noise alone
-}
-
-py::object scale(const py::object& partials_in, double time, double cents, double gain, bool keep_formants) {
-  const std::vector<Partial> partials = partials_of(partials_in);
-  const std::string problem = zarn::time_scale_problem(time);
-  if (!problem.empty()) throw py::value_error("time: " + problem);
-  const zarn::ScaleOptions options{time, finite("cents", cents), finite("gain", gain)};
-  zarn::PartialSet set = to_set<zarn::PartialSet>(partials);
+  zarn::PartialSet set = to_set<zarn::PartialSet>(partials_of(partials_in));
   set.noise = noise_of(partials_in);
   try {
     unlocked([&] {
-      if (keep_formants) zarn::keep_formants(set, std::pow(2.0, options.cents / 1200.0));
-      zarn::scale(set, options, "partials");
+      zarn::apply_edits(set, zarn::chosen_edits(options, "partials"));
       return 0;
     });
   } catch (const zarn::Failure& failure) {
     raise_failure(failure);
   }
   return to_partials(set.partials, std::move(set.noise), analysed_of(partials_in));
+}
+
+py::object keep(const py::object& partials_in, std::optional<std::pair<double, double>> band, std::optional<double> min_duration,
+                std::optional<double> min_level, std::optional<int> max_partials) {
+  py::dict given;
+  if (band) given["band"] = *band;
+  if (min_duration) given["min_duration"] = *min_duration;
+  if (min_level) given["min_level"] = *min_level;
+  if (max_partials) given["max_partials"] = *max_partials;
+  return edited(partials_in, given);
+}
+
+py::object scale(const py::object& partials_in, double time, double cents, double gain, bool keep_formants) {
+  py::dict given;
+  if (time != 1.0) given["time_scale"] = time;
+  if (cents != 0.0) given["transpose"] = cents;
+  if (gain != 0.0) given["gain"] = gain;
+  if (keep_formants) given["keep_formants"] = true;
+  return edited(partials_in, given);
 }
 
 // The analysis of samples as the library gives it.
@@ -484,13 +528,9 @@ py::tuple fundamental(const py::object& source, std::optional<double> rate, std:
 
 // Harmonic partials, labelled with their harmonic numbers (Partial.index, Partial.harmonic).
 py::object harmonic(const py::object& partials_in) {
-  zarn::PartialSet set = to_set<zarn::PartialSet>(partials_of(partials_in));
-  set.noise = noise_of(partials_in);
-  unlocked([&] {
-    zarn::make_harmonic(set);
-    return 0;
-  });
-  return to_partials(set.partials, std::move(set.noise), analysed_of(partials_in));
+  py::dict given;
+  given["harmonic"] = true;
+  return edited(partials_in, given);
 }
 
 // The morph of partials a towards b by w: a number, or (time, weight) pairs over a's seconds.
@@ -755,6 +795,11 @@ void bind_edits_and_outputs(py::module_& m) {
         "and every amplitude by 10^(gain/20), as --time-scale, --transpose and --gain do; their\n"
         "noise stretched and its power scaled as much (a transposition leaves it); keep_formants=True\n"
         "keeps the spectral envelope through the transposition, as --keep-formants does.");
+  m.def("edit", [](const py::object& partials, const py::kwargs& options) { return edited(partials, options); }, py::arg("partials"),
+        "Partials edited as the tool's edit options edit them, each keyword one of its options with\n"
+        "'_' for '-': band=(lo, hi), min_duration, min_level, max_partials, time_scale, transpose,\n"
+        "harmonic=True, keep_formants=True, gain, noise_gain; applied in the tool's order (the\n"
+        "filters, then the changes). keep, scale and harmonic are this with their own keywords.");
   m.def("spline", &spline, py::arg("x"), py::arg("y"), py::arg("xi"),
         "The not-a-knot cubic spline through the knots (x, y), x rising, at the ascending times xi\n"
         "within [x[0], x[-1]]. Three knots give the parabola, two the line.");

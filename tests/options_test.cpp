@@ -1,6 +1,8 @@
 // The command line: each option in its forms, operands around options, and every error.
 #include "app/options.hpp"
 
+#include "app/option_rows.hpp"
+
 #include <string>
 #include <vector>
 
@@ -107,6 +109,22 @@ TEST(Options, FormatAndGrid) {
     EXPECT_EQ(o.result_format(), c.format);
     EXPECT_EQ(o.aligned_grid(), c.aligned);
   }
+}
+
+// The kinds the table of options gives each option: what the page's command line keeps (the
+// options that shape the partials, in their order, not the filters or what names outputs),
+// what applies to sounds only, and what names an output that needs every partial.
+TEST(Options, KindsFromTheirRows) {
+  const zarn::Options o = parse({"-q", "-fsdif", "--hop=0.01", "--band=100:200", "--plot=p.svg", "--transpose=-300", "--whole",
+                                 "--plot-floor=-60", "--no-noise", "-o", "o.sdif", "in.wav"});
+  EXPECT_EQ(o.shaping, (std::vector<std::string>{"--format=sdif", "--hop=0.01", "--transpose=-300", "--whole", "--no-noise"}));
+  EXPECT_TRUE(o.read.sound_options);
+  EXPECT_NE(o.given & zarn::kExtraOutput, 0u);
+  EXPECT_NE(o.given & zarn::kNeedsEveryPartial, 0u);
+  const zarn::Options plain = parse({"-q", "--plot-log", "--rate=48000", "--fit=linear", "-o", "o.txt", "in.txt"});
+  EXPECT_FALSE(plain.read.sound_options);
+  EXPECT_EQ(plain.given & (zarn::kExtraOutput | zarn::kNeedsEveryPartial | zarn::kSoundsOnly), 0u);
+  EXPECT_EQ(plain.shaping, (std::vector<std::string>{"--fit=linear"}));
 }
 
 TEST(Options, Errors) {

@@ -150,6 +150,23 @@ def test_keep_and_scale_act_as_the_tools_options(tmp_path):
         zarn.scale(partials, time=0)
 
 
+def test_edit_takes_every_option_of_the_tools_table(tmp_path):
+    """zarn.edit takes the tool's edit options by name, in the tool's order, with its messages."""
+    edge = os.path.join(SOURCE, "tests", "data", "edge.txt")
+    partials = zarn.edit(zarn.read(edge), transpose=700, min_level=-30, time_scale=0.5, max_partials=3, gain=-4.5)
+    zarn.write(str(tmp_path / "py.txt"), zarn.resample(partials, 0.05))
+    tool("-q", "-o", "cli.txt", "--transpose=700", "--min-level=-30", "--time-scale=0.5", "--max-partials=3", "--gain=-4.5",
+         edge, "0.05", cwd=tmp_path)
+    assert (tmp_path / "py.txt").read_bytes() == (tmp_path / "cli.txt").read_bytes()
+    assert len(zarn.edit(zarn.read(edge), harmonic=False)) == len(zarn.read(edge))  # a flag given as False: not chosen
+    with pytest.raises(TypeError, match="no edit named 'bend'.*max_partials"):
+        zarn.edit(partials, bend=(1, 2))
+    with pytest.raises(ValueError, match="^band: the band's low end lies above its high end"):
+        zarn.edit(partials, band=(5, 1))
+    with pytest.raises(ValueError, match="max_partials"):
+        zarn.edit(partials, max_partials=-2)
+
+
 def test_fits_and_the_whole_grid_as_the_tool(tmp_path):
     for fit in ["monotone", "linear"]:
         zarn.write(str(tmp_path / f"py-{fit}.txt"), zarn.resample(zarn.read(VIOLIN), 0.01, fit=fit, whole=True))

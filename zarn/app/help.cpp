@@ -1,5 +1,7 @@
 #include "app/help.hpp"
 
+#include "app/option_rows.hpp"
+
 #include "edit/edits.hpp"
 #include "fit/fit.hpp"
 #include "formats/formats.hpp"
@@ -88,57 +90,35 @@ void help_result(Output& out) {
   out.put("\n");
 }
 
+// The help of the table's rows of one group, each in its order.
+void help_rows(Output& out, std::string_view group) {
+  for (const OptionRow& row : option_rows()) {
+    if (row.group != group || row.help.empty()) continue;
+    std::string head = "--" + std::string(row.name);
+    if (!row.argument.empty()) head += row.optional ? "[=" + std::string(row.argument) + "]" : "=" + std::string(row.argument);
+    out.put(option_help(head, std::string(row.help)));
+  }
+}
+
 // The options of a sound's analysis and of the fit.
 void help_analysis_and_fit(Output& out) {
-  out.put(
-      "      --resolution=HZ  when INFILE is a sound file, analyse it into partials this far\n"
-      "                     apart at least (40); the window follows from it\n"
-      "      --hop=SECONDS  the time between frames of the analysis (a quarter window; at\n"
-      "                     most the window)\n"
-      "      --floor=DB     leave out peaks quieter than DB (-90; 0 dB: full scale)\n"
-      "      --min-track=SECONDS  leave out partials that span less than this, first to\n"
-      "                     last breakpoint (by default those seen in under three frames)\n"
-      "      --channel=N    analyse channel N (from 1) rather than the mean of all\n"
-      "      --no-noise     leave out the noise beside the partials (by default measured in\n"
-      "                     25 critical bands, frame by frame)\n"
-      );
+  help_rows(out, "analysis");
   std::string fits = "how each partial is fitted: ";
   for (std::size_t i = 0; i < fit_table().size(); ++i) {
     const FitRow& row = fit_table()[i];
     fits += (i == 0 ? "" : i + 1 == fit_table().size() ? " or " : ", ") + std::string(row.name) + " (" + std::string(row.about) + ")";
   }
   out.put(option_help("--fit=FIT", fits));
-  out.put("      --whole        each partial's grid goes on to its last breakpoint\n");
+  help_rows(out, "fit");
 }
 
-// The picture, the sound, and the edits from their table.
+// The picture, the sound, the fundamental and the morph, then the edits from their table.
 void help_outputs_and_edits(Output& out) {
+  help_rows(out, "outputs");
   out.put(
-      "      --plot=FILE    also draw the resampled partials and their input breakpoints\n"
-      "                     as an SVG picture, PNG for a name ending in .png, or for .html\n"
-      "                     a page to zoom, read out, select and play them in a browser\n"
-      "      --plot-log     with --plot, a logarithmic frequency axis\n"
-      "      --plot-range=T0:T1, --plot-band=F0:F1  draw only those times and frequencies\n"
-      "      --plot-floor=DB  leave out what is quieter; --plot-dots=no  leave out the dots\n"
-      "      --wav=FILE     also resynthesise the result as sound, mono; the name's ending\n"
-      "                     chooses the container: .wav, .aiff or .aif, .caf, .flac, .ogg, .opus\n"
-      "      --rate=HZ      the sound's sample rate, 1000 to 768000 (44100; for a sound file\n"
-      "                     analysed, its own, and the sound lasts as long, to the sample)\n"
-      "      --bits=BITS    the sound's samples: 16, 24 or 32-bit integers (dithered), or float\n"
-      "                     (the default; 24 in FLAC); .ogg and .opus choose their own\n"
-      "      --normalize[=DB]  scale the sound so that its peak is DB (-1)\n"
-      "      --wav=-        the sound, as WAV, on standard output (with -o FILE)\n"
-      "      --f0=FILE      also write the fundamental as text, a line per analysis hop (or\n"
-      "                     grid step): time Hz confidence, Hz 0 where there is none\n"
-      "      --f0-range=LO:HI  look for the fundamental within LO to HI Hz (30:2000)\n"
-      "\n"
-      "      --morph-with=FILE --morph=W  morph towards FILE's partials (a sound analysed\n"
-      "                     alike): W from 0 to 1, or T:W,T:W,... over this input's seconds;\n"
-      "                     partials matched by harmonic number, else by frequency\n"
       "\n"
       "Editing the partials as read, before the grid (filters first, each judged on the\n"
-      "partials as read, --max-partials among those the others keep; then the changes):\n"
-      );
+      "partials as read, --max-partials among those the others keep; then the changes):\n");
   for (const EditOption& edit : edit_options())
     out.put(option_help("--" + std::string(edit.name) + (edit.argument.empty() ? "" : "=" + std::string(edit.argument)), std::string(edit.help)));
 }

@@ -1,6 +1,7 @@
 #include "app/options.hpp"
 
 #include "app/batch.hpp"
+#include "app/option_rows.hpp"
 
 #include <getopt.h>
 
@@ -17,52 +18,35 @@ namespace zarn {
 namespace {
 
 enum LongOnly {
-  kForce = 256, kVersion, kAlign, kPlot, kPlotLog, kWav, kF0, kF0Range, kMorphWith, kMorph, kRate,
-  kInfo, kBits, kNormalize, kFit, kWhole, kPlotRange, kPlotBand, kPlotFloor, kPlotDots, kStep, kResolution, kHop, kFloor, kMinTrack, kNoNoise, kChannel,
-  kEdit,  // the edits' options, from the table of edits: kEdit + their row
+  kForce = 256, kVersion, kInfo, kStep,
+  kRow = 512,    // the options of the table of options: kRow + their row
+  kEdit = 1024,  // the edits' options, from the table of edits: kEdit + their row
 };
 
 const struct option kFixedOptions[] = {
     {"output", required_argument, nullptr, 'o'},
     {"force", no_argument, nullptr, kForce},
     {"quiet", no_argument, nullptr, 'q'},
-    {"format", required_argument, nullptr, 'f'},
-    {"align", no_argument, nullptr, kAlign},
-    {"plot", required_argument, nullptr, kPlot},
-    {"plot-log", no_argument, nullptr, kPlotLog},
-    {"wav", required_argument, nullptr, kWav},
-    {"f0", required_argument, nullptr, kF0},
-    {"f0-range", required_argument, nullptr, kF0Range},
-    {"morph-with", required_argument, nullptr, kMorphWith},
-    {"morph", required_argument, nullptr, kMorph},
-    {"rate", required_argument, nullptr, kRate},
     {"info", no_argument, nullptr, kInfo},
-    {"bits", required_argument, nullptr, kBits},
-    {"normalize", optional_argument, nullptr, kNormalize},
-    {"fit", required_argument, nullptr, kFit},
-    {"plot-range", required_argument, nullptr, kPlotRange},
-    {"plot-band", required_argument, nullptr, kPlotBand},
-    {"plot-floor", required_argument, nullptr, kPlotFloor},
-    {"plot-dots", required_argument, nullptr, kPlotDots},
-    {"resolution", required_argument, nullptr, kResolution},
-    {"hop", required_argument, nullptr, kHop},
-    {"floor", required_argument, nullptr, kFloor},
-    {"min-track", required_argument, nullptr, kMinTrack},
-    {"no-noise", no_argument, nullptr, kNoNoise},
-    {"channel", required_argument, nullptr, kChannel},
-    {"whole", no_argument, nullptr, kWhole},
     {"step", required_argument, nullptr, kStep},
     {"jobs", required_argument, nullptr, 'j'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
 };
 
-// Every long option: the fixed ones, then the edits' from their table; ended by a null row.
+// Every long option: the fixed ones, then those of the table of options and the edits' from
+// theirs; ended by a null row.
 const struct option* long_options() {
   static const std::vector<struct option> all = [] {
     std::vector<struct option> v(std::begin(kFixedOptions), std::end(kFixedOptions));
     static std::vector<std::string> names;  // kept for the rows' pointers
-    names.reserve(edit_options().size());
+    names.reserve(option_rows().size() + edit_options().size());
+    for (std::size_t i = 0; i < option_rows().size(); ++i) {
+      const OptionRow& row = option_rows()[i];
+      names.emplace_back(row.name);
+      const int has = row.argument.empty() ? no_argument : row.optional ? optional_argument : required_argument;
+      v.push_back({names.back().c_str(), has, nullptr, kRow + static_cast<int>(i)});
+    }
     for (std::size_t i = 0; i < edit_options().size(); ++i) {
       names.emplace_back(edit_options()[i].name);
       const bool flag = edit_options()[i].kind == EditOption::Kind::kFlag;
@@ -75,10 +59,28 @@ const struct option* long_options() {
 }
 
 // Leading '+' is not used: options may follow operands. Leading ':' makes a missing argument
-// return ':' so that the message can be composed here.
-constexpr const char* kShortOptions = ":o:qf:hj:";
+// return ':' so that the message can be composed here. The rows' short names follow.
+const char* short_options() {
+  static const std::string letters = [] {
+    std::string s = ":o:qhj:";
+    for (const OptionRow& row : option_rows())
+      if (row.short_name != 0) s += std::string(1, row.short_name) + (row.argument.empty() ? "" : ":");
+    return s;
+  }();
+  return letters.c_str();
+}
+
+// The row a getopt value stands for: a long option of the table, or a row's short name; -1 for none.
+int row_of_value(int c) {
+  if (c >= kRow && c < kEdit) return c - kRow;
+  for (std::size_t i = 0; i < option_rows().size(); ++i)
+    if (c > 0 && c < 256 && option_rows()[i].short_name == c) return static_cast<int>(i);
+  return -1;
+}
 
 const char* long_name(int val) {
+  const int row = row_of_value(val);
+  if (row >= 0) return option_rows()[static_cast<std::size_t>(row)].name.data();
   for (const struct option* o = long_options(); o->name != nullptr; ++o)
     if (o->val == val) return o->name;
   return "?";
@@ -88,7 +90,7 @@ const char* long_name(int val) {
 // required argument spelt without "=" (abbreviated or not).
 bool takes_next(std::string_view arg) {
   if (arg.size() == 2 && arg[0] == '-' && arg[1] != '-') {
-    const char* at = std::strchr(kShortOptions, arg[1]);
+    const char* at = std::strchr(short_options(), arg[1]);
     return at != nullptr && at[1] == ':';
   }
   if (arg.size() <= 2 || arg.substr(0, 2) != "--" || arg.find('=') != std::string_view::npos) return false;
@@ -103,29 +105,9 @@ bool is_negative_number(std::string_view arg) {
   return arg.size() >= 2 && arg[0] == '-' && (digit(1) || (arg[1] == '.' && digit(2)));
 }
 
-[[noreturn]] void bad_option(const std::string& what) {
-  throw Failure(compose(what) + "Try 'zarn --help' for more information.\n");
-}
-
-// The value of an option that takes two numbers LO:HI.
-std::pair<double, double> number_pair(const std::string& name, const char* what, std::string_view text) {
-  const auto colon = text.find(':');
-  double lo = 0, hi = 0;
-  if (colon == std::string_view::npos || !parse_double(text.substr(0, colon), lo) || !parse_double(text.substr(colon + 1), hi))
-    bad_option("--" + name + " needs LO:HI, two " + what + ", not '" + std::string(text) + "'");
-  return {lo, hi};
-}
-std::pair<double, double> number_pair(int option, const char* what, std::string_view text) {
-  return number_pair(std::string(long_name(option)), what, text);
-}
-
-// The value of an option that takes a finite number.
-double finite_number(const std::string& name, const char* text) {
-  double v = 0;
-  if (!parse_double(text, v) || !std::isfinite(v)) bad_option("--" + name + " needs a finite number, not '" + text + "'");
-  return v;
-}
-double finite_number(int option, const char* text) { return finite_number(std::string(long_name(option)), text); }
+using detail::bad_option;
+using detail::finite_number;
+using detail::number_pair;
 
 // An edit's option: its argument read by its kind, then handed to its row.
 void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
@@ -154,7 +136,7 @@ void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
   if (!problem.empty()) bad_option(problem);
 }
 
-// Takes an option of the result: where it goes, its format, its grid and fit, --info; false for any other.
+// Takes an option of the result: where it goes, --info, the batch; false for any other.
 bool take_output_option(int c, Options& o) {
   switch (c) {
     case 'o':
@@ -167,50 +149,8 @@ bool take_output_option(int c, Options& o) {
     case 'q':
       o.quiet = true;
       return true;
-    case 'f':
-      o.format = format_named(optarg);
-      if (!o.format)
-        bad_option("unknown format '" + std::string(optarg) + "' (" + format_names() + ")");
-      return true;
-    case kAlign:
-      o.align = true;
-      return true;
-    case kPlot:
-    case kWav:
-    case kF0:
-      if (*optarg == '\0' || (c != kWav && std::string_view(optarg) == "-"))
-        bad_option(std::string("--") + long_name(c) + " needs the name of a file");
-      (c == kPlot ? o.plot : c == kWav ? o.wav : o.f0) = optarg;
-      return true;
-    case kMorphWith:
-      if (*optarg == '\0') bad_option("--morph-with needs the name of a file");
-      o.morph_with = optarg;
-      return true;
-    case kMorph: {
-      std::string problem;
-      o.edits.morph = parse_morph_weight(optarg, problem);
-      if (!problem.empty()) bad_option("--morph=" + std::string(optarg) + ": " + problem);
-      return true;
-    }
-    case kF0Range: {
-      const auto [lo, hi] = number_pair(c, "frequencies in hertz", optarg);
-      const std::string problem = fundamental_range_problem(lo, hi);
-      if (!problem.empty()) bad_option("--f0-range=" + std::string(optarg) + ": " + problem);
-      o.f0_range = {lo, hi};
-      o.f0_range_given = true;
-      return true;
-    }
     case kInfo:
       o.info = true;
-      return true;
-    case kFit: {
-      const std::optional<Fit> fit = fit_named(optarg);
-      if (!fit) bad_option("unknown fit '" + std::string(optarg) + "' (" + fit_names() + ")");
-      o.fit = *fit;
-      return true;
-    }
-    case kWhole:
-      o.whole = true;
       return true;
     case kStep:
       o.step = optarg;  // checked once an input is open, as DUR is
@@ -225,109 +165,23 @@ bool take_output_option(int c, Options& o) {
   }
 }
 
-// Takes an option of a sound's analysis; false for any other.
-bool take_analysis_option(int c, Options& o) {
-  switch (c) {
-    case kResolution:
-    case kHop:
-    case kMinTrack: {
-      const double v = finite_number(c, optarg);
-      if (!(v > 0)) bad_option("--" + std::string(long_name(c)) + " needs a number above zero, not '" + optarg + "'");
-      (c == kResolution ? o.read.sound.analysis.resolution : c == kHop ? o.read.sound.analysis.hop : o.read.sound.analysis.min_track) = v;
-      o.read.sound_options = true;
-      return true;
-    }
-    case kFloor:
-      o.read.sound.analysis.floor = finite_number(c, optarg);
-      o.read.sound_options = true;
-      return true;
-    case kNoNoise:
-      o.read.sound.analysis.noise = false;
-      o.read.sound_options = true;
-      return true;
-    case kChannel:
-      if (!parse_count(optarg, o.read.sound.channel) || o.read.sound.channel < 1)
-        bad_option("--channel needs a channel number from 1, not '" + std::string(optarg) + "'");
-      o.read.sound_options = true;
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Takes an option of the picture; false for any other.
-bool take_picture_option(int c, Options& o) {
-  switch (c) {
-    case kPlotLog:
-      o.plot_log = true;
-      return true;
-    case kPlotRange:
-    case kPlotBand: {
-      const auto [lo, hi] = number_pair(c, c == kPlotRange ? "times in seconds" : "frequencies in hertz", optarg);
-      if (!std::isfinite(lo) || !std::isfinite(hi) || !(lo < hi))
-        bad_option("--" + std::string(long_name(c)) + "=" + optarg + ": LO and HI must be finite, LO below HI");
-      (c == kPlotRange ? o.plot_view.range : o.plot_view.band) = std::pair<double, double>(lo, hi);
-      o.plot_view.any = true;
-      return true;
-    }
-    case kPlotFloor:
-      o.plot_view.floor = finite_number(c, optarg);
-      o.plot_view.any = true;
-      return true;
-    case kPlotDots:
-      if (std::string_view(optarg) != "yes" && std::string_view(optarg) != "no")
-        bad_option("--plot-dots takes yes or no, not '" + std::string(optarg) + "'");
-      o.plot_view.dots = std::string_view(optarg) == "yes";
-      o.plot_view.any = true;
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Takes an option of the sound; false for any other.
-bool take_sound_option(int c, Options& o) {
-  switch (c) {
-    case kBits:
-      o.bits = depth_named(optarg);
-      if (o.bits == SampleDepth::kDefault) bad_option("--bits takes 16, 24, 32 or float, not '" + std::string(optarg) + "'");
-      return true;
-    case kNormalize:
-      o.normalize = optarg == nullptr ? -1.0 : finite_number(c, optarg);
-      if (*o.normalize > 0) bad_option("--normalize takes a peak of 0 dB or below, not '" + std::string(optarg) + "'");
-      return true;
-    case kRate:
-      if (!parse_count(optarg, o.rate) || o.rate < kMinRate || o.rate > kMaxRate)
-        bad_option("the sample rate must be a whole number of hertz from " + std::to_string(kMinRate) + " to " +
-                   std::to_string(kMaxRate) + ", not '" + optarg + "'");
-      o.rate_given = true;
-      return true;
-    default:
-      return false;
-  }
+// Takes an option of the table: its own parsing, and what kind it is.
+bool take_row_option(int c, Options& o) {
+  const int index = row_of_value(c);
+  if (index < 0) return false;
+  const OptionRow& row = option_rows()[static_cast<std::size_t>(index)];
+  row.take(optarg, o);
+  o.given |= row.flags;
+  if ((row.flags & kSoundsOnly) != 0) o.read.sound_options = true;
+  return true;
 }
 
 // True for an option that shapes the partials: what reads, analyses, fits and changes them,
 // but neither the filters nor what names the outputs. The browser page shows them in the
 // command line that keeps a selection, with filters of its own.
 bool shapes_partials(int c) {
-  switch (c) {
-    case 'f':
-    case kAlign:
-    case kWhole:
-    case kFit:
-    case kMorphWith:
-    case kMorph:
-    case kResolution:
-    case kHop:
-    case kFloor:
-    case kMinTrack:
-    case kNoNoise:
-    case kChannel:
-      return true;
-    default:
-      break;
-  }
+  const int row = row_of_value(c);
+  if (row >= 0) return (option_rows()[static_cast<std::size_t>(row)].flags & kShapesPartials) != 0;
   if (c < kEdit) return false;
   const std::string_view name = edit_options()[static_cast<std::size_t>(c - kEdit)].name;
   return name != "band" && name != "min-duration" && name != "min-level" && name != "max-partials";
@@ -397,12 +251,12 @@ Options parse_options(int argc, char** argv) {
   opterr = 0;
   optind = 0;  // start afresh: a parse may run more than once in a process
   for (;;) {
-    const int c = getopt_long(argc, argv, kShortOptions, long_options(), nullptr);
+    const int c = getopt_long(argc, argv, short_options(), long_options(), nullptr);
     if (c == -1) break;
     const std::string_view typed = argv[optind - 1];
     const bool was_long = typed.substr(0, 2) == "--";
-    if (shapes_partials(c)) o.shaping.push_back("--" + std::string(c == 'f' ? "format" : long_name(c)) + (optarg != nullptr ? "=" + std::string(optarg) : ""));
-    if (take_output_option(c, o) || take_analysis_option(c, o) || take_picture_option(c, o) || take_sound_option(c, o)) {
+    if (shapes_partials(c)) o.shaping.push_back("--" + std::string(long_name(c)) + (optarg != nullptr ? "=" + std::string(optarg) : ""));
+    if (take_output_option(c, o) || take_row_option(c, o)) {
       o.any_option = true;
       continue;
     }

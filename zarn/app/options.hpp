@@ -57,6 +57,7 @@ struct Options {
   EditOptions edits;               // --band, --min-duration, ... --gain: the table of edits
   std::vector<std::string> shaping;  // the options that shape the partials, as --NAME=VALUE
   bool any_option = false;         // some option was given: the run is scripted
+  unsigned given = 0;              // the kinds (OptionFlag) of the table's options given
 
   /// True when the result goes to a named output rather than through the dialogue.
   bool named_output() const { return !output.empty(); }

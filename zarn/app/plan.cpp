@@ -1,5 +1,7 @@
 #include "app/plan.hpp"
 
+#include "app/option_rows.hpp"
+
 #include "edit/edits.hpp"
 #include "formats/formats.hpp"
 
@@ -29,7 +31,9 @@ const std::vector<StepRow> kSteps = {
     // The dialogue asks for a name once the result is made; a failed write to standard output
     // would leave half a result where no temporary file can hide it.
     {"save", always, [](const Options& o) { return !saves_one_at_a_time(o); }},
-    {"extra writers", [](const Options& o) { return !o.plot.empty() || !o.wav.empty() || !o.f0.empty(); }, always},
+    // The picture, the sound and the fundamental, as their rows in the table of options say.
+    {"extra writers", [](const Options& o) { return (o.given & kExtraOutput) != 0; },
+     [](const Options& o) { return (o.given & kNeedsEveryPartial) != 0; }},
 };
 
 }  // namespace
