@@ -34,6 +34,8 @@ TEST(Room, MeasuredWhereTheSystemBoundsIt) {
   const double room = zarn::room_for(dir / "new.txt");
   EXPECT_TRUE(std::isfinite(room) && room > 0) << room;
   for (const std::string unbounded : {"-", "/dev/null"}) EXPECT_TRUE(std::isinf(zarn::room_for(unbounded))) << unbounded;
+  EXPECT_NEAR(zarn::room_in(dir.path()), room, 0.01 * room);  // a file's room is its folder's (other runs write meanwhile)
+  EXPECT_TRUE(std::isinf(zarn::room_in("/nonexistent/zarn")));
 }
 
 TEST(Output, AReaderGoneIsSeenBeforeWriting) {

@@ -17,7 +17,9 @@
 #include "formats/formats.hpp"
 #include "formats/partial_file.hpp"
 #include "formats/sdif.hpp"
+#include "io/room.hpp"
 #include "io/save.hpp"
+#include "io/spool.hpp"
 #include "model/failure.hpp"
 #include "model/memory.hpp"
 
@@ -37,7 +39,8 @@ void warn_of_reading(const PartialSet& input, int count, const std::string& name
 class PartialGrid {
  public:
   PartialGrid(GridKind kind, double step, const std::string& name, const Options& options)
-      : kind_(kind), name_(name), options_(options), room_(result_room(options)) {
+      : kind_(kind), name_(name), options_(options), room_(result_room(options)),
+        spool_room_(temporary_folder(), options.result_format() == Format::kSdif ? room_in(temporary_folder()) : 0) {
     plan_.step = step;
     plan_.aligned = kind == GridKind::kAligned;
     plan_.points.assign(1, 0);
@@ -55,6 +58,9 @@ class PartialGrid {
     const double points = plan_.points[0];
     check_memory(points * 3 * sizeof(double), "the grid");
     take_room(room_, options_, points);
+    // SDIF's frames are made once every partial is in: their points wait on disk, a frequency
+    // and an amplitude each.
+    if (options_.result_format() == Format::kSdif) spool_room_.take(points * 2 * sizeof(double), "the points set aside");
   }
   int points() const { return plan_.points[0]; }
   /// Checks the disk room of a grid planned whole (plan_grid checked its memory).
@@ -76,6 +82,7 @@ class PartialGrid {
   const std::string& name_;
   const Options& options_;
   Room room_;
+  Room spool_room_;  // in the temporary folder, for SDIF's points
   PartialSet places_;  // what a partial's place counts, for messages
   GridPlan plan_;
 };

@@ -17,9 +17,13 @@ double room_for(const std::string& name) {
   if (name == "-") return kUnbounded;
   struct stat st;
   if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return kUnbounded;  // a device or a pipe takes what it takes
-  struct statvfs fs;
-  if (::statvfs(folder_of(name).c_str(), &fs) != 0) return kUnbounded;  // the save says why the folder fails
   // A file replaced gives its own blocks back only once the new one has its name: not counted.
+  return room_in(folder_of(name));
+}
+
+double room_in(const std::string& folder) {
+  struct statvfs fs;
+  if (::statvfs(folder.c_str(), &fs) != 0) return std::numeric_limits<double>::infinity();  // the save says why the folder fails
   return static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
 }
 

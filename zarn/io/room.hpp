@@ -12,6 +12,10 @@ namespace zarn {
 /// pipe, and where the system does not say.
 double room_for(const std::string& name);
 
+/// The bytes the file system of `folder` leaves to this user; infinite where the system does
+/// not say.
+double room_in(const std::string& folder);
+
 /// Room left for the bytes of one result, counted as they are planned.
 class Room {
  public:

@@ -26,11 +26,16 @@ Spool::~Spool() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+std::string temporary_folder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
 int unnamed_temporary_file(std::string& folder) {
   // TMPDIR where it is set and takes the file, else /tmp.
-  const char* tmp = std::getenv("TMPDIR");
+  const std::string first = temporary_folder();
   int error = 0;
-  for (const char* place : {tmp != nullptr && *tmp != '\0' ? tmp : "/tmp", "/tmp"}) {
+  for (const char* place : {first.c_str(), "/tmp"}) {
     folder = place;
     int fd = ::open(place, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) return fd;

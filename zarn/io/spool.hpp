@@ -12,6 +12,10 @@ namespace zarn {
 /// can be made.
 int unnamed_temporary_file(std::string& folder);
 
+/// The folder temporary files are made in: TMPDIR's where it is set, else /tmp (as
+/// unnamed_temporary_file tries first).
+std::string temporary_folder();
+
 /// A file of doubles, appended to and read back anywhere; gone when the spool goes.
 class Spool {
  public:
