@@ -64,3 +64,17 @@ def test_a_file_that_kills_its_worker_fails_alone(tmp_path, monkeypatch, capsys)
     assert status == 1
     assert "f2.txt: RuntimeError: worker killed" in err and "6 files: 5 done, 1 failed" in err, err
     assert sorted(os.listdir(out)) == [f"f{n}.txt" for n in range(6) if n != 2]
+
+
+def test_the_script_finds_the_module_of_this_checkout(tmp_path):
+    """Without PYTHONPATH, the script imports the installed module or else this checkout's build."""
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    found = subprocess.run([sys.executable, "-c", "import zarn"], env=env, cwd=str(tmp_path), capture_output=True).returncode == 0
+    if not found and not os.path.isdir(os.path.join(SOURCE, "build", "release", "python")):
+        pytest.skip("neither an installed module nor build/release/python")
+    (tmp_path / "out").mkdir()
+    run = subprocess.run([sys.executable, os.path.join(SOURCE, "examples", "corpus.py"), "--workers", "1", "--out",
+                          str(tmp_path / "out"), os.path.join(SOURCE, "examples", "violin.txt")],
+                         env=env, cwd=str(tmp_path), capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr
+    assert os.listdir(tmp_path / "out") == ["violin.txt"]
