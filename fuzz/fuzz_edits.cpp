@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_bytes.hpp"
+
 #include "edit/formants.hpp"
 #include "edit/harmonic.hpp"
 #include "edit/morph.hpp"
@@ -29,30 +31,13 @@
 
 namespace {
 
-struct Bytes {
-  const std::uint8_t* p;
-  std::size_t left;
-  bool take(std::uint8_t& b) {
-    if (left == 0) return false;
-    b = *p++;
-    --left;
-    return true;
-  }
-  bool figure(double& v) {
-    static const double kValues[] = {0, 1, 0.5, 0.01, 110, 220, 330, 440, 441, 880, 1320, 3000, 22050,
-                                     1e-300, 1e300, 1e6, 4.9e-324, 123.0, 2.5, 1e-3, 0.1};
-    std::uint8_t b;
-    if (!take(b)) return false;
-    if (b < 240) {
-      v = kValues[b % (sizeof kValues / sizeof kValues[0])];
-      return true;
-    }
-    if (left < 8) return false;
-    std::memcpy(&v, p, 8);
-    p += 8;
-    left -= 8;
-    return true;
-  }
+// The figures a byte picks from: harmonics of 110 Hz, steps of time, and extremes.
+const double kValues[] = {0,    1,    0.5,   0.01,   110,   220, 330,      440,   441, 880, 1320,
+                          3000, 22050, 1e-300, 1e300, 1e6, 4.9e-324, 123.0, 2.5, 1e-3, 0.1};
+
+// Bytes taken as figures of the values above.
+struct Bytes : zarn_fuzz::Bytes {
+  Bytes(const std::uint8_t* p, std::size_t left) : zarn_fuzz::Bytes{p, left, kValues, sizeof kValues / sizeof kValues[0]} {}
 };
 
 // Partials as a reader gives them.

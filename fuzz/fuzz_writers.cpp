@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_bytes.hpp"
+
 #include "formats/ats.hpp"
 #include "model/failure.hpp"
 #include "formats/formats.hpp"
@@ -32,32 +34,13 @@ const std::vector<zarn::Format>& formats() {
   return written;
 }
 
-// Bytes taken one figure at a time.
-struct Bytes {
-  const std::uint8_t* p;
-  std::size_t left;
-  bool take(std::uint8_t& b) {
-    if (left == 0) return false;
-    b = *p++;
-    --left;
-    return true;
-  }
-  bool figure(double& v) {
-    static const double kValues[] = {0, 1, -1, 0.5, 440, 22050, 1e-300, 1e300, 3.4e38, 3.5e38, 1e39, -1e39, 4.9e-324,
-                                     std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-                                     1e12, 123.0};
-    std::uint8_t b;
-    if (!take(b)) return false;
-    if (b < 240) {
-      v = kValues[b % (sizeof kValues / sizeof kValues[0])];
-      return true;
-    }
-    if (left < 8) return false;
-    std::memcpy(&v, p, 8);
-    p += 8;
-    left -= 8;
-    return true;
-  }
+// The figures a byte picks from: ordinary ones and the extremes a writer must hold or refuse.
+const double kValues[] = {0,    1,   -1,   0.5,      440, 22050, 1e-300, 1e300, 3.4e38, 3.5e38, 1e39, -1e39, 4.9e-324,
+                          std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(), 1e12, 123.0};
+
+// Bytes taken as figures of the values above.
+struct Bytes : zarn_fuzz::Bytes {
+  Bytes(const std::uint8_t* p, std::size_t left) : zarn_fuzz::Bytes{p, left, kValues, sizeof kValues / sizeof kValues[0]} {}
 };
 
 // A resampled set within what the sinks can hold in memory: the sound's samples and an ATS

@@ -34,20 +34,12 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 
-// Closes a file descriptor when the scope ends.
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd > STDERR_FILENO) ::close(fd);
-  }
-};
-
 // --info: reads the input and says what it holds, writing nothing; the options that save,
 // edit or draw are warned of, since nothing is saved, edited or drawn.
 int describe(const Options& options, Output& console) {
   warn_of_unused_with_info(options, console);
   const std::string name = input_name(options.input);
-  FdCloser input{open_input(options.input)};
+  InputCloser input{open_input(options.input)};
   if (input.fd < 0) throw system_failure(name, errno);
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
   const PartialSet read = read_input(input.fd, name, options.read);

@@ -353,12 +353,7 @@ void run_streaming(const Options& options, Output& console, const std::string& n
   const std::string name = input_name(options.input);
   const int fd = open_input(options.input);
   if (fd < 0) throw system_failure(name, errno);
-  struct Closer {
-    int fd;
-    ~Closer() {
-      if (fd > STDERR_FILENO) ::close(fd);
-    }
-  } closer{fd};
+  const InputCloser closer{fd};
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
   const GridKind kind = options.aligned_grid() ? GridKind::kAligned : options.whole ? GridKind::kWhole : GridKind::kOwn;
   PartialGrid grid(kind, step, name, options);

@@ -27,14 +27,6 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 
-// Closes a file descriptor when the scope ends.
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd > STDERR_FILENO) ::close(fd);
-  }
-};
-
 // Saves the result under the name given with -o, or on standard output for "-".
 void save_named(const Options& options, const Writer& writer) {
   if (!options.output_to_stdout()) return save_as(options.output, options.force, through_output(writer), kNothingSaved);
@@ -108,7 +100,7 @@ void save_extras(const Options& options, const Held& held, Output& console, cons
 // The partials of another input (--morph-with), a sound analysed as the input would be.
 PartialSet read_other(const std::string& path, ReadOptions read) {
   read.sound_options = false;  // the analysis's options were given for the input
-  FdCloser in{open_input(path)};
+  InputCloser in{open_input(path)};
   if (in.fd < 0) throw system_failure(path, errno);
   return read_input(in.fd, path, read);
 }
@@ -159,7 +151,7 @@ int run_whole(const Options& options, Output& console, bool& saved, const std::s
   if (!options.quiet) write_banner(console);
   Held held;
   held.name = input_name(options.input);
-  FdCloser input{open_input(options.input)};
+  InputCloser input{open_input(options.input)};
   if (input.fd < 0) {
     if (scripted) throw system_failure(held.name, errno);
     console.put("File " + options.input + " not found\n");

@@ -195,6 +195,10 @@ bool is_frame_format(Format format) { return row_of(format).frames; }
 
 std::string input_name(const std::string& path) { return path == "-" ? "standard input" : path; }
 
+InputCloser::~InputCloser() {
+  if (fd > STDERR_FILENO) ::close(fd);
+}
+
 int open_input(const std::string& path) {
   if (path == "-") return STDIN_FILENO;
   return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

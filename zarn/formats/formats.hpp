@@ -78,6 +78,12 @@ std::string input_name(const std::string& path);
 /// Opens the input for reading ("-" is standard input, not opened again); -1 with errno set on failure.
 int open_input(const std::string& path);
 
+/// Closes a descriptor that open_input gave when the scope ends; standard input stays open.
+struct InputCloser {
+  int fd;
+  ~InputCloser();
+};
+
 /// Reads every partial of the open input, in the format its first bytes show (the partial
 /// list when no other format recognises them). Throws Failure naming the place, or saying
 /// what a file that is no analysis at all (a sound, an archive, a picture) is.
