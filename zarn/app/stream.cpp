@@ -56,7 +56,7 @@ class PartialGrid {
                                                   : grid_points(part, step, places_, name_);
     check_spacing(part, fit, places_, name_);
     const double points = plan_.points[0];
-    check_memory(points * 3 * sizeof(double), "the grid");
+    memory_.check(points * 3 * sizeof(double), "the grid");
     take_room(room_, options_, points);
     // SDIF's frames are made once every partial is in: their points wait on disk, a frequency
     // and an amplitude each.
@@ -81,6 +81,7 @@ class PartialGrid {
   GridKind kind_;
   const std::string& name_;
   const Options& options_;
+  MemoryCheck memory_;
   Room room_;
   Room spool_room_;  // in the temporary folder, for SDIF's points
   PartialSet places_;  // what a partial's place counts, for messages

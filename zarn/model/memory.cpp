@@ -44,6 +44,8 @@ double address_space_in_use() {
 // Of what is available, the share that one piece of work may take: the rest is for the
 // input, buffers and the system.
 constexpr double kShare = 0.8;
+// 2^62 bytes: beyond any machine, even one of unknown size.
+constexpr double kAbsurd = 4611686018427387904.0;
 
 // The memory available, and whether the process's limit on address space (ulimit -v) is what
 // bounds it rather than the machine.
@@ -71,10 +73,11 @@ double available_memory() {
   return available_memory(limited_by_process);
 }
 
+MemoryCheck::MemoryCheck() : may_(std::min(available_memory() * kShare, kAbsurd)) {}
+
 void check_memory(double bytes, const std::string& what) {
   bool limited_by_process = false;
   const double available = available_memory(limited_by_process);
-  constexpr double kAbsurd = 4611686018427387904.0;  // 2^62 bytes: beyond any machine, even one of unknown size
   if (bytes <= available * kShare && bytes < kAbsurd) return;
   char need[32], may[32], have[32];
   std::snprintf(need, sizeof need, "%.1f", bytes / (1 << 30));

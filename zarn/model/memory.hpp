@@ -15,4 +15,19 @@ double available_memory();
 /// what is available, with a margin for everything else the run holds.
 void check_memory(double bytes, const std::string& what);
 
+/// check_memory for many pieces of work in a row (each partial's grid): what may be taken is
+/// measured once, and only a piece beyond it is checked again, so that a small one costs no
+/// reading of the system's figures.
+class MemoryCheck {
+ public:
+  MemoryCheck();
+  /// Throws check_memory's Failure when `bytes` would not fit.
+  void check(double bytes, const std::string& what) const {
+    if (!(bytes <= may_)) check_memory(bytes, what);
+  }
+
+ private:
+  double may_;
+};
+
 }  // namespace zarn
