@@ -171,10 +171,4 @@ const std::vector<OptionRow> kRows = {
 
 const std::vector<OptionRow>& option_rows() { return kRows; }
 
-const OptionRow* option_row(std::string_view name) {
-  for (const OptionRow& row : kRows)
-    if (row.name == name) return &row;
-  return nullptr;
-}
-
 }  // namespace zarn

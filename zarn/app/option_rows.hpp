@@ -39,9 +39,6 @@ struct OptionRow {
 /// Every row, in the order of the help.
 const std::vector<OptionRow>& option_rows();
 
-/// The row of a long name, or null.
-const OptionRow* option_row(std::string_view name);
-
 namespace detail {
 
 /// Throws the Failure of a bad option: the message, then "Try 'zarn --help' ...".

@@ -38,8 +38,6 @@ const std::vector<StepRow> kSteps = {
 
 }  // namespace
 
-const std::vector<StepRow>& step_table() { return kSteps; }
-
 std::vector<std::string_view> steps_needing_every_partial(const Options& options) {
   std::vector<std::string_view> steps;
   for (const StepRow& row : kSteps)

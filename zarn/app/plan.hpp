@@ -27,9 +27,6 @@ struct StepRow {
   bool (*needs_every_partial)(const Options& options);
 };
 
-/// The steps in the order they run.
-const std::vector<StepRow>& step_table();
-
 /// The names of the steps the options choose that need every partial ("edit, extra writers");
 /// empty when the run can take its partials one at a time.
 std::vector<std::string_view> steps_needing_every_partial(const Options& options);

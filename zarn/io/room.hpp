@@ -27,8 +27,6 @@ class Room {
   /// Counts `bytes` more of the result; throws Failure "no room: WHAT needs N GiB, more than
   /// the M GiB free for NAME" once the count passes the room.
   void take(double bytes, const std::string& what);
-  /// The bytes counted so far.
-  double taken() const { return taken_; }
 
  private:
   std::string name_;
