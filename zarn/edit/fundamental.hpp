@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "model/partials.hpp"
+#include "model/pitch.hpp"
 
 namespace zarn {
-
-/// The range a fundamental is looked for in, hertz, by default.
-constexpr double kFundamentalLo = 30, kFundamentalHi = 2000;
 
 /// What is wrong with a range of fundamentals (LO:HI in hertz); empty when it can be used.
 std::string fundamental_range_problem(double lo, double hi);
@@ -42,22 +40,8 @@ constexpr double kHarmonicStep = 0.01;
 /// The same, judged by `f0` (the set's fundamental at multiples of kHarmonicStep).
 std::vector<int> harmonic_numbers(const PartialSet& set, const Fundamental& f0);
 
-/// The harmonic of the fundamental `c` that the frequency f is (within about 50 cents, and a
-/// fifth of the fundamental), or 0 for none.
-int harmonic_of(double f, double c);
-
 /// The fundamental that `f0` (estimates at multiples of kHarmonicStep) gives at `time`: the
 /// nearest multiple's estimate; 0 for none.
 double fundamental_near(const Fundamental& f0, double time);
-
-namespace detail {
-
-/// The fundamental of one instant's partials (frequencies and amplitudes) beside noise of
-/// mean square `noise`, within [lo, hi]: its frequency (0 for none) and confidence. `before`
-/// is the fundamental an instant before (0 for none), which a candidate near it is favoured by.
-std::pair<double, double> fundamental_of(const std::vector<double>& freq, const std::vector<double>& amp, double noise, double lo, double hi,
-                                         double before = 0);
-
-}  // namespace detail
 
 }  // namespace zarn
