@@ -3,6 +3,7 @@
 #include "analysis/residual.hpp"
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <utility>
 #include <vector>
@@ -45,6 +46,32 @@ TEST(Residual, WhiteNoiseAtItsLevelAndATonesLobeLeftOut) {
 // no frame is louder than before the rise (its window's reach is no pre-echo), and after it the
 // noise is at its new level within a millisecond. A rise with the energy at the centre, or a
 // fall, is left as measured.
+// A constant offset is no noise: beside a tone, the lowest band (0 to 100 Hz) holds nothing
+// of an offset 20 dB above the tone, where a rumble at 70 Hz as loud is measured there.
+TEST(Residual, AnOffsetIsNoNoise) {
+  const std::size_t L = 3309;
+  const double rate = 44100;
+  zarn::FrameTransform t(L, rate);
+  zarn::PeakFinder peaks(t, rate, 1e-6);
+  zarn::Residual residual(t, rate, zarn::critical_band_edges());
+  std::vector<double> band(25);
+  const auto lowest = [&](const std::function<double(double)>& under) {
+    t.run([&](std::size_t n) {
+      const double s = static_cast<double>(n) / rate;
+      return 0.1 * std::sin(2 * kPi * 1000 * s) + under(s);
+    });
+    peaks.find(t);
+    residual.measure(peaks, band.data());
+    return band[0];
+  };
+  EXPECT_LT(lowest([](double) { return 1.0; }), 1e-5);  // its side lobes, 58 dB down, alone
+  std::mt19937_64 rng(9);
+  std::normal_distribution<double> noise(0, 1);
+  std::vector<double> rumble(L);
+  for (std::size_t n = 0; n < L; ++n) rumble[n] = noise(rng) * std::sin(2 * kPi * 70 * static_cast<double>(n) / rate);
+  EXPECT_GT(lowest([&](double s) { return rumble[static_cast<std::size_t>(std::lround(s * rate))]; }), 1e-4);
+}
+
 TEST(Residual, NoiseFollowsAnOnset) {
   const std::size_t L = 3309;
   const double rate = 44100, hop = 827 / rate;

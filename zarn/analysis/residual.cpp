@@ -26,6 +26,10 @@ Residual::Residual(const FrameTransform& t, double rate, const std::vector<doubl
 void Residual::measure(const PeakFinder& peaks, double* out) {
   const std::vector<double>& power = peaks.power();
   free_.assign(power.size(), 1);
+  // A constant offset (or a rumble below the lowest bins) is no noise: its main lobe about 0 Hz
+  // is left out as a partial's is, so that the lowest band does not spread it to 100 Hz.
+  const auto dc_lobe = static_cast<std::size_t>(std::ceil(kLobeBins * static_cast<double>(transform_.size()) / static_cast<double>(transform_.window())));
+  std::fill(free_.begin(), free_.begin() + static_cast<std::ptrdiff_t>(std::min(dc_lobe, free_.size() - 1)) + 1, 0);
   for (const auto& [lo, hi] : peaks.lobes()) std::fill(free_.begin() + static_cast<std::ptrdiff_t>(lo), free_.begin() + static_cast<std::ptrdiff_t>(hi) + 1, 0);
   for (std::size_t b = 0; b + 1 < first_.size(); ++b) {
     double sum = 0, all = 0;
