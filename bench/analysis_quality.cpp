@@ -45,6 +45,7 @@ struct Sound {
   double audible = 0.001;  // the true amplitude from which recall counts
   double f95_limit = 3;    // cents, the 95th percentile's limit (10 with noise)
   double frag_limit = 1.1; // found partials per true partial
+  double spur_limit = 0;   // % of the amplitude found beyond every true partial (0: 1, 3 with noise)
   double onset_limit = 0;  // ms: the latest a partial may start after its true start (0: not gated)
   bool gated = true;       // whether --check holds this sound to the limits (else it is reported)
   std::function<double(double)> f0 = nullptr;  // the true fundamental (0 where there is none), where the fundamental is scored
@@ -188,9 +189,11 @@ std::vector<Sound> sounds() {
   }
   {
     Sound s{"fast deep vibrato, 20 harmonics", {}, 2.0};
-    // Its upper harmonics sweep farther within one default window than their spacing: one
-    // window length cannot follow them, and this sound is reported, not held to the limits.
-    s.f95_limit = 10, s.gated = false;
+    // Its upper harmonics sweep farther within one default window than their spacing: the
+    // analysis follows them in a time warped by the fundamental. Its first and last
+    // breakpoints, whose windows see half a swing of the vibrato, lie up to 80 cents off:
+    // its spurious share is held to 2 %.
+    s.f95_limit = 10, s.frag_limit = 1.5, s.spur_limit = 2;
     s.f0 = [](double t) { return 110 * std::pow(2.0, std::sin(2 * kPi * 7 * t) / 12); };
     for (int k = 1; k <= 20; ++k)
       s.partials.push_back({[k](double t) { return k * 110 * std::pow(2.0, std::sin(2 * kPi * 7 * t) / 12); }, gated(0.25 / k, 0, 2.0), 0, 2.0});
@@ -445,7 +448,7 @@ int main(int argc, char** argv) {
   }
   const std::vector<Sound> all = sounds();
   std::printf("limits (--check: the status fails on any but speed): frequency median <= 0.5 cent, 95th percentile <= 3 (10 with noise); amplitude median <= 0.3 dB\n"
-              "(1 with noise); recall >= 98 %%; spurious <= 1 %% (3 with noise); fragments <= 1.1 (2 where glissandi cross); 1 ms\n"
+              "(1 with noise); recall >= 98 %%; spurious <= 1 %% (3 with noise); fragments <= 1.1 (2 where glissandi cross, 1.5 through a fast deep vibrato); 1 ms\n"
               "onsets start within 2 ms; speed >= 200x real time\n"
               "(one core, the median of five analyses)\n\n");
   std::printf("%-6s %-38s %7s %7s %7s %7s %7s %7s %6s %7s %8s\n", "who", "sound", "f med", "f 95%", "a med", "recall", "spur.%",
@@ -530,7 +533,7 @@ int main(int argc, char** argv) {
     const Score& r = scores[i];
     const bool noisy = all[i].noisy;
     const bool ok = r.freq_median <= 0.5 && r.freq_95 <= (noisy ? 10 : all[i].f95_limit) && r.amp_median <= (noisy ? 1 : 0.3) &&
-                    r.recall >= 98 && r.spurious <= (noisy ? 3 : 1) && r.fragments <= all[i].frag_limit &&
+                    r.recall >= 98 && r.spurious <= (all[i].spur_limit > 0 ? all[i].spur_limit : noisy ? 3 : 1) && r.fragments <= all[i].frag_limit &&
                     (all[i].onset_limit == 0 || r.onset <= all[i].onset_limit);
     if (!ok) std::printf("accuracy limit not met%s: %s\n", all[i].gated ? "" : " (reported, not gated)", all[i].name.c_str());
     accurate = accurate && (ok || !all[i].gated);

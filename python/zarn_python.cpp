@@ -456,7 +456,7 @@ py::object scale(const py::object& partials_in, double time, double cents, doubl
 
 // The analysis of samples as the library gives it.
 zarn::PartialSet analyse_set(const py::object& samples_in, double rate, double resolution, std::optional<double> hop, double floor,
-                             std::optional<double> min_track, std::optional<int> channel, bool noise) {
+                             std::optional<double> min_track, std::optional<int> channel, bool noise, bool warp = true) {
   const Array samples = sample_array(samples_in);
   if (samples.ndim() != 1 && samples.ndim() != 2) throw py::value_error("samples must be one-dimensional, or frames by channels");
   const auto frames = static_cast<std::size_t>(samples.shape(0));
@@ -470,6 +470,7 @@ zarn::PartialSet analyse_set(const py::object& samples_in, double rate, double r
   options.floor = floor;
   options.min_track = min_track.value_or(0.0);
   options.noise = noise;
+  options.warp = warp;
   const std::string problem = zarn::analysis_problem(options, rate, static_cast<long long>(frames));
   if (!problem.empty()) throw py::value_error(problem);
   // One channel, or their mean, copied before the interpreter lock is released.
@@ -500,8 +501,8 @@ zarn::PartialSet analyse_set(const py::object& samples_in, double rate, double r
 }
 
 py::object analyse(const py::object& samples_in, double rate, double resolution, std::optional<double> hop, double floor,
-                   std::optional<double> min_track, std::optional<int> channel, bool noise) {
-  zarn::PartialSet set = analyse_set(samples_in, rate, resolution, hop, floor, min_track, channel, noise);
+                   std::optional<double> min_track, std::optional<int> channel, bool noise, bool warp) {
+  zarn::PartialSet set = analyse_set(samples_in, rate, resolution, hop, floor, min_track, channel, noise, warp);
   return to_partials(set.partials, std::move(set.noise), true);
 }
 
@@ -753,6 +754,7 @@ void bind_reading(py::module_& m) {
 void bind_analysis(py::module_& m) {
   m.def("analyse", &analyse, py::arg("samples"), py::arg("rate"), py::arg("resolution") = 40.0, py::arg("hop") = py::none(),
         py::arg("floor") = -90.0, py::arg("min_track") = py::none(), py::arg("channel") = py::none(), py::arg("noise") = true,
+        py::arg("warp") = true,
         "The partials of a sound, as the tool analyses a sound file: samples as floats (full scale\n"
         "1.0) or integers (scaled by their type's full scale: int16 by 32768, as scipy.io.wavfile\n"
         "returns them), one-dimensional or frames by channels (their mean unless channel, from 1, picks\n"
@@ -760,7 +762,9 @@ void bind_analysis(py::module_& m) {
         "seconds between frames (a quarter window); floor: dB under which peaks are left out;\n"
         "min_track: the shortest partial kept, first to last breakpoint, in seconds (by default\n"
         "those seen in fewer than three frames are left out); noise: measure what the partials leave\n"
-        "in 25 critical bands, given as the result's `noise`. Ctrl-C interrupts it.");
+        "in 25 critical bands, given as the result's `noise`; warp: where a fundamental bends (a\n"
+        "vibrato, a glide), see each frame in a time warped by it (warp=False: the tool's\n"
+        "--no-warp). Ctrl-C interrupts it.");
   m.def("fundamental", &fundamental, py::arg("source"), py::arg("rate") = py::none(), py::arg("step") = py::none(),
         py::arg("range") = std::pair<double, double>(zarn::kFundamentalLo, zarn::kFundamentalHi),
         "The fundamental over time, as the tool's --f0 writes it: of samples at `rate` (analysed as\n"

@@ -190,6 +190,12 @@ def test_analyse_a_sound_and_read_a_sound_file(tmp_path):
     assert np.allclose(zarn.analyse(both, rate, channel=2)[0].freq[5], 660, atol=0.1)
     with pytest.raises(ValueError):
         zarn.analyse(left, rate, resolution=0)
+    # warp= is the tool's --no-warp: a vibrato's upper harmonic is followed only with it.
+    f0 = 110 * 2 ** (np.sin(2 * np.pi * 7 * t) / 12)
+    vibrato = sum(0.25 / k * np.sin(2 * np.pi * k * np.cumsum(f0) / rate) for k in range(1, 17))
+    def sixteenth(found):
+        return [p for p in found if np.median(p.freq / np.interp(p.time, t, f0)) > 15.5 and p.time[-1] - p.time[0] > 0.8]
+    assert len(sixteenth(zarn.analyse(vibrato, rate))) == 1 and len(sixteenth(zarn.analyse(vibrato, rate, warp=False))) == 0
     # A sound file, as the tool reads it.
     zarn.write(str(tmp_path / "tone.txt"), [zarn.Partial([0.0, 1.0], [440.0, 440.0], [0.3, 0.3])])
     tool("-q", "-o", "unused.txt", "--wav=tone.wav", "tone.txt", "0.01", cwd=tmp_path)

@@ -14,6 +14,8 @@
 #include "analysis/residual.hpp"
 #include "analysis/tracks.hpp"
 #include "analysis/transform.hpp"
+#include "analysis/warp.hpp"
+#include "model/pitch.hpp"
 
 namespace zarn {
 
@@ -102,11 +104,28 @@ struct Analyser::State {
   PartialSet found;
   std::vector<double> noise_offsets;  // each noise frame's Residual::offset
   Tracker tracker;
-  SampleQueue pending;          // samples from the next frame's first one on
+  SampleQueue pending;          // samples from the next frame's first one (less the margin) on
   long long first_pending = 0;  // the sample number of pending.front()
   long long total = 0;          // samples taken
-  long frame = 0;               // the next frame's number; its centre is frame * H
+  long lead = 0;                // the next frame to transform plain; its centre is lead * H
+  long frame = 0;               // the next frame to track, lead's or behind it
+  bool ending = false;          // the sound has ended: the frames still to come reach beyond it
+  bool lead_done = false;       // every frame to the sound's end is transformed
   double sound_end = std::numeric_limits<double>::infinity();  // the last sample's time, once known
+  // The warp by the fundamental: each frame is looked at first (lead) and tracked once the
+  // fundamental's course after it is known (frame, lag frames behind); the samples that a
+  // warped window reads beyond the plain one (margin) are kept.
+  PitchWarp warp;
+  WarpedSound warped;
+  long last_warped = -2;  // the last frame warped
+  std::size_t margin;
+  std::vector<double> f0_freq, f0_amp;
+  // The X of the frames looked at first and not yet tracked, in a ring, so that a frame taken
+  // plain transforms only D and T again.
+  std::vector<std::complex<double>*> saved;
+  std::complex<double>* saved_slot(long j) { return saved[static_cast<std::size_t>(j) % saved.size()]; }
+  std::vector<Peak> warped_peaks, warped_edges;
+  double last_f0 = 0;
 
   State(double r, const AnalysisOptions& o)
       : rate(r),
@@ -120,42 +139,133 @@ struct Analyser::State {
         tracker(o.resolution, hop_seconds(), [this](Track& t) {
           Partial p;
           if (finish_track(t, {hop_seconds(), transform.spread(), options.min_track, &transform, sound_end}, p)) found.partials.push_back(std::move(p));
-        }) {
+        }),
+        warp(hop_seconds(), reach_frames(), transform.spread()),
+        warped(static_cast<double>(H), half),
+        margin(o.warp ? static_cast<std::size_t>(std::ceil(static_cast<double>(half) * (kMostWarp - 1))) + Interpolator::kTaps + 2 : 0) {
+    // (Where the ring would take much memory, as with a tiny hop, each frame is transformed
+    // whole at both looks.)
+    constexpr double kMostSavedBytes = 16.0 * (1 << 20);
+    const double bytes = static_cast<double>(warp.lag() + 2) * static_cast<double>(transform.size() / 2 + 1) * sizeof(std::complex<double>);
+    if (o.warp && bytes <= kMostSavedBytes)
+      for (std::size_t k = 0; k < warp.lag() + 2; ++k) saved.push_back(transform.new_window_output());
     // The first frame is centred on the first sample: the window reaches half back before it.
-    pending.append_zeros(half);
-    first_pending = -static_cast<long long>(half);
+    pending.append_zeros(half + margin);
+    first_pending = -static_cast<long long>(half + margin);
     if (o.noise) found.noise = critical_band_noise();
   }
 
   double hop_seconds() const { return static_cast<double>(H) / rate; }
+  // The frames to either side whose fundamental a warped window reaches (and the warped
+  // sound's node beyond it), so that no frame's warp depends on how far the sound has come.
+  std::size_t reach_frames() const {
+    return static_cast<std::size_t>(std::ceil((static_cast<double>(half) * kMostWarp + static_cast<double>(WarpedSound::kNode)) / static_cast<double>(H))) + 1;
+  }
 
-  // The frames whose windows the samples so far cover.
+  // Frame `lead`: where the warp is followed, its fundamental, a first look from its
+  // frequencies alone; else the frame itself.
+  void run_lead(const double* x) {
+    if (!options.warp) {
+      run_frame(x);
+      return;
+    }
+    // A window that reaches beyond the sound sees its partials cut off, their frequencies
+    // spread: no fundamental to follow there.
+    const long long centre = static_cast<long long>(lead) * static_cast<long long>(H);
+    if (saved.empty())
+      transform.run([x](std::size_t n) { return x[n]; });
+    else
+      transform.run_window_into([x](std::size_t n) { return x[n]; }, saved_slot(lead));
+    last_f0 = frame_fundamental(transform, rate, last_f0, f0_freq, f0_amp);
+    warp.add(last_f0, centre < static_cast<long long>(half) || ending);
+  }
+
+  // Frame `frame`, whose fundamental's course is known: warped where the fundamental moves,
+  // else plain.
+  void run_held() {
+    const long long centre = static_cast<long long>(frame) * static_cast<long long>(H);
+    warp.forget_before(frame);
+    if (warp.warps(frame)) {
+      // The window's centre lies within a sample of the frame's: its peaks' times are carried
+      // to the frame's centre.
+      double at = 0;
+      const double* x = warped.window(warp, frame, last_warped == frame - 1, pending.data(), first_pending, at);
+      last_warped = frame;
+      transform.run([x](std::size_t n) { return x[n]; });
+      peaks.find(transform);
+      take_frame(std::exp(warp.log_rate(at / static_cast<double>(H))), (at - static_cast<double>(centre)) / rate);
+      return;
+    }
+    const double* x = pending.data() + (centre - static_cast<long long>(half) - first_pending);
+    if (saved.empty())
+      transform.run([x](std::size_t n) { return x[n]; });
+    else
+      transform.run_rest([x](std::size_t n) { return x[n]; }, saved_slot(frame));
+    peaks.find(transform);
+    take_frame(1.0, 0.0);
+  }
+
+  // Frame `frame` transformed plain, its peaks found, tracked and its noise measured.
+  void run_frame(const double* x) {
+    transform.run([x](std::size_t n) { return x[n]; });
+    peaks.find(transform);
+    take_frame(1.0, 0.0);
+  }
+
+  // The peaks of frame `frame` (those PeakFinder found last) tracked and its noise measured;
+  // a warped frame's time ran `ratio` times the sound's and its centre lay `shift` seconds
+  // from the frame's.
+  void take_frame(double ratio, double shift) {
+    const long long centre = static_cast<long long>(frame) * static_cast<long long>(H);
+    const double time = static_cast<double>(centre) / rate;
+    const std::vector<Peak>* found_peaks = &peaks.peaks();
+    const std::vector<Peak>* edges = &peaks.edges();
+    double noise_offset = 0;
+    if (options.noise) {
+      Noise& noise = found.noise;
+      noise.times.push_back(time);
+      noise.power.resize(noise.power.size() + noise.bands());
+      residual.measure(peaks, noise.power.data() + noise.power.size() - noise.bands());
+      noise_offset = residual.offset();
+    }
+    if (ratio != 1.0) {
+      // Measured in the frame's own time: its frequencies are carried to the sound's once the
+      // track is finished, its times now.
+      const auto in_sound = [ratio, shift](const std::vector<Peak>& from, std::vector<Peak>& to) {
+        to = from;
+        for (Peak& p : to) p.ratio = ratio, p.offset = p.offset / ratio + shift;
+      };
+      in_sound(*found_peaks, warped_peaks), found_peaks = &warped_peaks;
+      in_sound(*edges, warped_edges), edges = &warped_edges;
+      noise_offset = noise_offset / ratio + shift;
+    }
+    if (options.noise) noise_offsets.push_back(noise_offset);
+    tracker.take(frame, time, *found_peaks, *edges);
+    ++frame;
+  }
+
+  // The frames whose windows the samples so far cover, and those behind them whose warp is known.
   void run_frames() {
     for (;;) {
-      const long long centre = static_cast<long long>(frame) * static_cast<long long>(H);
-      if (centre + static_cast<long long>(half) >= first_pending + static_cast<long long>(pending.size())) return;
-      // The window lies within the samples held: it starts at or after the first (those
-      // before it were dropped only up to its start) and ends before the last (checked above).
-      const double* x = pending.data() + (centre - static_cast<long long>(half) - first_pending);
-      transform.run([x](std::size_t n) { return x[n]; });
-      const std::vector<Peak>& found_peaks = peaks.find(transform);
-      const double time = static_cast<double>(centre) / rate;
-      if (options.noise) {
-        Noise& noise = found.noise;
-        noise.times.push_back(time);
-        noise.power.resize(noise.power.size() + noise.bands());
-        residual.measure(peaks, noise.power.data() + noise.power.size() - noise.bands());
-        noise_offsets.push_back(residual.offset());
+      bool moved = false;
+      const long long centre = static_cast<long long>(lead) * static_cast<long long>(H);
+      if (!lead_done && centre + static_cast<long long>(half) < first_pending + static_cast<long long>(pending.size())) {
+        // The window lies within the samples held: it starts at or after the first (those
+        // before it were dropped only up to its start, less the margin) and ends before the
+        // last (checked here).
+        run_lead(pending.data() + (centre - static_cast<long long>(half) - first_pending));
+        ++lead;
+        moved = true;
       }
-      tracker.take(frame, time, found_peaks, peaks.edges());
-      // Samples before the next frame's window are no longer needed.
-      const long long next_start = centre + static_cast<long long>(H) - static_cast<long long>(half);
+      while (options.warp && frame < lead && warp.ready(frame)) run_held(), moved = true;
+      // Samples before the next frame's window and its margin are no longer needed.
+      const long long next_start = static_cast<long long>(frame) * static_cast<long long>(H) - static_cast<long long>(half + margin);
       if (first_pending < next_start) {
         const auto n = static_cast<std::size_t>(std::min<long long>(next_start - first_pending, static_cast<long long>(pending.size())));
         pending.drop(n);
         first_pending += static_cast<long long>(n);
       }
-      ++frame;
+      if (!moved) return;
     }
   }
 };
@@ -175,13 +285,19 @@ void Analyser::add(const double* samples, std::size_t n) {
 PartialSet Analyser::finish() {
   State& s = *s_;
   // Frames centred up to the last sample, the window's right half in silence.
+  s.ending = true;
   if (s.total > 0) {
     const long long last_centre = s.total - 1;
-    while (static_cast<long long>(s.frame) * static_cast<long long>(s.H) <= last_centre) {
+    while (static_cast<long long>(s.lead) * static_cast<long long>(s.H) <= last_centre) {
       s.pending.append_zeros(s.half + s.H);
       s.run_frames();
     }
   }
+  // The frames held are warped and tracked, the last ones reading silence beyond the sound.
+  s.lead_done = true;
+  s.warp.end();
+  s.pending.append_zeros(s.margin);
+  s.run_frames();
   s.sound_end = static_cast<double>(std::max<long long>(0, s.total - 1)) / s.rate;
   s.tracker.end_all();
   if (s.options.noise) Residual::sharpen_onsets(s.found.noise, s.noise_offsets, s.transform);

@@ -22,6 +22,7 @@ struct AnalysisOptions {
   double min_track = 0;    // seconds from first to last breakpoint: shorter partials are left
                            // out; 0: those seen in fewer than three frames
   bool noise = true;       // measure what the partials leave, in the critical bands, each frame
+  bool warp = true;        // where the fundamental moves, see each frame in a time warped by it
 };
 
 /// The highest sample rate analysed, in hertz: beyond it a rate is taken for a broken header.

@@ -22,7 +22,7 @@ std::mutex& planner() {
 
 }  // namespace
 
-RealFft::RealFft(std::size_t n) {
+RealFft::RealFft(std::size_t n) : n_(n) {
   in_ = static_cast<double*>(fftw_malloc(sizeof(double) * n));
   out_ = static_cast<std::complex<double>*>(fftw_malloc(sizeof(fftw_complex) * (n / 2 + 1)));
   if (in_ == nullptr || out_ == nullptr) {
@@ -41,9 +41,23 @@ RealFft::~RealFft() {
   }
   fftw_free(in_);
   fftw_free(out_);
+  for (void* b : blocks_) fftw_free(b);
 }
 
 void RealFft::run() { fftw_execute(static_cast<fftw_plan>(plan_)); }
+
+std::complex<double>* RealFft::new_output() {
+  // fftw_malloc aligns every block alike, as the plan's own arrays, which a plan executed on
+  // other arrays needs.
+  void* b = fftw_malloc(sizeof(fftw_complex) * (n_ / 2 + 1));
+  if (b == nullptr) throw std::bad_alloc();
+  blocks_.push_back(b);
+  return static_cast<std::complex<double>*>(b);
+}
+
+void RealFft::run_into(std::complex<double>* out) {
+  fftw_execute_dft_r2c(static_cast<fftw_plan>(plan_), in_, reinterpret_cast<fftw_complex*>(out));
+}
 
 #else
 
@@ -52,6 +66,8 @@ RealFft::RealFft(std::size_t n) {
 }
 RealFft::~RealFft() = default;
 void RealFft::run() {}
+std::complex<double>* RealFft::new_output() { return nullptr; }
+void RealFft::run_into(std::complex<double>*) {}
 
 #endif
 

@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 namespace zarn {
 
@@ -23,13 +24,21 @@ class RealFft {
   const double* input() const { return in_; }
   /// Transforms input() into output().
   void run();
-  /// The n / 2 + 1 results of the last run.
+  /// A block for n / 2 + 1 results, aligned as output() is, for run_into; freed with the
+  /// transform.
+  std::complex<double>* new_output();
+  /// Transforms input() into `out`, a block that new_output() gave.
+  void run_into(std::complex<double>* out);
+  /// The n / 2 + 1 results of the last run, or as the caller put them back.
   const std::complex<double>* output() const { return out_; }
+  std::complex<double>* output() { return out_; }
 
  private:
+  std::size_t n_ = 0;
   double* in_ = nullptr;
   std::complex<double>* out_ = nullptr;
   void* plan_ = nullptr;
+  std::vector<void*> blocks_;  // from new_output()
 };
 
 }  // namespace zarn

@@ -147,6 +147,9 @@ bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
   if (t.part.time.back() - t.part.time.front() + o.hop_seconds < min_track) return false;
   const Steady s = steady_of(t, o);
   correct_frequencies(t, o, s);
+  // Frequencies measured in a frame's warped time, now corrected there, in the sound's (a
+  // track without ratios was never warped).
+  for (std::size_t j = 0; j < t.ratios.size(); ++j) t.part.freq[j] *= t.ratios[j];
   Partial kept = place_edges(t, o, s);
   if (kept.time.empty()) return false;
   reach_sound_edges(t.part, o, s, kept);

@@ -15,6 +15,8 @@ namespace zarn {
 struct Peak {
   double freq, amp;
   double offset;  // seconds from the frame's centre to the centre of the peak's energy
+  double ratio = 1;  // of the frame's warp: the sound's frequency over freq, which a warped
+                     // frame measures in its own time (1 for a plain frame)
 };
 
 /// Finds the peaks of transformed frames, with scratch space kept from frame to frame.
@@ -25,6 +27,8 @@ class PeakFinder {
 
   /// The peaks of the frame that `transform` holds now, in the order of their bins.
   const std::vector<Peak>& find(const FrameTransform& transform);
+  /// The peaks that find() found last.
+  const std::vector<Peak>& peaks() const { return peaks_; }
   /// Of the frame that find() took last, the peaks too unclear to start a partial whose energy
   /// lies off the frame's centre: a partial's first or last frames, which see it in part.
   const std::vector<Peak>& edges() const { return edges_; }

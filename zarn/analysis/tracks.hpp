@@ -16,6 +16,7 @@ namespace zarn {
 struct Track {
   Partial part;
   std::vector<double> offsets;  // each breakpoint's Peak::offset
+  std::vector<double> ratios;   // each breakpoint's Peak::ratio
   long last_frame = 0;
   int missed = 0;
 

@@ -23,7 +23,7 @@ std::size_t next_power_of_two(std::size_t n) {
 }  // namespace
 
 FrameTransform::FrameTransform(std::size_t L, double rate)
-    : L_(L), half_(L / 2), N_(next_power_of_two(L)), w_(L), dw_(L), energy_after_(L + 1, 0.0), sum_after_(L + 1, 0.0), moment_after_(L + 1, 0.0), rate_(rate), fft_w_(N_), fft_d_(N_), fft_t_(N_) {
+    : L_(L), half_(L / 2), N_(next_power_of_two(L)), w_(L), dw_(L), energy_after_(L + 1, 0.0), sum_after_(L + 1, 0.0), moment_after_(L + 1, 0.0), rate_(rate), fft_w_(N_), fft_d_(N_), fft_t_(N_), x_(fft_w_.output()) {
   const double c = kTwoPi / static_cast<double>(L - 1);
   for (std::size_t n = 0; n < L; ++n) {
     const double x = c * static_cast<double>(n);

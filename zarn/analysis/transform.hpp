@@ -3,6 +3,7 @@
 // window), from which the peaks take their reassigned frequencies and times.
 #pragma once
 
+#include <algorithm>
 #include <complex>
 #include <cstddef>
 #include <vector>
@@ -56,11 +57,42 @@ class FrameTransform {
     fft_w_.run();
     fft_d_.run();
     fft_t_.run();
+    x_ = fft_w_.output();
+  }
+
+  /// As run(), the transform through the window alone, into `out` (a block that
+  /// new_window_output() gave, which X() then shows); D and T are left as they were.
+  template <typename Sample>
+  void run_window_into(Sample&& sample, std::complex<double>* out) {
+    double* xw = fft_w_.input();
+    for (std::size_t n = 0; n < half_; ++n) xw[N_ - half_ + n] = sample(n) * w_[n];
+    for (std::size_t n = half_; n < L_; ++n) xw[n - half_] = sample(n) * w_[n];
+    fft_w_.run_into(out);
+    x_ = out;
+  }
+  /// A block for a frame's X, for run_window_into; freed with the transform.
+  std::complex<double>* new_window_output() { return fft_w_.new_output(); }
+  /// As run() for a frame whose X run_window_into left in `kept`: D and T alone are
+  /// transformed, to the same values as run() gives, and X() shows `kept`.
+  template <typename Sample>
+  void run_rest(Sample&& sample, const std::complex<double>* kept) {
+    double* xd = fft_d_.input();
+    double* xt = fft_t_.input();
+    const auto put = [&](std::size_t i, std::size_t n) {
+      const double x = sample(n);
+      xd[i] = x * dw_[n];
+      xt[i] = x * w_[n] * (static_cast<double>(n) - static_cast<double>(half_));
+    };
+    for (std::size_t n = 0; n < half_; ++n) put(N_ - half_ + n, n);
+    for (std::size_t n = half_; n < L_; ++n) put(n - half_, n);
+    fft_d_.run();
+    fft_t_.run();
+    x_ = kept;
   }
 
   /// The frame's transforms through the window (X), its derivative (D) and the time-weighted
   /// window (T), bins 0 to size() / 2.
-  const std::complex<double>* X() const { return fft_w_.output(); }
+  const std::complex<double>* X() const { return x_; }
   const std::complex<double>* D() const { return fft_d_.output(); }
   const std::complex<double>* T() const { return fft_t_.output(); }
 
@@ -87,6 +119,7 @@ class FrameTransform {
   double rate_;
   double energy_ = 0, spread_ = 0, gain_ = 0;
   RealFft fft_w_, fft_d_, fft_t_;
+  const std::complex<double>* x_;  // X: fft_w_'s output, or a block run_window_into filled
 };
 
 }  // namespace zarn

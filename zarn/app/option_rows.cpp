@@ -130,6 +130,10 @@ const std::vector<OptionRow> kRows = {
     {"channel", 0, "N", false, "analyse channel N (from 1) rather than the mean of all", kSound, take_channel, "analysis"},
     {"no-noise", 0, "", false, "leave out the noise beside the partials (by default measured in 25 critical bands, frame by frame)", kSound,
      [](const char*, Options& o) { o.read.sound.analysis.noise = false; }, "analysis"},
+    {"no-warp", 0, "", false,
+     "analyse every frame in the sound's own time (by default, where a fundamental bends, as in a vibrato, each frame is seen in a "
+     "time warped by it, so that its harmonics hold still)",
+     kSound, [](const char*, Options& o) { o.read.sound.analysis.warp = false; }, "analysis"},
     // The extra outputs: the picture, the sound, the fundamental.
     {"plot", 0, "FILE", false,
      "also draw the resampled partials and their input breakpoints as an SVG picture, PNG for a name ending in .png, or for "
