@@ -97,7 +97,11 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
     const double last_amp = tracks_[t].part.amp.back();
     for (std::size_t p = 0; p < peaks.size(); ++p) {
       const double d = std::fabs(peaks[p].freq - f);
-      if (d > within) continue;
+      // A frame warped by the fundamental holds its harmonics still: there a track's own
+      // bending widens its reach to twice its tolerance at most, so that it cannot wander
+      // from harmonic to harmonic where they lie closer than its bending (high up, as they
+      // fade: a violin's partial went from 4.5 to 10 kHz through a note's release).
+      if (d > (peaks[p].ratio != 1.0 ? std::min(within, 2 * tolerance(f)) : within)) continue;
       if (gap && !(peaks[p].amp <= kMostRise * last_amp && peaks[p].amp >= kMostFall * last_amp)) continue;
       pairs.push_back({d, t, p});
     }
