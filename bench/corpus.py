@@ -15,6 +15,7 @@ A source that is missing is skipped with a line that says which package brings i
 
 Usage: corpus.py OUTDIR [--require] [--only NAME,...]
 """
+import math
 import os
 import shutil
 import struct
@@ -97,6 +98,17 @@ def glide(note, start, length, semis, steps=24):
     return [(start, start + length, note, bends)]
 
 
+def vibrato(note, start, length, rate, semis, onset=0.3, steps=16):
+    """A held note with a vibrato of `rate` Hz, `semis` (at most 2) either way, from `onset` s
+    after its start, in `steps` bends a cycle: a voice's or a bowed string's."""
+    bends, t = [], start + onset
+    while t < start + length - 0.05:
+        bends.append((t, semis * math.sin(2 * math.pi * rate * (t - start - onset))))
+        t += 1 / (rate * steps)
+    bends.append((t, 0.0))
+    return [(start, start + length, note, bends)]
+
+
 # name: (program, notes); the notes are (start, end, midi note[, bends]).
 PHRASES = {
     "violin": (40, legato(67, [2, 2, 1, 2, 2, 2, 1, 0])),
@@ -115,6 +127,10 @@ PHRASES = {
     "vibraphone": (11, legato(72, [4, 3, 5, 0], length=0.5)),
     "nylon-guitar": (24, legato(52, [5, 5, 5, 4, 0], length=0.4, overlap=0.2)),
     "timpani": (47, legato(41, [7, -7, 0], length=0.6)),
+    # Vibratos as singers and string players make them, on recorded samples.
+    "violin-vibrato": (40, vibrato(64, 0.1, 1.6, 6.0, 0.4) + vibrato(71, 1.8, 1.6, 6.5, 0.5)),
+    "voice-vibrato": (53, vibrato(65, 0.1, 1.8, 5.5, 0.6) + vibrato(60, 2.0, 1.6, 6.0, 0.8)),
+    "sax-vibrato": (65, vibrato(58, 0.1, 1.8, 5.0, 0.5)),
 }
 
 # A drum kit on channel 10: bass drum, snare, hi-hat, toms; no pitch truth.
