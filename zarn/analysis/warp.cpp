@@ -251,7 +251,7 @@ double frame_fundamental(const FrameTransform& t, double rate, double before, st
   constexpr double kDepth = 1e-4;
   constexpr double kHighest = 5000;
   constexpr std::size_t kMostPeaks = 8;
-  constexpr double kSure = 0.8;
+  constexpr double kSure = 0.7;
   const std::complex<double>* X = t.X();
   // Up to 5 kHz, where a voice's or an instrument's strongest harmonics lie: enough to tell
   // any fundamental to 2 kHz, at a quarter of the work.
