@@ -163,14 +163,15 @@ struct Analyser::State {
   }
 
   // Frame `lead`: where the warp is followed, its fundamental, a first look from its
-  // frequencies alone; else the frame itself.
+  // transform through the window alone (kept for the frame's second look); else the frame
+  // itself.
   void run_lead(const double* x) {
     if (!options.warp) {
       run_frame(x);
       return;
     }
     // A window that reaches beyond the sound sees its partials cut off, their frequencies
-    // spread: no fundamental to follow there.
+    // spread: its fundamental is followed but does not set the course.
     const long long centre = static_cast<long long>(lead) * static_cast<long long>(H);
     if (saved.empty())
       transform.run([x](std::size_t n) { return x[n]; });
