@@ -25,19 +25,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// A sound of `seconds` at `rate` whose partials follow the given frequency functions (Hz) at
-// the given amplitudes.
-std::vector<double> tone(double rate, double seconds, const std::vector<std::pair<double (*)(double), double>>& partials) {
-  std::vector<double> x(static_cast<std::size_t>(rate * seconds), 0.0);
-  for (const auto& [freq, amp] : partials) {
-    double phase = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-      if (i > 0) phase += 2 * kPi * freq((static_cast<double>(i) - 0.5) / rate) / rate;
-      x[i] += amp * std::sin(phase);
-    }
-  }
-  return x;
-}
+using zarn_test::tone;
 
 double cents(double f, double g) { return 1200 * std::log2(f / g); }
 

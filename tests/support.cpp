@@ -1,5 +1,6 @@
 #include "support.hpp"
 
+#include <cmath>
 #include <cstring>
 
 #include "model/failure.hpp"
@@ -13,6 +14,19 @@ zarn::Options parse(std::vector<std::string> args) {
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   return zarn::parse_options(static_cast<int>(args.size()), argv.data());
+}
+
+std::vector<double> tone(double rate, double seconds, const std::vector<std::pair<std::function<double(double)>, double>>& partials) {
+  constexpr double kPi = 3.14159265358979323846;
+  std::vector<double> x(static_cast<std::size_t>(rate * seconds), 0.0);
+  for (const auto& [freq, amp] : partials) {
+    double phase = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      if (i > 0) phase += 2 * kPi * freq((static_cast<double>(i) - 0.5) / rate) / rate;
+      x[i] += amp * std::sin(phase);
+    }
+  }
+  return x;
 }
 
 std::uint64_t bits(double v) {

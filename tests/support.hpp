@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ std::uint64_t bits(double v);
 
 /// A partial's input breakpoints as (time, frequency, linear amplitude) triples.
 std::vector<std::vector<double>> points(const zarn::Partial& part);
+
+/// A sound of `seconds` at `rate` whose partials follow the given frequencies (Hz, of the time)
+/// at the given amplitudes, each phase the sum of its frequency at the middle of each sample.
+std::vector<double> tone(double rate, double seconds, const std::vector<std::pair<std::function<double(double)>, double>>& partials);
 
 /// The grids of a run, planned and laid as the run lays them: each partial's own, on to its
 /// last breakpoint, or the aligned one.

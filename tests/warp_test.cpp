@@ -200,19 +200,6 @@ TEST(FrameFundamental, HarmonicsYesUnrelatedTonesNo) {
   EXPECT_EQ(look([](double) { return 0.0; }), 0.0);
 }
 
-// A sound of partials following the given frequencies (Hz), each at its amplitude.
-std::vector<double> tone(double rate, double seconds, const std::vector<std::pair<std::function<double(double)>, double>>& partials) {
-  std::vector<double> x(static_cast<std::size_t>(rate * seconds), 0.0);
-  for (const auto& [freq, amp] : partials) {
-    double phase = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-      if (i > 0) phase += 2 * kPi * freq((static_cast<double>(i) - 0.5) / rate) / rate;
-      x[i] += amp * std::sin(phase);
-    }
-  }
-  return x;
-}
-
 // Where nothing is warped, the analysis is the plain one bit for bit (the frames looked at
 // first keep their transform for the second look); through a fast, deep vibrato, each of 16
 // harmonics is one partial on its harmonic, where the plain analysis loses the upper ones.
@@ -220,7 +207,7 @@ TEST(Analysis, WarpedWhereTheFundamentalBendsOnly) {
   constexpr double kRate = 44100;
   // Steady and gliding partials of no one fundamental (the glides' slopes weigh each peak's
   // time in the frame).
-  const auto steady = tone(kRate, 1.0, {{[](double) { return 311.0; }, 0.3},
+  const auto steady = zarn_test::tone(kRate, 1.0, {{[](double) { return 311.0; }, 0.3},
                                         {[](double t) { return 500 + 400 * t; }, 0.2},
                                         {[](double t) { return 1900 - 600 * t; }, 0.1},
                                         {[](double) { return 1789.0; }, 0.05}});
@@ -234,7 +221,7 @@ TEST(Analysis, WarpedWhereTheFundamentalBendsOnly) {
   const auto f0 = [](double t) { return 110 * std::pow(2.0, std::sin(2 * kPi * 7 * t) / 12); };
   std::vector<std::pair<std::function<double(double)>, double>> harmonics;
   for (int k = 1; k <= 16; ++k) harmonics.push_back({[f0, k](double t) { return k * f0(t); }, 0.25 / k});
-  const auto vibrato = tone(kRate, 1.5, harmonics);
+  const auto vibrato = zarn_test::tone(kRate, 1.5, harmonics);
   const auto on_harmonics = [&](const zarn::PartialSet& set) {
     std::vector<int> partials(17, 0);
     for (const zarn::Partial& p : set.partials) {
