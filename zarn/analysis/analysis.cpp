@@ -121,8 +121,10 @@ struct Analyser::State {
   std::size_t margin;
   std::vector<double> f0_freq, f0_amp;
   // The X of the frames looked at first and not yet tracked, in a ring, so that a frame taken
-  // plain transforms only D and T again.
+  // plain transforms only D and T again (kept); where the ring would take much memory, as with
+  // a tiny hop, one block for the first look alone, and a plain frame is transformed whole.
   std::vector<std::complex<double>*> saved;
+  bool kept = false;
   std::complex<double>* saved_slot(long j) { return saved[static_cast<std::size_t>(j) % saved.size()]; }
   std::vector<Peak> warped_peaks, warped_edges;
   double last_f0 = 0;
@@ -143,12 +145,11 @@ struct Analyser::State {
         warp(hop_seconds(), reach_frames(), transform.spread()),
         warped(static_cast<double>(H), half),
         margin(o.warp ? static_cast<std::size_t>(std::ceil(static_cast<double>(half) * (kMostWarp - 1))) + Interpolator::kTaps + 2 : 0) {
-    // (Where the ring would take much memory, as with a tiny hop, each frame is transformed
-    // whole at both looks.)
     constexpr double kMostSavedBytes = 16.0 * (1 << 20);
     const double bytes = static_cast<double>(warp.lag() + 2) * static_cast<double>(transform.size() / 2 + 1) * sizeof(std::complex<double>);
-    if (o.warp && bytes <= kMostSavedBytes)
-      for (std::size_t k = 0; k < warp.lag() + 2; ++k) saved.push_back(transform.new_window_output());
+    kept = bytes <= kMostSavedBytes;
+    if (o.warp)
+      for (std::size_t k = 0; k < (kept ? warp.lag() + 2 : 1); ++k) saved.push_back(transform.new_window_output());
     // The first frame is centred on the first sample: the window reaches half back before it.
     pending.append_zeros(half + margin);
     first_pending = -static_cast<long long>(half + margin);
@@ -173,10 +174,7 @@ struct Analyser::State {
     // A window that reaches beyond the sound sees its partials cut off, their frequencies
     // spread: its fundamental is followed but does not set the course.
     const long long centre = static_cast<long long>(lead) * static_cast<long long>(H);
-    if (saved.empty())
-      transform.run([x](std::size_t n) { return x[n]; });
-    else
-      transform.run_window_into([x](std::size_t n) { return x[n]; }, saved_slot(lead));
+    transform.run_window_into([x](std::size_t n) { return x[n]; }, saved_slot(lead));
     last_f0 = frame_fundamental(transform, rate, last_f0, f0_freq, f0_amp);
     warp.add(last_f0, centre < static_cast<long long>(half) || ending);
   }
@@ -198,10 +196,10 @@ struct Analyser::State {
       return;
     }
     const double* x = pending.data() + (centre - static_cast<long long>(half) - first_pending);
-    if (saved.empty())
-      transform.run([x](std::size_t n) { return x[n]; });
-    else
+    if (kept)
       transform.run_rest([x](std::size_t n) { return x[n]; }, saved_slot(frame));
+    else
+      transform.run([x](std::size_t n) { return x[n]; });
     peaks.find(transform);
     take_frame(1.0, 0.0);
   }

@@ -40,9 +40,6 @@ class FrameTransform {
   /// window's centre at index 0 and its left half wrapped to the end, and transforms it.
   template <typename Sample>
   void run(Sample&& sample) {
-    // Sample n of the window goes to (n + N - half) mod N: the half before the centre to the
-    // end of the input, the rest to its start. The padding between them stays zero from the
-    // start (the transforms leave their inputs as they are).
     double* xw = fft_w_.input();
     double* xd = fft_d_.input();
     double* xt = fft_t_.input();
@@ -52,8 +49,7 @@ class FrameTransform {
       xd[i] = x * dw_[n];
       xt[i] = xw[i] * (static_cast<double>(n) - static_cast<double>(half_));
     };
-    for (std::size_t n = 0; n < half_; ++n) put(N_ - half_ + n, n);
-    for (std::size_t n = half_; n < L_; ++n) put(n - half_, n);
+    wrapped(put);
     fft_w_.run();
     fft_d_.run();
     fft_t_.run();
@@ -65,8 +61,7 @@ class FrameTransform {
   template <typename Sample>
   void run_window_into(Sample&& sample, std::complex<double>* out) {
     double* xw = fft_w_.input();
-    for (std::size_t n = 0; n < half_; ++n) xw[N_ - half_ + n] = sample(n) * w_[n];
-    for (std::size_t n = half_; n < L_; ++n) xw[n - half_] = sample(n) * w_[n];
+    wrapped([&](std::size_t i, std::size_t n) { xw[i] = sample(n) * w_[n]; });
     fft_w_.run_into(out);
     x_ = out;
   }
@@ -83,8 +78,7 @@ class FrameTransform {
       xd[i] = x * dw_[n];
       xt[i] = x * w_[n] * (static_cast<double>(n) - static_cast<double>(half_));
     };
-    for (std::size_t n = 0; n < half_; ++n) put(N_ - half_ + n, n);
-    for (std::size_t n = half_; n < L_; ++n) put(n - half_, n);
+    wrapped(put);
     fft_d_.run();
     fft_t_.run();
     x_ = kept;
@@ -111,6 +105,16 @@ class FrameTransform {
 
 
  private:
+  // put(i, n) for each sample n of the window and its place i in the transforms' input:
+  // (n + N - half) mod N, the half before the centre to the end of the input, the rest to its
+  // start. The padding between them stays zero from the start (the transforms leave their
+  // inputs as they are).
+  template <typename Put>
+  void wrapped(Put&& put) const {
+    for (std::size_t n = 0; n < half_; ++n) put(N_ - half_ + n, n);
+    for (std::size_t n = half_; n < L_; ++n) put(n - half_, n);
+  }
+
   std::size_t L_, half_, N_;
   std::vector<double> w_, dw_;
   // From sample n to the window's end: the window's energy, its sum, and its first moment

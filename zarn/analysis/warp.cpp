@@ -73,7 +73,8 @@ Course fit_courses(const std::vector<double>& t, const std::vector<double>& v, C
   struct Sums {
     double c = 0, t = 0, v = 0, tt = 0, tv = 0, vv = 0;
   };
-  std::vector<Sums> front(n + 1);
+  thread_local std::vector<Sums> front;
+  front.assign(n + 1, Sums{});
   for (std::size_t k = 0; k < n; ++k) {
     const double x = t[k], y = v[k] - mean;
     const Sums& p = front[k];
