@@ -42,7 +42,7 @@ def main():
         options.binary_location = shutil.which("chromium")
         for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                     "--user-data-dir=" + os.path.join(work, "profile"), "--window-size=1300,950"):
+                     "--user-data-dir=" + os.path.join(work, "profile"), "--window-size=1300,1150"):
             options.add_argument(flag)
         driver = webdriver.Chrome(service=webdriver.chrome.service.Service(executable_path=shutil.which("chromedriver")),
                                   options=options)

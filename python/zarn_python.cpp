@@ -435,6 +435,30 @@ py::object edited(const py::object& partials_in, const py::dict& given) {
   return to_partials(set.partials, std::move(set.noise), analysed_of(partials_in));
 }
 
+// Partials edited by a recipe that the browser page saved: its JSON text, a path to its file,
+// or the recipe as Python values (a dict).
+py::object apply(const py::object& partials_in, const py::object& recipe) {
+  std::string text, name = "recipe";
+  const bool is_text = py::isinstance<py::str>(recipe) && recipe.cast<std::string>().find_first_not_of(" \t\r\n") != std::string::npos &&
+                       recipe.cast<std::string>()[recipe.cast<std::string>().find_first_not_of(" \t\r\n")] == '{';
+  if (is_text) {
+    text = recipe.cast<std::string>();
+  } else if (py::isinstance<py::str>(recipe) || py::hasattr(recipe, "__fspath__")) {
+    name = py::str(py::module_::import("os").attr("fspath")(recipe)).cast<std::string>();
+    text = py::module_::import("pathlib").attr("Path")(name).attr("read_text")().cast<std::string>();
+  } else {
+    text = py::module_::import("json").attr("dumps")(recipe).cast<std::string>();
+  }
+  zarn::PartialSet set = to_set<zarn::PartialSet>(partials_of(partials_in));
+  set.noise = noise_of(partials_in);
+  try {
+    zarn::apply_recipe(set, zarn::parse_recipe(text, name), name);
+  } catch (const zarn::Failure& failure) {
+    raise_failure(failure);
+  }
+  return to_partials(set.partials, std::move(set.noise), analysed_of(partials_in));
+}
+
 py::object keep(const py::object& partials_in, std::optional<std::pair<double, double>> band, std::optional<double> min_duration,
                 std::optional<double> min_level, std::optional<int> max_partials) {
   py::dict given;
@@ -787,6 +811,9 @@ void bind_analysis(py::module_& m) {
 
 // The filters and changes, the spline alone, writing and rendering.
 void bind_edits_and_outputs(py::module_& m) {
+  m.def("apply", &apply, py::arg("partials"), py::arg("recipe"),
+        "The partials edited as a recipe that the browser page saved says (JSON text, a path to its file, or a dict):\n"
+        "each edit on the partials it names by index. Raises ValueError for a recipe made for other partials.");
   m.def("keep", &keep, py::arg("partials"), py::arg("band") = py::none(), py::arg("min_duration") = py::none(),
         py::arg("min_level") = py::none(), py::arg("max_partials") = py::none(),
         "The partials that every filter given keeps, in their order, as the tool's options do:\n"

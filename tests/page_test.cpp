@@ -31,12 +31,6 @@ TEST(Page, Encodings) {
               {"bad\xff\xc3", "\"bad\\ufffd\\ufffd\""}};
   for (const auto& c : json) EXPECT_EQ(zarn::detail::json_string(c.in), c.out) << c.in;
   const struct {
-    double amp;
-    short centi;
-  } levels[] = {{1.0, 0}, {0.1, -2000}, {0.5, -602}, {2.0, 602}, {0.0, -32768}, {-1.0, -32768}, {NAN, -32768},
-                {INFINITY, -32768}, {1e-300, -32767}, {1e200, 32767}};
-  for (const auto& c : levels) EXPECT_EQ(zarn::detail::centi_db(c.amp), c.centi) << c.amp;
-  const struct {
     const char* in;
     const char* out;
   } quoted[] = {{"in.txt", "in.txt"}, {"--band=1:2", "--band=1:2"}, {"my file.wav", "'my file.wav'"},
@@ -83,9 +77,98 @@ T little(const std::vector<unsigned char>& b, std::size_t i) {
   return out;
 }
 
-// Each partial's first time and count, every frequency and level, and what the filters judge,
-// decode to the set's own; the title cannot break out of the page.
-TEST(Page, ArraysHoldTheSet) {
+// The packed breakpoints unpacked as the page's script unpacks them.
+struct Unpacker {
+  const zarn::detail::Packed& packed;
+  std::size_t bit = 0, raw = 0;
+  int read_bit() { return packed.bits[bit >> 3] >> (bit++ & 7) & 1; }
+  double read_bits(int n) {
+    double v = 0, scale = 1;
+    for (int i = 0; i < n; ++i, scale *= 2) v += read_bit() * scale;
+    return v;
+  }
+  double rice(int k) {
+    int q = 0;
+    while (q < 24 && read_bit()) ++q;
+    return q < 24 ? q * std::pow(2.0, k) + read_bits(k) : read_bits(48);
+  }
+  static double unzig(double v) { return std::fmod(v, 2) == 0 ? v / 2 : -(v + 1) / 2; }
+  zarn::Partial next(std::size_t p) {
+    zarn::Partial part;
+    const std::size_t M = packed.count[p];
+    const double* h = &packed.head[6 * p];
+    const unsigned char* k = &packed.rice[4 * p];
+    part.time.resize(M), part.freq.resize(M), part.amp.resize(M);
+    if (k[3]) {
+      for (std::size_t j = 0; j < M; ++j, raw += 3) part.time[j] = packed.raw[raw], part.freq[j] = packed.raw[raw + 1], part.amp[j] = packed.raw[raw + 2];
+      return part;
+    }
+    if (M == 0) return part;
+    bit = (bit + 7) & ~std::size_t{7};
+    part.time[0] = h[0], part.time[M - 1] = h[1];
+    double u = 0;
+    for (std::size_t j = 1; j + 1 < M; ++j) u += h[4] + rice(k[0]) * h[5], part.time[j] = h[0] + u * zarn::detail::kTimeUnit;
+    double q = h[2];
+    part.freq[0] = std::pow(2.0, q / zarn::detail::kCentUnits);
+    for (std::size_t j = 1; j < M; ++j) q += unzig(rice(k[1])), part.freq[j] = std::pow(2.0, q / zarn::detail::kCentUnits);
+    double l = h[3];
+    for (std::size_t j = 0; j < M; ++j) {
+      const double v = rice(k[2]);
+      part.amp[j] = v == 0 ? 0.0 : (l += unzig(v - 1), std::pow(10.0, l / (20 * zarn::detail::kDbUnits)));
+    }
+    return part;
+  }
+};
+
+// Every breakpoint comes back within half a quantum: times within 0.05 us (the first and last
+// exactly), frequencies within 0.001 cent, levels within 0.001 dB, silence as silence; a
+// partial that cannot be packed comes back as it was, bit for bit.
+TEST(Page, PackedBreakpointsUnpack) {
+  zarn::PartialSet set;
+  const auto add = [&](std::vector<double> t, std::vector<double> f, std::vector<double> a) {
+    set.partials.emplace_back();
+    set.partials.back().time = t, set.partials.back().freq = f, set.partials.back().amp = a;
+  };
+  add({}, {}, {});
+  add({0.25}, {440}, {0.1});
+  add({0.1, 0.2}, {100, 20000}, {0, 1e-9});
+  add({0.0123456789, 0.0181, 0.0239, 0.0297, 7.5}, {43.21, 44.2, 19000.5, 20.001, 5000}, {0.5, 0, 0.25, 0, 2.0});
+  add({1, 2, 3}, {440, 0, 440}, {0.1, 0.1, 0.1});  // 0 Hz: raw
+  add({1, 2, 3}, {440, 440, 440}, {0.1, -0.1, 0.1});  // a negative amplitude: raw
+  add({1, 1 + 1e-9, 2}, {440, 441, 442}, {0.1, 0.1, 0.1});  // closer than the unit: raw
+  add({0, 1e8, 2e8}, {440, 441, 442}, {0.1, 0.2, 0.1});  // a step past 2^47 units: raw
+  const zarn::detail::Packed packed = zarn::detail::pack(set);
+  const std::vector<unsigned char> raw = {0, 0, 0, 0, 1, 1, 1, 1};
+  Unpacker unpack{packed};
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const zarn::Partial& in = set.partials[p];
+    const zarn::Partial out = unpack.next(p);
+    EXPECT_EQ(packed.rice[4 * p + 3], raw[p]) << p;
+    ASSERT_EQ(out.time.size(), in.time.size()) << p;
+    for (std::size_t j = 0; j < in.time.size(); ++j) {
+      if (raw[p] || j == 0 || j + 1 == in.time.size()) {
+        EXPECT_EQ(out.time[j], in.time[j]) << p << " " << j;
+      }
+      EXPECT_NEAR(out.time[j], in.time[j], 0.5e-7) << p << " " << j;
+      if (raw[p]) {
+        EXPECT_EQ(out.freq[j], in.freq[j]) << p << " " << j;
+        EXPECT_EQ(out.amp[j], in.amp[j]) << p << " " << j;
+        continue;
+      }
+      EXPECT_NEAR(1200 * std::log2(out.freq[j] / in.freq[j]), 0, 0.0011) << p << " " << j;
+      if (in.amp[j] <= 0) {
+        EXPECT_EQ(out.amp[j], in.amp[j]) << p << " " << j;
+      } else {
+        EXPECT_NEAR(20 * std::log10(out.amp[j] / in.amp[j]), 0, 0.0011) << p << " " << j;
+      }
+    }
+  }
+  EXPECT_EQ(unpack.raw, packed.raw.size());
+}
+
+// The page holds what the script needs beside the breakpoints: the fit, the grid, the
+// fingerprint, the command that replays a recipe; the title cannot break out of the page.
+TEST(Page, MetaAndArrays) {
   const zarn::PartialSet read = zarn::read_input(
       "( PARTIALS 2\n( POINTS 3\n0.1 440 -20\n0.2 450 -6\n0.3 460 -20\n)\n( POINTS 2\n0.05 1000 -40\n0.1 1000 -40\n)\n)\n", "x");
   zarn::ResampledSet set = zarn_test::lay_grid(read, 0.05, "x");
@@ -95,48 +178,47 @@ TEST(Page, ArraysHoldTheSet) {
   o.plot.step = 0.05;
   o.command = "zarn --transpose=5";
   o.operands = "-o kept.txt x 0.05";
+  o.fit = "monotone";
+  o.grid = "whole";
+  o.fingerprint = "0123456789abcdef";
+  o.replay = "zarn --band=1:2";
   std::string page;
   zarn::Output out(&page);
   zarn::write_page(out, set, read, o);
   out.flush();
   EXPECT_EQ(page.find("<script>alert"), std::string::npos);
-  EXPECT_NE(page.find("\"command\":\"zarn --transpose=5\""), std::string::npos);
-  const auto t0 = array(page, "t0"), count = array(page, "count"), freq = array(page, "freq"), level = array(page, "level"),
-             summary = array(page, "summary");
-  ASSERT_EQ(t0.size(), 16u);
+  for (const char* held : {"\"command\":\"zarn --transpose=5\"", "\"fit\":\"monotone\"", "\"grid\":\"whole\"",
+                           "\"fingerprint\":\"0123456789abcdef\"", "\"replay\":\"zarn --band=1:2\"", "\"spectrogram\":null"})
+    EXPECT_NE(page.find(held), std::string::npos) << held;
+  const auto count = array(page, "count"), summary = array(page, "summary");
+  ASSERT_EQ(count.size(), 8u);
   ASSERT_EQ(summary.size(), 48u);
-  std::size_t point = 0;
   for (std::size_t p = 0; p < 2; ++p) {
-    const zarn::Resampled& r = set.partials[p];
-    EXPECT_EQ(little<double>(t0, p), r.time[0]);
-    ASSERT_EQ(little<std::uint32_t>(count, p), static_cast<std::uint32_t>(r.N()));
-    for (int j = 0; j < r.N(); ++j, ++point) {
-      EXPECT_EQ(little<float>(freq, point), static_cast<float>(r.freq[j]));
-      EXPECT_EQ(little<short>(level, point), zarn::detail::centi_db(r.amp[j]));
-    }
+    EXPECT_EQ(little<std::uint32_t>(count, p), static_cast<std::uint32_t>(read.partials[p].M()));
     EXPECT_EQ(little<double>(summary, 3 * p), zarn::mean_frequency(read.partials[p]));
     EXPECT_EQ(little<double>(summary, 3 * p + 2), read.partials[p].time.back() - read.partials[p].time.front());
   }
   EXPECT_DOUBLE_EQ(little<double>(summary, 1), -6);
-  EXPECT_EQ(freq.size(), 4 * point);
+  EXPECT_EQ(array(page, "bits"), zarn::detail::pack(read).bits);
   EXPECT_EQ(array(page, "noise").size(), 0u);
 }
 
 // An array longer than the pieces it is encoded in (48 KiB) decodes whole: no padding within.
 TEST(Page, ALongArrayDecodesWhole) {
+  zarn::PartialSet read;
+  read.partials.resize(1);
+  zarn::Partial& r = read.partials[0];
+  for (int j = 0; j < 60001; ++j) r.time.push_back(0.001 * j), r.freq.push_back(100 + 0.25 * j * (j % 3)), r.amp.push_back(0.1 + 0.01 * (j % 7));
   zarn::ResampledSet set;
   set.step = 0.001;
   set.partials.resize(1);
-  zarn::Resampled& r = set.partials[0];
-  for (int j = 0; j < 20001; ++j) r.time.push_back(0.001 * j), r.freq.push_back(100 + 0.25 * j), r.amp.push_back(0.1);
   std::string page;
   zarn::Output out(&page);
-  zarn::write_page(out, set, zarn::PartialSet{}, zarn::PageOptions{});
+  zarn::write_page(out, set, read, zarn::PageOptions{});
   out.flush();
-  const std::vector<unsigned char> freq = array(page, "freq");
-  ASSERT_EQ(freq.size(), 4u * 20001);
-  for (int j = 0; j < 20001; j += 997) EXPECT_EQ(little<float>(freq, static_cast<std::size_t>(j)), static_cast<float>(r.freq[j])) << j;
-  EXPECT_EQ(little<float>(freq, 20000), static_cast<float>(r.freq[20000]));
+  const std::vector<unsigned char> bits = array(page, "bits");
+  ASSERT_GT(bits.size(), 3u * 16384);
+  EXPECT_EQ(bits, zarn::detail::pack(read).bits);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 """The browser page (--plot=FILE.html) in headless Chromium driven by Selenium: it opens
 without a console error, draws, zooms and pans, finds known points under the pointer, selects,
-and renders through Web Audio the sound that --wav makes, within 0.5 dB."""
+and renders through Web Audio the sound that --wav makes, within 0.5 dB; it edits the
+selection with undo and redo, and its recipe, replayed by the tool, gives what it shows."""
+import json
+import math
 import os
 import shlex
 import shutil
@@ -71,7 +74,7 @@ def page(tmp_path_factory):
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
                  "--autoplay-policy=no-user-gesture-required", "--user-data-dir=" + str(folder / "profile"),
-                 "--window-size=1300,950"):
+                 "--window-size=1300,1150"):
         options.add_argument(flag)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     driver = webdriver.Chrome(service=webdriver.ChromeService(executable_path=DRIVER), options=options) \
@@ -106,7 +109,7 @@ def test_zoom_pan_and_at(page):
     driver, _ = page
     view = driver.execute_script("return window.zarnView.view")
     assert view["t0"] <= 0 and view["t1"] >= 1.0 and view["f0"] < 440 and view["f1"] > 1980
-    assert driver.execute_script("return window.zarnView.at(0.3, 870)")["hz"] == 880
+    assert abs(driver.execute_script("return window.zarnView.at(0.3, 870)")["hz"] - 880) < 1e-3
     cases = [  # (time, Hz) -> partial, or None
         (0.5, 440.0, 0), (0.3, 880.0, 1), (0.1, 1500.0, 2), (0.35, 1700.0, 2), (0.5, 1200.0, None), (1.5, 440.0, None)]
     for time, hz, want in cases:
@@ -222,3 +225,191 @@ def test_click_and_box_select(page):
         .move_by_offset(x(0.2) - x(0.05), y(1400) - y(1600)).release().key_up("\ue009").perform()
     assert driver.execute_script("return window.zarnView.selection") == [2]
     driver.execute_script("window.zarnView.select([])")
+
+
+# A vibrato on breakpoints at uneven times, a steady tone and a glide: every frequency above
+# 400 Hz, so that the list file's three decimals tell 0.005 cent.
+EDITED = [
+    [(0.013 * k + 0.0004 * (k % 3), 500 * 2 ** (0.3 * math.sin(2 * math.pi * 5.5 * 0.013 * k) / 12), -12 - 0.2 * k) for k in range(60)],
+    [(0.2 + t / 10, 880.0 + 7 * t, -24.0 + t) for t in range(0, 7)],
+    [(0.1 + t / 20, 1500.0 + 40 * t, -26.0 - (t % 2)) for t in range(0, 13)],
+]
+
+
+def list_partials(path):
+    """The partials of a list file: each a list of (time, Hz, dB)."""
+    partials, at = [], None
+    for line in open(path):
+        fields = line.split()
+        if fields[:1] == ["("] and fields[1] == "POINTS":
+            at = []
+            partials.append(at)
+        elif len(fields) == 3 and at is not None:
+            at.append(tuple(float(v) for v in fields))
+    return partials
+
+
+def same_as_shown(driver, kept_path, step):
+    """The tool's partials against the page's, point by point: times within half a
+    millisecond (the file's decimals), frequencies within 0.01 cent, levels within 0.02 dB."""
+    tool = list_partials(kept_path)
+    kept = driver.execute_script("return window.zarnView.kept")
+    assert len(tool) == len(kept)
+    worst_cents = worst_db = 0
+    for points, index in zip(tool, kept):
+        shown = driver.execute_script("return window.zarnView.partial(arguments[0])", index)
+        assert len(points) == len(shown["time"]), index
+        for (t, hz, db), st, sh, sd in zip(points, shown["time"], shown["hz"], shown["db"]):
+            assert abs(t - st) <= 0.0005 + 1e-9
+            worst_cents = max(worst_cents, abs(1200 * math.log2(hz / sh)) - 1200 * math.log2(1 + 0.0005 / hz))
+            if sd is not None and db > -200:
+                worst_db = max(worst_db, abs(db - sd) - 0.0005)
+    assert worst_cents <= 0.01 and worst_db <= 0.02, (worst_cents, worst_db)
+    return worst_cents, worst_db
+
+
+@pytest.fixture()
+def editor(page):
+    driver, folder = page
+    source = folder / "edited.txt"
+    source.write_text(list_text(EDITED))
+    for name in ("editor.html", "plain.txt"):
+        (folder / name).unlink(missing_ok=True)
+    subprocess.run([ZARN, "-q", "-o", str(folder / "plain.txt"), "--plot=" + str(folder / "editor.html"), str(source), "0.01"],
+                   check=True, cwd=str(folder))
+    driver.get((folder / "editor.html").as_uri())
+    yield driver, folder
+    driver.get((folder / "page.html").as_uri())
+
+
+def test_edits_undo_redo_and_the_recipe_replayed(editor):
+    driver, folder = editor
+    view = lambda script, *a: driver.execute_script("return window.zarnView." + script, *a)
+    # Unedited, the page shows what the tool writes.
+    same_as_shown(driver, str(folder / "plain.txt"), 0.01)
+    original = [view("partial(arguments[0])", i) for i in range(3)]
+    edits = [([0, 2], {"op": "transpose", "cents": -150}), ([0], {"op": "gain", "db": -7}), ([1], {"op": "shift", "seconds": 0.25}),
+             ([2], {"op": "stretch", "factor": 1.5, "about": 0.1}), ([1], {"op": "delete"})]
+    states = [original]
+    for selection, op in edits:
+        view("select(arguments[0])", selection)
+        view("apply(arguments[0])", op)
+        states.append([view("partial(arguments[0])", i) for i in range(3)])
+    assert states[-1][1] is None and view("kept") == [0, 2]
+    # Each edit did what it says, on its partials alone: a transposition down, not up; a
+    # stretch about 0.1 s moves the glide's start there from 0.1 s... and its end away.
+    assert abs(states[1][0]["hz"][5] / original[0]["hz"][5] - 2 ** (-150 / 1200)) < 1e-9
+    assert states[1][1] == original[1]
+    assert abs(states[2][0]["db"][5] - (original[0]["db"][5] - 7)) < 1e-4
+    assert abs(states[3][1]["time"][0] - (original[1]["time"][0] + 0.25)) < 1e-12
+    assert abs(states[4][2]["time"][0] - 0.1) < 1e-12 and abs(len(states[4][2]["time"]) - 0.6 * 1.5 / 0.01) <= 1
+    # Undo restores each state exactly, and redo the next.
+    for k in range(len(edits), 0, -1):
+        assert view("undo()") is True
+        assert [view("partial(arguments[0])", i) for i in range(3)] == states[k - 1]
+    assert view("undo()") is False
+    for k in range(1, len(edits) + 1):
+        assert view("redo()") is True
+        assert [view("partial(arguments[0])", i) for i in range(3)] == states[k]
+    # The recipe, replayed by the tool, gives what the page shows.
+    recipe = json.loads(view("recipe"))
+    assert [e["op"] for e in recipe["edits"]] == ["transpose", "gain", "shift", "stretch", "delete"]
+    assert recipe["edits"][0]["partials"] == [0, 2] and recipe["input"]["partials"] == 3
+    (folder / "recipe.json").write_text(view("recipe"))
+    command = driver.find_element(By.ID, "command").text.split("\n")[-1]
+    args = shlex.split(command[command.index("zarn "):])
+    assert "--edits=recipe.json" in args
+    (folder / "edited-out.txt").unlink(missing_ok=True)
+    subprocess.run([ZARN, "-q", "-o", "edited-out.txt", "--edits=recipe.json", "edited.txt", "0.01"], cwd=str(folder), check=True)
+    same_as_shown(driver, str(folder / "edited-out.txt"), 0.01)
+    # A recipe of other partials is refused, saying so; nothing is written.
+    other = subprocess.run([ZARN, "-q", "-o", "other.txt", "--edits=recipe.json", "in.txt", "0.01"], cwd=str(folder),
+                           capture_output=True, text=True)
+    assert other.returncode == 1 and "this recipe was made for other partials" in other.stderr
+    assert not (folder / "other.txt").exists()
+
+
+def test_bad_arguments_throw_errors_that_name_them(editor):
+    driver, _ = editor
+    cases = [("select([99999])", "no partial 99999"), ("render(0)", "rate must be a whole number"),
+             ("apply({op: 'rotate'})", "op must be one of"), ("apply({op: 'transpose'})", "needs cents"),
+             ("partial(-1)", "no partial -1"), ("layers.toggle('colour')", "no layer \"colour\""),
+             ("layers.toggle('spectrogram')", "no spectrogram"), ("select('0')", "array"), ("apply({op: 'delete'})", "no partial is selected")]
+    for script, says in cases:
+        driver.execute_script("window.zarnView.select([])")
+        got = driver.execute_async_script(
+            "const done = arguments[0]; try { Promise.resolve(window.zarnView." + script +
+            ").then(() => done('no error'), (e) => done(e instanceof Error ? e.message : 'not an Error: ' + e)); }"
+            " catch (e) { done(e instanceof Error ? e.message : 'not an Error: ' + e); }")
+        assert says in got, (script, got)
+    # A shift that would move a partial before 0 s changes nothing.
+    driver.execute_script("window.zarnView.select([1])")
+    before = driver.execute_script("return window.zarnView.partial(1)")
+    with pytest.raises(Exception, match="before 0 s"):
+        driver.execute_script("window.zarnView.apply({op: 'shift', seconds: -1})")
+    assert driver.execute_script("return window.zarnView.partial(1)") == before and "delete" not in driver.execute_script("return window.zarnView.recipe")
+
+
+def inked(driver, test):
+    return driver.execute_script("""
+        const c = document.getElementById('view'), s = c.width / 1200;
+        const d = c.getContext('2d').getImageData(80 * s, 50 * s, 1100 * s, 600 * s).data;
+        let n = 0;
+        for (let i = 0; i < d.length; i += 4) if (""" + test + """) ++n;
+        return n;""")
+
+
+def test_layers_of_a_sound(page):
+    """A sound's page: its spectrogram beneath, the breakpoints, the noise, a log axis, each
+    toggled; and the page's sound with the noise as --wav makes it, within 0.5 dB."""
+    driver, folder = page
+    rate, seconds = 22050, 1.2
+    t = np.arange(int(rate * seconds)) / rate
+    rng = np.random.default_rng(7)
+    tone = sum(0.3 / h * np.sin(2 * np.pi * h * 330 * t + 0.002 * h * np.sin(2 * np.pi * 5 * t) * 330 / 5) for h in range(1, 6))
+    sound = np.clip((tone + 0.02 * rng.standard_normal(len(t))) * np.minimum(1, t / 0.05), -1, 1)
+    import wave
+    with wave.open(str(folder / "tone.wav"), "wb") as w:
+        w.setnchannels(1), w.setsampwidth(2), w.setframerate(rate)
+        w.writeframes((sound * 32767).astype("<i2").tobytes())
+    subprocess.run([ZARN, "-q", "-o", str(folder / "tone.txt"), "--plot=" + str(folder / "tone.html"), "--wav=" + str(folder / "tone-out.wav"),
+                    str(folder / "tone.wav"), "0.005"], check=True)
+    try:
+        driver.get((folder / "tone.html").as_uri())
+        layers = driver.execute_script("const l = window.zarnView.layers; return {s: l.spectrogram, b: l.breakpoints, n: l.noise, g: l.log}")
+        assert layers == {"s": True, "b": False, "n": True, "g": False}
+        grey = "d[i] === d[i + 1] && d[i + 1] === d[i + 2] && d[i] < 235"
+        red = "d[i] > 150 && d[i + 1] < 110 && d[i + 2] < 110"
+        driver.execute_script("window.zarnView.layers.toggle('noise')")  # the noise tints what lies beneath
+        with_grey = inked(driver, grey)
+        driver.execute_script("window.zarnView.layers.toggle('spectrogram')")
+        assert with_grey > 5000 and inked(driver, grey) < with_grey / 10, with_grey
+        driver.execute_script("window.zarnView.layers.toggle('noise')")
+        assert inked(driver, red) < 50
+        driver.execute_script("window.zarnView.layers.toggle('breakpoints')")
+        assert inked(driver, red) > 200
+        driver.execute_script("window.zarnView.layers.toggle('breakpoints')")
+        orange = "d[i] > d[i + 2] + 20 && d[i + 1] > d[i + 2]"
+        with_noise = inked(driver, orange)
+        driver.execute_script("window.zarnView.layers.toggle('noise')")
+        assert with_noise > 1000 and inked(driver, orange) < with_noise / 10
+        driver.execute_script("window.zarnView.layers.toggle('noise')")
+        driver.execute_script("window.zarnView.layers.toggle('log')")
+        assert driver.execute_script("return window.zarnView.view")["f0"] > 0 and driver.execute_script("return window.zarnView.layers.log")
+        driver.execute_script("window.zarnView.layers.toggle('log')")
+        # The sound with its noise, as --wav makes it.
+        wav = float_wav(str(folder / "tone-out.wav"))
+        samples = driver.execute_async_script(
+            "const done = arguments[1]; window.zarnView.render(arguments[0]).then(s => done(Array.from(s)), e => done(String(e)))", rate)
+        played = np.array(samples)
+        assert len(played) == len(wav)
+        assert abs(rms_db(played) - rms_db(wav)) < 0.5
+        for at in range(0, len(wav) - 2205, 2205):
+            assert abs(rms_db(played[at:at + 2205]) - rms_db(wav[at:at + 2205])) < 1.0, at / rate
+        # Without the noise, the sound is quieter by the noise's share.
+        driver.execute_script("window.zarnView.layers.toggle('noise')")
+        bare = np.array(driver.execute_async_script(
+            "const done = arguments[1]; window.zarnView.render(arguments[0]).then(s => done(Array.from(s)), e => done(String(e)))", rate))
+        assert rms_db(bare) < rms_db(played) and rms_db(played - bare) < rms_db(played) - 10
+    finally:
+        driver.get((folder / "page.html").as_uri())

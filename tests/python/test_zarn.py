@@ -150,6 +150,28 @@ def test_keep_and_scale_act_as_the_tools_options(tmp_path):
         zarn.scale(partials, time=0)
 
 
+def test_apply_replays_a_recipe_as_the_tool_does(tmp_path):
+    """A recipe as JSON text, as a file and as a dict gives what --edits gives; one made for
+    other partials is refused with the tool's message."""
+    import json
+    partials = zarn.read(VIOLIN)
+    fingerprint = None
+    tool("-q", "-o", "x.txt", "--plot=p.html", VIOLIN, "0.01", cwd=tmp_path)
+    fingerprint = json.loads((tmp_path / "p.html").read_text().split('id="zarn-meta">')[1].split("</script>")[0])["fingerprint"]
+    recipe = {"zarn": "recipe", "version": 1, "input": {"name": "violin.txt", "partials": len(partials), "fingerprint": fingerprint},
+              "edits": [{"op": "transpose", "cents": 230, "partials": [0, 2]}, {"op": "delete", "partials": [1]},
+                        {"op": "stretch", "factor": 0.75, "about": 0.2, "partials": [3]}]}
+    (tmp_path / "r.json").write_text(json.dumps(recipe))
+    tool("-q", "-o", "cli.txt", "--edits=r.json", VIOLIN, "0.01", cwd=tmp_path)
+    for given in (json.dumps(recipe), str(tmp_path / "r.json"), tmp_path / "r.json", recipe):
+        edited = zarn.apply(partials, given)
+        assert len(edited) == len(partials) - 1
+        zarn.write(str(tmp_path / "py.txt"), zarn.resample(edited, 0.01), force=True)
+        assert (tmp_path / "py.txt").read_bytes() == (tmp_path / "cli.txt").read_bytes()
+    with pytest.raises(ValueError, match="made for other partials"):
+        zarn.apply(zarn.scale(partials, gain=1), recipe)
+
+
 def test_edit_takes_every_option_of_the_tools_table(tmp_path):
     """zarn.edit takes the tool's edit options by name, in the tool's order, with its messages."""
     edge = os.path.join(SOURCE, "tests", "data", "edge.txt")

@@ -71,11 +71,14 @@ void check_before_reading(const Options& options, Output& console) {
         throw failure("'" + named[i] + "' and '" + named[j] + "' name one file for two outputs; nothing saved");
   // --force replaces no file that the result is made from: the input would be gone while it is
   // read, or once the result replaced it. (Without --force, any file there is refused anyway.)
-  for (const std::string& n : options.force ? named : std::vector<std::string>{})
+  for (const std::string& n : options.force ? named : std::vector<std::string>{}) {
     for (const std::string* read : {&options.input, &options.morph_with})
       if (!read->empty() && *read != "-" && same_place(n, *read))
         throw failure(n, "is " + std::string(read == &options.input ? "the input" : "the other sound of the morph") +
                              " that the result is made from; nothing saved (--force replaces no input)");
+    for (const std::string& recipe : options.edits.recipe_files)
+      if (same_place(n, recipe)) throw failure(n, "is a recipe that the result is made from; nothing saved (--force replaces no input)");
+  }
   for (const std::string& n : named) {
     const SaveOutcome clear = check_target(n, options.force);
     if (!clear.written()) throw save_failure(n, clear, "nothing saved");

@@ -160,6 +160,15 @@ const std::vector<OptionRow> kRows = {
      "also write the fundamental as text, a line per analysis hop (or grid step): time Hz confidence, Hz 0 where there is none",
      kOutput, [](const char* t, Options& o) { o.f0 = file_name("f0", t, false); }, "outputs"},
     {"f0-range", 0, "LO:HI", false, "look for the fundamental within LO to HI Hz (30:2000)", 0, take_f0_range, "outputs"},
+    {"edits", 0, "RECIPE", false,
+     "replay the edits of a recipe that the browser page saved (JSON), after every other edit; given more than once, each in "
+     "turn",
+     kShapes | kNeedsEveryPartial,
+     [](const char* t, Options& o) {
+       if (*t == '\0' || std::string_view(t) == "-") bad_option("--edits needs the name of a recipe file");
+       o.edits.recipe_files.push_back(t);
+     },
+     "outputs"},
     {"morph-with", 0, "FILE", false, "morph towards FILE's partials (a sound analysed alike), as far as --morph says", kShapes | kNeedsEveryPartial,
      [](const char* t, Options& o) {
        if (*t == '\0') bad_option("--morph-with needs the name of a file");

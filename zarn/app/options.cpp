@@ -256,6 +256,7 @@ Options parse_options(int argc, char** argv) {
     const std::string_view typed = argv[optind - 1];
     const bool was_long = typed.substr(0, 2) == "--";
     if (shapes_partials(c)) o.shaping.push_back("--" + std::string(long_name(c)) + (optarg != nullptr ? "=" + std::string(optarg) : ""));
+    else if (c >= kEdit) o.filtering.push_back("--" + std::string(long_name(c)) + (optarg != nullptr ? "=" + std::string(optarg) : ""));
     if (take_output_option(c, o) || take_row_option(c, o)) {
       o.any_option = true;
       continue;

@@ -56,6 +56,7 @@ struct Options {
   ReadOptions read;                // --resolution, --hop, --floor, --min-track, --channel: a sound's analysis
   EditOptions edits;               // --band, --min-duration, ... --gain: the table of edits
   std::vector<std::string> shaping;  // the options that shape the partials, as --NAME=VALUE
+  std::vector<std::string> filtering;  // the filters' options, as --NAME=VALUE
   bool any_option = false;         // some option was given: the run is scripted
   unsigned given = 0;              // the kinds (OptionFlag) of the table's options given
 

@@ -16,6 +16,7 @@
 #include "io/save.hpp"
 #include "io/tokens.hpp"
 #include "model/failure.hpp"
+#include "model/memory.hpp"
 #include "render/listing.hpp"
 #include "render/outputs.hpp"
 #include "render/page.hpp"
@@ -57,6 +58,7 @@ struct Held {
   PartialSet read;
   Fundamental f0;
   std::vector<double> judged;  // what the filters judged, for the page, where changes followed them
+  std::string fingerprint;     // of the partials as edited, for the page's recipe
   Fit fit = Fit::kSpline;
   ResampledSet set;
   int rate = 0;
@@ -73,6 +75,11 @@ PageOptions picture_options(const Options& options, const Held& held) {
   picture.command = page_command(options);
   picture.operands = page_operands(options);
   picture.judged = held.judged;
+  picture.fit = std::string(fit_table()[static_cast<std::size_t>(held.fit)].name);
+  picture.grid = held.set.aligned ? "aligned" : options.whole ? "whole" : "own";
+  picture.fingerprint = held.fingerprint;
+  picture.replay = page_command(options);
+  for (const std::string& filter : options.filtering) picture.replay += " " + shell_quote(filter);
   PlotOptions& plot = picture.plot;
   plot.input = held.name;
   plot.step = held.step;
@@ -105,10 +112,28 @@ PartialSet read_other(const std::string& path, ReadOptions read) {
   return read_input(in.fd, path, read);
 }
 
+// A recipe's file, read whole (it is text of a few lines a partial) and parsed.
+std::shared_ptr<const Recipe> load_recipe(const std::string& path) {
+  InputCloser in{open_input(path)};
+  if (in.fd < 0) throw system_failure(path, errno);
+  std::string text;
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(in.fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw system_failure(path, errno, "cannot read");
+    if (got == 0) break;
+    check_memory(2.0 * static_cast<double>(text.size() + static_cast<std::size_t>(got)) * 4, "the recipe " + path);
+    text.append(block, static_cast<std::size_t>(got));
+  }
+  return std::make_shared<const Recipe>(parse_recipe(text, path));
+}
+
 // The edits, and what the page and the fundamental take of the partials on the way.
 void edit(const Options& options, Held& held, Output& console) {
   EditOptions edits = options.edits;
   if (!options.morph_with.empty()) edits.morph_with = std::make_shared<const PartialSet>(read_other(options.morph_with, options.read));
+  for (const std::string& path : edits.recipe_files) edits.recipes.push_back(load_recipe(path));
   const int before_edits = held.read.P();
   const std::vector<Edit> chosen = chosen_edits(edits, held.name);
   const auto changes = chosen.begin() + static_cast<std::ptrdiff_t>(chosen_before_changes(edits));
@@ -118,6 +143,7 @@ void edit(const Options& options, Held& held, Output& console) {
   apply_edits(held.read, {changes, chosen.end()});
   if (edits.harmonic && before_edits > 0 && held.read.P() == 0)
     report(console, compose_warning(held.name + ": --harmonic left no partial: none lies on a harmonic of a fundamental found"));
+  if (is_page_name(options.plot)) held.fingerprint = fingerprint(held.read);
   // The fundamental, where asked for, from the partials as edited (before the fit lets them go):
   // at every hop of the analysis that made them, or every step of the grid.
   if (!options.f0.empty())
@@ -158,7 +184,9 @@ int run_whole(const Options& options, Output& console, bool& saved, const std::s
     return kFailed;
   }
   held.step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
-  held.read = read_input(input.fd, held.name, options.read);
+  ReadOptions read = options.read;
+  read.sound.spectrogram = is_page_name(options.plot);  // the page shows it beneath the partials
+  held.read = read_input(input.fd, held.name, read);
   if (held.read.P() == 0 && (scripted || held.read.format != "list") && !held.read.passed_over.empty())
     report(console, compose_warning(held.name + ": no partials read: " + held.read.passed_over));
   if (!held.read.damaged.empty()) report(console, compose_warning(held.name + " " + held.read.damaged));

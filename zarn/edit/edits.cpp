@@ -36,6 +36,12 @@ const std::vector<EditRow> kEdits = {
      [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, o.scale, file); }, true},
     {"noise", [](const EditOptions& o) { return o.noise.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string& file) { change_noise(set, o.noise, file); }, true},
+    // Last: a recipe names the partials as every other edit leaves them, as the page showed them.
+    {"recipe", [](const EditOptions& o) { return !o.recipe_files.empty(); },
+     [](PartialSet& set, const EditOptions& o, const std::string&) {
+       for (std::size_t i = 0; i < o.recipes.size(); ++i) apply_recipe(set, *o.recipes[i], o.recipe_files[i]);
+     },
+     true},
 };
 
 const std::vector<EditOption> kOptions = {

@@ -16,6 +16,7 @@
 #include "edit/keep.hpp"
 #include "edit/morph.hpp"
 #include "edit/noise_gain.hpp"
+#include "edit/recipe.hpp"
 #include "edit/scale.hpp"
 #include "model/partials.hpp"
 
@@ -36,6 +37,8 @@ struct EditOptions {
   bool harmonic = false;       // --harmonic: harmonic partials, labelled, joined
   MorphWeight morph;           // --morph: how far towards morph_with
   std::shared_ptr<const PartialSet> morph_with;  // --morph-with: the other sound's partials, as read
+  std::vector<std::string> recipe_files;         // --edits: recipes to replay, last, in their order
+  std::vector<std::shared_ptr<const Recipe>> recipes;  // the recipes of those files, as read
 };
 
 /// One edit: chosen when the options ask for any of it, applied to the partials read from

@@ -11,9 +11,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "analysis/fft.hpp"
 #include "model/failure.hpp"
 
 #ifdef ZARN_HAVE_SNDFILE
@@ -185,10 +187,73 @@ bool cut_short(SNDFILE* file) {
   return false;
 }
 
+// The spectrogram of the sound as it is decoded: Hann-windowed transforms of 2048 samples
+// every 512, rows of two bins each (at most 512 rows), at most 1024 columns: where the sound
+// is longer, neighbouring columns are merged by their louder cells and later columns each
+// gather as many transforms.
+class SpectrogramMaker {
+ public:
+  explicit SpectrogramMaker(double rate) : rate_(rate), fft_(kSize), window_(kSize), held_(kSize, 0.0), cell_(kRows, 0.0) {
+    for (std::size_t n = 0; n < kSize; ++n) window_[n] = 0.5 - 0.5 * std::cos(2 * 3.141592653589793 * static_cast<double>(n) / kSize);
+  }
+
+  void add(const double* x, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      held_[filled_++] = x[i];
+      if (filled_ == kSize) {
+        transform();
+        std::copy(held_.begin() + kHop, held_.end(), held_.begin());
+        filled_ -= kHop;
+      }
+    }
+  }
+
+  std::shared_ptr<const Spectrogram> finish() {
+    auto g = std::make_shared<Spectrogram>();
+    g->rows = kRows;
+    g->columns = static_cast<int>(power_.size() / kRows);
+    g->hop = static_cast<double>(kHop * group_) / rate_;
+    g->start = (static_cast<double>(kSize) / 2 + static_cast<double>(kHop) * (static_cast<double>(group_) - 1) / 2) / rate_;
+    g->bin = 2 * rate_ / kSize;
+    for (double p : power_) {
+      // The level of a sine as strong: a full-scale sine's bin is kSize / 4 through the window.
+      const double db = p > 0 ? 10 * std::log10(p * 16 / (static_cast<double>(kSize) * kSize)) : -1e9;
+      g->level.push_back(static_cast<unsigned char>(std::clamp(std::round((db - g->floor) / g->unit), 0.0, 255.0)));
+    }
+    return g;
+  }
+
+ private:
+  static constexpr std::size_t kSize = 2048, kHop = 512, kRows = 512, kColumns = 1024;
+
+  void transform() {
+    for (std::size_t n = 0; n < kSize; ++n) fft_.input()[n] = held_[n] * window_[n];
+    fft_.run();
+    for (std::size_t r = 0; r < kRows; ++r)
+      cell_[r] = std::max({cell_[r], std::norm(fft_.output()[2 * r]), std::norm(fft_.output()[2 * r + 1])});
+    if (++gathered_ < group_) return;
+    power_.insert(power_.end(), cell_.begin(), cell_.end());
+    std::fill(cell_.begin(), cell_.end(), 0.0);
+    gathered_ = 0;
+    if (power_.size() == kRows * kColumns) {  // full: pairs of columns merged, and each later one gathers twice as many
+      for (std::size_t c = 0; c < kColumns / 2; ++c)
+        for (std::size_t r = 0; r < kRows; ++r) power_[c * kRows + r] = std::max(power_[2 * c * kRows + r], power_[(2 * c + 1) * kRows + r]);
+      power_.resize(kRows * kColumns / 2);
+      group_ *= 2;
+    }
+  }
+
+  double rate_;
+  RealFft fft_;
+  std::vector<double> window_, held_, cell_, power_;
+  std::size_t filled_ = 0, gathered_ = 0, group_ = 1;
+};
+
 // Decodes the sound to its end into the analyser, as one channel (`channel` from 1) or the
 // mean of all (0); returns the number of frames. Throws Failure for a sample that is not a
 // finite number, or a file that cannot be decoded to its end.
-long long decode_into(SNDFILE* file, const SF_INFO& info, int channel, const std::string& name, Analyser& analyser) {
+long long decode_into(SNDFILE* file, const SF_INFO& info, int channel, const std::string& name, Analyser& analyser,
+                      SpectrogramMaker* spectrogram) {
   const double rate = info.samplerate;
   long long total = 0;
   const auto channels = static_cast<std::size_t>(info.channels);
@@ -214,6 +279,7 @@ long long decode_into(SNDFILE* file, const SF_INFO& info, int channel, const std
       mono[static_cast<std::size_t>(f)] = v;
     }
     analyser.add(mono.data(), static_cast<std::size_t>(got));
+    if (spectrogram != nullptr) spectrogram->add(mono.data(), static_cast<std::size_t>(got));
     total += got;
   }
   if (sf_error(file) != SF_ERR_NO_ERROR)
@@ -262,8 +328,11 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   if (!problem.empty()) throw failure(in.name(), problem + (cut ? " (the file is cut short: its header gives it more sound than it holds)" : ""));
 
   Analyser analyser(rate, options.analysis);
-  const long long total = decode_into(closer.file, info, options.channel, in.name(), analyser);
+  std::unique_ptr<SpectrogramMaker> spectrogram;
+  if (options.spectrogram) spectrogram = std::make_unique<SpectrogramMaker>(rate);
+  const long long total = decode_into(closer.file, info, options.channel, in.name(), analyser, spectrogram.get());
   PartialSet set = analyser.finish();
+  if (spectrogram) set.spectrogram = spectrogram->finish();
   set.rate = rate;
   set.samples = total;
   if (cut) {

@@ -20,6 +20,7 @@ bool is_sound(std::string_view start);
 struct SoundOptions {
   AnalysisOptions analysis;
   int channel = 0;  // 1-based; 0 mixes every channel to one, their mean
+  bool spectrogram = false;  // also make the sound's spectrogram, for the page
 };
 
 /// Analyses the sound file that `in` holds into partials. Throws Failure naming the file when

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/failure.hpp"
+#include "model/spectrogram.hpp"
 #include "model/noise.hpp"
 
 namespace zarn {
@@ -62,6 +63,7 @@ struct PartialSet {
   double hop = 0;           // seconds between the frames of the analysis that made it; 0: none
   double rate = 0;          // the sample rate of the sound analysed; 0: none
   long long samples = 0;    // the sound's length in samples, where it was analysed
+  std::shared_ptr<const Spectrogram> spectrogram;  // the sound's, where the page asked for it
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 namespace zarn {
@@ -71,9 +72,123 @@ std::string json_string(std::string_view text) {
   return j + "\"";
 }
 
-short centi_db(double amp) {
-  if (!(amp > 0) || !std::isfinite(amp)) return -32768;
-  return static_cast<short>(std::clamp(std::lround(amp2db(amp) * 100), -32767L, 32767L));
+
+namespace {
+
+// Bits written lowest first, as the page's script reads them.
+class BitWriter {
+ public:
+  explicit BitWriter(std::vector<unsigned char>& out) : out_(out) {}
+  void put(std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) {
+      if (used_ == 0) out_.push_back(0);
+      out_.back() = static_cast<unsigned char>(out_.back() | ((v >> i) & 1) << used_);
+      used_ = (used_ + 1) & 7;
+    }
+  }
+  // v as Rice code of parameter k: v >> k in ones and a zero, then k bits; from 24 ones on,
+  // 24 ones and v in 48 bits.
+  void rice(std::uint64_t v, int k) {
+    const std::uint64_t q = v >> k;
+    if (q < kEscape) {
+      for (std::uint64_t i = 0; i < q; ++i) put(1, 1);
+      put(0, 1);
+      put(v, k);
+    } else {
+      put((1u << kEscape) - 1, kEscape);
+      put(v, 48);
+    }
+  }
+  static int length(std::uint64_t v, int k) { return (v >> k) < kEscape ? static_cast<int>(v >> k) + 1 + k : kEscape + 48; }
+  static constexpr std::uint64_t kEscape = 24;
+
+ private:
+  std::vector<unsigned char>& out_;
+  int used_ = 0;
+};
+
+std::uint64_t zigzag(long long v) { return v >= 0 ? static_cast<std::uint64_t>(v) * 2 : static_cast<std::uint64_t>(-(v + 1)) * 2 + 1; }
+
+// The Rice parameter that codes the values in the fewest bits.
+int best_parameter(const std::vector<std::uint64_t>& values) {
+  int best = 0;
+  double fewest = INFINITY;
+  for (int k = 0; k <= 40; ++k) {
+    double bits = 0;
+    for (std::uint64_t v : values) bits += BitWriter::length(v, k);
+    if (bits < fewest) fewest = bits, best = k;
+  }
+  return best;
+}
+
+// Packs one partial into `packed`'s bits; false, having written nothing, where a value cannot be.
+bool pack_partial(const Partial& part, Packed& packed, double head[6], unsigned char rice[3]) {
+  const std::size_t M = part.time.size();
+  constexpr double kMost = 140737488355328.0;  // 2^47: every whole number of units within it is exact
+  for (std::size_t j = 0; j < M; ++j)
+    if (!std::isfinite(part.time[j]) || !(part.freq[j] > 0) || !std::isfinite(part.freq[j]) || !(part.amp[j] >= 0) || !std::isfinite(part.amp[j]))
+      return false;
+  const double first = part.time[0], last = part.time[M - 1];
+  std::vector<std::uint64_t> steps, tv, fv, lv;
+  long long before = 0;
+  for (std::size_t j = 1; j + 1 < M; ++j) {
+    const double units = std::round((part.time[j] - first) / kTimeUnit);
+    if (!(units < kMost)) return false;
+    const auto u = static_cast<long long>(units);
+    // The times as the script makes them again must still rise, to below the last.
+    if (u <= before || !(first + static_cast<double>(u) * kTimeUnit > first + static_cast<double>(before) * kTimeUnit)) return false;
+    steps.push_back(static_cast<std::uint64_t>(u - before));
+    before = u;
+  }
+  if (M > 2 && !(first + static_cast<double>(before) * kTimeUnit < last)) return false;
+  std::uint64_t least = steps.empty() ? 0 : *std::min_element(steps.begin(), steps.end()), divisor = 0;
+  for (std::uint64_t s : steps) divisor = std::gcd(divisor, s - least);
+  if (divisor == 0) divisor = 1;
+  for (std::uint64_t s : steps) tv.push_back((s - least) / divisor);
+  long long q_before = 0, l_before = 0, l_first = 0;
+  bool sounded = false;
+  for (std::size_t j = 0; j < M; ++j) {
+    const auto q = static_cast<long long>(std::llround(std::log2(part.freq[j]) * kCentUnits));
+    if (j == 0) head[2] = static_cast<double>(q); else fv.push_back(zigzag(q - q_before));
+    q_before = q;
+    if (part.amp[j] == 0) {
+      lv.push_back(0);
+      continue;
+    }
+    const auto l = static_cast<long long>(std::llround(amp2db(part.amp[j]) * kDbUnits));
+    if (!sounded) l_first = l_before = l, sounded = true;
+    lv.push_back(zigzag(l - l_before) + 1);
+    l_before = l;
+  }
+  head[0] = first, head[1] = last, head[3] = static_cast<double>(l_first), head[4] = static_cast<double>(least), head[5] = static_cast<double>(divisor);
+  rice[0] = static_cast<unsigned char>(best_parameter(tv));
+  rice[1] = static_cast<unsigned char>(best_parameter(fv));
+  rice[2] = static_cast<unsigned char>(best_parameter(lv));
+  BitWriter bits(packed.bits);
+  for (std::uint64_t v : tv) bits.rice(v, rice[0]);
+  for (std::uint64_t v : fv) bits.rice(v, rice[1]);
+  for (std::uint64_t v : lv) bits.rice(v, rice[2]);
+  return true;
+}
+
+}  // namespace
+
+Packed pack(const PartialSet& set) {
+  Packed packed;
+  for (const Partial& part : set.partials) {
+    double head[6] = {0, 0, 0, 0, 0, 0};
+    unsigned char rice[3] = {0, 0, 0};
+    bool raw = false;
+    packed.count.push_back(static_cast<std::uint32_t>(part.time.size()));
+    if (!part.time.empty() && !pack_partial(part, packed, head, rice)) {
+      raw = true;
+      head[0] = part.time.front(), head[1] = part.time.back();
+      for (std::size_t j = 0; j < part.time.size(); ++j) packed.raw.insert(packed.raw.end(), {part.time[j], part.freq[j], part.amp[j]});
+    }
+    packed.head.insert(packed.head.end(), head, head + 6);
+    packed.rice.insert(packed.rice.end(), {rice[0], rice[1], rice[2], static_cast<unsigned char>(raw)});
+  }
+  return packed;
 }
 
 }  // namespace detail
@@ -86,7 +201,7 @@ class Bytes {
   void f64(double v) { put<std::uint64_t>(v); }
   void f32(float v) { put<std::uint32_t>(v); }
   void u32(std::uint32_t v) { put<std::uint32_t>(v); }
-  void i16(short v) { put<std::uint16_t>(v); }
+  void u8(unsigned char v) { data_.push_back(v); }
   const std::vector<unsigned char>& data() const { return data_; }
 
  private:
@@ -120,7 +235,9 @@ std::string json_number(double v) {
 constexpr const char* kStyle = R"(
 body{font-family:sans-serif;font-size:13px;margin:12px;color:#222}
 #bar{display:flex;gap:10px;align-items:center;flex-wrap:wrap;margin-bottom:6px}
-#bar button{font-size:13px}
+#bar button,#edits button{font-size:13px}
+#edits,#layers{margin-bottom:6px}
+#problem{color:#b00}
 #readout{font-family:monospace;min-width:28em;color:#1f4e9c}
 #view{border:1px solid #ccc;cursor:crosshair;touch-action:none}
 #command{font-family:monospace;background:#f4f4f4;padding:6px;margin-top:6px;white-space:pre-wrap;word-break:break-all}
@@ -152,17 +269,27 @@ void write_page(Output& out, const ResampledSet& set, const PartialSet& read, co
   const std::string title = plot.input + ", step " + step + (plot.method.empty() ? "" : ", " + plot.method) + ", " +
                             std::to_string(set.P()) + " partials";
 
-  Bytes t0, count, freq, level, summary, noise;
+  Bytes count, head, rice, bits, raw, summary, noise, noise_times, noise_power, spectrogram;
   long long points = 0;
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const Resampled& r = set.partials[p];
-    t0.f64(r.time.empty() ? 0.0 : r.time[0]);
-    count.u32(static_cast<std::uint32_t>(r.time.size()));
-    points += static_cast<long long>(r.time.size());
-    for (std::size_t j = 0; j < r.time.size(); ++j) {
-      freq.f32(static_cast<float>(r.freq[j]));
-      level.i16(detail::centi_db(r.amp[j]));
-    }
+  for (const Resampled& r : set.partials) points += static_cast<long long>(r.time.size());
+  {
+    const detail::Packed packed = detail::pack(read);
+    for (std::uint32_t c : packed.count) count.u32(c);
+    for (double v : packed.head) head.f64(v);
+    for (unsigned char v : packed.rice) rice.u8(v);
+    for (unsigned char v : packed.bits) bits.u8(v);
+    for (double v : packed.raw) raw.f64(v);
+  }
+  // The noise's frames, for the script to play it as the sound does.
+  for (double t : set.noise.times) noise_times.f64(t);
+  for (double p : set.noise.power) noise_power.f32(static_cast<float>(p));
+  std::string sgram = "null";
+  if (read.spectrogram && read.spectrogram->columns > 0) {
+    const Spectrogram& g = *read.spectrogram;
+    for (unsigned char v : g.level) spectrogram.u8(v);
+    sgram = "{\"columns\":" + std::to_string(g.columns) + ",\"rows\":" + std::to_string(g.rows) + ",\"start\":" + json_number(g.start) +
+            ",\"hop\":" + json_number(g.hop) + ",\"bin\":" + json_number(g.bin) + ",\"floor\":" + json_number(g.floor) +
+            ",\"unit\":" + json_number(g.unit) + "}";
   }
   const std::vector<double> judged = options.judged.empty() ? judged_by_filters(read) : options.judged;
   for (std::size_t i = 0; i < 3 * set.partials.size(); ++i) summary.f64(i < judged.size() ? judged[i] : NAN);
@@ -180,10 +307,23 @@ void write_page(Output& out, const ResampledSet& set, const PartialSet& read, co
   out.put(std::string("<style>") + kStyle + "</style>\n</head><body>\n");
   out.put(
       "<div id=\"bar\"><button id=\"reset\" title=\"the whole picture\">Reset view</button>"
-      "<button id=\"play\">Play</button><button id=\"stop\">Stop</button>"
+      "<button id=\"play\" title=\"the selection, or everything (space)\">Play</button>"
+      "<button id=\"loop\" title=\"the times in view, over and over\">Loop view</button><button id=\"stop\">Stop</button>"
       "<button id=\"clear\">Clear selection</button>"
       "<label>floor <input id=\"floor\" type=\"range\" min=\"-150\" max=\"0\" step=\"1\"> <span id=\"floor-value\"></span></label>"
       "<span id=\"readout\"></span></div>\n"
+      "<div id=\"edits\">Selection: <button id=\"edit-delete\" title=\"Delete\">Delete</button><button id=\"edit-keep\" title=\"K\">Keep only</button>"
+      " <input id=\"amount\" type=\"number\" value=\"100\" step=\"any\" size=\"7\">"
+      "<button id=\"edit-transpose\">Transpose (cents)</button><button id=\"edit-shift\">Shift (s)</button>"
+      "<button id=\"edit-stretch\" title=\"about the selection's start\">Stretch (factor)</button><button id=\"edit-gain\">Gain (dB)</button>"
+      " <button id=\"undo\" title=\"ctrl-Z\">Undo</button><button id=\"redo\" title=\"ctrl-shift-Z\">Redo</button>"
+      "<button id=\"save\">Save recipe</button>"
+      " select by band <input id=\"where-band\" size=\"10\" placeholder=\"LO:HI Hz\"> level <input id=\"where-level\" size=\"8\" placeholder=\"LO:HI dB\">"
+      "<button id=\"select-where\">Select</button> <span id=\"problem\"></span></div>\n"
+      "<div id=\"layers\">Layers: <label><input type=\"checkbox\" id=\"layer-spectrogram\"> spectrogram</label> "
+      "<label><input type=\"checkbox\" id=\"layer-breakpoints\"> breakpoints</label> "
+      "<label><input type=\"checkbox\" id=\"layer-noise\"> noise</label> "
+      "<label><input type=\"checkbox\" id=\"layer-log\"> log frequency</label></div>\n"
       "<canvas id=\"view\" width=\"1200\" height=\"720\"></canvas>\n"
       "<div id=\"status\">Wheel: zoom (shift: time only, alt: frequency only). Drag: pan. Click a partial: select it; "
       "ctrl-drag (or alt-drag): select those crossing the box; shift adds to the selection.</div>\n"
@@ -193,14 +333,22 @@ void write_page(Output& out, const ResampledSet& set, const PartialSet& read, co
           ",\"span\":{\"t0\":" + json_number(span.t0) + ",\"t1\":" + json_number(span.t1) + ",\"f0\":" + json_number(span.f0) +
           ",\"f1\":" + json_number(span.f1) + "},\"floor\":" + json_number(plot.floor_db) + ",\"rate\":" + std::to_string(options.rate) +
           ",\"partials\":" + std::to_string(set.P()) + ",\"points\":" + std::to_string(points) +
+          ",\"length\":" + json_number(set.length) + ",\"fit\":" + detail::json_string(options.fit) + ",\"grid\":" + detail::json_string(options.grid) +
+          ",\"aligned\":" + (set.aligned ? "true" : "false") + ",\"name\":" + detail::json_string(plot.input) +
+          ",\"fingerprint\":" + detail::json_string(options.fingerprint) + ",\"replay\":" + detail::json_string(options.replay) +
+          ",\"spectrogram\":" + sgram +
           ",\"command\":" + detail::json_string(options.command) + ",\"operands\":" + detail::json_string(options.operands) +
           ",\"noiseEdges\":" + edges + "}</script>\n");
-  put_array(out, "t0", t0);
   put_array(out, "count", count);
-  put_array(out, "freq", freq);
-  put_array(out, "level", level);
+  put_array(out, "head", head);
+  put_array(out, "rice", rice);
+  put_array(out, "bits", bits);
+  put_array(out, "raw", raw);
   put_array(out, "summary", summary);
   put_array(out, "noise", noise);
+  put_array(out, "noise-times", noise_times);
+  put_array(out, "noise-power", noise_power);
+  put_array(out, "spectrogram", spectrogram);
   out.put("<script>\n");
   out.put(kPageScript);
   out.put("</script>\n</body></html>\n");

@@ -1,9 +1,10 @@
 // The picture as a page for the browser: one self-contained HTML file that draws the resampled
 // partials on a canvas, zooms and pans, reads out the partial under the pointer, selects
 // partials and plays them through Web Audio, and shows the command line that keeps them.
-// The partials go in as base64 binary arrays (frequencies as 32-bit floats, levels in
-// hundredths of a decibel), so a dense analysis stays small; the script draws each partial's
-// points at the view's resolution.
+// The partials go in as their breakpoints before the grid, packed (see detail::pack), and the
+// script lays the run's grid and fits it as the tool does; so it can edit them (delete, keep,
+// transpose, shift, stretch, gain) with undo, and keep its edits as a recipe that the tool
+// replays (--edits). A sound's page also holds a spectrogram of the sound.
 #pragma once
 
 #include <string>
@@ -25,6 +26,10 @@ struct PageOptions {
   /// What the filters judge of each partial (judged_by_filters) where the run changed the
   /// partials after its filters; empty: the partials as read are judged.
   std::vector<double> judged;
+  std::string fit = "spline";  // the fit's name, which the script applies
+  std::string grid = "own";    // "own", "whole" or "aligned"
+  std::string fingerprint;     // of the partials the page holds, which a recipe names
+  std::string replay;          // the command that replays a recipe up to its --edits ("zarn --band=... ")
 };
 
 /// What the filters judge of each partial, three numbers a partial: its mean frequency, its
@@ -45,6 +50,27 @@ std::string shell_quote(std::string_view text);
 
 namespace detail {
 
+/// The quanta of packed breakpoints: times between a partial's first and last in units of
+/// 1e-7 s, frequencies in 0.002 cent, levels in 0.002 dB.
+constexpr double kTimeUnit = 1e-7, kCentUnits = 600000, kDbUnits = 500;
+
+/// A set's breakpoints packed for the page. Per partial: its count, its first and last times
+/// exactly, and either its breakpoints as doubles (`raw`, where a value cannot be packed: a
+/// frequency not above 0, an amplitude below 0, anything not finite) or, in `bits`, each
+/// field's steps Rice-coded with a parameter of its own: the times between as whole units
+/// (less the least step, over their common divisor), frequencies as log2 units from the one
+/// before, levels as units from the last that sounded (0 for silence).
+struct Packed {
+  std::vector<std::uint32_t> count;
+  std::vector<double> head;  // per partial: first, last, first frequency's units, first level's units, least step, divisor
+  std::vector<unsigned char> rice;  // per partial: the times', frequencies' and levels' parameters, and 1 for raw
+  std::vector<unsigned char> bits;  // lowest bit first
+  std::vector<double> raw;          // time, frequency, amplitude of each breakpoint of the raw partials
+};
+
+/// Packs every partial's breakpoints.
+Packed pack(const PartialSet& set);
+
 /// Bytes in base64 (RFC 4648, with padding).
 std::string base64(const unsigned char* bytes, std::size_t n);
 
@@ -52,9 +78,6 @@ std::string base64(const unsigned char* bytes, std::size_t n);
 /// escaped (so that it cannot end the script it sits in), broken UTF-8 as U+FFFD.
 std::string json_string(std::string_view text);
 
-/// A level in hundredths of a decibel for the page: -32768 for silence (an amplitude of 0 or
-/// less, or one that is not a finite number); levels beyond the range of 16 bits held at its ends.
-short centi_db(double amp);
 
 }  // namespace detail
 

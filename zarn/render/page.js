@@ -11,28 +11,194 @@
     for (let i = 0; i < text.length; ++i) b[i] = text.charCodeAt(i);
     return b.buffer;
   };
-  const t0 = new Float64Array(bytes("t0"));
   const count = new Uint32Array(bytes("count"));
-  const freq = new Float32Array(bytes("freq"));
-  const level = new Int16Array(bytes("level"));  // hundredths of a dB; -32768: silence
+  const head = new Float64Array(bytes("head"));  // first, last, frequency and level units, least step, divisor
+  const rice = new Uint8Array(bytes("rice"));  // the three fields' parameters, and 1 for a partial held raw
+  const bits = new Uint8Array(bytes("bits"));
+  const raw = new Float64Array(bytes("raw"));
   const summary = new Float64Array(bytes("summary"));  // mean Hz, loudest dB, duration, as the filters judge them
   const noise = new Float32Array(bytes("noise"));  // band, from, to, shade
-  const P = count.length, step = meta.step, SILENT = -32768;
-  const first = new Uint32Array(P + 1);  // where each partial's points start
-  for (let p = 0; p < P; ++p) first[p + 1] = first[p] + count[p];
-  // Each partial's frequencies, lowest and highest, to pass over those outside the view.
-  const fLow = new Float32Array(P), fHigh = new Float32Array(P);
+  const noiseTimes = new Float64Array(bytes("noise-times"));
+  const noisePower = new Float32Array(bytes("noise-power"));  // frame by frame, a power a band
+  const sgramLevels = new Uint8Array(bytes("spectrogram"));
+  const P = count.length, step = meta.step, SILENT = -Infinity;
+
+  // The breakpoints, unpacked: each field's steps in Rice code, lowest bit first, a partial
+  // starting at a byte of its own.
+  const TIME_UNIT = 1e-7, CENT_UNITS = 600000, DB_UNITS = 500;
+  let bit = 0;
+  const readBit = () => (bits[bit >> 3] >> (bit++ & 7)) & 1;
+  const readBits = (n) => {
+    let v = 0, scale = 1;
+    for (let i = 0; i < n; ++i, scale *= 2) if (readBit()) v += scale;
+    return v;
+  };
+  const readRice = (k) => {
+    let q = 0;
+    while (q < 24 && readBit()) ++q;
+    return q < 24 ? q * Math.pow(2, k) + readBits(k) : readBits(48);
+  };
+  const unzig = (v) => (v % 2 === 0 ? v / 2 : -(v + 1) / 2);
+  const points = [];  // each partial's breakpoints: {time, freq, amp}
+  let rawAt = 0;
   for (let p = 0; p < P; ++p) {
-    let lo = Infinity, hi = -Infinity;
-    for (let i = first[p]; i < first[p + 1]; ++i) {
-      const f = freq[i];
-      if (f < lo) lo = f;
-      if (f > hi) hi = f;
+    const M = count[p], h = 6 * p, first = head[h], last = head[h + 1];
+    const time = new Float64Array(M), freq = new Float64Array(M), amp = new Float64Array(M);
+    if (rice[4 * p + 3]) {
+      for (let j = 0; j < M; ++j, rawAt += 3) (time[j] = raw[rawAt]), (freq[j] = raw[rawAt + 1]), (amp[j] = raw[rawAt + 2]);
+    } else if (M > 0) {
+      bit = (bit + 7) & ~7;
+      time[0] = first, time[M - 1] = last;
+      let u = 0;
+      for (let j = 1; j + 1 < M; ++j) (u += head[h + 4] + readRice(rice[4 * p]) * head[h + 5]), (time[j] = first + u * TIME_UNIT);
+      let q = head[h + 2];
+      freq[0] = Math.pow(2, q / CENT_UNITS);
+      for (let j = 1; j < M; ++j) (q += unzig(readRice(rice[4 * p + 1]))), (freq[j] = Math.pow(2, q / CENT_UNITS));
+      let l = head[h + 3];
+      for (let j = 0; j < M; ++j) {
+        const v = readRice(rice[4 * p + 2]);
+        if (v === 0) amp[j] = 0;
+        else (l += unzig(v - 1)), (amp[j] = Math.pow(10, l / (20 * DB_UNITS)));
+      }
     }
-    fLow[p] = lo, fHigh[p] = hi;
+    points.push({ time, freq, amp });
   }
-  const tEnd = (p) => t0[p] + (count[p] - 1) * step;
-  const db = (i) => (level[i] === SILENT ? -Infinity : level[i] / 100);
+
+  // The fits, as the tool makes them: the not-a-knot spline, the shape-preserving cubic and
+  // straight lines, each evaluated at rising times within the knots.
+  function hermite(x, y, yd, xi, out, within) {
+    const n = x.length;
+    let k = 0, located = false, xl = 0, xr = 0, c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+    for (let j = 0; j < xi.length; ++j) {
+      const v = xi[j];
+      if (!located || v > xr) {
+        while (k < n - 1 && v > x[k]) ++k;
+        if (x[k] > v && k > 0) --k;
+        if (k === n - 1) k = n - 2;
+        xl = x[k], xr = x[k + 1];
+        const inv = 1.0 / (x[k + 1] - x[k]), s = (y[k + 1] - y[k]) * inv;
+        (c0 = y[k]), (c1 = yd[k]), (c2 = inv * (3.0 * s - 2.0 * yd[k] - yd[k + 1])), (c3 = inv * inv * (-2.0 * s + yd[k] + yd[k + 1]));
+        located = true;
+      }
+      const u = v - xl;
+      let r = ((c3 * u + c2) * u + c1) * u + c0;
+      if (within) {
+        const lo = Math.min(y[k], y[k + 1]), hi = Math.max(y[k], y[k + 1]);
+        if (v === xr) r = y[k + 1];
+        r = Math.min(Math.max(r, lo), hi);
+      }
+      out[j] = r;
+    }
+  }
+  function splineSlopes(x, y) {
+    const n = x.length, yd = new Float64Array(n);
+    const h0 = x[1] - x[0], s0 = (y[1] - y[0]) / h0;
+    if (n === 2) return (yd[0] = yd[1] = s0), yd;
+    const h1 = x[2] - x[1], s1 = (y[2] - y[1]) / h1;
+    if (n === 3) {
+      const c = (s1 - s0) / (h0 + h1);
+      return (yd[0] = s0 - c * h0), (yd[1] = s0 + c * h0), (yd[2] = s1 + c * h1), yd;
+    }
+    const sub = new Float64Array(n), diag = new Float64Array(n), sup = new Float64Array(n);
+    diag[0] = h1 * (h0 + h1);
+    sup[0] = (h0 + h1) * (h0 + h1);
+    yd[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
+    let f = 0, g = s0, e = 0, d = h0;
+    for (let i = 1; i < n - 1; ++i) {
+      (e = d), (d = x[i + 1] - x[i]);
+      (sub[i] = d), (diag[i] = 2.0 * (e + d)), (sup[i] = e);
+      (f = g), (g = (y[i + 1] - y[i]) / d);
+      yd[i] = 3.0 * (f * d + g * e);
+    }
+    sub[n - 1] = (e + d) * (e + d);
+    diag[n - 1] = e * (e + d);
+    yd[n - 1] = f * (d * d) + g * (3.0 * e * d + 2.0 * (e * e));
+    const gg = new Float64Array(n), beta = new Float64Array(n);
+    beta[0] = diag[0];
+    yd[0] = yd[0] / beta[0];
+    for (let i = 1; i < n; ++i) {
+      gg[i] = sup[i - 1] / beta[i - 1];
+      beta[i] = diag[i] - sub[i] * gg[i];
+      yd[i] = (yd[i] - yd[i - 1] * sub[i]) / beta[i];
+    }
+    for (let i = n - 2; i >= 0; --i) yd[i] = yd[i] - yd[i + 1] * gg[i + 1];
+    return yd;
+  }
+  const sign = (v) => (v > 0 ? 1 : v < 0 ? -1 : 0);
+  function endSlope(h0, h1, s0, s1) {
+    const p = s0 * (1.0 + h0 / (h0 + h1)) - s1 * h0 / (h0 + h1);
+    if (p * s0 <= 0) return 0.0;
+    if (Math.abs(p) > 2.0 * Math.abs(s0)) return 2.0 * s0;
+    return p;
+  }
+  function monotoneSlopes(x, y) {
+    const n = x.length, yd = new Float64Array(n), first = (y[1] - y[0]) / (x[1] - x[0]);
+    if (n === 2) return (yd[0] = yd[1] = first), yd;
+    for (let i = 1; i < n - 1; ++i) {
+      const h0 = x[i] - x[i - 1], h1 = x[i + 1] - x[i], s0 = (y[i] - y[i - 1]) / h0, s1 = (y[i + 1] - y[i]) / h1;
+      const p = (s0 * h1 + s1 * h0) / (h0 + h1);
+      yd[i] = (sign(s0) + sign(s1)) * Math.min(Math.abs(s0), Math.abs(s1), 0.5 * Math.abs(p));
+    }
+    yd[0] = endSlope(x[1] - x[0], x[2] - x[1], first, (y[2] - y[1]) / (x[2] - x[1]));
+    const h0 = x[n - 1] - x[n - 2], h1 = x[n - 2] - x[n - 3];
+    yd[n - 1] = endSlope(h0, h1, (y[n - 1] - y[n - 2]) / h0, (y[n - 2] - y[n - 3]) / h1);
+    return yd;
+  }
+  function linear(x, y, xi, out) {
+    const n = x.length;
+    let k = 0;
+    for (let j = 0; j < xi.length; ++j) {
+      const v = xi[j];
+      if (n === 1) { out[j] = y[0]; continue; }
+      while (k < n - 2 && v > x[k + 1]) ++k;
+      if (v === x[k + 1]) { out[j] = y[k + 1]; continue; }
+      const t = (v - x[k]) / (x[k + 1] - x[k]), lo = Math.min(y[k], y[k + 1]), hi = Math.max(y[k], y[k + 1]);
+      out[j] = Math.min(Math.max(y[k] + t * (y[k + 1] - y[k]), lo), hi);
+    }
+  }
+  function fitTrack(x, y, xi, out) {
+    if (xi.length === 0) return;
+    if (meta.fit === "linear") return linear(x, y, xi, out);
+    if (x.length === 1) return out.fill(y[0]);
+    if (meta.fit === "monotone") return hermite(x, y, x.length === 2 ? splineSlopes(x, y) : monotoneSlopes(x, y), xi, out, true);
+    hermite(x, y, splineSlopes(x, y), xi, out, false);
+  }
+  // A partial's grid, as the tool lays it: from its first breakpoint (up to the whole steps
+  // within its span, or on to its last breakpoint with --whole), or the whole multiples of
+  // the step within its span (the aligned grid); the fit evaluated there.
+  function gridOf(bp) {
+    const M = bp.time.length, first = M ? bp.time[0] : 0, last = M ? bp.time[M - 1] : 0;
+    let n = 0, k0 = 0;
+    if (meta.grid === "aligned" && M > 0) {
+      let a = Math.ceil(first / step), b = Math.floor(last / step);
+      while ((a - 1) * step >= first) --a;
+      while (a * step < first) ++a;
+      while ((b + 1) * step <= last) ++b;
+      while (b * step > last) --b;
+      (n = Math.max(0, b - a + 1)), (k0 = a);
+    } else if (meta.grid === "whole" && M > 0) {
+      n = Math.floor((last - first) / step) + 1;
+      while (first + n * step <= last) ++n;
+      while (n > 1 && first + (n - 1) * step > last) --n;
+    } else if (M > 1) {
+      n = Math.floor((last - first) / step);
+    }
+    const time = new Float64Array(n);
+    for (let k = 0; k < n; ++k) time[k] = meta.grid === "aligned" ? (k0 + k) * step : first + k * step;
+    const freq = new Float64Array(n), amp = new Float64Array(n), db = new Float32Array(n);
+    fitTrack(bp.time, bp.freq, time, freq);
+    fitTrack(bp.time, bp.amp, time, amp);
+    let lo = Infinity, hi = -Infinity;
+    for (let k = 0; k < n; ++k) {
+      db[k] = amp[k] > 0 && isFinite(amp[k]) ? 20 * Math.log10(amp[k]) : SILENT;
+      if (freq[k] < lo) lo = freq[k];
+      if (freq[k] > hi) hi = freq[k];
+    }
+    return { time, freq, amp, db, t0: n ? time[0] : 0, n, lo, hi };
+  }
+  const grids = points.map(gridOf);
+  let alive = new Uint8Array(P).fill(1);
+  const tStart = (p) => grids[p].t0, tEnd = (p) => grids[p].t0 + (grids[p].n - 1) * step;
 
   // The plotting area within the canvas, as in the still picture.
   const L = 80, R = 1180, T = 50, B = 650, W = 1200, H = 720, SHADES = 10, QUIET = -90;
@@ -47,14 +213,17 @@
   let floor = meta.floor === null ? -Infinity : meta.floor;
   let selected = new Set();
   let hover = null;  // the partial under the pointer
-  const log = meta.log;
-  const fv = (f) => (log ? Math.log10(Math.max(f, view.f0 / 10)) : f);
+  let cursor = null;  // the time playing, drawn as a line
+  const layers = { spectrogram: meta.spectrogram !== null, breakpoints: false, noise: true, log: meta.log };
+  let lowest = Infinity;  // the lowest frequency above 0 Hz, where a log axis may start
+  for (let p = 0; p < P; ++p) if (grids[p].lo > 0) lowest = Math.min(lowest, grids[p].lo);
+  const fv = (f) => (layers.log ? Math.log10(Math.max(f, view.f0 / 10)) : f);
   const X = (t) => L + ((t - view.t0) / (view.t1 - view.t0)) * (R - L);
   const Y = (f) => B - ((fv(f) - fv(view.f0)) / (fv(view.f1) - fv(view.f0))) * (B - T);
   const tOf = (x) => view.t0 + ((x - L) / (R - L)) * (view.t1 - view.t0);
   const fOf = (y) => {
     const v = fv(view.f0) + ((B - y) / (B - T)) * (fv(view.f1) - fv(view.f0));
-    return log ? Math.pow(10, v) : v;
+    return layers.log ? Math.pow(10, v) : v;
   };
   const opacity = (d) => Math.min(1, Math.max(0.05, (d - QUIET) / -QUIET));
   const shade = (d) => Math.min(SHADES, Math.max(1, Math.round(opacity(d) * SHADES)));
@@ -85,14 +254,14 @@
     return v.toFixed(Math.min(decimals, 20));
   }
 
-  // The points of a partial within the times drawn, one before and one after.
+  // The grid points of a partial within the times drawn, one before and one after.
   function visible(p) {
-    const n = count[p];
-    if (n === 0 || tEnd(p) < view.t0 || t0[p] > view.t1) return null;
-    if (!log && (fHigh[p] < view.f0 || fLow[p] > view.f1)) return null;
-    const a = Math.max(0, Math.floor((view.t0 - t0[p]) / step) - 1);
-    const b = Math.min(n - 1, Math.ceil((view.t1 - t0[p]) / step) + 1);
-    return [first[p] + a, first[p] + b, a];
+    const g = grids[p];
+    if (!alive[p] || g.n === 0 || tEnd(p) < view.t0 || g.t0 > view.t1) return null;
+    if (!layers.log && (g.hi < view.f0 || g.lo > view.f1)) return null;
+    const a = Math.max(0, Math.floor((view.t0 - g.t0) / step) - 1);
+    const b = Math.min(g.n - 1, Math.ceil((view.t1 - g.t0) / step) + 1);
+    return [a, b];
   }
 
   // A partial's segments into the paths of their shades; points closer than a pixel to the
@@ -100,21 +269,20 @@
   function trace(p, paths, fixedShade) {
     const v = visible(p);
     if (v === null) return;
-    const [a, b, ja] = v;
-    const start = t0[p];
+    const [a, b] = v, g = grids[p], freq = g.freq, db = g.db, start = g.t0;
     let open = -1, px = 0, py = 0;
     if (a === b) {
-      if (db(a) >= floor) {
-        const q = fixedShade || shade(db(a));
-        const x = X(start + ja * step), y = Y(freq[a]);
+      if (db[a] >= floor) {
+        const q = fixedShade || shade(db[a]);
+        const x = X(start + a * step), y = Y(freq[a]);
         paths[q].moveTo(x, y), paths[q].lineTo(x + 0.1, y);
       }
       return;
     }
-    let x0 = X(start + ja * step), y0 = Y(freq[a]);
+    let x0 = X(start + a * step), y0 = Y(freq[a]);
     for (let i = a + 1; i <= b; ++i) {
-      const x1 = X(start + (ja + i - a) * step), y1 = Y(freq[i]);
-      const louder = Math.max(db(i), db(i - 1));
+      const x1 = X(start + i * step), y1 = Y(freq[i]);
+      const louder = Math.max(db[i], db[i - 1]);
       if (!(louder >= floor) || !isFinite(y0) || !isFinite(y1) || Math.max(y0, y1) < T - 2 || Math.min(y0, y1) > B + 2) {
         open = -1;
       } else {
@@ -143,7 +311,7 @@
       ctx.beginPath(), ctx.moveTo(x, B), ctx.lineTo(x, B + 6), ctx.stroke();
       ctx.fillText(label(v, tt), x, 670);
     }
-    const ft = log ? logTicks(view.f0, view.f1) : linearTicks(view.f0, view.f1, 8);
+    const ft = layers.log ? logTicks(view.f0, view.f1) : linearTicks(view.f0, view.f1, 8);
     ctx.textAlign = "end";
     for (const v of ft) {
       const y = Y(v);
@@ -159,6 +327,56 @@
     ctx.fillText("opacity from -90 dB to 0 dB" + (selected.size ? "; orange: selected" : ""), 1180, 700);
   }
 
+  // The spectrogram as an image a pixel a cell, grey from its floor to 0 dB, drawn row by row
+  // so that either frequency axis can place its rows.
+  let sgramImage = null;
+  function spectrogramImage() {
+    if (sgramImage) return sgramImage;
+    const g = meta.spectrogram, image = document.createElement("canvas");
+    image.width = g.columns, image.height = g.rows;
+    const c = image.getContext("2d"), data = c.createImageData(g.columns, g.rows);
+    for (let col = 0; col < g.columns; ++col)
+      for (let r = 0; r < g.rows; ++r) {
+        const v = sgramLevels[col * g.rows + r], at = 4 * ((g.rows - 1 - r) * g.columns + col);
+        const grey = 255 - Math.min(255, Math.max(0, Math.round((v * g.unit - 40) * 255 / (-g.floor - 40))));
+        (data.data[at] = data.data[at + 1] = data.data[at + 2] = grey), (data.data[at + 3] = 255);
+      }
+    c.putImageData(data, 0, 0);
+    return (sgramImage = image);
+  }
+  function drawSpectrogram() {
+    const g = meta.spectrogram, image = spectrogramImage();
+    const x0 = X(g.start - g.hop / 2), x1 = X(g.start + (g.columns - 0.5) * g.hop);
+    ctx.globalAlpha = 0.6;
+    for (let r = 0; r < g.rows; ++r) {
+      const top = Y((r + 1) * g.bin), bottom = Y(r * g.bin);
+      if (bottom < T || top > B || !(bottom > top)) continue;
+      ctx.drawImage(image, 0, g.rows - 1 - r, g.columns, 1, x0, top, x1 - x0, Math.max(1, bottom - top));
+    }
+    ctx.globalAlpha = 1;
+  }
+
+  // The breakpoints as dots, one a pixel.
+  function drawBreakpoints() {
+    ctx.globalAlpha = 0.8, ctx.fillStyle = "#c0392b";
+    const marked = new Set();
+    for (let p = 0; p < P; ++p) {
+      if (!alive[p]) continue;
+      const bp = points[p];
+      for (let j = 0; j < bp.time.length; ++j) {
+        const t = bp.time[j];
+        if (t < view.t0 || t > view.t1) continue;
+        const x = Math.round(X(t)), y = Math.round(Y(bp.freq[j]));
+        if (y < T || y > B || !(bp.amp[j] > 0 && 20 * Math.log10(bp.amp[j]) >= floor)) continue;
+        const key = x * 4096 + y;
+        if (marked.has(key)) continue;
+        marked.add(key);
+        ctx.fillRect(x - 1, y - 1, 2, 2);
+      }
+    }
+    ctx.globalAlpha = 1;
+  }
+
   let lastDraw = 0;
   function draw() {
     const began = performance.now();
@@ -167,10 +385,11 @@
     ctx.fillRect(0, 0, W, H);
     ctx.save();
     ctx.beginPath(), ctx.rect(L, T, R - L, B - T), ctx.clip();
+    if (layers.spectrogram && meta.spectrogram) drawSpectrogram();
     // The noise beneath, band by band.
-    for (let k = 0; k + 3 < noise.length; k += 4) {
+    for (let k = 0; layers.noise && k + 3 < noise.length; k += 4) {
       const band = noise[k], x0 = Math.max(X(noise[k + 1]), L - 1), x1 = Math.min(X(noise[k + 2]), R + 1);
-      const top = Y(meta.noiseEdges[band + 1]), bottom = Y(meta.noiseEdges[band]);
+      const top = Y(meta.noiseEdges[band + 1]), bottom = Y(Math.max(meta.noiseEdges[band], layers.log ? view.f0 / 10 : -Infinity));
       if (!(x1 > x0) || !(bottom > top)) continue;
       ctx.globalAlpha = (0.4 * noise[k + 3]) / SHADES, ctx.fillStyle = "#e0861a";
       ctx.fillRect(x0, top, x1 - x0, bottom - top);
@@ -184,6 +403,7 @@
       ctx.stroke(paths[q]);
     }
     ctx.globalAlpha = 1;
+    if (layers.breakpoints) drawBreakpoints();
     if (selected.size) {
       const marked = new Path2D();
       for (const p of selected) trace(p, [null, marked], 1);
@@ -202,26 +422,29 @@
       ctx.strokeRect(Math.min(box.x0, box.x1), Math.min(box.y0, box.y1), Math.abs(box.x1 - box.x0), Math.abs(box.y1 - box.y0));
       ctx.setLineDash([]);
     }
+    if (cursor !== null) {
+      ctx.globalAlpha = 1, ctx.lineWidth = 1, ctx.strokeStyle = "#d62728";
+      ctx.beginPath(), ctx.moveTo(X(cursor), T), ctx.lineTo(X(cursor), B), ctx.stroke();
+    }
     ctx.restore();
     drawAxes();
     lastDraw = performance.now() - began;
     return lastDraw;
   }
 
-  // The nearest point of any partial within `radius` pixels of (time, hz) on the view drawn.
+  // The nearest grid point of any partial within `radius` pixels of (time, hz) on the view drawn.
   function at(time, hz, radius = 8) {
     const px = X(time), py = Y(hz);
     const margin = Math.max(step, (radius / (R - L)) * (view.t1 - view.t0));
     let best = null, bestDistance = radius;
     for (let p = 0; p < P; ++p) {
-      const n = count[p];
-      if (n === 0 || time < t0[p] - margin || time > tEnd(p) + margin) continue;
-      const j = Math.min(n - 1, Math.max(0, Math.round((time - t0[p]) / step)));
+      const g = grids[p], n = g.n;
+      if (!alive[p] || n === 0 || time < g.t0 - margin || time > tEnd(p) + margin) continue;
+      const j = Math.min(n - 1, Math.max(0, Math.round((time - g.t0) / step)));
       for (let k = Math.max(0, j - 1); k <= Math.min(n - 1, j + 1); ++k) {
-        const i = first[p] + k;
-        if (!(db(i) >= floor)) continue;
-        const t = t0[p] + k * step, d = Math.hypot(X(t) - px, Y(freq[i]) - py);
-        if (d < bestDistance) (bestDistance = d), (best = { partial: p, time: t, hz: freq[i], db: db(i) });
+        if (!(g.db[k] >= floor)) continue;
+        const d = Math.hypot(X(g.time[k]) - px, Y(g.freq[k]) - py);
+        if (d < bestDistance) (bestDistance = d), (best = { partial: p, time: g.time[k], hz: g.freq[k], db: g.db[k] });
       }
     }
     return best;
@@ -233,11 +456,12 @@
     const fa = fOf(Math.max(y0, y1)), fb = fOf(Math.min(y0, y1));
     const found = [];
     for (let p = 0; p < P; ++p) {
-      if (count[p] === 0 || tEnd(p) < ta || t0[p] > tb || fHigh[p] < fa || fLow[p] > fb) continue;
-      const a = Math.max(0, Math.floor((ta - t0[p]) / step)), b = Math.min(count[p] - 1, Math.ceil((tb - t0[p]) / step));
+      const g = grids[p];
+      if (!alive[p] || g.n === 0 || tEnd(p) < ta || g.t0 > tb || g.hi < fa || g.lo > fb) continue;
+      const a = Math.max(0, Math.floor((ta - g.t0) / step)), b = Math.min(g.n - 1, Math.ceil((tb - g.t0) / step));
       for (let k = a; k <= b; ++k) {
-        const i = first[p] + k, t = t0[p] + k * step;
-        if (t >= ta && t <= tb && freq[i] >= fa && freq[i] <= fb && db(i) >= floor) {
+        const t = g.time[k];
+        if (t >= ta && t <= tb && g.freq[k] >= fa && g.freq[k] <= fb && g.db[k] >= floor) {
           found.push(p);
           break;
         }
@@ -247,11 +471,15 @@
   }
 
   // The command that keeps the selection: the tightest band, level and duration that hold
-  // every partial selected, and how many others they keep too.
+  // every partial selected, and how many others they keep too; and the command that replays
+  // the page's edits.
   const commandBox = document.getElementById("command");
   function showCommand() {
+    const replay = history.length
+      ? `\nThe edits, saved as recipe.json (Save recipe): ${meta.replay} --edits=recipe.json ${meta.operands.replace(/^-o \S+/, "-o edited" + (meta.operands.match(/^-o kept(\.\S*)?/) || ["", ".txt"])[1])}`
+      : "";
     if (selected.size === 0) {
-      commandBox.textContent = "Select partials to see the command line that keeps them.";
+      commandBox.textContent = "Select partials to see the command line that keeps them." + replay;
       return;
     }
     let lo = Infinity, hi = -Infinity, loud = Infinity, long = Infinity;
@@ -277,67 +505,304 @@
     commandBox.textContent =
       `${meta.command} ${args.join(" ")} ${meta.operands}\n` +
       `keeps ${kept} partial${kept === 1 ? "" : "s"}: the ${selected.size} selected` +
-      (kept > selected.size ? ` and ${kept - selected.size} other${kept - selected.size === 1 ? "" : "s"} within those bounds` : "");
+      (kept > selected.size ? ` and ${kept - selected.size} other${kept - selected.size === 1 ? "" : "s"} within those bounds` : "") +
+      replay;
   }
 
-  // The partials as oscillators in a Web Audio context, from the resampled points: frequency
-  // and amplitude ramped linearly between them, a short fade at both ends, as --wav makes them.
-  function schedule(context, partials, offset) {
+  // Edits of the selection, on the breakpoints, the grid fitted again as the tool fits it;
+  // each remembered with the partials it replaced, so that undo puts back the very same.
+  const OPS = {
+    delete: [], keep: [], transpose: ["cents"], shift: ["seconds"], gain: ["db"], stretch: ["factor", "about"],
+  };
+  let history = [], undone = [];
+  function checkOp(op) {
+    if (op === null || typeof op !== "object" || !Object.prototype.hasOwnProperty.call(OPS, op.op))
+      throw new Error(`apply: op must be one of ${Object.keys(OPS).join(", ")}, not ${JSON.stringify(op && op.op)}`);
+    const clean = { op: op.op };
+    for (const name of OPS[op.op]) {
+      const v = op[name];
+      if (typeof v !== "number" || !isFinite(v)) throw new Error(`apply: ${op.op} needs ${name}, a finite number, not ${JSON.stringify(v)}`);
+      clean[name] = v;
+    }
+    if (op.op === "stretch" && !(op.factor > 0)) throw new Error(`apply: stretch needs a factor above zero, not ${op.factor}`);
+    return clean;
+  }
+  function edited(op, bp, p) {
+    const M = bp.time.length;
+    let time = bp.time, freq = bp.freq, amp = bp.amp;
+    if (op.op === "transpose") {
+      const k = Math.pow(2, op.cents / 1200);
+      freq = bp.freq.map((f) => f * k);
+      if (!freq.every(isFinite)) throw new Error(`apply: transpose would leave partial ${p} with a frequency that is not finite`);
+    } else if (op.op === "gain") {
+      const k = Math.pow(10, op.db / 20);
+      amp = bp.amp.map((a) => a * k);
+      if (!amp.every(isFinite)) throw new Error(`apply: gain would leave partial ${p} with an amplitude that is not finite`);
+    } else {
+      time = op.op === "shift" ? bp.time.map((t) => t + op.seconds) : bp.time.map((t) => op.about + (t - op.about) * op.factor);
+      for (let j = 0; j < M; ++j) {
+        if (!(time[j] >= 0) || !isFinite(time[j])) throw new Error(`apply: ${op.op} would move partial ${p} before 0 s`);
+        if (j > 0 && !(time[j] > time[j - 1])) throw new Error(`apply: ${op.op} would leave partial ${p} with times that no longer rise`);
+      }
+    }
+    return { time, freq, amp };
+  }
+  function apply(opIn) {
+    const op = checkOp(opIn);
+    const list = [...selected].sort((a, b) => a - b);
+    if (list.length === 0) throw new Error("apply: no partial is selected");
+    const entry = { op, partials: list, aliveBefore: alive, changed: [] };
+    if (op.op === "delete" || op.op === "keep") {
+      const next = op.op === "delete" ? Uint8Array.from(alive) : new Uint8Array(P);
+      for (const p of list) next[p] = op.op === "delete" ? 0 : 1;
+      entry.aliveAfter = next;
+    } else {
+      for (const p of list) {
+        const bp = edited(op, points[p], p);
+        entry.changed.push({ p, before: [points[p], grids[p]], after: [bp, null] });
+      }
+      for (const c of entry.changed) c.after[1] = gridOf(c.after[0]);
+      entry.aliveAfter = alive;
+    }
+    undone = [];
+    history.push(entry);
+    return redoEntry(entry);
+  }
+  function redoEntry(entry) {
+    for (const c of entry.changed) [points[c.p], grids[c.p]] = c.after;
+    alive = entry.aliveAfter;
+    if (entry.op.op === "delete") selected = new Set();
+    showCommand();
+    return draw();
+  }
+  function undo() {
+    const entry = history.pop();
+    if (!entry) return false;
+    for (const c of entry.changed) [points[c.p], grids[c.p]] = c.before;
+    alive = entry.aliveBefore;
+    selected = new Set(entry.partials.filter((p) => alive[p]));
+    undone.push(entry);
+    showCommand();
+    draw();
+    return true;
+  }
+  function redo() {
+    const entry = undone.pop();
+    if (!entry) return false;
+    history.push(entry);
+    selected = new Set(entry.partials.filter((p) => entry.aliveAfter[p]));
+    redoEntry(entry);
+    return true;
+  }
+  function recipe() {
+    const edits = history.map((e) => ({ ...e.op, partials: e.partials }));
+    return JSON.stringify({ zarn: "recipe", version: 1, input: { name: meta.name, partials: P, fingerprint: meta.fingerprint }, edits }, null, 1) + "\n";
+  }
+
+  // The noise as the sound makes it: white noise shaped frame by frame to the bands' powers
+  // (frames of about 40 ms, half overlapping, sine windows), its level following the power at
+  // every 32nd sample.
+  function fft(re, im, inverse) {
+    const n = re.length;
+    for (let i = 1, j = 0; i < n; ++i) {
+      let b = n >> 1;
+      for (; j & b; b >>= 1) j ^= b;
+      j ^= b;
+      if (i < j) ([re[i], re[j]] = [re[j], re[i]]), ([im[i], im[j]] = [im[j], im[i]]);
+    }
+    for (let len = 2; len <= n; len <<= 1) {
+      const a = ((inverse ? 2 : -2) * Math.PI) / len;
+      for (let k = 0; k < len / 2; ++k) {
+        const wr = Math.cos(a * k), wi = Math.sin(a * k);
+        for (let i = k; i < n; i += len) {
+          const j = i + len / 2, vr = re[j] * wr - im[j] * wi, vi = re[j] * wi + im[j] * wr;
+          (re[j] = re[i] - vr), (im[j] = im[i] - vi), (re[i] += vr), (im[i] += vi);
+        }
+      }
+    }
+  }
+  const bands = meta.noiseEdges.length - 1;
+  function noiseAt(time, out) {
+    out.fill(0);
+    const n = noiseTimes.length;
+    if (n === 0) return;
+    const reach = n > 1 ? 0.5 * (noiseTimes[1] - noiseTimes[0]) : 0, lastReach = n > 1 ? 0.5 * (noiseTimes[n - 1] - noiseTimes[n - 2]) : 0;
+    const frame = (j, k) => noisePower[j * bands + k];
+    if (time <= noiseTimes[0]) {
+      if (time >= noiseTimes[0] - reach) for (let k = 0; k < bands; ++k) out[k] = frame(0, k);
+      return;
+    }
+    if (time >= noiseTimes[n - 1]) {
+      if (time <= noiseTimes[n - 1] + lastReach) for (let k = 0; k < bands; ++k) out[k] = frame(n - 1, k);
+      return;
+    }
+    let lo = 0, hi = n - 1;
+    while (hi - lo > 1) {
+      const mid = (lo + hi) >> 1;
+      if (noiseTimes[mid] <= time) lo = mid; else hi = mid;
+    }
+    const u = (time - noiseTimes[lo]) / (noiseTimes[hi] - noiseTimes[lo]);
+    for (let k = 0; k < bands; ++k) out[k] = frame(lo, k) + u * (frame(hi, k) - frame(lo, k));
+  }
+  function noiseSamples(length, rate) {
+    const out = new Float32Array(length);
+    if (noiseTimes.length === 0) return out;
+    let N = 2;
+    while (N < 0.04 * rate) N *= 2;
+    const Hh = N / 2, windowOf = new Float64Array(N), bandOf = new Int32Array(N / 2 + 1).fill(-1), bins = new Float64Array(bands);
+    for (let n = 0; n < N; ++n) windowOf[n] = Math.sin((Math.PI * (n + 0.5)) / N);
+    for (let k = 1; k < N / 2; ++k) {
+      const f = (k * rate) / N;
+      for (let b = 0; b < bands; ++b) if (f >= meta.noiseEdges[b] && f < meta.noiseEdges[b + 1]) { bandOf[k] = b; bins[b] += 1; break; }
+    }
+    const power = new Float64Array(bands);
+    const total = (time) => {
+      noiseAt(time, power);
+      let s = 0;
+      for (let b = 0; b < bands; ++b) if (bins[b] > 0) s += power[b];
+      return s;
+    };
+    let seed = 0x2545f491;
+    const white = () => {  // xorshift32, uniform over [-sqrt 3, sqrt 3)
+      seed ^= seed << 13, seed ^= seed >>> 17, seed ^= seed << 5;
+      return ((seed >>> 0) / 4294967296 * 2 - 1) * 1.7320508075688772;
+    };
+    const frames = Math.ceil(length / Hh) + 1, made = [], powers = [];
+    for (let k = -1; k < frames; ++k) {
+      noiseAt((k * Hh + Hh) / rate, power);
+      let held = 0;
+      for (let b = 0; b < bands; ++b) if (bins[b] > 0) held += power[b];
+      const re = new Float64Array(N), im = new Float64Array(N);
+      if (held > 0) {
+        for (let n = 0; n < N; ++n) re[n] = white();
+        fft(re, im, false);
+        for (let j = 0; j <= N / 2; ++j) {
+          const b = bandOf[j], g = b >= 0 && power[b] > 0 ? Math.sqrt((power[b] * N) / (2 * bins[b])) : 0;
+          (re[j] *= g), (im[j] *= g);
+          if (j > 0 && j < N / 2) (re[N - j] = re[j]), (im[N - j] = -im[j]);
+        }
+        fft(re, im, true);
+        for (let n = 0; n < N; ++n) re[n] = (re[n] / N) * windowOf[n];
+      }
+      made.push(re), powers.push(held);
+    }
+    let control = -1, c0 = 0, c1 = 0;
+    for (let n = 0; n < length; ++n) {
+      const k = Math.floor(n / Hh), at = n - k * Hh, now = made[k + 1], before = made[k];
+      const w0 = windowOf[at], w1 = windowOf[at + Hh], sum = w0 * w0 * powers[k + 1] + w1 * w1 * powers[k];
+      const c = Math.floor(n / 32) * 32;
+      if (c !== control) (c0 = c === control + 32 ? c1 : total(c / rate)), (c1 = total((c + 32) / rate)), (control = c);
+      const want = c0 + ((n - c) / 32) * (c1 - c0);
+      out[n] = sum > 0 ? (now[at] + before[at + Hh]) * Math.sqrt(want / sum) : 0;
+    }
+    return out;
+  }
+
+  // The partials as oscillators in a Web Audio context, from the grid: frequency and amplitude
+  // ramped linearly between its points, a short fade at both ends, as --wav makes them; the
+  // times from `from` on, `offset` in the context's time.
+  function schedule(context, partials, offset, from) {
     const nyquist = context.sampleRate / 2;
-    const hz = (i) => (isFinite(freq[i]) ? Math.min(Math.max(freq[i], 0), nyquist) : 0);
-    const amp = (i) => (freq[i] > 0 && freq[i] < nyquist && level[i] !== SILENT ? Math.pow(10, db(i) / 20) : 0);
     for (const p of partials) {
-      const n = count[p];
-      if (n < 2) continue;
+      const g = grids[p], n = g.n;
+      if (n < 2 || tEnd(p) < from) continue;
+      const hz = (i) => (isFinite(g.freq[i]) ? Math.min(Math.max(g.freq[i], 0), nyquist) : 0);
+      const amp = (i) => (g.freq[i] > 0 && g.freq[i] < nyquist && g.amp[i] > 0 && isFinite(g.amp[i]) ? g.amp[i] : 0);
       const osc = context.createOscillator(), gain = context.createGain();
       osc.connect(gain).connect(context.destination);
-      const fade = Math.min(step, 0.005), start = offset + t0[p], i0 = first[p];
+      const fade = Math.min(step, 0.005), start = offset + g.t0 - from;
       // The values before the start as at it, so that the first sample has them whatever the
       // rounding of the start to a sample.
-      (gain.gain.value = 0), (osc.frequency.value = hz(i0));
-      gain.gain.setValueAtTime(0, start);
-      osc.frequency.setValueAtTime(hz(i0), start);
+      (gain.gain.value = 0), (osc.frequency.value = hz(0));
+      gain.gain.setValueAtTime(0, Math.max(0, start));
+      osc.frequency.setValueAtTime(hz(0), Math.max(0, start));
       // Up to the first point's level over the fade, along the first interval.
-      gain.gain.linearRampToValueAtTime(amp(i0) + (amp(i0 + 1) - amp(i0)) * (fade / step), start + fade);
+      gain.gain.linearRampToValueAtTime(amp(0) + (amp(1) - amp(0)) * (fade / step), start + fade);
       for (let k = 1; k < n; ++k) {
-        const i = i0 + k, t = start + k * step;
-        osc.frequency.linearRampToValueAtTime(hz(i), t);
+        const t = start + k * step;
+        osc.frequency.linearRampToValueAtTime(hz(k), t);
         if (k < n - 1) {
-          gain.gain.linearRampToValueAtTime(amp(i), t);
+          gain.gain.linearRampToValueAtTime(amp(k), t);
         } else {
           // Down to silence over the fade at the end.
-          gain.gain.linearRampToValueAtTime(amp(i - 1) + (amp(i) - amp(i - 1)) * (1 - fade / step), t - fade);
+          gain.gain.linearRampToValueAtTime(amp(k - 1) + (amp(k) - amp(k - 1)) * (1 - fade / step), t - fade);
           gain.gain.linearRampToValueAtTime(0, t);
         }
       }
-      osc.start(start);
+      osc.start(Math.max(0, start));
       osc.stop(start + (n - 1) * step);
     }
   }
-  const chosen = () => (selected.size ? [...selected].sort((a, b) => a - b) : [...Array(P).keys()]);
-  let playing = null;
-  function play() {
-    stop();
-    playing = new AudioContext({ sampleRate: meta.rate });
-    schedule(playing, chosen(), playing.currentTime + 0.1);
+  const chosen = () => {
+    const list = selected.size ? [...selected].sort((a, b) => a - b) : [...Array(P).keys()];
+    return list.filter((p) => alive[p]);
+  };
+  // The noise plays with everything (nothing selected) while its layer is shown.
+  const withNoise = () => selected.size === 0 && layers.noise && noiseTimes.length > 0;
+  function soundLength(rate) {
+    if (meta.length > 0) return Math.round(meta.length * rate);
+    let end = withNoise() ? noiseTimes[noiseTimes.length - 1] : -1;
+    for (const p of chosen()) if (grids[p].n > 0) end = Math.max(end, tEnd(p));
+    return end < 0 ? 1 : Math.floor(end * rate) + 1;
   }
-  function stop() {
-    if (playing) playing.close();
-    playing = null;
+  // The sound from `from` for `length` samples, rendered offline.
+  function rendered(rate, from, length) {
+    const context = new OfflineAudioContext(1, length, rate);
+    schedule(context, chosen(), 0, from);
+    return context.startRendering().then((buffer) => {
+      const samples = buffer.getChannelData(0);
+      if (withNoise()) {
+        const first = Math.round(from * rate), all = noiseSamples(first + length, rate);
+        for (let n = 0; n < length; ++n) samples[n] += all[first + n];
+      }
+      return samples;
+    });
   }
   function render(rate) {
-    let end = 0;
-    for (const p of chosen()) if (count[p] > 0) end = Math.max(end, tEnd(p));
-    const length = Math.max(1, Math.floor(end * rate) + 1);
-    const context = new OfflineAudioContext(1, length, rate);
-    schedule(context, chosen(), 0);
-    return context.startRendering().then((buffer) => buffer.getChannelData(0));
+    if (!Number.isInteger(rate) || rate < 3000 || rate > 768000)
+      return Promise.reject(new Error(`render: rate must be a whole number of hertz from 3000 to 768000, not ${rate}`));
+    return rendered(rate, 0, soundLength(rate));
+  }
+  let playing = null;
+  // Plays the view's times (or everything), looping them where asked, with a cursor.
+  function play(loop) {
+    stop();
+    const rate = meta.rate, whole = soundLength(rate) / rate;
+    const from = loop ? Math.max(0, view.t0) : 0, to = loop ? Math.min(view.t1, whole) : whole;
+    if (!(to > from)) return;
+    const context = new AudioContext({ sampleRate: rate });
+    playing = { context, stopped: false };
+    const mine = playing;
+    rendered(rate, from, Math.max(1, Math.round((to - from) * rate))).then((samples) => {
+      if (mine.stopped) return;
+      const buffer = context.createBuffer(1, samples.length, rate);
+      buffer.copyToChannel(samples, 0);
+      const source = context.createBufferSource();
+      (source.buffer = buffer), (source.loop = !!loop);
+      source.connect(context.destination);
+      const began = context.currentTime + 0.05;
+      source.start(began);
+      source.onended = () => stop();
+      const tick = () => {
+        if (mine.stopped) return;
+        const elapsed = context.currentTime - began;
+        cursor = elapsed < 0 ? from : from + (loop ? elapsed % (to - from) : Math.min(elapsed, to - from));
+        draw();
+        requestAnimationFrame(tick);
+      };
+      requestAnimationFrame(tick);
+    });
+  }
+  function stop() {
+    if (playing) (playing.stopped = true), playing.context.close();
+    playing = null;
+    if (cursor !== null) (cursor = null), draw();
   }
 
   // Zooming and panning keep the view within sensible bounds: never narrower than a
   // millionth of the whole, and above 0 Hz on a logarithmic axis.
   function zoom(a, b, c, d) {
-    if (!(b > a) || !(d > c) || (log && !(c > 0))) throw new RangeError("zoom needs t0 < t1 and f0 < f1 (above 0 on a log axis)");
+    if (!(b > a) || !(d > c) || (layers.log && !(c > 0))) throw new RangeError("zoom needs t0 < t1 and f0 < f1 (above 0 on a log axis)");
     view = { t0: a, t1: b, f0: c, f1: d };
     return draw();
   }
@@ -346,10 +811,19 @@
     const nt0 = times ? t - (t - view.t0) * factor : view.t0, nt1 = times ? t + (view.t1 - t) * factor : view.t1;
     let a = fv(view.f0), b = fv(view.f1);
     if (freqs) (a = f - (f - a) * factor), (b = f + (b - f) * factor);
-    const back = (v) => (log ? Math.pow(10, v) : v);
+    const back = (v) => (layers.log ? Math.pow(10, v) : v);
     const whole = meta.span.t1 - meta.span.t0;
     if (nt1 - nt0 < whole * 1e-6 && factor < 1) return;
     zoom(nt0, nt1, back(a), back(b));
+  }
+  function toggle(name) {
+    if (!Object.prototype.hasOwnProperty.call(layers, name))
+      throw new Error(`toggle: no layer ${JSON.stringify(name)} (spectrogram, breakpoints, noise or log)`);
+    if (name === "spectrogram" && !meta.spectrogram) throw new Error("toggle: this page has no spectrogram: its input was not a sound");
+    layers[name] = !layers[name];
+    if (name === "log" && layers.log && !(view.f0 > 0)) view.f0 = isFinite(lowest) ? lowest / 2 : 1;
+    document.getElementById("layer-" + name).checked = layers[name];
+    return draw();
   }
 
   const readout = document.getElementById("readout");
@@ -362,10 +836,58 @@
     showFloor();
     draw();
   });
-  document.getElementById("reset").addEventListener("click", () => zoom(meta.span.t0, meta.span.t1, meta.span.f0, meta.span.f1));
-  document.getElementById("play").addEventListener("click", play);
-  document.getElementById("stop").addEventListener("click", stop);
-  document.getElementById("clear").addEventListener("click", () => select([]));
+  const byId = (id) => document.getElementById(id);
+  byId("reset").addEventListener("click", () => zoom(meta.span.t0, meta.span.t1, layers.log && !(meta.span.f0 > 0) ? lowest / 2 : meta.span.f0, meta.span.f1));
+  byId("play").addEventListener("click", () => play(false));
+  byId("loop").addEventListener("click", () => play(true));
+  byId("stop").addEventListener("click", stop);
+  byId("clear").addEventListener("click", () => select([]));
+  // Each edit button applies its op with the amount typed; a stretch is about the selection's start.
+  const amount = () => Number(byId("amount").value);
+  const report = (f) => {
+    try {
+      f();
+      byId("problem").textContent = "";
+    } catch (e) {
+      byId("problem").textContent = e.message;
+    }
+  };
+  const about = () => Math.min(...[...selected].map((p) => points[p].time[0]));
+  const buttons = {
+    "edit-delete": () => ({ op: "delete" }), "edit-keep": () => ({ op: "keep" }), "edit-transpose": () => ({ op: "transpose", cents: amount() }),
+    "edit-shift": () => ({ op: "shift", seconds: amount() }), "edit-gain": () => ({ op: "gain", db: amount() }),
+    "edit-stretch": () => ({ op: "stretch", factor: amount(), about: about() }),
+  };
+  for (const [id, op] of Object.entries(buttons)) byId(id).addEventListener("click", () => report(() => apply(op())));
+  byId("undo").addEventListener("click", undo);
+  byId("redo").addEventListener("click", redo);
+  byId("save").addEventListener("click", () => {
+    const link = document.createElement("a");
+    link.href = URL.createObjectURL(new Blob([recipe()], { type: "application/json" }));
+    link.download = "recipe.json";
+    link.click();
+  });
+  byId("select-where").addEventListener("click", () => report(() => {
+    const band = byId("where-band").value.split(":").map(Number), level = byId("where-level").value.split(":").map(Number);
+    selectWhere({ band: band.length === 2 ? band : undefined, level: level.length === 2 ? level : undefined });
+  }));
+  for (const name of Object.keys(layers)) {
+    const box = byId("layer-" + name);
+    box.checked = layers[name];
+    box.disabled = name === "spectrogram" && !meta.spectrogram;
+    box.addEventListener("change", () => report(() => toggle(name)));
+  }
+  document.addEventListener("keydown", (e) => {
+    if (e.target instanceof HTMLInputElement) return;
+    const k = e.key.toLowerCase();
+    if ((e.ctrlKey || e.metaKey) && k === "z") e.shiftKey ? redo() : undo();
+    else if ((e.ctrlKey || e.metaKey) && k === "y") redo();
+    else if ((k === "delete" || k === "backspace") && selected.size) report(() => apply({ op: "delete" }));
+    else if (k === "k" && selected.size) report(() => apply({ op: "keep" }));
+    else if (k === " ") (e.preventDefault(), playing ? stop() : play(false));
+    else return;
+    e.preventDefault();
+  });
 
   const place = (e) => {
     const r = canvas.getBoundingClientRect();
@@ -393,8 +915,8 @@
         return;
       }
       const v = drag.view, dt = ((x - drag.x) / (R - L)) * (v.t1 - v.t0);
-      const a = log ? Math.log10(v.f0) : v.f0, b = log ? Math.log10(v.f1) : v.f1, df = ((y - drag.y) / (B - T)) * (b - a);
-      const back = (u) => (log ? Math.pow(10, u) : u);
+      const a = layers.log ? Math.log10(v.f0) : v.f0, b = layers.log ? Math.log10(v.f1) : v.f1, df = ((y - drag.y) / (B - T)) * (b - a);
+      const back = (u) => (layers.log ? Math.pow(10, u) : u);
       zoom(v.t0 - dt, v.t1 - dt, back(a + df), back(b + df));
       return;
     }
@@ -425,10 +947,43 @@
     if (hover !== null) (hover = null), draw();
   });
 
+  // A partial's index as given to the script: a whole number naming a partial the page holds.
+  function index(v, where) {
+    if (!Number.isInteger(v) || v < 0 || v >= P) throw new Error(`${where}: no partial ${JSON.stringify(v)}: the page holds partials 0 to ${P - 1}`);
+    return v;
+  }
   function select(indices) {
-    selected = new Set([...indices].map(Number).filter((p) => Number.isInteger(p) && p >= 0 && p < P));
+    if (indices === null || typeof indices !== "object" || typeof indices[Symbol.iterator] !== "function")
+      throw new Error(`select: needs an array of partials' indices, not ${JSON.stringify(indices)}`);
+    const chosen = new Set();
+    for (const v of indices) {
+      index(v, "select");
+      if (!alive[v]) throw new Error(`select: partial ${v} was deleted`);
+      chosen.add(v);
+    }
+    selected = chosen;
     showCommand();
     draw();
+  }
+  // Selects the partials whose mean frequency (weighted by amplitude) lies within band and
+  // whose loudest level lies within level, as the page now holds them.
+  function selectWhere(where) {
+    const range = (r, name) => {
+      if (r === undefined) return [-Infinity, Infinity];
+      if (!Array.isArray(r) || r.length !== 2 || !(r[0] <= r[1])) throw new Error(`selectWhere: ${name} must be [low, high], not ${JSON.stringify(r)}`);
+      return r;
+    };
+    const band = range(where && where.band, "band"), level = range(where && where.level, "level"), found = [];
+    for (let p = 0; p < P; ++p) {
+      const g = grids[p];
+      if (!alive[p] || g.n === 0) continue;
+      let weight = 0, sum = 0, loud = -Infinity;
+      for (let k = 0; k < g.n; ++k) (weight += g.amp[k]), (sum += g.amp[k] * g.freq[k]), (loud = Math.max(loud, g.db[k]));
+      const mean = weight > 0 ? sum / weight : NaN;
+      if (mean >= band[0] && mean <= band[1] && loud >= level[0] && loud <= level[1]) found.push(p);
+    }
+    select(found);
+    return found;
   }
 
   window.zarnView = {
@@ -442,10 +997,36 @@
     get drawTime() {
       return lastDraw;
     },
+    get kept() {
+      return [...Array(P).keys()].filter((p) => alive[p]);
+    },
+    get recipe() {
+      return recipe();
+    },
+    get layers() {
+      return { ...layers, toggle };
+    },
     zoom,
     at: (time, hz) => at(time, hz),
     select,
+    selectWhere,
+    apply,
+    undo,
+    redo,
+    partial(i) {
+      index(i, "partial");
+      if (!alive[i]) return null;
+      const g = grids[i];
+      return { time: Array.from(g.time), hz: Array.from(g.freq), db: Array.from(g.db, (d) => (d === SILENT ? null : d)) };
+    },
+    breakpoints(i) {
+      index(i, "breakpoints");
+      const bp = points[i];
+      return { time: Array.from(bp.time), hz: Array.from(bp.freq), amp: Array.from(bp.amp) };
+    },
     render,
+    play,
+    stop,
   };
   showCommand();
   draw();
