@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The pictures of a dense analysis (5,000 partials, 1.6 million breakpoints within 20 s):
-the page's size, the time headless Chromium takes to load and draw it and to redraw on zoom
-and pan; the still SVG's size and the CPU time librsvg (rsvg-convert) takes to render it.
+the page's size, the time headless Chromium takes to load and draw it, to redraw on zoom
+and pan, and to edit 1,000 partials and draw them; the still SVG's size and the CPU time
+librsvg (rsvg-convert) takes to render it.
 
 usage: page_bench.py ZARN MAKE_ANALYSIS [STEP]
 """
@@ -62,6 +63,18 @@ def main():
             for k in range(10):
                 pans.append(driver.execute_script("return window.zarnView.zoom(arguments[0], arguments[1], arguments[2], arguments[3])",
                                                   span["t0"] + width * 0.02 * k, span["t1"] + width * 0.02 * k, span["f0"], span["f1"]))
+            driver.execute_script("window.zarnView.zoom(arguments[0], arguments[1], arguments[2], arguments[3])",
+                                  span["t0"], span["t1"], span["f0"], span["f1"])
+            edits = []
+            for op in ({"op": "transpose", "cents": -150}, {"op": "gain", "db": -6}, {"op": "shift", "seconds": 0.01},
+                       {"op": "stretch", "factor": 0.75, "about": 10.0}):
+                driver.execute_script("window.zarnView.select(arguments[0])", list(range(0, 5000, 5)))
+                edits.append(driver.execute_script("const t = performance.now(); window.zarnView.apply(arguments[0]); "
+                                                   "return [performance.now() - t, window.zarnView.drawTime]", op))
+                driver.execute_script("window.zarnView.undo()")
+            points = driver.execute_script("let n = 0; for (const p of window.zarnView.kept) n += window.zarnView.partial(p).time.length; return n")
+            print(f"{points} points shown: {os.path.getsize(page) / points:.2f} bytes a point; an edit of 1,000 partials, fitted and drawn: "
+                  + ", ".join(f"{v:.0f} ({d:.0f} of them drawing)" for v, d in edits) + " ms (transpose, gain, shift, stretch)")
             print(f"redraw on zoom: median {statistics.median(zooms):.0f} ms, worst {max(zooms):.0f} ms; "
                   f"on pan of the whole: median {statistics.median(pans):.0f} ms, worst {max(pans):.0f} ms")
         finally:

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "edit/recipe.hpp"
 #include "formats/ats.hpp"
 #include "model/failure.hpp"
 #include "formats/formats.hpp"
@@ -53,7 +54,27 @@ constexpr double kMaxAtsInMemory = 1 << 24;
 
 }  // namespace
 
+// An input that starts with '{' is a recipe: read, and where it reads, replayed on three
+// partials as if made for them.
+void recipe(const std::string& text) {
+  zarn::PartialSet set;
+  for (int p = 0; p < 3; ++p) {
+    set.partials.emplace_back();
+    set.partials.back().time = {0.1 * p, 0.1 * p + 0.3, 0.1 * p + 0.5};
+    set.partials.back().freq = {110.0 * (p + 1), 111.0 * (p + 1), 109.0 * (p + 1)};
+    set.partials.back().amp = {0.1, 0.2, 0.05};
+  }
+  try {
+    zarn::Recipe r = zarn::parse_recipe(text, "fuzz");
+    r.fingerprint = zarn::fingerprint(set);
+    if (r.partials != 3) return;
+    zarn::apply_recipe(set, r, "fuzz");
+  } catch (const zarn::Failure&) {
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 0 && data[0] == '{') return recipe(std::string(reinterpret_cast<const char*>(data), size)), 0;
   if (size < 2) return 0;
   double step = 0;
   std::size_t used = 2;

@@ -90,6 +90,7 @@
       out[j] = r;
     }
   }
+  let scratch = new Float64Array(4096);  // the slope system's rows, reused from partial to partial
   function splineSlopes(x, y) {
     const n = x.length, yd = new Float64Array(n);
     const h0 = x[1] - x[0], s0 = (y[1] - y[0]) / h0;
@@ -99,7 +100,8 @@
       const c = (s1 - s0) / (h0 + h1);
       return (yd[0] = s0 - c * h0), (yd[1] = s0 + c * h0), (yd[2] = s1 + c * h1), yd;
     }
-    const sub = new Float64Array(n), diag = new Float64Array(n), sup = new Float64Array(n);
+    if (scratch.length < 5 * n) scratch = new Float64Array(10 * n);
+    const sub = scratch.subarray(0, n), diag = scratch.subarray(n, 2 * n), sup = scratch.subarray(2 * n, 3 * n);
     diag[0] = h1 * (h0 + h1);
     sup[0] = (h0 + h1) * (h0 + h1);
     yd[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
@@ -113,7 +115,7 @@
     sub[n - 1] = (e + d) * (e + d);
     diag[n - 1] = e * (e + d);
     yd[n - 1] = f * (d * d) + g * (3.0 * e * d + 2.0 * (e * e));
-    const gg = new Float64Array(n), beta = new Float64Array(n);
+    const gg = scratch.subarray(3 * n, 4 * n), beta = scratch.subarray(4 * n, 5 * n);
     beta[0] = diag[0];
     yd[0] = yd[0] / beta[0];
     for (let i = 1; i < n; ++i) {
@@ -547,6 +549,26 @@
     }
     return { time, freq, amp };
   }
+  // The grid after an edit: a transposition or a gain scales the fitted values as it scales
+  // the breakpoints (the fits are linear in their values), and a shift moves a grid laid from
+  // the first breakpoint with it; anything else is fitted again.
+  function regrid(op, bp, g) {
+    if (op.op === "transpose" || op.op === "gain") {
+      const k = op.op === "transpose" ? Math.pow(2, op.cents / 1200) : Math.pow(10, op.db / 20);
+      const next = { ...g };
+      if (op.op === "transpose") (next.freq = g.freq.map((f) => f * k)), (next.lo = g.lo * k), (next.hi = g.hi * k);
+      else (next.amp = g.amp.map((a) => a * k)), (next.db = Float32Array.from(next.amp, (a) => (a > 0 && isFinite(a) ? 20 * Math.log10(a) : SILENT)));
+      return next;
+    }
+    if (op.op === "shift" && meta.grid !== "aligned" && bp.time.length > 0) {
+      const time = new Float64Array(g.n);
+      for (let k = 0; k < g.n; ++k) time[k] = bp.time[0] + k * step;
+      // The count of points depends on the span as rounded: fitted again where it differs.
+      const again = meta.grid === "whole" ? null : Math.floor((bp.time[bp.time.length - 1] - bp.time[0]) / step);
+      if (again === g.n) return { ...g, time, t0: g.n ? time[0] : 0 };
+    }
+    return gridOf(bp);
+  }
   function apply(opIn) {
     const op = checkOp(opIn);
     const list = [...selected].sort((a, b) => a - b);
@@ -561,7 +583,7 @@
         const bp = edited(op, points[p], p);
         entry.changed.push({ p, before: [points[p], grids[p]], after: [bp, null] });
       }
-      for (const c of entry.changed) c.after[1] = gridOf(c.after[0]);
+      for (const c of entry.changed) c.after[1] = regrid(op, c.after[0], c.before[1]);
       entry.aliveAfter = alive;
     }
     undone = [];
