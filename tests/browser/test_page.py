@@ -361,7 +361,8 @@ def inked(driver, test):
 
 def test_layers_of_a_sound(page):
     """A sound's page: its spectrogram beneath, the breakpoints, the noise, a log axis, each
-    toggled; and the page's sound with the noise as --wav makes it, within 0.5 dB."""
+    toggled; and the page's sound with the noise as --wav makes it, within 0.5 dB, the noise
+    the very samples of --wav's."""
     driver, folder = page
     rate, seconds = 22050, 1.2
     t = np.arange(int(rate * seconds)) / rate
@@ -411,5 +412,10 @@ def test_layers_of_a_sound(page):
         bare = np.array(driver.execute_async_script(
             "const done = arguments[1]; window.zarnView.render(arguments[0]).then(s => done(Array.from(s)), e => done(String(e)))", rate))
         assert rms_db(bare) < rms_db(played) and rms_db(played - bare) < rms_db(played) - 10
+        # The noise itself is the sound's: the same samples, to rounding.
+        subprocess.run([ZARN, "-q", "--no-noise", "-o", str(folder / "tone-bare.txt"), "--wav=" + str(folder / "tone-bare.wav"),
+                        str(folder / "tone.wav"), "0.005"], check=True)
+        noise = wav - float_wav(str(folder / "tone-bare.wav"))
+        assert rms_db((played - bare) - noise) < rms_db(noise) - 60
     finally:
         driver.get((folder / "page.html").as_uri())

@@ -282,7 +282,7 @@ void write_page(Output& out, const ResampledSet& set, const PartialSet& read, co
   }
   // The noise's frames, for the script to play it as the sound does.
   for (double t : set.noise.times) noise_times.f64(t);
-  for (double p : set.noise.power) noise_power.f32(static_cast<float>(p));
+  for (double p : set.noise.power) noise_power.f64(p);
   std::string sgram = "null";
   if (read.spectrogram && read.spectrogram->columns > 0) {
     const Spectrogram& g = *read.spectrogram;

@@ -19,24 +19,39 @@
   const summary = new Float64Array(bytes("summary"));  // mean Hz, loudest dB, duration, as the filters judge them
   const noise = new Float32Array(bytes("noise"));  // band, from, to, shade
   const noiseTimes = new Float64Array(bytes("noise-times"));
-  const noisePower = new Float32Array(bytes("noise-power"));  // frame by frame, a power a band
+  const noisePower = new Float64Array(bytes("noise-power"));  // frame by frame, a power a band
   const sgramLevels = new Uint8Array(bytes("spectrogram"));
   const P = count.length, step = meta.step, SILENT = -Infinity;
 
   // The breakpoints, unpacked: each field's steps in Rice code, lowest bit first, a partial
   // starting at a byte of its own.
   const TIME_UNIT = 1e-7, CENT_UNITS = 600000, DB_UNITS = 500;
+  // The bits as 32-bit words (little-endian, as every browser's typed arrays are), with room
+  // to read past the end.
+  const words = new Uint32Array((bits.length >> 2) + 2);
+  new Uint8Array(words.buffer).set(bits);
   let bit = 0;
-  const readBit = () => (bits[bit >> 3] >> (bit++ & 7)) & 1;
+  const peek = () => {
+    const w = bit >>> 5, o = bit & 31;
+    return o === 0 ? words[w] : ((words[w] >>> o) | (words[w + 1] << (32 - o))) >>> 0;
+  };
+  const POW2 = Array.from({ length: 49 }, (_, k) => Math.pow(2, k));
+  // n bits (up to 48), at most 24 at a time.
   const readBits = (n) => {
-    let v = 0, scale = 1;
-    for (let i = 0; i < n; ++i, scale *= 2) if (readBit()) v += scale;
+    let v = 0, got = 0;
+    while (got < n) {
+      const take = Math.min(24, n - got);
+      (v += (peek() & (POW2[take] - 1)) * POW2[got]), (got += take), (bit += take);
+    }
     return v;
   };
+  // The ones before a zero; 24 ones are the escape to 48 bits.
   const readRice = (k) => {
-    let q = 0;
-    while (q < 24 && readBit()) ++q;
-    return q < 24 ? q * Math.pow(2, k) + readBits(k) : readBits(48);
+    const zeros = ~peek();
+    const q = zeros === 0 ? 32 : 31 - Math.clz32(zeros & -zeros);
+    if (q >= 24) return (bit += 24), readBits(48);
+    bit += q + 1;
+    return k === 0 ? q : q * POW2[k] + readBits(k);
   };
   const unzig = (v) => (v % 2 === 0 ? v / 2 : -(v + 1) / 2);
   const points = [];  // each partial's breakpoints: {time, freq, amp}
@@ -47,7 +62,7 @@
     if (rice[4 * p + 3]) {
       for (let j = 0; j < M; ++j, rawAt += 3) (time[j] = raw[rawAt]), (freq[j] = raw[rawAt + 1]), (amp[j] = raw[rawAt + 2]);
     } else if (M > 0) {
-      bit = (bit + 7) & ~7;
+      bit = (bit + 7) & ~7;  // each partial starts at a byte
       time[0] = first, time[M - 1] = last;
       let u = 0;
       for (let j = 1; j + 1 < M; ++j) (u += head[h + 4] + readRice(rice[4 * p]) * head[h + 5]), (time[j] = first + u * TIME_UNIT);
@@ -267,38 +282,39 @@
   }
 
   // A partial's segments into the paths of their shades; points closer than a pixel to the
-  // last one drawn are merged.
+  // last one drawn are merged. The view's mapping is worked out once a partial.
   function trace(p, paths, fixedShade) {
     const v = visible(p);
     if (v === null) return;
-    const [a, b] = v, g = grids[p], freq = g.freq, db = g.db, start = g.t0;
-    let open = -1, px = 0, py = 0;
+    const [a, b] = v, g = grids[p], freq = g.freq, db = g.db;
+    const xs = (R - L) / (view.t1 - view.t0), xa = L + (g.t0 - view.t0) * xs, dx = step * xs;
+    const lg = layers.log, low = view.f0 / 10, base = fv(view.f0), ys = (B - T) / (fv(view.f1) - base);
+    const y = (f) => B - ((lg ? Math.log10(f > low ? f : low) : f) - base) * ys;
     if (a === b) {
       if (db[a] >= floor) {
-        const q = fixedShade || shade(db[a]);
-        const x = X(start + a * step), y = Y(freq[a]);
-        paths[q].moveTo(x, y), paths[q].lineTo(x + 0.1, y);
+        const q = fixedShade || shade(db[a]), x = xa + a * dx, yy = y(freq[a]);
+        paths[q].moveTo(x, yy), paths[q].lineTo(x + 0.1, yy);
       }
       return;
     }
-    let x0 = X(start + a * step), y0 = Y(freq[a]);
+    let open = -1, px = 0, py = 0, x0 = xa + a * dx, y0 = y(freq[a]), d0 = db[a];
     for (let i = a + 1; i <= b; ++i) {
-      const x1 = X(start + i * step), y1 = Y(freq[i]);
-      const louder = Math.max(db[i], db[i - 1]);
-      if (!(louder >= floor) || !isFinite(y0) || !isFinite(y1) || Math.max(y0, y1) < T - 2 || Math.min(y0, y1) > B + 2) {
+      const x1 = xa + i * dx, y1 = y(freq[i]), d1 = db[i], louder = d1 > d0 ? d1 : d0;
+      if (!(louder >= floor) || !(y0 === y0 && y1 === y1 && Math.abs(y0) !== Infinity && Math.abs(y1) !== Infinity) ||
+          (y0 < T - 2 && y1 < T - 2) || (y0 > B + 2 && y1 > B + 2)) {
         open = -1;
       } else {
         const q = fixedShade || shade(louder);
         if (q !== open) {
           paths[q].moveTo(x0, y0);
-          px = x0, py = y0, open = q;
+          (px = x0), (py = y0), (open = q);
         }
-        if (i === b || Math.abs(x1 - px) >= 1 || Math.abs(y1 - py) >= 1) {
+        if (i === b || x1 - px >= 1 || px - x1 >= 1 || y1 - py >= 1 || py - y1 >= 1) {
           paths[q].lineTo(x1, y1);
-          px = x1, py = y1;
+          (px = x1), (py = y1);
         }
       }
-      x0 = x1, y0 = y1;
+      (x0 = x1), (y0 = y1), (d0 = d1);
     }
   }
 
@@ -633,7 +649,7 @@
       if (i < j) ([re[i], re[j]] = [re[j], re[i]]), ([im[i], im[j]] = [im[j], im[i]]);
     }
     for (let len = 2; len <= n; len <<= 1) {
-      const a = ((inverse ? 2 : -2) * Math.PI) / len;
+      const a = (inverse ? 2 : -2) * Math.PI / len;
       for (let k = 0; k < len / 2; ++k) {
         const wr = Math.cos(a * k), wi = Math.sin(a * k);
         for (let i = k; i < n; i += len) {
@@ -684,10 +700,17 @@
       for (let b = 0; b < bands; ++b) if (bins[b] > 0) s += power[b];
       return s;
     };
-    let seed = 0x2545f491;
-    const white = () => {  // xorshift32, uniform over [-sqrt 3, sqrt 3)
-      seed ^= seed << 13, seed ^= seed >>> 17, seed ^= seed << 5;
-      return ((seed >>> 0) / 4294967296 * 2 - 1) * 1.7320508075688772;
+    // The sound's own white noise: splitmix64 from a seed for each frame, uniform over
+    // [-sqrt 3, sqrt 3), so that the page plays the very noise that --wav writes.
+    const M64 = (1n << 64n) - 1n;
+    let state = 0n;
+    const white = () => {
+      state = (state + 0x9e3779b97f4a7c15n) & M64;
+      let z = state;
+      z = ((z ^ (z >> 30n)) * 0xbf58476d1ce4e5b9n) & M64;
+      z = ((z ^ (z >> 27n)) * 0x94d049bb133111ebn) & M64;
+      z ^= z >> 31n;
+      return (Number(z >> 11n) * Math.pow(2, -53) * 2.0 - 1.0) * 1.7320508075688772;
     };
     const frames = Math.ceil(length / Hh) + 1, made = [], powers = [];
     for (let k = -1; k < frames; ++k) {
@@ -696,6 +719,7 @@
       for (let b = 0; b < bands; ++b) if (bins[b] > 0) held += power[b];
       const re = new Float64Array(N), im = new Float64Array(N);
       if (held > 0) {
+        state = 0x5eed000000000000n ^ BigInt(k + 1);
         for (let n = 0; n < N; ++n) re[n] = white();
         fft(re, im, false);
         for (let j = 0; j <= N / 2; ++j) {
@@ -1010,6 +1034,7 @@
 
   window.zarnView = {
     partials: P,
+    rate: meta.rate,  // the rate Play uses, as --wav would
     get view() {
       return { ...view };
     },
