@@ -81,7 +81,11 @@ T little(const std::vector<unsigned char>& b, std::size_t i) {
 struct Unpacker {
   const zarn::detail::Packed& packed;
   std::size_t bit = 0, raw = 0;
-  int read_bit() { return packed.bits[bit >> 3] >> (bit++ & 7) & 1; }
+  int read_bit() {
+    const int b = packed.bits[bit >> 3] >> (bit & 7) & 1;
+    ++bit;
+    return b;
+  }
   double read_bits(int n) {
     double v = 0, scale = 1;
     for (int i = 0; i < n; ++i, scale *= 2) v += read_bit() * scale;

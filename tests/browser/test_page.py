@@ -18,6 +18,7 @@ try:
     from selenium import webdriver
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
 except ImportError:  # pragma: no cover
     webdriver = None
 
@@ -327,6 +328,36 @@ def test_edits_undo_redo_and_the_recipe_replayed(editor):
                            capture_output=True, text=True)
     assert other.returncode == 1 and "this recipe was made for other partials" in other.stderr
     assert not (folder / "other.txt").exists()
+
+
+def test_keys_buttons_and_selection_by_band_and_level(editor):
+    driver, _ = editor
+    view = lambda script, *a: driver.execute_script("return window.zarnView." + script, *a)
+    # By band and level, as the page now holds them: the steady tone's mean is about 880-900 Hz
+    # at -24 to -18 dB; the glide's is higher and quieter at its loudest.
+    assert view("selectWhere({band: [850, 950]})") == [1]
+    assert view("selectWhere({level: [-26, -25.5]})") == [2]
+    assert view("selectWhere({band: [400, 2000], level: [-30, -10]})") == [0, 1, 2]
+    body = driver.find_element(By.TAG_NAME, "body")
+    view("select([2])")
+    body.send_keys(Keys.DELETE)
+    assert view("kept") == [0, 1]
+    body.send_keys(Keys.CONTROL, "z")
+    assert view("kept") == [0, 1, 2] and view("selection") == [2]
+    body.send_keys(Keys.CONTROL, Keys.SHIFT, "z")
+    assert view("kept") == [0, 1]
+    view("undo()")
+    # The buttons take the amount typed: a transposition down by 100 cents of the tone alone.
+    view("select([1])")
+    before = view("partial(1)")["hz"][0]
+    amount = driver.find_element(By.ID, "amount")
+    amount.clear()
+    amount.send_keys("-100")
+    driver.find_element(By.ID, "edit-transpose").click()
+    assert abs(view("partial(1)")["hz"][0] / before - 2 ** (-1 / 12)) < 1e-12
+    assert json.loads(view("recipe"))["edits"] == [{"op": "transpose", "cents": -100, "partials": [1]}]
+    driver.find_element(By.ID, "undo").click()
+    assert view("partial(1)")["hz"][0] == before and json.loads(view("recipe"))["edits"] == []
 
 
 def test_bad_arguments_throw_errors_that_name_them(editor):

@@ -90,7 +90,7 @@ class BitWriter {
   // 24 ones and v in 48 bits.
   void rice(std::uint64_t v, int k) {
     const std::uint64_t q = v >> k;
-    if (q < kEscape) {
+    if (q < static_cast<std::uint64_t>(kEscape)) {
       for (std::uint64_t i = 0; i < q; ++i) put(1, 1);
       put(0, 1);
       put(v, k);
@@ -99,8 +99,10 @@ class BitWriter {
       put(v, 48);
     }
   }
-  static int length(std::uint64_t v, int k) { return (v >> k) < kEscape ? static_cast<int>(v >> k) + 1 + k : kEscape + 48; }
-  static constexpr std::uint64_t kEscape = 24;
+  static int length(std::uint64_t v, int k) {
+    return (v >> k) < static_cast<std::uint64_t>(kEscape) ? static_cast<int>(v >> k) + 1 + k : kEscape + 48;
+  }
+  static constexpr int kEscape = 24;
 
  private:
   std::vector<unsigned char>& out_;

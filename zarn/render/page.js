@@ -106,6 +106,42 @@
     }
   }
   let scratch = new Float64Array(4096);  // the slope system's rows, reused from partial to partial
+  // The slopes of two tracks over the same knots, the matrix eliminated once: each right-hand
+  // side goes through the operations of its own solve, as splineSlopes would.
+  function splineSlopes2(x, y1, y2) {
+    const n = x.length;
+    if (n < 4) return [splineSlopes(x, y1), splineSlopes(x, y2)];
+    const yd1 = new Float64Array(n), yd2 = new Float64Array(n);
+    if (scratch.length < 5 * n) scratch = new Float64Array(10 * n);
+    const sub = scratch.subarray(0, n), diag = scratch.subarray(n, 2 * n), sup = scratch.subarray(2 * n, 3 * n);
+    const h0 = x[1] - x[0], h1 = x[2] - x[1];
+    diag[0] = h1 * (h0 + h1);
+    sup[0] = (h0 + h1) * (h0 + h1);
+    const a0 = (y1[1] - y1[0]) / h0, a1 = (y1[2] - y1[1]) / h1, b0 = (y2[1] - y2[0]) / h0, b1 = (y2[2] - y2[1]) / h1;
+    yd1[0] = a0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + a1 * (h0 * h0);
+    yd2[0] = b0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + b1 * (h0 * h0);
+    let f1 = 0, g1 = a0, f2 = 0, g2 = b0, e = 0, d = h0;
+    for (let i = 1; i < n - 1; ++i) {
+      (e = d), (d = x[i + 1] - x[i]);
+      (sub[i] = d), (diag[i] = 2.0 * (e + d)), (sup[i] = e);
+      (f1 = g1), (g1 = (y1[i + 1] - y1[i]) / d), (f2 = g2), (g2 = (y2[i + 1] - y2[i]) / d);
+      (yd1[i] = 3.0 * (f1 * d + g1 * e)), (yd2[i] = 3.0 * (f2 * d + g2 * e));
+    }
+    sub[n - 1] = (e + d) * (e + d);
+    diag[n - 1] = e * (e + d);
+    yd1[n - 1] = f1 * (d * d) + g1 * (3.0 * e * d + 2.0 * (e * e));
+    yd2[n - 1] = f2 * (d * d) + g2 * (3.0 * e * d + 2.0 * (e * e));
+    const gg = scratch.subarray(3 * n, 4 * n), beta = scratch.subarray(4 * n, 5 * n);
+    beta[0] = diag[0];
+    (yd1[0] = yd1[0] / beta[0]), (yd2[0] = yd2[0] / beta[0]);
+    for (let i = 1; i < n; ++i) {
+      gg[i] = sup[i - 1] / beta[i - 1];
+      beta[i] = diag[i] - sub[i] * gg[i];
+      (yd1[i] = (yd1[i] - yd1[i - 1] * sub[i]) / beta[i]), (yd2[i] = (yd2[i] - yd2[i - 1] * sub[i]) / beta[i]);
+    }
+    for (let i = n - 2; i >= 0; --i) (yd1[i] = yd1[i] - yd1[i + 1] * gg[i + 1]), (yd2[i] = yd2[i] - yd2[i + 1] * gg[i + 1]);
+    return [yd1, yd2];
+  }
   function splineSlopes(x, y) {
     const n = x.length, yd = new Float64Array(n);
     const h0 = x[1] - x[0], s0 = (y[1] - y[0]) / h0;
@@ -203,8 +239,14 @@
     const time = new Float64Array(n);
     for (let k = 0; k < n; ++k) time[k] = meta.grid === "aligned" ? (k0 + k) * step : first + k * step;
     const freq = new Float64Array(n), amp = new Float64Array(n), db = new Float32Array(n);
-    fitTrack(bp.time, bp.freq, time, freq);
-    fitTrack(bp.time, bp.amp, time, amp);
+    if (meta.fit === "spline" && bp.time.length > 1 && n > 0) {
+      const [yf, ya] = splineSlopes2(bp.time, bp.freq, bp.amp);
+      hermite(bp.time, bp.freq, yf, time, freq, false);
+      hermite(bp.time, bp.amp, ya, time, amp, false);
+    } else {
+      fitTrack(bp.time, bp.freq, time, freq);
+      fitTrack(bp.time, bp.amp, time, amp);
+    }
     let lo = Infinity, hi = -Infinity;
     for (let k = 0; k < n; ++k) {
       db[k] = amp[k] > 0 && isFinite(amp[k]) ? 20 * Math.log10(amp[k]) : SILENT;
@@ -297,8 +339,11 @@
       }
       return;
     }
+    // Where points lie closer than a pixel, every stride-th is taken (and the last): the
+    // merging below would keep no more of them.
+    const stride = dx < 0.5 ? Math.floor(1 / dx) : 1;
     let open = -1, px = 0, py = 0, x0 = xa + a * dx, y0 = y(freq[a]), d0 = db[a];
-    for (let i = a + 1; i <= b; ++i) {
+    for (let i = Math.min(a + stride, b); ; i = Math.min(i + stride, b)) {
       const x1 = xa + i * dx, y1 = y(freq[i]), d1 = db[i], louder = d1 > d0 ? d1 : d0;
       if (!(louder >= floor) || !(y0 === y0 && y1 === y1 && Math.abs(y0) !== Infinity && Math.abs(y1) !== Infinity) ||
           (y0 < T - 2 && y1 < T - 2) || (y0 > B + 2 && y1 > B + 2)) {
@@ -315,6 +360,7 @@
         }
       }
       (x0 = x1), (y0 = y1), (d0 = d1);
+      if (i === b) break;
     }
   }
 
@@ -548,18 +594,21 @@
   function edited(op, bp, p) {
     const M = bp.time.length;
     let time = bp.time, freq = bp.freq, amp = bp.amp;
-    if (op.op === "transpose") {
-      const k = Math.pow(2, op.cents / 1200);
-      freq = bp.freq.map((f) => f * k);
-      if (!freq.every(isFinite)) throw new Error(`apply: transpose would leave partial ${p} with a frequency that is not finite`);
-    } else if (op.op === "gain") {
-      const k = Math.pow(10, op.db / 20);
-      amp = bp.amp.map((a) => a * k);
-      if (!amp.every(isFinite)) throw new Error(`apply: gain would leave partial ${p} with an amplitude that is not finite`);
-    } else {
-      time = op.op === "shift" ? bp.time.map((t) => t + op.seconds) : bp.time.map((t) => op.about + (t - op.about) * op.factor);
+    if (op.op === "transpose" || op.op === "gain") {
+      const k = op.op === "transpose" ? Math.pow(2, op.cents / 1200) : Math.pow(10, op.db / 20);
+      const from = op.op === "transpose" ? bp.freq : bp.amp, to = new Float64Array(M);
       for (let j = 0; j < M; ++j) {
-        if (!(time[j] >= 0) || !isFinite(time[j])) throw new Error(`apply: ${op.op} would move partial ${p} before 0 s`);
+        to[j] = from[j] * k;
+        if (Math.abs(to[j]) === Infinity)
+          throw new Error(`apply: ${op.op} would leave partial ${p} with ${op.op === "transpose" ? "a frequency" : "an amplitude"} that is not finite`);
+      }
+      if (op.op === "transpose") freq = to;
+      else amp = to;
+    } else {
+      time = new Float64Array(M);
+      for (let j = 0; j < M; ++j) {
+        time[j] = op.op === "shift" ? bp.time[j] + op.seconds : op.about + (bp.time[j] - op.about) * op.factor;
+        if (!(time[j] >= 0) || time[j] === Infinity) throw new Error(`apply: ${op.op} would move partial ${p} before 0 s`);
         if (j > 0 && !(time[j] > time[j - 1])) throw new Error(`apply: ${op.op} would leave partial ${p} with times that no longer rise`);
       }
     }
@@ -571,9 +620,15 @@
   function regrid(op, bp, g) {
     if (op.op === "transpose" || op.op === "gain") {
       const k = op.op === "transpose" ? Math.pow(2, op.cents / 1200) : Math.pow(10, op.db / 20);
-      const next = { ...g };
-      if (op.op === "transpose") (next.freq = g.freq.map((f) => f * k)), (next.lo = g.lo * k), (next.hi = g.hi * k);
-      else (next.amp = g.amp.map((a) => a * k)), (next.db = Float32Array.from(next.amp, (a) => (a > 0 && isFinite(a) ? 20 * Math.log10(a) : SILENT)));
+      const next = { ...g }, n = g.n, to = new Float64Array(n);
+      if (op.op === "transpose") {
+        for (let j = 0; j < n; ++j) to[j] = g.freq[j] * k;
+        (next.freq = to), (next.lo = g.lo * k), (next.hi = g.hi * k);
+      } else {
+        const db = new Float32Array(n);
+        for (let j = 0; j < n; ++j) (to[j] = g.amp[j] * k), (db[j] = to[j] > 0 && to[j] !== Infinity ? 20 * Math.log10(to[j]) : SILENT);
+        (next.amp = to), (next.db = db);
+      }
       return next;
     }
     if (op.op === "shift" && meta.grid !== "aligned" && bp.time.length > 0) {
