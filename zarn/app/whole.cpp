@@ -112,7 +112,8 @@ PartialSet read_other(const std::string& path, ReadOptions read) {
   return read_input(in.fd, path, read);
 }
 
-// A recipe's file, read whole (it is text of a few lines a partial) and parsed.
+// A recipe's file, read whole and parsed; its text and the tree read from it (a few times the
+// text's size) are checked against memory as it is read.
 std::shared_ptr<const Recipe> load_recipe(const std::string& path) {
   InputCloser in{open_input(path)};
   if (in.fd < 0) throw system_failure(path, errno);
@@ -123,7 +124,7 @@ std::shared_ptr<const Recipe> load_recipe(const std::string& path) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw system_failure(path, errno, "cannot read");
     if (got == 0) break;
-    check_memory(2.0 * static_cast<double>(text.size() + static_cast<std::size_t>(got)) * 4, "the recipe " + path);
+    check_memory(8.0 * static_cast<double>(text.size() + static_cast<std::size_t>(got)), "the recipe " + path);
     text.append(block, static_cast<std::size_t>(got));
   }
   return std::make_shared<const Recipe>(parse_recipe(text, path));

@@ -111,11 +111,16 @@ class BitWriter {
 
 std::uint64_t zigzag(long long v) { return v >= 0 ? static_cast<std::uint64_t>(v) * 2 : static_cast<std::uint64_t>(-(v + 1)) * 2 + 1; }
 
-// The Rice parameter that codes the values in the fewest bits.
+// The Rice parameter that codes the values in the fewest bits, among those within two of the
+// one their mean suggests (the best for geometric values lies there).
 int best_parameter(const std::vector<std::uint64_t>& values) {
+  double mean = 0;
+  for (std::uint64_t v : values) mean += static_cast<double>(v);
+  mean /= static_cast<double>(std::max<std::size_t>(values.size(), 1));
+  const int guess = mean >= 1 ? static_cast<int>(std::log2(mean)) : 0;
   int best = 0;
   double fewest = INFINITY;
-  for (int k = 0; k <= 40; ++k) {
+  for (int k = std::max(0, guess - 2); k <= std::min(40, guess + 2); ++k) {
     double bits = 0;
     for (std::uint64_t v : values) bits += BitWriter::length(v, k);
     if (bits < fewest) fewest = bits, best = k;
