@@ -77,53 +77,6 @@ T little(const std::vector<unsigned char>& b, std::size_t i) {
   return out;
 }
 
-// The packed breakpoints unpacked as the page's script unpacks them.
-struct Unpacker {
-  const zarn::detail::Packed& packed;
-  std::size_t bit = 0, raw = 0;
-  int read_bit() {
-    const int b = packed.bits[bit >> 3] >> (bit & 7) & 1;
-    ++bit;
-    return b;
-  }
-  double read_bits(int n) {
-    double v = 0, scale = 1;
-    for (int i = 0; i < n; ++i, scale *= 2) v += read_bit() * scale;
-    return v;
-  }
-  double rice(int k) {
-    int q = 0;
-    while (q < 24 && read_bit()) ++q;
-    return q < 24 ? q * std::pow(2.0, k) + read_bits(k) : read_bits(48);
-  }
-  static double unzig(double v) { return std::fmod(v, 2) == 0 ? v / 2 : -(v + 1) / 2; }
-  zarn::Partial next(std::size_t p) {
-    zarn::Partial part;
-    const std::size_t M = packed.count[p];
-    const double* h = &packed.head[6 * p];
-    const unsigned char* k = &packed.rice[4 * p];
-    part.time.resize(M), part.freq.resize(M), part.amp.resize(M);
-    if (k[3]) {
-      for (std::size_t j = 0; j < M; ++j, raw += 3) part.time[j] = packed.raw[raw], part.freq[j] = packed.raw[raw + 1], part.amp[j] = packed.raw[raw + 2];
-      return part;
-    }
-    if (M == 0) return part;
-    bit = (bit + 7) & ~std::size_t{7};
-    part.time[0] = h[0], part.time[M - 1] = h[1];
-    double u = 0;
-    for (std::size_t j = 1; j + 1 < M; ++j) u += h[4] + rice(k[0]) * h[5], part.time[j] = h[0] + u * zarn::detail::kTimeUnit;
-    double q = h[2];
-    part.freq[0] = std::pow(2.0, q / zarn::detail::kCentUnits);
-    for (std::size_t j = 1; j < M; ++j) q += unzig(rice(k[1])), part.freq[j] = std::pow(2.0, q / zarn::detail::kCentUnits);
-    double l = h[3];
-    for (std::size_t j = 0; j < M; ++j) {
-      const double v = rice(k[2]);
-      part.amp[j] = v == 0 ? 0.0 : (l += unzig(v - 1), std::pow(10.0, l / (20 * zarn::detail::kDbUnits)));
-    }
-    return part;
-  }
-};
-
 // Every breakpoint comes back within half a quantum: times within 0.05 us (the first and last
 // exactly), frequencies within 0.001 cent, levels within 0.001 dB, silence as silence; a
 // partial that cannot be packed comes back as it was, bit for bit.
@@ -141,12 +94,23 @@ TEST(Page, PackedBreakpointsUnpack) {
   add({1, 2, 3}, {440, 440, 440}, {0.1, -0.1, 0.1});  // a negative amplitude: raw
   add({1, 1 + 1e-9, 2}, {440, 441, 442}, {0.1, 0.1, 0.1});  // closer than the unit: raw
   add({0, 1e8, 2e8}, {440, 441, 442}, {0.1, 0.2, 0.1});  // a step past 2^47 units: raw
-  const zarn::detail::Packed packed = zarn::detail::pack(set);
-  const std::vector<unsigned char> raw = {0, 0, 0, 0, 1, 1, 1, 1};
-  Unpacker unpack{packed};
+  add({0.5, 0.6, 0.7}, {300, 310, 320}, {0.1, 0.2, 0.3});  // refused below: raw
+  // Each partial starts at a byte of its own: where the previous one's bits end.
+  const zarn::detail::Packed packed = zarn::detail::pack(set, [&](std::size_t p, const zarn::Partial&) { return p != 8; });
+  const std::vector<unsigned char> raw = {0, 0, 0, 0, 1, 1, 1, 1, 1};
+  std::size_t byte = 0, raw_at = 0;
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     const zarn::Partial& in = set.partials[p];
-    const zarn::Partial out = unpack.next(p);
+    zarn::Partial out = in;
+    if (raw[p]) {
+      for (std::size_t j = 0; j < in.time.size(); ++j, raw_at += 3)
+        out.time[j] = packed.raw[raw_at], out.freq[j] = packed.raw[raw_at + 1], out.amp[j] = packed.raw[raw_at + 2];
+    } else if (!in.time.empty()) {
+      out = zarn::detail::unpack(packed, p, byte);
+      zarn::PartialSet one;
+      one.partials.push_back(in);
+      byte += zarn::detail::pack(one).bits.size();
+    }
     EXPECT_EQ(packed.rice[4 * p + 3], raw[p]) << p;
     ASSERT_EQ(out.time.size(), in.time.size()) << p;
     for (std::size_t j = 0; j < in.time.size(); ++j) {
@@ -167,7 +131,8 @@ TEST(Page, PackedBreakpointsUnpack) {
       }
     }
   }
-  EXPECT_EQ(unpack.raw, packed.raw.size());
+  EXPECT_EQ(raw_at, packed.raw.size());
+  EXPECT_EQ(byte, packed.bits.size());
 }
 
 // The page holds what the script needs beside the breakpoints: the fit, the grid, the

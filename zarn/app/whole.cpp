@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <memory>
 #include <string>
 
@@ -78,6 +79,21 @@ PageOptions picture_options(const Options& options, const Held& held) {
   picture.fit = std::string(fit_table()[static_cast<std::size_t>(held.fit)].name);
   picture.grid = held.set.aligned ? "aligned" : options.whole ? "whole" : "own";
   picture.fingerprint = held.fingerprint;
+  // The page holds a partial's breakpoints packed where, fitted as the page fits them, they
+  // give every point of the result within 0.005 cent and 0.01 dB, half what the page promises
+  // (a spline that dips far below its breakpoints can magnify their rounding); else as doubles.
+  picture.close_enough = [&held](std::size_t p, const Partial& unpacked) {
+    const Resampled& want = held.set.partials[p];
+    Resampled got;
+    got.time = want.time;
+    fit_partial(held.fit, breakpoints_of(unpacked), got);
+    for (std::size_t j = 0; j < want.time.size(); ++j) {
+      const double f = want.freq[j], g = got.freq[j], a = want.amp[j], b = got.amp[j];
+      if (!(f > 0 && g > 0 && std::fabs(1200 * std::log2(g / f)) <= 0.005) && !(f == g)) return false;
+      if ((a > 0) != (b > 0) || (a > 0 && !(std::fabs(20 * std::log10(b / a)) <= 0.01))) return false;
+    }
+    return true;
+  };
   picture.replay = page_command(options);
   for (const std::string& filter : options.filtering) picture.replay += " " + shell_quote(filter);
   PlotOptions& plot = picture.plot;

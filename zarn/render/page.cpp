@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <vector>
 
@@ -180,20 +181,79 @@ bool pack_partial(const Partial& part, Packed& packed, double head[6], unsigned 
 
 }  // namespace
 
-Packed pack(const PartialSet& set) {
+namespace {
+
+// Reads bits lowest first from a byte, as the page's script does.
+struct BitReader {
+  const std::vector<unsigned char>& bits;
+  std::size_t at;
+  double bits_of(int n) {
+    double v = 0, scale = 1;
+    for (int i = 0; i < n; ++i, scale *= 2, ++at) v += ((bits[at >> 3] >> (at & 7)) & 1) * scale;
+    return v;
+  }
+  double rice(int k) {
+    int q = 0;
+    while (q < BitWriter::kEscape && bits_of(1) == 1) ++q;
+    return q < BitWriter::kEscape ? q * std::pow(2.0, k) + bits_of(k) : bits_of(48);
+  }
+  static double unzig(double v) { return std::fmod(v, 2.0) == 0 ? v / 2 : -(v + 1) / 2; }
+};
+
+}  // namespace
+
+Partial unpack(const Packed& packed, std::size_t p, std::size_t byte) {
+  Partial part;
+  const std::size_t M = packed.count[p];
+  const double* h = &packed.head[6 * p];
+  const unsigned char* k = &packed.rice[4 * p];
+  part.time.resize(M), part.freq.resize(M), part.amp.resize(M);
+  if (M == 0) return part;
+  BitReader in{packed.bits, 8 * byte};
+  part.time[0] = h[0], part.time[M - 1] = h[1];
+  double u = 0;
+  for (std::size_t j = 1; j + 1 < M; ++j) u += h[4] + in.rice(k[0]) * h[5], part.time[j] = h[0] + u * kTimeUnit;
+  double q = h[2];
+  part.freq[0] = std::pow(2.0, q / kCentUnits);
+  for (std::size_t j = 1; j < M; ++j) q += BitReader::unzig(in.rice(k[1])), part.freq[j] = std::pow(2.0, q / kCentUnits);
+  double l = h[3];
+  for (std::size_t j = 0; j < M; ++j) {
+    const double v = in.rice(k[2]);
+    if (v == 0) {
+      part.amp[j] = 0;
+    } else {
+      l += BitReader::unzig(v - 1);
+      part.amp[j] = std::pow(10.0, l / (20 * kDbUnits));
+    }
+  }
+  return part;
+}
+
+Packed pack(const PartialSet& set, const std::function<bool(std::size_t, const Partial&)>& close_enough) {
   Packed packed;
-  for (const Partial& part : set.partials) {
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const Partial& part = set.partials[p];
     double head[6] = {0, 0, 0, 0, 0, 0};
-    unsigned char rice[3] = {0, 0, 0};
-    bool raw = false;
+    unsigned char rice[4] = {0, 0, 0, 0};
     packed.count.push_back(static_cast<std::uint32_t>(part.time.size()));
-    if (!part.time.empty() && !pack_partial(part, packed, head, rice)) {
-      raw = true;
+    const std::size_t start = packed.bits.size();
+    bool raw = !part.time.empty() && !pack_partial(part, packed, head, rice);
+    if (!raw && !part.time.empty() && close_enough) {
+      packed.head.insert(packed.head.end(), head, head + 6);
+      packed.rice.insert(packed.rice.end(), rice, rice + 4);
+      raw = !close_enough(p, unpack(packed, p, start));
+      packed.head.resize(packed.head.size() - 6);
+      packed.rice.resize(packed.rice.size() - 4);
+      if (raw) packed.bits.resize(start);
+    }
+    if (raw) {
+      std::fill(head, head + 6, 0.0), std::fill(rice, rice + 3, 0);
       head[0] = part.time.front(), head[1] = part.time.back();
       for (std::size_t j = 0; j < part.time.size(); ++j) packed.raw.insert(packed.raw.end(), {part.time[j], part.freq[j], part.amp[j]});
     }
+    rice[3] = static_cast<unsigned char>(raw);
     packed.head.insert(packed.head.end(), head, head + 6);
-    packed.rice.insert(packed.rice.end(), {rice[0], rice[1], rice[2], static_cast<unsigned char>(raw)});
+    packed.rice.insert(packed.rice.end(), rice, rice + 4);
   }
   return packed;
 }
@@ -280,7 +340,7 @@ void write_page(Output& out, const ResampledSet& set, const PartialSet& read, co
   long long points = 0;
   for (const Resampled& r : set.partials) points += static_cast<long long>(r.time.size());
   {
-    const detail::Packed packed = detail::pack(read);
+    const detail::Packed packed = detail::pack(read, options.close_enough);
     for (std::uint32_t c : packed.count) count.u32(c);
     for (double v : packed.head) head.f64(v);
     for (unsigned char v : packed.rice) rice.u8(v);

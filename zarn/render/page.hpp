@@ -7,6 +7,7 @@
 // replays (--edits). A sound's page also holds a spectrogram of the sound.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,9 @@ struct PageOptions {
   std::string grid = "own";    // "own", "whole" or "aligned"
   std::string fingerprint;     // of the partials the page holds, which a recipe names
   std::string replay;          // the command that replays a recipe up to its --edits ("zarn --band=... ")
+  /// Whether a partial's breakpoints as the page unpacks them give the result closely enough
+  /// (see detail::pack); none: every partial that can be packed is.
+  std::function<bool(std::size_t, const Partial&)> close_enough;
 };
 
 /// What the filters judge of each partial, three numbers a partial: its mean frequency, its
@@ -68,8 +72,12 @@ struct Packed {
   std::vector<double> raw;          // time, frequency, amplitude of each breakpoint of the raw partials
 };
 
-/// Packs every partial's breakpoints.
-Packed pack(const PartialSet& set);
+/// Packs every partial's breakpoints; where `close_enough` is given, a partial whose unpacked
+/// breakpoints it refuses (given the partial's index) is held raw.
+Packed pack(const PartialSet& set, const std::function<bool(std::size_t, const Partial&)>& close_enough = {});
+
+/// Partial p of `packed`, unpacked as the page's script unpacks it; its bits start at `byte`.
+Partial unpack(const Packed& packed, std::size_t p, std::size_t byte);
 
 /// Bytes in base64 (RFC 4648, with padding).
 std::string base64(const unsigned char* bytes, std::size_t n);
