@@ -330,6 +330,18 @@ def test_edits_undo_redo_and_the_recipe_replayed(editor):
     assert not (folder / "other.txt").exists()
 
 
+@pytest.mark.parametrize("options", [["--align"], ["--whole", "--fit=monotone"], ["--fit=linear"], ["--align", "--fit=spline"]])
+def test_every_grid_and_fit_as_the_tool(editor, options):
+    """The page lays each grid and fits each fit as the tool does (the glide ends on a whole
+    multiple of the step, where the aligned grid's last point is at stake)."""
+    driver, folder = editor
+    for name in ("grid.txt", "grid.html"):
+        (folder / name).unlink(missing_ok=True)
+    subprocess.run([ZARN, "-q", "-o", "grid.txt", "--plot=grid.html", *options, "edited.txt", "0.01"], cwd=str(folder), check=True)
+    driver.get((folder / "grid.html").as_uri())
+    same_as_shown(driver, str(folder / "grid.txt"), 0.01)
+
+
 def test_keys_buttons_and_selection_by_band_and_level(editor):
     driver, _ = editor
     view = lambda script, *a: driver.execute_script("return window.zarnView." + script, *a)
@@ -408,6 +420,7 @@ def test_layers_of_a_sound(page):
                     str(folder / "tone.wav"), "0.005"], check=True)
     try:
         driver.get((folder / "tone.html").as_uri())
+        same_as_shown(driver, str(folder / "tone.txt"), 0.005)  # a sound's partials, fitted monotone
         layers = driver.execute_script("const l = window.zarnView.layers; return {s: l.spectrogram, b: l.breakpoints, n: l.noise, g: l.log}")
         assert layers == {"s": True, "b": False, "n": True, "g": False}
         grey = "d[i] === d[i + 1] && d[i + 1] === d[i + 2] && d[i] < 235"

@@ -420,10 +420,12 @@
     ctx.globalAlpha = 1;
   }
 
-  // The breakpoints as dots, one a pixel.
+  // The breakpoints as dots, one a pixel: a mask of the pixels marked passes over the rest.
+  let dotMask = new Uint8Array(0);
   function drawBreakpoints() {
     ctx.globalAlpha = 0.8, ctx.fillStyle = "#c0392b";
-    const marked = new Set();
+    if (dotMask.length !== W * H) dotMask = new Uint8Array(W * H);
+    dotMask.fill(0);
     for (let p = 0; p < P; ++p) {
       if (!alive[p]) continue;
       const bp = points[p];
@@ -431,10 +433,8 @@
         const t = bp.time[j];
         if (t < view.t0 || t > view.t1) continue;
         const x = Math.round(X(t)), y = Math.round(Y(bp.freq[j]));
-        if (y < T || y > B || !(bp.amp[j] > 0 && 20 * Math.log10(bp.amp[j]) >= floor)) continue;
-        const key = x * 4096 + y;
-        if (marked.has(key)) continue;
-        marked.add(key);
+        if (!(y >= T && y <= B) || dotMask[y * W + x] || !(bp.amp[j] > 0 && 20 * Math.log10(bp.amp[j]) >= floor)) continue;
+        dotMask[y * W + x] = 1;
         ctx.fillRect(x - 1, y - 1, 2, 2);
       }
     }
