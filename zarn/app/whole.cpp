@@ -44,12 +44,12 @@ std::string page_command(const Options& options) {
   for (const std::string& option : options.shaping) command += " " + shell_quote(option);
   return command;
 }
-std::string page_operands(const Options& options) {
-  std::string kept = "kept.txt";
-  if (options.output_to_stdout()) kept = "-";
+std::string page_operands(const Options& options, const std::string& stem = "kept") {
+  std::string named = stem + ".txt";
+  if (options.output_to_stdout()) named = "-";
   const std::size_t dot = options.output.find_last_of('.'), slash = options.output.find_last_of('/');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) kept = "kept" + options.output.substr(dot);
-  return "-o " + shell_quote(kept) + " " + shell_quote(options.input) + (options.step ? " " + shell_quote(*options.step) : "");
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) named = stem + options.output.substr(dot);
+  return "-o " + shell_quote(named) + " " + shell_quote(options.input) + (options.step ? " " + shell_quote(*options.step) : "");
 }
 
 // What the run holds between its steps.
@@ -96,6 +96,7 @@ PageOptions picture_options(const Options& options, const Held& held) {
   };
   picture.replay = page_command(options);
   for (const std::string& filter : options.filtering) picture.replay += " " + shell_quote(filter);
+  picture.replay += " --edits=recipe.json " + page_operands(options, "edited");
   PlotOptions& plot = picture.plot;
   plot.input = held.name;
   plot.step = held.step;

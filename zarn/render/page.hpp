@@ -30,7 +30,7 @@ struct PageOptions {
   std::string fit = "spline";  // the fit's name, which the script applies
   std::string grid = "own";    // "own", "whole" or "aligned"
   std::string fingerprint;     // of the partials the page holds, which a recipe names
-  std::string replay;          // the command that replays a recipe up to its --edits ("zarn --band=... ")
+  std::string replay;          // the command that replays a recipe saved as recipe.json, whole
   /// Whether a partial's breakpoints as the page unpacks them give the result closely enough
   /// (see detail::pack); none: every partial that can be packed is.
   std::function<bool(std::size_t, const Partial&)> close_enough;

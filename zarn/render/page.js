@@ -540,7 +540,7 @@
   const commandBox = document.getElementById("command");
   function showCommand() {
     const replay = history.length
-      ? `\nThe edits, saved as recipe.json (Save recipe): ${meta.replay} --edits=recipe.json ${meta.operands.replace(/^-o \S+/, "-o edited" + (meta.operands.match(/^-o kept(\.\S*)?/) || ["", ".txt"])[1])}`
+      ? `\nThe edits, saved as recipe.json (Save recipe): ${meta.replay}`
       : "";
     if (selected.size === 0) {
       commandBox.textContent = "Select partials to see the command line that keeps them." + replay;
@@ -985,7 +985,7 @@
     else if ((e.ctrlKey || e.metaKey) && k === "y") redo();
     else if ((k === "delete" || k === "backspace") && selected.size) report(() => apply({ op: "delete" }));
     else if (k === "k" && selected.size) report(() => apply({ op: "keep" }));
-    else if (k === " ") (e.preventDefault(), playing ? stop() : play(false));
+    else if (k === " " && !(e.target instanceof HTMLButtonElement)) playing ? stop() : play(false);  // a button takes its own space
     else return;
     e.preventDefault();
   });
