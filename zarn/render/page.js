@@ -45,13 +45,19 @@
     }
     return v;
   };
-  // The ones before a zero; 24 ones are the escape to 48 bits.
+  // The ones before a zero; 24 ones are the escape to 48 bits. A code within the next 32 bits
+  // is read from one look at them.
   const readRice = (k) => {
-    const zeros = ~peek();
+    const v = peek(), zeros = ~v;
     const q = zeros === 0 ? 32 : 31 - Math.clz32(zeros & -zeros);
     if (q >= 24) return (bit += 24), readBits(48);
+    if (q + 1 + k <= 32) {
+      const low = k === 0 ? 0 : ((v >>> (q + 1)) & (k === 31 ? 0x7fffffff : (1 << k) - 1)) >>> 0;
+      bit += q + 1 + k;
+      return q * POW2[k] + low;
+    }
     bit += q + 1;
-    return k === 0 ? q : q * POW2[k] + readBits(k);
+    return q * POW2[k] + readBits(k);
   };
   const unzig = (v) => (v % 2 === 0 ? v / 2 : -(v + 1) / 2);
   const points = [];  // each partial's breakpoints: {time, freq, amp}
