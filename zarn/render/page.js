@@ -112,8 +112,8 @@
     }
   }
   let scratch = new Float64Array(4096);  // the slope system's rows, reused from partial to partial
-  // The slopes of two tracks over the same knots, the matrix eliminated once: each right-hand
-  // side goes through the operations of its own solve, as splineSlopes would.
+  // The spline's slopes of two tracks over the same knots (four or more), the matrix
+  // eliminated once: each right-hand side goes through the operations of its own solve.
   function splineSlopes2(x, y1, y2) {
     const n = x.length;
     if (n < 4) return [splineSlopes(x, y1), splineSlopes(x, y2)];
@@ -148,40 +148,14 @@
     for (let i = n - 2; i >= 0; --i) (yd1[i] = yd1[i] - yd1[i + 1] * gg[i + 1]), (yd2[i] = yd2[i] - yd2[i + 1] * gg[i + 1]);
     return [yd1, yd2];
   }
+  // The slopes of a short track: the line through two knots, the parabola through three.
   function splineSlopes(x, y) {
     const n = x.length, yd = new Float64Array(n);
     const h0 = x[1] - x[0], s0 = (y[1] - y[0]) / h0;
     if (n === 2) return (yd[0] = yd[1] = s0), yd;
     const h1 = x[2] - x[1], s1 = (y[2] - y[1]) / h1;
-    if (n === 3) {
-      const c = (s1 - s0) / (h0 + h1);
-      return (yd[0] = s0 - c * h0), (yd[1] = s0 + c * h0), (yd[2] = s1 + c * h1), yd;
-    }
-    if (scratch.length < 5 * n) scratch = new Float64Array(10 * n);
-    const sub = scratch.subarray(0, n), diag = scratch.subarray(n, 2 * n), sup = scratch.subarray(2 * n, 3 * n);
-    diag[0] = h1 * (h0 + h1);
-    sup[0] = (h0 + h1) * (h0 + h1);
-    yd[0] = s0 * (3.0 * h0 * h1 + 2.0 * (h1 * h1)) + s1 * (h0 * h0);
-    let f = 0, g = s0, e = 0, d = h0;
-    for (let i = 1; i < n - 1; ++i) {
-      (e = d), (d = x[i + 1] - x[i]);
-      (sub[i] = d), (diag[i] = 2.0 * (e + d)), (sup[i] = e);
-      (f = g), (g = (y[i + 1] - y[i]) / d);
-      yd[i] = 3.0 * (f * d + g * e);
-    }
-    sub[n - 1] = (e + d) * (e + d);
-    diag[n - 1] = e * (e + d);
-    yd[n - 1] = f * (d * d) + g * (3.0 * e * d + 2.0 * (e * e));
-    const gg = scratch.subarray(3 * n, 4 * n), beta = scratch.subarray(4 * n, 5 * n);
-    beta[0] = diag[0];
-    yd[0] = yd[0] / beta[0];
-    for (let i = 1; i < n; ++i) {
-      gg[i] = sup[i - 1] / beta[i - 1];
-      beta[i] = diag[i] - sub[i] * gg[i];
-      yd[i] = (yd[i] - yd[i - 1] * sub[i]) / beta[i];
-    }
-    for (let i = n - 2; i >= 0; --i) yd[i] = yd[i] - yd[i + 1] * gg[i + 1];
-    return yd;
+    const c = (s1 - s0) / (h0 + h1);
+    return (yd[0] = s0 - c * h0), (yd[1] = s0 + c * h0), (yd[2] = s1 + c * h1), yd;
   }
   const sign = (v) => (v > 0 ? 1 : v < 0 ? -1 : 0);
   function endSlope(h0, h1, s0, s1) {
@@ -215,12 +189,12 @@
       out[j] = Math.min(Math.max(y[k] + t * (y[k + 1] - y[k]), lo), hi);
     }
   }
+  // A track by the straight lines or the shape-preserving cubic (the spline fits two at once).
   function fitTrack(x, y, xi, out) {
     if (xi.length === 0) return;
     if (meta.fit === "linear") return linear(x, y, xi, out);
     if (x.length === 1) return out.fill(y[0]);
-    if (meta.fit === "monotone") return hermite(x, y, x.length === 2 ? splineSlopes(x, y) : monotoneSlopes(x, y), xi, out, true);
-    hermite(x, y, splineSlopes(x, y), xi, out, false);
+    hermite(x, y, x.length === 2 ? splineSlopes(x, y) : monotoneSlopes(x, y), xi, out, true);
   }
   // A partial's grid, as the tool lays it: from its first breakpoint (up to the whole steps
   // within its span, or on to its last breakpoint with --whole), or the whole multiples of
@@ -637,12 +611,11 @@
       }
       return next;
     }
-    if (op.op === "shift" && meta.grid !== "aligned" && bp.time.length > 0) {
+    // The count of points depends on the span as rounded: fitted again where it differs.
+    if (op.op === "shift" && meta.grid === "own" && bp.time.length > 0 && Math.floor((bp.time[bp.time.length - 1] - bp.time[0]) / step) === g.n) {
       const time = new Float64Array(g.n);
       for (let k = 0; k < g.n; ++k) time[k] = bp.time[0] + k * step;
-      // The count of points depends on the span as rounded: fitted again where it differs.
-      const again = meta.grid === "whole" ? null : Math.floor((bp.time[bp.time.length - 1] - bp.time[0]) / step);
-      if (again === g.n) return { ...g, time, t0: g.n ? time[0] : 0 };
+      return { ...g, time, t0: g.n ? time[0] : 0 };
     }
     return gridOf(bp);
   }
