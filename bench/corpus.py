@@ -133,6 +133,14 @@ PHRASES = {
     "sax-vibrato": (65, vibrato(58, 0.1, 1.8, 5.0, 0.5)),
 }
 
+# Plucks one at a time, each dying away before the next: attacks to keep through a stretch.
+# No pitch truth is written for them (the onsets are their truth: 0.1 s, then every 0.8 s and
+# 0.6 s); the fundamental of a harp's low notes is not yet found reliably.
+PLUCKS = {
+    "harp": (46, [(0.1 + 0.8 * i, 0.8 + 0.8 * i, n) for i, n in enumerate([55, 62, 67, 74])]),
+    "pizzicato": (45, [(0.1 + 0.6 * i, 0.6 + 0.6 * i, n) for i, n in enumerate([48, 55, 60, 64])]),
+}
+
 # A drum kit on channel 10: bass drum, snare, hi-hat, toms; no pitch truth.
 DRUMS = [(0.1 + 0.25 * i, 0.3 + 0.25 * i, n) for i, n in enumerate([36, 42, 38, 42, 36, 36, 38, 45, 47, 49])]
 
@@ -182,6 +190,9 @@ def main(argv):
             with open(os.path.join(out, name + ".notes"), "w") as f:
                 for start, end, f0, onset in truth:
                     f.write("%.6f %.6f %.6f %.6f\n" % (start, end, f0, onset))
+        for name, (program, notes) in PLUCKS.items():
+            if want(name):
+                render(out, name, program, phrase(notes)[0])
         if want("drum-kit"):
             events, _ = phrase(DRUMS, channel=9, velocity=110)
             render(out, "drum-kit", 0, events, channel=9)

@@ -390,18 +390,79 @@ bool edit_figures(const zarn::EditOption& row, const std::string& key, const py:
       figures[0] = 1;
       shown[0] = '\0';
       break;
+    case zarn::EditOption::Kind::kCurve:
+      throw py::value_error(key + " must be a sequence of (time, value) pairs");
   }
   text = shown;
   return true;
 }
 
+// A curve given as (time, value) pairs, as its option would take it typed T:V,...; false
+// where the value is one number (left to the row's own parsing). A curve of one value
+// throughout is that number.
+bool edit_curve(const zarn::EditOption& row, const std::string& key, const py::handle value, zarn::EditOptions& options) {
+  if (row.curve == nullptr || py::isinstance<py::float_>(value) || py::isinstance<py::int_>(value)) return false;
+  std::string text;
+  char shown[80];
+  for (const auto pair : value) {
+    const auto [t, v] = pair.cast<std::pair<double, double>>();
+    std::snprintf(shown, sizeof shown, "%s%.17g:%.17g", text.empty() ? "" : ",", t, v);
+    text += shown;
+  }
+  std::string problem;
+  zarn::Curve curve = zarn::parse_curve(text, false, row.rule, problem);
+  if (problem.empty() && row.check != nullptr) problem = row.check(curve);
+  if (!problem.empty()) throw py::value_error(key + ": " + problem);
+  if (row.kind != zarn::EditOption::Kind::kCurve && curve.constant()) {
+    const double figures[2] = {curve.values.front(), 0};
+    std::snprintf(shown, sizeof shown, "%.17g", figures[0]);
+    const std::string fault = row.set(figures, shown, options);
+    if (!fault.empty()) throw py::value_error(key + ": " + fault);
+    return true;
+  }
+  options.shape.*row.curve = std::move(curve);
+  return true;
+}
+
+// One option of the edits set from its value as Python gives it.
+void edited_option(const zarn::EditOption& row, const std::string& key, const py::handle value, zarn::EditOptions& options) {
+  double figures[2] = {0, 0};
+  std::string text;
+  if (!edit_figures(row, key, value, figures, text)) return;
+  std::string problem = row.set(figures, text, options);
+  // The option's message, naming the keyword rather than the tool's option.
+  const std::string option = "--" + std::string(row.name) + (text.empty() ? "" : "=" + text);
+  if (problem.compare(0, option.size(), option) == 0) problem = key + problem.substr(option.size());
+  if (!problem.empty()) throw py::value_error(problem);
+}
+
 // Partials edited as the tool's edit options edit them, from the table of edits: each key an
 // option's name with '_' for '-', its value as the option takes it (a number, a pair (lo, hi),
-// a whole number, or True), the edits applied in the table's order.
+// a whole number, or True; for a change over time, (time, value) pairs), the edits applied in
+// the table's order. step, fit, align and whole name the grid the partials will be resampled
+// on, where a change over time remakes them on its points.
 py::object edited(const py::object& partials_in, const py::dict& given) {
   zarn::EditOptions options;
+  // The grid the partials will be resampled on, where changes over time remake them on it.
+  bool align = false, whole = false;
+  std::optional<zarn::Fit> fit;
   for (const auto item : given) {
     const std::string key = py::str(item.first);
+    if (key == "step") {
+      options.shape.step = item.second.cast<double>();
+      if (!(options.shape.step > 0) || !std::isfinite(options.shape.step)) throw py::value_error("the time step must be a number above zero");
+      continue;
+    }
+    if (key == "align" || key == "whole") {
+      (key == "align" ? align : whole) = item.second.cast<bool>();
+      continue;
+    }
+    if (key == "fit") {
+      const std::string name = item.second.cast<std::string>();
+      fit = zarn::fit_named(name);
+      if (!fit) throw py::value_error("unknown fit '" + name + "' (" + zarn::fit_names() + ")");
+      continue;
+    }
     std::string name = key;
     std::replace(name.begin(), name.end(), '_', '-');
     const zarn::EditOption* row = nullptr;
@@ -413,15 +474,16 @@ py::object edited(const py::object& partials_in, const py::dict& given) {
       names += (names.empty() ? "" : ", ") + n;
     }
     if (row == nullptr) throw py::type_error("no edit named '" + key + "' (" + names + ")");
-    double figures[2] = {0, 0};
-    std::string text;
-    if (!edit_figures(*row, key, item.second, figures, text)) continue;
-    std::string problem = row->set(figures, text, options);
-    // The option's message, naming the keyword rather than the tool's option.
-    const std::string option = "--" + std::string(row->name) + (text.empty() ? "" : "=" + text);
-    if (problem.compare(0, option.size(), option) == 0) problem = key + problem.substr(option.size());
-    if (!problem.empty()) throw py::value_error(problem);
+    if (edit_curve(*row, key, item.second, options)) continue;
+    // Holds given as a list of (time, seconds): each in turn.
+    if (row->kind == zarn::EditOption::Kind::kRange && py::isinstance<py::list>(item.second)) {
+      for (const auto one : item.second) edited_option(*row, key, one, options);
+      continue;
+    }
+    edited_option(*row, key, item.second, options);
   }
+  options.shape.grid = align ? zarn::GridKind::kAligned : whole ? zarn::GridKind::kWhole : zarn::GridKind::kOwn;
+  options.shape.fit = fit.value_or(analysed_of(partials_in) ? zarn::Fit::kMonotone : zarn::Fit::kSpline);
   zarn::PartialSet set = to_set<zarn::PartialSet>(partials_of(partials_in));
   set.noise = noise_of(partials_in);
   try {
@@ -829,8 +891,12 @@ void bind_edits_and_outputs(py::module_& m) {
   m.def("edit", [](const py::object& partials, const py::kwargs& options) { return edited(partials, options); }, py::arg("partials"),
         "Partials edited as the tool's edit options edit them, each keyword one of its options with\n"
         "'_' for '-': band=(lo, hi), min_duration, min_level, max_partials, time_scale, transpose,\n"
-        "harmonic=True, keep_formants=True, gain, noise_gain; applied in the tool's order (the\n"
-        "filters, then the changes). keep, scale and harmonic are this with their own keywords.");
+        "harmonic=True, keep_formants=True, gain, noise_gain, warp, freeze, keep_attacks=True;\n"
+        "applied in the tool's order (the filters, then the changes). transpose, time_scale, gain\n"
+        "and noise_gain also take (time, value) pairs, warp takes (input time, output time) pairs,\n"
+        "freeze a pair (time, seconds) or a list of them; such changes remake the partials on the\n"
+        "points of the grid that step (0.05), fit, align and whole name, as resample will lay it.\n"
+        "keep, scale and harmonic are this with their own keywords.");
   m.def("spline", &spline, py::arg("x"), py::arg("y"), py::arg("xi"),
         "The not-a-knot cubic spline through the knots (x, y), x rising, at the ascending times xi\n"
         "within [x[0], x[-1]]. Three knots give the parabola, two the line.");

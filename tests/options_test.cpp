@@ -3,6 +3,7 @@
 
 #include "app/option_rows.hpp"
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -159,11 +160,38 @@ TEST(Options, Errors) {
       {{"--transpose=nan", "in.txt"}, "zarn: --transpose needs a finite number, not 'nan'\n"},
       {{"--gain", "1e999", "in.txt"}, "zarn: --gain needs a finite number, not '1e999'\n"},
       {{"--min-duration=x", "in.txt"}, "zarn: --min-duration needs a finite number, not 'x'\n"},
+      {{"--transpose=0:0,1:x", "in.txt"}, "zarn: --transpose=0:0,1:x: breakpoint 2 '1:x': the value is not a finite number\n"},
+      {{"--time-scale=0:1,2:-1", "in.txt"}, "zarn: --time-scale=0:1,2:-1: breakpoint 2 '2:-1': the value must be above zero\n"},
+      {{"--gain=1:2,0.5:3", "in.txt"}, "zarn: --gain=1:2,0.5:3: breakpoint 2 '0.5:3': the times must rise\n"},
+      {{"--warp=0:1", "in.txt"}, "zarn: --warp=0:1: a warp needs two markers at least\n"},
+      {{"--warp=0:1,1:0.5", "in.txt"}, "zarn: --warp=0:1,1:0.5: breakpoint 2 '1:0.5': the output times must rise\n"},
+      {{"--freeze=1:0", "in.txt"}, "zarn: --freeze=1:0: the time must be finite, from 0, and the seconds held finite and above zero\n"},
+      {{"--keep-attacks", "in.txt"}, "zarn: --keep-attacks needs --time-scale or --warp, a stretch to keep the attacks from\n"},
+      {{"--warp=0:0,1:2", "--time-scale=0:1,1:2", "in.txt"}, "zarn: --warp and --time-scale both say where the input's times go: give one\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     EXPECT_EQ(refusal(c.args), c.message + more);
   }
+}
+
+// A curve of one value throughout is that number; breakpoints from a file, faults named by line.
+TEST(Options, CurvesFromTextAndFiles) {
+  const zarn::Options constant = parse({"--transpose=0:250,3:250", "--gain=-2", "in.txt"});
+  EXPECT_EQ(constant.edits.scale.cents, 250);
+  EXPECT_TRUE(constant.edits.shape.cents.empty());
+  const std::string dir = ::testing::TempDir();
+  std::ofstream(dir + "/curve.txt") << "# gain\n0 -6\n\n1.5 2 # up\n";
+  std::ofstream(dir + "/bad.txt") << "0 -6\n1.5 x2\n";
+  const zarn::Options varying = parse({"--gain=@" + dir + "/curve.txt", "in.txt"});
+  EXPECT_EQ(varying.edits.shape.gain.times, (std::vector<double>{0, 1.5}));
+  EXPECT_EQ(varying.edits.shape.gain.values, (std::vector<double>{-6, 2}));
+  EXPECT_EQ(varying.edits.scale.gain, 0);
+  EXPECT_EQ(refusal({"--gain=@" + dir + "/bad.txt", "in.txt"}), "zarn: " + dir + "/bad.txt:2: breakpoint 2 '1.5 x2': the value is not a finite number\n");
+  // The stretch's one number goes to the map of times where one is made.
+  const zarn::Options kept = parse({"--time-scale=4", "--keep-attacks", "in.txt"});
+  EXPECT_EQ(zarn::scale_of(kept.edits).time, 1);
+  EXPECT_EQ(zarn::scale_of(parse({"--time-scale=4", "in.txt"}).edits).time, 4);
 }
 
 // Every option is in --help and in the man page, the edits' too (they come from their table);

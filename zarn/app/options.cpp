@@ -109,13 +109,46 @@ using detail::bad_option;
 using detail::finite_number;
 using detail::number_pair;
 
+// The text of a file of breakpoints (the tree read from it a few times its size).
+std::string read_breakpoints(const std::string& option, const std::string& path) {
+  if (path.empty()) bad_option("--" + option + "=@ needs the name of a file after '@'");
+  return read_text_file(path, "the breakpoints of " + path, 4.0);
+}
+
+// An option's breakpoints, T:V,... as typed or @FILE's lines, into the curve its row names;
+// true where they were given (else the text is one number for the row's own parsing). A curve
+// of one value throughout is that number, so that it means exactly what the number does.
+bool set_curve(const EditOption& row, const char* text, EditOptions& edits, double& number) {
+  if (row.curve == nullptr || (row.kind != EditOption::Kind::kCurve && !is_curve_text(text))) return false;
+  const std::string name(row.name);
+  const bool from_file = text[0] == '@';
+  std::string problem;
+  Curve curve = from_file ? parse_curve(read_breakpoints(name, text + 1), true, row.rule, problem) : parse_curve(text, false, row.rule, problem);
+  if (problem.empty() && row.check != nullptr) problem = row.check(curve);
+  if (!problem.empty()) {
+    if (from_file) throw Failure(compose(std::string(text + 1) + ":" + problem));
+    bad_option("--" + name + "=" + text + ": " + problem);
+  }
+  if (row.kind != EditOption::Kind::kCurve && curve.constant()) {
+    number = curve.values.front();
+    return false;
+  }
+  edits.shape.*row.curve = std::move(curve);
+  return true;
+}
+
 // An edit's option: its argument read by its kind, then handed to its row.
 void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
   double figures[2] = {0, 0};
   const std::string name(row.name);
+  bool constant = false;
+  if (set_curve(row, text, edits, figures[0])) return;
+  if (row.curve != nullptr && is_curve_text(text)) constant = true;
   switch (row.kind) {
+    case EditOption::Kind::kCurve:
+      return;
     case EditOption::Kind::kNumber:
-      figures[0] = finite_number(name, text);
+      if (!constant) figures[0] = finite_number(name, text);
       break;
     case EditOption::Kind::kRange: {
       const auto [lo, hi] = number_pair(name, std::string(row.range_of).c_str(), text);
@@ -315,6 +348,10 @@ void check_combinations(Options& o) {
   }
   if (o.morph_with.empty() != o.edits.morph.points.empty())
     bad_option(o.morph_with.empty() ? "--morph needs --morph-with=FILE, the other sound" : "--morph-with needs --morph=W, how far towards it");
+  const ShapeOptions& shape = o.edits.shape;
+  const bool scaled = o.edits.scale.time != 1.0 || !shape.time_factor.empty();
+  if (!shape.warp.empty() && scaled) bad_option("--warp and --time-scale both say where the input's times go: give one");
+  if (shape.keep_attacks && !scaled && shape.warp.empty()) bad_option("--keep-attacks needs --time-scale or --warp, a stretch to keep the attacks from");
   std::vector<std::string> names = o.extra_outputs();
   if (o.batch()) names.clear();  // templates: each input's names are compared once made
   if (o.named_output() && !o.output_to_stdout() && !o.batch()) names.push_back(o.output);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fit/fit.hpp"
+#include "fit/resample.hpp"
 #include "formats/formats.hpp"
 #include "edit/edits.hpp"
 #include "edit/fundamental.hpp"
@@ -69,6 +70,8 @@ struct Options {
   }
   /// True when the grid is the aligned one: asked for, or needed by a frame format.
   bool aligned_grid() const { return align || is_frame_format(result_format()); }
+  /// The grid of the run: the aligned one, each partial's whole grid, or its own.
+  GridKind grid_kind() const { return aligned_grid() ? GridKind::kAligned : whole ? GridKind::kWhole : GridKind::kOwn; }
   /// The files a run writes besides the result: the picture, the sound and the fundamental,
   /// where asked for.
   std::vector<std::string> extra_outputs() const {

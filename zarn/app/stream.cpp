@@ -356,7 +356,7 @@ void run_streaming(const Options& options, Output& console, const std::string& n
   if (fd < 0) throw system_failure(name, errno);
   const InputCloser closer{fd};
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
-  const GridKind kind = options.aligned_grid() ? GridKind::kAligned : options.whole ? GridKind::kWhole : GridKind::kOwn;
+  const GridKind kind = options.grid_kind();
   PartialGrid grid(kind, step, name, options);
 
   if (options.result_format() == Format::kList) {

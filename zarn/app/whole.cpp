@@ -132,19 +132,7 @@ PartialSet read_other(const std::string& path, ReadOptions read) {
 // A recipe's file, read whole and parsed; its text and the tree read from it (a few times the
 // text's size) are checked against memory as it is read.
 std::shared_ptr<const Recipe> load_recipe(const std::string& path) {
-  InputCloser in{open_input(path)};
-  if (in.fd < 0) throw system_failure(path, errno);
-  std::string text;
-  char block[1 << 16];
-  for (;;) {
-    const ssize_t got = ::read(in.fd, block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw system_failure(path, errno, "cannot read");
-    if (got == 0) break;
-    check_memory(8.0 * static_cast<double>(text.size() + static_cast<std::size_t>(got)), "the recipe " + path);
-    text.append(block, static_cast<std::size_t>(got));
-  }
-  return std::make_shared<const Recipe>(parse_recipe(text, path));
+  return std::make_shared<const Recipe>(parse_recipe(read_text_file(path, "the recipe " + path, 8.0), path));
 }
 
 // The edits, and what the page and the fundamental take of the partials on the way.
@@ -152,6 +140,10 @@ void edit(const Options& options, Held& held, Output& console) {
   EditOptions edits = options.edits;
   if (!options.morph_with.empty()) edits.morph_with = std::make_shared<const PartialSet>(read_other(options.morph_with, options.read));
   for (const std::string& path : edits.recipe_files) edits.recipes.push_back(load_recipe(path));
+  // Changes over time remake the partials on the points of the grid this run lays, as it fits.
+  edits.shape.step = held.step;
+  edits.shape.grid = options.grid_kind();
+  edits.shape.fit = fit_for(options.fit, held.read);
   const int before_edits = held.read.P();
   const std::vector<Edit> chosen = chosen_edits(edits, held.name);
   const auto changes = chosen.begin() + static_cast<std::ptrdiff_t>(chosen_before_changes(edits));
@@ -170,7 +162,7 @@ void edit(const Options& options, Held& held, Output& console) {
 
 // The grid, checked against memory and disk before it is laid, and the fit.
 void grid_and_fit(const Options& options, Held& held, Output& console) {
-  const GridKind kind = options.aligned_grid() ? GridKind::kAligned : options.whole ? GridKind::kWhole : GridKind::kOwn;
+  const GridKind kind = options.grid_kind();
   held.fit = fit_for(options.fit, held.read);
   const GridPlan plan = plan_grid(held.read, held.step, kind, held.name, held.fit);
   double points = 0;

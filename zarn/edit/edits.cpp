@@ -24,18 +24,37 @@ std::string set_time_scale(const double* f, std::string_view text, EditOptions& 
   return {};
 }
 
+std::string set_freeze(const double* f, std::string_view text, EditOptions& o) {
+  if (!std::isfinite(f[0]) || !(f[0] >= 0) || !std::isfinite(f[1]) || !(f[1] > 0))
+    return "--freeze=" + std::string(text) + ": the time must be finite, from 0, and the seconds held finite and above zero";
+  o.shape.freezes.emplace_back(f[0], f[1]);
+  return {};
+}
+
 const std::vector<EditRow> kEdits = {
     {"morph", [](const EditOptions& o) { return !o.morph.points.empty() && o.morph_with != nullptr; },
      [](PartialSet& set, const EditOptions& o, const std::string&) { morph(set, *o.morph_with, o.morph); }},
     {"harmonic", [](const EditOptions& o) { return o.harmonic; }, [](PartialSet& set, const EditOptions&, const std::string&) { make_harmonic(set); }},
     {"keep", [](const EditOptions& o) { return o.keep.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string&) { keep(set, o.keep); }},
-    {"formants", [](const EditOptions& o) { return o.keep_formants && o.scale.cents != 0; },
-     [](PartialSet& set, const EditOptions& o, const std::string&) { keep_formants(set, std::pow(2.0, o.scale.cents / 1200.0)); }, true},
-    {"scale", [](const EditOptions& o) { return o.scale.any(); },
-     [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, o.scale, file); }, true},
+    {"formants", [](const EditOptions& o) { return o.keep_formants && (o.scale.cents != 0 || !o.shape.cents.empty()); },
+     [](PartialSet& set, const EditOptions& o, const std::string&) {
+       if (o.shape.cents.empty()) return keep_formants(set, std::pow(2.0, o.scale.cents / 1200.0));
+       keep_formants(set, [&o](double time) { return std::pow(2.0, o.shape.cents.at(time) / 1200.0); });
+     },
+     true},
+    {"scale", [](const EditOptions& o) { return scale_of(o).any(); },
+     [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, scale_of(o), file); }, true},
     {"noise", [](const EditOptions& o) { return o.noise.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string& file) { change_noise(set, o.noise, file); }, true},
+    // After the changes of one number: the partials made anew on the run's grid.
+    {"shape", [](const EditOptions& o) { return o.shape.any(); },
+     [](PartialSet& set, const EditOptions& o, const std::string& file) {
+       ShapeOptions shaping = o.shape;
+       if (shaping.maps_time()) shaping.time_number = o.scale.time;
+       shape(set, shaping, file);
+     },
+     true},
     // Last: a recipe names the partials as every other edit leaves them, as the page showed them.
     {"recipe", [](const EditOptions& o) { return !o.recipe_files.empty(); },
      [](PartialSet& set, const EditOptions& o, const std::string&) {
@@ -64,10 +83,28 @@ const std::vector<EditOption> kOptions = {
        o.keep.max_partials = static_cast<int>(f[0]);
        return std::string();
      }},
-    {"time-scale", "FACTOR", "multiply every time by FACTOR (above zero)", Kind::kNumber, "", set_time_scale},
-    {"transpose", "CENTS", "multiply every frequency by 2^(CENTS/1200)", Kind::kNumber, "",
+    {"time-scale", "FACTOR", "multiply every time by FACTOR (above zero); or T:F,T:F,... (or @FILE of \"T F\" lines), a\n"
+     "factor that varies over the input's time", Kind::kNumber, "", set_time_scale, &ShapeOptions::time_factor, above_zero},
+    {"transpose", "CENTS", "multiply every frequency by 2^(CENTS/1200); or T:CENTS,... (or @FILE), over the\n"
+     "input's time, straight between breakpoints and held beyond them",
+     Kind::kNumber, "",
      [](const double* f, std::string_view, EditOptions& o) {
        o.scale.cents = f[0];
+       return std::string();
+     },
+     &ShapeOptions::cents},
+    {"warp", "T:T',...", "move input time T to output time T', straight between the markers (two at\n"
+     "least, both times rising) and beyond them as the first and last stretch go; frequencies stay",
+     Kind::kCurve, "", nullptr, &ShapeOptions::warp, rising_value,
+     [](const Curve& c) { return c.times.size() < 2 ? std::string("a warp needs two markers at least") : std::string(); }},
+    {"freeze", "T:SECONDS", "hold the partials and the noise as they are at input time T for SECONDS;\n"
+     "what follows comes as much later (given more than once, each)",
+     Kind::kRange, "a time and seconds", set_freeze},
+    {"keep-attacks", "", "with --time-scale or --warp, each partial's attack (its start to its first peak,\n"
+     "within 0.1 s) and each rise of the noise keep their own speed; the rest takes up the stretch",
+     Kind::kFlag, "",
+     [](const double*, std::string_view, EditOptions& o) {
+       o.shape.keep_attacks = true;
        return std::string();
      }},
     {"harmonic", "", "make harmonic partials: each labelled with its harmonic number of the\n"
@@ -82,16 +119,19 @@ const std::vector<EditOption> kOptions = {
        o.keep_formants = true;
        return std::string();
      }},
-    {"gain", "DB", "multiply every amplitude by 10^(DB/20), and the noise's power as much", Kind::kNumber, "",
+    {"gain", "DB", "multiply every amplitude by 10^(DB/20), and the noise's power as much; or\n"
+     "T:DB,... (or @FILE) over the input's time", Kind::kNumber, "",
      [](const double* f, std::string_view, EditOptions& o) {
        o.scale.gain = f[0];
        return std::string();
-     }},
-    {"noise-gain", "DB", "multiply the noise's power alone by 10^(DB/10)", Kind::kNumber, "",
+     },
+     &ShapeOptions::gain},
+    {"noise-gain", "DB", "multiply the noise's power alone by 10^(DB/10); or T:DB,... (or @FILE)", Kind::kNumber, "",
      [](const double* f, std::string_view, EditOptions& o) {
        o.noise.gain = f[0];
        return std::string();
-     }},
+     },
+     &ShapeOptions::noise_gain},
 };
 
 }  // namespace
@@ -101,6 +141,12 @@ void apply_edits(PartialSet& set, const std::vector<Edit>& edits) {
 }
 
 const std::vector<EditRow>& edit_table() { return kEdits; }
+
+ScaleOptions scale_of(const EditOptions& options) {
+  ScaleOptions scaling = options.scale;
+  if (options.shape.maps_time()) scaling.time = 1.0;
+  return scaling;
+}
 
 const std::vector<EditOption>& edit_options() { return kOptions; }
 

@@ -18,6 +18,7 @@
 #include "edit/noise_gain.hpp"
 #include "edit/recipe.hpp"
 #include "edit/scale.hpp"
+#include "edit/shape.hpp"
 #include "model/partials.hpp"
 
 namespace zarn {
@@ -33,6 +34,7 @@ struct EditOptions {
   KeepOptions keep;
   ScaleOptions scale;
   NoiseOptions noise;
+  ShapeOptions shape;          // changes over time, maps of time, holds, attacks kept
   bool keep_formants = false;  // levels follow the envelope through --transpose
   bool harmonic = false;       // --harmonic: harmonic partials, labelled, joined
   MorphWeight morph;           // --morph: how far towards morph_with
@@ -57,12 +59,21 @@ const std::vector<EditRow>& edit_table();
 /// (which the command line reads), and what sets the options from its figures or says what
 /// is wrong with them (the message, without "zarn: ", naming the option as typed in `text`).
 struct EditOption {
-  enum class Kind { kNumber, kRange, kCount, kFlag };  // a finite number; LO:HI; a whole number from 0; none
+  enum class Kind { kNumber, kRange, kCount, kFlag, kCurve };  // a finite number; LO:HI; a whole number from 0; none; breakpoints
   std::string_view name, argument, help;
   Kind kind;
   std::string_view range_of;  // for a range: what its two numbers are ("frequencies in hertz")
   std::string (*set)(const double* figures, std::string_view text, EditOptions& options);
+  /// Where a number's option also takes breakpoints (T:V,... or @FILE), and a curve: where
+  /// they go (a curve of one value throughout is that number), and what each value must be.
+  Curve ShapeOptions::*curve = nullptr;
+  ValueRule rule = any_value;
+  std::string (*check)(const Curve& curve) = nullptr;  // what is wrong with the curve as a whole
 };
+
+/// The scaling as the edit of one number applies it: without --time-scale's number where the
+/// map of times takes it.
+ScaleOptions scale_of(const EditOptions& options);
 
 /// The options of the edits, in the order of the help.
 const std::vector<EditOption>& edit_options();

@@ -83,6 +83,10 @@ double envelope_at(const std::vector<std::pair<double, double>>& e, double x) {
 
 void keep_formants(PartialSet& set, double ratio) {
   if (ratio == 1.0) return;
+  keep_formants(set, [ratio](double) { return ratio; });
+}
+
+void keep_formants(PartialSet& set, const std::function<double(double time)>& ratio_at) {
   // Every breakpoint by its time; at each time, the envelope of the partials sounding then
   // (between breakpoints in proportion), read for the breakpoints at that time.
   struct Point {
@@ -109,7 +113,7 @@ void keep_formants(PartialSet& set, double ratio) {
     for (; at < points.size() && points[at].time == t; ++at) {
       Partial& part = set.partials[points[at].partial];
       const std::size_t j = points[at].index;
-      const double f = part.freq[j] * ratio;
+      const double f = part.freq[j] * ratio_at(t);
       if (envelope.empty() || !(part.amp[j] > 0) || !(f > 0) || !std::isfinite(f)) continue;
       // The partial keeps its level against the envelope: a harmonic on it takes the envelope's
       // level where it goes, a weak partial between two stays as far under it; none goes above

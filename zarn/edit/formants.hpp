@@ -3,6 +3,7 @@
 // partial is transposed to, so that a transposed voice keeps its vowels.
 #pragma once
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,9 @@ namespace zarn {
 /// scale that never leaves an interval's two values, the lowest's and highest's beyond them).
 /// The frequencies are left as they are (the transposition itself is another edit's).
 void keep_formants(PartialSet& set, double ratio);
+
+/// The same for a transposition that varies: by `ratio_at(time)` at each breakpoint's time.
+void keep_formants(PartialSet& set, const std::function<double(double time)>& ratio_at);
 
 namespace detail {
 /// The envelope's points, (log hertz, dB) rising, from the peaks (hertz, dB) sounding at once.

@@ -28,6 +28,8 @@ void scale(PartialSet& set, const ScaleOptions& options, const std::string& file
       part.amp[i] = a;
     }
   }
+  // A sound analysed lasts as much longer, so that its resynthesis is not cut at its old length.
+  if (options.time != 1.0 && set.samples > 0) set.samples = std::llround(static_cast<double>(set.samples) * options.time);
   // The noise stretches with the time and takes the gain (as power); a band of noise is no
   // pitch, and a transposition leaves it.
   for (double& t : set.noise.times) {

@@ -9,6 +9,7 @@
 
 #include "formats/ats.hpp"
 #include "model/failure.hpp"
+#include "model/memory.hpp"
 #include "formats/partial_file.hpp"
 #include "formats/sdif.hpp"
 #include "formats/spear.hpp"
@@ -197,6 +198,22 @@ std::string input_name(const std::string& path) { return path == "-" ? "standard
 
 InputCloser::~InputCloser() {
   if (fd > STDERR_FILENO) ::close(fd);
+}
+
+std::string read_text_file(const std::string& path, const std::string& what, double per_byte) {
+  InputCloser in{open_input(path)};
+  if (in.fd < 0) throw system_failure(path, errno);
+  std::string text;
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(in.fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw system_failure(path, errno, "cannot read");
+    if (got == 0) break;
+    check_memory(per_byte * static_cast<double>(text.size() + static_cast<std::size_t>(got)), what);
+    text.append(block, static_cast<std::size_t>(got));
+  }
+  return text;
 }
 
 int open_input(const std::string& path) {

@@ -84,6 +84,10 @@ struct InputCloser {
   ~InputCloser();
 };
 
+/// The whole text of a small file (a recipe, breakpoints), `what` it is naming it in the
+/// message where memory would not hold `per_byte` times its size. Throws Failure.
+std::string read_text_file(const std::string& path, const std::string& what, double per_byte);
+
 /// Reads every partial of the open input, in the format its first bytes show (the partial
 /// list when no other format recognises them). Throws Failure naming the place, or saying
 /// what a file that is no analysis at all (a sound, an archive, a picture) is.

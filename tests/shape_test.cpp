@@ -1,0 +1,178 @@
+// Changes over time: each point of the result follows its curve, its markers and its holds
+// exactly, whatever the breakpoints; attacks keep their speed; the noise goes with the map.
+#include "edit/shape.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fit/resample.hpp"
+#include "model/failure.hpp"
+
+namespace {
+
+// A glide with a bend and a swell on few, uneven breakpoints, a partial of one breakpoint, an
+// empty one, and noise every 0.1 s, from a sound of 3 s at 1000 Hz.
+zarn::PartialSet glide() {
+  zarn::PartialSet set;
+  set.partials.resize(3);
+  set.partials[0].time = {0.05, 0.4, 0.55, 1.3, 2.2};
+  set.partials[0].freq = {300, 420, 410, 640, 500};
+  set.partials[0].amp = {0.01, 0.3, 0.5, 0.2, 0.02};
+  set.partials[1].time = {0.7};
+  set.partials[1].freq = {1000};
+  set.partials[1].amp = {0.1};
+  for (int k = 0; k <= 25; ++k) {
+    set.noise.times.push_back(0.1 * k);
+    set.noise.power.insert(set.noise.power.end(), {1e-4 * (k + 1), 2e-5});
+  }
+  set.noise.edges = {0, 500, 4000};
+  set.rate = 1000;
+  set.samples = 3000;
+  return set;
+}
+
+// The partials as a run lays and fits them.
+zarn::ResampledSet fitted(const zarn::PartialSet& set, const zarn::ShapeOptions& o) {
+  const zarn::GridPlan plan = zarn::plan_grid(set, o.step, o.grid, "in.txt", o.fit);
+  zarn::ResampledSet grid = zarn::lay_planned(set, plan);
+  zarn::resample(set, grid, o.fit);
+  return grid;
+}
+
+TEST(Shape, EveryPointFollowsTheCurvesOnEveryGridAndFit) {
+  for (const zarn::GridKind grid : {zarn::GridKind::kOwn, zarn::GridKind::kWhole, zarn::GridKind::kAligned})
+    for (const zarn::Fit fit : {zarn::Fit::kSpline, zarn::Fit::kMonotone, zarn::Fit::kLinear}) {
+      zarn::ShapeOptions o;
+      o.step = 0.013;
+      o.grid = grid;
+      o.fit = fit;
+      o.cents = {{0.3, 1.1, 1.2}, {-200, 700, 650}};
+      o.gain = {{0.5, 1.5}, {-3, 6.5}};
+      const zarn::PartialSet before = glide();
+      zarn::PartialSet after = before;
+      zarn::shape(after, o, "in.txt");
+      const zarn::ResampledSet want = fitted(before, o), got = fitted(after, o);
+      for (std::size_t p = 0; p < want.partials.size(); ++p) {
+        const zarn::Resampled &w = want.partials[p], &g = got.partials[p];
+        ASSERT_EQ(g.time, w.time) << p;
+        for (std::size_t j = 0; j < w.time.size(); ++j) {
+          EXPECT_NEAR(1200 * std::log2(g.freq[j] / w.freq[j]), o.cents.at(w.time[j]), 1e-9) << w.time[j];
+          EXPECT_NEAR(20 * std::log10(g.amp[j] / w.amp[j]), o.gain.at(w.time[j]), 1e-9) << w.time[j];
+        }
+      }
+      // One breakpoint, at 0.7 s: 250 cents up (-200 to 700 over 0.3 to 1.1 s), 1.1 dB down.
+      EXPECT_NEAR(after.partials[1].freq[0], 1000 * std::pow(2.0, 250 / 1200.0), 1e-9);
+      EXPECT_NEAR(20 * std::log10(after.partials[1].amp[0] / 0.1), -1.1, 1e-12);
+    }
+}
+
+TEST(Shape, MarkersAndHoldsPlaceEveryPoint) {
+  zarn::ShapeOptions o;
+  o.step = 0.01;
+  o.fit = zarn::Fit::kMonotone;
+  o.warp = {{0, 0.5, 2}, {0, 1.5, 2.25}};
+  o.freezes = {{1.0, 0.4}};
+  const zarn::TimeMap map = zarn::time_map(o, glide());
+  const zarn::PartialSet before = glide();
+  zarn::PartialSet after = before;
+  zarn::shape(after, o, "in.txt");
+  const zarn::Partial& part = after.partials[0];
+  EXPECT_DOUBLE_EQ(part.time.front(), 0.15);
+  EXPECT_DOUBLE_EQ(part.time.back(), 2.25 + 0.2 * 0.5 + 0.4);
+  EXPECT_EQ(after.partials[1].time, (std::vector<double>{1.5 + 0.2 * 0.5}));
+  // Each point is the input's fit at the time the map pulls it back to: a hold's points its value there.
+  zarn::Resampled input;
+  for (double t : part.time) input.time.push_back(map.inverse(t));
+  input.time.front() = 0.05, input.time.back() = 2.2;
+  zarn::fit_partial(o.fit, zarn::breakpoints_of(before.partials[0]), input);
+  for (std::size_t j = 0; j < part.time.size(); ++j) {
+    EXPECT_NEAR(part.freq[j], input.freq[j], 1e-9) << part.time[j];
+    EXPECT_NEAR(part.amp[j], input.amp[j], 1e-12) << part.time[j];
+  }
+  const double held = map.forward(1.0);
+  for (std::size_t j = 0; j < part.time.size(); ++j)
+    if (part.time[j] >= held && part.time[j] <= held + 0.4) {
+      EXPECT_EQ(input.time[j], 1.0) << part.time[j];
+    }
+  EXPECT_EQ(after.samples, std::llround((2.25 + 0.5 + 0.4) * 1000));
+  // The noise: its frames moved, the one at the hold twice, each keeping its powers.
+  const zarn::Noise& noise = after.noise;
+  ASSERT_EQ(noise.times.size(), before.noise.times.size() + 1);
+  for (std::size_t k = 0; k < noise.times.size(); ++k) {
+    const std::size_t from = k <= 10 ? k : k - 1;
+    EXPECT_NEAR(noise.times[k], map.forward(before.noise.times[from]) + (k == 11 ? 0.4 : 0), 1e-12) << k;
+    EXPECT_EQ(noise.frame(k)[0], before.noise.frame(from)[0]) << k;
+  }
+  // A warp that would move a partial before 0 s is refused.
+  o.warp = {{0.1, 1}, {0, 1}};
+  o.freezes.clear();
+  zarn::PartialSet early = glide();
+  EXPECT_THROW(zarn::shape(early, o, "in.txt"), zarn::Failure);
+}
+
+TEST(Shape, NoiseTakesTheGainsAtItsInputTimes) {
+  zarn::ShapeOptions o;
+  o.time_factor = {{0, 2}, {1, 3}};
+  o.gain = {{0.25, 0.75}, {0, 10}};
+  o.noise_gain = {{0, 1}, {-6, -6}};
+  const zarn::PartialSet before = glide();
+  zarn::PartialSet after = before;
+  zarn::shape(after, o, "in.txt");
+  const zarn::TimeMap map = zarn::time_map(o, before);
+  // Frames added where the gain turns (0.25 and 0.75), between two as the noise plays them.
+  ASSERT_EQ(after.noise.times.size(), before.noise.times.size() + 2);
+  for (std::size_t k = 0, from = 0; k < after.noise.times.size(); ++k) {
+    const double u = map.inverse(after.noise.times[k]);
+    double want[2];
+    before.noise.at(u, want);
+    const double db = o.gain.at(u) - 6;  // an amplitude up by G dB is a power up by G dB
+    EXPECT_NEAR(10 * std::log10(after.noise.frame(k)[0] / want[0]), db, 1e-9) << k;
+    if (u == before.noise.times[from]) ++from;
+  }
+}
+
+// The rise from 10 % to 90 % of a partial's first peak, on a fine grid.
+double rise(const zarn::Partial& part) {
+  zarn::Resampled r;
+  for (double t = part.time.front(); t < part.time.front() + 0.2; t += 1e-5) r.time.push_back(t);
+  zarn::fit_partial(zarn::Fit::kLinear, zarn::breakpoints_of(part), r);
+  double peak = 0, t10 = -1, t90 = -1;
+  for (double a : r.amp) peak = std::max(peak, a);
+  for (std::size_t j = 0; j < r.time.size(); ++j) {
+    if (t10 < 0 && r.amp[j] >= 0.1 * peak) t10 = r.time[j];
+    if (t90 < 0 && r.amp[j] >= 0.9 * peak) t90 = r.time[j];
+  }
+  return t90 - t10;
+}
+
+TEST(Shape, AttacksKeepTheirSpeedUnderAStretch) {
+  // Two plucks of two harmonics, each rising in 2 ms and dying away over 0.5 s.
+  zarn::PartialSet set;
+  for (double onset : {0.1, 0.7})
+    for (double f : {200.0, 400.0}) {
+      zarn::Partial part;
+      for (double t : {0.0, 0.002, 0.1, 0.3, 0.5}) zarn::add_breakpoint(part, onset + t, f, t == 0 ? 0 : 0.5 * std::exp(-8 * t) * 200 / f);
+      set.partials.push_back(part);
+    }
+  const double before = rise(set.partials[0]);
+  for (const bool keep : {false, true}) {
+    zarn::ShapeOptions o;
+    o.step = 0.0005;
+    o.fit = zarn::Fit::kLinear;
+    o.time_factor = {{0.5}, {4}};  // four times as long throughout
+    o.keep_attacks = keep;
+    zarn::PartialSet after = set;
+    zarn::shape(after, o, "in.txt");
+    for (const zarn::Partial& part : after.partials) EXPECT_NEAR(rise(part), keep ? before : 4 * before, 1e-4) << keep;
+    // The plucks' harmonics start together; each note still ends where the stretch puts it.
+    EXPECT_EQ(after.partials[0].time.front(), after.partials[1].time.front());
+    EXPECT_NEAR(after.partials[2].time.back(), 4 * 1.2, 1e-9);
+    // The second pluck starts where the stretch puts its onset (the millisecond before it, kept).
+    EXPECT_LE(after.partials[2].time.front(), 4 * 0.7 + 1e-12);
+    EXPECT_GE(after.partials[2].time.front(), keep ? 4 * 0.7 - 3 * 0.001 : 4 * 0.7 - 1e-12);
+  }
+}
+
+}  // namespace
