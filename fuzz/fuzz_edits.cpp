@@ -1,7 +1,8 @@
 // libFuzzer target: partials and noise as the readers let them through (times finite and
 // rising, frequencies from 4 Hz, amplitudes finite and not negative, noise power finite and
 // not negative), through the edits that weigh every partial (--harmonic, --morph, formants
-// kept through a transposition, time scale and gain), then resampled and written as the
+// kept through a transposition, time scale and gain, changes over time from breakpoints typed as
+// text: curves, markers, holds and attacks kept), then resampled and written as the
 // browser page and as ATS with its noise. An edit must give partials the writers take, or a
 // clean Failure; nothing may grow with the times the partials span rather than their bytes.
 //
@@ -23,6 +24,7 @@
 #include "edit/harmonic.hpp"
 #include "edit/morph.hpp"
 #include "edit/scale.hpp"
+#include "edit/shape.hpp"
 #include "fit/resample.hpp"
 #include "formats/ats.hpp"
 #include "formats/formats.hpp"
@@ -85,6 +87,46 @@ zarn::Noise noise_from(Bytes& in) {
 // What the writers may be given here without memory growing with the times spanned.
 constexpr double kMostPoints = 1 << 14, kMostBytes = 1 << 20;
 
+// A curve from the text of the next bytes (a byte for its length), parsed as the options parse it.
+zarn::Curve curve_from(Bytes& in, zarn::ValueRule rule) {
+  std::uint8_t length = 0;
+  std::string text;
+  in.take(length);
+  for (std::uint8_t c = 0; text.size() < length % 48 && in.take(c);) text += static_cast<char>(c);
+  std::string problem;
+  zarn::Curve curve = zarn::parse_curve(text, (length & 0x80) != 0, rule, problem);
+  if (!problem.empty() || curve.times.size() > 8) return {};
+  return curve;
+}
+
+// Changes over time: a transposition, a gain, a stretch or markers, a hold, attacks kept, where
+// the times they make stay within what the writers may be given here.
+void shape_from(Bytes& in, zarn::PartialSet& set) {
+  zarn::ShapeOptions o;
+  o.step = 0.01;
+  o.fit = zarn::Fit::kMonotone;
+  o.cents = curve_from(in, zarn::any_value);
+  o.gain = curve_from(in, zarn::any_value);
+  o.noise_gain = curve_from(in, zarn::any_value);
+  o.warp = curve_from(in, zarn::rising_value);
+  if (o.warp.times.size() < 2) o.warp = {};
+  if (o.warp.empty()) o.time_factor = curve_from(in, zarn::above_zero);
+  double hold = 0, seconds = 0;
+  if (in.figure(hold) && in.figure(seconds) && std::isfinite(hold) && hold >= 0 && std::isfinite(seconds) && seconds > 0)
+    o.freezes.emplace_back(hold, seconds);
+  std::uint8_t flags = 0;
+  o.keep_attacks = in.take(flags) && (flags & 1) != 0;
+  double end = 0;
+  for (const zarn::Partial& part : set.partials)
+    if (part.M() > 0) end = std::max(end, part.time.back());
+  if (!set.noise.empty()) end = std::max(end, set.noise.times.back());
+  if (!(end < 100)) return;
+  const zarn::TimeMap map = zarn::time_map(o, set);
+  const double last = map.forward(end), first = map.forward(0);
+  if (!(std::fabs(last) < 100 && std::fabs(first) < 100)) return;
+  zarn::shape(set, o, "fuzz");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -116,6 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       scale.time = zarn::time_scale_problem(time).empty() ? time : 1.0;
       scale.gain = std::isfinite(gain) ? std::fmod(gain, 120.0) : 0;
       zarn::scale(set, scale, "fuzz");
+      if (edit == 3) shape_from(in, set);
     }
     const zarn::GridPlan plan = zarn::plan_grid(set, 0.01, zarn::GridKind::kAligned, "fuzz", zarn::Fit::kMonotone);
     double points = 0;

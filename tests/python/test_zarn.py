@@ -189,6 +189,26 @@ def test_edit_takes_every_option_of_the_tools_table(tmp_path):
         zarn.edit(partials, max_partials=-2)
 
 
+def test_changes_over_time_as_arrays_of_breakpoints(tmp_path):
+    """Curves, markers and holds as (time, value) pairs give the tool's bytes for the same text."""
+    edge = os.path.join(SOURCE, "tests", "data", "edge.txt")
+    (tmp_path / "cents.txt").write_text("0.1 -300\n0.35 450\n")
+    shaped = zarn.edit(zarn.read(edge), transpose=[(0.1, -300), (0.35, 450)], gain=[(0, -2), (0.4, 3)],
+                       warp=[(0, 0.1), (0.2, 0.5), (0.5, 0.6)], freeze=[(0.3, 0.25), (0.1, 0.05)], step=0.01)
+    zarn.write(str(tmp_path / "py.txt"), zarn.resample(shaped, 0.01))
+    tool("-q", "-o", "cli.txt", "--transpose=@cents.txt", "--gain=0:-2,0.4:3", "--warp=0:0.1,0.2:0.5,0.5:0.6",
+         "--freeze=0.3:0.25", "--freeze=0.1:0.05", edge, "0.01", cwd=tmp_path)
+    assert (tmp_path / "py.txt").read_bytes() == (tmp_path / "cli.txt").read_bytes()
+    # One value throughout is that number, bit for bit.
+    assert zarn.write(str(tmp_path / "a.txt"), zarn.resample(zarn.edit(zarn.read(edge), transpose=[(0, 700), (9, 700)]), 0.05)) is None
+    zarn.write(str(tmp_path / "b.txt"), zarn.resample(zarn.edit(zarn.read(edge), transpose=700), 0.05))
+    assert (tmp_path / "a.txt").read_bytes() == (tmp_path / "b.txt").read_bytes()
+    with pytest.raises(ValueError, match="^time_scale: breakpoint 2 '1:-1': the value must be above zero"):
+        zarn.edit(zarn.read(edge), time_scale=[(0, 1), (1, -1)])
+    with pytest.raises(ValueError, match="^warp: a warp needs two markers at least"):
+        zarn.edit(zarn.read(edge), warp=[(0, 1)])
+
+
 def test_fits_and_the_whole_grid_as_the_tool(tmp_path):
     for fit in ["monotone", "linear"]:
         zarn.write(str(tmp_path / f"py-{fit}.txt"), zarn.resample(zarn.read(VIOLIN), 0.01, fit=fit, whole=True))

@@ -90,7 +90,7 @@ void check_before_reading(const Options& options, Output& console) {
   if ((options.bits != SampleDepth::kDefault || options.normalize) && options.wav.empty())
     report(console, compose_warning("--bits and --normalize have no effect without --wav"));
   if (options.f0_range_given && options.f0.empty()) report(console, compose_warning("--f0-range has no effect without --f0"));
-  if (options.edits.keep_formants && options.edits.scale.cents == 0)
+  if (options.edits.keep_formants && options.edits.scale.cents == 0 && options.edits.shape.cents.empty())
     report(console, compose_warning("--keep-formants has no effect without --transpose"));
   // Standard output into a pipe that nothing reads any more: said now, not after the work.
   if ((options.output_to_stdout() || options.wav == "-") && reader_gone(STDOUT_FILENO))

@@ -32,8 +32,9 @@ std::vector<std::pair<double, double>> onsets(const PartialSet& set) {
   // between breakpoints, and the noise's bands.
   std::vector<double> power(static_cast<std::size_t>(ticks), 0.0);
   for (const Partial& part : set.partials) {
+    if (part.M() < 2) continue;
     std::size_t j = 0;
-    for (auto k = static_cast<std::size_t>(std::max(std::ceil(part.time.front() / kTick), 0.0)); part.M() > 1 && k < power.size(); ++k) {
+    for (auto k = static_cast<std::size_t>(std::max(std::ceil(part.time.front() / kTick), 0.0)); k < power.size(); ++k) {
       const double t = static_cast<double>(k) * kTick;
       if (t > part.time.back()) break;
       while (j + 2 < part.time.size() && part.time[j + 1] <= t) ++j;
