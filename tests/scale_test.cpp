@@ -33,10 +33,12 @@ TEST(Scale, EveryBreakpointByItsFactor) {
   };
   for (const auto& c : cases) {
     zarn::PartialSet set = one({0.5, 1}, {440, 880}, {0.1, 0.2});
+    set.rate = 1000, set.samples = 1001;  // a sound analysed lasts as the times do, so its resynthesis is whole
     zarn::scale(set, c.options, "in.txt");
     EXPECT_EQ(set.partials[0].time, c.t);
     EXPECT_EQ(set.partials[0].freq, c.f);
     EXPECT_EQ(set.partials[0].amp, c.a);
+    EXPECT_EQ(set.samples, std::llround(1001 * c.options.time));
   }
 }
 

@@ -74,6 +74,7 @@ TEST(Shape, MarkersAndHoldsPlaceEveryPoint) {
   o.fit = zarn::Fit::kMonotone;
   o.warp = {{0, 0.5, 2}, {0, 1.5, 2.25}};
   o.freezes = {{1.0, 0.4}};
+  o.cents = {{0.2, 1.8}, {100, -300}};  // over input time, not output time
   const zarn::TimeMap map = zarn::time_map(o, glide());
   const zarn::PartialSet before = glide();
   zarn::PartialSet after = before;
@@ -82,13 +83,14 @@ TEST(Shape, MarkersAndHoldsPlaceEveryPoint) {
   EXPECT_DOUBLE_EQ(part.time.front(), 0.15);
   EXPECT_DOUBLE_EQ(part.time.back(), 2.25 + 0.2 * 0.5 + 0.4);
   EXPECT_EQ(after.partials[1].time, (std::vector<double>{1.5 + 0.2 * 0.5}));
-  // Each point is the input's fit at the time the map pulls it back to: a hold's points its value there.
+  // Each point is the input's fit at the time the map pulls it back to, changed by the curve
+  // there: a hold's points its value there.
   zarn::Resampled input;
   for (double t : part.time) input.time.push_back(map.inverse(t));
   input.time.front() = 0.05, input.time.back() = 2.2;
   zarn::fit_partial(o.fit, zarn::breakpoints_of(before.partials[0]), input);
   for (std::size_t j = 0; j < part.time.size(); ++j) {
-    EXPECT_NEAR(part.freq[j], input.freq[j], 1e-9) << part.time[j];
+    EXPECT_NEAR(part.freq[j], input.freq[j] * std::pow(2.0, o.cents.at(input.time[j]) / 1200), 1e-9) << part.time[j];
     EXPECT_NEAR(part.amp[j], input.amp[j], 1e-12) << part.time[j];
   }
   const double held = map.forward(1.0);
@@ -132,6 +134,22 @@ TEST(Shape, NoiseTakesTheGainsAtItsInputTimes) {
     EXPECT_NEAR(10 * std::log10(after.noise.frame(k)[0] / want[0]), db, 1e-9) << k;
     if (u == before.noise.times[from]) ++from;
   }
+}
+
+TEST(Shape, OnsetsAreClimbsOfSixDecibelsWithinTheirTime) {
+  // A tone from 1 s: 10 dB up at 1.5 s in 2 ms (a dip of 3 dB after it, then 5 dB up: its peak
+  // stays), 3 dB up at 1.8 s, 12 dB up over 0.2 s from 2.1 s.
+  zarn::PartialSet set;
+  set.partials.resize(1);
+  for (const auto& [t, db] : std::vector<std::pair<double, double>>{
+           {1, -40}, {1.0005, -20}, {1.5, -20}, {1.502, -10}, {1.51, -13}, {1.52, -8}, {1.54, -10}, {1.8, -10}, {1.802, -7}, {2.1, -7}, {2.3, 5}, {3, 5}})
+    zarn::add_breakpoint(set.partials[0], t, 440, std::pow(10.0, db / 20));
+  const auto found = zarn::detail::onsets(set);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_NEAR(found[0].first, 1, 1.5e-3);
+  EXPECT_NEAR(found[0].second, 1.0005, 1e-3);
+  EXPECT_NEAR(found[1].first, 1.5, 1.5e-3);
+  EXPECT_NEAR(found[1].second, 1.502, 1e-3);
 }
 
 // The rise from 10 % to 90 % of a partial's first peak, on a fine grid.

@@ -330,10 +330,13 @@ def test_edits_undo_redo_and_the_recipe_replayed(editor):
     assert not (folder / "other.txt").exists()
 
 
-@pytest.mark.parametrize("options", [["--align"], ["--whole", "--fit=monotone"], ["--fit=linear"], ["--align", "--fit=spline"]])
+@pytest.mark.parametrize("options", [["--align"], ["--whole", "--fit=monotone"], ["--fit=linear"], ["--align", "--fit=spline"],
+                                     ["--transpose=0:0,0.4:-500", "--warp=0:0.1,0.5:1.2", "--freeze=0.3:0.2", "--align"],
+                                     ["--time-scale=0:1,1:3", "--gain=0:-6,0.6:0", "--whole"]])
 def test_every_grid_and_fit_as_the_tool(editor, options):
     """The page lays each grid and fits each fit as the tool does (the glide ends on a whole
-    multiple of the step, where the aligned grid's last point is at stake)."""
+    multiple of the step, where the aligned grid's last point is at stake), and shows the
+    partials as changes over time remade them."""
     driver, folder = editor
     for name in ("grid.txt", "grid.html"):
         (folder / name).unlink(missing_ok=True)

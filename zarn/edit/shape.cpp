@@ -50,14 +50,16 @@ std::vector<std::pair<double, double>> onsets(const PartialSet& set) {
   }
   for (double& p : power) p = 10 * std::log10(std::max(p, 1e-20));
   std::vector<std::pair<double, double>> found;
-  const auto longest = static_cast<std::size_t>(kLongestAttack / kTick);
+  const auto longest = static_cast<std::size_t>(kLongestAttack / kTick), pause = static_cast<std::size_t>(0.03 / kTick);
   for (std::size_t j = 0; j + 1 < power.size();) {
     if (!(power[j + 1] > power[j])) {
       ++j;
       continue;
     }
-    std::size_t top = j + 1;  // the climb's top, however long it takes
-    for (std::size_t k = j + 1; k < power.size() && power[k] >= power[top] - 1; ++k)
+    // The climb's top, however long it takes: until a dip of more than 1 dB, or 30 ms with
+    // nothing louder (longer than an analysis's hop).
+    std::size_t top = j + 1;
+    for (std::size_t k = j + 1; k < power.size() && power[k] >= power[top] - 1 && k - top <= pause; ++k)
       if (power[k] > power[top]) top = k;
     if (power[top] - power[j] >= 6 && top - j <= longest) found.emplace_back(static_cast<double>(j) * kTick, static_cast<double>(top) * kTick);
     j = top;

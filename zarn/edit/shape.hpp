@@ -54,8 +54,8 @@ void shape(PartialSet& set, const ShapeOptions& options, const std::string& file
 
 namespace detail {
 /// The onsets of the set: (start, peak) of each climb by 6 dB or more of its power in all
-/// (the partials' and the noise's, every millisecond) to its peak, the loudest before the
-/// first dip of more than 1 dB, within kLongestAttack.
+/// (the partials' and the noise's, every millisecond) to its peak (the loudest before the
+/// first dip of more than 1 dB or 30 ms without a louder point), within kLongestAttack.
 std::vector<std::pair<double, double>> onsets(const PartialSet& set);
 }  // namespace detail
 
