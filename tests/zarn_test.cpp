@@ -294,6 +294,8 @@ TEST(Scripted, NormalizedSound) {
   run = run_zarn({"--info", "-o", "x.txt", "--band=1:100", "in.txt"}, dir.path());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "zarn: warning: -o and the edits have no effect with --info, which writes nothing\n");
+  run = run_zarn({"--info", "--warp=0:0,1:2", "in.txt"}, dir.path());
+  EXPECT_EQ(run.err, "zarn: warning: the edits have no effect with --info, which writes nothing\n");
 }
 
 // ------------------------------------------------------------ refusals before any listing

@@ -110,7 +110,9 @@ void warn_of_unused_with_info(const Options& options, Output& console) {
   if (!unused.empty()) {
     std::string list;
     for (std::size_t i = 0; i < unused.size(); ++i) list += (i == 0 ? "" : i + 1 == unused.size() ? " and " : ", ") + unused[i];
-    report(console, compose_warning(list + (unused.size() == 1 ? " has" : " have") + " no effect with --info, which writes nothing"));
+    // "the edits" and "the grid and fit" are many, alone too.
+    const bool many = unused.size() > 1 || unused[0].compare(0, 4, "the ") == 0;
+    report(console, compose_warning(list + (many ? " have" : " has") + " no effect with --info, which writes nothing"));
   }
 }
 
