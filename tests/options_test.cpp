@@ -192,6 +192,8 @@ TEST(Options, CurvesFromTextAndFiles) {
   const zarn::Options kept = parse({"--time-scale=4", "--keep-attacks", "in.txt"});
   EXPECT_EQ(zarn::scale_of(kept.edits).time, 1);
   EXPECT_EQ(zarn::scale_of(parse({"--time-scale=4", "in.txt"}).edits).time, 4);
+  // A curve is over the input's time, so the stretch waits for it (and, by the map, comes with it).
+  EXPECT_EQ(zarn::scale_of(parse({"--time-scale=4", "--transpose=0:0,1:100", "in.txt"}).edits).time, 1);
 }
 
 // Every option is in --help and in the man page, the edits' too (they come from their table);

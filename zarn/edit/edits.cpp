@@ -51,7 +51,7 @@ const std::vector<EditRow> kEdits = {
     {"shape", [](const EditOptions& o) { return o.shape.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string& file) {
        ShapeOptions shaping = o.shape;
-       if (shaping.maps_time()) shaping.time_number = o.scale.time;
+       shaping.time_number = o.scale.time;
        shape(set, shaping, file);
      },
      true},
@@ -144,7 +144,7 @@ const std::vector<EditRow>& edit_table() { return kEdits; }
 
 ScaleOptions scale_of(const EditOptions& options) {
   ScaleOptions scaling = options.scale;
-  if (options.shape.maps_time()) scaling.time = 1.0;
+  if (options.shape.any()) scaling.time = 1.0;  // the curves are over the input's time: the map stretches
   return scaling;
 }
 

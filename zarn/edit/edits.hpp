@@ -71,8 +71,8 @@ struct EditOption {
   std::string (*check)(const Curve& curve) = nullptr;  // what is wrong with the curve as a whole
 };
 
-/// The scaling as the edit of one number applies it: without --time-scale's number where the
-/// map of times takes it.
+/// The scaling as the edit of one number applies it: without --time-scale's number where
+/// changes over time take it into their map of times.
 ScaleOptions scale_of(const EditOptions& options);
 
 /// The options of the edits, in the order of the help.

@@ -30,14 +30,14 @@ struct ShapeOptions {
   Curve warp;        // --warp: markers (input time, output time)
   std::vector<std::pair<double, double>> freezes;  // --freeze: (input time, seconds held)
   bool keep_attacks = false;                        // --keep-attacks
-  double time_number = 1.0;  // --time-scale's one number, where the map takes it (set by the edit's row)
+  double time_number = 1.0;  // --time-scale's one number, which the map takes (set by the edit's row)
 
   // The run's grid and fit, on whose points the partials are made.
   double step = 0.05;
   GridKind grid = GridKind::kOwn;
   Fit fit = Fit::kSpline;
 
-  /// True where the options map times (so that --time-scale's number is the map's).
+  /// True where the options map times.
   bool maps_time() const { return !time_factor.empty() || !warp.empty() || !freezes.empty() || keep_attacks; }
   /// True where anything changes.
   bool any() const { return maps_time() || !cents.empty() || !gain.empty() || !noise_gain.empty(); }
