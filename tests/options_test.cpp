@@ -188,6 +188,24 @@ TEST(Options, CurvesFromTextAndFiles) {
   EXPECT_EQ(varying.edits.shape.gain.values, (std::vector<double>{-6, 2}));
   EXPECT_EQ(varying.edits.scale.gain, 0);
   EXPECT_EQ(refusal({"--gain=@" + dir + "/bad.txt", "in.txt"}), "zarn: " + dir + "/bad.txt:2: breakpoint 2 '1.5 x2': the value is not a finite number\n");
+  // Of a number and breakpoints, the last given holds.
+  const struct {
+    std::vector<std::string> args;
+    double cents, time;
+    std::size_t cents_points, time_points;
+  } last[] = {{{"--transpose=100", "--transpose=0:0,1:200"}, 0, 1, 2, 0},
+              {{"--transpose=0:0,1:200", "--transpose=-100"}, -100, 1, 0, 0},
+              {{"--time-scale=3", "--time-scale=0:1,1:2"}, 0, 1, 0, 2},
+              {{"--time-scale=0:1,1:2", "--time-scale=0.5"}, 0, 0.5, 0, 0}};
+  for (const auto& c : last) {
+    std::vector<std::string> args = c.args;
+    args.push_back("in.txt");
+    const zarn::EditOptions e = parse(args).edits;
+    EXPECT_EQ(e.scale.cents, c.cents) << args[0];
+    EXPECT_EQ(e.scale.time, c.time) << args[0];
+    EXPECT_EQ(e.shape.cents.times.size(), c.cents_points) << args[0];
+    EXPECT_EQ(e.shape.time_factor.times.size(), c.time_points) << args[0];
+  }
   // The stretch's one number goes to the map of times where one is made.
   const zarn::Options kept = parse({"--time-scale=4", "--keep-attacks", "in.txt"});
   EXPECT_EQ(zarn::scale_of(kept.edits).time, 1);

@@ -115,11 +115,9 @@ std::string read_breakpoints(const std::string& option, const std::string& path)
   return read_text_file(path, "the breakpoints of " + path, 4.0);
 }
 
-// An option's breakpoints, T:V,... as typed or @FILE's lines, into the curve its row names;
-// true where they were given (else the text is one number for the row's own parsing). A curve
-// of one value throughout is that number, so that it means exactly what the number does.
-bool set_curve(const EditOption& row, const char* text, EditOptions& edits, double& number) {
-  if (row.curve == nullptr || (row.kind != EditOption::Kind::kCurve && !is_curve_text(text))) return false;
+// An option's breakpoints, T:V,... as typed or @FILE's lines, as its row takes them; throws
+// bad_option's Failure, or one naming the file and line.
+Curve read_curve(const EditOption& row, const char* text) {
   const std::string name(row.name);
   const bool from_file = text[0] == '@';
   std::string problem;
@@ -129,26 +127,34 @@ bool set_curve(const EditOption& row, const char* text, EditOptions& edits, doub
     if (from_file) throw Failure(compose(std::string(text + 1) + ":" + problem));
     bad_option("--" + name + "=" + text + ": " + problem);
   }
-  if (row.kind != EditOption::Kind::kCurve && curve.constant()) {
-    number = curve.values.front();
-    return false;
-  }
-  edits.shape.*row.curve = std::move(curve);
-  return true;
+  return curve;
 }
 
-// An edit's option: its argument read by its kind, then handed to its row.
+// An edit's option: its argument read by its kind, then handed to its row. Where a number's
+// option takes breakpoints, the last given of the two holds; breakpoints of one value
+// throughout are that number, so that they mean exactly what it does.
 void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
   double figures[2] = {0, 0};
   const std::string name(row.name);
-  bool constant = false;
-  if (set_curve(row, text, edits, figures[0])) return;
-  if (row.curve != nullptr && is_curve_text(text)) constant = true;
+  bool read = false;
+  if (row.curve != nullptr && (row.kind == EditOption::Kind::kCurve || is_curve_text(text))) {
+    Curve curve = read_curve(row, text);
+    if (row.kind == EditOption::Kind::kCurve || !curve.constant()) {
+      edits.shape.*row.curve = std::move(curve);
+      if (row.kind == EditOption::Kind::kCurve) return;
+      figures[0] = row.neutral;  // the number gives way to the curve
+      row.set(figures, text, edits);
+      return;
+    }
+    figures[0] = curve.values.front();
+    read = true;
+  }
+  if (row.curve != nullptr) edits.shape.*row.curve = {};  // the curve gives way to the number
   switch (row.kind) {
     case EditOption::Kind::kCurve:
       return;
     case EditOption::Kind::kNumber:
-      if (!constant) figures[0] = finite_number(name, text);
+      if (!read) figures[0] = finite_number(name, text);
       break;
     case EditOption::Kind::kRange: {
       const auto [lo, hi] = number_pair(name, std::string(row.range_of).c_str(), text);

@@ -84,7 +84,7 @@ const std::vector<EditOption> kOptions = {
        return std::string();
      }},
     {"time-scale", "FACTOR", "multiply every time by FACTOR (above zero); or T:F,T:F,... (or @FILE of \"T F\" lines), a\n"
-     "factor that varies over the input's time", Kind::kNumber, "", set_time_scale, &ShapeOptions::time_factor, above_zero},
+     "factor that varies over the input's time", Kind::kNumber, "", set_time_scale, &ShapeOptions::time_factor, above_zero, nullptr, 1.0},
     {"transpose", "CENTS", "multiply every frequency by 2^(CENTS/1200); or T:CENTS,... (or @FILE), over the\n"
      "input's time, straight between breakpoints and held beyond them",
      Kind::kNumber, "",
@@ -100,8 +100,8 @@ const std::vector<EditOption> kOptions = {
     {"freeze", "T:SECONDS", "hold the partials and the noise as they are at input time T for SECONDS;\n"
      "what follows comes as much later (given more than once, each)",
      Kind::kRange, "a time and seconds", set_freeze},
-    {"keep-attacks", "", "with --time-scale or --warp, each partial's attack (its start to its first peak,\n"
-     "within 0.1 s) and each rise of the noise keep their own speed; the rest takes up the stretch",
+    {"keep-attacks", "", "with --time-scale or --warp, each onset (a climb of 6 dB or more within 0.15 s)\n"
+     "keeps its own speed, every partial and the noise alike; the time to the next takes up the stretch",
      Kind::kFlag, "",
      [](const double*, std::string_view, EditOptions& o) {
        o.shape.keep_attacks = true;

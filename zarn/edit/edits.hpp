@@ -69,6 +69,7 @@ struct EditOption {
   Curve ShapeOptions::*curve = nullptr;
   ValueRule rule = any_value;
   std::string (*check)(const Curve& curve) = nullptr;  // what is wrong with the curve as a whole
+  double neutral = 0;  // the number that changes nothing, which a curve given after it replaces
 };
 
 /// The scaling as the edit of one number applies it: without --time-scale's number where
