@@ -482,6 +482,12 @@ py::object edited(const py::object& partials_in, const py::dict& given) {
     }
     edited_option(*row, key, item.second, options);
   }
+  if (std::string problem = zarn::combination_problem(options); !problem.empty()) {
+    // Named by the keywords rather than the tool's options.
+    for (const auto& [option, keyword] : {std::pair<std::string, std::string>{"--time-scale", "time_scale"}, {"--warp", "warp"}, {"--keep-attacks", "keep_attacks"}})
+      for (std::size_t at; (at = problem.find(option)) != std::string::npos;) problem.replace(at, option.size(), keyword);
+    throw py::value_error(problem);
+  }
   options.shape.grid = align ? zarn::GridKind::kAligned : whole ? zarn::GridKind::kWhole : zarn::GridKind::kOwn;
   options.shape.fit = fit.value_or(analysed_of(partials_in) ? zarn::Fit::kMonotone : zarn::Fit::kSpline);
   zarn::PartialSet set = to_set<zarn::PartialSet>(partials_of(partials_in));

@@ -207,6 +207,10 @@ def test_changes_over_time_as_arrays_of_breakpoints(tmp_path):
         zarn.edit(zarn.read(edge), time_scale=[(0, 1), (1, -1)])
     with pytest.raises(ValueError, match="^warp: a warp needs two markers at least"):
         zarn.edit(zarn.read(edge), warp=[(0, 1)])
+    with pytest.raises(ValueError, match="^warp and time_scale both say"):
+        zarn.edit(zarn.read(edge), warp=[(0, 0), (1, 2)], time_scale=2.0)
+    with pytest.raises(ValueError, match="^keep_attacks needs time_scale or warp"):
+        zarn.edit(zarn.read(edge), keep_attacks=True)
 
 
 def test_fits_and_the_whole_grid_as_the_tool(tmp_path):

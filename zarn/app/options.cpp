@@ -354,10 +354,7 @@ void check_combinations(Options& o) {
   }
   if (o.morph_with.empty() != o.edits.morph.points.empty())
     bad_option(o.morph_with.empty() ? "--morph needs --morph-with=FILE, the other sound" : "--morph-with needs --morph=W, how far towards it");
-  const ShapeOptions& shape = o.edits.shape;
-  const bool scaled = o.edits.scale.time != 1.0 || !shape.time_factor.empty();
-  if (!shape.warp.empty() && scaled) bad_option("--warp and --time-scale both say where the input's times go: give one");
-  if (shape.keep_attacks && !scaled && shape.warp.empty()) bad_option("--keep-attacks needs --time-scale or --warp, a stretch to keep the attacks from");
+  if (const std::string problem = combination_problem(o.edits); !problem.empty()) bad_option(problem);
   std::vector<std::string> names = o.extra_outputs();
   if (o.batch()) names.clear();  // templates: each input's names are compared once made
   if (o.named_output() && !o.output_to_stdout() && !o.batch()) names.push_back(o.output);

@@ -150,6 +150,13 @@ ScaleOptions scale_of(const EditOptions& options) {
 
 const std::vector<EditOption>& edit_options() { return kOptions; }
 
+std::string combination_problem(const EditOptions& o) {
+  const bool scaled = o.scale.time != 1.0 || !o.shape.time_factor.empty();
+  if (!o.shape.warp.empty() && scaled) return "--warp and --time-scale both say where the input's times go: give one";
+  if (o.shape.keep_attacks && !scaled && o.shape.warp.empty()) return "--keep-attacks needs --time-scale or --warp, a stretch to keep the attacks from";
+  return {};
+}
+
 std::vector<Edit> chosen_edits(const EditOptions& options, const std::string& file) {
   std::vector<Edit> edits;
   for (const EditRow& row : kEdits)

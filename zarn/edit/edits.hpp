@@ -76,6 +76,10 @@ struct EditOption {
 /// changes over time take it into their map of times.
 ScaleOptions scale_of(const EditOptions& options);
 
+/// What is wrong with the edit options together (a warp and a time factor, attacks kept with
+/// no stretch), in the words of the command line; empty where nothing is.
+std::string combination_problem(const EditOptions& options);
+
 /// The options of the edits, in the order of the help.
 const std::vector<EditOption>& edit_options();
 
