@@ -112,6 +112,9 @@ TEST(Shape, MarkersAndHoldsPlaceEveryPoint) {
   o.freezes.clear();
   zarn::PartialSet early = glide();
   EXPECT_THROW(zarn::shape(early, o, "in.txt"), zarn::Failure);
+  early = glide();
+  early.partials.clear();  // the noise alone
+  EXPECT_THROW(zarn::shape(early, o, "in.txt"), zarn::Failure);
 }
 
 TEST(Shape, NoiseTakesTheGainsAtItsInputTimes) {

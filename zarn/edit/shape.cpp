@@ -141,8 +141,9 @@ void remake(Partial& part, const std::vector<double>& t, const TimeMap& map, con
 // The noise's frames changed by the curves at their input times, frames added where a curve
 // turns or a hold begins, then moved through the map (a held frame twice: where the hold
 // begins and where it ends).
-void shape_noise(Noise& noise, const TimeMap& map, const ShapeOptions& o) {
+void shape_noise(Noise& noise, const TimeMap& map, const ShapeOptions& o, const std::string& file) {
   if (noise.empty()) return;
+  if (!(map.forward(noise.times.front()) >= 0)) throw Failure(compose(file + ": after --warp the noise would begin before 0 s"));
   const std::size_t bands = noise.bands();
   std::vector<double> extra;
   for (const Curve* c : {&o.gain, &o.noise_gain})
@@ -202,7 +203,7 @@ void shape(PartialSet& set, const ShapeOptions& o, const std::string& file) {
     const std::vector<double> t = points_over(plan, p, span.front(), span.back(), part.M() == 1);
     remake(part, t, map, o, set, file);
   }
-  shape_noise(set.noise, map, o);
+  shape_noise(set.noise, map, o, file);
   // A sound analysed lasts as long as the map makes it, so that its resynthesis is not cut.
   if (set.samples > 0 && set.rate > 0) set.samples = std::llround(map.forward(static_cast<double>(set.samples) / set.rate) * set.rate);
 }
