@@ -83,25 +83,25 @@ const std::vector<EditOption> kOptions = {
        o.keep.max_partials = static_cast<int>(f[0]);
        return std::string();
      }},
-    {"time-scale", "FACTOR", "multiply every time by FACTOR (above zero); or T:F,T:F,... (or @FILE of \"T F\" lines), a\n"
-     "factor that varies over the input's time", Kind::kNumber, "", set_time_scale, &ShapeOptions::time_factor, above_zero, nullptr, 1.0},
-    {"transpose", "CENTS", "multiply every frequency by 2^(CENTS/1200); or T:CENTS,... (or @FILE), over the\n"
-     "input's time, straight between breakpoints and held beyond them",
+    {"time-scale", "FACTOR", "multiply every time by FACTOR (above zero); or T:F,T:F,...\n"
+     "(or @FILE of \"T F\" lines), a factor that varies over the input's time", Kind::kNumber, "", set_time_scale, &ShapeOptions::time_factor, above_zero, nullptr, 1.0},
+    {"transpose", "CENTS", "multiply every frequency by 2^(CENTS/1200); or T:CENTS,...\n"
+     "(or @FILE) over the input's time, straight between, held beyond",
      Kind::kNumber, "",
      [](const double* f, std::string_view, EditOptions& o) {
        o.scale.cents = f[0];
        return std::string();
      },
      &ShapeOptions::cents},
-    {"warp", "T:T',...", "move input time T to output time T', straight between the markers (two at\n"
-     "least, both times rising) and beyond them as the first and last stretch go; frequencies stay",
+    {"warp", "T:T',...", "move input time T to output time T', straight between the markers\n"
+     "(two at least, both times rising), beyond them as the end stretches go",
      Kind::kCurve, "", nullptr, &ShapeOptions::warp, rising_value,
      [](const Curve& c) { return c.times.size() < 2 ? std::string("a warp needs two markers at least") : std::string(); }},
-    {"freeze", "T:SECONDS", "hold the partials and the noise as they are at input time T for SECONDS;\n"
-     "what follows comes as much later (given more than once, each)",
+    {"freeze", "T:SECONDS", "hold the partials and the noise as they are at input time T\n"
+     "for SECONDS; what follows comes as much later (each, given more than once)",
      Kind::kRange, "a time and seconds", set_freeze},
-    {"keep-attacks", "", "with --time-scale or --warp, each onset (a climb of 6 dB or more within 0.15 s)\n"
-     "keeps its own speed, every partial and the noise alike; the time to the next takes up the stretch",
+    {"keep-attacks", "", "with --time-scale or --warp, each onset (a climb of 6 dB or more\n"
+     "within 0.15 s) keeps its own speed; the time to the next takes up the stretch",
      Kind::kFlag, "",
      [](const double*, std::string_view, EditOptions& o) {
        o.shape.keep_attacks = true;
@@ -119,8 +119,8 @@ const std::vector<EditOption> kOptions = {
        o.keep_formants = true;
        return std::string();
      }},
-    {"gain", "DB", "multiply every amplitude by 10^(DB/20), and the noise's power as much; or\n"
-     "T:DB,... (or @FILE) over the input's time", Kind::kNumber, "",
+    {"gain", "DB", "multiply every amplitude by 10^(DB/20), and the noise's power as much;\n"
+     "or T:DB,... (or @FILE) over the input's time", Kind::kNumber, "",
      [](const double* f, std::string_view, EditOptions& o) {
        o.scale.gain = f[0];
        return std::string();
