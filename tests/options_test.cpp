@@ -166,6 +166,7 @@ TEST(Options, Errors) {
       {{"--warp=0:1", "in.txt"}, "zarn: --warp=0:1: a warp needs two markers at least\n"},
       {{"--warp=0:1,1:0.5", "in.txt"}, "zarn: --warp=0:1,1:0.5: breakpoint 2 '1:0.5': the output times must rise\n"},
       {{"--freeze=1:0", "in.txt"}, "zarn: --freeze=1:0: the time must be finite, from 0, and the seconds held finite and above zero\n"},
+      {{"--gain=@-", "in.txt"}, "zarn: --gain=@ needs the name of a file after '@'\n"},
       {{"--keep-attacks", "in.txt"}, "zarn: --keep-attacks needs --time-scale or --warp, a stretch to keep the attacks from\n"},
       {{"--warp=0:0,1:2", "--time-scale=0:1,1:2", "in.txt"}, "zarn: --warp and --time-scale both say where the input's times go: give one\n"},
   };

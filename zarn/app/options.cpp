@@ -111,7 +111,8 @@ using detail::number_pair;
 
 // The text of a file of breakpoints (the tree read from it a few times its size).
 std::string read_breakpoints(const std::string& option, const std::string& path) {
-  if (path.empty()) bad_option("--" + option + "=@ needs the name of a file after '@'");
+  // Standard input may be the input itself: breakpoints come from a file of their own.
+  if (path.empty() || path == "-") bad_option("--" + option + "=@ needs the name of a file after '@'");
   return read_text_file(path, "the breakpoints of " + path, 4.0);
 }
 
