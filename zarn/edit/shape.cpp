@@ -152,6 +152,7 @@ void shape_noise(Noise& noise, const TimeMap& map, const ShapeOptions& o, const 
   for (const auto& [u, seconds] : o.freezes)
     if (u >= noise.times.front() && u <= noise.times.back()) extra.push_back(u);
   std::sort(extra.begin(), extra.end());
+  check_memory(8.0 * static_cast<double>((noise.times.size() + extra.size() + o.freezes.size()) * (bands + 1)), "the noise");
   Noise out;
   out.edges = noise.edges;
   std::vector<double> power(bands);
@@ -173,7 +174,6 @@ void shape_noise(Noise& noise, const TimeMap& map, const ShapeOptions& o, const 
     }
     add(noise.times[j], noise.frame(j));
   }
-  check_memory(8.0 * static_cast<double>(out.power.size()), "the noise");
   noise = std::move(out);
 }
 

@@ -117,7 +117,7 @@ bool TimeMap::with_rise(double start, double peak, double until, TimeMap& out) c
   if (!(start < peak && peak < until)) return false;
   TimeMap map = *this;
   const std::size_t s = map.cut(start);
-  std::size_t p = map.cut(peak), u = map.cut(until);
+  const std::size_t p = map.cut(peak), u = map.cut(until);
   // The rise at its own speed, from where the map puts its start.
   Piece rise = map.pieces_[s];
   rise.u1 = peak;
