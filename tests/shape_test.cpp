@@ -141,18 +141,21 @@ TEST(Shape, NoiseTakesTheGainsAtItsInputTimes) {
 
 TEST(Shape, OnsetsAreClimbsOfSixDecibelsWithinTheirTime) {
   // A tone from 1 s: 10 dB up at 1.5 s in 2 ms (a dip of 3 dB after it, then 5 dB up: its peak
-  // stays), 3 dB up at 1.8 s, 12 dB up over 0.2 s from 2.1 s.
+  // stays), 3 dB up at 1.8 s, 12 dB up over 1 s from 2.1 s (a swell), 20 dB up over 0.3 s
+  // from 3.5 s (whose first 0.15 s climb 10 dB).
   zarn::PartialSet set;
   set.partials.resize(1);
   for (const auto& [t, db] : std::vector<std::pair<double, double>>{
-           {1, -40}, {1.0005, -20}, {1.5, -20}, {1.502, -10}, {1.51, -13}, {1.52, -8}, {1.54, -10}, {1.8, -10}, {1.802, -7}, {2.1, -7}, {2.3, 5}, {3, 5}})
+           {1, -40}, {1.0005, -20}, {1.5, -20}, {1.502, -10}, {1.51, -13}, {1.52, -8}, {1.54, -10}, {1.8, -10}, {1.802, -7}, {2.1, -7}, {3.1, 5}, {3.5, 5}, {3.8, 25}, {4, 25}})
     zarn::add_breakpoint(set.partials[0], t, 440, std::pow(10.0, db / 20));
   const auto found = zarn::detail::onsets(set);
-  ASSERT_EQ(found.size(), 2u);
+  ASSERT_EQ(found.size(), 3u);
   EXPECT_NEAR(found[0].first, 1, 1.5e-3);
   EXPECT_NEAR(found[0].second, 1.0005, 1e-3);
   EXPECT_NEAR(found[1].first, 1.5, 1.5e-3);
   EXPECT_NEAR(found[1].second, 1.502, 1e-3);
+  EXPECT_NEAR(found[2].first, 3.5, 1.5e-3);
+  EXPECT_NEAR(found[2].second, 3.65, 1.5e-3);
 }
 
 // The rise from 10 % to 90 % of a partial's first peak, on a fine grid.

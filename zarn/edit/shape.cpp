@@ -61,7 +61,14 @@ std::vector<std::pair<double, double>> onsets(const PartialSet& set) {
     std::size_t top = j + 1;
     for (std::size_t k = j + 1; k < power.size() && power[k] >= power[top] - 1 && k - top <= pause; ++k)
       if (power[k] > power[top]) top = k;
-    if (power[top] - power[j] >= 6 && top - j <= longest) found.emplace_back(static_cast<double>(j) * kTick, static_cast<double>(top) * kTick);
+    // Of a longer climb, its first kLongestAttack: up to the loudest point within it.
+    std::size_t peak = top;
+    if (top - j > longest) {
+      peak = j + 1;
+      for (std::size_t k = j + 1; k <= j + longest; ++k)
+        if (power[k] > power[peak]) peak = k;
+    }
+    if (power[peak] - power[j] >= 6) found.emplace_back(static_cast<double>(j) * kTick, static_cast<double>(peak) * kTick);
     j = top;
   }
   return found;

@@ -18,7 +18,8 @@
 
 namespace zarn {
 
-/// A rise longer than this is a swell, which a stretch takes like the rest.
+/// The longest an attack lasts: of a longer climb, only this much keeps its speed (and only
+/// where it climbs 6 dB); the rest, like a slow swell, the stretch takes like the rest.
 inline constexpr double kLongestAttack = 0.15;
 
 /// What the shape in time asks for; the defaults change nothing.
@@ -55,7 +56,8 @@ void shape(PartialSet& set, const ShapeOptions& options, const std::string& file
 namespace detail {
 /// The onsets of the set: (start, peak) of each climb by 6 dB or more of its power in all
 /// (the partials' and the noise's, every millisecond) to its peak (the loudest before the
-/// first dip of more than 1 dB or 30 ms without a louder point), within kLongestAttack.
+/// first dip of more than 1 dB or 30 ms without a louder point; of a longer climb than
+/// kLongestAttack, the loudest within that).
 std::vector<std::pair<double, double>> onsets(const PartialSet& set);
 }  // namespace detail
 
