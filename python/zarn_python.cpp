@@ -397,9 +397,8 @@ bool edit_figures(const zarn::EditOption& row, const std::string& key, const py:
   return true;
 }
 
-// A curve given as (time, value) pairs, as its option would take it typed T:V,...; false
-// where the value is one number (left to the row's own parsing). A curve of one value
-// throughout is that number.
+// A curve given as (time, value) pairs, as its option takes it typed T:V,...; false where the
+// value is one number (left to the row's own parsing).
 bool edit_curve(const zarn::EditOption& row, const std::string& key, const py::handle value, zarn::EditOptions& options) {
   if (row.curve == nullptr || py::isinstance<py::float_>(value) || py::isinstance<py::int_>(value)) return false;
   std::string text;
@@ -409,18 +408,8 @@ bool edit_curve(const zarn::EditOption& row, const std::string& key, const py::h
     std::snprintf(shown, sizeof shown, "%s%.17g:%.17g", text.empty() ? "" : ",", t, v);
     text += shown;
   }
-  std::string problem;
-  zarn::Curve curve = zarn::parse_curve(text, false, row.rule, problem);
-  if (problem.empty() && row.check != nullptr) problem = row.check(curve);
+  const std::string problem = zarn::set_breakpoints(row, text, false, options);
   if (!problem.empty()) throw py::value_error(key + ": " + problem);
-  if (row.kind != zarn::EditOption::Kind::kCurve && curve.constant()) {
-    const double figures[2] = {curve.values.front(), 0};
-    std::snprintf(shown, sizeof shown, "%.17g", figures[0]);
-    const std::string fault = row.set(figures, shown, options);
-    if (!fault.empty()) throw py::value_error(key + ": " + fault);
-    return true;
-  }
-  options.shape.*row.curve = std::move(curve);
   return true;
 }
 

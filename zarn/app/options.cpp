@@ -116,46 +116,24 @@ std::string read_breakpoints(const std::string& option, const std::string& path)
   return read_text_file(path, "the breakpoints of " + path, 4.0);
 }
 
-// An option's breakpoints, T:V,... as typed or @FILE's lines, as its row takes them; throws
-// bad_option's Failure, or one naming the file and line.
-Curve read_curve(const EditOption& row, const char* text) {
-  const std::string name(row.name);
-  const bool from_file = text[0] == '@';
-  std::string problem;
-  Curve curve = from_file ? parse_curve(read_breakpoints(name, text + 1), true, row.rule, problem) : parse_curve(text, false, row.rule, problem);
-  if (problem.empty() && row.check != nullptr) problem = row.check(curve);
-  if (!problem.empty()) {
-    if (from_file) throw Failure(compose(std::string(text + 1) + ":" + problem));
-    bad_option("--" + name + "=" + text + ": " + problem);
-  }
-  return curve;
-}
-
 // An edit's option: its argument read by its kind, then handed to its row. Where a number's
-// option takes breakpoints, the last given of the two holds; breakpoints of one value
-// throughout are that number, so that they mean exactly what it does.
+// option takes breakpoints (T:V,... or @FILE), the last given of the two holds.
 void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
   double figures[2] = {0, 0};
   const std::string name(row.name);
-  bool read = false;
   if (row.curve != nullptr && (row.kind == EditOption::Kind::kCurve || is_curve_text(text))) {
-    Curve curve = read_curve(row, text);
-    if (row.kind == EditOption::Kind::kCurve || !curve.constant()) {
-      edits.shape.*row.curve = std::move(curve);
-      if (row.kind == EditOption::Kind::kCurve) return;
-      figures[0] = row.neutral;  // the number gives way to the curve
-      row.set(figures, text, edits);
-      return;
-    }
-    figures[0] = curve.values.front();
-    read = true;
+    const bool from_file = text[0] == '@';
+    const std::string problem = set_breakpoints(row, from_file ? read_breakpoints(name, text + 1) : std::string(text), from_file, edits);
+    if (problem.empty()) return;
+    if (from_file) throw Failure(compose(std::string(text + 1) + ":" + problem));
+    bad_option("--" + name + "=" + text + ": " + problem);
   }
   if (row.curve != nullptr) edits.shape.*row.curve = {};  // the curve gives way to the number
   switch (row.kind) {
     case EditOption::Kind::kCurve:
       return;
     case EditOption::Kind::kNumber:
-      if (!read) figures[0] = finite_number(name, text);
+      figures[0] = finite_number(name, text);
       break;
     case EditOption::Kind::kRange: {
       const auto [lo, hi] = number_pair(name, std::string(row.range_of).c_str(), text);

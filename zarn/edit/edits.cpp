@@ -150,6 +150,21 @@ ScaleOptions scale_of(const EditOptions& options) {
 
 const std::vector<EditOption>& edit_options() { return kOptions; }
 
+std::string set_breakpoints(const EditOption& row, std::string_view text, bool in_file, EditOptions& o) {
+  std::string problem;
+  Curve curve = parse_curve(text, in_file, row.rule, problem);
+  if (problem.empty() && row.check != nullptr) problem = row.check(curve);
+  if (!problem.empty()) return problem;
+  // Breakpoints of one value throughout are that number, so that they mean exactly what it does.
+  double figures[2] = {row.neutral, 0};
+  if (row.kind != EditOption::Kind::kCurve && curve.constant()) {
+    figures[0] = curve.values.front();
+    curve = {};
+  }
+  o.shape.*row.curve = std::move(curve);
+  return row.kind == EditOption::Kind::kCurve ? std::string() : row.set(figures, text, o);
+}
+
 std::string combination_problem(const EditOptions& o) {
   const bool scaled = o.scale.time != 1.0 || !o.shape.time_factor.empty();
   if (!o.shape.warp.empty() && scaled) return "--warp and --time-scale both say where the input's times go: give one";

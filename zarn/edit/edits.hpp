@@ -76,6 +76,12 @@ struct EditOption {
 /// changes over time take it into their map of times.
 ScaleOptions scale_of(const EditOptions& options);
 
+/// Sets an option of `row` from breakpoints (T:V,... as typed, or a file's "T V" lines where
+/// `in_file`): the curve where its value varies, else the one number it holds, each replacing
+/// the other. Returns what is wrong with them (naming the breakpoint, and in a file its line),
+/// else empty.
+std::string set_breakpoints(const EditOption& row, std::string_view text, bool in_file, EditOptions& options);
+
 /// What is wrong with the edit options together (a warp and a time factor, attacks kept with
 /// no stretch), in the words of the command line; empty where nothing is.
 std::string combination_problem(const EditOptions& options);
