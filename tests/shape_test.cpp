@@ -181,6 +181,11 @@ TEST(Shape, AttacksKeepTheirSpeedUnderAStretch) {
       for (double t : {0.0, 0.002, 0.1, 0.3, 0.5}) zarn::add_breakpoint(part, onset + t, f, t == 0 ? 0 : 0.5 * std::exp(-8 * t) * 200 / f);
       set.partials.push_back(part);
     }
+  // A sound of 1.2 s whose noise's last frame lies past its end.
+  set.rate = 1000, set.samples = 1200;
+  set.noise.edges = {0, 20000};
+  set.noise.times = {0, 1.6};
+  set.noise.power = {1e-9, 1e-9};
   const double before = rise(set.partials[0]);
   for (const bool keep : {false, true}) {
     zarn::ShapeOptions o;
@@ -194,6 +199,7 @@ TEST(Shape, AttacksKeepTheirSpeedUnderAStretch) {
     // The plucks' harmonics start together; each note still ends where the stretch puts it.
     EXPECT_EQ(after.partials[0].time.front(), after.partials[1].time.front());
     EXPECT_NEAR(after.partials[2].time.back(), 4 * 1.2, 1e-9);
+    EXPECT_EQ(after.samples, 4 * 1200);  // the sound as long as the stretch makes it, to the sample
     // The second pluck starts where the stretch puts its onset (the millisecond before it, kept).
     EXPECT_LE(after.partials[2].time.front(), 4 * 0.7 + 1e-12);
     EXPECT_GE(after.partials[2].time.front(), keep ? 4 * 0.7 - 3 * 0.001 : 4 * 0.7 - 1e-12);

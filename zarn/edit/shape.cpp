@@ -82,9 +82,12 @@ TimeMap time_map(const ShapeOptions& o, const PartialSet& set) {
   if (!o.keep_attacks) return map;
   // Each onset at its own speed, every partial and the noise alike, so that an attack's parts
   // keep their times from each other; the time to the next onset takes up the difference.
+  // The last onset catches up by the end of the sound analysed, where there is one, so that the
+  // sound lasts exactly as long as the stretch makes it.
+  const double end = set.samples > 0 && set.rate > 0 ? static_cast<double>(set.samples) / set.rate : end_of(set);
   const auto found = detail::onsets(set);
   for (std::size_t i = 0; i < found.size(); ++i) {
-    const double until = i + 1 < found.size() ? found[i + 1].first : end_of(set);
+    const double until = i + 1 < found.size() ? found[i + 1].first : end;
     TimeMap own;
     if (map.with_rise(found[i].first, found[i].second, until, own)) map = std::move(own);
   }
