@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "io/tokens.hpp"
 #include "model/failure.hpp"
 #include "formats/formats.hpp"
 #include "fit/resample.hpp"
@@ -89,6 +90,46 @@ std::string piped(const std::string& bytes, zarn::PartialSet* set) {
 using Points = std::vector<std::vector<double>>;
 using zarn_test::points;
 
+// What read_sdif_each hands on: each partial, its number, and how far the input was read then.
+struct Handed final : zarn::PartialSink {
+  explicit Handed(const zarn::Input& from) : input(from) {}
+  void start(const zarn::PartialSet& set, int n) override {
+    count = n;
+    plain = set.plain_origins;
+  }
+  void take(zarn::Partial& part, int p) override {
+    partials.push_back(part);
+    numbers.push_back(p);
+    read_to.push_back(input.offset());
+    part.time.assign(3, -1.0);  // the reader must not count on what it handed on
+  }
+  const zarn::Input& input;
+  int count = -1;
+  bool plain = false;
+  std::vector<zarn::Partial> partials;
+  std::vector<int> numbers;
+  std::vector<std::uint64_t> read_to;
+};
+
+// The partials of the bytes handed on one at a time, checked against those read whole.
+Handed handed_like_whole(const std::string& bytes, zarn::Input& in) {
+  Handed sink(in);
+  zarn::read_sdif_each(in, zarn::PartialSet{}, sink);
+  const zarn::PartialSet whole = read(bytes);
+  EXPECT_EQ(sink.count, whole.P());
+  EXPECT_EQ(sink.plain, whole.plain_origins);
+  EXPECT_EQ(sink.partials.size(), whole.partials.size());
+  for (std::size_t p = 0; p < sink.partials.size() && p < whole.partials.size(); ++p) {
+    EXPECT_EQ(sink.numbers[p], static_cast<int>(p));
+    EXPECT_EQ(points(sink.partials[p]), points(whole.partials[p])) << "partial " << p;
+    EXPECT_EQ(sink.partials[p].place, whole.partials[p].place);
+    EXPECT_EQ(sink.partials[p].origin.stream, whole.partials[p].origin.stream);
+    EXPECT_EQ(sink.partials[p].origin.harmonic, whole.partials[p].origin.harmonic);
+    EXPECT_EQ(sink.partials[p].origin.index, whole.partials[p].origin.index);
+  }
+  return sink;
+}
+
 // ------------------------------------------------------------ reading
 
 TEST(Sdif, ReadsWhatRealFilesContain) {
@@ -125,6 +166,8 @@ TEST(Sdif, ReadsWhatRealFilesContain) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const zarn::PartialSet set = read(kHeader + c.body);
+    zarn::Input in(kHeader + c.body, "in.sdif");
+    handed_like_whole(kHeader + c.body, in);
     zarn::PartialSet once;
     ASSERT_EQ(piped(kHeader + c.body, &once), "accepted");
     ASSERT_EQ(once.P(), set.P());
@@ -142,6 +185,42 @@ TEST(Sdif, ReadsWhatRealFilesContain) {
               << "partial " << p << " point " << i;
     }
   }
+}
+
+// Each partial is handed on once it and every partial begun before it have ended, not at the
+// end of the file; those that end before an earlier one wait, held or (past a few hundred
+// thousand points) set aside on disk, and come back whole.
+TEST(Sdif, HandsEachPartialOnWhenItEnds) {
+  // Partial 0 lasts the whole file; 1 to 40 begin after it and end before it, 50,000 points of
+  // them; 41 begins last, on stream 1 as a harmonic track.
+  std::string bytes = kHeader;
+  constexpr int kFrames = 2000;
+  for (int f = 0; f < kFrames; ++f) {
+    Rows rows = {{1, 100 + f * 0.01, 0.5, 0}};
+    for (int k = 1; k <= 40; ++k)
+      if (f >= k && f < k + 1250) rows.push_back({1.0 + k, 200.0 * k + f, 0.01 * k, 0});
+    bytes += frame("1TRC", f * 0.001, 0, {matrix("1TRC", rows)});
+  }
+  bytes += frame("1HRM", 1.0, 1, {matrix("1HRM", {{3, 660, 0.1, 0}})});
+  zarn::Input in(bytes, "in.sdif");
+  const Handed sink = handed_like_whole(bytes, in);
+  ASSERT_EQ(sink.partials.size(), 42u);
+  EXPECT_FALSE(sink.plain);  // a harmonic track on stream 1
+  // The first 41 come when partial 0 ends, with the last frame of stream 0; the harmonic one
+  // after it, at the end.
+  EXPECT_EQ(sink.read_to[0], sink.read_to[40]);
+  EXPECT_LT(sink.read_to[0], bytes.size());
+  EXPECT_GT(sink.read_to[41], sink.read_to[40]);
+
+  // Without the long partial, each is handed on with the frame that holds its last row.
+  std::string steps = kHeader;
+  for (int f = 0; f < 4; ++f) steps += frame("1TRC", f * 0.1, 0, {matrix("1TRC", {{1.0 + f, 100.0 + f, 0.1, 0}, {2.0 + f, 200.0 + f, 0.1, 0}})});
+  zarn::Input in2(steps, "in.sdif");
+  const Handed each = handed_like_whole(steps, in2);
+  ASSERT_EQ(each.partials.size(), 5u);
+  EXPECT_TRUE(each.plain);
+  for (std::size_t p = 0; p < 3; ++p) EXPECT_LT(each.read_to[p], each.read_to[p + 1]) << p;
+  EXPECT_EQ(each.read_to[3], each.read_to[4]);  // both end in the last frame
 }
 
 TEST(Sdif, RejectsFaultsNamingTheirByte) {

@@ -14,6 +14,7 @@
 #include "fit/resample.hpp"
 #include "formats/formats.hpp"
 #include "formats/partial_file.hpp"
+#include "formats/sdif.hpp"
 #include "model/failure.hpp"
 #include "run_binary.hpp"
 #include "support.hpp"
@@ -115,14 +116,44 @@ TEST(Stream, SameFileFailureAndWarningAsTheWholeRun) {
     }
 }
 
-// Other formats are read whole and then taken a partial at a time: the same file.
+// SDIF of six partials, the first lasting while the others begin and end, as sinusoidal tracks
+// of stream 0 or as harmonic tracks of stream 2 (which an SDIF result keeps, so it is written
+// from every partial at once).
+std::string sdif_of(bool harmonic) {
+  zarn::ResampledSet set;
+  set.aligned = true;
+  set.step = 0.01;
+  for (int p = 0; p < 6; ++p) {
+    zarn::Resampled part;
+    part.first_k = p == 0 ? 0 : 5 + 7 * p;
+    for (int k = 0; k < (p == 0 ? 80 : 9 - p); ++k) {
+      part.time.push_back(static_cast<double>(part.first_k + k) * 0.01);
+      part.freq.push_back(110.0 * (p + 1) + k);
+      part.amp.push_back(0.05 * (p + 1));
+    }
+    part.origin = {harmonic ? 2 : 0, harmonic, p + 1};
+    set.partials.push_back(part);
+  }
+  std::string bytes;
+  zarn::Output out(&bytes);
+  zarn::write_sdif(out, set, "test");
+  out.flush();
+  return bytes;
+}
+
+// Other formats: SDIF handed on a partial at a time as each ends, ATS read whole and then
+// taken a partial at a time: the same file.
 TEST(Stream, OtherFormatsGiveTheSameFile) {
+  const std::pair<const char*, std::string> inputs[] = {{"hetro-saw220.sdif", zarn_test::data("hetro-saw220.sdif")},
+                                                        {"atsa-type4.ats", zarn_test::data("atsa-type4.ats")},
+                                                        {"sinusoidal tracks", sdif_of(false)},
+                                                        {"harmonic tracks", sdif_of(true)}};
   for (const Way& way : kWays)
-    for (const char* input : {"hetro-saw220.sdif", "atsa-type4.ats"}) {
-      const std::string bytes = zarn_test::data(input);
-      ASSERT_FALSE(bytes.empty()) << input;
+    for (const auto& [name, bytes] : inputs) {
+      ASSERT_FALSE(bytes.empty()) << name;
       zarn_test::TempDir dir;
-      EXPECT_EQ(run(true, dir, bytes, "0.01", way).file, run(false, dir, bytes, "0.01", way).file) << input;
+      for (const char* step : {"0.01", "0.003"})
+        EXPECT_EQ(run(true, dir, bytes, step, way).file, run(false, dir, bytes, step, way).file) << name << " at " << step;
     }
 }
 

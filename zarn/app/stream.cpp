@@ -163,8 +163,9 @@ class ListStream final : public PartialSink {
 };
 
 // SDIF made as the partials come, their points set aside until the frames are written. The
-// frames of partials from another format keep the streams and types those were read with,
-// which only the whole set's writer knows: such an input is held whole, and written by it.
+// frames of partials read as harmonic tracks or from other streams keep the streams and types
+// those were read with, which only the whole set's writer knows: such an input is held whole,
+// and written by it.
 class SdifStream final : public PartialSink {
  public:
   SdifStream(Output& console, PartialGrid& grid, std::optional<Fit> fit, double step, const std::string& name, WriteOptions written)
@@ -174,7 +175,7 @@ class SdifStream final : public PartialSink {
     grid_.set_places(input.places);
     fit_ = fit_for(asked_, input);
     warn_of_reading(input, count, name_, console_);
-    if (input.format != row_of(Format::kList).name) {
+    if (!input.plain_origins) {
       whole_ = input;
       whole_->partials.reserve(static_cast<std::size_t>(count));
     }

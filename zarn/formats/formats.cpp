@@ -30,27 +30,38 @@ std::string_view first_line(std::string_view start) {
 
 PartialSet read_list(Input& in, const ReadOptions&) { return read_partials(in); }
 PartialSet read_sdif_file(Input& in, const ReadOptions&) { return read_sdif(in); }
+PartialSet read_list_each(Input& in, PartialSet input, PartialSink& sink) {
+  read_partials_each(in, [&](int count) { sink.start(input, count); }, [&](Partial& part, int p) { sink.take(part, p); });
+  return input;
+}
 PartialSet read_spear_file(Input& in, const ReadOptions&) { return read_spear(in); }
 
 const std::vector<FormatRow> kFormats = {
-    {Format::kList, "list", "", false, false, nullptr, read_list,
+    {Format::kList, "list", "", false, false, nullptr, read_list, read_list_each,
      [](Output& out, const ResampledSet& set, const WriteOptions&) { write_partials(out, set); }, check_list_figures, false, false, 30},
     {Format::kSdif, "sdif", ".sdif", true, false, [](std::string_view start) { return start.substr(0, kSdifMagic.size()) == kSdifMagic; },
-     read_sdif_file, [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_sdif(out, set, o.written_by); },
+     read_sdif_file, read_sdif_each, [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_sdif(out, set, o.written_by); },
      check_sdif_figures, false, false, 16},
     {Format::kSpearPartials, "spear-partials", "", false, false,
-     [](std::string_view start) { return first_line(start) == kSpearPartialsLine; }, read_spear_file,
+     [](std::string_view start) { return first_line(start) == kSpearPartialsLine; }, read_spear_file, nullptr,
      [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_partials(out, set); },
      [](const ResampledSet& set) { check_figures(set, {"a text export", false, false}); }, false, false, 26},
     {Format::kSpearFrames, "spear-frames", "", true, false,
-     [](std::string_view start) { return first_line(start) == kSpearFramesLine; }, read_spear_file,
+     [](std::string_view start) { return first_line(start) == kSpearFramesLine; }, read_spear_file, nullptr,
      [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_frames(out, set); },
      [](const ResampledSet& set) { check_figures(set, {"a text export", false, false}); }, false, false, 18},
-    {Format::kAts, "ats", ".ats", true, true, is_ats, [](Input& in, const ReadOptions&) { return read_ats(in); },
+    {Format::kAts, "ats", ".ats", true, true, is_ats, [](Input& in, const ReadOptions&) { return read_ats(in); }, nullptr,
      [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_ats(out, set, o.rate); }, check_ats, true, true, 16},
     {Format::kSound, "sound", "", false, false, is_sound, [](Input& in, const ReadOptions& o) { return read_sound(in, o.sound); },
-     nullptr, nullptr},
+     nullptr, nullptr, nullptr},
 };
+
+// The row of a format read, by the name the table gives it.
+const FormatRow& recognised_row(std::string_view name) {
+  for (const FormatRow& row : kFormats)
+    if (row.name == name) return row;
+  return row_of(Format::kList);
+}
 
 // The row whose reader takes a file that starts with these bytes.
 const FormatRow& recognise(std::string_view start) {
@@ -128,11 +139,10 @@ PartialSet read_recognised(Input& in, std::string_view start, const std::string&
   if (options.sound_options && row.format != Format::kSound)
     throw failure(name + " is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only");
   try {
-    if (sink != nullptr && row.format == Format::kList) {
+    if (sink != nullptr && row.read_each != nullptr) {
       PartialSet input;
       input.format = row.name;
-      read_partials_each(in, [&](int count) { sink->start(input, count); }, [&](Partial& part, int p) { sink->take(part, p); });
-      return input;
+      return row.read_each(in, std::move(input), *sink);
     }
     PartialSet set = row.read(in, options);
     set.format = row.name;
@@ -248,7 +258,7 @@ PartialSet read_input(int fd, const std::string& name, const ReadOptions& option
 
 void read_input_each(int fd, const std::string& name, const ReadOptions& options, PartialSink& sink) {
   PartialSet set = read_fd(fd, name, options, &sink);
-  if (set.format == row_of(Format::kList).name) return;  // taken as it was read
+  if (recognised_row(set.format).read_each != nullptr) return;  // taken as it was read
   std::vector<Partial> partials = std::move(set.partials);
   sink.start(set, static_cast<int>(partials.size()));
   for (std::size_t p = 0; p < partials.size(); ++p) {

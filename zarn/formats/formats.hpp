@@ -42,6 +42,10 @@ struct FormatRow {
   bool (*recognises)(std::string_view start);
   /// Reads every partial; null for a format that is written only.
   PartialSet (*read)(Input& in, const ReadOptions& options);
+  /// Reads as `read` does, handing the partials to the sink in their order as each is whole,
+  /// and returns the input without them (`input` names its format); null where the format is
+  /// read whole.
+  PartialSet (*read_each)(Input& in, PartialSet input, PartialSink& sink);
   /// Writes the resampled set.
   void (*write)(Output& out, const ResampledSet& set, const WriteOptions& options);
   /// Throws Failure for what the writer could not write so that it reads back; null: nothing.
@@ -93,19 +97,9 @@ std::string read_text_file(const std::string& path, const std::string& what, dou
 /// what a file that is no analysis at all (a sound, an archive, a picture) is.
 PartialSet read_input(int fd, const std::string& name, const ReadOptions& options = {});
 
-/// Where the partials of an input go when they are taken one at a time.
-struct PartialSink {
-  virtual ~PartialSink() = default;
-  /// The input as read so far, without its partials (its format, places, noise, what was
-  /// passed over), and how many partials follow.
-  virtual void start(const PartialSet& input, int count) = 0;
-  /// The p-th partial (from 0); its memory may be used again after.
-  virtual void take(Partial& part, int p) = 0;
-};
-
-/// Reads the open input as read_input does, handing each partial to `sink` as it comes: a
-/// partial list is read one partial at a time, in memory that does not grow with it; other
-/// formats are read whole first.
+/// Reads the open input as read_input does, handing each partial to `sink` as it comes: the
+/// formats whose row reads one partial at a time do so, in memory that does not grow with the
+/// input; the others are read whole first.
 void read_input_each(int fd, const std::string& name, const ReadOptions& options, PartialSink& sink);
 
 /// Reads every partial of a file held in memory, as read_input(fd, name) would.

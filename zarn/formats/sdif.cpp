@@ -17,6 +17,7 @@
 #include "formats/index_rule.hpp"
 #include "model/failure.hpp"
 #include "formats/sdif_bytes.hpp"
+#include "model/memory.hpp"
 #include "model/phase.hpp"
 
 namespace zarn {
@@ -108,40 +109,90 @@ class SdifReader {
     // An input that can be read twice is: first to check it and count each partial's rows,
     // then to take the rows into arrays of their exact size. Memory then holds the partials
     // and nothing more; a pipe is read once, its arrays growing as rows come.
-    pass_ = in_.can_rewind() ? Pass::kCount : Pass::kStore;
-    walk();
-    if (pass_ == Pass::kCount) {
-      // The first pass kept no rows: an input that cannot be read again is a failure.
-      if (!in_.rewind()) throw system_failure(in_.name(), errno, "cannot read it a second time");
-      // What the second pass fills is held at its size, before the rows take their room.
-      set_.partials.shrink_to_fit();
-      std::vector<double>().swap(last_time_);
-      for (std::size_t p = 0; p < set_.partials.size(); ++p) {
-        Partial& part = set_.partials[p];
-        part.time.reserve(counts_[p]);
-        part.freq.reserve(counts_[p]);
-        part.amp.reserve(counts_[p]);
-      }
-      pass_ = Pass::kFill;
-      streams_.clear();
-      stream_ = nullptr;
+    if (!in_.can_rewind()) {
+      pass_ = Pass::kStore;
       walk();
-      // Checked as the first pass was; what differs is a file changed in between.
-      for (std::size_t p = 0; p < set_.partials.size(); ++p)
-        if (p >= filled_ || static_cast<std::size_t>(set_.partials[p].M()) != counts_[p]) changed();
+      describe();
+      return std::move(set_);
     }
-    // What was seen, for --info and for a result with no partials.
+    count();
+    // What the second pass fills is held at its size, before the rows take their room.
+    set_.partials.resize(starts_.size());
+    for (std::size_t p = 0; p < set_.partials.size(); ++p) {
+      Partial& part = set_.partials[p];
+      part.place = starts_[p].place;
+      part.origin = starts_[p].origin;
+      part.time.reserve(counts_[p]);
+      part.freq.reserve(counts_[p]);
+      part.amp.reserve(counts_[p]);
+    }
+    again(Pass::kFill);
+    // Checked as the first pass was; what differs is a file changed in between.
+    for (std::size_t p = 0; p < set_.partials.size(); ++p)
+      if (p >= filled_ || static_cast<std::size_t>(set_.partials[p].M()) != counts_[p]) changed();
+    return std::move(set_);
+  }
+
+  // Reads as read() does, handing each partial to the sink, in their order, as its last row is
+  // read. The first pass counts each partial's rows, so that the second knows where each one
+  // ends: memory holds the partials under way, and those that ended before one begun earlier,
+  // which wait (on disk, beyond kWaitingPoints) for their turn. A pipe is read whole first.
+  PartialSet read_each(PartialSet input, PartialSink& sink) {
+    set_.format = std::move(input.format);
+    if (!in_.can_rewind()) {
+      PartialSet whole = read();
+      std::vector<Partial> partials = std::move(whole.partials);
+      sink.start(whole, static_cast<int>(partials.size()));
+      for (std::size_t p = 0; p < partials.size(); ++p) {
+        sink.take(partials[p], static_cast<int>(p));
+        partials[p] = Partial{};  // its memory goes back before the next is taken
+      }
+      return whole;
+    }
+    count();
+    sink_ = &sink;
+    sink.start(set_, static_cast<int>(starts_.size()));
+    slot_of_.assign(starts_.size(), -1);
+    again(Pass::kStream);
+    if (handed_ != starts_.size() || filled_ != starts_.size()) changed();
+    return std::move(set_);
+  }
+
+ private:
+  // The passes over the input: counting then filling or handing on, or storing in one.
+  enum class Pass { kCount, kFill, kStream, kStore };
+
+  // The first pass, which checks the file and counts each partial's rows, then what it saw.
+  void count() {
+    pass_ = Pass::kCount;
+    walk();
+    std::vector<double>().swap(last_time_);
+    starts_.shrink_to_fit();
+    counts_.shrink_to_fit();
+    describe();
+  }
+
+  // The second pass, from the start again; the first kept no rows, so an input that cannot be
+  // read again is a failure.
+  void again(Pass pass) {
+    if (!in_.rewind()) throw system_failure(in_.name(), errno, "cannot read it a second time");
+    pass_ = pass;
+    streams_.clear();
+    stream_ = nullptr;
+    walk();
+  }
+
+  // What was seen, for --info and for a result with no partials.
+  void describe() {
     set_.about.push_back({"Streams", std::to_string(streams_.size()) + " with tracks"});
     set_.about.push_back({"Frames", frames_.text()});
     set_.about.push_back({"Passed over", passed_.text()});
     if (frames_.of(k1TRC) == 0 && frames_.of(k1HRM) == 0)
       set_.passed_over = "no 1TRC or 1HRM frames" + (passed_.empty() ? std::string() : "; " + passed_.text() + " frames passed over");
-    else if (set_.partials.empty())
+    else if (set_.P() == 0 && starts_.empty())
       set_.passed_over = "its 1TRC and 1HRM frames hold no rows";
-    return std::move(set_);
   }
 
- private:
   // The header, then every frame.
   void walk() {
     char header[16];
@@ -277,37 +328,124 @@ class SdifReader {
         !std::isfinite(freq) || !(amp >= 0) || amp == std::numeric_limits<double>::infinity())
       bad_row(at, index, freq, amp);
     const auto key = static_cast<long long>(index);
-    const int next = pass_ == Pass::kFill ? static_cast<int>(filled_) : set_.P();
+    const int next = static_cast<int>(pass_ == Pass::kCount ? starts_.size() : pass_ == Pass::kStore ? set_.partials.size() : filled_);
     int id = 0;
     switch (stream.indices.take(key, next, id)) {
       case IndexRule::Found::kTwice:
         twice(at, key, stream_id);
       case IndexRule::Found::kContinues:
-        if (!(pass_ == Pass::kCount ? time > last_time_[static_cast<std::size_t>(id)]
-                                    : follows(set_.partials[static_cast<std::size_t>(id)], time)))
+        if (!(pass_ == Pass::kCount ? time > last_time_[static_cast<std::size_t>(id)] : follows(partial(id), time)))
           not_rising(at, key, stream_id);
         break;
       case IndexRule::Found::kNew:
-        if (pass_ == Pass::kFill) {
-          if (++filled_ > set_.partials.size()) changed();
+        if (pass_ == Pass::kFill || pass_ == Pass::kStream) {
+          if (++filled_ > starts_.size()) changed();
+          if (pass_ == Pass::kStream) begin(id);
           break;
         }
-        set_.partials.emplace_back();
-        set_.partials.back().place = static_cast<double>(at);
-        set_.partials.back().origin = {stream_id, harmonic, key};
-        if (pass_ == Pass::kCount) {
-          counts_.push_back(0);
-          last_time_.push_back(time);
+        if (stream_id != 0 || harmonic) set_.plain_origins = false;
+        if (pass_ == Pass::kStore) {
+          set_.partials.emplace_back();
+          set_.partials.back().place = static_cast<double>(at);
+          set_.partials.back().origin = {stream_id, harmonic, key};
+          break;
         }
+        starts_.push_back({static_cast<double>(at), {stream_id, harmonic, key}});
+        counts_.push_back(0);
+        last_time_.push_back(time);
         break;
     }
     const auto p = static_cast<std::size_t>(id);
     if (pass_ == Pass::kCount) {
       ++counts_[p];
       last_time_[p] = time;
-    } else {
-      add_breakpoint(set_.partials[p], time, held_low_frequency(freq), amp);
+      return;
     }
+    Partial& part = partial(id);
+    add_breakpoint(part, time, held_low_frequency(freq), amp);
+    if (pass_ == Pass::kStream && static_cast<std::size_t>(part.M()) == counts_[p]) ended(id);
+  }
+
+  // The partial that row() adds to: in the set, or under way in its slot.
+  Partial& partial(int id) {
+    if (pass_ != Pass::kStream) return set_.partials[static_cast<std::size_t>(id)];
+    const int slot = slot_of_[static_cast<std::size_t>(id)];
+    if (slot < 0) changed();  // ended, by the first pass's count
+    return slots_[static_cast<std::size_t>(slot)];
+  }
+
+  // A partial begins (kStream): a slot for its rows, held at the size the first pass counted.
+  void begin(int id) {
+    const auto p = static_cast<std::size_t>(id);
+    int slot = 0;
+    if (free_.empty()) {
+      slot = static_cast<int>(slots_.size());
+      slots_.emplace_back();
+    } else {
+      slot = free_.back();
+      free_.pop_back();
+    }
+    slot_of_[p] = slot;
+    under_way_ += counts_[p];
+    if (under_way_ > most_under_way_) {
+      most_under_way_ = under_way_;
+      memory_.check(static_cast<double>(most_under_way_ + waiting_points_) * 3 * sizeof(double), "the partials under way");
+    }
+    Partial& part = slots_[static_cast<std::size_t>(slot)];
+    part.place = starts_[p].place;
+    part.origin = starts_[p].origin;
+    part.time.reserve(counts_[p]);
+    part.freq.reserve(counts_[p]);
+    part.amp.reserve(counts_[p]);
+  }
+
+  // A partial has its last row: handed on when every one begun before it has been, else set
+  // aside until then.
+  void ended(int id) {
+    const auto p = static_cast<std::size_t>(id);
+    const int slot = slot_of_[p];
+    slot_of_[p] = -1;
+    under_way_ -= counts_[p];
+    Partial& part = slots_[static_cast<std::size_t>(slot)];
+    if (p == handed_) {
+      hand(part);
+      while (!waiting_.empty() && waiting_.begin()->first == handed_) {
+        auto next = waiting_.begin();
+        if (next->second.spooled) {
+          Partial& back = next->second.part;
+          const auto M = static_cast<std::size_t>(next->second.points);
+          back.time.resize(M), back.freq.resize(M), back.amp.resize(M);
+          spool_.read(next->second.at, back.time.data(), M);
+          spool_.read(next->second.at + M, back.freq.data(), M);
+          spool_.read(next->second.at + 2 * M, back.amp.data(), M);
+        } else {
+          waiting_points_ -= static_cast<std::size_t>(next->second.points);
+        }
+        hand(next->second.part);
+        waiting_.erase(next);
+      }
+    } else {
+      Waiting& wait = waiting_[p];
+      wait.points = part.M();
+      if (waiting_points_ + counts_[p] > kWaitingPoints) {
+        wait.spooled = true;
+        wait.at = spool_.append(part.time.data(), part.time.size());
+        spool_.append(part.freq.data(), part.freq.size());
+        spool_.append(part.amp.data(), part.amp.size());
+        wait.part.place = part.place;
+        wait.part.origin = part.origin;
+      } else {
+        waiting_points_ += counts_[p];
+        wait.part = std::move(part);
+        part = Partial{};
+      }
+    }
+    part = Partial{};  // its memory goes back: what is held follows the partials under way
+    free_.push_back(slot);
+  }
+
+  void hand(Partial& part) {
+    sink_->take(part, static_cast<int>(handed_++));
   }
 
   // The faults of rows, out of the way of the loop over them.
@@ -331,14 +469,36 @@ class SdifReader {
                  " is negative or not finite");
   }
 
-  // The passes over the input: counting then filling, or storing in one.
-  enum class Pass { kCount, kFill, kStore };
+  // Where a partial starts, and what it is, as the first pass found it.
+  struct Start {
+    double place;
+    Origin origin;
+  };
+  // A partial that ended before one begun earlier: held, or in the spool from `at`.
+  struct Waiting {
+    Partial part;
+    int points = 0;
+    bool spooled = false;
+    std::uint64_t at = 0;
+  };
+  // Breakpoints of waiting partials held in memory at most; the others wait on disk.
+  static constexpr std::size_t kWaitingPoints = std::size_t{1} << 14;
 
   Input& in_;
   Pass pass_ = Pass::kStore;
+  std::vector<Start> starts_;        // of each partial, found by the first pass
   std::vector<std::size_t> counts_;  // rows of each partial, counted by the first pass
   std::vector<double> last_time_;    // each partial's last time, in the first pass
   std::size_t filled_ = 0;           // partials met again by the second pass
+  // Handing on (kStream): the partials under way in slots, those waiting, and the next one due.
+  PartialSink* sink_ = nullptr;
+  std::vector<Partial> slots_;
+  std::vector<int> free_;     // slots free
+  std::vector<int> slot_of_;  // by partial; -1 where not under way
+  std::map<std::size_t, Waiting> waiting_;
+  std::size_t handed_ = 0, under_way_ = 0, most_under_way_ = 0, waiting_points_ = 0;
+  MemoryCheck memory_;
+  Spool spool_;
   PartialSet set_;
   std::unordered_map<std::int32_t, Stream> streams_;
   Stream* stream_ = nullptr;  // the stream of the last track frame (the map keeps it in place)
@@ -349,5 +509,7 @@ class SdifReader {
 }  // namespace
 
 PartialSet read_sdif(Input& in) { return SdifReader(in).read(); }
+
+PartialSet read_sdif_each(Input& in, PartialSet input, PartialSink& sink) { return SdifReader(in).read_each(std::move(input), sink); }
 
 }  // namespace zarn

@@ -25,6 +25,11 @@ constexpr std::string_view kSdifMagic{"SDIF\0\0\0\x08", 8};
 /// passed over by its size. Throws Failure naming the file and the byte offset of any fault.
 PartialSet read_sdif(Input& in);
 
+/// Reads as read_sdif does, handing each partial to `sink` in the same order as its last row
+/// is read, in memory that follows the partials under way rather than the file; returns the
+/// input without its partials, whose format `input` names.
+PartialSet read_sdif_each(Input& in, PartialSet input, PartialSink& sink);
+
 /// Writes the resampled set, laid on the aligned grid, as an SDIF file: a name-value table
 /// naming `written_by`, then at each grid time that holds any partial one frame for each
 /// stream and track type present (a partial keeps the stream and type it was read with: 1TRC

@@ -64,9 +64,22 @@ struct PartialSet {
   double rate = 0;          // the sample rate of the sound analysed; 0: none
   long long samples = 0;    // the sound's length in samples, where it was analysed
   std::shared_ptr<const Spectrogram> spectrogram;  // the sound's, where the page asked for it
+  /// Every partial is a sinusoidal track of stream 0, as the partials of a list are written
+  /// to SDIF (false where an SDIF input holds harmonic tracks or other streams).
+  bool plain_origins = true;
 
   /// The number of partials.
   int P() const { return static_cast<int>(partials.size()); }
+};
+
+/// Where the partials of an input go when they are taken one at a time.
+struct PartialSink {
+  virtual ~PartialSink() = default;
+  /// The input as read so far, without its partials (its format, places, noise, what was
+  /// passed over), and how many partials follow.
+  virtual void start(const PartialSet& input, int count) = 0;
+  /// The p-th partial (from 0); its memory may be used again after.
+  virtual void take(Partial& part, int p) = 0;
 };
 
 /// The partials of a set that sound at times asked for in rising order, found by one sweep:
