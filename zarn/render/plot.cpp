@@ -303,74 +303,51 @@ void add_partial(Shades& shades, const Resampled& part, const Axes& axes, const 
   if (current) current->finish();
 }
 
-// Whether a dot of one shade was drawn on each pixel of the picture.
+// The input's breakpoints as round dots, merged at the picture's pixels: each pixel that a
+// dot falls on takes the shade of the loudest dot on it, and each row's pixels of one shade in
+// a run are drawn as one stroke through their centres (a single pixel as a dot). What is drawn
+// thus grows with the pixels the dots cover, never with the number of breakpoints, and every
+// dot lies within half a pixel's diagonal of where it belongs. Dots outside the area are not
+// drawn.
 class DotPixels {
  public:
-  DotPixels() : seen_(static_cast<std::size_t>(kShades + 1) * kWidth * kHeight) {}
-  // True the first time a dot of shade q falls on the pixel of (x, y), which lies within it.
-  bool first(int q, double x, double y) {
-    const auto px = static_cast<std::size_t>(x), py = static_cast<std::size_t>(y);
-    const std::size_t at = (static_cast<std::size_t>(q) * kHeight + py) * kWidth + px;
-    if (seen_[at]) return false;
-    seen_[at] = true;
-    return true;
+  DotPixels() : shade_(static_cast<std::size_t>(kWidth) * kHeight, 0) {}
+  void add(const Partial& part, const Axes& axes, const PlotOptions& o) {
+    for (std::size_t i = 0; i < part.time.size(); ++i) {
+      const double x = axes.x(part.time[i]), y = axes.y(part.freq[i]);
+      if (!(std::isfinite(y) && amp2db(part.amp[i]) >= o.floor_db && within(part.time[i], axes.time) && x >= kLeft - 2 &&
+            x < kRight + 2 && y >= kTop - 2 && y < kBottom + 2))
+        continue;
+      unsigned char& at = shade_[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)];
+      at = std::max(at, static_cast<unsigned char>(shade(part.amp[i])));
+    }
+  }
+  // The runs of each row, into the paths of their shades.
+  void draw(Shades& shades) const {
+    for (std::size_t py = 0; py < kHeight; ++py) {
+      const unsigned char* row = &shade_[py * kWidth];
+      for (std::size_t px = 0; px < kWidth;) {
+        const unsigned char q = row[px];
+        std::size_t end = px + 1;
+        while (end < kWidth && row[end] == q) ++end;
+        if (q > 0) {
+          PathData& d = shades.dots[q];
+          const double y = static_cast<double>(py) + 0.5;
+          d.move(static_cast<double>(px) + 0.5, y);
+          if (end - px == 1)
+            d.text("h0");
+          else
+            d.line(static_cast<double>(end - 1) + 0.5, y);
+        }
+        px = end;
+      }
+    }
   }
   static constexpr std::size_t kWidth = 1200, kHeight = 720;
 
  private:
-  std::vector<bool> seen_;
+  std::vector<unsigned char> shade_;  // by pixel, row by row: 0 where no dot fell
 };
-
-// One partial's input breakpoints as round dots, in the shades of their levels. Dots of one
-// shade that follow each other closer than kDotRun pixels overlap into a band, drawn as the
-// line through them (a path's overlaps are painted once, so the band looks the same); a dot
-// on its own is drawn unless a dot of its shade already fell on its pixel. Dots outside the
-// area are not drawn.
-constexpr double kDotRun = 1.0, kDotTolerance = 0.25;
-
-void add_dots(Shades& shades, DotPixels& pixels, const Partial& part, const Axes& axes, const PlotOptions& o) {
-  int open = -1;  // the shade of the dots in a row
-  double sx = 0, sy = 0, px = 0, py = 0;
-  std::size_t count = 0;
-  std::optional<Simplifier> band;
-  const auto close = [&] {
-    if (count == 1 && pixels.first(open, sx, sy)) {
-      shades.dots[open].move(sx, sy);
-      shades.dots[open].text("h0");
-    } else if (count > 1) {
-      band->finish();
-    }
-    band.reset();
-    count = 0;
-    open = -1;
-  };
-  for (std::size_t i = 0; i < part.time.size(); ++i) {
-    const double x = axes.x(part.time[i]), y = axes.y(part.freq[i]);
-    const bool shown = std::isfinite(y) && amp2db(part.amp[i]) >= o.floor_db && within(part.time[i], axes.time) &&
-                       x >= kLeft - 2 && x < kRight + 2 && y >= kTop - 2 && y < kBottom + 2;
-    if (!shown) {
-      close();
-      continue;
-    }
-    // A row keeps its shade while each dot's level lies within a shade of it, so that levels
-    // that waver about the border of two shades do not break it up.
-    const int q = shade(part.amp[i]);
-    const double level = opacity(part.amp[i]) * kShades;
-    if (count > 0 && (std::fabs(level - open) >= 1.0 || std::hypot(x - px, y - py) > kDotRun)) close();
-    if (count == 0) {
-      open = q, sx = x, sy = y;
-    } else {
-      if (count == 1) {
-        band.emplace(shades.dots[open], kDotTolerance);
-        band->start(sx, sy);
-      }
-      band->add(x, y);
-    }
-    ++count;
-    px = x, py = y;
-  }
-  close();
-}
 
 // The noise beside the partials, band by band, as areas shaded by their level. A band's
 // frames of one shade in a row make one area, so that the picture grows with the changes of
@@ -426,8 +403,8 @@ void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, c
   Shades shades;
   if (input != nullptr && options.dots) {
     DotPixels pixels;
-    for (const Partial& part : input->partials)
-      if (part.M() > 0) add_dots(shades, pixels, part, axes, options);
+    for (const Partial& part : input->partials) pixels.add(part, axes, options);
+    pixels.draw(shades);
   }
   for (const Resampled& part : set.partials)
     if (part.N() > 0) add_partial(shades, part, axes, options);
