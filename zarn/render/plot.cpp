@@ -330,20 +330,18 @@ class DotPixels {
         const unsigned char q = row[px];
         std::size_t end = px + 1;
         while (end < kWidth && row[end] == q) ++end;
-        if (q > 0) {
+        if (q > 0) {  // from the first pixel's centre less half a dot to the last's plus half a dot
           PathData& d = shades.dots[q];
           const double y = static_cast<double>(py) + 0.5;
-          d.move(static_cast<double>(px) + 0.5, y);
-          if (end - px == 1)
-            d.text("h0");
-          else
-            d.line(static_cast<double>(end - 1) + 0.5, y);
+          d.move(static_cast<double>(px) + 0.5 - kDotWidth / 2, y);
+          d.line(static_cast<double>(end - 1) + 0.5 + kDotWidth / 2, y);
         }
         px = end;
       }
     }
   }
   static constexpr std::size_t kWidth = 1200, kHeight = 720;
+  static constexpr double kDotWidth = 2.5;  // the stroke's width: each dot a square this wide
 
  private:
   std::vector<unsigned char> shade_;  // by pixel, row by row: 0 where no dot fell
@@ -409,7 +407,7 @@ void write_plot(Output& out, const ResampledSet& set, const PartialSet* input, c
   for (const Resampled& part : set.partials)
     if (part.N() > 0) add_partial(shades, part, axes, options);
   // The dots first, so that the lines stay visible where dots crowd.
-  out.put("<g stroke=\"#d62728\" stroke-width=\"2.5\" stroke-linecap=\"round\">\n");
+  out.put("<g stroke=\"#d62728\" stroke-width=\"2.5\">\n");
   put_shades(out, shades.dots, "breakpoints", 0.7);
   out.put("</g>\n<g stroke=\"#1f4e9c\" stroke-width=\"1.5\" stroke-linejoin=\"round\" stroke-linecap=\"round\">\n");
   put_shades(out, shades.lines, "partial", 1.0);
