@@ -103,6 +103,47 @@ void BM_Read(benchmark::State& state, bool sdif) {
 BENCHMARK_CAPTURE(BM_Read, list, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Read, sdif, true)->Unit(benchmark::kMillisecond);
 
+// The benchmark analysis of the runs (5,000 partials, 1.6 million breakpoints) framed alike.
+struct FramedText {
+  std::string list, sdif;
+  std::int64_t points = 0;
+};
+const FramedText& framed_full() {
+  static const FramedText f = [] {
+    FramedText r;
+    const std::string text = zarn_bench::make_analysis(5000, 1);
+    r.list = zarn_bench::framed(text, "list");
+    r.sdif = zarn_bench::framed(text, "sdif");
+    for (const zarn::Partial& part : zarn::read_input(r.sdif, "bench").partials) r.points += part.M();
+    return r;
+  }();
+  return f;
+}
+
+// Reading each format a partial at a time, as a run that streams does, into a sink that only
+// looks at each partial, in breakpoints a second: the 500 partials above (frames of a row or
+// two), and the 5,000 of the runs (frames of some fifteen rows).
+void BM_ReadEach(benchmark::State& state, bool sdif) {
+  struct Sink final : zarn::PartialSink {
+    void start(const zarn::PartialSet&, int) override {}
+    void take(zarn::Partial& part, int) override { last = part.time.empty() ? 0 : part.time.back(); }
+    double last = 0;
+  } sink;
+  const bool full = state.range(0) != 0;
+  const std::string& bytes = full ? (sdif ? framed_full().sdif : framed_full().list) : (sdif ? framed().sdif : framed().list);
+  const std::int64_t points = full ? framed_full().points : framed().points;
+  for (auto _ : state) {
+    zarn::Input in(bytes, "bench");
+    zarn::PartialSet input;
+    input.format = sdif ? "sdif" : "list";
+    zarn::row_of(sdif ? zarn::Format::kSdif : zarn::Format::kList).read_each(in, input, sink);
+    benchmark::DoNotOptimize(sink.last);
+  }
+  state.SetItemsProcessed(state.iterations() * points);
+}
+BENCHMARK_CAPTURE(BM_ReadEach, list, false)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReadEach, sdif, true)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // Writing each format, in breakpoints a second.
 void BM_Write(benchmark::State& state, zarn::Format format) {
   const Framed& f = framed();
