@@ -2,7 +2,9 @@
 // file, and reading and writing each file format.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <string>
+#include <vector>
 #include <utility>
 
 #include "generated_analysis.hpp"
@@ -10,6 +12,7 @@
 #include "render/listing.hpp"
 #include "render/plot.hpp"
 #include "fit/resample.hpp"
+#include "render/lanes.hpp"
 #include "render/sound.hpp"
 #include "io/output.hpp"
 
@@ -172,6 +175,27 @@ void BM_Render(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(static_cast<double>(state.iterations()) * samples));
 }
 BENCHMARK(BM_Render)->Unit(benchmark::kMillisecond);
+
+// The floor of the oscillators: eight lanes run side by side with nothing else, no segment
+// or fade to start, no voice to load, in oscillator samples a second (a lane's sample each).
+void BM_LanesFloor(benchmark::State& state) {
+  zarn::detail::Lanes lanes;
+  for (int l = 0; l < zarn::detail::kLanes; ++l) {
+    lanes.quiet(l);
+    lanes.zr[l] = std::cos(0.1 * l), lanes.zi[l] = std::sin(0.1 * l);
+    lanes.wr[l] = std::cos(0.01 * (l + 1)), lanes.wi[l] = std::sin(0.01 * (l + 1));
+    lanes.a[l] = 0.1;
+  }
+  constexpr long kSamples = 1 << 14;
+  std::vector<double> rows(static_cast<std::size_t>(kSamples * zarn::detail::kLanes)), sum(kSamples);
+  for (auto _ : state) {
+    for (long from = 0; from < kSamples; from += 256) zarn::detail::run_lanes(lanes, 1.0 / 44100, from, from + 256, rows.data() + from * zarn::detail::kLanes);
+    zarn::detail::add_rows(sum.data(), rows.data(), kSamples, zarn::detail::kLanes);
+    benchmark::DoNotOptimize(sum.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kSamples * zarn::detail::kLanes);
+}
+BENCHMARK(BM_LanesFloor);
 
 // The picture of the whole analysis, in bytes of SVG a second.
 void BM_Plot(benchmark::State& state) {

@@ -22,7 +22,7 @@
 namespace {
 
 struct Outcome {
-  std::string file, failure, warning;
+  std::string file, failure, warning, sound;
 };
 
 // How a run lays and saves: its grid and format, and the options that ask for them.
@@ -36,14 +36,20 @@ const Way kWays[] = {{zarn::GridKind::kOwn, zarn::Format::kList, {}},
                      {zarn::GridKind::kWhole, zarn::Format::kList, {"--whole"}},
                      {zarn::GridKind::kAligned, zarn::Format::kSdif, {"-f", "sdif"}},
                      {zarn::GridKind::kOwn, zarn::Format::kList, {"-j", "2"}},  // read in a thread beside
-                     {zarn::GridKind::kAligned, zarn::Format::kSdif, {"-f", "sdif", "-j", "2"}}};
+                     {zarn::GridKind::kAligned, zarn::Format::kSdif, {"-f", "sdif", "-j", "2"}},
+                     // The sound beside, its partials set aside as they come ("@" is the run's folder).
+                     {zarn::GridKind::kOwn, zarn::Format::kList, {"--wav=@/out.wav"}},
+                     {zarn::GridKind::kAligned, zarn::Format::kSdif, {"-f", "sdif", "--wav=@/out.wav", "--rate=8000", "--normalize"}}};
 
 // A run of the input as the file dir/in by one of the plan's executors: the streaming one
 // (where the options let it) or the one that holds every partial.
 Outcome run(bool streaming, const zarn_test::TempDir& dir, const std::string& input, const std::string& step, const Way& way) {
   zarn_test::spill(dir / "in", input);
   std::vector<std::string> args = {"-q", "-o", dir / "out"};
-  args.insert(args.end(), way.options.begin(), way.options.end());
+  for (std::string option : way.options) {
+    if (option.find('@') != std::string::npos) option.replace(option.find('@'), 1, dir / "");
+    args.push_back(option);
+  }
   args.insert(args.end(), {dir / "in", step});
   const zarn::Options options = zarn_test::parse(args);
   EXPECT_TRUE(zarn::streams(options));
@@ -62,12 +68,15 @@ Outcome run(bool streaming, const zarn_test::TempDir& dir, const std::string& in
     const std::string console = testing::internal::GetCapturedStderr();
     const std::size_t at = console.find("partial ");
     if (at != std::string::npos) o.warning = console.substr(at, console.find(' ', at + 8) - at);
+    if (console.find("out.wav") != std::string::npos) o.warning += console.substr(console.find("out.wav"));
+    if (::access((dir / "out.wav").c_str(), F_OK) == 0) o.sound = zarn_test::slurp(dir / "out.wav");
   } catch (const zarn::Failure& f) {
     testing::internal::GetCapturedStderr();
     o.failure = f.message;
     EXPECT_EQ(dir.list(), std::vector<std::string>{"in"});  // nothing saved, nothing left
   }
   ::unlink((dir / "out").c_str());
+  ::unlink((dir / "out.wav").c_str());
   return o;
 }
 
@@ -106,6 +115,7 @@ TEST(Stream, SameFileFailureAndWarningAsTheWholeRun) {
       zarn_test::TempDir dir;
       const Outcome a = run(true, dir, c.input, c.step, way), b = run(false, dir, c.input, c.step, way);
       EXPECT_EQ(a.file, b.file);
+      EXPECT_EQ(a.sound, b.sound);
       EXPECT_EQ(a.warning, b.warning);
       // What memory is available may change between the runs; what they need may not.
       const auto need = [](const std::string& failure) { return failure.substr(0, failure.find(" more than")); };
@@ -152,8 +162,11 @@ TEST(Stream, OtherFormatsGiveTheSameFile) {
     for (const auto& [name, bytes] : inputs) {
       ASSERT_FALSE(bytes.empty()) << name;
       zarn_test::TempDir dir;
-      for (const char* step : {"0.01", "0.003"})
-        EXPECT_EQ(run(true, dir, bytes, step, way).file, run(false, dir, bytes, step, way).file) << name << " at " << step;
+      for (const char* step : {"0.01", "0.003"}) {
+        const Outcome a = run(true, dir, bytes, step, way), b = run(false, dir, bytes, step, way);
+        EXPECT_EQ(a.file, b.file) << name << " at " << step;
+        EXPECT_EQ(a.sound, b.sound) << name << " at " << step;
+      }
     }
 }
 
@@ -192,7 +205,8 @@ TEST(Stream, OnlyWhenNothingNeedsEveryPartial) {
       {{"-q", "-o", "o.txt", "--whole", "in.txt"}, true},
       {{"-q", "-o", "o.ats", "in.txt"}, false},
       {{"-q", "-f", "spear-frames", "-o", "o.txt", "in.txt"}, false},
-      {{"-q", "--wav=o.wav", "-o", "o.txt", "in.txt"}, false},
+      {{"-q", "--wav=o.wav", "-o", "o.txt", "in.txt"}, true},  // its partials set aside on disk
+      {{"-q", "--wav=o.wav", "--plot=o.svg", "-o", "o.txt", "in.txt"}, false},
       {{"-q", "--plot=o.svg", "-o", "o.txt", "in.txt"}, false},
       {{"-q", "--f0=o.f0.txt", "-o", "o.txt", "in.txt"}, false},
       {{"-q", "--band=100:2000", "-o", "o.txt", "in.txt"}, false},

@@ -150,7 +150,8 @@ const std::vector<OptionRow> kRows = {
     {"wav", 0, "FILE", false,
      "also resynthesise the result as sound, mono; the name's ending chooses the container: .wav, .aiff or .aif, .caf, .flac, "
      ".ogg, .opus; --wav=- the sound, as WAV, on standard output (with -o FILE)",
-     kOutput, [](const char* t, Options& o) { o.wav = file_name("wav", t, true); }, "outputs"},
+     // Made from the partials as they are fitted, set aside on disk: it needs none held.
+     kExtraOutput, [](const char* t, Options& o) { o.wav = file_name("wav", t, true); }, "outputs"},
     {"rate", 0, "HZ", false, "the sound's sample rate, 1000 to 768000 (44100; for a sound file analysed, its own, and the sound lasts as long, to the sample)",
      0, take_rate, "outputs"},
     {"bits", 0, "BITS", false, "the sound's samples: 16, 24 or 32-bit integers (dithered), or float (the default; 24 in FLAC); .ogg and .opus choose their own",

@@ -22,6 +22,9 @@
 #include "io/spool.hpp"
 #include "model/failure.hpp"
 #include "model/memory.hpp"
+#include "render/outputs.hpp"
+#include "render/sound.hpp"
+#include "render/sound_file.hpp"
 
 namespace zarn {
 
@@ -88,6 +91,29 @@ class PartialGrid {
   GridPlan plan_;
 };
 
+// The sound asked for beside the result: each partial set aside in a spool as it is fitted,
+// and the sound made from them, a partial fetched as it starts, once the result is saved.
+class SoundBeside {
+ public:
+  SoundBeside(const Options& options, double step) : options_(options), voices_(step) {}
+  void start(const PartialSet& input) {
+    rate_ = options_.sound_rate(input);
+    voices_.set_input(input.noise, input.rate > 0 ? static_cast<double>(input.samples) / input.rate : 0, rate_);
+  }
+  void add(const Resampled& part) { voices_.add(part); }
+  /// Checks the sound's size, as the run that holds every partial does before it saves.
+  void check() const { check_sound_size(options_.wav, sound_length(voices_, rate_), rate_, options_.bits); }
+  void save(Output& console, const std::string& result) {
+    save_sound({options_.wav, options_.force, rate_, options_.bits, options_.normalize, options_.quiet}, voices_,
+               voices_.at_half_rate(), result, [&](const std::string& m) { report(console, m); });
+  }
+
+ private:
+  const Options& options_;
+  SpooledVoices voices_;
+  int rate_ = 0;
+};
+
 // The first of the failures of one kind, kept to be thrown once the input is read to its end,
 // so that a fault of the input itself, further on, is the one reported, as when every partial
 // is read first.
@@ -118,13 +144,14 @@ struct WriteFailed {};
 // as every grid is counted before anything is fitted.
 class ListStream final : public PartialSink {
  public:
-  ListStream(Output& out, Output& console, PartialGrid& grid, std::optional<Fit> fit, const std::string& name)
-      : out_(out), console_(console), grid_(grid), asked_(fit), name_(name) {}
+  ListStream(Output& out, Output& console, PartialGrid& grid, std::optional<Fit> fit, const std::string& name, SoundBeside* sound)
+      : out_(out), console_(console), grid_(grid), asked_(fit), name_(name), sound_(sound) {}
 
   void start(const PartialSet& input, int count) override {
     grid_.set_places(input.places);
     fit_ = fit_for(asked_, input);
     warn_of_reading(input, count, name_, console_);
+    if (sound_ != nullptr) sound_->start(input);
     write_list_start(out_, count);
   }
 
@@ -140,11 +167,13 @@ class ListStream final : public PartialSink {
     }
     write_list_partial(out_, part_);
     if (out_.error() != 0) throw WriteFailed{};  // the rest could not be saved: stop reading
+    if (sound_ != nullptr && !figure_failure_.failed()) sound_->add(part_);
   }
 
   void finish() {
     grid_failure_.throw_if_failed();
     figure_failure_.throw_if_failed();
+    if (sound_ != nullptr) sound_->check();
     write_list_end(out_);
   }
 
@@ -160,6 +189,7 @@ class ListStream final : public PartialSink {
   Resampled part_;
   FirstFailure grid_failure_, figure_failure_;
   std::optional<RepeatedTime> repeated_;
+  SoundBeside* sound_;  // where a sound is asked for
 };
 
 // SDIF made as the partials come, their points set aside until the frames are written. The
@@ -168,13 +198,16 @@ class ListStream final : public PartialSink {
 // and written by it.
 class SdifStream final : public PartialSink {
  public:
-  SdifStream(Output& console, PartialGrid& grid, std::optional<Fit> fit, double step, const std::string& name, WriteOptions written)
-      : console_(console), grid_(grid), asked_(fit), step_(step), name_(name), frames_(written.written_by, step), written_(std::move(written)) {}
+  SdifStream(Output& console, PartialGrid& grid, std::optional<Fit> fit, double step, const std::string& name, WriteOptions written,
+             SoundBeside* sound)
+      : console_(console), grid_(grid), asked_(fit), step_(step), name_(name), frames_(written.written_by, step), written_(std::move(written)),
+        sound_(sound) {}
 
   void start(const PartialSet& input, int count) override {
     grid_.set_places(input.places);
     fit_ = fit_for(asked_, input);
     warn_of_reading(input, count, name_, console_);
+    if (sound_ != nullptr) sound_->start(input);
     if (!input.plain_origins) {
       whole_ = input;
       whole_->partials.reserve(static_cast<std::size_t>(count));
@@ -190,7 +223,9 @@ class SdifStream final : public PartialSink {
     if (grid_failure_.failed()) return;  // read on, for the input's own faults
     grid_.fit(part, fit_, part_);
     figure_failure_.keep([&] { check_sdif_partial(part_, static_cast<std::size_t>(p)); });
-    if (!figure_failure_.failed()) frames_.take(part_);
+    if (figure_failure_.failed()) return;
+    frames_.take(part_);
+    if (sound_ != nullptr) sound_->add(part_);
   }
 
   void finish(Output& out) {
@@ -199,11 +234,16 @@ class SdifStream final : public PartialSink {
       grid_.take_room_of(plan);
       const ResampledSet set = resample_releasing(*whole_, plan, fit_);
       check_result(set, Format::kSdif);
+      if (sound_ != nullptr) {
+        for (const Resampled& part : set.partials) sound_->add(part);
+        sound_->check();
+      }
       result_writer(set, Format::kSdif, written_)(out);
       return;
     }
     grid_failure_.throw_if_failed();
     figure_failure_.throw_if_failed();
+    if (sound_ != nullptr) sound_->check();
     frames_.write(out);
   }
 
@@ -219,6 +259,7 @@ class SdifStream final : public PartialSink {
   Resampled part_;
   FirstFailure grid_failure_, figure_failure_;
   std::optional<PartialSet> whole_;  // an input of another format
+  SoundBeside* sound_;  // where a sound is asked for
 };
 
 // The partials of an input read in a thread of their own and handed over, in their order,
@@ -360,10 +401,13 @@ void run_streaming(const Options& options, Output& console, const std::string& n
   const GridKind kind = options.grid_kind();
   PartialGrid grid(kind, step, name, options);
 
+  std::optional<SoundBeside> sound;
+  if (!options.wav.empty()) sound.emplace(options, step);
+  SoundBeside* const beside = sound ? &*sound : nullptr;
   if (options.result_format() == Format::kList) {
     std::optional<RepeatedTime> repeated;
     save_as(options.output, options.force, through_output([&](Output& out) {
-              ListStream stream(out, console, grid, options.fit, name);
+              ListStream stream(out, console, grid, options.fit, name, beside);
               try {
                 read_into(options, fd, name, stream);
               } catch (const WriteFailed&) {
@@ -374,12 +418,12 @@ void run_streaming(const Options& options, Output& console, const std::string& n
             }),
             nothing_saved);
     if (repeated) warn_of_repeated_time(*repeated, console);
-    return;
+  } else {
+    SdifStream stream(console, grid, options.fit, step, name, {written_by, options.rate}, beside);
+    read_into(options, fd, name, stream);
+    save_as(options.output, options.force, through_output([&](Output& out) { stream.finish(out); }), nothing_saved);
   }
-
-  SdifStream stream(console, grid, options.fit, step, name, {written_by, options.rate});
-  read_into(options, fd, name, stream);
-  save_as(options.output, options.force, through_output([&](Output& out) { stream.finish(out); }), nothing_saved);
+  if (sound) sound->save(console, options.output);
 }
 
 }  // namespace zarn

@@ -39,7 +39,13 @@ void save_picture(const std::string& name, bool replacing, const ResampledSet& s
 
 void save_sound(const SoundRequest& sound, const ResampledSet& set, const std::string& result,
                 const std::function<void(const std::string&)>& report) {
-  if (const int high = partials_at_half_rate(set, sound.rate))
+  SetVoices voices(set);
+  save_sound(sound, voices, partials_at_half_rate(set, sound.rate), result, report);
+}
+
+void save_sound(const SoundRequest& sound, VoiceSource& voices, int at_half_rate, const std::string& result,
+                const std::function<void(const std::string&)>& report) {
+  if (const int high = at_half_rate)
     report(compose_warning(sound.name + ": " + std::to_string(high) + (high == 1 ? " partial reaches" : " partials reach") +
                            " half the sample rate (" + std::to_string(sound.rate / 2) + " Hz) or above, where the sound leaves it out"));
   const std::string beyond = "the sound's samples go beyond what a sound file holds (levels far above 0 dB); " + not_saved("sound", result);
@@ -48,7 +54,7 @@ void save_sound(const SoundRequest& sound, const ResampledSet& set, const std::s
   double gain = 1;
   bool silent = false;
   if (sound.normalize) {
-    SoundStream probe(set, sound.rate);
+    SoundStream probe(voices, sound.rate);
     std::vector<float> block(1 << 14);
     while (probe.next(block.data(), block.size()) > 0) {
     }
@@ -56,7 +62,7 @@ void save_sound(const SoundRequest& sound, const ResampledSet& set, const std::s
     silent = probe.peak() == 0;
     if (!silent) gain = std::pow(10.0, *sound.normalize / 20.0) / probe.peak();
   }
-  SoundStream stream(set, sound.rate);
+  SoundStream stream(voices, sound.rate);
   const SampleSource source{stream.length(), [&](float* out, std::size_t n) {
                               const std::size_t got = stream.next(out, n);
                               if (!std::isfinite(stream.peak())) throw failure(sound.name, beyond);

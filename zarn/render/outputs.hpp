@@ -10,6 +10,7 @@
 #include "render/page.hpp"
 #include "render/plot.hpp"
 #include "render/sound_file.hpp"
+#include "render/voices.hpp"
 
 namespace zarn {
 
@@ -36,6 +37,9 @@ struct SoundRequest {
 /// Makes the sound of the set a block at a time and saves it; warnings and notes go to
 /// `report`. Throws Failure saying that the result was saved in `result`.
 void save_sound(const SoundRequest& sound, const ResampledSet& set, const std::string& result,
+                const std::function<void(const std::string&)>& report);
+/// The same of the partials a source gives, of which `at_half_rate` reach half the rate.
+void save_sound(const SoundRequest& sound, VoiceSource& voices, int at_half_rate, const std::string& result,
                 const std::function<void(const std::string&)>& report);
 
 }  // namespace zarn

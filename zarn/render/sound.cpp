@@ -53,7 +53,7 @@ class Voice {
   Voice(const Resampled& part, double step, int rate, long samples)
       : part_(part), rate_(rate), T_(1.0 / rate), n_end_(samples) {
     const std::size_t N = part.time.size();
-    done_ = N < 2 || samples <= 0;
+    done_ = !sounds(static_cast<int>(N), samples);
     if (done_) return;
     t_first_ = part.time.front(), t_last_ = part.time.back();
     // One grid step at most; partials that come without a grid (step 0) take their first interval.
@@ -64,7 +64,11 @@ class Voice {
   }
 
   // The first sample the voice may add to.
-  long first_sample() const { return done_ ? n_end_ : sample_number(std::ceil(t_first_ * rate_), 0, n_end_); }
+  long first_sample() const { return done_ ? n_end_ : first_sample(t_first_, rate_, n_end_); }
+  // The same, known from a partial's first time; and whether a partial of `points` points
+  // sounds at all in a sound of `samples` samples.
+  static long first_sample(double t_first, int rate, long samples) { return sample_number(std::ceil(t_first * rate), 0, samples); }
+  static bool sounds(int points, long samples) { return points >= 2 && samples > 0; }
   bool done() const { return done_; }
 
   // Adds the voice's samples from `from` (where it stopped last, or its first) up to `to` into
@@ -284,12 +288,7 @@ namespace {
 
 // The sound's end, in seconds: the last grid time of any partial, or the noise's last frame;
 // negative when there is neither.
-double sound_end(const ResampledSet& set) {
-  double end = NoiseSound::end(set.noise);
-  for (const Resampled& part : set.partials)
-    if (part.N() > 0) end = std::max(end, part.time.back());
-  return end;
-}
+double sound_end(const VoiceSource& voices) { return std::max(NoiseSound::end(voices.noise()), voices.last_time()); }
 
 double sample_count(double end, int rate) { return end < 0 ? 0 : std::floor(end * rate) + 1; }
 
@@ -297,9 +296,11 @@ double sample_count(double end, int rate) { return end < 0 ? 0 : std::floor(end 
 
 // As many samples as the sound analysed lasts, where the set came from one (the rest cut off,
 // the silence after its partials kept), else to its end.
-double sound_length(const ResampledSet& set, int rate) {
-  return set.length > 0 ? std::round(set.length * rate) : sample_count(sound_end(set), rate);
+double sound_length(const VoiceSource& voices, int rate) {
+  return voices.length() > 0 ? std::round(voices.length() * rate) : sample_count(sound_end(voices), rate);
 }
+
+double sound_length(const ResampledSet& set, int rate) { return sound_length(SetVoices(set), rate); }
 
 int partials_at_half_rate(const ResampledSet& set, int rate) {
   int count = 0;
@@ -310,7 +311,7 @@ int partials_at_half_rate(const ResampledSet& set, int rate) {
 
 void check_sound_memory(const ResampledSet& set, int rate) {
   // The sum is held whole, in doubles, and handed on in floats.
-  const double end = sound_end(set);
+  const double end = sound_end(SetVoices(set));
   char hours[32];
   std::snprintf(hours, sizeof hours, "%.1f", end / 3600);
   check_memory(sound_length(set, rate) * (sizeof(double) + sizeof(float)), "a sound of " + std::string(hours) + " hours from time 0");
@@ -328,28 +329,38 @@ constexpr std::size_t kBlock = 1 << 14;
 
 }  // namespace
 
-SoundStream::SoundStream(const ResampledSet& set, int rate) : set_(set), rate_(rate) {
-  const double end = sound_end(set), count = sound_length(set, rate);
+SoundStream::SoundStream(const ResampledSet& set, int rate) : own_(std::make_unique<SetVoices>(set)), voices_(*own_), rate_(rate) {
+  start();
+}
+
+SoundStream::SoundStream(VoiceSource& voices, int rate) : voices_(voices), rate_(rate) { start(); }
+
+void SoundStream::start() {
+  VoiceSource& voices = voices_;
+  const int rate = rate_;
+  const double end = sound_end(voices), count = sound_length(voices, rate);
   if (!(count < 4e18)) {
     char hours[32];
     std::snprintf(hours, sizeof hours, "%.3g", end / 3600);
     throw failure("a sound of " + std::string(hours) + " hours from time 0 is beyond what can be made");
   }
   length_ = static_cast<long long>(count);
-  std::vector<long> first(set.partials.size(), 0);
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const detail::Voice v(set.partials[p], set.step, rate, static_cast<long>(length_));
-    if (v.done()) continue;
-    first[p] = v.first_sample();
+  std::vector<long> first(voices.count(), 0);
+  for (std::size_t p = 0; p < voices.count(); ++p) {
+    if (!detail::Voice::sounds(voices.points(p), static_cast<long>(length_))) continue;
+    first[p] = detail::Voice::first_sample(voices.first_time(p), rate, static_cast<long>(length_));
     order_.push_back(p);
   }
   std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) { return first[a] < first[b]; });
   firsts_ = std::move(first);
-  if (!set.noise.empty()) noise_ = std::make_unique<NoiseSound>(set.noise, rate);
+  if (!voices.noise().empty()) noise_ = std::make_unique<NoiseSound>(voices.noise(), rate);
 }
 
 SoundStream::~SoundStream() {
-  for (Sounding* s : sounding_) delete s;
+  for (Sounding* s : sounding_) {
+    voices_.release(s->partial);
+    delete s;
+  }
 }
 
 std::size_t SoundStream::next(float* out, std::size_t n) {
@@ -361,7 +372,7 @@ std::size_t SoundStream::next(float* out, std::size_t n) {
   // every sample adds them up in the order that a whole render does.
   for (; started_ < order_.size() && firsts_[order_[started_]] < to; ++started_) {
     const std::size_t p = order_[started_];
-    auto* s = new Sounding{p, detail::Voice(set_.partials[p], set_.step, rate_, static_cast<long>(length_))};
+    auto* s = new Sounding{p, detail::Voice(voices_.fetch(p), voices_.step(), rate_, static_cast<long>(length_))};
     sounding_.insert(std::upper_bound(sounding_.begin(), sounding_.end(), p, [](std::size_t q, const Sounding* x) { return q < x->partial; }), s);
   }
   sum_.assign(count, 0.0);
@@ -370,6 +381,7 @@ std::size_t SoundStream::next(float* out, std::size_t n) {
   std::size_t kept = 0;
   for (Sounding* s : sounding_) {
     if (s->voice.done()) {
+      voices_.release(s->partial);
       delete s;
       continue;
     }

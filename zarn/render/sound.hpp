@@ -8,6 +8,7 @@
 
 #include "model/partials.hpp"
 #include "render/noise_sound.hpp"
+#include "render/voices.hpp"
 
 namespace zarn {
 
@@ -34,6 +35,9 @@ class SoundStream {
  public:
   /// The sound of `set` (which must outlive the stream) at `rate` samples a second.
   SoundStream(const ResampledSet& set, int rate);
+  /// The sound of the partials `voices` gives (which must outlive the stream), each fetched
+  /// as it starts and released as it ends.
+  SoundStream(VoiceSource& voices, int rate);
   ~SoundStream();
   SoundStream(const SoundStream&) = delete;
   SoundStream& operator=(const SoundStream&) = delete;
@@ -48,7 +52,9 @@ class SoundStream {
 
  private:
   struct Sounding;
-  const ResampledSet& set_;
+  void start();  // the length, and the partials in the order they start
+  std::unique_ptr<SetVoices> own_;  // the set's, where the stream was made from one
+  VoiceSource& voices_;
   int rate_;
   long long length_ = 0, done_ = 0;
   std::vector<std::size_t> order_;  // partials with a voice, by their first sample
@@ -64,6 +70,8 @@ class SoundStream {
 /// The number of samples of the sound of `set` at `rate`, from time 0 to the last grid time of
 /// any partial (0 when no partial has a point), found without making it.
 double sound_length(const ResampledSet& set, int rate);
+/// The same of the partials a source gives.
+double sound_length(const VoiceSource& voices, int rate);
 
 /// The sound of the resampled set at `rate` samples a second: sample n is the sound at time
 /// n / rate, from time 0 to the last grid time of any partial (or the noise's last frame).
