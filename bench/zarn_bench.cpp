@@ -176,6 +176,25 @@ void BM_Render(benchmark::State& state) {
 }
 BENCHMARK(BM_Render)->Unit(benchmark::kMillisecond);
 
+// The same made a block at a time, as --wav makes it, in oscillator samples a second: beside
+// BM_LanesFloor, what starting segments, fades and voices cost above the lanes themselves.
+void BM_SoundStream(benchmark::State& state) {
+  const zarn::ResampledSet set = resampled(parsed());
+  constexpr int kRate = 44100;
+  double samples = 0;
+  for (const zarn::Resampled& part : set.partials)
+    if (part.N() > 1) samples += (part.time.back() - part.time.front()) * kRate;
+  std::vector<float> block(1 << 14);
+  for (auto _ : state) {
+    zarn::SoundStream stream(set, kRate);
+    while (stream.next(block.data(), block.size()) > 0) {
+    }
+    benchmark::DoNotOptimize(stream.peak());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(static_cast<double>(state.iterations()) * samples));
+}
+BENCHMARK(BM_SoundStream)->Unit(benchmark::kMillisecond);
+
 // The floor of the oscillators: eight lanes run side by side with nothing else, no segment
 // or fade to start, no voice to load, in oscillator samples a second (a lane's sample each).
 void BM_LanesFloor(benchmark::State& state) {

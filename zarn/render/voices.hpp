@@ -90,10 +90,19 @@ class SpooledVoices final : public VoiceSource {
     int points;
     double first;
   };
+  // Writes the points held back to the spool.
+  void flush();
+  // Points are written to the spool in blocks of this many, and each partial read back whole
+  // at once: a few system calls for many partials.
+  static constexpr std::size_t kBlock = std::size_t{1} << 17;
+
   double step_;
   int rate_ = 0;
   std::vector<Entry> entries_;
   Spool spool_;
+  std::vector<double> pending_;  // points not yet in the spool, from entry `spooled_` on
+  std::uint64_t written_ = 0;    // doubles in the spool
+  std::vector<double> read_;     // a partial's points as read back
   std::map<std::size_t, Resampled> fetched_;  // the partials sounding
   Noise noise_;
   double length_ = 0;
