@@ -15,6 +15,7 @@
 #include "formats/formats.hpp"
 #include "fit/resample.hpp"
 #include "run_binary.hpp"
+#include "io/tokens.hpp"
 #include "support.hpp"
 
 namespace {
@@ -66,6 +67,31 @@ TEST(Ats, ReadsFilesOfAtsaOfEveryType) {
     const zarn::PartialSet set = zarn::read_input(bytes, "in.ats");
     ASSERT_EQ(set.P(), static_cast<int>(want.size()));
     for (std::size_t p = 0; p < want.size(); ++p) EXPECT_EQ(zarn_test::points(set.partials[p]), want[p]) << p;
+    // Handed on a partial at a time, as each ends (they end out of the order they began): the
+    // same partials, in the same order, at the same places, with the noise known at the start.
+    struct Sink final : zarn::PartialSink {
+      void start(const zarn::PartialSet& input, int n) override { count = n, frames = input.noise.times.size(); }
+      void take(zarn::Partial& part, int p) override {
+        numbers.push_back(p);
+        partials.push_back(zarn_test::points(part));
+        places.push_back(part.place);
+      }
+      int count = -1;
+      std::size_t frames = 0;
+      std::vector<int> numbers;
+      std::vector<std::vector<std::vector<double>>> partials;
+      std::vector<double> places;
+    } sink;
+    zarn::Input in(bytes, "in.ats");
+    const zarn::PartialSet rest = zarn::read_ats_each(in, zarn::PartialSet{}, sink);
+    EXPECT_EQ(sink.count, set.P());
+    EXPECT_EQ(sink.frames, set.noise.times.size());
+    EXPECT_EQ(rest.noise.power, set.noise.power);
+    EXPECT_EQ(sink.partials, want);
+    for (std::size_t p = 0; p < sink.numbers.size(); ++p) {
+      EXPECT_EQ(sink.numbers[p], static_cast<int>(p));
+      EXPECT_EQ(sink.places[p], set.partials[p].place);
+    }
     EXPECT_GE(set.P(), 2);  // the two tones at least
     // Types 3 and 4: each frame's 25 band energies, as mean squares (2.78 E / window).
     ASSERT_EQ(set.noise.empty(), type < 3);

@@ -1,16 +1,19 @@
 #include "formats/ats.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <queue>
 #include <string>
 #include <vector>
 
+#include "formats/in_order.hpp"
 #include "model/failure.hpp"
 #include "model/phase.hpp"
 
@@ -44,6 +47,44 @@ class AtsReader {
   explicit AtsReader(Input& in) : in_(in) { set_.places = PartialSet::Places::kBytes; }
 
   PartialSet read() {
+    walk();
+    return std::move(set_);
+  }
+
+  // Reads as read() does, handing each partial to the sink, in their order, as its last frame
+  // is read (InOrder): a first pass checks the file, counts each partial's frames and reads
+  // the noise; the second hands the partials on. Memory holds the partials under way and the
+  // noise, not the file. A pipe is read whole first.
+  PartialSet read_each(PartialSet input, PartialSink& sink) {
+    set_.format = std::move(input.format);
+    if (!in_.can_rewind()) {
+      walk();
+      std::vector<Partial> partials = std::move(set_.partials);
+      sink.start(set_, static_cast<int>(partials.size()));
+      for (std::size_t p = 0; p < partials.size(); ++p) {
+        sink.take(partials[p], static_cast<int>(p));
+        partials[p] = Partial{};  // its memory goes back before the next is taken
+      }
+      return std::move(set_);
+    }
+    pass_ = Pass::kCount;
+    walk();
+    sink.start(set_, static_cast<int>(counts_.size()));
+    if (!in_.rewind()) throw system_failure(in_.name(), errno, "cannot read it a second time");
+    order_.emplace(sink, counts_);
+    pass_ = Pass::kStream;
+    open_.clear();
+    swap_ = false;
+    walk();
+    if (order_->handed() != counts_.size() || begun_ != counts_.size()) changed();
+    return std::move(set_);
+  }
+
+ private:
+  // The passes over the input: reading whole in one, or counting then handing on.
+  enum class Pass { kStore, kCount, kStream };
+
+  void walk() {
     double h[kHeaderValues];
     for (std::uint64_t i = 0; i < kHeaderValues; ++i) h[i] = value(0, "the header");
     const double partials = h[4], frames = h[5], type = h[9];
@@ -68,15 +109,19 @@ class AtsReader {
         fail(32, "the header's " + figure(partials) + " partials and " + figure(frames) + " frames of type " +
                      std::to_string(t) + " do not fit the file's " + std::to_string(remaining + 80) + " bytes");
     }
-    set_.about.push_back({"ATS type", std::to_string(t) + (per_column == 3 ? " (amplitude, frequency, phase)" : " (amplitude, frequency)") +
-                                          (noise > 0 ? ", noise bands" : "")});
-    set_.about.push_back({"Sample rate", figure(h[1]) + " Hz"});
-    set_.about.push_back({"Frame size", figure(h[2]) + " samples, window " + figure(h[3])});
-    set_.about.push_back({"Columns", figure(partials) + " in " + figure(frames) + " frames"});
+    // The second pass of two reads what the first took again: only the partials are new.
+    const bool again = pass_ == Pass::kStream;
+    if (!again) {
+      set_.about.push_back({"ATS type", std::to_string(t) + (per_column == 3 ? " (amplitude, frequency, phase)" : " (amplitude, frequency)") +
+                                            (noise > 0 ? ", noise bands" : "")});
+      set_.about.push_back({"Sample rate", figure(h[1]) + " Hz"});
+      set_.about.push_back({"Frame size", figure(h[2]) + " samples, window " + figure(h[3])});
+      set_.about.push_back({"Columns", figure(partials) + " in " + figure(frames) + " frames"});
+    }
     const double window = h[3];
     if (noise > 0) {
       if (!std::isfinite(window) || !(window > 0)) fail(24, "window size " + figure(window) + ": a file with noise bands needs one above zero");
-      set_.noise = critical_band_noise();
+      if (!again) set_.noise = critical_band_noise();
     }
     double last_time = -std::numeric_limits<double>::infinity();
     for (std::uint64_t f = 0; f < count; ++f) {
@@ -94,7 +139,7 @@ class AtsReader {
         if (!std::isfinite(freq)) fail(row, "frequency " + figure(freq) + " of partial " + std::to_string(c) + " is not finite");
         point(row, c, time, freq, amp);
       }
-      if (noise > 0) set_.noise.times.push_back(time);
+      if (noise > 0 && !again) set_.noise.times.push_back(time);
       for (std::uint64_t b = 0; b < noise; ++b) {
         const std::uint64_t where = in_.offset();
         const double energy = value(at, "a frame");
@@ -104,15 +149,16 @@ class AtsReader {
         const double power = kNoisePower * energy / window;
         if (!std::isfinite(power))
           fail(where, "noise energy " + figure(energy) + " of band " + std::to_string(b + 1) + " over the window of " + figure(window) + " samples is beyond any level");
-        set_.noise.power.push_back(power);
+        if (!again) set_.noise.power.push_back(power);
       }
     }
     if (!in_.at_end()) fail(in_.offset(), "the file goes on after the " + figure(frames) + " frames that its header gives");
-    if (set_.partials.empty()) set_.passed_over = count == 0 ? "no frames" : "no amplitude above zero in any frame";
-    return std::move(set_);
+    if (!again && set_.partials.empty() && counts_.empty())
+      set_.passed_over = count == 0 ? "no frames" : "no amplitude above zero in any frame";
   }
 
- private:
+  [[noreturn]] void changed() const { throw Failure(compose(in_.name(), "the file changed while it was read")); }
+
   [[noreturn]] void fail(std::uint64_t at, const std::string& what) const {
     throw Failure(compose_at_byte(in_.name(), at, what));
   }
@@ -141,16 +187,41 @@ class AtsReader {
       return;
     }
     if (partial < 0) {
-      partial = set_.P();
-      set_.partials.emplace_back();
-      set_.partials.back().place = static_cast<double>(at);
+      switch (pass_) {
+        case Pass::kStore:
+          partial = set_.P();
+          set_.partials.emplace_back();
+          set_.partials.back().place = static_cast<double>(at);
+          break;
+        case Pass::kCount:
+          partial = static_cast<int>(counts_.size());
+          counts_.push_back(0);
+          break;
+        case Pass::kStream:
+          if (begun_ >= counts_.size()) changed();
+          partial = static_cast<int>(begun_++);
+          order_->begin(begun_ - 1).place = static_cast<double>(at);
+          break;
+      }
+    }
+    const auto p = static_cast<std::size_t>(partial);
+    if (pass_ == Pass::kCount) {
+      ++counts_[p];
+      return;
     }
     // The smallest positive double is how silence within a partial is written: read as 0.
     const double level = amp == std::numeric_limits<double>::min() ? 0.0 : amp;
-    add_breakpoint(set_.partials[static_cast<std::size_t>(partial)], time, held_low_frequency(freq), level);
+    Partial* part = pass_ == Pass::kStore ? &set_.partials[p] : order_->under_way(p);
+    if (part == nullptr) changed();  // longer than the first pass counted
+    add_breakpoint(*part, time, held_low_frequency(freq), level);
+    if (pass_ == Pass::kStream) order_->added(p);
   }
 
   Input& in_;
+  Pass pass_ = Pass::kStore;
+  std::vector<std::size_t> counts_;  // frames of each partial, counted by the first pass
+  std::size_t begun_ = 0;            // partials begun in the second
+  std::optional<InOrder> order_;     // handing on (kStream)
   PartialSet set_;
   bool swap_ = false;
   std::vector<int> open_;  // the partial each column is in, or -1
@@ -172,6 +243,8 @@ bool is_ats(std::string_view start) {
 }
 
 PartialSet read_ats(Input& in) { return AtsReader(in).read(); }
+
+PartialSet read_ats_each(Input& in, PartialSet input, PartialSink& sink) { return AtsReader(in).read_each(std::move(input), sink); }
 
 namespace {
 

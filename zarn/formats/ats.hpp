@@ -23,6 +23,11 @@ bool is_ats(std::string_view start);
 /// first appearance (time, then column). Throws Failure naming the file and byte offset.
 PartialSet read_ats(Input& in);
 
+/// Reads as read_ats does, handing each partial to `sink` in the same order as its last frame
+/// is read, in memory that follows the partials under way rather than the file; returns the
+/// input without its partials (its noise included), whose format `input` names.
+PartialSet read_ats_each(Input& in, PartialSet input, PartialSink& sink);
+
 /// Writes the resampled set, laid on the aligned grid, as an ATS file of type 2 at `rate`:
 /// a frame for every grid time from 0 (or the first, if earlier) to the last, partials that do
 /// not overlap sharing a column with a silent frame between them, as few columns as that

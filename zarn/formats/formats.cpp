@@ -50,7 +50,7 @@ const std::vector<FormatRow> kFormats = {
      [](std::string_view start) { return first_line(start) == kSpearFramesLine; }, read_spear_file, nullptr,
      [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_frames(out, set); },
      [](const ResampledSet& set) { check_figures(set, {"a text export", false, false}); }, false, false, 18},
-    {Format::kAts, "ats", ".ats", true, true, is_ats, [](Input& in, const ReadOptions&) { return read_ats(in); }, nullptr,
+    {Format::kAts, "ats", ".ats", true, true, is_ats, [](Input& in, const ReadOptions&) { return read_ats(in); }, read_ats_each,
      [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_ats(out, set, o.rate); }, check_ats, true, true, 16},
     {Format::kSound, "sound", "", false, false, is_sound, [](Input& in, const ReadOptions& o) { return read_sound(in, o.sound); },
      nullptr, nullptr, nullptr},

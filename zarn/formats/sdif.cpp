@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,7 +18,7 @@
 #include "formats/index_rule.hpp"
 #include "model/failure.hpp"
 #include "formats/sdif_bytes.hpp"
-#include "model/memory.hpp"
+#include "formats/in_order.hpp"
 #include "model/phase.hpp"
 
 namespace zarn {
@@ -134,9 +135,8 @@ class SdifReader {
   }
 
   // Reads as read() does, handing each partial to the sink, in their order, as its last row is
-  // read. The first pass counts each partial's rows, so that the second knows where each one
-  // ends: memory holds the partials under way, and those that ended before one begun earlier,
-  // which wait (on disk, beyond kWaitingPoints) for their turn. A pipe is read whole first.
+  // read (InOrder): memory holds the partials under way, not the file. A pipe is read whole
+  // first.
   PartialSet read_each(PartialSet input, PartialSink& sink) {
     set_.format = std::move(input.format);
     if (!in_.can_rewind()) {
@@ -150,11 +150,10 @@ class SdifReader {
       return whole;
     }
     count();
-    sink_ = &sink;
     sink.start(set_, static_cast<int>(starts_.size()));
-    slot_of_.assign(starts_.size(), -1);
+    order_.emplace(sink, counts_);
     again(Pass::kStream);
-    if (handed_ != starts_.size() || filled_ != starts_.size()) changed();
+    if (order_->handed() != starts_.size() || filled_ != starts_.size()) changed();
     return std::move(set_);
   }
 
@@ -363,89 +362,23 @@ class SdifReader {
     }
     Partial& part = partial(id);
     add_breakpoint(part, time, held_low_frequency(freq), amp);
-    if (pass_ == Pass::kStream && static_cast<std::size_t>(part.M()) == counts_[p]) ended(id);
+    if (pass_ == Pass::kStream) order_->added(p);
   }
 
-  // The partial that row() adds to: in the set, or under way in its slot.
+  // The partial that row() adds to: in the set, or under way.
   Partial& partial(int id) {
     if (pass_ != Pass::kStream) return set_.partials[static_cast<std::size_t>(id)];
-    const int slot = slot_of_[static_cast<std::size_t>(id)];
-    if (slot < 0) changed();  // ended, by the first pass's count
-    return slots_[static_cast<std::size_t>(slot)];
+    Partial* part = order_->under_way(static_cast<std::size_t>(id));
+    if (part == nullptr) changed();  // ended, by the first pass's count
+    return *part;
   }
 
-  // A partial begins (kStream): a slot for its rows, held at the size the first pass counted.
+  // A partial begins, to be handed on (kStream).
   void begin(int id) {
     const auto p = static_cast<std::size_t>(id);
-    int slot = 0;
-    if (free_.empty()) {
-      slot = static_cast<int>(slots_.size());
-      slots_.emplace_back();
-    } else {
-      slot = free_.back();
-      free_.pop_back();
-    }
-    slot_of_[p] = slot;
-    under_way_ += counts_[p];
-    if (under_way_ > most_under_way_) {
-      most_under_way_ = under_way_;
-      memory_.check(static_cast<double>(most_under_way_ + waiting_points_) * 3 * sizeof(double), "the partials under way");
-    }
-    Partial& part = slots_[static_cast<std::size_t>(slot)];
+    Partial& part = order_->begin(p);
     part.place = starts_[p].place;
     part.origin = starts_[p].origin;
-    part.time.reserve(counts_[p]);
-    part.freq.reserve(counts_[p]);
-    part.amp.reserve(counts_[p]);
-  }
-
-  // A partial has its last row: handed on when every one begun before it has been, else set
-  // aside until then.
-  void ended(int id) {
-    const auto p = static_cast<std::size_t>(id);
-    const int slot = slot_of_[p];
-    slot_of_[p] = -1;
-    under_way_ -= counts_[p];
-    Partial& part = slots_[static_cast<std::size_t>(slot)];
-    if (p == handed_) {
-      hand(part);
-      while (!waiting_.empty() && waiting_.begin()->first == handed_) {
-        auto next = waiting_.begin();
-        if (next->second.spooled) {
-          Partial& back = next->second.part;
-          const auto M = static_cast<std::size_t>(next->second.points);
-          back.time.resize(M), back.freq.resize(M), back.amp.resize(M);
-          spool_.read(next->second.at, back.time.data(), M);
-          spool_.read(next->second.at + M, back.freq.data(), M);
-          spool_.read(next->second.at + 2 * M, back.amp.data(), M);
-        } else {
-          waiting_points_ -= static_cast<std::size_t>(next->second.points);
-        }
-        hand(next->second.part);
-        waiting_.erase(next);
-      }
-    } else {
-      Waiting& wait = waiting_[p];
-      wait.points = part.M();
-      if (waiting_points_ + counts_[p] > kWaitingPoints) {
-        wait.spooled = true;
-        wait.at = spool_.append(part.time.data(), part.time.size());
-        spool_.append(part.freq.data(), part.freq.size());
-        spool_.append(part.amp.data(), part.amp.size());
-        wait.part.place = part.place;
-        wait.part.origin = part.origin;
-      } else {
-        waiting_points_ += counts_[p];
-        wait.part = std::move(part);
-        part = Partial{};
-      }
-    }
-    part = Partial{};  // its memory goes back: what is held follows the partials under way
-    free_.push_back(slot);
-  }
-
-  void hand(Partial& part) {
-    sink_->take(part, static_cast<int>(handed_++));
   }
 
   // The faults of rows, out of the way of the loop over them.
@@ -474,31 +407,13 @@ class SdifReader {
     double place;
     Origin origin;
   };
-  // A partial that ended before one begun earlier: held, or in the spool from `at`.
-  struct Waiting {
-    Partial part;
-    int points = 0;
-    bool spooled = false;
-    std::uint64_t at = 0;
-  };
-  // Breakpoints of waiting partials held in memory at most; the others wait on disk.
-  static constexpr std::size_t kWaitingPoints = std::size_t{1} << 14;
-
   Input& in_;
   Pass pass_ = Pass::kStore;
   std::vector<Start> starts_;        // of each partial, found by the first pass
   std::vector<std::size_t> counts_;  // rows of each partial, counted by the first pass
   std::vector<double> last_time_;    // each partial's last time, in the first pass
   std::size_t filled_ = 0;           // partials met again by the second pass
-  // Handing on (kStream): the partials under way in slots, those waiting, and the next one due.
-  PartialSink* sink_ = nullptr;
-  std::vector<Partial> slots_;
-  std::vector<int> free_;     // slots free
-  std::vector<int> slot_of_;  // by partial; -1 where not under way
-  std::map<std::size_t, Waiting> waiting_;
-  std::size_t handed_ = 0, under_way_ = 0, most_under_way_ = 0, waiting_points_ = 0;
-  MemoryCheck memory_;
-  Spool spool_;
+  std::optional<InOrder> order_;     // handing on (kStream)
   PartialSet set_;
   std::unordered_map<std::int32_t, Stream> streams_;
   Stream* stream_ = nullptr;  // the stream of the last track frame (the map keeps it in place)
