@@ -134,6 +134,30 @@ four=$work/analysis-$((partials * 4)).txt
 limit "-q -o list: peak at 4x / at 1x" "$(div "$(peak_of "$four" "$step")" "$(peak_of "$big" "$step")")" "<=" 1.3
 limit "-q -o sdif: peak at 4x / at 1x" "$(div "$(peak_of -f sdif "$four" "$step")" "$(peak_of -f sdif "$big" "$step")")" "<=" 1.3
 
+# The same from SDIF and ATS inputs: the analysis and four times it written in each at the step
+# (their partials handed on as each ends), and a sound beside the result (its partials set
+# aside on disk as they come).
+for format in sdif ats; do
+  for input in "$big" "$four"; do
+    [ -s "$input.$format" ] || "$zarn" -q -f $format -o "$input.$format" "$input" "$step" 2>/dev/null || true
+  done
+  if [ -s "$four.$format" ]; then
+    limit "-q -o from $format: peak at 4x / at 1x" "$(div "$(peak_of "$four.$format" "$step")" "$(peak_of "$big.$format" "$step")")" "<=" 1.3
+  else
+    echo "-q -o from $format: the file at 4x would be too large to make; not measured"
+  fi
+done
+limit "-q -o --wav: peak at 4x / at 1x" \
+  "$(div "$(peak_of --wav="$work/limits.wav" "$four" "$step")" "$(peak_of --wav="$work/limits.wav" "$big" "$step")")" "<=" 1.3
+if [ -x "$bench" ]; then
+  # Reading alone, a partial at a time, in memory, on the runs' 5,000 partials (frames of some
+  # fifteen rows), and on 500 (frames of a row or two, where each frame's own cost shows).
+  limit "SDIF read / list read, 5,000 partials (CPU)" "$(div "$(rate_of BM_ReadEach/list/1)" "$(rate_of BM_ReadEach/sdif/1)")" "<=" 0.8
+  echo "SDIF read / list read, 500 partials (CPU)            $(div "$(rate_of BM_ReadEach/list/0)" "$(rate_of BM_ReadEach/sdif/0)")"
+  # The sound a block at a time beside the eight lanes' floor, in oscillator samples a second.
+  echo "oscillators: the floor / the sound made, per sample  $(div "$(rate_of BM_LanesFloor)" "$(rate_of BM_SoundStream)")"
+fi
+
 # median "wall cpu" seconds of RUNS quiet runs of zarn with these options, into a file
 quiet_of() {
   for ((i = 0; i < runs; i++)); do timed "$work/quiet.out" "$zarn" -q --force -o "$work/quiet.out" "$@"; done >"$work/quiet.txt"

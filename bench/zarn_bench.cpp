@@ -179,7 +179,9 @@ BENCHMARK(BM_Render)->Unit(benchmark::kMillisecond);
 // The same made a block at a time, as --wav makes it, in oscillator samples a second: beside
 // BM_LanesFloor, what starting segments, fades and voices cost above the lanes themselves.
 void BM_SoundStream(benchmark::State& state) {
-  const zarn::ResampledSet set = resampled(parsed());
+  // 500 partials (some five sounding at once), or the runs' 5,000 (some fifty).
+  const zarn::ResampledSet set =
+      resampled(state.range(0) == 0 ? parsed() : zarn::read_input(zarn_bench::make_analysis(5000, 1), "bench"));
   constexpr int kRate = 44100;
   double samples = 0;
   for (const zarn::Resampled& part : set.partials)
@@ -193,7 +195,7 @@ void BM_SoundStream(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(static_cast<double>(state.iterations()) * samples));
 }
-BENCHMARK(BM_SoundStream)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SoundStream)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The floor of the oscillators: eight lanes run side by side with nothing else, no segment
 // or fade to start, no voice to load, in oscillator samples a second (a lane's sample each).
