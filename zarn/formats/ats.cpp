@@ -214,7 +214,7 @@ class AtsReader {
     Partial* part = pass_ == Pass::kStore ? &set_.partials[p] : order_->under_way(p);
     if (part == nullptr) changed();  // longer than the first pass counted
     add_breakpoint(*part, time, held_low_frequency(freq), level);
-    if (pass_ == Pass::kStream) order_->added(p);
+    if (pass_ == Pass::kStream) order_->added(p, *part);
   }
 
   Input& in_;

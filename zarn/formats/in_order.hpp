@@ -29,9 +29,10 @@ class InOrder {
     const int slot = slot_of_[id];
     return slot < 0 ? nullptr : &slots_[static_cast<std::size_t>(slot)];
   }
-  /// Called after each row added to partial `id`: it ends with the last row counted.
-  void added(std::size_t id) {
-    if (static_cast<std::size_t>(slots_[static_cast<std::size_t>(slot_of_[id])].M()) == counts_[id]) ended(id);
+  /// Called after each row added to partial `id` (under way as `part`): it ends with the last
+  /// row counted.
+  void added(std::size_t id, const Partial& part) {
+    if (static_cast<std::size_t>(part.M()) == counts_[id]) ended(id);
   }
   /// How many partials have been handed on.
   std::size_t handed() const { return handed_; }

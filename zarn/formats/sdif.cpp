@@ -280,16 +280,32 @@ class SdifReader {
                       " columns: tracks need index, frequency and amplitude");
     const bool harmonic = std::memcmp(h, "1HRM", 4) == 0;
     if (width == 4)
-      rows_of<4>(frame_start, time, stream_id, stream, harmonic, rows, n_columns);
+      rows_of_pass<4>(frame_start, time, stream_id, stream, harmonic, rows, n_columns);
     else
-      rows_of<8>(frame_start, time, stream_id, stream, harmonic, rows, n_columns);
+      rows_of_pass<8>(frame_start, time, stream_id, stream, harmonic, rows, n_columns);
     skip(padded8(bytes) - bytes, frame_start);
+  }
+
+  // The rows of a matrix, by a loop made for the pass at hand.
+  template <int kWidth>
+  void rows_of_pass(std::uint64_t frame_start, double time, std::int32_t stream_id, Stream& stream, bool harmonic, std::int32_t rows,
+                    std::uint64_t columns) {
+    switch (pass_) {
+      case Pass::kCount:
+        return rows_of<kWidth, Pass::kCount>(frame_start, time, stream_id, stream, harmonic, rows, columns);
+      case Pass::kFill:
+        return rows_of<kWidth, Pass::kFill>(frame_start, time, stream_id, stream, harmonic, rows, columns);
+      case Pass::kStream:
+        return rows_of<kWidth, Pass::kStream>(frame_start, time, stream_id, stream, harmonic, rows, columns);
+      case Pass::kStore:
+        return rows_of<kWidth, Pass::kStore>(frame_start, time, stream_id, stream, harmonic, rows, columns);
+    }
   }
 
   // The rows of a matrix of kWidth-byte floats: the first three columns of each, the rest
   // passed over. Rows are taken in bulk from what the input holds; a row wider than
   // kBulkRow is taken on its own, so that no long row makes the input hold more.
-  template <int kWidth>
+  template <int kWidth, Pass kPass>
   void rows_of(std::uint64_t frame_start, double time, std::int32_t stream_id, Stream& stream, bool harmonic,
                std::int32_t rows, std::uint64_t columns) {
     constexpr std::uint64_t kBulkRow = 4096;
@@ -301,7 +317,7 @@ class SdifReader {
         const std::uint64_t at = in_.offset();
         take(used, sizeof used, frame_start);
         skip(stride - sizeof used, frame_start);
-        row(at, time, stream_id, stream, harmonic, value(used, 0), value(used, 1), value(used, 2));
+        row<kPass>(at, time, stream_id, stream, harmonic, value(used, 0), value(used, 1), value(used, 2));
         ++r;
         continue;
       }
@@ -313,13 +329,14 @@ class SdifReader {
       const std::uint64_t at = in_.offset();
       const char* p = held.data();
       for (std::int32_t i = 0; i < batch; ++i, p += stride)
-        row(at + static_cast<std::uint64_t>(i) * stride, time, stream_id, stream, harmonic, value(p, 0), value(p, 1),
-            value(p, 2));
+        row<kPass>(at + static_cast<std::uint64_t>(i) * stride, time, stream_id, stream, harmonic, value(p, 0), value(p, 1),
+                   value(p, 2));
       in_.advance(static_cast<std::size_t>(static_cast<std::uint64_t>(batch) * stride));
       r += batch;
     }
   }
 
+  template <Pass kPass>
   __attribute__((always_inline)) void row(std::uint64_t at, double time, std::int32_t stream_id, Stream& stream, bool harmonic,
                                           double index, double freq, double amp) {
     // Within 2^31, an index is whole when converting it to an integer loses nothing.
@@ -327,26 +344,40 @@ class SdifReader {
         !std::isfinite(freq) || !(amp >= 0) || amp == std::numeric_limits<double>::infinity())
       bad_row(at, index, freq, amp);
     const auto key = static_cast<long long>(index);
-    const int next = static_cast<int>(pass_ == Pass::kCount ? starts_.size() : pass_ == Pass::kStore ? set_.partials.size() : filled_);
+    const int next = static_cast<int>(kPass == Pass::kCount ? starts_.size() : kPass == Pass::kStore ? set_.partials.size() : filled_);
     int id = 0;
+    Partial* part = nullptr;  // the partial the row goes to, in the passes that take rows
     switch (stream.indices.take(key, next, id)) {
       case IndexRule::Found::kTwice:
         twice(at, key, stream_id);
       case IndexRule::Found::kContinues:
-        if (!(pass_ == Pass::kCount ? time > last_time_[static_cast<std::size_t>(id)] : follows(partial(id), time)))
-          not_rising(at, key, stream_id);
+        if constexpr (kPass == Pass::kCount) {
+          if (!(time > last_time_[static_cast<std::size_t>(id)])) not_rising(at, key, stream_id);
+        } else {
+          part = kPass == Pass::kStream ? order_->under_way(static_cast<std::size_t>(id)) : &set_.partials[static_cast<std::size_t>(id)];
+          if (part == nullptr) changed();  // ended, by the first pass's count
+          if (!follows(*part, time)) not_rising(at, key, stream_id);
+        }
         break;
       case IndexRule::Found::kNew:
-        if (pass_ == Pass::kFill || pass_ == Pass::kStream) {
+        if (kPass == Pass::kFill || kPass == Pass::kStream) {
           if (++filled_ > starts_.size()) changed();
-          if (pass_ == Pass::kStream) begin(id);
+          const auto p = static_cast<std::size_t>(id);
+          if (kPass == Pass::kStream) {
+            part = &order_->begin(p);
+            part->place = starts_[p].place;
+            part->origin = starts_[p].origin;
+          } else {
+            part = &set_.partials[p];
+          }
           break;
         }
         if (stream_id != 0 || harmonic) set_.plain_origins = false;
-        if (pass_ == Pass::kStore) {
+        if (kPass == Pass::kStore) {
           set_.partials.emplace_back();
           set_.partials.back().place = static_cast<double>(at);
           set_.partials.back().origin = {stream_id, harmonic, key};
+          part = &set_.partials.back();
           break;
         }
         starts_.push_back({static_cast<double>(at), {stream_id, harmonic, key}});
@@ -355,30 +386,13 @@ class SdifReader {
         break;
     }
     const auto p = static_cast<std::size_t>(id);
-    if (pass_ == Pass::kCount) {
+    if constexpr (kPass == Pass::kCount) {
       ++counts_[p];
       last_time_[p] = time;
-      return;
+    } else {
+      add_breakpoint(*part, time, held_low_frequency(freq), amp);
+      if (kPass == Pass::kStream) order_->added(p, *part);
     }
-    Partial& part = partial(id);
-    add_breakpoint(part, time, held_low_frequency(freq), amp);
-    if (pass_ == Pass::kStream) order_->added(p);
-  }
-
-  // The partial that row() adds to: in the set, or under way.
-  Partial& partial(int id) {
-    if (pass_ != Pass::kStream) return set_.partials[static_cast<std::size_t>(id)];
-    Partial* part = order_->under_way(static_cast<std::size_t>(id));
-    if (part == nullptr) changed();  // ended, by the first pass's count
-    return *part;
-  }
-
-  // A partial begins, to be handed on (kStream).
-  void begin(int id) {
-    const auto p = static_cast<std::size_t>(id);
-    Partial& part = order_->begin(p);
-    part.place = starts_[p].place;
-    part.origin = starts_[p].origin;
   }
 
   // The faults of rows, out of the way of the loop over them.
