@@ -1,6 +1,7 @@
 // libFuzzer target: arbitrary bytes as an input file. What reads is laid on a grid,
 // resampled, listed, written, drawn and sounded, all in memory, by the same steps as a run;
-// every rejection must be a clean Failure.
+// every rejection must be a clean Failure. Read a partial at a time, as a run that streams
+// reads, the bytes must give the same partials or the same failure.
 //
 // The first byte chooses: its low three bits the time step (seven round ones, or the eight
 // bytes after the second as any double, so that extreme steps are reached too), its high bit
@@ -73,6 +74,48 @@ void recipe(const std::string& text) {
   }
 }
 
+// The same bytes read a partial at a time, as a run that streams reads them, must give the
+// same partials in the same order at the same places, or fail with the same message.
+struct SameAsWhole final : zarn::PartialSink {
+  explicit SameAsWhole(const zarn::PartialSet* whole) : whole_(whole) {}
+  void start(const zarn::PartialSet&, int count) override {
+    if (started_ || whole_ == nullptr || count != whole_->P()) __builtin_trap();
+    started_ = true;
+  }
+  void take(zarn::Partial& part, int p) override {
+    if (!started_ || p != next_++ || p >= whole_->P()) __builtin_trap();
+    const zarn::Partial& want = whole_->partials[static_cast<std::size_t>(p)];
+    if (part.time != want.time || part.freq != want.freq || part.amp != want.amp || !(part.place == want.place)) __builtin_trap();
+  }
+  void finish() const {
+    if (!started_ || next_ != whole_->P()) __builtin_trap();
+  }
+
+ private:
+  const zarn::PartialSet* whole_;
+  bool started_ = false;
+  int next_ = 0;
+};
+
+void read_each_alike(const std::string& bytes) {
+  std::string failure;
+  zarn::PartialSet whole;
+  try {
+    whole = zarn::read_input(bytes, "fuzz");
+  } catch (const zarn::Failure& f) {
+    failure = f.message;
+  }
+  SameAsWhole sink(failure.empty() ? &whole : nullptr);
+  try {
+    zarn::read_input_each(bytes, "fuzz", sink);
+  } catch (const zarn::Failure& f) {
+    if (f.message != failure) __builtin_trap();
+    return;
+  }
+  if (!failure.empty()) __builtin_trap();
+  sink.finish();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 0 && data[0] == '{') return recipe(std::string(reinterpret_cast<const char*>(data), size)), 0;
   if (size < 2) return 0;
@@ -91,6 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const zarn::Format format = formats()[((data[1] >> 3) & 7) % formats().size()];
   // Sound files are decoded by libsndfile, which is not this target's to fuzz.
   if (zarn::is_sound(bytes)) return 0;
+  read_each_alike(bytes);
   try {
     const zarn::PartialSet read = zarn::read_input(bytes, "fuzz");
     double points = 0;

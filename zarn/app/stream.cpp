@@ -43,7 +43,8 @@ class PartialGrid {
  public:
   PartialGrid(GridKind kind, double step, const std::string& name, const Options& options)
       : kind_(kind), name_(name), options_(options), room_(result_room(options)),
-        spool_room_(temporary_folder(), options.result_format() == Format::kSdif ? room_in(temporary_folder()) : 0) {
+        set_aside_((options.result_format() == Format::kSdif ? 2 : 0) + (options.wav.empty() ? 0 : 3)),
+        spool_room_(temporary_folder(), set_aside_ > 0 ? room_in(temporary_folder()) : 0) {
     plan_.step = step;
     plan_.aligned = kind == GridKind::kAligned;
     plan_.points.assign(1, 0);
@@ -62,8 +63,8 @@ class PartialGrid {
     memory_.check(points * 3 * sizeof(double), "the grid");
     take_room(room_, options_, points);
     // SDIF's frames are made once every partial is in: their points wait on disk, a frequency
-    // and an amplitude each.
-    if (options_.result_format() == Format::kSdif) spool_room_.take(points * 2 * sizeof(double), "the points set aside");
+    // and an amplitude each; the sound's, a time besides.
+    if (set_aside_ > 0) spool_room_.take(points * set_aside_ * sizeof(double), "the points set aside");
   }
   int points() const { return plan_.points[0]; }
   /// Checks the disk room of a grid planned whole (plan_grid checked its memory).
@@ -86,7 +87,8 @@ class PartialGrid {
   const Options& options_;
   MemoryCheck memory_;
   Room room_;
-  Room spool_room_;  // in the temporary folder, for SDIF's points
+  int set_aside_;    // numbers a point set aside on disk takes: SDIF's and the sound's
+  Room spool_room_;  // in the temporary folder, for the points set aside
   PartialSet places_;  // what a partial's place counts, for messages
   GridPlan plan_;
 };

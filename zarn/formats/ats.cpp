@@ -59,12 +59,7 @@ class AtsReader {
     set_.format = std::move(input.format);
     if (!in_.can_rewind()) {
       walk();
-      std::vector<Partial> partials = std::move(set_.partials);
-      sink.start(set_, static_cast<int>(partials.size()));
-      for (std::size_t p = 0; p < partials.size(); ++p) {
-        sink.take(partials[p], static_cast<int>(p));
-        partials[p] = Partial{};  // its memory goes back before the next is taken
-      }
+      hand_each(set_, sink);
       return std::move(set_);
     }
     pass_ = Pass::kCount;

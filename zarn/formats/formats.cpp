@@ -1,5 +1,7 @@
 #include "formats/formats.hpp"
 
+#include "formats/in_order.hpp"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -256,20 +258,29 @@ PartialSet read_fd(int fd, const std::string& name, const ReadOptions& options, 
 
 PartialSet read_input(int fd, const std::string& name, const ReadOptions& options) { return read_fd(fd, name, options, nullptr); }
 
+namespace {
+
+// Hands on the partials of a set read whole, where its format is not read a partial at a time.
+void hand_read(PartialSet& set, PartialSink& sink) {
+  if (recognised_row(set.format).read_each == nullptr) hand_each(set, sink);  // else taken as it was read
+}
+
+}  // namespace
+
 void read_input_each(int fd, const std::string& name, const ReadOptions& options, PartialSink& sink) {
   PartialSet set = read_fd(fd, name, options, &sink);
-  if (recognised_row(set.format).read_each != nullptr) return;  // taken as it was read
-  std::vector<Partial> partials = std::move(set.partials);
-  sink.start(set, static_cast<int>(partials.size()));
-  for (std::size_t p = 0; p < partials.size(); ++p) {
-    sink.take(partials[p], static_cast<int>(p));
-    partials[p] = Partial{};  // its memory goes back before the next is taken
-  }
+  hand_read(set, sink);
 }
 
 PartialSet read_input(std::string_view bytes, const std::string& name, const ReadOptions& options) {
   Input in(bytes, name);
   return read_recognised(in, bytes.substr(0, kSniff), name, options);
+}
+
+void read_input_each(std::string_view bytes, const std::string& name, PartialSink& sink, const ReadOptions& options) {
+  Input in(bytes, name);
+  PartialSet set = read_recognised(in, bytes.substr(0, kSniff), name, options, &sink);
+  hand_read(set, sink);
 }
 
 Writer result_writer(const ResampledSet& set, Format format, WriteOptions options) {

@@ -105,6 +105,9 @@ void read_input_each(int fd, const std::string& name, const ReadOptions& options
 /// Reads every partial of a file held in memory, as read_input(fd, name) would.
 PartialSet read_input(std::string_view bytes, const std::string& name, const ReadOptions& options = {});
 
+/// Reads a file held in memory one partial at a time, as read_input_each(fd, ...) would.
+void read_input_each(std::string_view bytes, const std::string& name, PartialSink& sink, const ReadOptions& options = {});
+
 /// Throws Failure when the resampled set holds what `format` cannot write so that it reads
 /// back (figures beyond the partial list's single precision), before anything is written.
 void check_result(const ResampledSet& set, Format format);

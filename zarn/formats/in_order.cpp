@@ -2,6 +2,16 @@
 
 namespace zarn {
 
+void hand_each(PartialSet& set, PartialSink& sink) {
+  std::vector<Partial> partials = std::move(set.partials);
+  set.partials.clear();
+  sink.start(set, static_cast<int>(partials.size()));
+  for (std::size_t p = 0; p < partials.size(); ++p) {
+    sink.take(partials[p], static_cast<int>(p));
+    partials[p] = Partial{};  // its memory goes back before the next is taken
+  }
+}
+
 Partial& InOrder::begin(std::size_t id) {
   int slot = 0;
   if (free_.empty()) {

@@ -15,6 +15,10 @@
 
 namespace zarn {
 
+/// Hands every partial of a set read whole to the sink, in order, each one's memory given back
+/// before the next is taken; the set keeps the rest (its noise, what was passed over).
+void hand_each(PartialSet& set, PartialSink& sink);
+
 /// Hands partials on in the order they began, each as soon as it may be.
 class InOrder {
  public:

@@ -141,12 +141,7 @@ class SdifReader {
     set_.format = std::move(input.format);
     if (!in_.can_rewind()) {
       PartialSet whole = read();
-      std::vector<Partial> partials = std::move(whole.partials);
-      sink.start(whole, static_cast<int>(partials.size()));
-      for (std::size_t p = 0; p < partials.size(); ++p) {
-        sink.take(partials[p], static_cast<int>(p));
-        partials[p] = Partial{};  // its memory goes back before the next is taken
-      }
+      hand_each(whole, sink);
       return whole;
     }
     count();
