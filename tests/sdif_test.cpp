@@ -166,8 +166,9 @@ TEST(Sdif, ReadsWhatRealFilesContain) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const zarn::PartialSet set = read(kHeader + c.body);
-    zarn::Input in(kHeader + c.body, "in.sdif");
-    handed_like_whole(kHeader + c.body, in);
+    const std::string bytes = kHeader + c.body;  // which the Input reads in place
+    zarn::Input in(bytes, "in.sdif");
+    handed_like_whole(bytes, in);
     zarn::PartialSet once;
     ASSERT_EQ(piped(kHeader + c.body, &once), "accepted");
     ASSERT_EQ(once.P(), set.P());
