@@ -208,5 +208,35 @@ TEST(Plot, BoundedByPixels) {
   EXPECT_EQ(count(svg, "class=\"breakpoints\""), 1u);
 }
 
+// A row of dots whose levels waver between two neighbouring shades is one stroke, in the shade
+// of its first pixel, as a line's run is; levels two shades apart break it at every pixel.
+TEST(Plot, DotsWaveringByAShadeStayOneStroke) {
+  const double loud = 0.5;
+  double near = loud, far = loud;  // a shade below, and two
+  while (zarn::picture_shade(near) == zarn::picture_shade(loud)) near *= 0.9;
+  far = near;
+  while (zarn::picture_shade(far) == zarn::picture_shade(near)) far *= 0.9;
+  for (const auto& [other, strokes] : {std::pair<double, std::size_t>{near, 1}, std::pair<double, std::size_t>{far, 200}}) {
+    zarn::PartialSet read;
+    zarn::Partial row;
+    for (int i = 0; i < 200; ++i) {  // 200 pixels at 1,000 Hz, a dot on each
+      row.time.push_back(1 + (i + 0.5) / 110.0);
+      row.freq.push_back(1000);
+      row.amp.push_back(i % 2 == 0 ? loud : other);
+    }
+    read.partials = {row};
+    zarn::ResampledSet set = zarn_test::lay_grid(read, 0.01, "in");
+    zarn::resample(read, set);
+    zarn::PlotOptions o{"in", 0.01, false};
+    o.range = std::pair<double, double>(0, 10);
+    o.band = std::pair<double, double>(0, 2000);
+    std::string svg;
+    zarn::Output out(&svg);
+    zarn::write_plot(out, set, &read, o);
+    out.flush();
+    EXPECT_EQ(subpaths(svg, "breakpoints").size(), strokes) << other;
+  }
+}
+
 }  // namespace
 

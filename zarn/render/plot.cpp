@@ -329,7 +329,12 @@ class DotPixels {
       for (std::size_t px = 0; px < kWidth;) {
         const unsigned char q = row[px];
         std::size_t end = px + 1;
-        while (end < kWidth && row[end] == q) ++end;
+        // A run keeps its shade over pixels within one shade of it, as a line's run does, so
+        // that levels wavering about the border of two shades do not break it into dots.
+        if (q > 0)
+          while (end < kWidth && row[end] > 0 && row[end] + 1 >= q && row[end] <= q + 1) ++end;
+        else
+          while (end < kWidth && row[end] == 0) ++end;
         if (q > 0) {  // from the first pixel's centre less half a dot to the last's plus half a dot
           PathData& d = shades.dots[q];
           const double y = static_cast<double>(py) + 0.5;
