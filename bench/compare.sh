@@ -150,10 +150,10 @@ done
 limit "-q -o --wav: peak at 4x / at 1x" \
   "$(div "$(peak_of --wav="$work/limits.wav" "$four" "$step")" "$(peak_of --wav="$work/limits.wav" "$big" "$step")")" "<=" 1.3
 if [ -x "$bench" ]; then
-  # The best of five runs of each, the two of a pair run in one process: this machine's speed
+  # The best of six runs of each, the two of a pair run in turn in one process: this machine's speed
   # wanders more between processes than the figures differ.
   best_of() {  # "RATE RATE": the best items a second of each of the two benchmarks named
-    "$bench" --benchmark_filter="^($1|$2)\$" --benchmark_min_time=0.3 --benchmark_repetitions=5 --benchmark_format=csv 2>/dev/null |
+    "$bench" --benchmark_filter="^($1|$2)\$" --benchmark_min_time=0.3 --benchmark_repetitions=6 --benchmark_enable_random_interleaving=true --benchmark_format=csv 2>/dev/null |
       awk -F, -v a="\"$1\"" -v b="\"$2\"" '$1 == a && $7 > x {x = $7} $1 == b && $7 > y {y = $7} END {print x, y}'
   }
   # Reading alone, a partial at a time, in memory, on the runs' 5,000 partials (frames of some

@@ -156,6 +156,9 @@ class SdifReader {
   // The passes over the input: counting then filling or handing on, or storing in one.
   enum class Pass { kCount, kFill, kStream, kStore };
 
+  // True in the pass that sees the file first (the second of two counts nothing again).
+  bool first_look() const { return pass_ == Pass::kCount || pass_ == Pass::kStore; }
+
   // The first pass, which checks the file and counts each partial's rows, then what it saw.
   void count() {
     pass_ = Pass::kCount;
@@ -215,9 +218,9 @@ class SdifReader {
     if (size < static_cast<std::int32_t>(kFrameHeaderAfterSize))
       fail(start, "frame size " + std::to_string(size) + " is smaller than a frame header");
     const std::uint64_t end = start + 8 + static_cast<std::uint64_t>(size);
-    if (pass_ != Pass::kFill) frames_.add(be32(h));
+    if (first_look()) frames_.add(be32(h));
     if (!is_track(h)) {  // name-value tables, type declarations, markers: not tracks
-      if (pass_ != Pass::kFill) passed_.add(be32(h));
+      if (first_look()) passed_.add(be32(h));
       skip(end - in_.offset(), start);
       return;
     }
