@@ -163,7 +163,9 @@ class SdifReader {
   void count() {
     pass_ = Pass::kCount;
     walk();
-    std::vector<double>().swap(last_time_);
+    counts_.reserve(counted_.size());
+    for (const Counted& c : counted_) counts_.push_back(c.rows);
+    std::vector<Counted>().swap(counted_);
     starts_.shrink_to_fit();
     counts_.shrink_to_fit();
     describe();
@@ -342,7 +344,7 @@ class SdifReader {
         !std::isfinite(freq) || !(amp >= 0) || amp == std::numeric_limits<double>::infinity())
       bad_row(at, index, freq, amp);
     const auto key = static_cast<long long>(index);
-    const int next = static_cast<int>(kPass == Pass::kCount ? starts_.size() : kPass == Pass::kStore ? set_.partials.size() : filled_);
+    const int next = static_cast<int>(kPass == Pass::kCount ? counted_.size() : kPass == Pass::kStore ? set_.partials.size() : filled_);
     int id = 0;
     Partial* part = nullptr;  // the partial the row goes to, in the passes that take rows
     switch (stream.indices.take(key, next, id)) {
@@ -350,7 +352,7 @@ class SdifReader {
         twice(at, key, stream_id);
       case IndexRule::Found::kContinues:
         if constexpr (kPass == Pass::kCount) {
-          if (!(time > last_time_[static_cast<std::size_t>(id)])) not_rising(at, key, stream_id);
+          if (!(time > counted_[static_cast<std::size_t>(id)].last_time)) not_rising(at, key, stream_id);
         } else {
           part = kPass == Pass::kStream ? order_->under_way(static_cast<std::size_t>(id)) : &set_.partials[static_cast<std::size_t>(id)];
           if (part == nullptr) changed();  // ended, by the first pass's count
@@ -379,14 +381,14 @@ class SdifReader {
           break;
         }
         starts_.push_back({static_cast<double>(at), {stream_id, harmonic, key}});
-        counts_.push_back(0);
-        last_time_.push_back(time);
+        counted_.push_back({0, time});
         break;
     }
     const auto p = static_cast<std::size_t>(id);
     if constexpr (kPass == Pass::kCount) {
-      ++counts_[p];
-      last_time_[p] = time;
+      Counted& c = counted_[p];
+      ++c.rows;
+      c.last_time = time;
     } else {
       add_breakpoint(*part, time, held_low_frequency(freq), amp);
       if (kPass == Pass::kStream) order_->added(p, *part);
@@ -422,8 +424,13 @@ class SdifReader {
   Input& in_;
   Pass pass_ = Pass::kStore;
   std::vector<Start> starts_;        // of each partial, found by the first pass
-  std::vector<std::size_t> counts_;  // rows of each partial, counted by the first pass
-  std::vector<double> last_time_;    // each partial's last time, in the first pass
+  // Each partial's rows and last time in the first pass, side by side (a row touches one place).
+  struct Counted {
+    std::size_t rows;
+    double last_time;
+  };
+  std::vector<Counted> counted_;
+  std::vector<std::size_t> counts_;  // rows of each partial, as the first pass counted them
   std::size_t filled_ = 0;           // partials met again by the second pass
   std::optional<InOrder> order_;     // handing on (kStream)
   PartialSet set_;
