@@ -147,6 +147,21 @@ double distance(const std::vector<std::vector<std::pair<double, double>>>& paths
   return best;
 }
 
+// The picture of the input resampled at `step` (into `set`), 0 to 10 s and 0 to 2 kHz: a pixel
+// is 1/110 s wide and 10/3 Hz high.
+std::string picture_in_view(const zarn::PartialSet& read, double step, zarn::ResampledSet& set) {
+  set = zarn_test::lay_grid(read, step, "in");
+  zarn::resample(read, set);
+  zarn::PlotOptions o{"in", step, false};
+  o.range = std::pair<double, double>(0, 10);
+  o.band = std::pair<double, double>(0, 2000);
+  std::string svg;
+  zarn::Output out(&svg);
+  zarn::write_plot(out, set, &read, o);
+  out.flush();
+  return svg;
+}
+
 // A dense partial, far more points than pixels, draws a line through its pixels: every point
 // within a third of a pixel of it, with points of the order of its pixels, not of its data.
 // Dots are merged at the pixels: each falls within half a pixel's diagonal of its place, a
@@ -169,15 +184,8 @@ TEST(Plot, BoundedByPixels) {
   for (double& f : twin.freq) f += 0.01;  // on the same pixels, quieter
   for (double& a : twin.amp) a = 0.01;
   read.partials = {dense, sparse, twin};
-  zarn::ResampledSet set = zarn_test::lay_grid(read, 0.001, "in");
-  zarn::resample(read, set);
-  zarn::PlotOptions o{"in", 0.001, false};
-  o.range = std::pair<double, double>(0, 10);
-  o.band = std::pair<double, double>(0, 2000);
-  std::string svg;
-  zarn::Output out(&svg);
-  zarn::write_plot(out, set, &read, o);
-  out.flush();
+  zarn::ResampledSet set;
+  const std::string svg = picture_in_view(read, 0.001, set);
   const auto x = [](double t) { return 80 + t / 10 * 1100; };
   const auto y = [](double f) { return 650 - f / 2000 * 600; };
   const auto lines = subpaths(svg, "partial"), dots = subpaths(svg, "breakpoints");
@@ -212,9 +220,9 @@ TEST(Plot, BoundedByPixels) {
 // of its first pixel, as a line's run is; levels two shades apart break it at every pixel.
 TEST(Plot, DotsWaveringByAShadeStayOneStroke) {
   const double loud = 0.5;
-  double near = loud, far = loud;  // a shade below, and two
+  double near = loud;  // a shade below, and two
   while (zarn::picture_shade(near) == zarn::picture_shade(loud)) near *= 0.9;
-  far = near;
+  double far = near;
   while (zarn::picture_shade(far) == zarn::picture_shade(near)) far *= 0.9;
   for (const auto& [other, strokes] : {std::pair<double, std::size_t>{near, 1}, std::pair<double, std::size_t>{far, 200}}) {
     zarn::PartialSet read;
@@ -225,16 +233,8 @@ TEST(Plot, DotsWaveringByAShadeStayOneStroke) {
       row.amp.push_back(i % 2 == 0 ? loud : other);
     }
     read.partials = {row};
-    zarn::ResampledSet set = zarn_test::lay_grid(read, 0.01, "in");
-    zarn::resample(read, set);
-    zarn::PlotOptions o{"in", 0.01, false};
-    o.range = std::pair<double, double>(0, 10);
-    o.band = std::pair<double, double>(0, 2000);
-    std::string svg;
-    zarn::Output out(&svg);
-    zarn::write_plot(out, set, &read, o);
-    out.flush();
-    EXPECT_EQ(subpaths(svg, "breakpoints").size(), strokes) << other;
+    zarn::ResampledSet set;
+    EXPECT_EQ(subpaths(picture_in_view(read, 0.01, set), "breakpoints").size(), strokes) << other;
   }
 }
 

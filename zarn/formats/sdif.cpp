@@ -167,7 +167,6 @@ class SdifReader {
     for (const Counted& c : counted_) counts_.push_back(c.rows);
     std::vector<Counted>().swap(counted_);
     starts_.shrink_to_fit();
-    counts_.shrink_to_fit();
     describe();
   }
 
