@@ -501,10 +501,22 @@ py::object apply(const py::object& partials_in, const py::object& recipe) {
   if (is_text) {
     text = recipe.cast<std::string>();
   } else if (py::isinstance<py::str>(recipe) || py::hasattr(recipe, "__fspath__")) {
-    name = py::str(py::module_::import("os").attr("fspath")(recipe)).cast<std::string>();
-    text = py::module_::import("pathlib").attr("Path")(name).attr("read_text")().cast<std::string>();
+    // The file's bytes as the tool reads them: bounded, and not decoded (a name in the recipe
+    // may be in any encoding).
+    name = py::module_::import("os").attr("fsencode")(recipe).cast<std::string>();
+    try {
+      text = zarn::read_text_file(name, "the recipe " + name, 10.0);
+    } catch (const zarn::Failure& failure) {
+      raise_failure(failure);
+    }
   } else {
-    text = py::module_::import("json").attr("dumps")(recipe).cast<std::string>();
+    try {
+      text = py::module_::import("json").attr("dumps")(recipe, py::arg("allow_nan") = false).cast<std::string>();
+    } catch (py::error_already_set& e) {
+      if (!e.matches(PyExc_ValueError)) throw;
+      throw py::value_error("the recipe holds a number that is not finite (NaN or an infinity), which JSON cannot hold: " +
+                            std::string(py::str(e.value())));
+    }
   }
   zarn::PartialSet set = to_set<zarn::PartialSet>(partials_of(partials_in));
   set.noise = noise_of(partials_in);

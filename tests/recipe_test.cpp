@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,12 @@ TEST(Recipe, RefusedWithThePlace) {
       {recipe_of(set, "{\"op\": \"gain\", \"db\": \"6\", \"partials\": [0]}"), "\"db\" of edit 1 (gain) must be a number"},
       {recipe_of(set, "{\"op\": \"stretch\", \"factor\": 0, \"about\": 0, \"partials\": [0]}"), "a stretch's factor must be above zero, not 0"},
       {recipe_of(set, "{\"op\": \"delete\", \"partials\": [3]}"), "edit 1: no partial 3 among the 3 the recipe was made for"},
-      {recipe_of(set, "{\"op\": \"delete\", \"partials\": [1.5]}"), "no partial 1.5 among the 3"},
+      {recipe_of(set, "{\"op\": \"delete\", \"partials\": [1.5]}"), "no partial 1.5 (not written as a whole number) among the 3"},
+      {recipe_of(set, "{\"op\": \"delete\", \"partials\": [1e-400]}"), "no partial 0 (not written as a whole number)"},
+      {recipe_of(set, "{\"op\": \"delete\", \"partials\": [0.99999999999999999999]}"), "no partial 1 (not written as a whole number)"},
+      {recipe_of(set, "{\"op\": \"delete\", \"partials\": [1, 1]}"), "its partials must be listed once each, rising"},
+      {recipe_of(set, "{\"op\": \"delete\", \"partials\": [-1]}"), "no partial -1 among the 3"},
+      {"{\"zarn\": \"recipe\", \"version\": 1, \"input\": {\"partials\": 3.0, \"fingerprint\": \"x\"}, \"edits\": []}", "must hold a whole number of partials, not 3"},
       {recipe_of(set, "{\"op\": \"delete\", \"partials\": [2, 1]}"), "its partials must be listed once each, rising"},
   };
   for (const auto& c : cases) EXPECT_NE(refusal(c.text).find(c.says), std::string::npos) << c.text << "\n" << refusal(c.text);
@@ -70,17 +76,77 @@ TEST(Recipe, JsonStrings) {
     const char* text;
     std::string value;
   } cases[] = {{"\"a\\u00e9\\n\\\"\\/\"", "a\xc3\xa9\n\"/"}, {"\"\\ud83c\\udfb5\"", "\xf0\x9f\x8e\xb5"}, {"\"\\ud83c x\"", "\xef\xbf\xbd x"},
-               {"\"\\udfb5\"", "\xef\xbf\xbd"}};
+               {"\"\\udfb5\"", "\xef\xbf\xbd"}, {"\xef\xbb\xbf \"bom\"", "bom"}};
   for (const auto& c : cases) {
     zarn::JsonError error;
-    EXPECT_EQ(zarn::parse_json(c.text, error).text, c.value) << c.text;
+    const zarn::JsonDocument doc = zarn::parse_json(c.text, error);
     EXPECT_EQ(error.what, "") << c.text;
+    if (error.what.empty()) {
+      EXPECT_EQ(doc.root().text(), c.value) << c.text;
+    }
   }
   zarn::JsonError error;
-  const zarn::JsonValue v = zarn::parse_json(" {\"n\": [-1.5e2, true, null]} ", error);
+  const zarn::JsonDocument doc = zarn::parse_json(" {\"n\": [-1.5e2, true, [], 7, null], \"m\": {\"k\": \"v\"}, \"w\": -12} ", error);
   ASSERT_EQ(error.what, "");
-  EXPECT_EQ(v.member("n")->items[0].number, -150);
-  EXPECT_EQ(v.member("n")->items[2].offset, 22u);
+  zarn::JsonValue n = doc.root(), m = doc.root(), k = doc.root(), w = doc.root();
+  ASSERT_TRUE(doc.root().member("n", n) && doc.root().member("m", m) && m.member("k", k) && doc.root().member("w", w));
+  EXPECT_FALSE(doc.root().member("v", k));  // a value is no member's name
+  EXPECT_EQ(doc.root().size(), 3u);
+  ASSERT_EQ(n.size(), 5u);
+  std::vector<zarn::JsonValue> items;
+  for (const zarn::JsonValue item : n) items.push_back(item);
+  ASSERT_EQ(items.size(), 5u);  // the empty array within is one item, the value after it the next
+  EXPECT_EQ(items[0].number(), -150);
+  EXPECT_FALSE(items[0].written_whole());
+  EXPECT_TRUE(items[1].boolean());
+  EXPECT_EQ(items[2].kind(), zarn::JsonValue::Kind::kArray);
+  EXPECT_EQ(items[3].number(), 7);
+  EXPECT_TRUE(items[3].written_whole());
+  EXPECT_EQ(items[4].offset(), 29u);
+  EXPECT_EQ(k.text(), "v");
+  EXPECT_TRUE(w.written_whole());
+  EXPECT_EQ(w.number(), -12);
+}
+
+// What JSON refuses, and at which byte: the last place that tells.
+TEST(Recipe, JsonRefused) {
+  const struct {
+    std::string text;
+    std::size_t at;
+    const char* says;
+  } cases[] = {
+      {"\"a\x1f\"", 2, "a control character within a string"},
+      {"\"a\x20\"", 0, ""},
+      {"[1.]", 1, "a number needs digits after its point"},
+      {"[1e]", 1, "a number needs digits in its exponent"},
+      {"{\"a\": 1, \"b\": 2, \"a\": 3}", 17, "the member \"a\" is named twice in one object"},
+      {"{\"b\": {\"a\": 1}, \"a\": 2}", 0, ""},  // one name in two objects
+      {"{\"\\u0061\": 1, \"a\": 2}", 14, "the member \"a\" is named twice"},
+      {"\xef\xbb\xbf", 3, "a value was expected, and the text ends"},
+      {"\xef\xbb [1]", 0, "a value was expected"},
+      {"[1e999]", 1, "a number beyond the range of doubles"},
+  };
+  for (const auto& c : cases) {
+    zarn::JsonError error;
+    zarn::parse_json(c.text, error);
+    EXPECT_EQ(error.what.substr(0, std::string(c.says).size()), c.says) << c.text;
+    if (*c.says != '\0') {
+      EXPECT_EQ(error.offset, c.at) << c.text;
+    }
+  }
+}
+
+// The tree of the densest text a recipe can hold takes at most 9 times it, however it is made.
+TEST(Recipe, JsonTreeBoundedByItsText) {
+  for (const std::string unit : {"1,", "[],", "\"\",", "{\"\":1},"}) {
+    std::string text = "[";
+    while (text.size() < 100000) text += unit;
+    text.back() = ']';
+    zarn::JsonError error;
+    const zarn::JsonDocument doc = zarn::parse_json(text, error);
+    ASSERT_EQ(error.what, "") << unit;
+    EXPECT_LE(doc.bytes(), 9 * text.size()) << unit;
+  }
 }
 
 // Each edit on the partials it names, with values whose mirror images would differ.
@@ -129,11 +195,11 @@ TEST(Recipe, RefusedForOtherPartialsOrImpossibleEdits) {
   const struct {
     std::string edits, says;
   } cases[] = {
-      {R"({"op": "delete", "partials": [1]}, {"op": "gain", "db": 1, "partials": [1]})", "edit 2 (gain) names partial 1, which an edit before it deleted"},
-      {R"({"op": "keep", "partials": [0]}, {"op": "delete", "partials": [2]})", "edit 2 (delete) names partial 2, which an edit before it deleted"},
-      {R"({"op": "shift", "seconds": -0.06, "partials": [2]})", "edit 1 (shift) would leave partial 2 with a time before 0 s"},
+      {R"({"op": "delete", "partials": [1]}, {"op": "gain", "db": 1, "partials": [1]})", "edit 2 (gain) names partial 2 (index 1), which an edit before it deleted"},
+      {R"({"op": "keep", "partials": [0]}, {"op": "delete", "partials": [2]})", "edit 2 (delete) names partial 3 (index 2), which an edit before it deleted"},
+      {R"({"op": "shift", "seconds": -0.06, "partials": [2]})", "edit 1 (shift) would leave partial 3 (index 2) with a time before 0 s"},
       {R"({"op": "shift", "seconds": -0.05, "partials": [2]})", ""},  // to 0 s exactly
-      {R"({"op": "stretch", "factor": 1e-300, "about": 1, "partials": [0]})", "edit 1 (stretch) would leave partial 0 with times that no longer rise"},
+      {R"({"op": "stretch", "factor": 1e-300, "about": 1, "partials": [0]})", "edit 1 (stretch) would leave partial 1 (index 0) with times that no longer rise"},
       {R"({"op": "transpose", "cents": 1.3e6, "partials": [0]})", "a frequency that is not a finite number"},
       {R"({"op": "gain", "db": 7000, "partials": [1]})", "an amplitude that is not a finite number"},
   };

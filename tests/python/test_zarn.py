@@ -170,6 +170,14 @@ def test_apply_replays_a_recipe_as_the_tool_does(tmp_path):
         assert (tmp_path / "py.txt").read_bytes() == (tmp_path / "cli.txt").read_bytes()
     with pytest.raises(ValueError, match="made for other partials"):
         zarn.apply(zarn.scale(partials, gain=1), recipe)
+    # A name in another encoding than UTF-8 is taken as the tool takes it.
+    (tmp_path / "latin.json").write_bytes(json.dumps(dict(recipe, input=dict(recipe["input"], name="X"))).encode().replace(b'"X"', b'"caf\xe9"'))
+    assert len(zarn.apply(partials, tmp_path / "latin.json")) == len(partials) - 1
+    # What is not a recipe's file is refused at once, not read without end.
+    with pytest.raises(zarn.Error, match="is not a file of text but a device"):
+        zarn.apply(partials, "/dev/zero")
+    with pytest.raises(ValueError, match="not finite"):
+        zarn.apply(partials, dict(recipe, edits=[{"op": "gain", "db": float("nan"), "partials": [0]}]))
 
 
 def test_edit_takes_every_option_of_the_tools_table(tmp_path):

@@ -37,37 +37,40 @@ class Interpreter {
   Interpreter(const std::string& file) : file_(file) {}
 
   [[noreturn]] void refuse(const JsonValue& at, const std::string& what) const {
-    throw Failure(compose_at_byte(file_, at.offset, what));
+    throw Failure(compose_at_byte(file_, at.offset(), what));
   }
 
-  const JsonValue& need(const JsonValue& object, const char* name, JsonValue::Kind kind, const char* of) const {
-    const JsonValue* v = object.member(name);
-    if (v == nullptr) refuse(object, std::string(of) + " has no \"" + name + "\"");
-    if (v->kind != kind) refuse(*v, std::string("\"") + name + "\" of " + of + " must be " + json_kind_name(kind));
-    return *v;
+  JsonValue need(const JsonValue& object, const char* name, JsonValue::Kind kind, const char* of) const {
+    JsonValue v = object;
+    if (!object.member(name, v)) refuse(object, std::string(of) + " has no \"" + name + "\"");
+    if (v.kind() != kind) refuse(v, std::string("\"") + name + "\" of " + of + " must be " + json_kind_name(kind));
+    return v;
   }
 
   double number(const JsonValue& object, const char* name, const char* of) const {
-    return need(object, name, JsonValue::Kind::kNumber, of).number;
+    return need(object, name, JsonValue::Kind::kNumber, of).number();
   }
 
   Recipe recipe(const JsonValue& root) const {
-    if (root.kind != JsonValue::Kind::kObject) refuse(root, "a recipe is a JSON object, not " + std::string(json_kind_name(root.kind)));
-    const JsonValue* tag = root.member("zarn");
-    if (tag == nullptr || tag->kind != JsonValue::Kind::kString || tag->text != "recipe")
-      refuse(tag != nullptr ? *tag : root, "not a recipe: it lacks \"zarn\": \"recipe\"");
-    const double version = number(root, "version", "the recipe");
-    if (version != 1) refuse(*root.member("version"), "a recipe of version " + shown(version) + ", which this zarn does not know (it knows 1)");
+    if (root.kind() != JsonValue::Kind::kObject) refuse(root, "a recipe is a JSON object, not " + std::string(json_kind_name(root.kind())));
+    JsonValue tag = root;
+    if (!root.member("zarn", tag) || tag.kind() != JsonValue::Kind::kString || tag.text() != "recipe")
+      refuse(tag, "not a recipe: it lacks \"zarn\": \"recipe\"");
+    const JsonValue version = need(root, "version", JsonValue::Kind::kNumber, "the recipe");
+    if (version.number() != 1) refuse(version, "a recipe of version " + shown(version.number()) + ", which this zarn does not know (it knows 1)");
     Recipe r;
-    const JsonValue& input = need(root, "input", JsonValue::Kind::kObject, "the recipe");
-    if (const JsonValue* name = input.member("name"); name != nullptr && name->kind == JsonValue::Kind::kString) r.input = name->text;
-    const double partials = number(input, "partials", "the recipe's input");
-    if (!(partials >= 0 && partials <= 2147483647.0 && partials == std::floor(partials)))
-      refuse(*input.member("partials"), "the recipe's input must hold a whole number of partials, not " + shown(partials));
-    r.partials = static_cast<long long>(partials);
-    r.fingerprint = need(input, "fingerprint", JsonValue::Kind::kString, "the recipe's input").text;
-    const JsonValue& edits = need(root, "edits", JsonValue::Kind::kArray, "the recipe");
-    for (std::size_t i = 0; i < edits.items.size(); ++i) r.edits.push_back(edit(edits.items[i], i + 1, r.partials));
+    const JsonValue input = need(root, "input", JsonValue::Kind::kObject, "the recipe");
+    JsonValue name = input;
+    if (input.member("name", name) && name.kind() == JsonValue::Kind::kString) r.input = std::string(name.text());
+    const JsonValue partials = need(input, "partials", JsonValue::Kind::kNumber, "the recipe's input");
+    if (!(partials.number() >= 0 && partials.number() <= 2147483647.0 && partials.written_whole()))
+      refuse(partials, "the recipe's input must hold a whole number of partials, not " + shown(partials.number()));
+    r.partials = static_cast<long long>(partials.number());
+    r.fingerprint = std::string(need(input, "fingerprint", JsonValue::Kind::kString, "the recipe's input").text());
+    const JsonValue edits = need(root, "edits", JsonValue::Kind::kArray, "the recipe");
+    r.edits.reserve(edits.size());
+    std::size_t number_of = 0;
+    for (const JsonValue e : edits) r.edits.push_back(edit(e, ++number_of, r.partials));
     return r;
   }
 
@@ -80,29 +83,37 @@ class Interpreter {
 
   RecipeEdit edit(const JsonValue& e, std::size_t number_of, long long partials) const {
     const std::string of = "edit " + std::to_string(number_of);
-    if (e.kind != JsonValue::Kind::kObject) refuse(e, of + " must be an object, not " + json_kind_name(e.kind));
-    const JsonValue& name = need(e, "op", JsonValue::Kind::kString, of.c_str());
+    if (e.kind() != JsonValue::Kind::kObject) refuse(e, of + " must be an object, not " + json_kind_name(e.kind()));
+    const JsonValue name = need(e, "op", JsonValue::Kind::kString, of.c_str());
     const OpRow* row = nullptr;
     for (const OpRow& r : kOps)
-      if (name.text == r.name) row = &r;
-    if (row == nullptr) refuse(name, of + ": unknown op " + quote(name.text) + " (delete, keep, transpose, shift, stretch or gain)");
+      if (name.text() == r.name) row = &r;
+    if (row == nullptr) refuse(name, of + ": unknown op " + quote(name.text()) + " (delete, keep, transpose, shift, stretch or gain)");
     RecipeEdit edit;
     edit.op = row->op;
     if (row->value != nullptr) edit.value = number(e, row->value, (of + " (" + row->name + ")").c_str());
     if (edit.op == Op::kStretch) {
       edit.about = number(e, "about", (of + " (stretch)").c_str());
-      if (!(edit.value > 0)) refuse(*e.member("factor"), of + ": a stretch's factor must be above zero, not " + shown(edit.value));
+      if (!(edit.value > 0)) refuse(need(e, "factor", JsonValue::Kind::kNumber, of.c_str()), of + ": a stretch's factor must be above zero, not " + shown(edit.value));
     }
-    const JsonValue& list = need(e, "partials", JsonValue::Kind::kArray, of.c_str());
-    for (const JsonValue& p : list.items) {
-      if (p.kind != JsonValue::Kind::kNumber || p.number != std::floor(p.number) || p.number < 0 || p.number >= static_cast<double>(partials))
-        refuse(p, of + ": no partial " + (p.kind == JsonValue::Kind::kNumber ? shown(p.number) : json_kind_name(p.kind)) + " among the " +
-                      std::to_string(partials) + " the recipe was made for (they count from 0)");
-      const int index = static_cast<int>(p.number);
+    const JsonValue list = need(e, "partials", JsonValue::Kind::kArray, of.c_str());
+    edit.partials.reserve(list.size());
+    for (const JsonValue p : list) {
+      // An index is written as a whole number: 1e-400 or 0.99999999999999999999 read as 0 or 1 would name a partial not meant.
+      if (p.kind() != JsonValue::Kind::kNumber || !p.written_whole() || p.number() < 0 || p.number() >= static_cast<double>(partials))
+        refuse(p, of + ": no partial " + (p.kind() == JsonValue::Kind::kNumber ? shown_index(p) : json_kind_name(p.kind())) + " among the " +
+                      std::to_string(partials) + " the recipe was made for (indices count from 0)");
+      const int index = static_cast<int>(p.number());
       if (!edit.partials.empty() && index <= edit.partials.back()) refuse(p, of + ": its partials must be listed once each, rising");
       edit.partials.push_back(index);
     }
     return edit;
+  }
+
+  // An index as written where it can be told (a whole number), else as read.
+  static std::string shown_index(const JsonValue& p) {
+    if (p.written_whole() && std::fabs(p.number()) < 1e15) return std::to_string(static_cast<long long>(p.number()));
+    return shown(p.number()) + (p.written_whole() ? "" : " (not written as a whole number)");
   }
 
   const std::string& file_;
@@ -121,13 +132,16 @@ struct Hash {
   }
 };
 
+// A partial as people count them, from 1, and as the recipe names it, by index from 0.
+std::string partial_named(int index) { return "partial " + std::to_string(index + 1) + " (index " + std::to_string(index) + ")"; }
+
 }  // namespace
 
 Recipe parse_recipe(std::string_view text, const std::string& file) {
   JsonError error;
-  const JsonValue root = parse_json(text, error);
+  const JsonDocument doc = parse_json(text, error);
   if (!error.what.empty()) throw Failure(compose_at_byte(file, error.offset, "not a recipe: " + error.what));
-  return Interpreter(file).recipe(root);
+  return Interpreter(file).recipe(doc.root());
 }
 
 std::string fingerprint(const PartialSet& set) {
@@ -159,7 +173,7 @@ void apply_recipe(PartialSet& set, const Recipe& recipe, const std::string& file
     const std::string of = "edit " + std::to_string(e + 1) + " (" + row_of(edit.op).name + ")";
     for (int p : edit.partials)
       if (deleted[static_cast<std::size_t>(p)])
-        throw failure(file, of + " names partial " + std::to_string(p) + ", which an edit before it deleted");
+        throw failure(file, of + " names " + partial_named(p) + ", which an edit before it deleted");
     if (edit.op == Op::kKeep) {
       std::vector<char> listed(set.partials.size(), 0);
       for (int p : edit.partials) listed[static_cast<std::size_t>(p)] = 1;
@@ -177,14 +191,17 @@ void apply_recipe(PartialSet& set, const Recipe& recipe, const std::string& file
     for (int p : edit.partials) {
       Partial& part = set.partials[static_cast<std::size_t>(p)];
       const auto wrong = [&](const char* what) {
-        return failure(file, of + " would leave partial " + std::to_string(p) + " with " + what);
+        return failure(file, of + " would leave " + partial_named(p) + " with " + what);
       };
       for (std::size_t j = 0; j < part.time.size(); ++j) {
         switch (edit.op) {
-          case Op::kTranspose:
+          case Op::kTranspose: {
+            const bool above_zero = part.freq[j] > 0;
             part.freq[j] = part.freq[j] * factor;
             if (!std::isfinite(part.freq[j])) throw wrong("a frequency that is not a finite number");
+            if (above_zero && !(part.freq[j] > 0)) throw wrong("a frequency of 0 Hz, which no format holds");
             break;
+          }
           case Op::kGain:
             part.amp[j] = part.amp[j] * factor;
             if (!std::isfinite(part.amp[j])) throw wrong("an amplitude that is not a finite number");

@@ -1,16 +1,54 @@
 #include "io/json.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "io/number_parse.hpp"
 
 namespace zarn {
 
-const JsonValue* JsonValue::member(std::string_view name) const {
-  for (const auto& m : members)
-    if (m.first == name) return &m.second;
-  return nullptr;
+JsonValue::Kind JsonValue::kind() const { return doc_->nodes_[index_].kind; }
+std::size_t JsonValue::offset() const { return doc_->nodes_[index_].offset; }
+bool JsonValue::boolean() const { return doc_->nodes_[index_].flag; }
+double JsonValue::number() const { return doc_->nodes_[index_].kind == Kind::kNumber ? doc_->nodes_[index_].number : 0.0; }
+bool JsonValue::written_whole() const { return doc_->nodes_[index_].kind == Kind::kNumber && doc_->nodes_[index_].flag; }
+
+std::string_view JsonValue::text() const {
+  const auto& n = doc_->nodes_[index_];
+  if (n.kind != Kind::kString) return {};
+  return std::string_view(doc_->strings_).substr(n.span.a, n.span.b);
+}
+
+std::size_t JsonValue::size() const {
+  const auto& n = doc_->nodes_[index_];
+  return n.kind == Kind::kArray || n.kind == Kind::kObject ? n.span.b : 0;
+}
+
+JsonValue::Iterator& JsonValue::Iterator::operator++() {
+  const auto& n = doc_->nodes_[at_];
+  at_ = n.kind == Kind::kArray || n.kind == Kind::kObject ? n.span.a : at_ + 1;
+  return *this;
+}
+
+JsonValue::Iterator JsonValue::begin() const { return {doc_, size() == 0 ? end().at_ : index_ + 1}; }
+JsonValue::Iterator JsonValue::end() const {
+  const auto& n = doc_->nodes_[index_];
+  return {doc_, n.kind == Kind::kArray || n.kind == Kind::kObject ? n.span.a : index_ + 1};
+}
+
+bool JsonValue::member(std::string_view name, JsonValue& out) const {
+  if (kind() != Kind::kObject) return false;
+  for (Iterator i = begin(); i != end(); ++i) {
+    const JsonValue key = *i;
+    ++i;
+    if (key.text() == name) {
+      out = *i;
+      return true;
+    }
+  }
+  return false;
 }
 
 const char* json_kind_name(JsonValue::Kind kind) {
@@ -25,25 +63,33 @@ const char* json_kind_name(JsonValue::Kind kind) {
   return "a value";
 }
 
-namespace {
-
 constexpr int kDeepest = 64;
 
-class Reader {
+// Reads the text twice: once to count its values and its strings' characters (and find any
+// fault), once to fill a document sized exactly for them.
+class JsonReader {
  public:
-  Reader(std::string_view text, JsonError& error) : s_(text), error_(error) {}
+  JsonReader(std::string_view text, JsonError& error, JsonDocument* doc) : s_(text), error_(error), doc_(doc) {}
 
-  JsonValue document() {
-    JsonValue v = value(0);
+  void document() {
+    if (s_.substr(0, 3) == "\xEF\xBB\xBF") at_ = 3;  // a byte-order mark, which some editors write
+    value(0);
     space();
     if (ok() && at_ < s_.size()) fail("more text after the value");
-    return v;
   }
+  std::size_t nodes() const { return nodes_; }
+  static void reserve(JsonDocument& doc, std::size_t nodes, std::size_t characters) {
+    doc.nodes_.reserve(nodes);
+    doc.strings_.reserve(characters);
+  }
+  std::size_t characters() const { return characters_; }
 
  private:
+  using Kind = JsonValue::Kind;
   bool ok() const { return error_.what.empty(); }
-  void fail(const std::string& what) {
-    if (ok()) error_ = {at_, what};
+  void fail(const std::string& what) { fail_at(at_, what); }
+  void fail_at(std::size_t at, const std::string& what) {
+    if (ok()) error_ = {at, what};
   }
   void space() {
     while (at_ < s_.size() && (s_[at_] == ' ' || s_[at_] == '\t' || s_[at_] == '\n' || s_[at_] == '\r')) ++at_;
@@ -54,91 +100,100 @@ class Reader {
     return true;
   }
 
-  JsonValue value(int depth) {
-    space();
-    JsonValue v;
-    v.offset = at_;
-    if (at_ >= s_.size()) {
-      fail("a value was expected, and the text ends");
-      return v;
+  // A new node of `kind` at `offset`; its index.
+  std::uint32_t node(Kind kind, std::size_t offset) {
+    const auto index = static_cast<std::uint32_t>(nodes_++);
+    if (doc_ != nullptr) {
+      doc_->nodes_.emplace_back();
+      doc_->nodes_.back().kind = kind;
+      doc_->nodes_.back().offset = static_cast<std::uint32_t>(offset);
     }
+    return index;
+  }
+
+  void value(int depth) {
+    space();
+    if (at_ >= s_.size()) return fail("a value was expected, and the text ends");
     const char c = s_[at_];
     if (c == '{' || c == '[') {
-      if (depth >= kDeepest) {
-        fail("values nested deeper than 64 levels");
-        return v;
-      }
-      return c == '{' ? object(depth) : array(depth);
+      if (depth >= kDeepest) return fail("values nested deeper than 64 levels");
+      return container(c == '{', depth);
     }
+    const std::size_t start = at_;
     if (c == '"') {
-      v.kind = JsonValue::Kind::kString;
-      v.text = string();
+      string(node(Kind::kString, start));
     } else if (word("true") || word("false")) {
-      v.kind = JsonValue::Kind::kBool;
-      v.boolean = c == 't';
+      const std::uint32_t i = node(Kind::kBool, start);
+      if (doc_ != nullptr) doc_->nodes_[i].flag = c == 't';
     } else if (word("null")) {
-      v.kind = JsonValue::Kind::kNull;
+      node(Kind::kNull, start);
     } else if (c == '-' || (c >= '0' && c <= '9')) {
-      v.kind = JsonValue::Kind::kNumber;
-      v.number = number();
+      number(node(Kind::kNumber, start));
     } else {
       fail("a value was expected");
     }
-    return v;
   }
 
-  JsonValue array(int depth) {
-    JsonValue v;
-    v.kind = JsonValue::Kind::kArray;
-    v.offset = at_++;
+  void container(bool object, int depth) {
+    const std::uint32_t index = node(object ? Kind::kObject : Kind::kArray, at_);
+    const char close = object ? '}' : ']';
+    ++at_;
     space();
-    if (at_ < s_.size() && s_[at_] == ']') return ++at_, v;
-    while (ok()) {
-      v.items.push_back(value(depth + 1));
-      space();
-      if (at_ < s_.size() && s_[at_] == ',') {
-        ++at_;
-      } else if (at_ < s_.size() && s_[at_] == ']') {
-        ++at_;
-        break;
-      } else {
-        fail("',' or ']' was expected in the array");
-      }
-    }
-    return v;
-  }
-
-  JsonValue object(int depth) {
-    JsonValue v;
-    v.kind = JsonValue::Kind::kObject;
-    v.offset = at_++;
-    space();
-    if (at_ < s_.size() && s_[at_] == '}') return ++at_, v;
-    while (ok()) {
-      space();
-      if (at_ >= s_.size() || s_[at_] != '"') {
-        fail("a member's name in quotes was expected");
-        break;
-      }
-      std::string name = string();
-      space();
-      if (at_ >= s_.size() || s_[at_] != ':') {
-        fail("':' was expected after a member's name");
-        break;
-      }
+    std::uint32_t count = 0;
+    std::vector<std::uint32_t> names;  // an object's members' names, to find one named twice
+    if (at_ < s_.size() && s_[at_] == close) {
       ++at_;
-      v.members.emplace_back(std::move(name), value(depth + 1));
-      space();
-      if (at_ < s_.size() && s_[at_] == ',') {
-        ++at_;
-      } else if (at_ < s_.size() && s_[at_] == '}') {
-        ++at_;
-        break;
-      } else {
-        fail("',' or '}' was expected in the object");
+    } else {
+      while (ok()) {
+        space();
+        if (object) {
+          if (at_ >= s_.size() || s_[at_] != '"') {
+            fail("a member's name in quotes was expected");
+            break;
+          }
+          const std::uint32_t name = node(Kind::kString, at_);
+          string(name);
+          if (doc_ != nullptr) names.push_back(name);
+          space();
+          if (at_ >= s_.size() || s_[at_] != ':') {
+            fail("':' was expected after a member's name");
+            break;
+          }
+          ++at_;
+        }
+        value(depth + 1);
+        ++count;
+        space();
+        if (at_ < s_.size() && s_[at_] == ',') {
+          ++at_;
+        } else if (at_ < s_.size() && s_[at_] == close) {
+          ++at_;
+          break;
+        } else {
+          fail(object ? "',' or '}' was expected in the object" : "',' or ']' was expected in the array");
+        }
       }
     }
-    return v;
+    if (doc_ == nullptr || !ok()) return;
+    doc_->nodes_[index].span.a = static_cast<std::uint32_t>(nodes_);
+    doc_->nodes_[index].span.b = count;
+    once_each(names);
+  }
+
+  // Refuses a member named twice in one object, at the second place it is named.
+  void once_each(std::vector<std::uint32_t>& names) {
+    if (names.size() < 2) return;
+    const auto text = [&](std::uint32_t i) { return JsonValue(doc_, i).text(); };
+    std::sort(names.begin(), names.end(), [&](std::uint32_t x, std::uint32_t y) {
+      const int order = text(x).compare(text(y));
+      return order != 0 ? order < 0 : x < y;
+    });
+    std::size_t second = s_.size();
+    std::string_view twice;
+    for (std::size_t i = 1; i < names.size(); ++i)
+      if (text(names[i]) == text(names[i - 1]) && doc_->nodes_[names[i]].offset < second)
+        second = doc_->nodes_[names[i]].offset, twice = text(names[i]);
+    if (second < s_.size()) fail_at(second, "the member \"" + std::string(twice) + "\" is named twice in one object");
   }
 
   // Four hexadecimal digits.
@@ -168,8 +223,11 @@ class Reader {
     }
   }
 
-  std::string string() {
-    std::string out;
+  // A string's characters, into the document's buffer (counted only, on the first pass).
+  void string(std::uint32_t index) {
+    std::string local;
+    std::string& out = doc_ != nullptr ? doc_->strings_ : local;
+    const std::size_t begin = out.size();
     ++at_;  // the opening quote
     while (ok()) {
       if (at_ >= s_.size()) {
@@ -226,10 +284,16 @@ class Reader {
           fail("an unknown escape in a string");
       }
     }
-    return out;
+    characters_ += out.size() - begin;
+    if (doc_ != nullptr) {
+      doc_->nodes_[index].span.a = static_cast<std::uint32_t>(begin);
+      doc_->nodes_[index].span.b = static_cast<std::uint32_t>(out.size() - begin);
+    } else {
+      local.clear();
+    }
   }
 
-  double number() {
+  void number(std::uint32_t index) {
     const std::size_t start = at_;
     if (s_[at_] == '-') ++at_;
     const auto digits = [&] {
@@ -241,35 +305,50 @@ class Reader {
     if (digits() == 0 || (s_[whole] == '0' && at_ - whole > 1)) {
       at_ = start;
       fail("a number in JSON's form was expected");
-      return 0;
+      return;
     }
+    const bool as_digits = at_ >= s_.size() || (s_[at_] != '.' && s_[at_] != 'e' && s_[at_] != 'E');
     if (at_ < s_.size() && s_[at_] == '.') {
       ++at_;
-      if (digits() == 0) return at_ = start, fail("a number needs digits after its point"), 0;
+      if (digits() == 0) return at_ = start, fail("a number needs digits after its point");
     }
     if (at_ < s_.size() && (s_[at_] == 'e' || s_[at_] == 'E')) {
       ++at_;
       if (at_ < s_.size() && (s_[at_] == '+' || s_[at_] == '-')) ++at_;
-      if (digits() == 0) return at_ = start, fail("a number needs digits in its exponent"), 0;
+      if (digits() == 0) return at_ = start, fail("a number needs digits in its exponent");
     }
     double v = 0;
     if (!parse_double(s_.substr(start, at_ - start), v) || !std::isfinite(v)) {
       at_ = start;
       fail("a number beyond the range of doubles");
     }
-    return v;
+    if (doc_ == nullptr) return;
+    doc_->nodes_[index].number = v;
+    doc_->nodes_[index].flag = as_digits;
   }
 
   std::string_view s_;
   std::size_t at_ = 0;
   JsonError& error_;
+  JsonDocument* doc_;  // null on the first pass, which only counts
+  std::size_t nodes_ = 0, characters_ = 0;
 };
 
-}  // namespace
-
-JsonValue parse_json(std::string_view text, JsonError& error) {
+JsonDocument parse_json(std::string_view text, JsonError& error) {
   error = {};
-  return Reader(text, error).document();
+  JsonDocument doc;
+  if (text.size() >= 0xffffffffu) {
+    error = {0, "a text of 4 GiB or more"};
+    return doc;
+  }
+  JsonReader count(text, error, nullptr);
+  count.document();
+  if (!error.what.empty()) return doc;
+  JsonReader::reserve(doc, count.nodes(), count.characters());
+  JsonReader fill(text, error, &doc);
+  fill.document();
+  if (!error.what.empty()) doc = JsonDocument();
+  return doc;
 }
 
 }  // namespace zarn
