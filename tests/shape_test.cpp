@@ -158,6 +158,27 @@ TEST(Shape, OnsetsAreClimbsOfSixDecibelsWithinTheirTime) {
   EXPECT_NEAR(found[2].second, 3.65, 1.5e-3);
 }
 
+// The attacks are found where the breakpoints are, in work that follows them and not the time
+// they span: two partials of 1e6 s, a jump at each end, find the same attacks as at 10 s.
+TEST(Shape, OnsetsFollowTheBreakpointsNotTheirSpan) {
+  for (const double span : {10.0, 1e6}) {
+    zarn::PartialSet set;
+    set.partials.resize(2);
+    for (const auto& [t, db] : std::vector<std::pair<double, double>>{{1, -60}, {1.002, -20}, {span - 1, -20}, {span, -20}})
+      zarn::add_breakpoint(set.partials[0], t, 440, std::pow(10.0, db / 20));
+    // The second starts from silence, fades slowly over its span, then is struck 0.5 s before its end.
+    for (const auto& [t, db] : std::vector<std::pair<double, double>>{{0.5, -30}, {span - 0.5, -40}, {span - 0.499, -6}, {span, -6}})
+      zarn::add_breakpoint(set.partials[1], t, 660, std::pow(10.0, db / 20));
+    const auto found = zarn::detail::onsets(set);
+    ASSERT_EQ(found.size(), 3u) << span;
+    EXPECT_NEAR(found[0].first, 0.5, 1.5e-3) << span;  // the second partial's start, from silence
+    EXPECT_NEAR(found[1].first, 1, 1.5e-3) << span;
+    EXPECT_NEAR(found[1].second, 1.002, 1e-3) << span;
+    EXPECT_NEAR(found[2].first, span - 0.5, 1.5e-3) << span;
+    EXPECT_NEAR(found[2].second, span - 0.499, 1.5e-3) << span;
+  }
+}
+
 // The rise from 10 % to 90 % of a partial's first peak, on a fine grid.
 double rise(const zarn::Partial& part) {
   zarn::Resampled r;

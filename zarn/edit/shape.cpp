@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "model/failure.hpp"
 #include "model/memory.hpp"
@@ -22,53 +23,93 @@ double end_of(const PartialSet& set) {
 
 namespace detail {
 
+// The ticks at which the power is weighed: those within kReach of a breakpoint of a partial,
+// a frame of the noise, the noise's ends (where it falls to nothing) or the ends of the sound,
+// as rising indices. An attack lies within reach of the breakpoints that draw it; far from
+// every breakpoint the power only moves slowly between them, so that the work and memory
+// follow the breakpoints, not the time they span.
+std::vector<std::size_t> ticks_weighed(const PartialSet& set, double tick, std::size_t count) {
+  constexpr double kReach = kLongestAttack + 0.05;
+  std::vector<double> at = {0.0, static_cast<double>(count - 1) * tick};
+  for (const Partial& part : set.partials) at.insert(at.end(), part.time.begin(), part.time.end());
+  at.insert(at.end(), set.noise.times.begin(), set.noise.times.end());
+  if (set.noise.times.size() > 1) {
+    const double front = set.noise.times.front(), back = set.noise.times.back();
+    const double spacing = (back - front) / static_cast<double>(set.noise.times.size() - 1);
+    at.push_back(front - spacing / 2), at.push_back(back + spacing / 2);
+  }
+  std::sort(at.begin(), at.end());
+  std::vector<std::size_t> ticks;
+  const MemoryCheck memory;
+  double covered = -1;  // the last tick taken
+  for (double t : at) {
+    if (!std::isfinite(t)) continue;
+    const double from = std::max(std::max(std::ceil((t - kReach) / tick), 0.0), covered + 1);
+    const double to = std::min(std::floor((t + kReach) / tick), static_cast<double>(count - 1));
+    if (from > to) continue;
+    memory.check(8.0 * (static_cast<double>(ticks.size()) + to - from + 1) * 2, "the onsets of the sound");
+    for (double k = from; k <= to; ++k) ticks.push_back(static_cast<std::size_t>(k));
+    covered = to;
+  }
+  return ticks;
+}
+
 std::vector<std::pair<double, double>> onsets(const PartialSet& set) {
   constexpr double kTick = 0.001;
   const double end = end_of(set);
   if (!(end > 0)) return {};
-  const double ticks = std::floor(end / kTick) + 1;
-  check_memory(8 * ticks, "the onsets of the sound");
-  // The power in all at every tick: each partial's half its amplitude squared, straight
-  // between breakpoints, and the noise's bands.
-  std::vector<double> power(static_cast<std::size_t>(ticks), 0.0);
+  // Ticks are counted in whole numbers that a double holds exactly.
+  if (!(end / kTick < 4e15)) {
+    char lasts[32];
+    std::snprintf(lasts, sizeof lasts, "%.6g", end);
+    throw failure("--keep-attacks: the sound lasts " + std::string(lasts) + " s, too long to find its attacks in");
+  }
+  const std::vector<std::size_t> tick = ticks_weighed(set, kTick, static_cast<std::size_t>(std::floor(end / kTick) + 1));
+  // The power in all at every tick weighed: each partial's half its amplitude squared,
+  // straight between breakpoints, and the noise's bands.
+  std::vector<double> power(tick.size(), 0.0);
   for (const Partial& part : set.partials) {
     if (part.M() < 2) continue;
     std::size_t j = 0;
-    for (auto k = static_cast<std::size_t>(std::max(std::ceil(part.time.front() / kTick), 0.0)); k < power.size(); ++k) {
-      const double t = static_cast<double>(k) * kTick;
+    const double first = std::max(std::ceil(part.time.front() / kTick), 0.0);
+    auto i = static_cast<std::size_t>(std::lower_bound(tick.begin(), tick.end(), first, [](std::size_t k, double f) {
+                                        return static_cast<double>(k) < f;
+                                      }) - tick.begin());
+    for (; i < tick.size(); ++i) {
+      const double t = static_cast<double>(tick[i]) * kTick;
       if (t > part.time.back()) break;
       while (j + 2 < part.time.size() && part.time[j + 1] <= t) ++j;
       const double share = (t - part.time[j]) / (part.time[j + 1] - part.time[j]);
       const double a = part.amp[j] + share * (part.amp[j + 1] - part.amp[j]);
-      if (std::isfinite(a)) power[k] += 0.5 * a * a;
+      if (std::isfinite(a)) power[i] += 0.5 * a * a;
     }
   }
   std::vector<double> bands(set.noise.bands());
-  for (std::size_t k = 0; !set.noise.empty() && k < power.size(); ++k) {
-    set.noise.at(static_cast<double>(k) * kTick, bands.data());
-    for (double b : bands) power[k] += b;
+  for (std::size_t i = 0; !set.noise.empty() && i < power.size(); ++i) {
+    set.noise.at(static_cast<double>(tick[i]) * kTick, bands.data());
+    for (double b : bands) power[i] += b;
   }
   for (double& p : power) p = 10 * std::log10(std::max(p, 1e-20));
   std::vector<std::pair<double, double>> found;
   const auto longest = static_cast<std::size_t>(kLongestAttack / kTick), pause = static_cast<std::size_t>(0.03 / kTick);
   for (std::size_t j = 0; j + 1 < power.size();) {
-    if (!(power[j + 1] > power[j])) {
+    if (!(power[j + 1] > power[j]) || tick[j + 1] != tick[j] + 1) {  // no climb across a stretch not weighed
       ++j;
       continue;
     }
     // The climb's top, however long it takes: until a dip of more than 1 dB, or 30 ms with
-    // nothing louder (longer than an analysis's hop).
+    // nothing louder (longer than an analysis's hop), or a stretch not weighed.
     std::size_t top = j + 1;
-    for (std::size_t k = j + 1; k < power.size() && power[k] >= power[top] - 1 && k - top <= pause; ++k)
+    for (std::size_t k = j + 1; k < power.size() && power[k] >= power[top] - 1 && tick[k] - tick[top] <= pause; ++k)
       if (power[k] > power[top]) top = k;
     // Of a longer climb, its first kLongestAttack: up to the loudest point within it.
     std::size_t peak = top;
-    if (top - j > longest) {
+    if (tick[top] - tick[j] > longest) {
       peak = j + 1;
-      for (std::size_t k = j + 1; k <= j + longest; ++k)
+      for (std::size_t k = j + 1; k < power.size() && tick[k] <= tick[j] + longest; ++k)
         if (power[k] > power[peak]) peak = k;
     }
-    if (power[peak] - power[j] >= 6) found.emplace_back(static_cast<double>(j) * kTick, static_cast<double>(peak) * kTick);
+    if (power[peak] - power[j] >= 6) found.emplace_back(static_cast<double>(tick[j]) * kTick, static_cast<double>(tick[peak]) * kTick);
     j = top;
   }
   return found;
@@ -140,6 +181,8 @@ void remake(Partial& part, const std::vector<double>& t, const TimeMap& map, con
     const double f = at.freq[j] * ratio_of(o.cents, u), a = at.amp[j] * factor_of(o.gain, u, 20);
     if (!std::isfinite(t[j]) || (std::isfinite(at.freq[j]) && !std::isfinite(f)) || (std::isfinite(at.amp[j]) && !std::isfinite(a)))
       throw failure_at(set, part, file, "after the changes over time a time, frequency or amplitude of this partial is not finite");
+    if (at.freq[j] > 0 && !(f > 0))
+      throw failure_at(set, part, file, "after the changes over time a frequency of this partial is 0 Hz, which no format holds");
     at.freq[j] = f;
     at.amp[j] = a;
   }
@@ -172,7 +215,12 @@ void shape_noise(Noise& noise, const TimeMap& map, const ShapeOptions& o, const 
     for (int twice = 0; twice < (hold > 0 ? 2 : 1); ++twice) {
       if (!out.times.empty() && !(t + twice * hold > out.times.back())) continue;
       out.times.push_back(t + twice * hold);
-      for (std::size_t b = 0; b < bands; ++b) out.power.push_back(p[b] * g * g * n);
+      for (std::size_t b = 0; b < bands; ++b) {
+        const double changed = p[b] * g * g * n;
+        if (!std::isfinite(changed) && std::isfinite(p[b]))
+          throw Failure(compose_at_time(file, u, "after --gain or --noise-gain the noise's power is not finite"));
+        out.power.push_back(changed);
+      }
     }
   };
   std::size_t e = 0;
@@ -199,6 +247,7 @@ void shape(PartialSet& set, const ShapeOptions& o, const std::string& file) {
   for (std::size_t p = 0; p < set.partials.size(); ++p) {
     const Partial& part = set.partials[p];
     spans.partials[p].origin = part.origin;
+    spans.partials[p].place = part.place;  // a grid refused names the partial where it was read
     if (part.M() == 0) continue;
     const double first = map.forward(part.time.front()), last = map.forward(part.time.back());
     if (!(first >= 0)) throw failure_at(set, part, file, "after --warp this partial would begin before 0 s");
