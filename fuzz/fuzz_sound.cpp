@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     default: bytes = std::string(reinterpret_cast<const char*>(data + 1), size - 1); break;
   }
   zarn::ReadOptions options;
-  options.sound_options = (vary & 0xfc) != 0;
+  if ((vary & 0xfc) != 0) options.sound_options = {"--hop"};
   const double resolutions[] = {40, 5, 400, 0.5};
   const double hops[] = {0, 1e-4, 0.05, 1e18};
   zarn::AnalysisOptions& a = options.sound.analysis;

@@ -183,7 +183,7 @@ TEST(Analysis, SoundFilesTheirChannelsAndRefusals) {
   for (const zarn::Partial& p : both.partials) EXPECT_NEAR(p.amp[5], 0.5 * 8000 / 32768, 0.002);
   zarn::ReadOptions second;
   second.sound.channel = 2;
-  second.sound_options = true;
+  second.sound_options = {"--channel"};
   const zarn::PartialSet right = zarn::read_input(file, "two.wav", second);
   ASSERT_EQ(right.P(), 1);
   EXPECT_NEAR(right.partials[0].freq[5], 660, 0.1);
@@ -192,8 +192,10 @@ TEST(Analysis, SoundFilesTheirChannelsAndRefusals) {
   third.sound.channel = 3;
   EXPECT_EQ(zarn_test::rejection_with(file, "two.wav", third),
             "zarn: two.wav: --channel=3 asks for a channel this sound lacks: it has 2\n");
+  EXPECT_EQ(zarn_test::rejection_with("( PARTIALS 0 )", "in.txt", second), "zarn: in.txt is no sound file: --channel applies to sounds only\n");
+  second.sound_options = {"--no-warp", "--hop", "--floor"};  // the options given, and only they, named
   EXPECT_EQ(zarn_test::rejection_with("( PARTIALS 0 )", "in.txt", second),
-            "zarn: in.txt is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only\n");
+            "zarn: in.txt is no sound file: --no-warp, --hop and --floor apply to sounds only\n");
   EXPECT_EQ(zarn_test::rejection_with(file.substr(0, 40), "cut.wav", mixed).substr(0, 45), "zarn: cut.wav: cannot be decoded as a sound: ");
   // A file cut short past its header: what it holds is analysed, and it is said to be damaged;
   // a whole one is not.

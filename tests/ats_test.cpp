@@ -216,7 +216,7 @@ TEST(Ats, RefusedBeforeWriting) {
   } cases[] = {
       {one(1, 440, 0.5), ""},
       {one(10000, 440, 0.5), ""},  // 3.2 GB
-      {one(100000, 440, 0.5), "zarn: an ATS file of 1000000002 frames (from time 0, every 0.0001) by 1 partials would take 32 GB"},
+      {one(100000, 440, 0.5), "zarn: an ATS file of 1000000002 frames (from time 0, every 0.0001) by 1 partials would take 29.8 GiB"},
       {one(1, INFINITY, 0.5), "zarn: partial 1 has the frequency inf at time 1, which an ATS file cannot hold; nothing saved"},
       {one(1, 440, NAN), "zarn: partial 1 has the amplitude nan at time 1, which an ATS file cannot hold; nothing saved"},
   };

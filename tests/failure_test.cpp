@@ -45,4 +45,18 @@ TEST(Quote, ShowsShortTokensWholeAndEscapesUnprintables) {
   EXPECT_EQ(zarn::quote(std::string(100, 'x')), "\"" + std::string(60, 'x') + "...\"");
 }
 
+TEST(Failure, WhatNeedsAgreesWithWhatItNames) {
+  const struct {
+    const char* what;
+    const char* said;
+  } cases[] = {{"the grid", "the grid needs"},
+               {"the points set aside", "the points set aside need"},
+               {"the onsets of the sound", "the onsets of the sound need"},
+               {"the breakpoints of c.txt", "the breakpoints of c.txt need"},
+               {"the analysis", "the analysis needs"},
+               {"the noise", "the noise needs"},
+               {"s", "s needs"}};
+  for (const auto& c : cases) EXPECT_EQ(zarn::what_needs(c.what), c.said);
+}
+
 }  // namespace

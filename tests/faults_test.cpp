@@ -165,16 +165,16 @@ TEST(Faults, GridLargerThanMemoryIsRefusedBeforeAnyOfIt) {
   TempDir dir;
   const auto run = run_on(dir, content, {"1e-9"});
   expect_rejected(dir, run);
-  EXPECT_EQ(run.err.substr(0, 40), "zarn: out of memory: the grid needs 223.");
+  EXPECT_EQ(run.err.substr(0, 43), "zarn: out of memory: the grid needs 224 GiB");
   EXPECT_LT(run.max_rss_kb, 200 * 1024);
 #ifndef ZARN_SANITIZED  // AddressSanitizer needs terabytes of address space for itself
   // What is available counts, not what the machine has: under an address-space limit of
-  // 256 MiB, a grid of 0.2 GiB (5 partials of 2 s at 1e-6) is refused before any of it.
+  // 256 MiB, a grid of 229 MiB (5 partials of 2 s at 1e-6) is refused before any of it.
   RunOptions limited{"out.txt\n"};
   limited.address_space_limit = 256L << 20;
   const auto small = run_zarn({"in.txt", "1e-6"}, dir.path(), limited);
   EXPECT_EQ(small.status, 1);
-  EXPECT_EQ(small.err.substr(0, 43), "zarn: out of memory: the grid needs 0.2 GiB") << small.err;
+  EXPECT_EQ(small.err.substr(0, 43), "zarn: out of memory: the grid needs 229 MiB") << small.err;
 #endif
 }
 

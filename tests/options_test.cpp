@@ -3,6 +3,8 @@
 
 #include "app/option_rows.hpp"
 
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -119,11 +121,11 @@ TEST(Options, KindsFromTheirRows) {
   const zarn::Options o = parse({"-q", "-fsdif", "--hop=0.01", "--band=100:200", "--plot=p.svg", "--transpose=-300", "--whole",
                                  "--plot-floor=-60", "--no-noise", "-o", "o.sdif", "in.wav"});
   EXPECT_EQ(o.shaping, (std::vector<std::string>{"--format=sdif", "--hop=0.01", "--transpose=-300", "--whole", "--no-noise"}));
-  EXPECT_TRUE(o.read.sound_options);
+  EXPECT_EQ(o.read.sound_options, (std::vector<std::string>{"--hop", "--no-noise"}));
   EXPECT_NE(o.given & zarn::kExtraOutput, 0u);
   EXPECT_NE(o.given & zarn::kNeedsEveryPartial, 0u);
   const zarn::Options plain = parse({"-q", "--plot-log", "--rate=48000", "--fit=linear", "-o", "o.txt", "in.txt"});
-  EXPECT_FALSE(plain.read.sound_options);
+  EXPECT_TRUE(plain.read.sound_options.empty());
   EXPECT_EQ(plain.given & (zarn::kExtraOutput | zarn::kNeedsEveryPartial | zarn::kSoundsOnly), 0u);
   EXPECT_EQ(plain.shaping, (std::vector<std::string>{"--fit=linear"}));
 }
@@ -189,6 +191,23 @@ TEST(Options, CurvesFromTextAndFiles) {
   EXPECT_EQ(varying.edits.shape.gain.values, (std::vector<double>{-6, 2}));
   EXPECT_EQ(varying.edits.scale.gain, 0);
   EXPECT_EQ(refusal({"--gain=@" + dir + "/bad.txt", "in.txt"}), "zarn: " + dir + "/bad.txt:2: breakpoint 2 '1.5 x2': the value is not a finite number\n");
+  std::ofstream(dir + "/none.txt") << "# nothing\n";
+  EXPECT_EQ(refusal({"--gain=@" + dir + "/none.txt", "in.txt"}), "zarn: " + dir + "/none.txt: the file holds no breakpoint\n");
+  // What is no file of text is refused at once, and what is larger than such a file may be
+  // before it is read.
+  EXPECT_EQ(refusal({"--gain=@/dev/zero", "in.txt"}), "zarn: /dev/zero: is not a file of text but a device: the breakpoints of /dev/zero must be a file\n");
+  EXPECT_EQ(refusal({"--warp=@" + dir, "in.txt"}), "zarn: " + dir + ": cannot read: Is a directory\n");
+  const std::string large = dir + "/large.txt";
+  for (const long size : {16L << 20, (16L << 20) + 1}) {
+    std::ofstream(large) << "0 1\n";
+    ASSERT_EQ(::truncate(large.c_str(), size), 0);
+    const std::string said = refusal({"--gain=@" + large, "in.txt"});
+    // At the cap, read (its line of zero bytes is refused); one byte past it, refused unread.
+    EXPECT_EQ(said.find("more than the 16.0 MiB such a file may hold") != std::string::npos, size > (16L << 20)) << said;
+  }
+  // Every file breakpoints came from is kept, so that no output replaces it.
+  const zarn::Options two = parse({"--gain=@" + dir + "/curve.txt", "--transpose=@" + dir + "/curve.txt", "--gain=-3", "in.txt"});
+  EXPECT_EQ(two.edits.curve_files, (std::vector<std::string>{dir + "/curve.txt", dir + "/curve.txt"}));
   // Of a number and breakpoints, the last given holds.
   const struct {
     std::vector<std::string> args;

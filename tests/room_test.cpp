@@ -24,9 +24,27 @@ TEST(Room, RefusedOnceTheCountPassesTheRoom) {
     room.take(1, "the result");
     FAIL() << "one byte past the room";
   } catch (const zarn::Failure& f) {
-    EXPECT_EQ(f.message, "zarn: no room: the result needs at least 3.0 GiB, more than the 3.0 GiB free for out.txt\n");
+    EXPECT_EQ(f.message, "zarn: no room: the result needs at least 3.00 GiB, more than the 3.00 GiB free for out.txt\n");
     EXPECT_EQ(f.kind, zarn::FailureKind::kFileSystem);
   }
+  // Sizes in the unit that shows them, small rooms too.
+  zarn::Room small("out.txt", 1000);
+  try {
+    small.take(1500, "the result");
+    FAIL() << "past a small room";
+  } catch (const zarn::Failure& f) {
+    EXPECT_EQ(f.message, "zarn: no room: the result needs at least 1.46 KiB, more than the 1000 bytes free for out.txt\n");
+  }
+}
+
+TEST(Room, SizesShownInTheUnitThatShowsThem) {
+  const struct {
+    double bytes;
+    const char* shown;
+  } cases[] = {{0, "0 bytes"},           {1023, "1023 bytes"},      {1023.6, "1.00 KiB"},       {1024, "1.00 KiB"},
+               {10 * 1024 - 6, "9.99 KiB"}, {10 * 1024 - 5, "10.0 KiB"}, {100 * 1024 - 52, "99.9 KiB"}, {100 * 1024 - 51, "100 KiB"},
+               {5.31 * (1 << 30), "5.31 GiB"}, {5.30 * (1 << 30), "5.30 GiB"}, {1e300, "8.67e+281 EiB"}};
+  for (const auto& c : cases) EXPECT_EQ(zarn::shown_bytes(c.bytes), c.shown) << c.bytes;
 }
 
 TEST(Room, MeasuredWhereTheSystemBoundsIt) {

@@ -327,6 +327,8 @@ TEST(Sound, SizeCheckedBeforeAnySample) {
       {"-", 1e6, zarn::SampleDepth::kDefault, ""},
       {"-", 1.1e9, zarn::SampleDepth::kDefault, "zarn: standard output: a sound of 1100000000 samples (6.9 hours at 44100 Hz) takes more than the 4 GiB a .wav file holds"},
       {"-", 1.1e9, zarn::SampleDepth::k16, ""},
+      {"-", 1e84, zarn::SampleDepth::k16, "zarn: standard output: a sound of 1e+84 samples (6.3e+75 hours at 44100 Hz) takes more"},
+      {"-", 9999999999999998.0, zarn::SampleDepth::k16, "zarn: standard output: a sound of 9999999999999998 samples"},
       {dir / "a.wav", 0, zarn::SampleDepth::kDefault, ""},
 #ifdef ZARN_HAVE_SNDFILE
       {dir / "a.aiff", 0, zarn::SampleDepth::kDefault, "zarn: " + dir / "a.aiff" + ": the result holds no sound (no partial has a point)"},

@@ -271,6 +271,95 @@ TEST(Scripted, RefusedBeforeAnythingIsSaved) {
   }
 }
 
+// No output replaces a file the result is made from, breakpoints' files included, and what
+// reading back would change is said: each case leaves the files as they were, or warns.
+TEST(Scripted, FilesTheResultIsMadeFromStayAndFiguresReadBack) {
+  TempDir dir;
+  spill(dir / "in.txt", data("edge.txt"));
+  spill(dir / "c.txt", "0 0\n1 100\n");
+  spill(dir / "w.txt", "0 0\n1 2\n");
+  spill(dir / "c.svg", "0 0\n1 100\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string err;  // its start
+  } cases[] = {
+      {{"-q", "-o", "c.txt", "--force", "--transpose=@c.txt", "in.txt", "0.01"},
+       "zarn: c.txt: holds breakpoints that the result is made from; nothing saved (--force replaces no input)\n"},
+      {{"-q", "-o", "x.txt", "--force", "--warp=@w.txt", "--plot=./w.txt", "in.txt", "0.01"}, "zarn: ./w.txt: holds breakpoints that the result"},
+      {{"-q", "-o", "x.txt", "--force", "--plot=c.svg", "--transpose=@c.svg", "in.txt", "0.01"}, "zarn: c.svg: holds breakpoints that the result"},
+      // A recipe is read before the input: here the input is no analysis at all.
+      {{"-q", "-o", "x.txt", "--edits=c.txt", "c.svg", "0.01"}, "zarn: c.txt: byte 2: not a recipe: more text after the value\n"},
+      {{"-q", "-o", "x.txt", "--edits=/dev/zero", "c.svg", "0.01"}, "zarn: /dev/zero: is not a file of text but a device"},
+      {{"-q", "-o", "x.txt", "--transpose=0:0,1:-1e308", "in.txt", "0.01"}, "zarn: in.txt:"},
+  };
+  for (const auto& c : cases) {
+    const auto run = run_zarn(c.args, dir.path());
+    EXPECT_EQ(run.status, 1) << c.args[4];
+    EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << run.err;
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"c.svg", "c.txt", "in.txt", "w.txt"})) << c.args[4];
+  }
+  EXPECT_EQ(slurp(dir / "c.txt"), "0 0\n1 100\n");
+  auto run = run_zarn({"-q", "-o", "x.txt", "--transpose=0:0,1:-1e308", "in.txt", "0.01"}, dir.path());
+  EXPECT_NE(run.err.find("frequency of this partial is 0 Hz, which no format holds"), std::string::npos) << run.err;
+  // Beyond the list's 22050 Hz (440 Hz up by 5.7 octaves), or below every reader's 4 Hz, saved
+  // as it is, and said; what the format holds, not.
+  spill(dir / "a.txt", "( PARTIALS 1\n( POINTS 2\n0 440 -20\n1 440 -20\n)\n)\n");
+  const struct {
+    const char* output;
+    const char* cents;
+    std::string warning;
+  } moved[] = {
+      {"x.txt", "--transpose=6840", "zarn: warning: a.txt: 20 frequencies lie outside the 4 to 22050 Hz that list files are read with (the first: partial 1, 22873 Hz at 0 s); they are written as they are, but read back they are held to that range\n"},
+      {"y.txt", "--transpose=6770", ""},
+      {"x.sdif", "--transpose=6840", ""},
+      {"z.sdif", "--transpose=-8200", "zarn: warning: a.txt: 21 frequencies lie below the 4 Hz that sdif files are read with (the first: partial 1, "},
+      {"w.sdif", "--transpose=-8100", ""},
+  };
+  for (const auto& m : moved) {
+    run = run_zarn({"-q", "-o", m.output, m.cents, "a.txt", "0.05"}, dir.path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err.substr(0, m.warning.size()), m.warning) << m.output << " " << m.cents;
+    EXPECT_EQ(run.err.empty(), m.warning.empty()) << run.err;
+  }
+}
+
+// Curves of gain that carry the noise past any number, or times mapped past any file, are
+// refused, never written as numbers that do not read back.
+TEST(Scripted, NoiseCarriedBeyondNumbersIsRefused) {
+  TempDir dir;
+  spill(dir / "in.ats", data("atsa-type3.ats"));
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--noise-gain=0:0,30:1e300"}, "after --gain or --noise-gain the noise's power is not finite"},
+      {{"--gain=0:0,1:6000"}, "after --gain or --noise-gain the noise's power is not finite"},
+      {{"--max-partials=0", "--time-scale=1e300"}, "an ATS file of more than 1000000000000000000 frames"},
+      {{"--max-partials=0", "--freeze=0.1:1e300"}, "an ATS file of more than 1000000000000000000 frames"},
+      {{"--max-partials=0", "--warp=0:0,1:1e300"}, "an ATS file of more than 1000000000000000000 frames"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-q", "-o", "out.ats"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"in.ats", "0.01"});
+    const auto run = run_zarn(args, dir.path());
+    EXPECT_EQ(run.status, 1) << c.args[0];
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    EXPECT_FALSE(exists(dir / "out.ats"));
+  }
+  const auto plain = run_zarn({"-q", "-o", "out.ats", "--noise-gain=0:0,30:6", "in.ats", "0.01"}, dir.path());
+  EXPECT_EQ(plain.status, 0) << plain.err;
+}
+
+// The page's command lines name an input that begins with '-' so that it stays an input.
+TEST(Scripted, PageNamesAnInputLikeAnOptionAsAFile) {
+  TempDir dir;
+  spill(dir / "-in.txt", data("edge.txt"));
+  const auto run = run_zarn({"-q", "-o", "x.txt", "--plot=p.html", "--", "-in.txt", "0.05"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(slurp(dir / "p.html").find("kept.txt ./-in.txt 0.05"), std::string::npos);
+}
+
 // --normalize scales the sound so that its peak is the level asked, in amplitude decibels; a
 // silent sound is left as it is, and said to be.
 TEST(Scripted, NormalizedSound) {

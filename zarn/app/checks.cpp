@@ -78,6 +78,9 @@ void check_before_reading(const Options& options, Output& console) {
                              " that the result is made from; nothing saved (--force replaces no input)");
     for (const std::string& recipe : options.edits.recipe_files)
       if (same_place(n, recipe)) throw failure(n, "is a recipe that the result is made from; nothing saved (--force replaces no input)");
+    for (const std::string& curve : options.edits.curve_files)
+      if (same_place(n, curve))
+        throw failure(n, "holds breakpoints that the result is made from; nothing saved (--force replaces no input)");
   }
   for (const std::string& n : named) {
     const SaveOutcome clear = check_target(n, options.force);

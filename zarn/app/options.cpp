@@ -5,6 +5,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <cstring>
@@ -123,9 +124,11 @@ void set_edit(const EditOption& row, const char* text, EditOptions& edits) {
   const std::string name(row.name);
   if (row.curve != nullptr && (row.kind == EditOption::Kind::kCurve || is_curve_text(text))) {
     const bool from_file = text[0] == '@';
+    if (from_file) edits.curve_files.emplace_back(text + 1);
     const std::string problem = set_breakpoints(row, from_file ? read_breakpoints(name, text + 1) : std::string(text), from_file, edits);
     if (problem.empty()) return;
-    if (from_file) throw Failure(compose(std::string(text + 1) + ":" + problem));
+    // A fault at a line reads FILE:LINE: ...; one of the whole file, FILE: ...
+    if (from_file) throw Failure(compose(std::string(text + 1) + (problem[0] >= '0' && problem[0] <= '9' ? ":" : ": ") + problem));
     bad_option("--" + name + "=" + text + ": " + problem);
   }
   if (row.curve != nullptr) edits.shape.*row.curve = {};  // the curve gives way to the number
@@ -190,7 +193,9 @@ bool take_row_option(int c, Options& o) {
   const OptionRow& row = option_rows()[static_cast<std::size_t>(index)];
   row.take(optarg, o);
   o.given |= row.flags;
-  if ((row.flags & kSoundsOnly) != 0) o.read.sound_options = true;
+  const std::string typed = "--" + std::string(row.name);
+  if ((row.flags & kSoundsOnly) != 0 && std::find(o.read.sound_options.begin(), o.read.sound_options.end(), typed) == o.read.sound_options.end())
+    o.read.sound_options.push_back(typed);
   return true;
 }
 

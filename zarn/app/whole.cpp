@@ -6,6 +6,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/checks.hpp"
 #include "app/dialogue.hpp"
@@ -49,7 +50,9 @@ std::string page_operands(const Options& options, const std::string& stem = "kep
   if (options.output_to_stdout()) named = "-";
   const std::size_t dot = options.output.find_last_of('.'), slash = options.output.find_last_of('/');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) named = stem + options.output.substr(dot);
-  return "-o " + shell_quote(named) + " " + shell_quote(options.input) + (options.step ? " " + shell_quote(*options.step) : "");
+  // An input whose name begins with '-' would be read as an option: it is named from its folder.
+  const std::string input = options.input.size() > 1 && options.input[0] == '-' ? "./" + options.input : options.input;
+  return "-o " + shell_quote(named) + " " + shell_quote(input) + (options.step ? " " + shell_quote(*options.step) : "");
 }
 
 // What the run holds between its steps.
@@ -123,7 +126,7 @@ void save_extras(const Options& options, const Held& held, Output& console, cons
 
 // The partials of another input (--morph-with), a sound analysed as the input would be.
 PartialSet read_other(const std::string& path, ReadOptions read) {
-  read.sound_options = false;  // the analysis's options were given for the input
+  read.sound_options.clear();  // the analysis's options were given for the input
   InputCloser in{open_input(path)};
   if (in.fd < 0) throw system_failure(path, errno);
   return read_input(in.fd, path, read);
@@ -135,11 +138,18 @@ std::shared_ptr<const Recipe> load_recipe(const std::string& path) {
   return std::make_shared<const Recipe>(parse_recipe(read_text_file(path, "the recipe " + path, 8.0), path));
 }
 
-// The edits, and what the page and the fundamental take of the partials on the way.
-void edit(const Options& options, Held& held, Output& console) {
+// The edits' own inputs, read before the input is: a recipe that is no recipe, or another sound
+// that cannot be read, is said before an hour of sound is analysed. (A recipe's fingerprint
+// can only be checked on the partials.)
+EditOptions load_edits(const Options& options) {
   EditOptions edits = options.edits;
-  if (!options.morph_with.empty()) edits.morph_with = std::make_shared<const PartialSet>(read_other(options.morph_with, options.read));
   for (const std::string& path : edits.recipe_files) edits.recipes.push_back(load_recipe(path));
+  if (!options.morph_with.empty()) edits.morph_with = std::make_shared<const PartialSet>(read_other(options.morph_with, options.read));
+  return edits;
+}
+
+// The edits, and what the page and the fundamental take of the partials on the way.
+void edit(const Options& options, EditOptions edits, Held& held, Output& console) {
   // Changes over time remake the partials on the points of the grid this run lays, as it fits.
   edits.shape.step = held.step;
   edits.shape.grid = options.grid_kind();
@@ -194,18 +204,23 @@ int run_whole(const Options& options, Output& console, bool& saved, const std::s
     return kFailed;
   }
   held.step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
+  EditOptions edits = load_edits(options);
   ReadOptions read = options.read;
   read.sound.spectrogram = is_page_name(options.plot);  // the page shows it beneath the partials
   held.read = read_input(input.fd, held.name, read);
   if (held.read.P() == 0 && (scripted || held.read.format != "list") && !held.read.passed_over.empty())
     report(console, compose_warning(held.name + ": no partials read: " + held.read.passed_over));
   if (!held.read.damaged.empty()) report(console, compose_warning(held.name + " " + held.read.damaged));
-  edit(options, held, console);
+  edit(options, std::move(edits), held, console);
   grid_and_fit(options, held, console);
   if (!options.quiet) write_listing(console, held.set);
   if (!options.f0.empty()) held.set.fundamental = held.f0;  // SDIF holds it too
 
   check_result(held.set, options.result_format());
+  // An edit may carry frequencies past what the format is read back with: said, not refused.
+  if (!options.morph_with.empty() || !chosen_edits(options.edits, held.name).empty())
+    if (const std::string moved = frequencies_not_held(held.set, options.result_format()); !moved.empty())
+      report(console, compose_warning(held.name + ": " + moved));
   held.rate = options.sound_rate(held.read);
   if (!options.wav.empty()) check_sound_size(options.wav, sound_length(held.set, held.rate), held.rate, options.bits);
   const Writer writer = result_writer(held.set, options.result_format(), {written_by, held.rate});

@@ -140,7 +140,6 @@ void apply_edits(PartialSet& set, const std::vector<Edit>& edits) {
   for (const Edit& edit : edits) edit(set);
 }
 
-const std::vector<EditRow>& edit_table() { return kEdits; }
 
 ScaleOptions scale_of(const EditOptions& options) {
   ScaleOptions scaling = options.scale;

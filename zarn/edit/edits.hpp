@@ -40,6 +40,7 @@ struct EditOptions {
   MorphWeight morph;           // --morph: how far towards morph_with
   std::shared_ptr<const PartialSet> morph_with;  // --morph-with: the other sound's partials, as read
   std::vector<std::string> recipe_files;         // --edits: recipes to replay, last, in their order
+  std::vector<std::string> curve_files;          // the files breakpoints were read from (@FILE), which no output may replace
   std::vector<std::shared_ptr<const Recipe>> recipes;  // the recipes of those files, as read
 };
 
@@ -51,9 +52,6 @@ struct EditRow {
   void (*apply)(PartialSet& set, const EditOptions& options, const std::string& file);
   bool changes = false;  // changes the values the filters judge: runs after them
 };
-
-/// The edits in the order they apply: the filters, then the changes.
-const std::vector<EditRow>& edit_table();
 
 /// One option of the edits: `--NAME=ARGUMENT`, its lines of help, the kind of its argument
 /// (which the command line reads), and what sets the options from its figures or says what

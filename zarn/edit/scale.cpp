@@ -23,6 +23,7 @@ void scale(PartialSet& set, const ScaleOptions& options, const std::string& file
         throw failure_at(set, part, file, "after --time-scale the times of this partial are not finite or no longer rise");
       if ((std::isfinite(part.freq[i]) && !std::isfinite(f)) || (std::isfinite(part.amp[i]) && !std::isfinite(a)))
         throw failure_at(set, part, file, "after --transpose or --gain a frequency or amplitude of this partial is not finite");
+      if (part.freq[i] > 0 && !(f > 0)) throw failure_at(set, part, file, "after --transpose a frequency of this partial is 0 Hz, which no format holds");
       part.time[i] = t;
       part.freq[i] = f;
       part.amp[i] = a;

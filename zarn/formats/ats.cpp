@@ -275,7 +275,10 @@ struct AtsLayout {
     }
     // The noise in the 25 critical bands, as ATS holds it, with frames to its last.
     noise = !set.noise.empty() && set.noise.edges == critical_band_edges() && set.step > 0;
-    if (noise) k_last = std::max(k_last, static_cast<long long>(std::floor(set.noise.times.back() / set.step + 0.5)));
+    // A last frame beyond what a count holds (noise moved to 1e300 s) is counted as far past
+    // any file zarn writes, so that the size check refuses it.
+    const double last_noise = noise ? std::floor(set.noise.times.back() / set.step + 0.5) : 0.0;
+    if (noise) k_last = std::max(k_last, last_noise < 1e18 ? static_cast<long long>(last_noise) : 1000000000000000000LL);
   }
   long long frames() const { return k_last - k_first + 1; }
 };
@@ -300,8 +303,10 @@ void check_ats(const ResampledSet& set) {
   const double bytes = bytes_of(layout);
   if (bytes > kMaxAtsBytes) {
     char size[160];
-    std::snprintf(size, sizeof size, "an ATS file of %lld frames (from time 0, every %g) by %zu partials would take %.3g GB, more than the 4 GiB zarn writes",
-                  layout.frames(), set.step, layout.columns, bytes / 1e9);
+    const bool beyond = layout.frames() >= 1000000000000000000LL;  // counted as the layout caps it
+    std::snprintf(size, sizeof size, "an ATS file of %s%lld frames (from time 0, every %g) by %zu partials would take %s, more than the 4 GiB zarn writes",
+                  beyond ? "more than " : "", beyond ? 1000000000000000000LL : layout.frames(), set.step, layout.columns,
+                  (beyond ? "more than " + shown_bytes(bytes) : shown_bytes(bytes)).c_str());
     throw failure(std::string(size) + "; nothing saved (SDIF and the list hold partials where they lie)");
   }
 }

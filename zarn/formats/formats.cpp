@@ -3,10 +3,13 @@
 #include "formats/in_order.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "formats/ats.hpp"
@@ -40,7 +43,7 @@ PartialSet read_spear_file(Input& in, const ReadOptions&) { return read_spear(in
 
 const std::vector<FormatRow> kFormats = {
     {Format::kList, "list", "", false, false, nullptr, read_list, read_list_each,
-     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_partials(out, set); }, check_list_figures, false, false, 30},
+     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_partials(out, set); }, check_list_figures, false, false, 30, kMaxFreq},
     {Format::kSdif, "sdif", ".sdif", true, false, [](std::string_view start) { return start.substr(0, kSdifMagic.size()) == kSdifMagic; },
      read_sdif_file, read_sdif_each, [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_sdif(out, set, o.written_by); },
      check_sdif_figures, false, false, 16},
@@ -138,8 +141,12 @@ bool named_as_other_than_a_list(std::string_view name) {
 // list that starts as a known kind of file is named as that kind instead.
 PartialSet read_recognised(Input& in, std::string_view start, const std::string& name, const ReadOptions& options, PartialSink* sink = nullptr) {
   const FormatRow& row = recognise(start);
-  if (options.sound_options && row.format != Format::kSound)
-    throw failure(name + " is no sound file: --resolution, --hop, --floor, --min-track and --channel apply to sounds only");
+  if (!options.sound_options.empty() && row.format != Format::kSound) {
+    const std::vector<std::string>& given = options.sound_options;
+    std::string named;
+    for (std::size_t i = 0; i < given.size(); ++i) named += (i == 0 ? "" : i + 1 == given.size() ? " and " : ", ") + given[i];
+    throw failure(name + " is no sound file: " + named + (given.size() == 1 ? " applies" : " apply") + " to sounds only");
+  }
   try {
     if (sink != nullptr && row.read_each != nullptr) {
       PartialSet input;
@@ -200,6 +207,26 @@ std::optional<Format> format_of_name(std::string_view name) {
   return std::nullopt;
 }
 
+std::string frequencies_not_held(const ResampledSet& set, Format format) {
+  const double top = row_of(format).top_frequency;
+  std::size_t count = 0, first_partial = 0;
+  double first_freq = 0, first_time = 0;
+  for (std::size_t p = 0; p < set.partials.size(); ++p) {
+    const Resampled& part = set.partials[p];
+    for (std::size_t k = 0; k < part.freq.size(); ++k) {
+      if (!(part.freq[k] < kMinFreq) && !(part.freq[k] > top)) continue;  // NaN passes: written as it is
+      if (count++ == 0) first_partial = p, first_freq = part.freq[k], first_time = part.time[k];
+    }
+  }
+  if (count == 0) return {};
+  char figures[96], range[48];
+  std::snprintf(figures, sizeof figures, "%.6g Hz at %.6g s", first_freq, first_time);
+  std::snprintf(range, sizeof range, top < HUGE_VAL ? "outside the %g to %g Hz" : "below the %g Hz", kMinFreq, top);
+  return std::to_string(count) + (count == 1 ? " frequency lies " : " frequencies lie ") + range + " that " +
+         std::string(row_of(format).name) + " files are read with (the first: partial " + std::to_string(first_partial + 1) + ", " +
+         figures + "); they are written as they are, but read back they are held to that range";
+}
+
 void check_result(const ResampledSet& set, Format format) {
   if (row_of(format).check != nullptr) row_of(format).check(set);
 }
@@ -215,14 +242,30 @@ InputCloser::~InputCloser() {
 std::string read_text_file(const std::string& path, const std::string& what, double per_byte) {
   InputCloser in{open_input(path)};
   if (in.fd < 0) throw system_failure(path, errno);
+  struct stat st;
+  if (::fstat(in.fd, &st) != 0) throw system_failure(path, errno, "cannot read");
+  if (S_ISDIR(st.st_mode)) throw system_failure(path, EISDIR, "cannot read");
+  if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode))
+    throw failure(path, "is not a file of text but a device: " + what + " must be a file");
+  const auto too_large = [&](double bytes) {
+    return failure(path, what + " holds " + (S_ISREG(st.st_mode) ? "" : "more than ") + shown_bytes(bytes) +
+                             ", more than the " + shown_bytes(static_cast<double>(kSmallFileCap)) + " such a file may hold");
+  };
+  if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kSmallFileCap) throw too_large(static_cast<double>(st.st_size));
   std::string text;
+  if (S_ISREG(st.st_mode)) {
+    check_memory(per_byte * static_cast<double>(st.st_size), what);
+    text.reserve(static_cast<std::size_t>(st.st_size));
+  }
   char block[1 << 16];
   for (;;) {
     const ssize_t got = ::read(in.fd, block, sizeof block);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw system_failure(path, errno, "cannot read");
     if (got == 0) break;
-    check_memory(per_byte * static_cast<double>(text.size() + static_cast<std::size_t>(got)), what);
+    const std::size_t size = text.size() + static_cast<std::size_t>(got);
+    if (size > kSmallFileCap) throw too_large(static_cast<double>(kSmallFileCap));  // a file grown since, or a pipe
+    check_memory(per_byte * static_cast<double>(size), what);
     text.append(block, static_cast<std::size_t>(got));
   }
   return text;

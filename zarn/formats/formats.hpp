@@ -4,6 +4,7 @@
 // module all take what they need from the table; a new format is a module and a row.
 #pragma once
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +22,7 @@ enum class Format { kList, kSdif, kSpearPartials, kSpearFrames, kAts, kSound };
 /// What a reader may be told besides the input itself (options of its own).
 struct ReadOptions {
   SoundOptions sound;          // how a sound file is analysed
-  bool sound_options = false;  // some were given: an input that is no sound is refused
+  std::vector<std::string> sound_options;  // those given, as typed (--hop): an input that is no sound is refused
 };
 
 /// What a writer may be told besides the set itself.
@@ -53,6 +54,7 @@ struct FormatRow {
   bool records_rate = false;  // the writer records WriteOptions::rate (--rate applies)
   bool holds_noise = false;   // the writer writes the set's noise (others leave it out)
   double point_bytes = 0;     // the fewest bytes a written breakpoint takes, for the disk check
+  double top_frequency = HUGE_VAL;  // the highest frequency its reader takes as it stands (every reader holds the lowest at kMinFreq)
 };
 
 /// Every row, the partial list first.
@@ -66,6 +68,11 @@ std::optional<Format> format_named(std::string_view name);
 
 /// The formats written (every row with a writer), in the table's order.
 std::vector<Format> written_formats();
+
+/// Where the result holds a frequency that its format's reader would hold to its range (from
+/// kMinFreq, for the list to kMaxFreq), a warning's text that names the first and counts them;
+/// empty where it reads back as written.
+std::string frequencies_not_held(const ResampledSet& set, Format format);
 
 /// The names of the formats written, for messages: "list, sdif, ... or ats".
 std::string format_names();
@@ -88,8 +95,13 @@ struct InputCloser {
   ~InputCloser();
 };
 
+/// The most bytes a small file (a recipe, breakpoints) may hold: such files are kilobytes.
+constexpr std::size_t kSmallFileCap = std::size_t{16} << 20;
+
 /// The whole text of a small file (a recipe, breakpoints), `what` it is naming it in the
-/// message where memory would not hold `per_byte` times its size. Throws Failure.
+/// message where memory would not hold `per_byte` times its size. A regular file larger than
+/// kSmallFileCap is refused before it is read, a pipe once it passes it, and anything else
+/// (a device such as /dev/zero, a folder) at once. Throws Failure.
 std::string read_text_file(const std::string& path, const std::string& what, double per_byte);
 
 /// Reads every partial of the open input, in the format its first bytes show (the partial

@@ -407,8 +407,12 @@ class SdifReader {
 
   // What is wrong with a row whose figures cannot be taken.
   [[noreturn]] __attribute__((noinline, cold)) void bad_row(std::uint64_t at, double index, double freq, double amp) const {
-    if (!(std::fabs(index) < 2147483648.0) || index != std::floor(index))
-      fail(at, "index " + number(index) + " is not a whole number");
+    if (!std::isfinite(index) || index != std::floor(index)) fail(at, "index " + number(index) + " is not a whole number");
+    if (!(std::fabs(index) < 2147483648.0)) {
+      char whole[32];
+      std::snprintf(whole, sizeof whole, std::fabs(index) < 1e15 ? "%.0f" : "%.9g", index);
+      fail(at, "index " + std::string(whole) + " lies beyond the indices a track may have (-2147483647 to 2147483647)");
+    }
     if (!std::isfinite(freq))
       fail(at, "the frequency of index " + std::to_string(static_cast<long long>(index)) + " is not a finite number");
     fail(at, "amplitude " + number(amp) + " of index " + std::to_string(static_cast<long long>(index)) +

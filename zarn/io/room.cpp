@@ -30,11 +30,8 @@ double room_in(const std::string& folder) {
 void Room::take(double bytes, const std::string& what) {
   taken_ += bytes;
   if (taken_ <= left_) return;
-  char need[32], have[32];
-  std::snprintf(need, sizeof need, "%.1f", taken_ / (1 << 30));
-  std::snprintf(have, sizeof have, "%.1f", left_ / (1 << 30));
-  throw Failure(compose("no room: " + what + " needs at least " + need + " GiB, more than the " + have + " GiB free for " +
-                        name_),
+  throw Failure(compose("no room: " + what_needs(what) + " at least " + shown_bytes(taken_) + ", more than the " + shown_bytes(left_) +
+                        " free for " + name_),
                 FailureKind::kFileSystem, ENOSPC);
 }
 

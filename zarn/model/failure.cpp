@@ -63,6 +63,28 @@ Failure system_failure(std::string_view file, int error, std::string_view what) 
 
 std::string compose_warning(std::string_view what) { return joined("warning: ", what); }
 
+std::string shown_bytes(double bytes) {
+  static const char* const kUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  std::size_t unit = 0;
+  double value = bytes;
+  while (unit + 1 < sizeof kUnits / sizeof kUnits[0] && !(value < 1023.5)) value /= 1024, ++unit;
+  char text[48];
+  if (unit == 0)
+    std::snprintf(text, sizeof text, "%.0f bytes", value);
+  else if (!(value < 1023.5))  // beyond the largest unit
+    std::snprintf(text, sizeof text, "%.3g %s", value, kUnits[unit]);
+  else
+    std::snprintf(text, sizeof text, "%.*f %s", value < 9.995 ? 2 : value < 99.95 ? 1 : 0, value, kUnits[unit]);
+  return text;
+}
+
+std::string what_needs(std::string_view what) {
+  std::string_view head = what.substr(0, 4) == "the " ? what.substr(4) : what;
+  head = head.substr(0, head.find(' '));
+  const bool many = head.size() > 1 && head.back() == 's' && head != "analysis";
+  return std::string(what) + (many ? " need" : " needs");
+}
+
 std::string quote(std::string_view token) {
   constexpr std::size_t kShown = 60;
   std::string q = "\"";

@@ -52,6 +52,14 @@ Failure system_failure(std::string_view file, int error, std::string_view what =
 /// the terminal) as \xHH, everything else as it is.
 std::string shown_name(std::string_view file);
 
+/// A number of bytes as messages show it: in the unit that keeps it from 1 to 1023 (bytes,
+/// KiB, MiB, GiB, TiB), with three significant figures ("512 bytes", "1.50 KiB", "5.31 GiB").
+std::string shown_bytes(double bytes);
+
+/// "WHAT needs" or, where WHAT names things of which there are many ("the points set aside":
+/// its first word after "the" ends in 's', "analysis" aside), "WHAT need".
+std::string what_needs(std::string_view what);
+
 /// Quotes a token for an error message: at most 60 bytes shown, unprintable bytes escaped.
 std::string quote(std::string_view token);
 

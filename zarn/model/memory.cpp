@@ -79,12 +79,8 @@ void check_memory(double bytes, const std::string& what) {
   bool limited_by_process = false;
   const double available = available_memory(limited_by_process);
   if (bytes <= available * kShare && bytes < kAbsurd) return;
-  char need[32], may[32], have[32];
-  std::snprintf(need, sizeof need, "%.1f", bytes / (1 << 30));
-  std::snprintf(may, sizeof may, "%.1f", available * kShare / (1 << 30));
-  std::snprintf(have, sizeof have, "%.1f", available / (1 << 30));
-  throw Failure(compose("out of memory: " + what + " needs " + need + " GiB, more than the " + may + " GiB it may take (" +
-                        std::to_string(static_cast<int>(kShare * 100)) + " % of the " + have + " GiB " +
+  throw Failure(compose("out of memory: " + what_needs(what) + " " + shown_bytes(bytes) + ", more than the " + shown_bytes(available * kShare) +
+                        " it may take (" + std::to_string(static_cast<int>(kShare * 100)) + " % of the " + shown_bytes(available) + " " +
                         (limited_by_process ? "left to this process by its limit on address space (ulimit -v)"
                                             : "that this machine has available") +
                         ")"),

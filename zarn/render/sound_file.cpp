@@ -165,7 +165,9 @@ void check_sound_size(const std::string& name, double frames, int rate, SampleDe
   const double bytes_per_sample = lossy ? 0 : bits_of(d) / 8.0;
   const double bytes = frames * bytes_per_sample;
   char length[96];
-  std::snprintf(length, sizeof length, "a sound of %.0f samples (%.1f hours at %d Hz)", frames, frames / rate / 3600, rate);
+  // A count past what anyone reads digit by digit is shown with its exponent.
+  std::snprintf(length, sizeof length, frames < 1e16 ? "a sound of %.0f samples (%.1f hours at %d Hz)" : "a sound of %.3g samples (%.3g hours at %d Hz)",
+                frames, frames / rate / 3600, rate);
   // 64 bytes for the headers before the samples, in a chunk whose size is a 32-bit field.
   if (container->sizes32 && bytes > static_cast<double>(UINT32_MAX - 64))
     throw failure(where, std::string(length) + " takes more than the 4 GiB a " + ending +
