@@ -114,7 +114,7 @@ using detail::number_pair;
 std::string read_breakpoints(const std::string& option, const std::string& path) {
   // Standard input may be the input itself: breakpoints come from a file of their own.
   if (path.empty() || path == "-") bad_option("--" + option + "=@ needs the name of a file after '@'");
-  return read_text_file(path, "the breakpoints of " + path, 4.0);
+  return read_text_file(path, "the breakpoints of " + path, 10.0);
 }
 
 // An edit's option: its argument read by its kind, then handed to its row. Where a number's

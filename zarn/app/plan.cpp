@@ -13,10 +13,11 @@ bool always(const Options&) { return true; }
 bool never(const Options&) { return false; }
 
 // The format whose file is made as its partials come: the list, written in their order, and
-// SDIF, whose frames are made from points set aside on disk.
+// SDIF, whose frames are made from points set aside on disk. On standard output too, as a pipe
+// expects: a failure part-way leaves what was written, and the status says it is not whole.
 bool saves_one_at_a_time(const Options& o) {
   const Format format = o.result_format();
-  return o.named_output() && !o.output_to_stdout() && (format == Format::kList || format == Format::kSdif);
+  return o.named_output() && (format == Format::kList || format == Format::kSdif);
 }
 
 const std::vector<StepRow> kSteps = {
@@ -28,8 +29,7 @@ const std::vector<StepRow> kSteps = {
     {"fit", always, never},
     // The console listing begins with every partial's length.
     {"list", [](const Options& o) { return !o.quiet; }, always},
-    // The dialogue asks for a name once the result is made; a failed write to standard output
-    // would leave half a result where no temporary file can hide it.
+    // The dialogue asks for a name once the result is made.
     {"save", always, [](const Options& o) { return !saves_one_at_a_time(o); }},
     // The picture, the sound and the fundamental, as their rows in the table of options say.
     {"extra writers", [](const Options& o) { return (o.given & kExtraOutput) != 0; },

@@ -384,6 +384,13 @@ class ReadBeside {
   std::exception_ptr error_;
 };
 
+// Saves the result under -o's name, or on standard output for "-", as it is written.
+void save_result(const Options& options, const Writer& write, const std::string& nothing_saved) {
+  if (!options.output_to_stdout()) return save_as(options.output, options.force, through_output(write), nothing_saved);
+  const SaveOutcome saved = save_to_fd(STDOUT_FILENO, write);
+  if (!saved.written()) throw Failure(stdout_failed(saved.error), FailureKind::kFileSystem, saved.error);
+}
+
 // Reads the input into the sink, in a thread beside it where -j asks for more than one.
 void read_into(const Options& options, int fd, const std::string& name, PartialSink& sink) {
   if (options.jobs >= 2)
@@ -408,22 +415,22 @@ void run_streaming(const Options& options, Output& console, const std::string& n
   SoundBeside* const beside = sound ? &*sound : nullptr;
   if (options.result_format() == Format::kList) {
     std::optional<RepeatedTime> repeated;
-    save_as(options.output, options.force, through_output([&](Output& out) {
-              ListStream stream(out, console, grid, options.fit, name, beside);
-              try {
-                read_into(options, fd, name, stream);
-              } catch (const WriteFailed&) {
-                return;  // through_output gives the write's error
-              }
-              stream.finish();
-              repeated = stream.repeated();
-            }),
-            nothing_saved);
+    save_result(options, [&](Output& out) {
+                  ListStream stream(out, console, grid, options.fit, name, beside);
+                  try {
+                    read_into(options, fd, name, stream);
+                  } catch (const WriteFailed&) {
+                    return;  // the save gives the write's error
+                  }
+                  stream.finish();
+                  repeated = stream.repeated();
+                },
+                nothing_saved);
     if (repeated) warn_of_repeated_time(*repeated, console);
   } else {
     SdifStream stream(console, grid, options.fit, step, name, {written_by, options.rate}, beside);
     read_into(options, fd, name, stream);
-    save_as(options.output, options.force, through_output([&](Output& out) { stream.finish(out); }), nothing_saved);
+    save_result(options, [&](Output& out) { stream.finish(out); }, nothing_saved);
   }
   if (sound) sound->save(console, options.output);
 }

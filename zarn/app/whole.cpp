@@ -135,7 +135,7 @@ PartialSet read_other(const std::string& path, ReadOptions read) {
 // A recipe's file, read whole and parsed; its text and the tree read from it (a few times the
 // text's size) are checked against memory as it is read.
 std::shared_ptr<const Recipe> load_recipe(const std::string& path) {
-  return std::make_shared<const Recipe>(parse_recipe(read_text_file(path, "the recipe " + path, 8.0), path));
+  return std::make_shared<const Recipe>(parse_recipe(read_text_file(path, "the recipe " + path, 10.0), path));
 }
 
 // The edits' own inputs, read before the input is: a recipe that is no recipe, or another sound
