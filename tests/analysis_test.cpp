@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -155,6 +156,38 @@ TEST(Analysis, SilenceAndBlocks) {
     const zarn::PartialSet parts = a.finish();
     ASSERT_EQ(parts.P(), whole.P());
     for (std::size_t p = 0; p < parts.partials.size(); ++p) EXPECT_EQ(zarn_test::points(parts.partials[p]), zarn_test::points(whole.partials[p]));
+  }
+}
+
+// Noise quieter than the floor is silence, and a silence of any length keeps a few frames:
+// bursts of noise around 60 s of a dither below -90 dB keep their frames, the silence between
+// them is silent wherever it is asked, and the noise after the last burst reaches as far as a
+// hop of it does.
+TEST(Analysis, NoiseOfASilenceTakesFewFrames) {
+  std::uint64_t state = 12345;
+  const auto white = [&] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5;
+  };
+  const double rate = 8000;
+  for (const double silent : {5.0, 60.0}) {
+    std::vector<double> x;
+    for (double t = 0; t < 1 + silent + 1; t += 1 / rate) x.push_back((t < 1 || t >= 1 + silent ? 0.2 : 2.0 / 32768) * white());
+    const zarn::PartialSet set = zarn::analyse(x.data(), x.size(), rate, {});
+    const zarn::Noise& n = set.noise;
+    ASSERT_GE(n.times.size(), 3u);
+    // The bursts' frames, a hop apart (about 19 ms), and a few for the silence.
+    EXPECT_LT(n.times.size(), 2 * 1.2 / set.hop + 8) << silent;
+    std::vector<double> bands(n.bands());
+    const auto total = [&](double t) {
+      n.at(t, bands.data());
+      return std::accumulate(bands.begin(), bands.end(), 0.0);
+    };
+    EXPECT_GT(total(0.5), 1e-4);
+    EXPECT_GT(total(1.5 + silent), 1e-4);
+    for (double t = 1.2; t < 0.8 + silent; t += 0.25) EXPECT_EQ(total(t), 0.0) << t;
+    EXPECT_EQ(n.times[1] - n.times[0], set.hop);
+    EXPECT_NEAR(n.times[n.times.size() - 1] - n.times[n.times.size() - 2], set.hop, 1e-9);
   }
 }
 

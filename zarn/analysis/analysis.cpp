@@ -1,6 +1,7 @@
 #include "analysis/analysis.hpp"
 
 #include <algorithm>
+#include <numeric>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -211,6 +212,25 @@ struct Analyser::State {
     take_frame(1.0, 0.0);
   }
 
+  // Of a run of noise frames that measure alike to the bit (a silence), the first and the last
+  // two are kept: between two equal frames the noise is theirs wherever they lie, and the last
+  // two keep the hop that tells how far the last frame reaches, so that every figure made from
+  // the noise is as before while memory follows what changes, not the sound's length. The first
+  // two frames stay, whose spacing is the hop too. True where the newest frame took the place
+  // of the one before it.
+  static bool merge_silence(Noise& noise) {
+    const std::size_t F = noise.times.size(), B = noise.bands();
+    if (F < 5) return false;
+    const auto same = [&](std::size_t j) { return std::equal(noise.frame(j), noise.frame(j) + B, noise.frame(F - 1)); };
+    if (!same(F - 2) || !same(F - 3) || !same(F - 4)) return false;
+    // F-4 begins the run; F-3 goes; F-2 and F-1 move one place down.
+    noise.times[F - 3] = noise.times[F - 2];
+    noise.times[F - 2] = noise.times[F - 1];
+    noise.times.pop_back();
+    noise.power.resize(noise.power.size() - B);
+    return true;
+  }
+
   // The peaks of frame `frame` (those PeakFinder found last) tracked and its noise measured;
   // a warped frame's time ran `ratio` times the sound's and its centre lay `shift` seconds
   // from the frame's.
@@ -220,12 +240,19 @@ struct Analyser::State {
     const std::vector<Peak>* found_peaks = &peaks.peaks();
     const std::vector<Peak>* edges = &peaks.edges();
     double noise_offset = 0;
+    bool merged = false;  // the frame took the place of the silent one before it
     if (options.noise) {
       Noise& noise = found.noise;
       noise.times.push_back(time);
       noise.power.resize(noise.power.size() + noise.bands());
-      residual.measure(peaks, noise.power.data() + noise.power.size() - noise.bands());
+      double* measured = noise.power.data() + noise.power.size() - noise.bands();
+      residual.measure(peaks, measured);
       noise_offset = residual.offset();
+      // Noise quieter in all than the floor under which peaks are left out (a dither, a hiss
+      // no one hears) is silence, as those peaks are.
+      if (!(std::accumulate(measured, measured + noise.bands(), 0.0) >= std::pow(10.0, options.floor / 10.0)))
+        std::fill(measured, measured + noise.bands(), 0.0);
+      merged = merge_silence(noise);
     }
     if (ratio != 1.0) {
       // Measured in the frame's own time: its frequencies are carried to the sound's once the
@@ -238,7 +265,12 @@ struct Analyser::State {
       in_sound(*edges, warped_edges), edges = &warped_edges;
       noise_offset = noise_offset / ratio + shift;
     }
-    if (options.noise) noise_offsets.push_back(noise_offset);
+    if (options.noise && merged) {
+      noise_offsets[noise_offsets.size() - 2] = noise_offsets.back();
+      noise_offsets.back() = noise_offset;
+    } else if (options.noise) {
+      noise_offsets.push_back(noise_offset);
+    }
     tracker.take(frame, time, *found_peaks, *edges);
     ++frame;
   }
