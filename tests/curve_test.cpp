@@ -19,6 +19,8 @@ TEST(Curve, StraightBetweenHeldBeyond) {
     EXPECT_DOUBLE_EQ(down.at(c.time), c.down) << c.time;
   }
   EXPECT_FALSE(up.constant());
+  EXPECT_FALSE(down.constant());  // falling: every value but the first below it
+  EXPECT_FALSE((zarn::Curve{{0, 1, 2}, {5, 5, 4}}.constant()));
   EXPECT_TRUE((zarn::Curve{{0, 2}, {5, 5}}.constant()));
 }
 
@@ -39,7 +41,10 @@ TEST(Curve, ParsedOrRefusedNamingTheBreakpoint) {
       {"0:1,5", false, zarn::any_value, {}, {}, "breakpoint 2 '5': each breakpoint must be TIME:VALUE"},
       {"0:2,1:0", false, zarn::above_zero, {}, {}, "breakpoint 2 '1:0': the value must be above zero"},
       {"0:0,1:2,2:1.5", false, zarn::rising_value, {}, {}, "breakpoint 3 '2:1.5': the output times must rise"},
+      {"0:0,1:1,2:1", false, zarn::rising_value, {}, {}, "breakpoint 3 '2:1': the output times must rise"},  // a slope of 0 the inverse would divide by
+      {"0:0,1:1e-9", false, zarn::rising_value, {0, 1}, {0, 1e-9}, ""},
       {"# a curve\n0 1\n\n 2\t3 # cents\r\n", true, zarn::any_value, {0, 2}, {1, 3}, ""},
+      {"0  1\n1\t 2\n2 \t3", true, zarn::any_value, {0, 1, 2}, {1, 2, 3}, ""},  // any run of blanks between
       {"0 1\n1 x\n", true, zarn::any_value, {}, {}, "2: breakpoint 2 '1 x': the value is not a finite number"},
       {"0 1\n\n1\n", true, zarn::any_value, {}, {}, "3: breakpoint 2 '1': each line must hold a time and a value"},
       {"# nothing\n", true, zarn::any_value, {}, {}, "the file holds no breakpoint"},

@@ -183,6 +183,9 @@ TEST(Options, CurvesFromTextAndFiles) {
   const zarn::Options constant = parse({"--transpose=0:250,3:250", "--gain=-2", "in.txt"});
   EXPECT_EQ(constant.edits.scale.cents, 250);
   EXPECT_TRUE(constant.edits.shape.cents.empty());
+  const zarn::Options falling = parse({"--transpose=0:100,1:50", "in.txt"});  // a curve, not its first value
+  EXPECT_EQ(falling.edits.scale.cents, 0);
+  EXPECT_EQ(falling.edits.shape.cents.values, (std::vector<double>{100, 50}));
   const std::string dir = ::testing::TempDir();
   std::ofstream(dir + "/curve.txt") << "# gain\n0 -6\n\n1.5 2 # up\n";
   std::ofstream(dir + "/bad.txt") << "0 -6\n1.5 x2\n";

@@ -172,6 +172,12 @@ TEST(Recipe, EditsTheNamedPartials) {
     EXPECT_EQ(set.partials[1].amp[j], before.partials[2].amp[j]);
   }
   EXPECT_NEAR(set.partials[1].time[0], 0.025, 1e-15);  // 0.1 - 0.05 * 1.5: the start moves towards 0.1, not away
+  // A stretch's figures in its own order: 0.1 + (0.15 - 0.1) * 0.75 is 0.1375, where
+  // 0.15 * 0.75 - 0.1 * 0.75 + 0.1 would round to 0.13749999999999998.
+  zarn::PartialSet stretched = three();
+  zarn::apply_recipe(stretched, zarn::parse_recipe(recipe_of(stretched, R"({"op": "stretch", "factor": 0.75, "about": 0.1, "partials": [2]})"), "r.json"),
+                     "r.json");
+  EXPECT_EQ(stretched.partials[2].time[1], 0.1375);
   // Keep: every other partial goes; the one kept keeps its values.
   zarn::PartialSet kept = three();
   zarn::apply_recipe(kept, zarn::parse_recipe(recipe_of(kept, R"({"op": "keep", "partials": [1]})"), "r.json"), "r.json");
@@ -189,6 +195,10 @@ TEST(Recipe, RefusedForOtherPartialsOrImpossibleEdits) {
             std::string::npos)
       << refusal(made, &other);
   EXPECT_NE(zarn::fingerprint(set), zarn::fingerprint(other));
+  // The value itself, as every saved recipe holds it (FNV-1a over the count and each figure's
+  // bits, worked out apart from this code): a change here would refuse them all.
+  EXPECT_EQ(zarn::fingerprint(set), "b915c0338974e033");
+  EXPECT_EQ(zarn::fingerprint(zarn::PartialSet()), "a8c7f832281a39c5");
   zarn::PartialSet fewer = three();
   fewer.partials.pop_back();
   EXPECT_NE(refusal(made, &fewer).find("not for these (2 partials"), std::string::npos);

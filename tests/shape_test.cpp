@@ -117,6 +117,29 @@ TEST(Shape, MarkersAndHoldsPlaceEveryPoint) {
   EXPECT_THROW(zarn::shape(early, o, "in.txt"), zarn::Failure);
 }
 
+// On --whole's grid, a span of a whole number of steps ends on its last step, once; a hold at a
+// noise frame's own time keeps that frame at both ends of the hold, and nothing twice.
+TEST(Shape, EndsAndHoldsOnceEach) {
+  zarn::PartialSet set;
+  set.partials.resize(1);
+  set.partials[0].time = {0, 0.5, 1}, set.partials[0].freq = {200, 210, 220}, set.partials[0].amp = {0.1, 0.2, 0.1};
+  set.noise.edges = {0, 1000};
+  set.noise.times = {0, 0.5, 1}, set.noise.power = {1e-4, 3e-4, 2e-4};
+  zarn::ShapeOptions o;
+  o.grid = zarn::GridKind::kWhole;
+  o.step = 0.25;
+  o.gain = {{0, 1}, {0, 6}};
+  o.freezes = {{0.5, 1.0}};
+  zarn::shape(set, o, "in.txt");
+  const std::vector<double>& t = set.partials[0].time;
+  ASSERT_FALSE(t.empty());
+  for (std::size_t k = 1; k < t.size(); ++k) EXPECT_LT(t[k - 1], t[k]) << k;
+  EXPECT_EQ(t.back(), 2.0);  // 1 s, held 1 s more
+  EXPECT_EQ(set.noise.times, (std::vector<double>{0, 0.5, 1.5, 2}));
+  EXPECT_EQ(set.noise.power[1], set.noise.power[2]);  // the frame held, as it was at 0.5 s (+3 dB)
+  EXPECT_NEAR(10 * std::log10(set.noise.power[1] / 3e-4), 3, 1e-12);
+}
+
 TEST(Shape, NoiseTakesTheGainsAtItsInputTimes) {
   zarn::ShapeOptions o;
   o.time_factor = {{0, 2}, {1, 3}};

@@ -43,6 +43,12 @@ TEST(TimeMap, VaryingFactorIsItsIntegral) {
   for (const auto& c : cases) EXPECT_NEAR(c.map.forward(c.u), c.t, 1e-12) << c.u;
   expect_round_trips(rising, -1, 5);
   expect_round_trips(falling, -1, 5);
+  // Just before a piece's end, the root rounds past it (by 2.2e-16 here): it is held to the end,
+  // so that the inverse never goes back.
+  const double h = 1.363800933343702;
+  const zarn::TimeMap edge = zarn::TimeMap::varying({{0, h}, {1.3559627943044401, 0.69706943692937395}});
+  EXPECT_LE(edge.inverse(std::nextafter(edge.forward(h), 0.0)), h);
+  EXPECT_EQ(edge.inverse(edge.forward(h)), h);
 }
 
 TEST(TimeMap, HoldsStandStillThenGoOnLater) {
@@ -57,6 +63,10 @@ TEST(TimeMap, HoldsStandStillThenGoOnLater) {
   EXPECT_DOUBLE_EQ(map.hold_at(1), 0.5);
   EXPECT_EQ(map.hold_at(0.9), 0);
   EXPECT_EQ(map.knots(), (std::vector<double>{0, 0.25, 1}));
+  // A time exactly at a hold goes to the hold's start; just after it, past the hold's end.
+  EXPECT_EQ(map.forward(1), 2.125);
+  EXPECT_GT(map.forward(std::nextafter(1.0, 2.0)), 2.625);
+  EXPECT_LE(map.forward(std::nextafter(1.0, 0.0)), 2.125);
 }
 
 TEST(TimeMap, RiseAtItsOwnSpeedThenCatchesUp) {
@@ -75,6 +85,9 @@ TEST(TimeMap, RiseAtItsOwnSpeedThenCatchesUp) {
   EXPECT_NEAR(kept.forward(1.1), 0.6, 1e-12);
   EXPECT_NEAR(kept.forward(2), 1, 1e-12);
   EXPECT_FALSE(zarn::TimeMap::scaled(0.01).with_rise(1, 1.1, 1.2, kept));
+  // The last onset's peak at the very end leaves no time to catch up in: not kept (nor divided by).
+  EXPECT_FALSE(stretch.with_rise(1, 2, 2, kept));
+  EXPECT_FALSE(stretch.with_rise(1, 1, 2, kept));
   // A marker within the rise keeps its place: the rise is not kept. One after it bounds the catching up.
   const zarn::TimeMap marked = zarn::TimeMap::markers({{0, 1.005, 3}, {0, 2, 5}});
   EXPECT_FALSE(marked.with_rise(1, 1.01, 2, kept));
