@@ -305,7 +305,7 @@ double sound_length(const ResampledSet& set, int rate) { return sound_length(Set
 int partials_at_half_rate(const ResampledSet& set, int rate) {
   int count = 0;
   for (const Resampled& part : set.partials)
-    if (part.N() > 1 && std::any_of(part.freq.begin(), part.freq.end(), [&](double f) { return f >= 0.5 * rate; })) ++count;
+    if (reaches_half_rate(part, rate)) ++count;
   return count;
 }
 

@@ -4,6 +4,10 @@
 
 namespace zarn {
 
+bool reaches_half_rate(const Resampled& part, int rate) {
+  return part.N() > 1 && std::any_of(part.freq.begin(), part.freq.end(), [&](double f) { return f >= 0.5 * rate; });
+}
+
 double SetVoices::last_time() const {
   double last = -std::numeric_limits<double>::infinity();
   for (const Resampled& part : set_.partials)
@@ -21,7 +25,7 @@ void SpooledVoices::add(const Resampled& part) {
     pending_.insert(pending_.end(), part.amp.begin(), part.amp.end());
     last_ = std::max(last_, part.time.back());
   }
-  if (n > 1 && std::any_of(part.freq.begin(), part.freq.end(), [&](double f) { return f >= 0.5 * rate_; })) ++at_half_rate_;
+  if (reaches_half_rate(part, rate_)) ++at_half_rate_;
   entries_.push_back(entry);
 }
 

@@ -55,6 +55,10 @@ class SetVoices final : public VoiceSource {
   const ResampledSet& set_;
 };
 
+/// True for a partial (of two points or more) that reaches half the sample rate `rate` or above
+/// somewhere, where the sound leaves it out.
+bool reaches_half_rate(const Resampled& part, int rate);
+
 /// Partials set aside in a spool as a run fits them, one at a time, and read back as the
 /// sound starts each one: memory holds an entry of a few numbers for each partial and the
 /// partials sounding.
