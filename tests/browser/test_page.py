@@ -297,6 +297,11 @@ def test_edits_undo_redo_and_the_recipe_replayed(editor):
         view("apply(arguments[0])", op)
         states.append([view("partial(arguments[0])", i) for i in range(3)])
     assert states[-1][1] is None and view("kept") == [0, 2]
+    # A deleted partial cannot be chosen again: an edit of it would make a recipe the tool refuses.
+    view("select(arguments[0])", [2])
+    with pytest.raises(Exception, match="select: partial 1 was deleted"):
+        view("select(arguments[0])", [0, 1])
+    assert view("recipe").count('"op"') == len(edits)
     # Each edit did what it says, on its partials alone: a transposition down, not up; a
     # stretch about 0.1 s moves the glide's start there from 0.1 s... and its end away.
     assert abs(states[1][0]["hz"][5] / original[0]["hz"][5] - 2 ** (-150 / 1200)) < 1e-9
