@@ -348,6 +348,9 @@ def test_noise_beside_the_partials(tmp_path):
     assert zarn.analyse(x, rate, noise=False).noise is None
     louder = zarn.scale(partials, gain=6)
     assert np.allclose(louder.noise.power, noise.power * 10 ** 0.6)
+    # A curve that carries the noise past any number is refused, as the tool refuses it.
+    with pytest.raises(zarn.Error, match="the noise's power is not finite"):
+        zarn.edit(partials, noise_gain=[(0, 0), (1, 1e300)])
 
 
 def test_fundamental_of_samples_and_of_partials():
