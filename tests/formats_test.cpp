@@ -173,6 +173,23 @@ TEST(Formats, WritersRefuseFiguresTheyCannotHold) {
   }
 }
 
+// What the readers hold to their range is said of a result, counted, the first named; what
+// lies on the range's ends is read back as written.
+TEST(Formats, FrequenciesNotHeldByTheReader) {
+  zarn::ResampledSet set;
+  zarn::Resampled part;
+  part.time = {0, 0.5, 1, 1.5};
+  part.freq = {4, 22050, 440, std::nan("")};
+  part.amp = {0.1, 0.1, 0.1, 0.1};
+  set.partials = {part, part};
+  EXPECT_EQ(zarn::frequencies_not_held(set, zarn::Format::kList), "");
+  set.partials[1].freq = {3.999, 22050.001, 440, 5e4};
+  EXPECT_EQ(zarn::frequencies_not_held(set, zarn::Format::kList),
+            "3 frequencies lie outside the 4 to 22050 Hz that list files are read with (the first: partial 2, 3.999 Hz at 0 s); they are "
+            "written as they are, but read back they are held to that range");
+  EXPECT_EQ(zarn::frequencies_not_held(set, zarn::Format::kSdif).substr(0, 63), "1 frequency lies below the 4 Hz that sdif files are read with (");
+}
+
 TEST(Formats, NamesAndEndings) {
   EXPECT_EQ(zarn::format_named("spear-frames"), zarn::Format::kSpearFrames);
   EXPECT_EQ(zarn::format_named("SDIF"), std::nullopt);

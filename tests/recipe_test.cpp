@@ -132,6 +132,8 @@ TEST(Recipe, RefusedForOtherPartialsOrImpossibleEdits) {
       {R"({"op": "shift", "seconds": -0.05, "partials": [2]})", ""},  // to 0 s exactly
       {R"({"op": "stretch", "factor": 1e-300, "about": 1, "partials": [0]})", "edit 1 (stretch) would leave partial 1 (index 0) with times that no longer rise"},
       {R"({"op": "transpose", "cents": 1.3e6, "partials": [0]})", "a frequency that is not a finite number"},
+      {R"({"op": "transpose", "cents": -1.3e6, "partials": [0]})", "edit 1 (transpose) would leave partial 1 (index 0) with a frequency of 0 Hz"},
+      {R"({"op": "transpose", "cents": -1.2e6, "partials": [0]})", ""},  // 440 Hz down 1000 octaves: a subnormal, not 0
       {R"({"op": "gain", "db": 7000, "partials": [1]})", "an amplitude that is not a finite number"},
   };
   for (const auto& c : cases) {

@@ -50,6 +50,7 @@ TEST(Scale, ResultsThatCannotBeHeldAreRefused) {
       {{1e300, 0, 0}, "zarn: in.txt:3: after --time-scale the times of this partial are not finite or no longer rise\n"},
       {{5e-324, 0, 0}, "zarn: in.txt:3: after --time-scale the times of this partial are not finite or no longer rise\n"},
       {{1.0, 0, 7000}, "zarn: in.txt:3: after --transpose or --gain a frequency or amplitude of this partial is not finite\n"},
+      {{1.0, -1.3e6, 0}, "zarn: in.txt:3: after --transpose a frequency of this partial is 0 Hz, which no format holds\n"},
   };
   for (const auto& c : cases) {
     zarn::PartialSet set = one({1e10, 1e10 + 0.5}, {440, 880}, {0.1, 0.2});

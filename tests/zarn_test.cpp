@@ -290,6 +290,7 @@ TEST(Scripted, FilesTheResultIsMadeFromStayAndFiguresReadBack) {
       // A recipe is read before the input: here the input is no analysis at all.
       {{"-q", "-o", "x.txt", "--edits=c.txt", "c.svg", "0.01"}, "zarn: c.txt: byte 2: not a recipe: more text after the value\n"},
       {{"-q", "-o", "x.txt", "--edits=/dev/zero", "c.svg", "0.01"}, "zarn: /dev/zero: is not a file of text but a device"},
+      {{"-q", "-o", "x.txt", "--morph=0.5", "--morph-with=gone.txt", "c.svg", "0.01"}, "zarn: gone.txt: No such file or directory\n"},
       {{"-q", "-o", "x.txt", "--transpose=0:0,1:-1e308", "in.txt", "0.01"}, "zarn: in.txt:"},
       // A grid refused after a time map names the line the partial was read at.
       {{"-q", "-o", "x.txt", "--warp=0:0,1:1e12", "in.txt", "0.0001"}, "zarn: in.txt:2: this partial would have more than 2147483647"},
