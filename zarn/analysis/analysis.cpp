@@ -1,6 +1,7 @@
 #include "analysis/analysis.hpp"
 
 #include <algorithm>
+#include <deque>
 #include <numeric>
 #include <cmath>
 #include <cstdint>
@@ -104,6 +105,7 @@ struct Analyser::State {
   Residual residual;
   PartialSet found;
   std::vector<double> noise_offsets;  // each noise frame's Residual::offset
+  std::deque<bool> quiet_;            // of the last five noise frames, which lay under the floor
   Tracker tracker;
   SampleQueue pending;          // samples from the next frame's first one (less the margin) on
   long long first_pending = 0;  // the sample number of pending.front()
@@ -212,23 +214,29 @@ struct Analyser::State {
     take_frame(1.0, 0.0);
   }
 
-  // Of a run of noise frames that measure alike to the bit (a silence), the first and the last
-  // two are kept: between two equal frames the noise is theirs wherever they lie, and the last
-  // two keep the hop that tells how far the last frame reaches, so that every figure made from
-  // the noise is as before while memory follows what changes, not the sound's length. The first
-  // two frames stay, whose spacing is the hop too. True where the newest frame took the place
-  // of the one before it.
-  static bool merge_silence(Noise& noise) {
+  // The noise of a silence takes a few frames, however long it lasts. A frame quieter in all
+  // than the floor under which peaks are left out (a dither, a hiss no one hears) is silence
+  // where the two frames on either side of it are quiet too: the frames next to a sound keep
+  // what they measured, and so does every figure the noise makes there. Of a run of silent
+  // frames the first and the last two are kept: between two silent frames the noise is silent
+  // wherever they lie, and the last two keep the hop that tells how far the last one reaches.
+  // The first two frames stay, whose spacing is the hop too. Each frame is settled once the two
+  // after it are measured.
+  void settle_silence(bool quiet) {
+    Noise& noise = found.noise;
+    quiet_.push_back(quiet);
+    if (quiet_.size() > 5) quiet_.pop_front();
     const std::size_t F = noise.times.size(), B = noise.bands();
-    if (F < 5) return false;
-    const auto same = [&](std::size_t j) { return std::equal(noise.frame(j), noise.frame(j) + B, noise.frame(F - 1)); };
-    if (!same(F - 2) || !same(F - 3) || !same(F - 4)) return false;
-    // F-4 begins the run; F-3 goes; F-2 and F-1 move one place down.
-    noise.times[F - 3] = noise.times[F - 2];
-    noise.times[F - 2] = noise.times[F - 1];
-    noise.times.pop_back();
-    noise.power.resize(noise.power.size() - B);
-    return true;
+    if (quiet_.size() < 5 || !std::all_of(quiet_.begin(), quiet_.end(), [](bool q) { return q; })) return;
+    const std::size_t e = F - 3;  // the frame settled now
+    std::fill(noise.power.begin() + static_cast<std::ptrdiff_t>(e * B), noise.power.begin() + static_cast<std::ptrdiff_t>((e + 1) * B), 0.0);
+    if (e < 5) return;
+    const auto silent = [&](std::size_t j) { return std::all_of(noise.frame(j), noise.frame(j) + B, [](double v) { return v == 0.0; }); };
+    if (!silent(e - 1) || !silent(e - 2) || !silent(e - 3)) return;
+    // e - 3 begins the run; e - 2 goes.
+    noise.times.erase(noise.times.begin() + static_cast<std::ptrdiff_t>(e - 2));
+    noise.power.erase(noise.power.begin() + static_cast<std::ptrdiff_t>((e - 2) * B), noise.power.begin() + static_cast<std::ptrdiff_t>((e - 1) * B));
+    noise_offsets.erase(noise_offsets.begin() + static_cast<std::ptrdiff_t>(e - 2));
   }
 
   // The peaks of frame `frame` (those PeakFinder found last) tracked and its noise measured;
@@ -240,7 +248,7 @@ struct Analyser::State {
     const std::vector<Peak>* found_peaks = &peaks.peaks();
     const std::vector<Peak>* edges = &peaks.edges();
     double noise_offset = 0;
-    bool merged = false;  // the frame took the place of the silent one before it
+    bool quiet = false;  // the frame's noise lies under the floor
     if (options.noise) {
       Noise& noise = found.noise;
       noise.times.push_back(time);
@@ -248,11 +256,7 @@ struct Analyser::State {
       double* measured = noise.power.data() + noise.power.size() - noise.bands();
       residual.measure(peaks, measured);
       noise_offset = residual.offset();
-      // Noise quieter in all than the floor under which peaks are left out (a dither, a hiss
-      // no one hears) is silence, as those peaks are.
-      if (!(std::accumulate(measured, measured + noise.bands(), 0.0) >= std::pow(10.0, options.floor / 10.0)))
-        std::fill(measured, measured + noise.bands(), 0.0);
-      merged = merge_silence(noise);
+      quiet = !(std::accumulate(measured, measured + noise.bands(), 0.0) >= std::pow(10.0, options.floor / 10.0));
     }
     if (ratio != 1.0) {
       // Measured in the frame's own time: its frequencies are carried to the sound's once the
@@ -265,11 +269,9 @@ struct Analyser::State {
       in_sound(*edges, warped_edges), edges = &warped_edges;
       noise_offset = noise_offset / ratio + shift;
     }
-    if (options.noise && merged) {
-      noise_offsets[noise_offsets.size() - 2] = noise_offsets.back();
-      noise_offsets.back() = noise_offset;
-    } else if (options.noise) {
+    if (options.noise) {
       noise_offsets.push_back(noise_offset);
+      settle_silence(quiet);
     }
     tracker.take(frame, time, *found_peaks, *edges);
     ++frame;
