@@ -30,22 +30,34 @@ namespace detail {
 // follow the breakpoints, not the time they span.
 std::vector<std::size_t> ticks_weighed(const PartialSet& set, double tick, std::size_t count) {
   constexpr double kReach = kLongestAttack + 0.05;
-  std::vector<double> at = {0.0, static_cast<double>(count - 1) * tick};
-  for (const Partial& part : set.partials) at.insert(at.end(), part.time.begin(), part.time.end());
-  at.insert(at.end(), set.noise.times.begin(), set.noise.times.end());
+  // The stretches within reach of a run of times, one a run whose gaps the reach bridges: a
+  // partial of breakpoints a hop apart is one stretch, however many it has.
+  std::vector<std::pair<double, double>> within;
+  const auto runs = [&](const std::vector<double>& times) {
+    for (std::size_t k = 0; k < times.size();) {
+      std::size_t last = k;
+      while (last + 1 < times.size() && times[last + 1] - times[last] <= 2 * kReach) ++last;
+      within.emplace_back(times[k] - kReach, times[last] + kReach);
+      k = last + 1;
+    }
+  };
+  for (const Partial& part : set.partials) runs(part.time);
+  runs(set.noise.times);
+  std::vector<double> ends = {0.0, static_cast<double>(count - 1) * tick};
   if (set.noise.times.size() > 1) {
     const double front = set.noise.times.front(), back = set.noise.times.back();
     const double spacing = (back - front) / static_cast<double>(set.noise.times.size() - 1);
-    at.push_back(front - spacing / 2), at.push_back(back + spacing / 2);
+    ends.push_back(front - spacing / 2), ends.push_back(back + spacing / 2);
   }
-  std::sort(at.begin(), at.end());
+  for (double t : ends) within.emplace_back(t - kReach, t + kReach);
+  std::sort(within.begin(), within.end());
   std::vector<std::size_t> ticks;
   const MemoryCheck memory;
   double covered = -1;  // the last tick taken
-  for (double t : at) {
-    if (!std::isfinite(t)) continue;
-    const double from = std::max(std::max(std::ceil((t - kReach) / tick), 0.0), covered + 1);
-    const double to = std::min(std::floor((t + kReach) / tick), static_cast<double>(count - 1));
+  for (const auto& [lo, hi] : within) {
+    if (!std::isfinite(lo) || !std::isfinite(hi)) continue;
+    const double from = std::max(std::max(std::ceil(lo / tick), 0.0), covered + 1);
+    const double to = std::min(std::floor(hi / tick), static_cast<double>(count - 1));
     if (from > to) continue;
     memory.check(8.0 * (static_cast<double>(ticks.size()) + to - from + 1) * 2, "the onsets of the sound");
     for (double k = from; k <= to; ++k) ticks.push_back(static_cast<std::size_t>(k));
