@@ -118,7 +118,8 @@ TEST(Shape, MarkersAndHoldsPlaceEveryPoint) {
 }
 
 // On --whole's grid, a span of a whole number of steps ends on its last step, once; a hold at a
-// noise frame's own time keeps that frame at both ends of the hold, and nothing twice.
+// noise frame's own time keeps that frame at both ends of the hold; two curves that turn at one
+// time add one frame there; nothing comes twice.
 TEST(Shape, EndsAndHoldsOnceEach) {
   zarn::PartialSet set;
   set.partials.resize(1);
@@ -128,16 +129,18 @@ TEST(Shape, EndsAndHoldsOnceEach) {
   zarn::ShapeOptions o;
   o.grid = zarn::GridKind::kWhole;
   o.step = 0.25;
-  o.gain = {{0, 1}, {0, 6}};
+  o.gain = {{0.25, 1}, {0, 6}};
+  o.noise_gain = {{0.25, 0.9}, {0, -3}};
   o.freezes = {{0.5, 1.0}};
   zarn::shape(set, o, "in.txt");
   const std::vector<double>& t = set.partials[0].time;
   ASSERT_FALSE(t.empty());
   for (std::size_t k = 1; k < t.size(); ++k) EXPECT_LT(t[k - 1], t[k]) << k;
   EXPECT_EQ(t.back(), 2.0);  // 1 s, held 1 s more
-  EXPECT_EQ(set.noise.times, (std::vector<double>{0, 0.5, 1.5, 2}));
-  EXPECT_EQ(set.noise.power[1], set.noise.power[2]);  // the frame held, as it was at 0.5 s (+3 dB)
-  EXPECT_NEAR(10 * std::log10(set.noise.power[1] / 3e-4), 3, 1e-12);
+  EXPECT_EQ(set.noise.times, (std::vector<double>{0, 0.25, 0.5, 1.5, 1.9, 2}));
+  EXPECT_EQ(set.noise.power[2], set.noise.power[3]);  // the frame held, as it was at 0.5 s
+  // At 0.5 s, +2 dB of amplitude (+2 dB of power) and -3 * 0.25 / 0.65 dB of the noise's own.
+  EXPECT_NEAR(10 * std::log10(set.noise.power[2] / 3e-4), 2 - 3 * 0.25 / 0.65, 1e-12);
 }
 
 TEST(Shape, NoiseTakesTheGainsAtItsInputTimes) {
