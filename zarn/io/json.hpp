@@ -71,15 +71,16 @@ class JsonDocument {
  private:
   friend class JsonValue;
   friend class JsonReader;
+  struct Span {
+    std::uint32_t a, b;  // a container's end (the node after its last) and size; a string's start and length
+  };
   struct Node {
     std::uint32_t offset = 0;
     JsonValue::Kind kind = JsonValue::Kind::kNull;
     bool flag = false;  // a boolean's value; a number's written_whole
     union {
       double number;
-      struct {
-        std::uint32_t a, b;  // a container's end (the node after its last) and size; a string's start and length
-      } span;
+      Span span;
     };
     Node() : number(0) {}
   };
