@@ -105,7 +105,7 @@ struct Analyser::State {
   Residual residual;
   PartialSet found;
   std::vector<double> noise_offsets;  // each noise frame's Residual::offset
-  std::deque<bool> quiet_;            // of the last five noise frames, which lay under the floor
+  std::deque<bool> quiet_frames;     // of the last five noise frames, which lay under the floor
   Tracker tracker;
   SampleQueue pending;          // samples from the next frame's first one (less the margin) on
   long long first_pending = 0;  // the sample number of pending.front()
@@ -224,10 +224,10 @@ struct Analyser::State {
   // after it are measured.
   void settle_silence(bool quiet) {
     Noise& noise = found.noise;
-    quiet_.push_back(quiet);
-    if (quiet_.size() > 5) quiet_.pop_front();
+    quiet_frames.push_back(quiet);
+    if (quiet_frames.size() > 5) quiet_frames.pop_front();
     const std::size_t F = noise.times.size(), B = noise.bands();
-    if (quiet_.size() < 5 || !std::all_of(quiet_.begin(), quiet_.end(), [](bool q) { return q; })) return;
+    if (quiet_frames.size() < 5 || !std::all_of(quiet_frames.begin(), quiet_frames.end(), [](bool q) { return q; })) return;
     const std::size_t e = F - 3;  // the frame settled now
     std::fill(noise.power.begin() + static_cast<std::ptrdiff_t>(e * B), noise.power.begin() + static_cast<std::ptrdiff_t>((e + 1) * B), 0.0);
     if (e < 5) return;

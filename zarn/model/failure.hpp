@@ -53,7 +53,7 @@ Failure system_failure(std::string_view file, int error, std::string_view what =
 std::string shown_name(std::string_view file);
 
 /// A number of bytes as messages show it: in the unit that keeps it from 1 to 1023 (bytes,
-/// KiB, MiB, GiB, TiB), with three significant figures ("512 bytes", "1.50 KiB", "5.31 GiB").
+/// KiB, MiB, ... EiB), with three significant figures ("512 bytes", "1.50 KiB", "5.31 GiB").
 std::string shown_bytes(double bytes);
 
 /// "WHAT needs" or, where WHAT names things of which there are many ("the points set aside":
