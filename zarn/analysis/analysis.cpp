@@ -106,6 +106,7 @@ struct Analyser::State {
   PartialSet found;
   std::vector<double> noise_offsets;  // each noise frame's Residual::offset
   std::deque<bool> quiet_frames;     // of the last five noise frames, which lay under the floor
+  double quiet_power;                 // the floor as a power: a noise frame quieter in all is quiet
   Tracker tracker;
   SampleQueue pending;          // samples from the next frame's first one (less the margin) on
   long long first_pending = 0;  // the sample number of pending.front()
@@ -141,6 +142,7 @@ struct Analyser::State {
         transform(L, r),
         peaks(transform, r, std::pow(10.0, o.floor / 20.0)),
         residual(transform, r, critical_band_edges()),
+        quiet_power(std::pow(10.0, o.floor / 10.0)),
         tracker(o.resolution, hop_seconds(), [this](Track& t) {
           Partial p;
           if (finish_track(t, {hop_seconds(), transform.spread(), options.min_track, &transform, sound_end}, p)) found.partials.push_back(std::move(p));
@@ -256,7 +258,7 @@ struct Analyser::State {
       double* measured = noise.power.data() + noise.power.size() - noise.bands();
       residual.measure(peaks, measured);
       noise_offset = residual.offset();
-      quiet = !(std::accumulate(measured, measured + noise.bands(), 0.0) >= std::pow(10.0, options.floor / 10.0));
+      quiet = !(std::accumulate(measured, measured + noise.bands(), 0.0) >= quiet_power);
     }
     if (ratio != 1.0) {
       // Measured in the frame's own time: its frequencies are carried to the sound's once the

@@ -63,6 +63,7 @@ struct Held {
   Fundamental f0;
   std::vector<double> judged;  // what the filters judged, for the page, where changes followed them
   std::string fingerprint;     // of the partials as edited, for the page's recipe
+  bool edited = false;         // some edit was applied
   Fit fit = Fit::kSpline;
   ResampledSet set;
   int rate = 0;
@@ -156,6 +157,7 @@ void edit(const Options& options, EditOptions edits, Held& held, Output& console
   edits.shape.fit = fit_for(options.fit, held.read);
   const int before_edits = held.read.P();
   const std::vector<Edit> chosen = chosen_edits(edits, held.name);
+  held.edited = !chosen.empty();
   const auto changes = chosen.begin() + static_cast<std::ptrdiff_t>(chosen_before_changes(edits));
   apply_edits(held.read, {chosen.begin(), changes});
   // A selection's filters judge the partials as the filters see them, not as changed after.
@@ -218,7 +220,7 @@ int run_whole(const Options& options, Output& console, bool& saved, const std::s
 
   check_result(held.set, options.result_format());
   // An edit may carry frequencies past what the format is read back with: said, not refused.
-  if (!options.morph_with.empty() || !chosen_edits(options.edits, held.name).empty())
+  if (held.edited)
     if (const std::string moved = frequencies_not_held(held.set, options.result_format()); !moved.empty())
       report(console, compose_warning(held.name + ": " + moved));
   held.rate = options.sound_rate(held.read);

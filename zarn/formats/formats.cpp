@@ -253,8 +253,9 @@ std::string read_text_file(const std::string& path, const std::string& what, dou
   };
   if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kSmallFileCap) throw too_large(static_cast<double>(st.st_size));
   std::string text;
+  const MemoryCheck memory;  // measured once, not at every block
   if (S_ISREG(st.st_mode)) {
-    check_memory(per_byte * static_cast<double>(st.st_size), what);
+    memory.check(per_byte * static_cast<double>(st.st_size), what);
     text.reserve(static_cast<std::size_t>(st.st_size));
   }
   char block[1 << 16];
@@ -265,7 +266,7 @@ std::string read_text_file(const std::string& path, const std::string& what, dou
     if (got == 0) break;
     const std::size_t size = text.size() + static_cast<std::size_t>(got);
     if (size > kSmallFileCap) throw too_large(static_cast<double>(kSmallFileCap));  // a file grown since, or a pipe
-    check_memory(per_byte * static_cast<double>(size), what);
+    memory.check(per_byte * static_cast<double>(size), what);
     text.append(block, static_cast<std::size_t>(got));
   }
   return text;
