@@ -145,8 +145,8 @@ struct Analyser::State {
         quiet_power(std::pow(10.0, o.floor / 10.0)),
         tracker(o.resolution, hop_seconds(), [this](Track& t) {
           Partial p;
-          if (finish_track(t, {hop_seconds(), transform.spread(), options.min_track, &transform, sound_end}, p)) found.partials.push_back(std::move(p));
-        }),
+          if (finish_track(t, {hop_seconds(), transform.spread(), options.min_track, &transform, sound_end, rule_hop_seconds()}, p)) found.partials.push_back(std::move(p));
+        }, rule_hop_seconds()),
         warp(hop_seconds(), reach_frames(), transform.spread()),
         warped(static_cast<double>(H), half),
         margin(o.warp ? static_cast<std::size_t>(std::ceil(static_cast<double>(half) * (kMostWarp - 1))) + Interpolator::kTaps + 2 : 0) {
@@ -162,6 +162,8 @@ struct Analyser::State {
   }
 
   double hop_seconds() const { return static_cast<double>(H) / rate; }
+  // The window's own hop (the default), in which the rules of tracks count their frames.
+  double rule_hop_seconds() const { return static_cast<double>(std::max<std::size_t>(1, L / 4)) / rate; }
   // The frames to either side whose fundamental a warped window reaches (and the warped
   // sound's node beyond it), so that no frame's warp depends on how far the sound has come.
   std::size_t reach_frames() const {

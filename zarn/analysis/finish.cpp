@@ -27,7 +27,7 @@ struct Steady {
 // edges.
 Steady steady_of(const Track& t, const FinishOptions& o) {
   const Partial& p = t.part;
-  Steady s{0, p.time.size(), 0.25 * o.hop_seconds, o.window != nullptr ? o.window->half_seconds() : 0.0, o.hop_seconds * (1 - 1e-9)};
+  Steady s{0, p.time.size(), 0.25 * std::max(o.hop_seconds, o.rule_hop), o.window != nullptr ? o.window->half_seconds() : 0.0, o.hop_seconds * (1 - 1e-9)};
   // A window that reaches past the sound's start or end sees any partial there cut off.
   const auto edge = [&](std::size_t j, bool start) {
     if (std::fabs(t.offsets[j]) > s.off_centre) return true;
@@ -141,9 +141,9 @@ void reach_sound_edges(const Partial& p, const FinishOptions& o, const Steady& s
 }  // namespace
 
 bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
-  // By default a partial must be seen in three frames; --min-track bounds the duration of
-  // the partial as written, checked again below once its edges are placed.
-  const double min_track = o.min_track > 0 ? o.min_track : 3 * o.hop_seconds;
+  // By default a partial must be seen in three frames (of the rules' hop); --min-track bounds
+  // the duration of the partial as written, checked again below once its edges are placed.
+  const double min_track = o.min_track > 0 ? o.min_track : 3 * std::max(o.hop_seconds, o.rule_hop);
   if (t.part.time.back() - t.part.time.front() + o.hop_seconds < min_track) return false;
   const Steady s = steady_of(t, o);
   correct_frequencies(t, o, s);

@@ -19,6 +19,8 @@ struct FinishOptions {
   const FrameTransform* window = nullptr;  // where given, a partial starts and stops where the
                                            // window saw it begin and end, not at its energy's centre
   double sound_end = std::numeric_limits<double>::infinity();        // seconds, the last sample's time, where known
+  double rule_hop = 0;  // seconds: the hop the rules in frames are counted in, where longer than
+                        // hop_seconds (the window's own hop): a denser hop keeps what it keeps
 };
 
 /// Makes `track` (which it takes apart) a partial in `out`; false when it is left out.

@@ -20,6 +20,9 @@ constexpr double kSinusoidAboveNoiseDb = 7.0;
 // Neighbouring bins whose reassigned frequencies lie this close to the peak's (in bins)
 // agree on one sinusoid.
 constexpr double kAgreeBins = 0.1;
+// The bins two and three away from a gliding peak, lower in its lobe, reassign to its line
+// within this many bins: noise, or partials that beat, scatter theirs farther.
+constexpr double kGlideAgreeBins = 0.2;
 // A peak's frequency reassigns this close to its bin (in bins) when the peak is its partial's
 // own: a side lobe of a louder partial, or a bin between two, reassigns farther.
 constexpr double kOwnLobeBins = 1.0;
@@ -64,15 +67,32 @@ void PeakFinder::find_candidates(const FrameTransform& t, std::size_t lobe_bins,
   const double bin = kTwoPi / static_cast<double>(N);
   // Reassigned frequency: the bin's less the phase's rate of change across the window.
   const auto reassigned = [&](std::size_t k) { return bin * static_cast<double>(k) - std::imag(D[k] * std::conj(X[k])) / power_[k]; };
+  // Reassigned time: the centre of the bin's energy, in seconds from the frame's centre.
+  const auto time_of = [&](std::size_t k) { return std::real(T[k] * std::conj(X[k])) / power_[k] / rate_; };
   const double steady = kSteadyOffset * std::sqrt(t.spread());
+  const double window_seconds = static_cast<double>(t.window()) / rate_;
+  // A sinusoid that glides shows its glide in its bins: each reassigns to a point on its line
+  // in time and frequency, later for the bins above it when it rises. The line through the
+  // peak's neighbours' points, where they lie far enough apart in time to tell a slope, gives
+  // its rate; it is a glide where the bins two and three away lie on that line too, and the
+  // peak itself (whose own time lies where its bin meets the line, off the frame's centre by
+  // up to half a bin's worth of the glide). Noise scatters its points; a steady sinusoid
+  // reassigns all of them to one (and is judged as before). The rate in radians a sample, a
+  // second; 0 where it is no glide.
+  const auto glide = [&](std::size_t k) {
+    if (k < 3 || k + 3 > K) return 0.0;
+    const double tlo = time_of(k - 1), thi = time_of(k + 1);
+    if (!(std::fabs(thi - tlo) > steady)) return 0.0;
+    const double rate = (reassigned(k + 1) - reassigned(k - 1)) / (thi - tlo);
+    const auto off_line = [&](std::size_t j) { return std::fabs(reassigned(j) - reassigned(k - 1) - rate * (time_of(j) - tlo)) / bin; };
+    for (std::size_t j : {k, k - 2, k + 2, k - 3, k + 3})
+      if (!(off_line(j) <= (j == k ? kAgreeBins : kGlideAgreeBins))) return 0.0;
+    return rate;
+  };
   candidates_.clear();
   for (std::size_t k = 1; k < K; ++k) {
     // The floor first: below it lie most bins of a quiet or sparse spectrum.
     if (!(power_[k] > floor_power && power_[k] > power_[k - 1] && power_[k] >= power_[k + 1])) continue;
-    const std::size_t reach = lobe_bins * 3 / 2;
-    std::size_t lo = k, hi = k;
-    while (lo > 1 && k - lo < reach && power_[lo - 1] < power_[lo]) --lo;
-    while (hi + 1 < K && hi - k < reach && power_[hi + 1] < power_[hi]) ++hi;
     const double omega = reassigned(k);
     if (std::fabs(omega - bin * static_cast<double>(k)) > kOwnLobeBins * bin) continue;
     // A sinusoid, steady or gliding, moves its neighbouring bins' reassigned frequencies
@@ -80,15 +100,24 @@ void PeakFinder::find_candidates(const FrameTransform& t, std::size_t lobe_bins,
     // other spoilt by a neighbouring partial's lobe) with the energy at the frame's centre
     // marks a likely one, whose lobe the local noise is measured without.
     const double dlo = std::fabs(reassigned(k - 1) - omega) / bin, dhi = std::fabs(reassigned(k + 1) - omega) / bin;
-    const double offset = std::real(T[k] * std::conj(X[k])) / power_[k] / rate_;
-    const bool sinusoid = std::max(dlo, dhi) <= kAgreeBins;
-    const bool likely = sinusoid || (std::min(dlo, dhi) <= kAgreeBins && std::fabs(offset) <= steady);
-    candidates_.push_back({k, lo, hi, omega, offset, sinusoid, likely});
+    const double offset = time_of(k);
+    bool sinusoid = std::max(dlo, dhi) <= kAgreeBins;
+    bool likely = sinusoid || (std::min(dlo, dhi) <= kAgreeBins && std::fabs(offset) <= steady);
+    const double chirp = sinusoid ? 0.0 : glide(k);
+    if (chirp != 0) sinusoid = likely = true;
+    // The main lobe: down from the peak while the power falls, at most a lobe's width and a
+    // half to either side (for moving partials), and a glide's sweep through the window more.
+    const std::size_t reach = lobe_bins * 3 / 2 + static_cast<std::size_t>(std::ceil(0.5 * std::fabs(chirp) * window_seconds / bin));
+    std::size_t lo = k, hi = k;
+    while (lo > 1 && k - lo < reach && power_[lo - 1] < power_[lo]) --lo;
+    while (hi + 1 < K && hi - k < reach && power_[hi + 1] < power_[hi]) ++hi;
+    candidates_.push_back({k, lo, hi, omega, offset, chirp, sinusoid, likely});
   }
   free_.assign(K + 1, 1);
   for (const Candidate& c : candidates_) {
     if (!c.likely) continue;
-    const std::size_t from = c.k > lobe_bins ? c.k - lobe_bins : 0, to = std::min(K, c.k + lobe_bins);
+    std::size_t from = c.k > lobe_bins ? c.k - lobe_bins : 0, to = std::min(K, c.k + lobe_bins);
+    if (c.chirp != 0) from = std::min(from, c.lo), to = std::max(to, c.hi);
     std::fill(free_.begin() + static_cast<std::ptrdiff_t>(from), free_.begin() + static_cast<std::ptrdiff_t>(to) + 1, 0);
   }
 }
@@ -161,7 +190,7 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
     // from the powers of the bins either side instead, as the window's response shapes them,
     // which the leakage moves by its share alone.
     const double at = power_[c.k] < leak_power ? (static_cast<double>(c.k) + level_offset(std::log(power_[c.k + 1] / power_[c.k - 1]))) * rate_ / static_cast<double>(N) : freq;
-    (peak ? peaks_ : edges_).push_back({at, amp, c.offset});
+    (peak ? peaks_ : edges_).push_back({at, amp, c.offset, 1.0, c.chirp * rate_ / kTwoPi});
     if (peak) lobes_.emplace_back(c.lo, c.hi);
   }
   return peaks_;

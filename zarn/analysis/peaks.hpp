@@ -17,6 +17,7 @@ struct Peak {
   double offset;  // seconds from the frame's centre to the centre of the peak's energy
   double ratio = 1;  // of the frame's warp: the sound's frequency over freq, which a warped
                      // frame measures in its own time (1 for a plain frame)
+  double chirp = 0;  // hertz a second the partial glides by, where its bins show it; else 0
 };
 
 /// Finds the peaks of transformed frames, with scratch space kept from frame to frame.
@@ -42,6 +43,7 @@ class PeakFinder {
   struct Candidate {
     std::size_t k, lo, hi;  // the peak's bin and its main lobe's
     double omega, offset;   // reassigned frequency (radians a sample), time (seconds)
+    double chirp;           // radians a sample, a second (0: steady or not a glide)
     bool sinusoid, likely;
   };
   std::vector<double> power_, around_, block_noise_;

@@ -33,29 +33,43 @@ void append(Track& t, double time, const Peak& peak) {
   add_breakpoint(t.part, time, peak.freq, peak.amp);
   t.offsets.push_back(peak.offset);
   t.ratios.push_back(peak.ratio);
+  t.chirp = peak.chirp * peak.ratio;
 }
 
 }  // namespace
 
-double Track::predicted(long j, double hop_seconds) const {
+double Track::predicted(long j, double hop_seconds, std::size_t span) const {
   const std::size_t n = part.freq.size();
-  if (n < 2) return part.freq.back();
-  const std::size_t back = std::min<std::size_t>(n - 1, kSlopeSpan);
+  if (n < 2) return part.freq.back() + chirp * static_cast<double>(j - last_frame) * hop_seconds;
+  const std::size_t back = std::min<std::size_t>(n - 1, span);
   const double slope = (part.freq[n - 1] - part.freq[n - 1 - back]) / (part.time[n - 1] - part.time[n - 1 - back]);
   return part.freq[n - 1] + slope * static_cast<double>(j - last_frame) * hop_seconds;
 }
 
-double Track::bending() const {
+double Track::bending(std::size_t span) const {
   // The largest second difference of the last few breakpoints, a hop apart or not.
   const std::size_t n = part.freq.size();
   double most = 0;
-  for (std::size_t i = n >= kSlopeSpan + 2 ? n - kSlopeSpan : 2; i < n; ++i)
+  for (std::size_t i = n >= span + 2 ? n - span : 2; i < n; ++i)
     most = std::max(most, std::fabs(part.freq[i] - 2 * part.freq[i - 1] + part.freq[i - 2]));
   return most;
 }
 
-Tracker::Tracker(double resolution, double hop_seconds, std::function<void(Track&)> ended)
-    : resolution_(resolution), hop_seconds_(hop_seconds), ended_(std::move(ended)) {}
+namespace {
+
+// `frames` hops of the rules, in hops of the frames (`per_rule` of them to one).
+long in_frames(long frames, double per_rule) { return std::max(frames, std::lround(static_cast<double>(frames) * per_rule)); }
+
+}  // namespace
+
+Tracker::Tracker(double resolution, double hop_seconds, std::function<void(Track&)> ended, double rule_hop_seconds)
+    : resolution_(resolution), hop_seconds_(hop_seconds), ended_(std::move(ended)) {
+  const double per_rule = rule_hop_seconds > hop_seconds ? rule_hop_seconds / hop_seconds : 1.0;
+  max_gap_ = in_frames(kMaxGap, per_rule);
+  max_coast_ = in_frames(kMaxCoast, per_rule);
+  coast_after_ = static_cast<std::size_t>(in_frames(static_cast<long>(kCoastAfter), per_rule));
+  slope_span_ = static_cast<std::size_t>(in_frames(static_cast<long>(kSlopeSpan), per_rule));
+}
 
 double Tracker::tolerance(double freq) const {
   // Half the resolution, but never a step of more than about a semitone: low partials lie
@@ -66,12 +80,14 @@ double Tracker::tolerance(double freq) const {
 namespace {
 
 // The edge nearest `freq` within `tolerance` on the side `onset` says (energy after the
-// frame's centre, or before it), not yet taken; -1 where there is none.
-long nearest_edge(const std::vector<Peak>& edges, const std::vector<char>& taken, double freq, double tolerance, bool onset) {
+// frame's centre, or before it), not yet taken; -1 where there is none. A partial that glides
+// by `chirp` hertz a second from `freq` at `at` seconds from the edges' frame's centre is
+// expected where its line passes each edge's energy's centre.
+long nearest_edge(const std::vector<Peak>& edges, const std::vector<char>& taken, double freq, double tolerance, bool onset, double chirp = 0, double at = 0) {
   long best = -1;
   double best_d = tolerance;
   for (std::size_t e = 0; e < edges.size(); ++e) {
-    const double d = std::fabs(edges[e].freq - freq);
+    const double d = std::fabs(edges[e].freq - (freq + chirp * (edges[e].offset - at)));
     if (taken[e] || (edges[e].offset > 0) != onset || d > best_d) continue;
     best = static_cast<long>(e), best_d = d;
   }
@@ -88,15 +104,19 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
   };
   std::vector<Pair> pairs;
   for (std::size_t t = 0; t < tracks_.size(); ++t) {
-    const double f = tracks_[t].predicted(frame, hop_seconds_);
+    const double f = tracks_[t].predicted(frame, hop_seconds_, slope_span_);
     // The tolerance widens with the track's own bending (how far its slope missed lately),
     // within a bound: neither a coast through missed frames nor one wild breakpoint lets a
     // track reach across to another partial.
-    const double within = std::max(tolerance(f), std::min(kMotion * tracks_[t].bending() * static_cast<double>(frame - tracks_[t].last_frame), kMostBend * f));
+    const double within = std::max(tolerance(f), std::min(kMotion * tracks_[t].bending(slope_span_) * static_cast<double>(frame - tracks_[t].last_frame), kMostBend * f));
     const bool gap = frame - tracks_[t].last_frame > 1;
     const double last_amp = tracks_[t].part.amp.back();
+    const double since = static_cast<double>(frame - tracks_[t].last_frame) * hop_seconds_;
     for (std::size_t p = 0; p < peaks.size(); ++p) {
-      const double d = std::fabs(peaks[p].freq - f);
+      // A peak that shows its glide reaches back along it as well: a partial whose first
+      // breakpoints saw it start (their slope too shallow) is still followed.
+      double d = std::fabs(peaks[p].freq - f);
+      if (peaks[p].chirp != 0) d = std::min(d, std::fabs(peaks[p].freq - peaks[p].chirp * peaks[p].ratio * since - tracks_[t].part.freq.back()));
       // A frame warped by the fundamental holds its harmonics still: there a track's own
       // bending widens its reach to twice its tolerance at most, so that it cannot wander
       // from harmonic to harmonic where they lie closer than its bending (high up, as they
@@ -124,13 +144,13 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
   for (std::size_t t = 0; t < tracks_.size(); ++t) {
     Track& track = tracks_[t];
     if (!track_taken[t]) {
-      const double f = track.predicted(frame, hop_seconds_);
+      const double f = track.predicted(frame, hop_seconds_, slope_span_);
       const long e = nearest_edge(now.peaks, now.taken, f, tolerance(f), false);
       if (e >= 0 && !(track.offsets.back() < now.peaks[static_cast<std::size_t>(e)].offset)) {
         now.taken[static_cast<std::size_t>(e)] = 1;
         append(track, time, now.peaks[static_cast<std::size_t>(e)]);
         track.last_frame = frame;
-      } else if (++track.missed > (track.part.time.size() >= kCoastAfter ? kMaxCoast : kMaxGap)) {
+      } else if (++track.missed > (track.part.time.size() >= coast_after_ ? max_coast_ : max_gap_)) {
         ended_(track);
         continue;
       }
@@ -141,7 +161,7 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
   tracks_.resize(kept);
   start_tracks(frame, time, peaks, peak_taken);
   // Edges older than a track may reach back are let go.
-  recent_.erase(std::remove_if(recent_.begin(), recent_.end(), [frame](const Edges& r) { return r.frame <= frame - kMaxGap; }), recent_.end());
+  recent_.erase(std::remove_if(recent_.begin(), recent_.end(), [this, frame](const Edges& r) { return r.frame <= frame - max_gap_; }), recent_.end());
 }
 
 // Peaks that no track took start tracks, each with the edges before it that lead up to it:
@@ -151,17 +171,18 @@ void Tracker::start_tracks(long frame, double time, const std::vector<Peak>& pea
     if (peak_taken[p]) continue;
     Track t;
     std::vector<std::pair<double, Peak>> before;
-    double f = peaks[p].freq, offset = peaks[p].offset;
-    for (long back = 1; back <= kMaxGap; ++back) {
+    double f = peaks[p].freq, offset = peaks[p].offset, later = time;
+    const double chirp = peaks[p].chirp * peaks[p].ratio;
+    for (long back = 1; back <= max_gap_; ++back) {
       Edges* earlier = nullptr;
       for (Edges& r : recent_)
         if (r.frame == frame - back) earlier = &r;
       if (earlier == nullptr) break;
-      const long e = nearest_edge(earlier->peaks, earlier->taken, f, tolerance(f), true);
+      const long e = nearest_edge(earlier->peaks, earlier->taken, f, tolerance(f), true, chirp, later + offset - earlier->time);
       if (e < 0 || !(earlier->peaks[static_cast<std::size_t>(e)].offset > offset)) break;
       earlier->taken[static_cast<std::size_t>(e)] = 1;
       before.emplace_back(earlier->time, earlier->peaks[static_cast<std::size_t>(e)]);
-      f = before.back().second.freq, offset = before.back().second.offset;
+      f = before.back().second.freq, offset = before.back().second.offset, later = earlier->time;
     }
     for (auto b = before.rbegin(); b != before.rend(); ++b) append(t, b->first, b->second);
     append(t, time, peaks[p]);

@@ -19,21 +19,26 @@ struct Track {
   std::vector<double> ratios;   // each breakpoint's Peak::ratio
   long last_frame = 0;
   int missed = 0;
+  double chirp = 0;  // the last breakpoint's glide (Peak::chirp), in hertz a second
 
   /// The frequency expected at frame j: on from the last breakpoint along the slope of the
-  /// last few, which one odd breakpoint (two partials meeting in one peak) does not throw off.
-  double predicted(long j, double hop_seconds) const;
+  /// last few, which one odd breakpoint (two partials meeting in one peak) does not throw off;
+  /// from a track's first breakpoint, along the glide its peak showed.
+  /// The slope is taken over `span` breakpoints back.
+  double predicted(long j, double hop_seconds, std::size_t span = 3) const;
   /// How far the track's slope has lately missed its next breakpoint, in hertz a frame: the
-  /// largest second difference of its last few breakpoints.
-  double bending() const;
+  /// largest second difference of its last `span` breakpoints.
+  double bending(std::size_t span = 3) const;
 };
 
 /// Follows the peaks of frames a hop apart into tracks.
 class Tracker {
  public:
   /// Tracks of partials `resolution` Hz apart in frames `hop_seconds` apart; each track that
-  /// ends is handed to `ended`.
-  Tracker(double resolution, double hop_seconds, std::function<void(Track&)> ended);
+  /// ends is handed to `ended`. The rules in time (how long a track may miss its partial,
+  /// how far back its slope is taken) are counted in hops of `rule_hop_seconds` (the window's
+  /// own hop, a quarter of it) where that is longer than the hop: a denser hop looks as far.
+  Tracker(double resolution, double hop_seconds, std::function<void(Track&)> ended, double rule_hop_seconds = 0);
 
   /// Takes the peaks of frame `frame`, centred at `time`, and its edges (PeakFinder::edges):
   /// a track that starts takes the edges of the frames before it that lead up to it, a
@@ -44,6 +49,8 @@ class Tracker {
 
  private:
   double resolution_, hop_seconds_;
+  long max_gap_, max_coast_;           // frames a track may miss, and one seen in many
+  std::size_t coast_after_, slope_span_;  // breakpoints
   std::function<void(Track&)> ended_;
   std::vector<Track> tracks_;
   // The edges of the last few frames, each with whether a track has taken it.
