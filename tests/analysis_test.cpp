@@ -85,6 +85,28 @@ TEST(Analysis, MovingPartialsKeepTheirPitch) {
   }
 }
 
+// A linear glide is one partial at its frequency and level, rising or falling, however fast its
+// sweep through one window (up to 375 Hz at 5 kHz a second): its bins reassign to one line.
+TEST(Analysis, LinearGlidesAreOnePartial) {
+  const struct {
+    double from, rate;  // Hz, Hz a second
+  } cases[] = {{500, 625}, {500, 2500}, {3500, -2500}, {600, 5000}, {5600, -5000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rate);
+    const auto freq = [&c](double t) { return c.from + c.rate * t; };
+    const auto x = tone(44100, 1.0, {{freq, 0.3}});
+    const zarn::PartialSet set = zarn::analyse(x.data(), x.size(), 44100, {});
+    ASSERT_EQ(set.P(), 1);
+    const zarn::Partial& p = set.partials[0];
+    EXPECT_LT(p.time.front(), 0.02);
+    EXPECT_GT(p.time.back(), 0.97);
+    each_inner(p, [&](double t, double f, double a) {
+      EXPECT_NEAR(cents(f, freq(t)), 0, 5) << t;
+      EXPECT_NEAR(20 * std::log10(a / 0.3), 0, 0.5) << t;
+    });
+  }
+}
+
 // Two partials that cross, each predicted from its own motion, stay two whole partials; a
 // dropout of a few milliseconds is bridged.
 TEST(Analysis, TracksThroughACrossingAndAGap) {

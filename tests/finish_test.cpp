@@ -2,6 +2,7 @@
 // carried to the frames' centres; edges moved to where their energy lies.
 #include "analysis/finish.hpp"
 
+#include <limits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,12 +18,14 @@ zarn::Track track(const std::vector<double>& freqs, const std::vector<double>& o
 }
 
 TEST(Finish, ShortTracksLeftOut) {
-  const zarn::FinishOptions by_frames{0.01, 0, 0}, by_duration{0.01, 0, 0.025};
+  // At a hop of 0.01 s counted in hops of 0.02 s, a track must be seen for 0.06 s.
+  const double inf = std::numeric_limits<double>::infinity();
+  const zarn::FinishOptions by_frames{0.01, 0, 0}, by_duration{0.01, 0, 0.025}, by_rule{0.01, 0, 0, nullptr, inf, 0.02};
   const struct {
     std::size_t points;
     const zarn::FinishOptions* options;
     bool kept;
-  } cases[] = {{2, &by_frames, false}, {3, &by_frames, true}, {3, &by_duration, false}, {4, &by_duration, true}};
+  } cases[] = {{2, &by_frames, false}, {3, &by_frames, true}, {3, &by_duration, false}, {4, &by_duration, true}, {5, &by_rule, false}, {6, &by_rule, true}};
   for (const auto& c : cases) {
     zarn::Track t = track(std::vector<double>(c.points, 440), std::vector<double>(c.points, 0.0));
     zarn::Partial p;

@@ -82,6 +82,54 @@ TEST(Tracks, PredictedAlongTheSlope) {
   for (int j = 0; j < 4; ++j) zarn::add_breakpoint(t.part, 0.01 * j, 400.0 + 10 * j, 0.1);
   t.last_frame = 3;
   EXPECT_NEAR(t.predicted(5, 0.01), 450, 1e-9);  // 1000 Hz a second, two frames on from 430
+  // One breakpoint: along the glide its peak showed, 3000 Hz a second falling.
+  zarn::Track one;
+  zarn::add_breakpoint(one.part, 0, 400, 0.1);
+  one.chirp = -3000;
+  EXPECT_NEAR(one.predicted(2, 0.01), 340, 1e-9);
+}
+
+// Peaks that show their glide (30 Hz a frame, beyond the 20 Hz tolerance) are followed from the
+// first; a first peak that showed none is reached back to along the second's.
+TEST(Tracks, GlidesFollowedFromTheirFirstPeak) {
+  const struct {
+    const char* what;
+    double chirps[3];
+    std::size_t tracks;
+  } cases[] = {
+      {"each shows its glide", {3000, 3000, 3000}, 1},
+      {"the first shows none", {0, 3000, 3000}, 1},
+      {"none shows one", {0, 0, 0}, 3},
+      {"falling glides are not reached by rising ones", {-3000, -3000, -3000}, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::size_t ended = 0;
+    zarn::Tracker tracker(40, 0.01, [&](zarn::Track&) { ++ended; });
+    for (int j = 0; j < 3; ++j) tracker.take(j, 0.01 * j, {{500.0 + 30 * j, 0.1, 0, 1, c.chirps[j]}});
+    tracker.end_all();
+    EXPECT_EQ(ended, c.tracks);
+  }
+}
+
+// The rules in frames count the window's own hop: at a hop a quarter of it, a track bridges
+// four times as many missed frames (eight), and no more.
+TEST(Tracks, RulesCountTheWindowsHop) {
+  const struct {
+    double rule_hop;
+    long missed;
+    std::size_t tracks;
+  } cases[] = {{0, 2, 1}, {0, 3, 2}, {0.02, 8, 1}, {0.02, 9, 2}, {0.001, 2, 1}, {0.001, 3, 2}};
+  for (const auto& c : cases) {
+    std::size_t ended = 0;
+    zarn::Tracker tracker(40, 0.005, [&](zarn::Track&) { ++ended; }, c.rule_hop);
+    long frame = 0;
+    for (; frame < 3; ++frame) tracker.take(frame, 0.005 * static_cast<double>(frame), {{440, 0.1, 0}});
+    for (; frame < 3 + c.missed; ++frame) tracker.take(frame, 0.005 * static_cast<double>(frame), {});
+    tracker.take(frame, 0.005 * static_cast<double>(frame), {{440, 0.1, 0}});
+    tracker.end_all();
+    EXPECT_EQ(ended, c.tracks) << c.rule_hop << " " << c.missed;
+  }
 }
 
 // Across missed frames a track takes no peak much louder (a new note where the old one died

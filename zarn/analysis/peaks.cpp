@@ -67,28 +67,7 @@ void PeakFinder::find_candidates(const FrameTransform& t, std::size_t lobe_bins,
   const double bin = kTwoPi / static_cast<double>(N);
   // Reassigned frequency: the bin's less the phase's rate of change across the window.
   const auto reassigned = [&](std::size_t k) { return bin * static_cast<double>(k) - std::imag(D[k] * std::conj(X[k])) / power_[k]; };
-  // Reassigned time: the centre of the bin's energy, in seconds from the frame's centre.
-  const auto time_of = [&](std::size_t k) { return std::real(T[k] * std::conj(X[k])) / power_[k] / rate_; };
   const double steady = kSteadyOffset * std::sqrt(t.spread());
-  const double window_seconds = static_cast<double>(t.window()) / rate_;
-  // A sinusoid that glides shows its glide in its bins: each reassigns to a point on its line
-  // in time and frequency, later for the bins above it when it rises. The line through the
-  // peak's neighbours' points, where they lie far enough apart in time to tell a slope, gives
-  // its rate; it is a glide where the bins two and three away lie on that line too, and the
-  // peak itself (whose own time lies where its bin meets the line, off the frame's centre by
-  // up to half a bin's worth of the glide). Noise scatters its points; a steady sinusoid
-  // reassigns all of them to one (and is judged as before). The rate in radians a sample, a
-  // second; 0 where it is no glide.
-  const auto glide = [&](std::size_t k) {
-    if (k < 3 || k + 3 > K) return 0.0;
-    const double tlo = time_of(k - 1), thi = time_of(k + 1);
-    if (!(std::fabs(thi - tlo) > steady)) return 0.0;
-    const double rate = (reassigned(k + 1) - reassigned(k - 1)) / (thi - tlo);
-    const auto off_line = [&](std::size_t j) { return std::fabs(reassigned(j) - reassigned(k - 1) - rate * (time_of(j) - tlo)) / bin; };
-    for (std::size_t j : {k, k - 2, k + 2, k - 3, k + 3})
-      if (!(off_line(j) <= (j == k ? kAgreeBins : kGlideAgreeBins))) return 0.0;
-    return rate;
-  };
   candidates_.clear();
   for (std::size_t k = 1; k < K; ++k) {
     // The floor first: below it lie most bins of a quiet or sparse spectrum.
@@ -99,27 +78,50 @@ void PeakFinder::find_candidates(const FrameTransform& t, std::size_t lobe_bins,
     // with its own; in noise they scatter. Both neighbours agreeing mark a sinusoid; one (the
     // other spoilt by a neighbouring partial's lobe) with the energy at the frame's centre
     // marks a likely one, whose lobe the local noise is measured without.
-    const double dlo = std::fabs(reassigned(k - 1) - omega) / bin, dhi = std::fabs(reassigned(k + 1) - omega) / bin;
-    const double offset = time_of(k);
-    bool sinusoid = std::max(dlo, dhi) <= kAgreeBins;
-    bool likely = sinusoid || (std::min(dlo, dhi) <= kAgreeBins && std::fabs(offset) <= steady);
-    const double chirp = sinusoid ? 0.0 : glide(k);
-    if (chirp != 0) sinusoid = likely = true;
-    // The main lobe: down from the peak while the power falls, at most a lobe's width and a
-    // half to either side (for moving partials), and a glide's sweep through the window more.
-    const std::size_t reach = lobe_bins * 3 / 2 + static_cast<std::size_t>(std::ceil(0.5 * std::fabs(chirp) * window_seconds / bin));
+    const double omega_lo = reassigned(k - 1), omega_hi = reassigned(k + 1);
+    const double dlo = std::fabs(omega_lo - omega) / bin, dhi = std::fabs(omega_hi - omega) / bin;
+    const double offset = std::real(T[k] * std::conj(X[k])) / power_[k] / rate_;
+    const bool sinusoid = std::max(dlo, dhi) <= kAgreeBins;
+    const bool likely = sinusoid || (std::min(dlo, dhi) <= kAgreeBins && std::fabs(offset) <= steady);
+    const std::size_t reach = lobe_bins * 3 / 2;
     std::size_t lo = k, hi = k;
     while (lo > 1 && k - lo < reach && power_[lo - 1] < power_[lo]) --lo;
     while (hi + 1 < K && hi - k < reach && power_[hi + 1] < power_[hi]) ++hi;
-    candidates_.push_back({k, lo, hi, omega, offset, chirp, sinusoid, likely});
+    candidates_.push_back({k, lo, hi, omega, offset, omega_lo, omega_hi, 0.0, sinusoid, likely});
   }
   free_.assign(K + 1, 1);
   for (const Candidate& c : candidates_) {
     if (!c.likely) continue;
-    std::size_t from = c.k > lobe_bins ? c.k - lobe_bins : 0, to = std::min(K, c.k + lobe_bins);
-    if (c.chirp != 0) from = std::min(from, c.lo), to = std::max(to, c.hi);
+    const std::size_t from = c.k > lobe_bins ? c.k - lobe_bins : 0, to = std::min(K, c.k + lobe_bins);
     std::fill(free_.begin() + static_cast<std::ptrdiff_t>(from), free_.begin() + static_cast<std::ptrdiff_t>(to) + 1, 0);
   }
+}
+
+// A sinusoid that glides shows its glide in its bins: each reassigns to a point on its line in
+// time and frequency, later for the bins above it when it rises. The line through the peak's
+// neighbours' points, where they lie far enough apart in time to tell a slope, gives its rate;
+// it is a glide where the bins two and three away lie on that line too, and the peak itself
+// (whose own time lies where its bin meets the line, off the frame's centre by up to half a
+// bin's worth of the glide). Noise scatters its points; a steady sinusoid reassigns all of
+// them to one. The rate in radians a sample, a second; 0 where it is no glide.
+double PeakFinder::glide_rate(const FrameTransform& t, const Candidate& c) const {
+  const std::complex<double>* X = t.X();
+  const std::complex<double>* D = t.D();
+  const std::complex<double>* T = t.T();
+  const std::size_t k = c.k, K = t.size() / 2;
+  const double bin = kTwoPi / static_cast<double>(t.size());
+  // Its bins' frequencies rise through the lobe, a step alike to either side of the peak.
+  if (k < 3 || k + 3 > K || !(c.omega_lo < c.omega && c.omega < c.omega_hi)) return 0.0;
+  if (!(std::fabs((c.omega_hi - c.omega) - (c.omega - c.omega_lo)) <= kGlideAgreeBins * bin)) return 0.0;
+  const auto reassigned = [&](std::size_t j) { return bin * static_cast<double>(j) - std::imag(D[j] * std::conj(X[j])) / power_[j]; };
+  const auto time_of = [&](std::size_t j) { return std::real(T[j] * std::conj(X[j])) / power_[j] / rate_; };
+  const double tlo = time_of(k - 1), thi = time_of(k + 1);
+  if (!(std::fabs(thi - tlo) > kSteadyOffset * std::sqrt(t.spread()))) return 0.0;
+  const double rate = (c.omega_hi - c.omega_lo) / (thi - tlo);
+  if (!(std::fabs(c.omega - c.omega_lo - rate * (c.offset - tlo)) <= kAgreeBins * bin)) return 0.0;
+  for (std::size_t j : {k - 2, k + 2, k - 3, k + 3})
+    if (!(std::fabs(reassigned(j) - c.omega_lo - rate * (time_of(j) - tlo)) <= kGlideAgreeBins * bin)) return 0.0;
+  return rate;
 }
 
 const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
@@ -171,7 +173,8 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
   peaks_.clear();
   edges_.clear();
   lobes_.clear();
-  for (const Candidate& c : candidates_) {
+  const double window_seconds = static_cast<double>(L) / rate_;
+  for (Candidate c : candidates_) {
     const double freq = c.omega * rate_ / kTwoPi;
     if (freq <= 0 || freq >= rate_ / 2) continue;
     // Clearly above the larger of the noise of the peak's block and its nearer neighbour, or
@@ -179,6 +182,15 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
     const std::size_t here = c.k / block;
     const std::size_t near = (c.k % block) * 2 < block ? (here > 0 ? here - 1 : here) : std::min(blocks - 1, here + 1);
     const double noise = std::max(noise_of(here), noise_of(near));
+    // A peak loud enough to be a sinusoid whose bins do not agree on one frequency may agree
+    // on a glide: then it is one, its main lobe as wide as it sweeps through the window.
+    if (!c.sinusoid && power_[c.k] > sinusoid_above * noise) c.chirp = glide_rate(t, c);
+    if (c.chirp != 0) {
+      c.sinusoid = true;
+      const std::size_t reach = lobe_bins * 3 / 2 + static_cast<std::size_t>(std::ceil(0.5 * std::fabs(c.chirp) * window_seconds / bin));
+      while (c.lo > 1 && c.k - c.lo < reach && power_[c.lo - 1] < power_[c.lo]) --c.lo;
+      while (c.hi + 1 < K && c.hi - c.k < reach && power_[c.hi + 1] < power_[c.hi]) ++c.hi;
+    }
     const bool peak = power_[c.k] > above * noise || (c.sinusoid && power_[c.k] > sinusoid_above * noise);
     // A peak that is neither, above the noise with its energy off the frame's centre, may be
     // a partial the window sees only in part, as it starts or stops.

@@ -43,6 +43,7 @@ class PeakFinder {
   struct Candidate {
     std::size_t k, lo, hi;  // the peak's bin and its main lobe's
     double omega, offset;   // reassigned frequency (radians a sample), time (seconds)
+    double omega_lo, omega_hi;  // the neighbouring bins' reassigned frequencies
     double chirp;           // radians a sample, a second (0: steady or not a glide)
     bool sinusoid, likely;
   };
@@ -56,6 +57,8 @@ class PeakFinder {
   // The frame's local maxima above `floor_power`, with their main lobes (candidates_), and the
   // bins outside the lobes of likely sinusoids (free_).
   void find_candidates(const FrameTransform& t, std::size_t lobe_bins, double floor_power);
+  // The rate a candidate glides at, where its bins show one (see peaks.cpp); else 0.
+  double glide_rate(const FrameTransform& t, const Candidate& c) const;
   std::vector<Peak> peaks_, edges_;
   std::vector<std::pair<std::size_t, std::size_t>> lobes_;
 };
