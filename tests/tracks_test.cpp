@@ -48,9 +48,11 @@ TEST(Tracks, FollowBridgeAndEnd) {
       {"a bending track takes a peak as far off as twice its bending",
        {{1000}, {1000}, {1015}, {1045}, {1085}, {1140}}, {{1000, 1000, 1015, 1045, 1085, 1140}}},
       // Low partials lie closer than the resolution: 15 Hz is within half of it (20 Hz), but
-      // a step of 25 % at 60 Hz; 3.5 Hz is within 6 %.
-      {"a low track steps no more than about a semitone", {{60}, {75}}, {{60}, {75}}},
+      // a step of 25 % at 60 Hz; 3.5 Hz is within 8 %, and so is 7.5 Hz at 100 Hz, not 8.5.
+      {"a low track steps no more than about 130 cents", {{60}, {75}}, {{60}, {75}}},
       {"and follows within it", {{60}, {63.5}}, {{60, 63.5}}},
+      {"as a kick drum's partial falls", {{100}, {92.5}}, {{100, 92.5}}},
+      {"but not beyond", {{100}, {91.5}}, {{100}, {91.5}}},
       // The example above a third as high: 345 lies 22.5 Hz from the 322.5 the slope predicts,
       // within twice the bending (30 Hz) but beyond 6 % of the frequency (19.4 Hz).
       {"its bending widens a track by 6 % of its frequency at most", {{300}, {300}, {315}, {345}}, {{300, 300, 315}, {345}}},

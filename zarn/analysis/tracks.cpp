@@ -23,7 +23,11 @@ constexpr double kRelativeTolerance = 0.01;
 // no partial's own motion but a peak of another partial, which the track must not take.
 constexpr double kMotion = 2.0;
 constexpr double kMostBend = 0.06;
-constexpr double kMostStep = 0.06;
+// A track steps from frame to frame by this share of its frequency at most (about 130 cents)
+// where half the resolution is more: low partials lie closer together in hertz than the
+// resolution, yet a kick drum's partials fall 7 or 8 % a frame and speech's fundamental as
+// fast. (At 12 % a fading low partial wandered an octave through the noise.)
+constexpr double kMostStep = 0.08;
 // Across missed frames a track takes a peak only as loud as it was, within these ratios of
 // amplitude (+6 dB, -20 dB): a louder one is a new note's partial where the old one died
 // away, a much quieter one a neighbour's remains.
@@ -72,7 +76,7 @@ Tracker::Tracker(double resolution, double hop_seconds, std::function<void(Track
 }
 
 double Tracker::tolerance(double freq) const {
-  // Half the resolution, but never a step of more than about a semitone: low partials lie
+  // Half the resolution, but never a step of more than about 130 cents: low partials lie
   // closer together in hertz than the resolution, and a track must not hop between them.
   return std::min(std::max(0.5 * resolution_, kRelativeTolerance * freq), kMostStep * freq);
 }
