@@ -55,4 +55,25 @@ TEST(Finish, CentresEdgesAndLowFrequencies) {
   EXPECT_EQ(p.M(), 3);
 }
 
+// A swell seen by frames a hop of 5 ms apart (a 75 ms window): the first frame, which sees a
+// faint partial starting far before, is left out where later frames tell of the start too; a
+// lone faint start is kept.
+TEST(Finish, AFaintStartGivesWayToALaterOne) {
+  const zarn::FrameTransform window(3309, 44100);
+  const auto first_kept = [&](const std::vector<double>& amps, const std::vector<double>& offsets) {
+    zarn::Track t;
+    for (std::size_t j = 0; j < amps.size(); ++j) zarn::add_breakpoint(t.part, 0.1 + 0.005 * static_cast<double>(j), 440, amps[j]);
+    t.offsets = offsets;
+    zarn::Partial p;
+    EXPECT_TRUE(zarn::finish_track(t, {0.005, window.spread(), 0, &window, 10.0, 0.01875}, p));
+    return p.amp.empty() ? 0.0 : p.amp.front();
+  };
+  const std::vector<double> steady(12, 0.0), level(12, 0.1);
+  auto offsets = steady, amps = level;
+  offsets[0] = 0.012, offsets[1] = 0.006, amps[0] = 0.004, amps[1] = 0.06;
+  EXPECT_GE(first_kept(amps, offsets), 0.07);
+  offsets[1] = 0, amps[1] = 0.1;
+  EXPECT_LT(first_kept(amps, offsets), 0.03);
+}
+
 }  // namespace
