@@ -114,6 +114,27 @@ TEST(Tracks, GlidesFollowedFromTheirFirstPeak) {
   }
 }
 
+// A track seen once by a window that saw its partial start (energy 6 ms late, a quarter hop
+// being 2.5 ms) reaches twice as far, 16 Hz at 100 Hz: a kick drum's partial falls 12 % there.
+TEST(Tracks, AStartReachesTwiceAsFar) {
+  const struct {
+    double offset, next;
+    int before;  // breakpoints before the one that saw the start
+    std::size_t tracks;
+  } cases[] = {{0.006, 88, 0, 1}, {0.006, 83, 0, 2}, {0.002, 88, 0, 2}, {0.006, 88, 1, 2}};
+  for (const auto& c : cases) {
+    std::size_t ended = 0;
+    zarn::Tracker tracker(40, 0.01, [&](zarn::Track&) { ++ended; });
+    long frame = 0;
+    for (; frame < c.before; ++frame) tracker.take(frame, 0.01 * static_cast<double>(frame), {{100, 0.1, 0}});
+    tracker.take(frame, 0.01 * static_cast<double>(frame), {{100, 0.1, c.offset}});
+    ++frame;
+    tracker.take(frame, 0.01 * static_cast<double>(frame), {{c.next, 0.1, 0}});
+    tracker.end_all();
+    EXPECT_EQ(ended, c.tracks) << c.offset << " " << c.next << " " << c.before;
+  }
+}
+
 // The rules in frames count the window's own hop: at a hop a quarter of it, a track bridges
 // four times as many missed frames (eight), and no more.
 TEST(Tracks, RulesCountTheWindowsHop) {

@@ -51,6 +51,7 @@ class Tracker {
   double resolution_, hop_seconds_;
   long max_gap_, max_coast_;           // frames a track may miss, and one seen in many
   std::size_t coast_after_, slope_span_;  // breakpoints
+  double starting_offset_;                // seconds: a peak's energy this late saw its partial start
   std::function<void(Track&)> ended_;
   std::vector<Track> tracks_;
   // The edges of the last few frames, each with whether a track has taken it.
