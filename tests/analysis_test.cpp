@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
 #include <cstdint>
 #include <random>
@@ -105,6 +106,44 @@ TEST(Analysis, LinearGlidesAreOnePartial) {
       EXPECT_NEAR(20 * std::log10(a / 0.3), 0, 0.5) << t;
     });
   }
+}
+
+// A voice whose harmonics rise half an octave in 0.1 s (242 to 375 Hz, as a question's last
+// syllable does), their levels shaped by three formants (700, 1,200 and 2,500 Hz), keeps its
+// partials through the rise: their power there within 1.5 dB of the sound's (taken for a step
+// from note to note, the rise was analysed plain and lost 2.3 dB; its resynthesis 3.5). The
+// warp follows it as a glide.
+TEST(Analysis, AVoiceRisingHalfAnOctaveKeepsItsPartials) {
+  constexpr double kRate = 16000;
+  const auto f0 = [](double t) { return t < 0.3 ? 242.0 : t < 0.4 ? 242 * std::pow(375.0 / 242, (t - 0.3) / 0.1) : 375.0; };
+  const auto level = [](double f) {
+    const auto bump = [f](double centre, double width) { return std::exp(-((f - centre) / width) * ((f - centre) / width)); };
+    return f < 0.5 * kRate ? 0.1 * (bump(700, 400) + 0.5 * bump(1200, 300) + 0.3 * bump(2500, 500) + 0.02) : 0.0;
+  };
+  std::vector<double> x(static_cast<std::size_t>(0.6 * kRate));
+  double phase = 0, truth = 0;
+  int truths = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const double t = static_cast<double>(i) / kRate;
+    phase += 2 * kPi * f0(t) / kRate;
+    const double fade = std::min({1.0, t / 0.02, (0.6 - t) / 0.05});
+    for (int h = 1; h < 20; ++h) x[i] += fade * level(h * f0(t)) * std::sin(h * phase);
+    if (t >= 0.3 && t < 0.4 && i % 80 == 0) {
+      for (int h = 1; h < 20; ++h) truth += 0.5 * level(h * f0(t)) * level(h * f0(t));
+      ++truths;
+    }
+  }
+  const zarn::PartialSet set = zarn::analyse(x.data(), x.size(), kRate, {});
+  double power = 0;
+  int times = 0;
+  for (double t = 0.3; t < 0.4; t += 0.005, ++times)
+    for (const zarn::Partial& p : set.partials)
+      for (std::size_t j = 1; j < p.time.size(); ++j)
+        if (p.time[j - 1] <= t && t < p.time[j]) {
+          const double a = p.amp[j - 1] + (p.amp[j] - p.amp[j - 1]) * (t - p.time[j - 1]) / (p.time[j] - p.time[j - 1]);
+          power += 0.5 * a * a;
+        }
+  EXPECT_NEAR(10 * std::log10((power / times) / (truth / truths)), 0, 1.5);
 }
 
 // Two partials that cross, each predicted from its own motion, stay two whole partials; a

@@ -28,6 +28,10 @@ constexpr double kGuardSeconds = 0.05;
 // A step from note to note is taken where two lines either side of it miss the frames by this
 // many times less (in squares) than one line does, and it is at least this high (30 cents).
 constexpr double kStepGain = 4;
+// ... and where the fundamental leaps across it between two frames, by at least this share of
+// the step: a voice that rises half an octave in 0.1 s passes through the frames between (a
+// glide, which the warp follows), where a note that follows another leaps.
+constexpr double kStepJump = 0.5;
 constexpr double kLeastStep = 0.3 / 12 * 0.6931471805599453;
 // From one frame to the next a fundamental moves by less than this (150 cents, in log): a
 // larger step is another note or another estimate, where the warp starts afresh.
@@ -175,7 +179,7 @@ double PitchWarp::at(long i) {
   std::size_t step = 0;
   const Course best = fit_courses(t, v, line, step);
   double course = line.at_zero;
-  if (step > 0 && best.residual * kStepGain < line.residual && std::fabs(best.jump) >= kLeastStep) {
+  if (step > 0 && std::fabs(v[step] - v[step - 1]) >= kStepJump * std::fabs(best.jump) && best.residual * kStepGain < line.residual && std::fabs(best.jump) >= kLeastStep) {
     fade = std::min(fade, std::max(0.0, std::fabs(t[step] - 0.5) - 0.5) / static_cast<double>(guard));
     course = best.at_zero;
   }
