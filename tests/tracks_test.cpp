@@ -135,6 +135,26 @@ TEST(Tracks, AStartReachesTwiceAsFar) {
   }
 }
 
+// A partial that held or died away, struck again (a peak over twice as loud, its energy 6 ms
+// late where half a quarter hop is 5 ms), starts anew; one that was rising goes on.
+TEST(Tracks, APartialStruckAgainStartsAnew) {
+  const struct {
+    double before[3], amp, offset;
+    std::size_t tracks;
+  } cases[] = {
+      {{0.1, 0.1, 0.1}, 0.25, 0.006, 2}, {{0.1, 0.1, 0.1}, 0.25, 0.004, 1}, {{0.1, 0.1, 0.1}, 0.19, 0.006, 1},
+      {{0.2, 0.15, 0.1}, 0.25, 0.006, 2}, {{0.05, 0.08, 0.1}, 0.25, 0.006, 1},
+  };
+  for (const auto& c : cases) {
+    std::size_t ended = 0;
+    zarn::Tracker tracker(40, 0.01, [&](zarn::Track&) { ++ended; });
+    for (int j = 0; j < 3; ++j) tracker.take(j, 0.01 * j, {{440, c.before[j], 0}});
+    tracker.take(3, 0.03, {{440, c.amp, c.offset}});
+    tracker.end_all();
+    EXPECT_EQ(ended, c.tracks) << c.before[2] << " " << c.amp << " " << c.offset;
+  }
+}
+
 // The rules in frames count the window's own hop: at a hop a quarter of it, a track bridges
 // four times as many missed frames (eight), and no more.
 TEST(Tracks, RulesCountTheWindowsHop) {

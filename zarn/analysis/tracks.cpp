@@ -121,6 +121,8 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
     const double within = std::max(reach * tolerance(f), std::min(kMotion * tracks_[t].bending(slope_span_) * static_cast<double>(frame - tracks_[t].last_frame), kMostBend * f));
     const bool gap = frame - tracks_[t].last_frame > 1;
     const double last_amp = tracks_[t].part.amp.back();
+    const std::size_t n = tracks_[t].part.amp.size();
+    const bool rising = n >= 2 && last_amp > tracks_[t].part.amp[n - 2];
     const double since = static_cast<double>(frame - tracks_[t].last_frame) * hop_seconds_;
     for (std::size_t p = 0; p < peaks.size(); ++p) {
       // A peak that shows its glide reaches back along it as well: a partial whose first
@@ -133,6 +135,11 @@ void Tracker::take(long frame, double time, const std::vector<Peak>& peaks, cons
       // fade: a violin's partial went from 4.5 to 10 kHz through a note's release).
       if (d > (peaks[p].ratio != 1.0 ? std::min(within, 2 * tolerance(f)) : within)) continue;
       if (gap && !(peaks[p].amp <= kMostRise * last_amp && peaks[p].amp >= kMostFall * last_amp)) continue;
+      // Nor does a track that held or died away take a peak twice as loud whose energy lies
+      // late in the window: that is its partial struck again (a harp's string, a drum), which
+      // starts anew where the window saw it start; followed on, the rise was drawn across the
+      // hop before the hit (a harp's 11 ms early, a drum's 10 ms late).
+      if (peaks[p].offset > 2 * starting_offset_ && peaks[p].amp > kMostRise * last_amp && !rising) continue;
       pairs.push_back({d, t, p});
     }
   }
