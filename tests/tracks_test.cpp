@@ -136,7 +136,7 @@ TEST(Tracks, AStartReachesTwiceAsFar) {
 }
 
 // A partial that held or died away, struck again (a peak over twice as loud, its energy 6 ms
-// late where half a quarter hop is 5 ms), starts anew; one that was rising goes on.
+// late where half the 10 ms hop is 5 ms), starts anew; one that was rising goes on.
 TEST(Tracks, APartialStruckAgainStartsAnew) {
   const struct {
     double before[3], amp, offset;
