@@ -57,36 +57,44 @@ double PeakFinder::level_offset(double log_ratio) const {
   return -1.0 + 2.0 * (static_cast<double>(i - 1) + u) / static_cast<double>(kLevelSteps);
 }
 
+double PeakFinder::reassigned(const FrameTransform& t, std::size_t k) const {
+  const double bin = kTwoPi / static_cast<double>(t.size());
+  return bin * static_cast<double>(k) - std::imag(t.D()[k] * std::conj(t.X()[k])) / power_[k];
+}
+
+double PeakFinder::reassigned_time(const FrameTransform& t, std::size_t k) const {
+  return std::real(t.T()[k] * std::conj(t.X()[k])) / power_[k] / rate_;
+}
+
+void PeakFinder::widen(std::size_t k, std::size_t reach, std::size_t& lo, std::size_t& hi) const {
+  const std::size_t K = power_.size() - 1;
+  while (lo > 1 && k - lo < reach && power_[lo - 1] < power_[lo]) --lo;
+  while (hi + 1 < K && hi - k < reach && power_[hi + 1] < power_[hi]) ++hi;
+}
+
 // Local maxima above the floor, with their main lobes: down from the peak while the power
 // falls, at most a lobe's width (and a half, for moving partials) to either side.
 void PeakFinder::find_candidates(const FrameTransform& t, std::size_t lobe_bins, double floor_power) {
-  const std::complex<double>* X = t.X();
-  const std::complex<double>* D = t.D();
-  const std::complex<double>* T = t.T();
   const std::size_t N = t.size(), K = N / 2;
   const double bin = kTwoPi / static_cast<double>(N);
-  // Reassigned frequency: the bin's less the phase's rate of change across the window.
-  const auto reassigned = [&](std::size_t k) { return bin * static_cast<double>(k) - std::imag(D[k] * std::conj(X[k])) / power_[k]; };
   const double steady = kSteadyOffset * std::sqrt(t.spread());
   candidates_.clear();
   for (std::size_t k = 1; k < K; ++k) {
     // The floor first: below it lie most bins of a quiet or sparse spectrum.
     if (!(power_[k] > floor_power && power_[k] > power_[k - 1] && power_[k] >= power_[k + 1])) continue;
-    const double omega = reassigned(k);
+    const double omega = reassigned(t, k);
     if (std::fabs(omega - bin * static_cast<double>(k)) > kOwnLobeBins * bin) continue;
     // A sinusoid, steady or gliding, moves its neighbouring bins' reassigned frequencies
     // with its own; in noise they scatter. Both neighbours agreeing mark a sinusoid; one (the
     // other spoilt by a neighbouring partial's lobe) with the energy at the frame's centre
     // marks a likely one, whose lobe the local noise is measured without.
-    const double omega_lo = reassigned(k - 1), omega_hi = reassigned(k + 1);
+    const double omega_lo = reassigned(t, k - 1), omega_hi = reassigned(t, k + 1);
     const double dlo = std::fabs(omega_lo - omega) / bin, dhi = std::fabs(omega_hi - omega) / bin;
-    const double offset = std::real(T[k] * std::conj(X[k])) / power_[k] / rate_;
+    const double offset = reassigned_time(t, k);
     const bool sinusoid = std::max(dlo, dhi) <= kAgreeBins;
     const bool likely = sinusoid || (std::min(dlo, dhi) <= kAgreeBins && std::fabs(offset) <= steady);
-    const std::size_t reach = lobe_bins * 3 / 2;
     std::size_t lo = k, hi = k;
-    while (lo > 1 && k - lo < reach && power_[lo - 1] < power_[lo]) --lo;
-    while (hi + 1 < K && hi - k < reach && power_[hi + 1] < power_[hi]) ++hi;
+    widen(k, lobe_bins * 3 / 2, lo, hi);
     candidates_.push_back({k, lo, hi, omega, offset, omega_lo, omega_hi, 0.0, sinusoid, likely});
   }
   free_.assign(K + 1, 1);
@@ -105,22 +113,17 @@ void PeakFinder::find_candidates(const FrameTransform& t, std::size_t lobe_bins,
 // bin's worth of the glide). Noise scatters its points; a steady sinusoid reassigns all of
 // them to one. The rate in radians a sample, a second; 0 where it is no glide.
 double PeakFinder::glide_rate(const FrameTransform& t, const Candidate& c) const {
-  const std::complex<double>* X = t.X();
-  const std::complex<double>* D = t.D();
-  const std::complex<double>* T = t.T();
   const std::size_t k = c.k, K = t.size() / 2;
   const double bin = kTwoPi / static_cast<double>(t.size());
   // Its bins' frequencies rise through the lobe, a step alike to either side of the peak.
   if (k < 3 || k + 3 > K || !(c.omega_lo < c.omega && c.omega < c.omega_hi)) return 0.0;
   if (!(std::fabs((c.omega_hi - c.omega) - (c.omega - c.omega_lo)) <= kGlideAgreeBins * bin)) return 0.0;
-  const auto reassigned = [&](std::size_t j) { return bin * static_cast<double>(j) - std::imag(D[j] * std::conj(X[j])) / power_[j]; };
-  const auto time_of = [&](std::size_t j) { return std::real(T[j] * std::conj(X[j])) / power_[j] / rate_; };
-  const double tlo = time_of(k - 1), thi = time_of(k + 1);
+  const double tlo = reassigned_time(t, k - 1), thi = reassigned_time(t, k + 1);
   if (!(std::fabs(thi - tlo) > kSteadyOffset * std::sqrt(t.spread()))) return 0.0;
   const double rate = (c.omega_hi - c.omega_lo) / (thi - tlo);
   if (!(std::fabs(c.omega - c.omega_lo - rate * (c.offset - tlo)) <= kAgreeBins * bin)) return 0.0;
   for (std::size_t j : {k - 2, k + 2, k - 3, k + 3})
-    if (!(std::fabs(reassigned(j) - c.omega_lo - rate * (time_of(j) - tlo)) <= kGlideAgreeBins * bin)) return 0.0;
+    if (!(std::fabs(reassigned(t, j) - c.omega_lo - rate * (reassigned_time(t, j) - tlo)) <= kGlideAgreeBins * bin)) return 0.0;
   return rate;
 }
 
@@ -187,9 +190,7 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
     if (!c.sinusoid && power_[c.k] > sinusoid_above * noise) c.chirp = glide_rate(t, c);
     if (c.chirp != 0) {
       c.sinusoid = true;
-      const std::size_t reach = lobe_bins * 3 / 2 + static_cast<std::size_t>(std::ceil(0.5 * std::fabs(c.chirp) * window_seconds / bin));
-      while (c.lo > 1 && c.k - c.lo < reach && power_[c.lo - 1] < power_[c.lo]) --c.lo;
-      while (c.hi + 1 < K && c.hi - c.k < reach && power_[c.hi + 1] < power_[c.hi]) ++c.hi;
+      widen(c.k, lobe_bins * 3 / 2 + static_cast<std::size_t>(std::ceil(0.5 * std::fabs(c.chirp) * window_seconds / bin)), c.lo, c.hi);
     }
     const bool peak = power_[c.k] > above * noise || (c.sinusoid && power_[c.k] > sinusoid_above * noise);
     // A peak that is neither, above the noise with its energy off the frame's centre, may be

@@ -54,6 +54,14 @@ class PeakFinder {
   // distance from the bin from -1 to 1 bin in even steps; and that distance from the ratio.
   std::vector<double> level_ratio_;
   double level_offset(double log_ratio) const;
+  // Bin k's reassigned frequency (radians a sample: the bin's less the phase's rate of change
+  // across the window) and time (seconds from the frame's centre: where its energy lies), in
+  // the frame `t` holds, whose powers are power_.
+  double reassigned(const FrameTransform& t, std::size_t k) const;
+  double reassigned_time(const FrameTransform& t, std::size_t k) const;
+  // Widens the main lobe [lo, hi] about bin k while the power falls, to at most `reach` bins
+  // to either side.
+  void widen(std::size_t k, std::size_t reach, std::size_t& lo, std::size_t& hi) const;
   // The frame's local maxima above `floor_power`, with their main lobes (candidates_), and the
   // bins outside the lobes of likely sinusoids (free_).
   void find_candidates(const FrameTransform& t, std::size_t lobe_bins, double floor_power);
