@@ -3,6 +3,7 @@
 #include "fit/linear.hpp"
 #include "fit/monotone.hpp"
 #include "fit/spline.hpp"
+#include "model/phase.hpp"
 
 namespace zarn {
 
@@ -53,6 +54,29 @@ void fit_partial(Fit fit, const Breakpoints& part, Resampled& out) {
   out.freq.resize(out.time.size());
   out.amp.resize(out.time.size());
   kFits[static_cast<std::size_t>(fit)].tracks(part, out);
+  if (part.phase != nullptr)
+    phase_on_grid(part, out);
+  else
+    out.phase.clear();
+}
+
+void phase_on_grid(const Breakpoints& part, Resampled& out) {
+  out.phase.resize(out.time.size());
+  // The grid's times rise, as the breakpoints' do: one walk finds each time's segment. A time
+  // before the first breakpoint or after the last (none, as grids are laid) takes the nearest
+  // segment's cubic.
+  int j = 0;
+  for (std::size_t i = 0; i < out.time.size(); ++i) {
+    const double t = out.time[i];
+    if (part.M < 2) {
+      out.phase[i] = part.M == 1 ? part.phase[0] : 0.0;
+      continue;
+    }
+    while (j + 2 < part.M && t >= part.time[j + 1]) ++j;
+    const double h = part.time[j + 1] - part.time[j];
+    const CubicPhase cubic(part.phase[j], part.freq[j], part.phase[j + 1], part.freq[j + 1], h);
+    out.phase[i] = wrap_phase(cubic.at(t - part.time[j]));
+  }
 }
 
 }  // namespace zarn

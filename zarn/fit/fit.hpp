@@ -39,7 +39,11 @@ std::string fit_names();
 Fit fit_for(std::optional<Fit> asked, const PartialSet& input);
 
 /// The partial's two tracks fitted and evaluated at out.time, whose frequencies and amplitudes
-/// are filled in.
+/// are filled in, and its phases where it has them (see phase_on_grid).
 void fit_partial(Fit fit, const Breakpoints& part, Resampled& out);
+
+/// The partial's phases (which it must have) at out.time into out.phase: between two
+/// breakpoints, the cubic that meets both ends' phases and frequencies.
+void phase_on_grid(const Breakpoints& part, Resampled& out);
 
 }  // namespace zarn

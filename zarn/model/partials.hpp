@@ -27,6 +27,9 @@ struct Origin {
 /// One partial as read: its breakpoints, times rising, frequencies in hertz, amplitudes linear.
 struct Partial {
   std::vector<double> time, freq, amp;
+  /// The phase at each breakpoint in radians, where the input measured it (an analysis, an
+  /// SDIF or ATS file that holds it); empty where it is not known.
+  std::vector<double> phase;
   double place = 0;  // where the partial starts in its input, for messages: see PartialSet::places
   Origin origin;
 
@@ -41,10 +44,16 @@ struct Breakpoints {
   const double* freq = nullptr;
   const double* amp = nullptr;
   int M = 0;
+  const double* phase = nullptr;  // radians at each breakpoint; none where not known
 };
 
 /// The breakpoints of a partial as read.
-inline Breakpoints breakpoints_of(const Partial& part) { return {part.time.data(), part.freq.data(), part.amp.data(), part.M()}; }
+inline Breakpoints breakpoints_of(const Partial& part) {
+  return {part.time.data(), part.freq.data(), part.amp.data(), part.M(), part.phase.size() == part.time.size() && !part.phase.empty() ? part.phase.data() : nullptr};
+}
+
+/// True where a partial carries a phase for every breakpoint.
+inline bool has_phase(const Partial& part) { return !part.phase.empty() && part.phase.size() == part.time.size(); }
 
 /// Every partial of one input, in the input's order.
 struct PartialSet {
@@ -120,6 +129,9 @@ struct Fundamental {
 /// One partial resampled: its grid times and the fitted frequencies and amplitudes there.
 struct Resampled {
   std::vector<double> time, freq, amp;
+  /// The phase at each grid time, where the partial carried one (else empty): the cubic that
+  /// meets the breakpoints' phases and frequencies, evaluated there.
+  std::vector<double> phase;
   long long first_k = 0;  // on the aligned grid, time[j] is (first_k + j) * step
   Origin origin;          // the partial's, as read
 

@@ -46,6 +46,11 @@ namespace detail {
 // itself grows by 2 pi k T^2 each sample: z = e^{i phi} and w = e^{i delta} follow by
 // z <- z w, w <- w r with r = e^{i 2 pi k T^2}. The recurrence is set afresh from the exact
 // phase at the start of each segment and every kReseed samples after it.
+//
+// A partial that carries its phases takes on each segment the cubic that meets both ends'
+// phases and frequencies (CubicPhase), phi(t) = phi_j + w_j d + alpha d^2 + beta d^3: the
+// growth delta(n) is then quadratic in n, so r itself turns by q = e^{i 6 beta T^3} each
+// sample (r <- r q), a third product.
 class Voice {
  public:
   // A voice for a sound of `samples` samples in all; `step` is the grid's, which bounds the
@@ -53,6 +58,7 @@ class Voice {
   Voice(const Resampled& part, double step, int rate, long samples)
       : part_(part), rate_(rate), T_(1.0 / rate), n_end_(samples) {
     const std::size_t N = part.time.size();
+    cubic_ = N > 0 && part.phase.size() == N;
     done_ = !sounds(static_cast<int>(N), samples);
     if (done_) return;
     t_first_ = part.time.front(), t_last_ = part.time.back();
@@ -95,7 +101,7 @@ class Voice {
         in_run_ = false;
       }
       if (n_ >= n_stop_) {
-        phi_j_ = next_phase(phi_j_, t_j_, f_j_, part_.time[j_ + 1], part_.freq[j_ + 1]);
+        if (!cubic_) phi_j_ = next_phase(phi_j_, t_j_, f_j_, part_.time[j_ + 1], part_.freq[j_ + 1]);
         ++j_;
         need_segment_ = true;
         continue;
@@ -103,9 +109,18 @@ class Voice {
       if (n_ >= to) return false;
       if (!in_run_) {
         const double d = static_cast<double>(n_) * T_ - t_j_;
-        const std::complex<double> z0 = std::polar(1.0, wrap_phase(phi_j_ + kTwoPi * (f_j_ * d + k_ * d * d / 2)));
-        const std::complex<double> w0 = std::polar(1.0, kTwoPi * T_ * (f_j_ + k_ * d + k_ * T_ / 2));
-        zr_ = z0.real(), zi_ = z0.imag(), wr_ = w0.real(), wi_ = w0.imag();
+        if (cubic_) {
+          // The exact phase at d, its growth to d + T, and that growth's growth.
+          const double T = T_, a = alpha_, b = beta_;
+          const std::complex<double> z0 = std::polar(1.0, wrap_phase(phi_j_ + (kTwoPi * f_j_ * d + a * d * d + b * d * d * d)));
+          const std::complex<double> w0 = std::polar(1.0, kTwoPi * f_j_ * T + a * (2 * d * T + T * T) + b * (3 * d * d * T + 3 * d * T * T + T * T * T));
+          const std::complex<double> r0 = std::polar(1.0, 2 * a * T * T + 6 * b * T * T * (d + T));
+          zr_ = z0.real(), zi_ = z0.imag(), wr_ = w0.real(), wi_ = w0.imag(), rr_ = r0.real(), ri_ = r0.imag();
+        } else {
+          const std::complex<double> z0 = std::polar(1.0, wrap_phase(phi_j_ + kTwoPi * (f_j_ * d + k_ * d * d / 2)));
+          const std::complex<double> w0 = std::polar(1.0, kTwoPi * T_ * (f_j_ + k_ * d + k_ * T_ / 2));
+          zr_ = z0.real(), zi_ = z0.imag(), wr_ = w0.real(), wi_ = w0.imag();
+        }
         run_stop_ = std::min(n_stop_, n_ + kReseed);
         in_run_ = true;
       }
@@ -129,16 +144,22 @@ class Voice {
   // for oscillators run in lanes beside others.
   void load(Lanes& lanes, int l) const {
     lanes.zr[l] = zr_, lanes.zi[l] = zi_, lanes.wr[l] = wr_, lanes.wi[l] = wi_, lanes.rr[l] = rr_, lanes.ri[l] = ri_;
+    lanes.qr[l] = qr_, lanes.qi[l] = qi_;
     lanes.a[l] = a_j_, lanes.slope[l] = slope_a_, lanes.tj[l] = t_j_;
   }
   void store(const Lanes& lanes, int l, long to) {
     zr_ = lanes.zr[l], zi_ = lanes.zi[l], wr_ = lanes.wr[l], wi_ = lanes.wi[l];
+    if (cubic_) rr_ = lanes.rr[l], ri_ = lanes.ri[l];
     n_ = to;
     if (n_ == run_stop_) in_run_ = false;
   }
 
   // Adds the samples from at() up to `to` (at most the run's end) into out[0], out[stride], ...
   void add_run(double* out, std::ptrdiff_t stride, long to) {
+    if (cubic_) {
+      add_cubic_run(out, stride, to);
+      return;
+    }
     // The complex products written out: the library's own checks for infinities would
     // cost more than the products themselves.
     double zr = zr_, zi = zi_, wr = wr_, wi = wi_;
@@ -157,7 +178,29 @@ class Voice {
     if (n_ == run_stop_) in_run_ = false;
   }
 
+  // Whether the voice follows its partial's phases (three products a sample, not two).
+  bool cubic() const { return cubic_; }
+
  private:
+  // add_run for a voice that follows its phases: r turns too.
+  void add_cubic_run(double* out, std::ptrdiff_t stride, long to) {
+    double zr = zr_, zi = zi_, wr = wr_, wi = wi_, rr = rr_, ri = ri_;
+    const double qr = qr_, qi = qi_;
+    for (long n = n_; n < to; ++n, out += stride) {
+      const double t = static_cast<double>(n) * T_;
+      double gain = n >= full_from_ && n <= full_to_ ? 1.0 : std::min({1.0, (t - t_first_) / fade_, (t_last_ - t) / fade_});
+      if (near_half_rate_) gain *= std::clamp((half_rate() - (f_j_ + k_ * (t - t_j_))) / band(), 0.0, 1.0);
+      *out += (a_j_ + slope_a_ * (t - t_j_)) * gain * zi;
+      const double z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
+      const double w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
+      const double r_r = rr * qr - ri * qi, r_i = rr * qi + ri * qr;
+      zr = z_r, zi = z_i, wr = w_r, wi = w_i, rr = r_r, ri = r_i;
+    }
+    n_ = to;
+    zr_ = zr, zi_ = zi, wr_ = wr, wi_ = wi, rr_ = rr, ri_ = ri;
+    if (n_ == run_stop_) in_run_ = false;
+  }
+
   // What lies at or above half the rate would fold back as another frequency: it is left
   // out, faded over the band just below.
   double half_rate() const { return 0.5 * rate_; }
@@ -178,6 +221,16 @@ class Voice {
     n_ = sample_number(std::ceil(t_j_ * rate_), 0, n_end_);
     n_stop_ = j_ + 2 == N ? sample_number(std::floor(t_last_ * rate_) + 1, 0, n_end_) : sample_number(std::ceil(t_next * rate_), 0, n_end_);
     near_half_rate_ = std::max(f_j_, part_.freq[j_ + 1]) > half_rate() - band();
+    if (cubic_) {
+      // Phases are held as A cos(phase); the oscillator makes A sin, a quarter turn on.
+      phi_j_ = part_.phase[j_] + kPi / 2;
+      const CubicPhase cubic(phi_j_, f_j_, part_.phase[j_ + 1] + kPi / 2, part_.freq[j_ + 1], h);
+      alpha_ = cubic.alpha, beta_ = cubic.beta;
+      if (!std::isfinite(alpha_) || !std::isfinite(beta_) || !std::isfinite(phi_j_)) return false;
+      const std::complex<double> q = std::polar(1.0, 6 * beta_ * T_ * T_ * T_);
+      qr_ = q.real(), qi_ = q.imag();
+      return true;
+    }
     const std::complex<double> r = std::polar(1.0, kTwoPi * k_ * T_ * T_);
     rr_ = r.real(), ri_ = r.imag();
     return true;
@@ -195,6 +248,8 @@ class Voice {
   double phi_j_ = 0, t_j_ = 0, f_j_ = 0, k_ = 0, a_j_ = 0, slope_a_ = 0, rr_ = 1, ri_ = 0;
   bool near_half_rate_ = false;
   double zr_ = 1, zi_ = 0, wr_ = 1, wi_ = 0;
+  bool cubic_ = false;  // the partial carries a phase at every point
+  double alpha_ = 0, beta_ = 0, qr_ = 1, qi_ = 0;
 };
 
 // The lanes' samples are kept in rows this many at a time before they are added up.
@@ -213,6 +268,10 @@ void add_voices(Voice* const* voices, int count, int rate, long from, long to, d
   // makes its samples on its own while its voice fades, or is quiet.
   enum Kind { kQuiet, kInLanes, kOnItsOwn };
   const double T = 1.0 / rate;
+  // Where any voice follows its phases, the lanes run the third product too (a quiet lane's
+  // and a plain voice's q is 1, which leaves r as it is).
+  bool cubic = false;
+  for (int l = 0; l < count; ++l) cubic = cubic || voices[l]->cubic();
   Lanes lanes;
   Kind kind[kLanes];
   long stop[kLanes];  // where each lane changes: its run ends, its gain turns, or it starts
@@ -245,7 +304,10 @@ void add_voices(Voice* const* voices, int count, int rate, long from, long to, d
       }
       const long end = std::min(*std::min_element(stop, stop + kLanes), c1);
       double* at = rows + (n - c0) * kLanes;
-      run_lanes(lanes, T, n, end, at);
+      if (cubic)
+        run_cubic_lanes(lanes, T, n, end, at);
+      else
+        run_lanes(lanes, T, n, end, at);
       for (int l = 0; l < count; ++l)
         if (kind[l] == kOnItsOwn) voices[l]->add_run(at + l, kLanes, end);  // fading: in its place among the lanes
       n = end;

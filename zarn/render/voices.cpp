@@ -17,12 +17,14 @@ double SetVoices::last_time() const {
 
 void SpooledVoices::add(const Resampled& part) {
   const std::size_t n = part.time.size();
-  Entry entry{written_ + pending_.size(), part.N(), n > 0 ? part.time.front() : 0.0};
+  const bool phased = n > 0 && part.phase.size() == n;
+  Entry entry{written_ + pending_.size(), part.N(), n > 0 ? part.time.front() : 0.0, phased};
   if (n > 0) {
-    if (pending_.size() + 3 * n > kBlock) flush();
+    if (pending_.size() + (phased ? 4 : 3) * n > kBlock) flush();
     pending_.insert(pending_.end(), part.time.begin(), part.time.end());
     pending_.insert(pending_.end(), part.freq.begin(), part.freq.end());
     pending_.insert(pending_.end(), part.amp.begin(), part.amp.end());
+    if (phased) pending_.insert(pending_.end(), part.phase.begin(), part.phase.end());
     last_ = std::max(last_, part.time.back());
   }
   if (reaches_half_rate(part, rate_)) ++at_half_rate_;
@@ -41,11 +43,17 @@ const Resampled& SpooledVoices::fetch(std::size_t p) {
   const Entry& entry = entries_[p];
   Resampled& part = fetched_[p];
   const auto n = static_cast<std::size_t>(entry.points);
-  read_.resize(3 * n);
-  if (n > 0) spool_.read(entry.at, read_.data(), 3 * n);
-  part.time.assign(read_.begin(), read_.begin() + static_cast<std::ptrdiff_t>(n));
-  part.freq.assign(read_.begin() + static_cast<std::ptrdiff_t>(n), read_.begin() + static_cast<std::ptrdiff_t>(2 * n));
-  part.amp.assign(read_.begin() + static_cast<std::ptrdiff_t>(2 * n), read_.end());
+  const std::size_t columns = entry.phased ? 4 : 3;
+  read_.resize(columns * n);
+  if (n > 0) spool_.read(entry.at, read_.data(), columns * n);
+  const auto column = [&](std::size_t c) { return read_.begin() + static_cast<std::ptrdiff_t>(c * n); };
+  part.time.assign(column(0), column(1));
+  part.freq.assign(column(1), column(2));
+  part.amp.assign(column(2), column(3));
+  if (entry.phased)
+    part.phase.assign(column(3), column(4));
+  else
+    part.phase.clear();
   return part;
 }
 

@@ -90,9 +90,10 @@ class SpooledVoices final : public VoiceSource {
 
  private:
   struct Entry {
-    std::uint64_t at;  // of its times, then its frequencies, then its amplitudes, in the spool
+    std::uint64_t at;  // of its times, then its frequencies, its amplitudes and its phases, in the spool
     int points;
     double first;
+    bool phased;  // its phases follow its amplitudes
   };
   // Writes the points held back to the spool.
   void flush();
