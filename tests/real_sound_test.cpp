@@ -198,13 +198,17 @@ std::vector<double> low_band_blocks(const std::vector<double>& x, double rate) {
 // Struck sounds keep their hits: no 20 ms of a drum kit or timpani whose low band (a kick's,
 // a drum's body) the recording holds within 20 dB of its loudest is more than 20 dB quieter in
 // the partials' sound. A kick whose pitch fell faster than a track could follow, or a partial
-// first seen by a window that saw it start, left holes of 65 to 158 dB.
+// first seen by a window that saw it start, left holes of 65 to 158 dB. The partials sound
+// without their phases: what is asked is whether they are there. Locked to the recording's
+// phases, two of a drum's decaying partials 20 Hz apart beat to a trough where the recording's
+// own noise, which the residual holds, fills the band.
 TEST(RealSound, StruckSoundsKeepTheirHits) {
   NEED_CORPUS();
   for (const Sound& s : corpus()) {
     if (s.name != "drum-kit" && s.name != "timpani") continue;
     SCOPED_TRACE(s.name);
     zarn::PartialSet set = s.partials;
+    for (zarn::Partial& p : set.partials) p.phase.clear();
     const zarn::GridPlan plan = zarn::plan_grid(set, 0.005, zarn::GridKind::kOwn, s.name);
     const zarn::ResampledSet grid = zarn::resample_releasing(set, plan, zarn::fit_for(std::nullopt, s.partials));
     const std::vector<float> sound = zarn::render(grid, static_cast<int>(s.rate));

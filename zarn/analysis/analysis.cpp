@@ -17,6 +17,7 @@
 #include "analysis/tracks.hpp"
 #include "analysis/transform.hpp"
 #include "analysis/warp.hpp"
+#include "model/phase.hpp"
 #include "model/pitch.hpp"
 
 namespace zarn {
@@ -265,9 +266,11 @@ struct Analyser::State {
     if (ratio != 1.0) {
       // Measured in the frame's own time: its frequencies are carried to the sound's once the
       // track is finished, its times now.
+      // A phase measured at the window's centre is carried back to the frame's, at the
+      // partial's frequency in the sound.
       const auto in_sound = [ratio, shift](const std::vector<Peak>& from, std::vector<Peak>& to) {
         to = from;
-        for (Peak& p : to) p.ratio = ratio, p.offset = p.offset / ratio + shift;
+        for (Peak& p : to) p.ratio = ratio, p.offset = p.offset / ratio + shift, p.phase = wrap_phase(p.phase - kTwoPi * p.freq * ratio * shift);
       };
       in_sound(*found_peaks, warped_peaks), found_peaks = &warped_peaks;
       in_sound(*edges, warped_edges), edges = &warped_edges;

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "model/phase.hpp"
+
 namespace zarn {
 
 namespace {
@@ -20,6 +22,10 @@ constexpr double kLeastSeen = 0.1;
 // from 0.089 to 0.071). Stops are left as they are: the same rule there made the partials'
 // ends abrupt enough to splatter below a sax's fundamental.
 constexpr double kFaintEdge = 0.7;
+
+// The most a partial's frequency may bend between two breakpoints to meet their phases, as a
+// share of the frequency (see carry_phases).
+constexpr double kMostBend = 0.1;
 
 // Where a track's breakpoints see its partial whole: [first, last) are steady, those before
 // and after are its edges.
@@ -147,6 +153,44 @@ void reach_sound_edges(const Partial& p, const FinishOptions& o, const Steady& s
   }
 }
 
+// The phase of each breakpoint kept. Where the window saw the partial whole, the phase measured
+// at the nearest frame's centre, carried at its frequency to the breakpoint's time. An edge's
+// frame saw it only in part, and its phase there is unsure: the edges take the phase that
+// their frequencies, going linearly, lead to from the nearest breakpoint seen whole, so that
+// no unsure phase bends the frequency between them.
+void carry_phases(const Partial& frames, const Steady& s, Partial& kept) {
+  if (frames.phase.size() != frames.time.size() || frames.time.empty() || kept.time.empty()) return;
+  const std::size_t K = kept.time.size();
+  kept.phase.resize(K);
+  const bool any_steady = s.first < s.last;
+  const double from = any_steady ? frames.time[s.first] : 0, to = any_steady ? frames.time[s.last - 1] : -1;
+  std::size_t j = 0, first_whole = K, last_whole = K;
+  for (std::size_t i = 0; i < K; ++i) {
+    const double at = kept.time[i];
+    while (j + 1 < frames.time.size() && std::fabs(frames.time[j + 1] - at) <= std::fabs(frames.time[j] - at)) ++j;
+    kept.phase[i] = wrap_phase(frames.phase[j] + kTwoPi * frames.freq[j] * (at - frames.time[j]));
+    if (at >= from && at <= to) {
+      if (first_whole == K) first_whole = i;
+      last_whole = i;
+    }
+  }
+  if (first_whole == K) return;  // no breakpoint seen whole: each keeps its own
+  for (std::size_t i = first_whole; i-- > 0;)
+    kept.phase[i] = next_phase(kept.phase[i + 1], kept.time[i + 1], kept.freq[i + 1], kept.time[i], kept.freq[i]);
+  for (std::size_t i = last_whole + 1; i < K; ++i)
+    kept.phase[i] = next_phase(kept.phase[i - 1], kept.time[i - 1], kept.freq[i - 1], kept.time[i], kept.freq[i]);
+  // The cubic between two breakpoints bends the frequency by up to 3/(4 pi) of the phase it
+  // must make up over the time between them. A bend beyond a tenth of the partial's frequency
+  // is no partial's own (a low partial whose phase the window could not tell): there the phase
+  // goes on as the frequencies lead it.
+  for (std::size_t i = 1; i < K; ++i) {
+    const double h = kept.time[i] - kept.time[i - 1];
+    const double led = next_phase(kept.phase[i - 1], kept.time[i - 1], kept.freq[i - 1], kept.time[i], kept.freq[i]);
+    const double bend = 3 / (2 * kTwoPi) * std::fabs(wrap_phase(kept.phase[i] - led)) / h;
+    if (bend > kMostBend * std::min(kept.freq[i - 1], kept.freq[i])) kept.phase[i] = led;
+  }
+}
+
 }  // namespace
 
 bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
@@ -164,9 +208,11 @@ bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
   reach_sound_edges(t.part, o, s, kept);
   if (o.min_track > 0 && kept.time.back() - kept.time.front() < o.min_track) return false;
   Partial& p = t.part;
+  carry_phases(p, s, kept);
   p.time = std::move(kept.time);
   p.freq = std::move(kept.freq);
   p.amp = std::move(kept.amp);
+  p.phase = std::move(kept.phase);
   p.place = p.time.front();
   out = std::move(p);
   return true;

@@ -203,7 +203,12 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
     // from the powers of the bins either side instead, as the window's response shapes them,
     // which the leakage moves by its share alone.
     const double at = power_[c.k] < leak_power ? (static_cast<double>(c.k) + level_offset(std::log(power_[c.k + 1] / power_[c.k - 1]))) * rate_ / static_cast<double>(N) : freq;
-    (peak ? peaks_ : edges_).push_back({at, amp, c.offset, 1.0, c.chirp * rate_ / kTwoPi});
+    // The window is zero-phase (centred on index 0) and its transform real, so the peak bin's
+    // phase is the partial's at the frame's centre where its level holds; where it rises or
+    // falls, the window it is seen through leans towards its energy's centre, whose transform
+    // turns the bin's phase by the bin's distance from the partial times that centre's time.
+    const double phase = std::arg(t.X()[c.k]) + (bin * static_cast<double>(c.k) - c.omega) * (c.offset * rate_);
+    (peak ? peaks_ : edges_).push_back({at, amp, c.offset, 1.0, c.chirp * rate_ / kTwoPi, wrap_phase(phase)});
     if (peak) lobes_.emplace_back(c.lo, c.hi);
   }
   return peaks_;

@@ -18,6 +18,7 @@ struct Peak {
   double ratio = 1;  // of the frame's warp: the sound's frequency over freq, which a warped
                      // frame measures in its own time (1 for a plain frame)
   double chirp = 0;  // hertz a second the partial glides by, where its bins show it; else 0
+  double phase = 0;  // radians: the partial's phase (as A cos phase) at the frame's centre
 };
 
 /// Finds the peaks of transformed frames, with scratch space kept from frame to frame.

@@ -35,6 +35,7 @@ constexpr double kMostRise = 2.0, kMostFall = 0.1;
 
 void append(Track& t, double time, const Peak& peak) {
   add_breakpoint(t.part, time, peak.freq, peak.amp);
+  t.part.phase.push_back(peak.phase);
   t.offsets.push_back(peak.offset);
   t.ratios.push_back(peak.ratio);
   t.chirp = peak.chirp * peak.ratio;
