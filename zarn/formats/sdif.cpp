@@ -301,8 +301,8 @@ class SdifReader {
     }
   }
 
-  // The rows of a matrix of kWidth-byte floats: the first three columns of each, the rest
-  // passed over. Rows are taken in bulk from what the input holds; a row wider than
+  // The rows of a matrix of kWidth-byte floats: the first three columns of each, and the
+  // fourth (the phase) where there is one, the rest passed over. Rows are taken in bulk from what the input holds; a row wider than
   // kBulkRow is taken on its own, so that no long row makes the input hold more.
   template <int kWidth, Pass kPass>
   void rows_of(std::uint64_t frame_start, double time, std::int32_t stream_id, Stream& stream, bool harmonic,
@@ -310,13 +310,15 @@ class SdifReader {
     constexpr std::uint64_t kBulkRow = 4096;
     const auto value = [](const char* p, int c) { return kWidth == 4 ? f32(p + 4 * c) : f64(p + 8 * c); };
     const std::uint64_t stride = columns * kWidth;
+    const bool phased = columns >= 4;
+    const auto phase = [&](const char* p) { return phased ? value(p, 3) : std::numeric_limits<double>::quiet_NaN(); };
     for (std::int32_t r = 0; r < rows;) {
       if (stride > kBulkRow) {
-        char used[3 * kWidth];
+        char used[4 * kWidth];
         const std::uint64_t at = in_.offset();
         take(used, sizeof used, frame_start);
         skip(stride - sizeof used, frame_start);
-        row<kPass>(at, time, stream_id, stream, harmonic, value(used, 0), value(used, 1), value(used, 2));
+        row<kPass>(at, time, stream_id, stream, harmonic, value(used, 0), value(used, 1), value(used, 2), phase(used));
         ++r;
         continue;
       }
@@ -329,7 +331,7 @@ class SdifReader {
       const char* p = held.data();
       for (std::int32_t i = 0; i < batch; ++i, p += stride)
         row<kPass>(at + static_cast<std::uint64_t>(i) * stride, time, stream_id, stream, harmonic, value(p, 0), value(p, 1),
-                   value(p, 2));
+                   value(p, 2), phase(p));
       in_.advance(static_cast<std::size_t>(static_cast<std::uint64_t>(batch) * stride));
       r += batch;
     }
@@ -337,7 +339,7 @@ class SdifReader {
 
   template <Pass kPass>
   __attribute__((always_inline)) void row(std::uint64_t at, double time, std::int32_t stream_id, Stream& stream, bool harmonic,
-                                          double index, double freq, double amp) {
+                                          double index, double freq, double amp, double phase) {
     // Within 2^31, an index is whole when converting it to an integer loses nothing.
     if (!(std::fabs(index) < 2147483648.0) || static_cast<double>(static_cast<std::int32_t>(index)) != index ||
         !std::isfinite(freq) || !(amp >= 0) || amp == std::numeric_limits<double>::infinity())
@@ -389,6 +391,9 @@ class SdifReader {
       ++c.rows;
       c.last_time = time;
     } else {
+      // A partial holds phases while every row of it has one that is a finite number (a
+      // partial with a row without falls behind, and is taken as one without phases).
+      if (std::isfinite(phase) && part->phase.size() == part->time.size()) part->phase.push_back(phase);
       add_breakpoint(*part, time, held_low_frequency(freq), amp);
       if (kPass == Pass::kStream) order_->added(p, *part);
     }

@@ -65,7 +65,8 @@ class SdifFrameStream {
   struct Laid {
     long long first_k;
     int points;
-    std::uint64_t at;  // of its points in the spool: frequency and amplitude, point by point
+    std::uint64_t at;  // of its points in the spool: frequency and amplitude (and phase), point by point
+    bool phased;       // it holds its phases
   };
   std::string written_by_;
   double step_;

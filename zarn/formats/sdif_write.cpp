@@ -110,9 +110,9 @@ class TrackFrames {
       write_rows(time, key, rows, n);
   }
 
-  // One frame's rows of one stream and type, their phases carried on: the running phase of
-  // every partial is the trapezoidal integration of 2 pi f over the grid, from 0 at the
-  // partial's first point, kept wrapped to [-pi, pi).
+  // One frame's rows of one stream and type, with their phases: a partial's own, where it holds
+  // them; else the running phase, the trapezoidal integration of 2 pi f over the grid, from 0 at
+  // the partial's first point, kept wrapped to [-pi, pi).
   void write_rows(double time, const Key& key, const FrameRow* rows, std::size_t n) {
     constexpr std::uint32_t kColumns = 4;
     constexpr std::size_t kRowBytes = 16, kRowsAtOnce = 1024;
@@ -126,7 +126,10 @@ class TrackFrames {
         const Resampled& part = set_.partials[static_cast<std::size_t>(r->partial)];
         const auto j = static_cast<std::size_t>(r->point);
         double& phi = phase_[static_cast<std::size_t>(r->partial)];
-        if (j > 0) phi = next_phase(phi, part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
+        if (part.phase.size() == part.time.size())
+          phi = part.phase[j];
+        else if (j > 0)
+          phi = next_phase(phi, part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
         p = put_f32(p, part.origin.harmonic ? static_cast<double>(part.origin.index) : r->partial + 1);
         p = put_f32(p, part.freq[j]);
         p = put_f32(p, part.amp[j] > 0 ? part.amp[j] : 0.0);
@@ -246,10 +249,15 @@ void check_sdif_partial(const Resampled& part, std::size_t p) { check_partial_fi
 
 void SdifFrameStream::take(const Resampled& part) {
   const std::size_t n = part.time.size();
-  laid_.push_back({part.first_k, static_cast<int>(n), 0});
+  const bool phased = n > 0 && part.phase.size() == n;
+  laid_.push_back({part.first_k, static_cast<int>(n), 0, phased});
   if (n == 0) return;
-  points_.resize(2 * n);
-  for (std::size_t j = 0; j < n; ++j) points_[2 * j] = part.freq[j], points_[2 * j + 1] = part.amp[j];
+  const std::size_t width = phased ? 3 : 2;
+  points_.resize(width * n);
+  for (std::size_t j = 0; j < n; ++j) {
+    points_[width * j] = part.freq[j], points_[width * j + 1] = part.amp[j];
+    if (phased) points_[width * j + 2] = part.phase[j];
+  }
   laid_.back().at = spool_.append(points_.data(), points_.size());
 }
 
@@ -290,18 +298,22 @@ void SdifFrameStream::write(Output& out) {
     for (std::size_t i = 0; i < under_way.size(); ++i) {
       UnderWay& u = under_way[i];
       const Laid& laid = laid_[static_cast<std::size_t>(u.partial)];
+      const std::size_t width = laid.phased ? 3 : 2;
       if (u.read == u.ahead.size()) {
         const std::size_t count = std::min<std::size_t>(kAhead, static_cast<std::size_t>(laid.points - u.point));
-        u.ahead.resize(2 * count);
-        spool_.read(laid.at + 2 * static_cast<std::uint64_t>(u.point), u.ahead.data(), u.ahead.size());
+        u.ahead.resize(width * count);
+        spool_.read(laid.at + width * static_cast<std::uint64_t>(u.point), u.ahead.data(), u.ahead.size());
         u.read = 0;
       }
       const double freq = u.ahead[u.read], amp = u.ahead[u.read + 1];
-      u.read += 2;
-      // The running phase, as write_sdif carries it, over grid times laid as the fit laid them.
-      if (u.point > 0)
+      // The partial's own phase, or the running phase, as write_sdif carries it, over grid
+      // times laid as the fit laid them.
+      if (laid.phased)
+        u.phase = u.ahead[u.read + 2];
+      else if (u.point > 0)
         u.phase = next_phase(u.phase, static_cast<double>(laid.first_k + u.point - 1) * step_, u.freq,
                              static_cast<double>(laid.first_k + u.point) * step_, freq);
+      u.read += width;
       char* p = out.room(kRowBytes);
       p = put_f32(p, u.partial + 1);
       p = put_f32(p, freq);
