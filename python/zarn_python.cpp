@@ -152,22 +152,25 @@ void check_values(const zarn::Breakpoints& b) {
     if (i > 0 && !(b.time[i] > b.time[i - 1])) throw py::value_error("time " + std::to_string(i) + " is not later than the time before it");
     if (std::isnan(b.freq[i])) throw py::value_error("frequency " + std::to_string(i) + " is not a number");
     if (!std::isfinite(b.amp[i])) throw py::value_error("amplitude " + std::to_string(i) + " is not finite");
+    if (b.phase != nullptr && !std::isfinite(b.phase[i])) throw py::value_error("phase " + std::to_string(i) + " is not finite");
   }
 }
 
-// One partial: times, frequencies and linear amplitudes as float64 arrays of one length.
+// One partial: times, frequencies and linear amplitudes as float64 arrays of one length, and
+// phases where they are known.
 struct Partial {
   Array time, freq, amp;
+  std::optional<Array> phase;  // radians, as A cos(phase); none where not known
   zarn::Origin origin;  // the stream, track type and index it was read with, for SDIF
 
-  Partial(Array t, Array f, Array a, int stream = 0, bool harmonic = false, long long index = 0)
-      : time(std::move(t)), freq(std::move(f)), amp(std::move(a)), origin{stream, harmonic, index} {
+  Partial(Array t, Array f, Array a, int stream = 0, bool harmonic = false, long long index = 0, std::optional<Array> ph = std::nullopt)
+      : time(std::move(t)), freq(std::move(f)), amp(std::move(a)), phase(std::move(ph)), origin{stream, harmonic, index} {
     check_values(breakpoints());
   }
   // A partial that the library made, whose values hold already.
   struct Checked {};
-  Partial(Checked, Array t, Array f, Array a, zarn::Origin o)
-      : time(std::move(t)), freq(std::move(f)), amp(std::move(a)), origin(o) {}
+  Partial(Checked, Array t, Array f, Array a, zarn::Origin o, std::optional<Array> ph = std::nullopt)
+      : time(std::move(t)), freq(std::move(f)), amp(std::move(a)), phase(std::move(ph)), origin(o) {}
 
   // The arrays, their shapes checked, as the library reads them. They are the caller's and
   // may have been changed since they were given: their values are checked again before use,
@@ -178,14 +181,18 @@ struct Partial {
       throw py::value_error("time, freq and amp must have the same length, not " + std::to_string(time.size()) + ", " +
                             std::to_string(freq.size()) + " and " + std::to_string(amp.size()));
     if (time.size() > 2147483647) throw py::value_error("a partial holds at most 2147483647 breakpoints");
-    return {time.data(), freq.data(), amp.data(), static_cast<int>(time.size())};
+    if (phase && (phase->ndim() != 1 || phase->size() != time.size()))
+      throw py::value_error("phase must be one-dimensional and as long as time, not of " + std::to_string(phase->size()) + " values");
+    return {time.data(), freq.data(), amp.data(), static_cast<int>(time.size()), phase ? phase->data() : nullptr};
   }
 };
 
 template <typename Tracks>
 Partial from_tracks(Tracks&& p) {
+  std::optional<Array> phase;
+  if (!p.phase.empty() && p.phase.size() == p.time.size()) phase = to_numpy(std::move(p.phase));
   return Partial(Partial::Checked{}, to_numpy(std::move(p.time)), to_numpy(std::move(p.freq)), to_numpy(std::move(p.amp)),
-                 p.origin);
+                 p.origin, std::move(phase));
 }
 
 // The partials argument: a sequence of zarn.Partial, or TypeError that names what is not
@@ -236,6 +243,7 @@ Set to_set(const std::vector<Partial>& partials) {
       part.time.assign(b.time, b.time + b.M);
       part.freq.assign(b.freq, b.freq + b.M);
       part.amp.assign(b.amp, b.amp + b.M);
+      if (b.phase != nullptr) part.phase.assign(b.phase, b.phase + b.M);
       part.origin = partials[p].origin;
       if constexpr (std::is_same_v<Set, zarn::PartialSet>) part.place = static_cast<double>(p) + 1;  // its number, in messages
     }
@@ -778,13 +786,16 @@ namespace {
 // Partial, Noise and Partials: the types the functions take and give.
 void bind_types(py::module_& m) {
   py::class_<Partial>(m, "Partial", "One partial: times, frequencies in hertz and linear amplitudes, as float64 arrays.")
-      .def(py::init([](const py::object& t, const py::object& f, const py::object& a, int stream, bool harmonic, long long index) {
-             return Partial(real_array(t, "time"), real_array(f, "freq"), real_array(a, "amp"), stream, harmonic, index);
+      .def(py::init([](const py::object& t, const py::object& f, const py::object& a, int stream, bool harmonic, long long index, const py::object& phase) {
+             std::optional<Array> ph;
+             if (!phase.is_none()) ph = real_array(phase, "phase");
+             return Partial(real_array(t, "time"), real_array(f, "freq"), real_array(a, "amp"), stream, harmonic, index, std::move(ph));
            }),
            py::arg("time"), py::arg("freq"), py::arg("amp"),
-           py::arg("stream") = 0, py::arg("harmonic") = false, py::arg("index") = 0,
+           py::arg("stream") = 0, py::arg("harmonic") = false, py::arg("index") = 0, py::arg("phase") = py::none(),
            "Builds a partial from array-likes of one length; the times must be finite and rising.\n"
-           "stream, harmonic and index say where it came from in SDIF, whose writer keeps them.")
+           "stream, harmonic and index say where it came from in SDIF, whose writer keeps them;\n"
+           "phase, in radians (as A cos(phase)), makes the sound follow the waveform.")
       .def_property_readonly("stream", [](const Partial& p) { return p.origin.stream; }, "The SDIF stream it came from.")
       .def_property_readonly("harmonic", [](const Partial& p) { return p.origin.harmonic; },
                              "True for a harmonic track (1HRM), whose index is its harmonic number.")
@@ -792,6 +803,10 @@ void bind_types(py::module_& m) {
       .def_property_readonly("time", [](const Partial& p) { return read_only(p.time); }, "Times, rising (a read-only view).")
       .def_property_readonly("freq", [](const Partial& p) { return read_only(p.freq); }, "Frequencies in hertz (a read-only view).")
       .def_property_readonly("amp", [](const Partial& p) { return read_only(p.amp); }, "Linear amplitudes (a read-only view).")
+      .def_property_readonly("phase", [](const Partial& p) -> py::object {
+        if (!p.phase) return py::none();
+        return read_only(*p.phase);
+      }, "Phases in radians at each time, as A cos(phase) (a read-only view); None where not known.")
       .def("__len__", [](const Partial& p) { return p.time.size(); })
       .def("__repr__", [](const Partial& p) {
         if (p.time.size() == 0) return std::string("Partial(0 points)");
