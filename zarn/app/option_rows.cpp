@@ -152,6 +152,11 @@ const std::vector<OptionRow> kRows = {
      ".ogg, .opus; --wav=- the sound, as WAV, on standard output (with -o FILE)",
      // Made from the partials as they are fitted, set aside on disk: it needs none held.
      kExtraOutput, [](const char* t, Options& o) { o.wav = file_name("wav", t, true); }, "outputs"},
+    {"residual", 0, "FILE", false,
+     "when INFILE is a sound file, also write what its partials leave: the sound less the partials as analysed (before any "
+     "edit, on this run's grid, locked to their phases, without noise), at its rate and length; the partials' sound "
+     "(--no-noise --wav) and this add up to it",
+     kSoundsOnly | kOutput, [](const char* t, Options& o) { o.residual = file_name("residual", t, false); }, "outputs"},
     {"rate", 0, "HZ", false, "the sound's sample rate, 1000 to 768000 (44100; for a sound file analysed, its own, and the sound lasts as long, to the sample)",
      0, take_rate, "outputs"},
     {"bits", 0, "BITS", false, "the sound's samples: 16, 24 or 32-bit integers (dithered), or float (the default; 24 in FLAC); .ogg and .opus choose their own",

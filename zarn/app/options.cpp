@@ -220,7 +220,7 @@ void check_batch(const Options& o) {
   const auto templated = [](const std::string& name) {
     return name.find("{name}") != std::string::npos || (!name.empty() && name.back() == '/');
   };
-  const std::pair<const char*, const std::string*> outputs[] = {{"-o", &o.output}, {"--plot", &o.plot}, {"--wav", &o.wav}, {"--f0", &o.f0}};
+  const std::pair<const char*, const std::string*> outputs[] = {{"-o", &o.output}, {"--plot", &o.plot}, {"--wav", &o.wav}, {"--f0", &o.f0}, {"--residual", &o.residual}};
   for (const auto& [option, name] : outputs)
     if (!name->empty() && (*name == "-" || !templated(*name)))
       bad_option(std::string(option) + " '" + *name + "' would name one file for several inputs: give {name} (the input's name without its ending) or a folder ending in '/'");

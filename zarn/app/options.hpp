@@ -46,6 +46,7 @@ struct Options {
   bool plot_log = false;           // --plot-log: a logarithmic frequency axis
   PlotView plot_view;              // --plot-range, --plot-band, --plot-floor, --plot-dots
   std::string wav;                 // --wav=FILE: the result as sound; empty: none
+  std::string residual;            // --residual=FILE: the sound analysed less its partials; empty: none
   std::string f0;                  // --f0=FILE: the fundamental over time, as text; empty: none
   std::pair<double, double> f0_range{kFundamentalLo, kFundamentalHi};  // --f0-range=LO:HI
   bool f0_range_given = false;
@@ -76,7 +77,7 @@ struct Options {
   /// where asked for.
   std::vector<std::string> extra_outputs() const {
     std::vector<std::string> names;
-    for (const std::string* n : {&plot, &wav, &f0})
+    for (const std::string* n : {&plot, &wav, &f0, &residual})
       if (!n->empty() && *n != "-") names.push_back(*n);
     return names;
   }

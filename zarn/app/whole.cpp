@@ -16,6 +16,7 @@
 #include "fit/resample.hpp"
 #include "formats/formats.hpp"
 #include "io/save.hpp"
+#include "io/spool.hpp"
 #include "io/tokens.hpp"
 #include "model/failure.hpp"
 #include "model/memory.hpp"
@@ -67,7 +68,27 @@ struct Held {
   Fit fit = Fit::kSpline;
   ResampledSet set;
   int rate = 0;
+  // For --residual: the sound's samples as analysed, set aside on disk, and its partials
+  // before any edit.
+  std::unique_ptr<Spool> samples;
+  PartialSet unedited;
 };
+
+// The sound analysed less its partials as analysed, on the run's grid and fit, at its rate.
+void write_residual(const Options& options, Held& held, const std::string& result) {
+  PartialSet& sines = held.unedited;
+  sines.noise = Noise();
+  const GridPlan plan = plan_grid(sines, held.step, options.grid_kind(), held.name, held.fit);
+  const ResampledSet grid = resample_releasing(sines, plan, held.fit);
+  std::uint64_t at = 0;
+  save_residual({options.residual, options.force, static_cast<int>(sines.rate), options.bits, std::nullopt, options.quiet}, grid,
+                sines.samples,
+                [&](double* out, std::size_t n) {
+                  if (n > 0) held.samples->read(at, out, n);
+                  at += n;
+                },
+                result);
+}
 
 // The picture of the result, in the options' view.
 PageOptions picture_options(const Options& options, const Held& held) {
@@ -115,7 +136,7 @@ PageOptions picture_options(const Options& options, const Held& held) {
 
 // The picture, the sound and the fundamental of the result, where asked for; `result` is where
 // the result was saved.
-void save_extras(const Options& options, const Held& held, Output& console, const std::string& result) {
+void save_extras(const Options& options, Held& held, Output& console, const std::string& result) {
   if (!options.f0.empty())
     save_as(options.f0, options.force, through_output([&](Output& out) { out.put(fundamental_text(held.f0)); }),
             not_saved("fundamental", result));
@@ -123,6 +144,7 @@ void save_extras(const Options& options, const Held& held, Output& console, cons
   if (!options.wav.empty())
     save_sound({options.wav, options.force, held.rate, options.bits, options.normalize, options.quiet}, held.set, result,
                [&](const std::string& m) { report(console, m); });
+  if (!options.residual.empty()) write_residual(options, held, result);
 }
 
 // The partials of another input (--morph-with), a sound analysed as the input would be.
@@ -209,7 +231,21 @@ int run_whole(const Options& options, Output& console, bool& saved, const std::s
   EditOptions edits = load_edits(options);
   ReadOptions read = options.read;
   read.sound.spectrogram = is_page_name(options.plot);  // the page shows it beneath the partials
+  if (!options.residual.empty()) {
+    held.samples = std::make_unique<Spool>();
+    read.sound.samples_seen = [&held](const double* x, std::size_t n) { held.samples->append(x, n); };
+  }
   held.read = read_input(input.fd, held.name, read);
+  if (!options.residual.empty()) {
+    // A copy of the partials as analysed, which the edits and the fit leave alone.
+    double points = 0;
+    for (const Partial& p : held.read.partials) points += static_cast<double>(p.time.size());
+    check_memory(points * 4 * sizeof(double), "the partials kept for --residual");
+    held.unedited.partials = held.read.partials;
+    held.unedited.places = held.read.places;
+    held.unedited.rate = held.read.rate;
+    held.unedited.samples = held.read.samples;
+  }
   if (held.read.P() == 0 && (scripted || held.read.format != "list") && !held.read.passed_over.empty())
     report(console, compose_warning(held.name + ": no partials read: " + held.read.passed_over));
   if (!held.read.damaged.empty()) report(console, compose_warning(held.name + " " + held.read.damaged));
@@ -225,6 +261,8 @@ int run_whole(const Options& options, Output& console, bool& saved, const std::s
       report(console, compose_warning(held.name + ": " + moved));
   held.rate = options.sound_rate(held.read);
   if (!options.wav.empty()) check_sound_size(options.wav, sound_length(held.set, held.rate), held.rate, options.bits);
+  if (!options.residual.empty())
+    check_sound_size(options.residual, static_cast<double>(held.unedited.samples), static_cast<int>(held.unedited.rate), options.bits);
   const Writer writer = result_writer(held.set, options.result_format(), {written_by, held.rate});
   std::string result = options.output;
   if (options.named_output()) {

@@ -39,6 +39,7 @@ void runs_on_harmonic(const Partial& part, int n, const Fundamental& f0, bool la
     }
     if (run.time.empty()) run.place = part.place, run.origin = part.origin;
     add_breakpoint(run, part.time[j], part.freq[j], part.amp[j]);
+    if (has_phase(part)) run.phase.push_back(part.phase[j]);  // labelling moves nothing: phases kept
   }
   close();
 }
@@ -67,6 +68,11 @@ void make_harmonic(PartialSet& set) {
         joined.time.insert(joined.time.end(), part.time.begin(), part.time.end());
         joined.freq.insert(joined.freq.end(), part.freq.begin(), part.freq.end());
         joined.amp.insert(joined.amp.end(), part.amp.begin(), part.amp.end());
+        // Joined across a gap, each run keeps its phases where both have them.
+        if (!joined.phase.empty() && has_phase(part))
+          joined.phase.insert(joined.phase.end(), part.phase.begin(), part.phase.end());
+        else
+          joined.phase.clear();
       } else {
         if (open) out.push_back(std::move(joined));
         joined = std::move(part);

@@ -167,7 +167,7 @@ void apply_recipe(PartialSet& set, const Recipe& recipe, const std::string& file
                             recipe.fingerprint + (recipe.input.empty() ? "" : ", from " + shown_name(recipe.input)) + "), not for these (" +
                             std::to_string(set.partials.size()) + " partials, fingerprint " + here +
                             "): replay it on the input, and with the options, that the page was made from");
-  std::vector<char> deleted(set.partials.size(), 0);
+  std::vector<char> deleted(set.partials.size(), 0), moved(set.partials.size(), 0);
   for (std::size_t e = 0; e < recipe.edits.size(); ++e) {
     const RecipeEdit& edit = recipe.edits[e];
     const std::string of = "edit " + std::to_string(e + 1) + " (" + row_of(edit.op).name + ")";
@@ -190,6 +190,7 @@ void apply_recipe(PartialSet& set, const Recipe& recipe, const std::string& file
                                                     : 0.0;
     for (int p : edit.partials) {
       Partial& part = set.partials[static_cast<std::size_t>(p)];
+      if (edit.op != Op::kGain) moved[static_cast<std::size_t>(p)] = 1;
       const auto wrong = [&](const char* what) {
         return failure(file, of + " would leave " + partial_named(p) + " with " + what);
       };
@@ -222,6 +223,9 @@ void apply_recipe(PartialSet& set, const Recipe& recipe, const std::string& file
       }
     }
   }
+  // Gains keep the phases measured; partials moved in time or pitch make theirs anew.
+  for (std::size_t p = 0; p < set.partials.size(); ++p)
+    if (moved[p]) phase_from_frequencies(set.partials[p]);
   std::size_t kept = 0;
   for (std::size_t p = 0; p < set.partials.size(); ++p)
     if (!deleted[p]) {

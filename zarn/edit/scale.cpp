@@ -28,6 +28,8 @@ void scale(PartialSet& set, const ScaleOptions& options, const std::string& file
       part.freq[i] = f;
       part.amp[i] = a;
     }
+    // A gain keeps the phases measured; a new time or pitch makes them anew.
+    if (options.time != 1.0 || options.cents != 0.0) phase_from_frequencies(part);
   }
   // A sound analysed lasts as much longer, so that its resynthesis is not cut at its old length.
   if (options.time != 1.0 && set.samples > 0) set.samples = std::llround(static_cast<double>(set.samples) * options.time);

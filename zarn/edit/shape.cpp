@@ -273,6 +273,7 @@ void shape(PartialSet& set, const ShapeOptions& o, const std::string& file) {
     const std::vector<double>& span = spans.partials[p].time;
     const std::vector<double> t = points_over(plan, p, span.front(), span.back(), part.M() == 1);
     remake(part, t, map, o, set, file);
+    phase_from_frequencies(part);  // laid anew in time: its phases follow its frequencies
   }
   shape_noise(set.noise, map, o, file);
   // A sound analysed lasts as long as the map makes it, so that its resynthesis is not cut.

@@ -128,11 +128,11 @@ class AtsReader {
       for (std::uint64_t c = 0; c < columns; ++c) {
         const std::uint64_t row = in_.offset();
         const double amp = value(at, "a frame"), freq = value(at, "a frame");
-        if (per_column == 3) value(at, "a frame");  // the phase, not used
+        const double phase = per_column == 3 ? value(at, "a frame") : std::numeric_limits<double>::quiet_NaN();
         if (!std::isfinite(amp) || amp < 0)
           fail(row, "amplitude " + figure(amp) + " of partial " + std::to_string(c) + " is negative or not finite");
         if (!std::isfinite(freq)) fail(row, "frequency " + figure(freq) + " of partial " + std::to_string(c) + " is not finite");
-        point(row, c, time, freq, amp);
+        point(row, c, time, freq, amp, phase);
       }
       if (noise > 0 && !again) set_.noise.times.push_back(time);
       for (std::uint64_t b = 0; b < noise; ++b) {
@@ -174,7 +174,7 @@ class AtsReader {
 
   // Column c at one frame: present where its amplitude is above zero. Columns are met in
   // order in the first frame, so that what is kept for them grows with the data.
-  void point(std::uint64_t at, std::uint64_t c, double time, double freq, double amp) {
+  void point(std::uint64_t at, std::uint64_t c, double time, double freq, double amp, double phase) {
     if (open_.size() <= c) open_.resize(c + 1, -1);
     int& partial = open_[c];
     if (!(amp > 0)) {
@@ -208,6 +208,8 @@ class AtsReader {
     const double level = amp == std::numeric_limits<double>::min() ? 0.0 : amp;
     Partial* part = pass_ == Pass::kStore ? &set_.partials[p] : order_->under_way(p);
     if (part == nullptr) changed();  // longer than the first pass counted
+    // Types 2 and 4 hold phases: a partial keeps them while every frame of it has a finite one.
+    if (std::isfinite(phase) && part->phase.size() == part->time.size()) part->phase.push_back(phase);
     add_breakpoint(*part, time, held_low_frequency(freq), level);
     if (pass_ == Pass::kStream) order_->added(p, *part);
   }
@@ -348,7 +350,10 @@ void write_ats(Output& out, const ResampledSet& set, int rate) {
       }
       const Resampled& part = set.partials[p];
       const auto j = static_cast<std::size_t>(k - part.first_k);
-      if (j > 0) phase[p] = next_phase(phase[p], part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
+      if (part.phase.size() == part.time.size())
+        phase[p] = part.phase[j];  // its own
+      else if (j > 0)
+        phase[p] = next_phase(phase[p], part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
       put(out, part.amp[j] > 0 ? part.amp[j] : kTiny);
       put(out, part.freq[j]);
       put(out, phase[p]);

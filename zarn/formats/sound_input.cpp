@@ -253,7 +253,7 @@ class SpectrogramMaker {
 // mean of all (0); returns the number of frames. Throws Failure for a sample that is not a
 // finite number, or a file that cannot be decoded to its end.
 long long decode_into(SNDFILE* file, const SF_INFO& info, int channel, const std::string& name, Analyser& analyser,
-                      SpectrogramMaker* spectrogram) {
+                      SpectrogramMaker* spectrogram, const std::function<void(const double*, std::size_t)>& seen) {
   const double rate = info.samplerate;
   long long total = 0;
   const auto channels = static_cast<std::size_t>(info.channels);
@@ -280,6 +280,7 @@ long long decode_into(SNDFILE* file, const SF_INFO& info, int channel, const std
     }
     analyser.add(mono.data(), static_cast<std::size_t>(got));
     if (spectrogram != nullptr) spectrogram->add(mono.data(), static_cast<std::size_t>(got));
+    if (seen) seen(mono.data(), static_cast<std::size_t>(got));
     total += got;
   }
   if (sf_error(file) != SF_ERR_NO_ERROR)
@@ -330,7 +331,7 @@ PartialSet read_sound(Input& in, const SoundOptions& options) {
   Analyser analyser(rate, options.analysis);
   std::unique_ptr<SpectrogramMaker> spectrogram;
   if (options.spectrogram) spectrogram = std::make_unique<SpectrogramMaker>(rate);
-  const long long total = decode_into(closer.file, info, options.channel, in.name(), analyser, spectrogram.get());
+  const long long total = decode_into(closer.file, info, options.channel, in.name(), analyser, spectrogram.get(), options.samples_seen);
   PartialSet set = analyser.finish();
   if (spectrogram) set.spectrogram = spectrogram->finish();
   set.rate = rate;

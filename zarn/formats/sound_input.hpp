@@ -3,6 +3,8 @@
 // stream, so that memory follows the partials found, not the sound's length.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string_view>
 
 #include "analysis/analysis.hpp"
@@ -21,6 +23,8 @@ struct SoundOptions {
   AnalysisOptions analysis;
   int channel = 0;  // 1-based; 0 mixes every channel to one, their mean
   bool spectrogram = false;  // also make the sound's spectrogram, for the page
+  /// Where given, handed the samples analysed (one channel, or the mean), block by block.
+  std::function<void(const double* samples, std::size_t n)> samples_seen;
 };
 
 /// Analyses the sound file that `in` holds into partials. Throws Failure naming the file when

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "model/phase.hpp"
+
 namespace zarn {
 
 Failure failure_at(const PartialSet& set, const Partial& part, const std::string& file, const std::string& what) {
@@ -32,6 +34,16 @@ double amp2db(double amp) {
 // Zeroed pages from the system, so that only the entries used take memory.
 LevelTable::LevelTable() : table_(static_cast<double*>(std::calloc(kEntries, sizeof(double)))) {
   if (!table_) throw std::bad_alloc();
+}
+
+void phase_from_frequencies(Partial& part) {
+  if (part.phase.empty()) return;
+  const double first = part.phase.front();
+  part.phase.resize(part.time.size());
+  if (part.time.empty()) return;
+  part.phase[0] = first;
+  for (std::size_t j = 1; j < part.time.size(); ++j)
+    part.phase[j] = next_phase(part.phase[j - 1], part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]);
 }
 
 double mean_frequency(const Partial& part) {

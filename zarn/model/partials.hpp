@@ -183,6 +183,11 @@ double db2amp(double db);
 /// Level in decibels of a linear amplitude; -140 for an amplitude of zero or less.
 double amp2db(double amp);
 
+/// For an edit that moved a partial's frequencies or times: its phases, where it had any, made
+/// to follow its frequencies from its first breakpoint's phase (a frequency going linearly
+/// between breakpoints), so that it stays one coherent sinusoid; a partial without keeps none.
+void phase_from_frequencies(Partial& part);
+
 /// The mean of a partial's frequencies weighted by its amplitudes; the plain mean where they
 /// sum to 0 (a partial with breakpoints).
 double mean_frequency(const Partial& part);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +42,26 @@ void save_sound(const SoundRequest& sound, const ResampledSet& set, const std::s
                 const std::function<void(const std::string&)>& report) {
   SetVoices voices(set);
   save_sound(sound, voices, partials_at_half_rate(set, sound.rate), result, report);
+}
+
+void save_residual(const SoundRequest& sound, const ResampledSet& sines, long long samples,
+                   const std::function<void(double*, std::size_t)>& recording, const std::string& result) {
+  SoundStream stream(sines, sound.rate);
+  std::vector<double> x;
+  long long done = 0;
+  const SampleSource source{samples, [&](float* out, std::size_t n) {
+                              const auto count = static_cast<std::size_t>(std::min<long long>(static_cast<long long>(n), samples - done));
+                              // The partials' samples as the sound file of them holds them (floats),
+                              // so that the two files add up to the recording; none past their end.
+                              const std::size_t made = stream.next(out, count);
+                              std::fill(out + made, out + count, 0.0f);
+                              x.resize(count);
+                              recording(x.data(), count);
+                              for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<float>(x[i] - static_cast<double>(out[i]));
+                              done += static_cast<long long>(count);
+                              return count;
+                            }};
+  save_as(sound.name, sound.replacing, sound_file_writer(sound.name, source, sound.rate, sound.bits), not_saved("residual", result));
 }
 
 void save_sound(const SoundRequest& sound, VoiceSource& voices, int at_half_rate, const std::string& result,

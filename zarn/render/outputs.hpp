@@ -34,6 +34,14 @@ struct SoundRequest {
   bool quiet = false;               // the note of --normalize's gain is not wanted
 };
 
+/// The recording analysed, `samples` samples at `rate`, less the sound of `sines` (its partials
+/// at that rate, without noise), saved a block at a time as `sound` asks (its rate and name;
+/// no normalising); `recording(out, n)` gives its next n samples. The sound of the partials
+/// saved as floats and this add up to the recording. Throws Failure saying that the result
+/// was saved in `result`.
+void save_residual(const SoundRequest& sound, const ResampledSet& sines, long long samples,
+                   const std::function<void(double* out, std::size_t n)>& recording, const std::string& result);
+
 /// Makes the sound of the set a block at a time and saves it; warnings and notes go to
 /// `report`. Throws Failure saying that the result was saved in `result`.
 void save_sound(const SoundRequest& sound, const ResampledSet& set, const std::string& result,
