@@ -142,7 +142,7 @@ struct Analyser::State {
         H(o.hop > 0 ? static_cast<std::size_t>(std::llround(o.hop * r)) : std::max<std::size_t>(1, L / 4)),
         transform(L, r),
         peaks(transform, r, std::pow(10.0, o.floor / 20.0)),
-        residual(transform, r, critical_band_edges()),
+        residual(transform, r, fine_band_edges()),
         quiet_power(std::pow(10.0, o.floor / 10.0)),
         tracker(o.resolution, hop_seconds(), [this](Track& t) {
           Partial p;
@@ -159,7 +159,7 @@ struct Analyser::State {
     // The first frame is centred on the first sample: the window reaches half back before it.
     pending.append_zeros(half + margin);
     first_pending = -static_cast<long long>(half + margin);
-    if (o.noise) found.noise = critical_band_noise();
+    if (o.noise) found.noise.edges = fine_band_edges();
   }
 
   double hop_seconds() const { return static_cast<double>(H) / rate; }
@@ -259,7 +259,7 @@ struct Analyser::State {
       noise.times.push_back(time);
       noise.power.resize(noise.power.size() + noise.bands());
       double* measured = noise.power.data() + noise.power.size() - noise.bands();
-      residual.measure(peaks, measured);
+      residual.measure(peaks, measured, ratio);
       noise_offset = residual.offset();
       quiet = !(std::accumulate(measured, measured + noise.bands(), 0.0) >= quiet_power);
     }
@@ -340,7 +340,10 @@ PartialSet Analyser::finish() {
   s.run_frames();
   s.sound_end = static_cast<double>(std::max<long long>(0, s.total - 1)) / s.rate;
   s.tracker.end_all();
-  if (s.options.noise) Residual::sharpen_onsets(s.found.noise, s.noise_offsets, s.transform);
+  if (s.options.noise) {
+    Residual::sharpen_onsets(s.found.noise, s.noise_offsets, s.transform);
+    join_even_bands(s.found.noise);
+  }
   PartialSet out = std::move(s.found);
   out.places = PartialSet::Places::kSeconds;
   out.hop = s.hop_seconds();

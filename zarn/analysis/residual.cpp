@@ -11,19 +11,30 @@ Residual::Residual(const FrameTransform& t, double rate, const std::vector<doubl
     // Noise of mean square s gives each bin the power s times the window's energy, on average:
     // a band n bins wide holds the share 2 n / N of the noise's mean square, its mean bin power
     // times n times 2 / (N E).
-    : to_power_(2.0 / (static_cast<double>(t.size()) * t.energy())), transform_(t), rate_(rate) {
-  const std::size_t K = t.size() / 2;
-  const double per_hz = static_cast<double>(t.size()) / rate, top = 0.5 * rate;
-  for (std::size_t e = 0; e < edges.size(); ++e) {
+    : edges_(edges), to_power_(2.0 / (static_cast<double>(t.size()) * t.energy())), transform_(t), rate_(rate) {
+  lay_bands(1.0, first_, width_);
+}
+
+void Residual::lay_bands(double ratio, std::vector<std::size_t>& first, std::vector<double>& width) const {
+  const std::size_t K = transform_.size() / 2;
+  const double per_hz = static_cast<double>(transform_.size()) / rate_, top = 0.5 * rate_;
+  first.clear();
+  width.clear();
+  for (std::size_t e = 0; e < edges_.size(); ++e) {
     // The first bin at or above the edge, at most one past the last bin; and the band's width
     // in bins, to half the rate.
-    const double bin = std::ceil(edges[e] * per_hz);
-    first_.push_back(static_cast<std::size_t>(std::min(bin, static_cast<double>(K + 1))));
-    if (e + 1 < edges.size()) width_.push_back(std::max(0.0, std::min(edges[e + 1], top) - std::min(edges[e], top)) * per_hz);
+    const double lo = edges_[e] / ratio, bin = std::ceil(lo * per_hz);
+    first.push_back(static_cast<std::size_t>(std::min(bin, static_cast<double>(K + 1))));
+    if (e + 1 < edges_.size()) width.push_back(std::max(0.0, std::min(edges_[e + 1] / ratio, top) - std::min(lo, top)) * per_hz);
   }
 }
 
-void Residual::measure(const PeakFinder& peaks, double* out) {
+void Residual::measure(const PeakFinder& peaks, double* out, double ratio) {
+  // A warped frame holds the sound's frequencies over the ratio: a band-limited sound's limit
+  // moves with them, and the bands must too, or noise is measured past the limit.
+  if (ratio != 1.0) lay_bands(ratio, warped_first_, warped_width_);
+  const std::vector<std::size_t>& first = ratio != 1.0 ? warped_first_ : first_;
+  const std::vector<double>& width = ratio != 1.0 ? warped_width_ : width_;
   const std::vector<double>& power = peaks.power();
   free_.assign(power.size(), 1);
   // A constant offset (or a rumble below the lowest bins) is no noise: its main lobe about 0 Hz
@@ -31,10 +42,10 @@ void Residual::measure(const PeakFinder& peaks, double* out) {
   const auto dc_lobe = static_cast<std::size_t>(std::ceil(kLobeBins * static_cast<double>(transform_.size()) / static_cast<double>(transform_.window())));
   std::fill(free_.begin(), free_.begin() + static_cast<std::ptrdiff_t>(std::min(dc_lobe, free_.size() - 1)) + 1, 0);
   for (const auto& [lo, hi] : peaks.lobes()) std::fill(free_.begin() + static_cast<std::ptrdiff_t>(lo), free_.begin() + static_cast<std::ptrdiff_t>(hi) + 1, 0);
-  for (std::size_t b = 0; b + 1 < first_.size(); ++b) {
+  for (std::size_t b = 0; b + 1 < first.size(); ++b) {
     double sum = 0, all = 0;
     std::size_t n = 0;
-    for (std::size_t k = first_[b]; k < first_[b + 1]; ++k) {
+    for (std::size_t k = first[b]; k < first[b + 1]; ++k) {
       all += power[k];
       if (!free_[k]) continue;
       sum += power[k];
@@ -42,13 +53,13 @@ void Residual::measure(const PeakFinder& peaks, double* out) {
     }
     // Never more than the band holds in all, partials and all: where a few bins between lobes
     // stand for many, their mean must not make a band louder than the sound is there.
-    out[b] = n > 0 ? std::min(sum / static_cast<double>(n) * width_[b], all) * to_power_ : 0.0;
+    out[b] = n > 0 ? std::min(sum / static_cast<double>(n) * width[b], all) * to_power_ : 0.0;
   }
   // The centre of the free bins' energy in time, from the time-weighted window's transform.
   const std::complex<double>* X = transform_.X();
   const std::complex<double>* T = transform_.T();
   double weight = 0, moment = 0;
-  for (std::size_t k = first_.front(); k < first_.back() && k < power.size(); ++k) {
+  for (std::size_t k = first.front(); k < first.back() && k < power.size(); ++k) {
     if (!free_[k] || !(power[k] > 0)) continue;
     weight += power[k];
     moment += std::real(T[k] * std::conj(X[k]));

@@ -20,8 +20,9 @@ class Residual {
   /// Writes the mean power of each band of the frame that `peaks` found last to out[0..bands):
   /// the mean power of a band's bins outside the peaks' main lobes stands for the whole band
   /// (the noise under a lobe taken as the band's around it); a band that lobes fill, or beyond
-  /// half the rate, 0.
-  void measure(const PeakFinder& peaks, double* out);
+  /// half the rate, 0. A frame seen in a time warped by `ratio` (the sound's frequencies over
+  /// the frame's) holds each band at its frequencies over the ratio.
+  void measure(const PeakFinder& peaks, double* out, double ratio = 1.0);
 
   /// Of the frame measured last, where the energy of the bins outside the lobes lies, in
   /// seconds from the frame's centre (0 without any): late in the window at a noise's onset.
@@ -35,8 +36,12 @@ class Residual {
   static void sharpen_onsets(Noise& noise, const std::vector<double>& offsets, const FrameTransform& window);
 
  private:
-  std::vector<std::size_t> first_;  // each band's first bin; first_[bands] ends the last
-  std::vector<double> width_;       // each band's width in bins, to half the rate
+  // Each band's first bin (first_[bands] ends the last) and width in bins, to half the rate,
+  // for frames at a ratio of 1; and for the frame at hand, at its ratio.
+  void lay_bands(double ratio, std::vector<std::size_t>& first, std::vector<double>& width) const;
+  std::vector<double> edges_;
+  std::vector<std::size_t> first_, warped_first_;
+  std::vector<double> width_, warped_width_;
   double to_power_;                 // from a sum of bins' powers to a mean square
   std::vector<char> free_;
   const FrameTransform& transform_;

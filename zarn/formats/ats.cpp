@@ -275,8 +275,9 @@ struct AtsLayout {
       k_first = std::min(k_first, part.first_k);
       k_last = std::max(k_last, last);
     }
-    // The noise in the 25 critical bands, as ATS holds it, with frames to its last.
-    noise = !set.noise.empty() && set.noise.edges == critical_band_edges() && set.step > 0;
+    // The noise in the 25 critical bands, as ATS holds it (noise on other edges carried onto
+    // them), with frames to its last.
+    noise = !set.noise.empty() && set.step > 0;
     // A last frame beyond what a count holds (noise moved to 1e300 s) is counted as far past
     // any file zarn writes, so that the size check refuses it.
     const double last_noise = noise ? std::floor(set.noise.times.back() / set.step + 0.5) : 0.0;
@@ -318,6 +319,8 @@ void write_ats(Output& out, const ResampledSet& set, int rate) {
   const std::vector<std::size_t>& order = layout.order;
   const std::vector<std::size_t>& column = layout.column;
   const std::size_t columns = layout.columns;
+  const Noise carried = layout.noise && set.noise.edges != critical_band_edges() ? on_edges(set.noise, critical_band_edges()) : Noise();
+  const Noise& noise = carried.empty() ? set.noise : carried;
   const long long k_first = layout.k_first, k_last = layout.k_last, frames = layout.frames();
 
   // The frames: each column's partial at that frame, or silence.
@@ -360,7 +363,7 @@ void write_ats(Output& out, const ResampledSet& set, int rate) {
       if (j + 1 == part.time.size()) at[c] = SIZE_MAX;
     }
     if (layout.noise) {
-      set.noise.at(static_cast<double>(k) * step, bands.data());
+      noise.at(static_cast<double>(k) * step, bands.data());
       for (double power : bands) put(out, power * window / kNoisePower);
     }
   }

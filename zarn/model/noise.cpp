@@ -30,6 +30,62 @@ const std::vector<double>& critical_band_edges() {
   return edges;
 }
 
+std::vector<double> fine_band_edges() {
+  static const std::vector<double> edges = [] {
+    const std::vector<double>& coarse = critical_band_edges();
+    std::vector<double> fine;
+    for (std::size_t b = 0; b + 1 < coarse.size(); ++b) {
+      const double width = coarse[b + 1] - coarse[b];
+      const int parts = std::clamp(static_cast<int>(width / 200), 1, 4);
+      for (int k = 0; k < parts; ++k) fine.push_back(coarse[b] + width * k / parts);
+    }
+    fine.push_back(coarse.back());
+    return fine;
+  }();
+  return edges;
+}
+
+Noise on_edges(const Noise& noise, const std::vector<double>& edges) {
+  Noise out;
+  out.edges = edges;
+  out.times = noise.times;
+  const std::size_t B = noise.bands(), C = out.bands();
+  out.power.assign(noise.times.size() * C, 0.0);
+  for (std::size_t c = 0; c < C; ++c)
+    for (std::size_t b = 0; b < B; ++b) {
+      const double lo = std::max(edges[c], noise.edges[b]), hi = std::min(edges[c + 1], noise.edges[b + 1]);
+      const double width = noise.edges[b + 1] - noise.edges[b];
+      if (!(hi > lo) || !(width > 0)) continue;
+      const double share = (hi - lo) / width;
+      for (std::size_t j = 0; j < noise.times.size(); ++j) out.power[j * C + c] += share * noise.frame(j)[b];
+    }
+  return out;
+}
+
+void join_even_bands(Noise& noise) {
+  const std::vector<double>& coarse = critical_band_edges();
+  const std::size_t B = noise.bands();
+  if (noise.empty() || noise.edges != fine_band_edges()) return;
+  // Each part's power over the whole sound, for its width.
+  std::vector<double> density(B, 0.0);
+  for (std::size_t j = 0; j < noise.times.size(); ++j)
+    for (std::size_t b = 0; b < B; ++b) density[b] += noise.frame(j)[b];
+  for (std::size_t b = 0; b < B; ++b) density[b] /= noise.edges[b + 1] - noise.edges[b];
+  std::vector<double> kept{noise.edges.front()};
+  std::size_t b = 0;
+  for (std::size_t c = 0; c + 1 < coarse.size(); ++c) {
+    const std::size_t from = b;
+    while (b < B && noise.edges[b + 1] <= coarse[c + 1]) ++b;
+    const auto [lo, hi] = std::minmax_element(density.begin() + static_cast<std::ptrdiff_t>(from), density.begin() + static_cast<std::ptrdiff_t>(b));
+    const bool even = *hi <= 2 * *lo;  // silent parts (0) are even only beside silent ones
+    for (std::size_t k = from + 1; k < b; ++k)
+      if (!even) kept.push_back(noise.edges[k]);
+    kept.push_back(noise.edges[b]);
+  }
+  if (kept.size() == noise.edges.size()) return;
+  noise = on_edges(noise, kept);
+}
+
 Noise critical_band_noise() {
   Noise noise;
   noise.edges = critical_band_edges();

@@ -31,4 +31,18 @@ const std::vector<double>& critical_band_edges();
 /// Noise in the critical bands with no frames yet.
 Noise critical_band_noise();
 
+/// The critical bands split where they are wide, so that the noise can follow a spectrum that
+/// is steep within one (a sound band-limited inside a band): each band of 400 Hz or more into
+/// as many equal parts as hold 200 Hz each, at most four.
+std::vector<double> fine_band_edges();
+
+/// The noise on other band edges: each band's power the sum of the powers of the bands it
+/// overlaps, in proportion to the overlap (the power taken as even across a band).
+Noise on_edges(const Noise& noise, const std::vector<double>& edges);
+
+/// Noise measured on fine_band_edges() joined again, within each critical band, where its
+/// parts hold much the same power for their width over the whole sound (within a factor of
+/// two): the parts stay apart only where the spectrum within the band is steep.
+void join_even_bands(Noise& noise);
+
 }  // namespace zarn
