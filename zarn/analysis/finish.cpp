@@ -158,8 +158,19 @@ void reach_sound_edges(const Partial& p, const FinishOptions& o, const Steady& s
 // frame saw it only in part, and its phase there is unsure: the edges take the phase that
 // their frequencies, going linearly, lead to from the nearest breakpoint seen whole, so that
 // no unsure phase bends the frequency between them.
-void carry_phases(const Partial& frames, const Steady& s, Partial& kept) {
+void carry_phases(Partial& frames, const Track& t, const FinishOptions& o, const Steady& s, Partial& kept) {
   if (frames.phase.size() != frames.time.size() || frames.time.empty() || kept.time.empty()) return;
+  // A partial that glides through a plain window turns its peak's phase by pi times its rate
+  // times the window's second moment: taken back, at the rate its frequencies show. (A warped
+  // frame holds it still.)
+  const std::size_t F = frames.time.size();
+  if (o.window != nullptr && F >= 2)
+    for (std::size_t j = 0; j < F; ++j) {
+      if (j < t.ratios.size() && t.ratios[j] != 1.0) continue;
+      const std::size_t a = j > 0 ? j - 1 : 0, b = j + 1 < F ? j + 1 : F - 1;
+      const double rate = (frames.freq[b] - frames.freq[a]) / (frames.time[b] - frames.time[a]);
+      frames.phase[j] = wrap_phase(frames.phase[j] - kPi * rate * o.window->bend());
+    }
   const std::size_t K = kept.time.size();
   kept.phase.resize(K);
   const bool any_steady = s.first < s.last;
@@ -208,7 +219,7 @@ bool finish_track(Track& t, const FinishOptions& o, Partial& out) {
   reach_sound_edges(t.part, o, s, kept);
   if (o.min_track > 0 && kept.time.back() - kept.time.front() < o.min_track) return false;
   Partial& p = t.part;
-  carry_phases(p, s, kept);
+  carry_phases(p, t, o, s, kept);
   p.time = std::move(kept.time);
   p.freq = std::move(kept.freq);
   p.amp = std::move(kept.amp);

@@ -36,9 +36,14 @@ FrameTransform::FrameTransform(std::size_t L, double rate)
     const double m = (static_cast<double>(n) - static_cast<double>(half_)) / rate;
     spread_ += m * m * w_[n] * w_[n] / energy_;
   }
-  double sum = 0;
-  for (std::size_t n = 0; n < L; ++n) sum += w_[n];
+  double sum = 0, moment = 0;
+  for (std::size_t n = 0; n < L; ++n) {
+    const double m = (static_cast<double>(n) - static_cast<double>(half_)) / rate;
+    sum += w_[n];
+    moment += m * m * w_[n];
+  }
   gain_ = std::fabs(sum);
+  bend_ = moment / sum;
   for (std::size_t n = L; n-- > 0;) {
     const double m = (static_cast<double>(n) - static_cast<double>(half_)) / rate;
     energy_after_[n] = energy_after_[n + 1] + w_[n] * w_[n];

@@ -33,6 +33,9 @@ class FrameTransform {
   double energy() const { return energy_; }
   /// The second moment of the window's energy about its centre, in seconds squared.
   double spread() const { return spread_; }
+  /// The second moment of the window itself about its centre, in seconds squared: a partial
+  /// gliding by c hertz a second turns its peak's phase by about pi c times this.
+  double bend() const { return bend_; }
   /// |W(0)|, the window's sum: a sine of amplitude A peaks at A |W(0)| / 2.
   double gain() const { return gain_; }
 
@@ -121,7 +124,7 @@ class FrameTransform {
   // (in seconds).
   std::vector<double> energy_after_, sum_after_, moment_after_;
   double rate_;
-  double energy_ = 0, spread_ = 0, gain_ = 0;
+  double energy_ = 0, spread_ = 0, gain_ = 0, bend_ = 0;
   RealFft fft_w_, fft_d_, fft_t_;
   const std::complex<double>* x_;  // X: fft_w_'s output, or a block run_window_into filled
 };
