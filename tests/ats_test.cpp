@@ -195,6 +195,34 @@ TEST(Ats, PhasesAndSilenceWithinAPartial) {
   EXPECT_EQ(back.partials[0].amp, (std::vector<double>{0.5, 0.5, 0.0, 0.5, 0.5}));
 }
 
+// A partial's own phases are written in place of the running phase and read back exactly;
+// noise on bands of its own is carried onto ATS's 25, each band's power the sum of what its
+// frequencies hold (two bands of a split one add up, half of a band that straddles an edge
+// goes to each side).
+TEST(Ats, OwnPhasesAndNoiseOnOtherBands) {
+  zarn::ResampledSet set;
+  set.step = 0.01;
+  set.aligned = true;
+  zarn::Resampled part;
+  part.time = {0, 0.01, 0.02};
+  part.freq = {25, 26, 27};
+  part.amp = {0.5, 0.4, 0.3};
+  part.phase = {2.5, -0.75, 1.25};
+  set.partials.push_back(part);
+  set.noise.edges = {0, 50, 100, 150, 20000};  // the first critical band (0 to 100 Hz) in two; 100-200 straddled
+  set.noise.times = {0, 0.01};
+  set.noise.power = {1e-4, 3e-4, 8e-4, 1.985e-2, 2e-4, 6e-4, 4e-4, 0};
+  const zarn::PartialSet back = zarn::read_input(written(set), "out.ats");
+  ASSERT_EQ(back.P(), 1);
+  EXPECT_EQ(back.partials[0].phase, part.phase);
+  ASSERT_EQ(back.noise.bands(), 25u);
+  EXPECT_NEAR(back.noise.frame(0)[0], 4e-4, 1e-15);
+  EXPECT_NEAR(back.noise.frame(0)[1], 8e-4 + 5e-5, 1e-15);  // 100-150 Hz, and 50 Hz of the 19850 above
+  EXPECT_NEAR(back.noise.frame(0)[2], 1e-4, 1e-15);         // 200-300 Hz: 100 Hz of them
+  EXPECT_NEAR(back.noise.frame(1)[0], 8e-4, 1e-15);
+  EXPECT_NEAR(back.noise.frame(1)[1], 4e-4, 1e-15);
+}
+
 // What an ATS file cannot hold is refused before anything is written: figures that are not
 // finite, and a file beyond 4 GiB (its frames start at time 0).
 TEST(Ats, RefusedBeforeWriting) {

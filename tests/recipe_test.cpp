@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "model/failure.hpp"
+#include "model/phase.hpp"
 
 namespace {
 
@@ -104,6 +105,24 @@ TEST(Recipe, EditsTheNamedPartials) {
   zarn::apply_recipe(kept, zarn::parse_recipe(recipe_of(kept, R"({"op": "keep", "partials": [1]})"), "r.json"), "r.json");
   ASSERT_EQ(kept.partials.size(), 1u);
   EXPECT_EQ(kept.partials[0].freq, before.partials[1].freq);
+}
+
+// A gain and a deletion keep the phases measured; a transposition, a shift or a stretch makes
+// the partial's phases anew from its first, as its frequencies lead them.
+TEST(Recipe, PhasesKeptByGainsMadeAnewByMoves) {
+  zarn::PartialSet set = three();
+  for (zarn::Partial& p : set.partials) p.phase.assign({0.4, -1.1, 2.6}), p.phase.resize(p.time.size());
+  zarn::apply_recipe(set, zarn::parse_recipe(recipe_of(set, R"({"op": "gain", "db": 4, "partials": [0, 2]},
+        {"op": "shift", "seconds": 0.1, "partials": [1]},
+        {"op": "transpose", "cents": 30, "partials": [2]})"), "r.json"), "r.json");
+  EXPECT_EQ(set.partials[0].phase, (std::vector<double>{0.4, -1.1, 2.6}));
+  for (std::size_t p : {1u, 2u}) {
+    const zarn::Partial& part = set.partials[p];
+    EXPECT_EQ(part.phase[0], 0.4);
+    ASSERT_EQ(part.phase.size(), part.time.size());
+    for (std::size_t j = 1; j < part.time.size(); ++j)
+      EXPECT_NEAR(part.phase[j], zarn::next_phase(part.phase[j - 1], part.time[j - 1], part.freq[j - 1], part.time[j], part.freq[j]), 1e-12) << p;
+  }
 }
 
 TEST(Recipe, RefusedForOtherPartialsOrImpossibleEdits) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "model/failure.hpp"
+#include "model/phase.hpp"
 
 namespace {
 
@@ -64,6 +65,34 @@ TEST(Scale, ResultsThatCannotBeHeldAreRefused) {
   EXPECT_NE(zarn::time_scale_problem(0), "");
   EXPECT_NE(zarn::time_scale_problem(-1), "");
   EXPECT_EQ(zarn::time_scale_problem(0.5), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A gain keeps the phases measured; a transposition or a new time makes them anew from the
+// first, as the new frequencies lead them, so the partial stays one sinusoid.
+TEST(Scale, PhasesKeptByAGainMadeAnewByPitchOrTime) {
+  const struct {
+    zarn::ScaleOptions options;
+    bool kept;
+  } cases[] = {{{1.0, 0, -6}, true}, {{1.0, 50, 0}, false}, {{1.5, 0, 0}, false}, {{0.8, -30, 3}, false}};
+  for (const auto& c : cases) {
+    zarn::PartialSet set = one({0.5, 0.6, 0.75}, {440, 452, 430}, {0.1, 0.2, 0.15});
+    set.partials[0].phase = {0.3, -2.9, 1.7};
+    zarn::scale(set, c.options, "in.txt");
+    const zarn::Partial& p = set.partials[0];
+    ASSERT_EQ(p.phase.size(), 3u);
+    EXPECT_EQ(p.phase[0], 0.3);
+    for (std::size_t j = 1; j < 3; ++j) {
+      const double led = zarn::next_phase(p.phase[j - 1], p.time[j - 1], p.freq[j - 1], p.time[j], p.freq[j]);
+      if (c.kept)
+        EXPECT_EQ(p.phase[j], (std::vector<double>{0.3, -2.9, 1.7})[j]);
+      else
+        EXPECT_NEAR(p.phase[j], led, 1e-12);
+    }
+  }
 }
 
 }  // namespace

@@ -492,4 +492,46 @@ TEST(Sdif, WritesThePhaseOfEachPoint) {
   for (std::size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(phases[k], want[k], 1e-5) << k;
 }
 
+// A partial's own phases go into the fourth column, written whole or a partial at a time (the
+// same bytes), and come back at float precision beside a partial without, which runs from 0.
+// A file whose rows hold three columns, or a partial with a phase that is no number, reads as
+// partials without phases.
+TEST(Sdif, KeepsEachPartialsOwnPhases) {
+  zarn::ResampledSet set;
+  set.step = 0.01;
+  set.aligned = true;
+  set.partials.resize(2);
+  for (int k = 0; k < 5; ++k) {
+    for (zarn::Resampled& p : set.partials) p.time.push_back(k * 0.01), p.freq.push_back(300 + 7 * k), p.amp.push_back(0.25);
+    set.partials[0].phase.push_back(-3.0 + 1.37 * k);
+  }
+  const std::string bytes = written_sdif(set);
+  std::string streamed;
+  {
+    zarn::SdifFrameStream stream("zarn", 0.01);
+    for (const zarn::Resampled& p : set.partials) stream.take(p);
+    zarn::Output out(&streamed);
+    stream.write(out);
+    out.flush();
+  }
+  const std::size_t start = bytes.find("1TRC");
+  EXPECT_EQ(streamed.substr(streamed.find("1TRC")), bytes.substr(start));
+  const zarn::PartialSet back = read(bytes);
+  ASSERT_EQ(back.P(), 2);
+  ASSERT_TRUE(zarn::has_phase(back.partials[0]));
+  for (std::size_t j = 0; j < 5; ++j) EXPECT_EQ(back.partials[0].phase[j], static_cast<float>(set.partials[0].phase[j]));
+  ASSERT_TRUE(zarn::has_phase(back.partials[1]));  // the running phase, written as before
+  EXPECT_EQ(back.partials[1].phase[0], 0.0);
+
+  const std::string three = kHeader + frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 440, 0.5}})}) + frame("1TRC", 0.1, 0, {matrix("1TRC", {{1, 441, 0.5}})});
+  EXPECT_FALSE(zarn::has_phase(read(three).partials.at(0)));
+  const std::string no_number = kHeader + frame("1TRC", 0.0, 0, {matrix("1TRC", {{1, 440, 0.5, 0.2}, {2, 880, 0.1, 0.5}})}) +
+                                frame("1TRC", 0.1, 0, {matrix("1TRC", {{1, 441, 0.5, std::nan("")}, {2, 881, 0.1, 1.5}})});
+  const zarn::PartialSet mixed = read(no_number);
+  ASSERT_EQ(mixed.P(), 2);
+  EXPECT_FALSE(zarn::has_phase(mixed.partials[0]));
+  ASSERT_TRUE(zarn::has_phase(mixed.partials[1]));
+  EXPECT_EQ(mixed.partials[1].phase[1], 1.5);
+}
+
 }  // namespace

@@ -270,6 +270,55 @@ TEST(Sound, FileHoldsEverySampleAsFloat) {
   EXPECT_EQ(wav.size(), 58u + 16u);
 }
 
+// --residual: the sound analysed less its partials, locked to their phases, at its own rate
+// and length, whatever the sound made of the result is (another rate, an edit): the partials'
+// sound and the residual add up to the recording, and the residual is far quieter than it (the
+// sines took most of it away). A partial list has no sound to leave a residual of.
+TEST(Sound, ResidualAndPartialsAddUpToTheRecording) {
+  zarn_test::TempDir dir;
+  const int rate = 22050;
+  std::vector<float> x(static_cast<std::size_t>(0.8 * rate));
+  std::uint32_t seed = 7;
+  for (std::size_t n = 0; n < x.size(); ++n) {
+    const double t = static_cast<double>(n) / rate;
+    seed = seed * 1664525u + 1013904223u;
+    x[n] = static_cast<float>(0.4 * std::cos(2 * kPi * 330 * t + 1.0) + 0.2 * std::cos(2 * kPi * (990 * t + 40 * t * t)) +
+                              1e-3 * (static_cast<double>(seed >> 8) / 8388608.0 - 1));
+  }
+  ASSERT_TRUE(zarn::save_new(dir / "in.wav", zarn::sound_file_writer(dir / "in.wav", x, rate)).written());
+  const auto read_back = [&](const std::string& name, int& at) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open((dir / name).c_str(), SFM_READ, &info);
+    std::vector<double> v(static_cast<std::size_t>(f != nullptr ? info.frames : 0));
+    if (f != nullptr) sf_readf_double(f, v.data(), info.frames), sf_close(f);
+    at = info.samplerate;
+    return v;
+  };
+  ASSERT_EQ(zarn_test::run_zarn({"-q", "--no-noise", "-o", "p.txt", "--wav=s.wav", "--residual=r.wav", "in.wav", "0.005"}, dir.path()).status, 0);
+  ASSERT_EQ(zarn_test::run_zarn({"-q", "--transpose=150", "--rate=8000", "-o", "q.txt", "--wav=q.wav", "--residual=r2.wav", "in.wav", "0.005"}, dir.path()).status, 0);
+  int s_rate = 0, r_rate = 0, r2_rate = 0;
+  const std::vector<double> sines = read_back("s.wav", s_rate), residual = read_back("r.wav", r_rate);
+  EXPECT_EQ(r_rate, rate);
+  ASSERT_EQ(residual.size(), x.size());
+  ASSERT_EQ(sines.size(), x.size());
+  double signal = 0, inner = 0, left = 0, sum_error = 0;
+  for (std::size_t n = 0; n < x.size(); ++n) {
+    signal += static_cast<double>(x[n]) * x[n];
+    sum_error += (sines[n] + residual[n] - x[n]) * (sines[n] + residual[n] - x[n]);
+    if (n < x.size() / 8 || n > x.size() * 7 / 8) continue;  // away from the partials' ends
+    inner += static_cast<double>(x[n]) * x[n];
+    left += residual[n] * residual[n];
+  }
+  EXPECT_LT(10 * std::log10(sum_error / signal), -120);
+  EXPECT_LT(10 * std::log10(left / inner), -30);
+  EXPECT_EQ(read_back("r2.wav", r2_rate), residual);  // before the edit, at the input's rate
+  EXPECT_EQ(r2_rate, rate);
+  const zarn_test::RunResult list = zarn_test::run_zarn({"-q", "-o", "l.txt", "--residual=l.wav", "p.txt"}, dir.path());
+  EXPECT_EQ(list.status, 1);
+  EXPECT_NE(list.err.find("--residual applies to sounds only"), std::string::npos) << list.err;
+  EXPECT_FALSE(zarn_test::exists(dir / "l.wav"));
+}
+
 // Every depth reads back as asked: the integers within the dither's step of the sound, the
 // floats exactly.
 TEST(Sound, DepthsReadBackAsAsked) {

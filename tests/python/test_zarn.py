@@ -390,3 +390,23 @@ def test_morph_and_keep_formants():
     assert [p.index for p in labelled] == [1, 2, 3, 4, 5] and all(p.harmonic for p in labelled)
     up = zarn.scale(a, cents=700, keep_formants=True)
     assert up[0].freq[0] == pytest.approx(200 * 2 ** (7 / 12))
+
+
+def test_phases_carried_and_sounded():
+    rate = 44100
+    t = np.arange(rate) / rate
+    x = 0.4 * np.cos(2 * np.pi * 523.3 * t + 2.2)
+    partials = zarn.analyse(x, rate, noise=False)
+    assert len(partials) == 1 and len(partials[0].phase) == len(partials[0].time)
+    # Sounded with its phases, the analysis is the waveform; without, it runs from 0.
+    y = zarn.render(zarn.resample(partials, 0.005), rate=rate)[: len(x)]
+    inner = slice(rate // 10, rate * 9 // 10)
+    assert 10 * np.log10(np.sum(x[inner] ** 2) / np.sum((x[inner] - y[inner]) ** 2)) > 40
+    bare = zarn.Partial(partials[0].time, partials[0].freq, partials[0].amp)
+    assert bare.phase is None
+    with pytest.raises(ValueError):
+        zarn.Partial([0.0, 1.0], [440.0, 440.0], [0.1, 0.1], phase=[0.0])
+    # A gain keeps the phases; a transposition makes them anew from the first.
+    louder, higher = zarn.scale(partials, gain=-3)[0], zarn.scale(partials, cents=70)[0]
+    assert np.array_equal(louder.phase, partials[0].phase)
+    assert higher.phase[0] == partials[0].phase[0] and not np.allclose(higher.phase[1:], partials[0].phase[1:])
