@@ -779,6 +779,27 @@ py::array_t<float> render(const py::object& partials_in, int rate, std::optional
   return py::array_t<float>(static_cast<py::ssize_t>(samples->size()), samples->data(), free_when_done);
 }
 
+// The samples less the sound of their partials (resampled at `step`, without noise), at the
+// samples' rate and length: the recording's residual, as the tool's --residual makes it.
+Array residual(const py::object& samples_in, int rate, const py::object& partials_in, double step) {
+  if (rate < zarn::kMinRate || rate > zarn::kMaxRate)
+    throw py::value_error("the sample rate must be from " + std::to_string(zarn::kMinRate) + " to " + std::to_string(zarn::kMaxRate));
+  const Array x = sample_array(samples_in);
+  if (x.ndim() != 1) throw py::value_error("samples must be one-dimensional: one channel");
+  const py::object grid = resample(partials_in, step, false, std::nullopt, false);
+  zarn::ResampledSet set = to_set<zarn::ResampledSet>(partials_of(grid));
+  const auto n = static_cast<std::size_t>(x.size());
+  set.length = static_cast<double>(n) / rate;
+  const double* samples = x.data();
+  return to_numpy(unlocked([&] {
+    const std::vector<float> sines = zarn::render(set, rate);
+    std::vector<double> left(n);
+    // The sines as a sound file of them holds them (floats), so that the two add up.
+    for (std::size_t i = 0; i < n; ++i) left[i] = samples[i] - (i < sines.size() ? static_cast<double>(sines[i]) : 0.0);
+    return left;
+  }));
+}
+
 }  // namespace
 
 namespace {
@@ -932,6 +953,10 @@ void bind_edits_and_outputs(py::module_& m) {
   m.def("write", &write_file, py::arg("path"), py::arg("partials"), py::arg("format") = py::none(), py::arg("force") = false,
         py::arg("rate") = zarn::kDefaultRate, py::arg("step") = py::none(),
         write_doc.c_str());
+  m.def("residual", &residual, py::arg("samples"), py::arg("rate"), py::arg("partials"), py::arg("step") = 0.005,
+        "What the partials leave of the samples (at rate): the samples less the sound of the\n"
+        "partials resampled at step, locked to their phases, without noise; as long as the samples.\n"
+        "The partials of analyse(samples, rate) leave what the tool's --residual writes.");
   m.def("render", &render, py::arg("partials"), py::arg("rate") = zarn::kDefaultRate, py::arg("normalize") = py::none(),
         "The additive resynthesis of the partials as float32 samples from time 0: one oscillator\n"
         "per partial, frequency and amplitude linear between points, with a short fade at the ends,\n"

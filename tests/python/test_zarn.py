@@ -410,3 +410,34 @@ def test_phases_carried_and_sounded():
     louder, higher = zarn.scale(partials, gain=-3)[0], zarn.scale(partials, cents=70)[0]
     assert np.array_equal(louder.phase, partials[0].phase)
     assert higher.phase[0] == partials[0].phase[0] and not np.allclose(higher.phase[1:], partials[0].phase[1:])
+
+
+def float_wav_samples(path):
+    """The samples of a WAV of 32-bit floats, as zarn writes them."""
+    data = open(path, "rb").read()
+    at = 12
+    while at + 8 <= len(data):
+        size = int.from_bytes(data[at + 4:at + 8], "little")
+        if data[at:at + 4] == b"data":
+            return np.frombuffer(data[at + 8:at + 8 + size], dtype="<f4").astype(float)
+        at += 8 + size + (size & 1)
+    raise ValueError("no data chunk")
+
+
+def test_residual_is_what_the_partials_leave(tmp_path):
+    rate = 22050
+    t = np.arange(int(0.6 * rate)) / rate
+    x = 0.4 * np.cos(2 * np.pi * 330 * t + 1.0) + 0.001 * np.random.default_rng(3).standard_normal(len(t))
+    pcm = np.round(x * 32767).astype("<i2")
+    import wave
+    with wave.open(str(tmp_path / "x.wav"), "wb") as w:
+        w.setnchannels(1), w.setsampwidth(2), w.setframerate(rate)
+        w.writeframes(pcm.tobytes())
+    x = pcm / 32768
+    left = zarn.residual(x, rate, zarn.analyse(x, rate, noise=False))
+    assert left.shape == x.shape
+    inner = slice(len(x) // 8, len(x) * 7 // 8)
+    assert 10 * np.log10(np.sum(left[inner] ** 2) / np.sum(x[inner] ** 2)) < -30
+    # The tool's --residual of the same sound, to the float it writes.
+    tool("-q", "--no-noise", "-o", "p.txt", "--residual=r.wav", "x.wav", "0.005", cwd=tmp_path)
+    assert np.array_equal(float_wav_samples(str(tmp_path / "r.wav")), left.astype(np.float32).astype(float))

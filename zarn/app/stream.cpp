@@ -43,8 +43,8 @@ class PartialGrid {
  public:
   PartialGrid(GridKind kind, double step, const std::string& name, const Options& options)
       : kind_(kind), name_(name), options_(options), room_(result_room(options)),
-        set_aside_((options.result_format() == Format::kSdif ? 2 : 0) + (options.wav.empty() ? 0 : 3)),
-        spool_room_(temporary_folder(), set_aside_ > 0 ? room_in(temporary_folder()) : 0) {
+        sdif_(options.result_format() == Format::kSdif), sound_(!options.wav.empty()),
+        spool_room_(temporary_folder(), sdif_ || sound_ ? room_in(temporary_folder()) : 0) {
     plan_.step = step;
     plan_.aligned = kind == GridKind::kAligned;
     plan_.points.assign(1, 0);
@@ -63,8 +63,11 @@ class PartialGrid {
     memory_.check(points * 3 * sizeof(double), "the grid");
     take_room(room_, options_, points);
     // SDIF's frames are made once every partial is in: their points wait on disk, a frequency
-    // and an amplitude each; the sound's, a time besides.
-    if (set_aside_ > 0) spool_room_.take(points * set_aside_ * sizeof(double), "the points set aside");
+    // and an amplitude each; the sound's, a time besides; and a phase each where the partial
+    // has them.
+    const int phase = has_phase(part) ? 1 : 0;
+    const int set_aside = (sdif_ ? 2 + phase : 0) + (sound_ ? 3 + phase : 0);
+    if (set_aside > 0) spool_room_.take(points * set_aside * sizeof(double), "the points set aside");
   }
   int points() const { return plan_.points[0]; }
   /// Checks the disk room of a grid planned whole (plan_grid checked its memory).
@@ -87,7 +90,7 @@ class PartialGrid {
   const Options& options_;
   MemoryCheck memory_;
   Room room_;
-  int set_aside_;    // numbers a point set aside on disk takes: SDIF's and the sound's
+  bool sdif_, sound_;  // points are set aside on disk for SDIF's frames, for the sound
   Room spool_room_;  // in the temporary folder, for the points set aside
   PartialSet places_;  // what a partial's place counts, for messages
   GridPlan plan_;
