@@ -12,13 +12,11 @@ namespace {
 bool always(const Options&) { return true; }
 bool never(const Options&) { return false; }
 
-// The format whose file is made as its partials come: the list, written in their order, and
-// SDIF, whose frames are made from points set aside on disk. On standard output too, as a pipe
-// expects: a failure part-way leaves what was written, and the status says it is not whole.
-bool saves_one_at_a_time(const Options& o) {
-  const Format format = o.result_format();
-  return o.named_output() && (format == Format::kList || format == Format::kSdif);
-}
+// A format whose file is made as its partials come, as its row says: the list, written in
+// their order, and SDIF, whose frames are made from points set aside on disk. On standard
+// output too, as a pipe expects: a failure part-way leaves what was written, and the status
+// says it is not whole.
+bool saves_one_at_a_time(const Options& o) { return o.named_output() && row_of(o.result_format()).one_at_a_time != nullptr; }
 
 const std::vector<StepRow> kSteps = {
     {"read", always, never},

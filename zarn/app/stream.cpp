@@ -15,8 +15,6 @@
 #include "edit/edits.hpp"
 #include "fit/resample.hpp"
 #include "formats/formats.hpp"
-#include "formats/partial_file.hpp"
-#include "formats/sdif.hpp"
 #include "io/room.hpp"
 #include "io/save.hpp"
 #include "io/spool.hpp"
@@ -41,10 +39,10 @@ void warn_of_reading(const PartialSet& input, int count, const std::string& name
 // room of every grid so far (all of them written).
 class PartialGrid {
  public:
-  PartialGrid(GridKind kind, double step, const std::string& name, const Options& options)
+  PartialGrid(GridKind kind, double step, const std::string& name, const Options& options, bool frames_set_aside)
       : kind_(kind), name_(name), options_(options), room_(result_room(options)),
-        sdif_(options.result_format() == Format::kSdif), sound_(!options.wav.empty()),
-        spool_room_(temporary_folder(), sdif_ || sound_ ? room_in(temporary_folder()) : 0) {
+        frames_(frames_set_aside), sound_(!options.wav.empty()),
+        spool_room_(temporary_folder(), frames_ || sound_ ? room_in(temporary_folder()) : 0) {
     plan_.step = step;
     plan_.aligned = kind == GridKind::kAligned;
     plan_.points.assign(1, 0);
@@ -62,11 +60,11 @@ class PartialGrid {
     const double points = plan_.points[0];
     memory_.check(points * 3 * sizeof(double), "the grid");
     take_room(room_, options_, points);
-    // SDIF's frames are made once every partial is in: their points wait on disk, a frequency
-    // and an amplitude each; the sound's, a time besides; and a phase each where the partial
-    // has them.
+    // A file written once every partial is in (SDIF's frames) has their points wait on disk, a
+    // frequency and an amplitude each; the sound's, a time besides; and a phase each where the
+    // partial has them.
     const int phase = has_phase(part) ? 1 : 0;
-    const int set_aside = (sdif_ ? 2 + phase : 0) + (sound_ ? 3 + phase : 0);
+    const int set_aside = (frames_ ? 2 + phase : 0) + (sound_ ? 3 + phase : 0);
     if (set_aside > 0) spool_room_.take(points * set_aside * sizeof(double), "the points set aside");
   }
   int points() const { return plan_.points[0]; }
@@ -90,7 +88,7 @@ class PartialGrid {
   const Options& options_;
   MemoryCheck memory_;
   Room room_;
-  bool sdif_, sound_;  // points are set aside on disk for SDIF's frames, for the sound
+  bool frames_, sound_;  // points are set aside on disk for the result's frames, for the sound
   Room spool_room_;  // in the temporary folder, for the points set aside
   PartialSet places_;  // what a partial's place counts, for messages
   GridPlan plan_;
@@ -145,78 +143,31 @@ class FirstFailure {
 // Thrown where the result's file fails (a full disk): the save reports the error it kept.
 struct WriteFailed {};
 
-// The partial list written as the partials come. Of the kept failures, the grid's comes first,
-// as every grid is counted before anything is fitted.
-class ListStream final : public PartialSink {
+// The chain each partial goes through as it comes: its grid counted and checked, laid and
+// fitted, its figures checked for the format, written, and set aside for the sound. Of the
+// kept failures, the grid's comes first, as every grid is counted before anything is fitted.
+// An input the writer cannot take one at a time is held whole, and written by the whole set's
+// writer once it is read.
+class Chain final : public PartialSink {
  public:
-  ListStream(Output& out, Output& console, PartialGrid& grid, std::optional<Fit> fit, const std::string& name, SoundBeside* sound)
-      : out_(out), console_(console), grid_(grid), asked_(fit), name_(name), sound_(sound) {}
+  Chain(Output& console, PartialGrid& grid, const Options& options, double step, const std::string& name, PartialWriter& writer,
+        WriteOptions written, SoundBeside* sound)
+      : console_(console), grid_(grid), options_(options), step_(step), name_(name), writer_(writer), written_(std::move(written)), sound_(sound) {}
+
+  /// Where the file is written as the partials come: its output, before the first.
+  void set_output(Output& out) { out_ = &out; }
 
   void start(const PartialSet& input, int count) override {
     grid_.set_places(input.places);
-    fit_ = fit_for(asked_, input);
+    fit_ = fit_for(options_.fit, input);
     warn_of_reading(input, count, name_, console_);
     if (sound_ != nullptr) sound_->start(input);
-    write_list_start(out_, count);
-  }
-
-  void take(Partial& part, int p) override {
-    grid_failure_.keep([&] { grid_.count(part, fit_); });
-    if (grid_failure_.failed()) return;  // read on, for the input's own faults
-    grid_.fit(part, fit_, part_);
-    const auto index = static_cast<std::size_t>(p);
-    figure_failure_.keep([&] { check_list_partial(part_, index); });
-    if (!repeated_) {
-      RepeatedTime at;
-      if (repeated_time(part_, index, at)) repeated_ = at;
-    }
-    write_list_partial(out_, part_);
-    if (out_.error() != 0) throw WriteFailed{};  // the rest could not be saved: stop reading
-    if (sound_ != nullptr && !figure_failure_.failed()) sound_->add(part_);
-  }
-
-  void finish() {
-    grid_failure_.throw_if_failed();
-    figure_failure_.throw_if_failed();
-    if (sound_ != nullptr) sound_->check();
-    write_list_end(out_);
-  }
-
-  const std::optional<RepeatedTime>& repeated() const { return repeated_; }
-
- private:
-  Output& out_;
-  Output& console_;
-  PartialGrid& grid_;
-  std::optional<Fit> asked_;  // --fit, where given
-  Fit fit_ = Fit::kSpline;    // the fit, chosen once the input's kind is known
-  const std::string& name_;
-  Resampled part_;
-  FirstFailure grid_failure_, figure_failure_;
-  std::optional<RepeatedTime> repeated_;
-  SoundBeside* sound_;  // where a sound is asked for
-};
-
-// SDIF made as the partials come, their points set aside until the frames are written. The
-// frames of partials read as harmonic tracks or from other streams keep the streams and types
-// those were read with, which only the whole set's writer knows: such an input is held whole,
-// and written by it.
-class SdifStream final : public PartialSink {
- public:
-  SdifStream(Output& console, PartialGrid& grid, std::optional<Fit> fit, double step, const std::string& name, WriteOptions written,
-             SoundBeside* sound)
-      : console_(console), grid_(grid), asked_(fit), step_(step), name_(name), frames_(written.written_by, step), written_(std::move(written)),
-        sound_(sound) {}
-
-  void start(const PartialSet& input, int count) override {
-    grid_.set_places(input.places);
-    fit_ = fit_for(asked_, input);
-    warn_of_reading(input, count, name_, console_);
-    if (sound_ != nullptr) sound_->start(input);
-    if (!input.plain_origins) {
+    if (!writer_.takes(input)) {
       whole_ = input;
       whole_->partials.reserve(static_cast<std::size_t>(count));
+      return;
     }
+    writer_.start(out_, count);
   }
 
   void take(Partial& part, int p) override {
@@ -227,43 +178,47 @@ class SdifStream final : public PartialSink {
     grid_failure_.keep([&] { grid_.count(part, fit_); });
     if (grid_failure_.failed()) return;  // read on, for the input's own faults
     grid_.fit(part, fit_, part_);
-    figure_failure_.keep([&] { check_sdif_partial(part_, static_cast<std::size_t>(p)); });
-    if (figure_failure_.failed()) return;
-    frames_.take(part_);
-    if (sound_ != nullptr) sound_->add(part_);
+    figure_failure_.keep([&] { writer_.check(part_, static_cast<std::size_t>(p)); });
+    // A file written as the partials come is written on (the failure then keeps it from being
+    // saved); one written at the end takes nothing it cannot hold.
+    if (figure_failure_.failed() && !writer_.writes_as_they_come()) return;
+    writer_.take(out_, part_);
+    if (out_ != nullptr && out_->error() != 0) throw WriteFailed{};  // the rest could not be saved: stop reading
+    if (sound_ != nullptr && !figure_failure_.failed()) sound_->add(part_);
   }
 
   void finish(Output& out) {
     if (whole_) {
-      const GridPlan plan = plan_grid(*whole_, step_, GridKind::kAligned, name_, fit_);
+      const GridPlan plan = plan_grid(*whole_, step_, options_.grid_kind(), name_, fit_);
       grid_.take_room_of(plan);
       const ResampledSet set = resample_releasing(*whole_, plan, fit_);
-      check_result(set, Format::kSdif);
+      check_result(set, options_.result_format());
       if (sound_ != nullptr) {
         for (const Resampled& part : set.partials) sound_->add(part);
         sound_->check();
       }
-      result_writer(set, Format::kSdif, written_)(out);
+      result_writer(set, options_.result_format(), written_)(out);
       return;
     }
     grid_failure_.throw_if_failed();
     figure_failure_.throw_if_failed();
     if (sound_ != nullptr) sound_->check();
-    frames_.write(out);
+    writer_.end(out);
   }
 
  private:
   Output& console_;
   PartialGrid& grid_;
-  std::optional<Fit> asked_;  // --fit, where given
-  Fit fit_ = Fit::kSpline;    // the fit, chosen once the input's kind is known
+  const Options& options_;
   double step_;
   const std::string& name_;
-  SdifFrameStream frames_;
+  PartialWriter& writer_;
   WriteOptions written_;
+  Output* out_ = nullptr;    // where the file is written as the partials come
+  Fit fit_ = Fit::kSpline;   // the fit, chosen once the input's kind is known
   Resampled part_;
   FirstFailure grid_failure_, figure_failure_;
-  std::optional<PartialSet> whole_;  // an input of another format
+  std::optional<PartialSet> whole_;  // an input the writer cannot take one at a time
   SoundBeside* sound_;  // where a sound is asked for
 };
 
@@ -411,30 +366,29 @@ void run_streaming(const Options& options, Output& console, const std::string& n
   const InputCloser closer{fd};
   const double step = options.step ? parse_time_step(*options.step) : kDefaultTimeStep;
   const GridKind kind = options.grid_kind();
-  PartialGrid grid(kind, step, name, options);
+  const std::unique_ptr<PartialWriter> writer = row_of(options.result_format()).one_at_a_time({written_by, options.rate}, step);
+  PartialGrid grid(kind, step, name, options, !writer->writes_as_they_come());
 
   std::optional<SoundBeside> sound;
   if (!options.wav.empty()) sound.emplace(options, step);
   SoundBeside* const beside = sound ? &*sound : nullptr;
-  if (options.result_format() == Format::kList) {
-    std::optional<RepeatedTime> repeated;
+  Chain chain(console, grid, options, step, name, *writer, {written_by, options.rate}, beside);
+  if (writer->writes_as_they_come()) {
     save_result(options, [&](Output& out) {
-                  ListStream stream(out, console, grid, options.fit, name, beside);
+                  chain.set_output(out);
                   try {
-                    read_into(options, fd, name, stream);
+                    read_into(options, fd, name, chain);
                   } catch (const WriteFailed&) {
                     return;  // the save gives the write's error
                   }
-                  stream.finish();
-                  repeated = stream.repeated();
+                  chain.finish(out);
                 },
                 nothing_saved);
-    if (repeated) warn_of_repeated_time(*repeated, console);
   } else {
-    SdifStream stream(console, grid, options.fit, step, name, {written_by, options.rate}, beside);
-    read_into(options, fd, name, stream);
-    save_result(options, [&](Output& out) { stream.finish(out); }, nothing_saved);
+    read_into(options, fd, name, chain);
+    save_result(options, [&](Output& out) { chain.finish(out); }, nothing_saved);
   }
+  if (const std::optional<RepeatedTime> repeated = writer->repeated()) warn_of_repeated_time(*repeated, console);
   if (sound) sound->save(console, options.output);
 }
 

@@ -13,8 +13,11 @@ namespace zarn {
 
 /// The run of such options: the same file, byte for byte, and the same failures and warnings
 /// as the run that holds every partial. `nothing_saved` ends the messages of a failed save.
-/// SDIF, whose frames merge the partials by time, sets each partial's points aside until the
-/// frames are written; an input of harmonic tracks or of other streams than 0 is held whole. `written_by` names the program where the format records it.
+/// Each partial goes through one chain (grid, fit, figures, the format's writer of one partial
+/// at a time, the sound); a format written once every partial is in (SDIF, whose frames merge
+/// the partials by time) sets each partial's points aside until then, and an input its writer
+/// cannot take one at a time is held whole. `written_by` names the program where the format
+/// records it.
 void run_streaming(const Options& options, Output& console, const std::string& nothing_saved, const std::string& written_by);
 
 }  // namespace zarn

@@ -41,12 +41,52 @@ PartialSet read_list_each(Input& in, PartialSet input, PartialSink& sink) {
 }
 PartialSet read_spear_file(Input& in, const ReadOptions&) { return read_spear(in); }
 
+// The list written as its partials come.
+class ListWriter final : public PartialWriter {
+ public:
+  bool writes_as_they_come() const override { return true; }
+  bool takes(const PartialSet&) const override { return true; }
+  void start(Output* out, int count) override { write_list_start(*out, count); }
+  void check(const Resampled& part, std::size_t p) const override { check_list_partial(part, p); }
+  void take(Output* out, const Resampled& part) override {
+    if (!repeated_) {
+      RepeatedTime at;
+      if (repeated_time(part, taken_, at)) repeated_ = at;
+    }
+    ++taken_;
+    write_list_partial(*out, part);
+  }
+  void end(Output& out) override { write_list_end(out); }
+  std::optional<RepeatedTime> repeated() const override { return repeated_; }
+
+ private:
+  std::size_t taken_ = 0;
+  std::optional<RepeatedTime> repeated_;
+};
+
+// SDIF's frames, made once every partial is in from their points set aside on disk.
+class SdifWriter final : public PartialWriter {
+ public:
+  SdifWriter(const std::string& written_by, double step) : frames_(written_by, step) {}
+  bool writes_as_they_come() const override { return false; }
+  bool takes(const PartialSet& input) const override { return input.plain_origins; }
+  void start(Output*, int) override {}
+  void check(const Resampled& part, std::size_t p) const override { check_sdif_partial(part, p); }
+  void take(Output*, const Resampled& part) override { frames_.take(part); }
+  void end(Output& out) override { frames_.write(out); }
+
+ private:
+  SdifFrameStream frames_;
+};
+
 const std::vector<FormatRow> kFormats = {
     {Format::kList, "list", "", false, false, nullptr, read_list, read_list_each,
-     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_partials(out, set); }, check_list_figures, false, false, 30, kMaxFreq},
+     [](Output& out, const ResampledSet& set, const WriteOptions&) { write_partials(out, set); }, check_list_figures, false, false, 30, kMaxFreq,
+     [](const WriteOptions&, double) -> std::unique_ptr<PartialWriter> { return std::make_unique<ListWriter>(); }},
     {Format::kSdif, "sdif", ".sdif", true, false, [](std::string_view start) { return start.substr(0, kSdifMagic.size()) == kSdifMagic; },
      read_sdif_file, read_sdif_each, [](Output& out, const ResampledSet& set, const WriteOptions& o) { write_sdif(out, set, o.written_by); },
-     check_sdif_figures, false, false, 16},
+     check_sdif_figures, false, false, 16, HUGE_VAL,
+     [](const WriteOptions& o, double step) -> std::unique_ptr<PartialWriter> { return std::make_unique<SdifWriter>(o.written_by, step); }},
     {Format::kSpearPartials, "spear-partials", "", false, false,
      [](std::string_view start) { return first_line(start) == kSpearPartialsLine; }, read_spear_file, nullptr,
      [](Output& out, const ResampledSet& set, const WriteOptions&) { write_spear_partials(out, set); },

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 
 #include "model/partials.hpp"
 #include "io/save.hpp"
+#include "formats/partial_file.hpp"
 #include "formats/sound_input.hpp"
 
 namespace zarn {
@@ -29,6 +31,29 @@ struct ReadOptions {
 struct WriteOptions {
   std::string written_by = "zarn";  // the program, where the format records it
   int rate = 44100;                 // the sampling rate, where the format records one
+};
+
+/// A result written as its partials come, one at a time, each laid on the grid and fitted: the
+/// end of the chain of a run that streams.
+class PartialWriter {
+ public:
+  virtual ~PartialWriter() = default;
+  /// True where the file is written as the partials come (the list); else once every partial
+  /// is in, from what was set aside (SDIF's frames, which merge the partials by time).
+  virtual bool writes_as_they_come() const = 0;
+  /// False for an input whose partials this writer cannot take one at a time (SDIF's harmonic
+  /// tracks and other streams, whose frames only the whole set's writer keeps): it is held whole.
+  virtual bool takes(const PartialSet& input) const = 0;
+  /// Before the first partial: how many come; `out` where the file is written as they come.
+  virtual void start(Output* out, int count) = 0;
+  /// Throws Failure naming the p-th partial (from 0) where it holds a figure the format cannot.
+  virtual void check(const Resampled& part, std::size_t p) const = 0;
+  /// The next partial, into `out` where the file is written as they come.
+  virtual void take(Output* out, const Resampled& part) = 0;
+  /// Ends the file, or writes it whole from what was set aside.
+  virtual void end(Output& out) = 0;
+  /// Where the file's written times repeat (the list's three decimals): the first place.
+  virtual std::optional<RepeatedTime> repeated() const { return std::nullopt; }
 };
 
 /// One row of the table of formats.
@@ -55,6 +80,9 @@ struct FormatRow {
   bool holds_noise = false;   // the writer writes the set's noise (others leave it out)
   double point_bytes = 0;     // the fewest bytes a written breakpoint takes, for the disk check
   double top_frequency = HUGE_VAL;  // the highest frequency its reader takes as it stands (every reader holds the lowest at kMinFreq)
+  /// The writer of a file made one partial at a time on a grid of `step`; null where the
+  /// format needs every partial at once.
+  std::unique_ptr<PartialWriter> (*one_at_a_time)(const WriteOptions& options, double step) = nullptr;
 };
 
 /// Every row, the partial list first.
