@@ -21,8 +21,10 @@ bool saves_one_at_a_time(const Options& o) { return o.named_output() && row_of(o
 const std::vector<StepRow> kSteps = {
     {"read", always, never},
     // An edit may weigh every partial against the others (the fundamental, the filters that
-    // rank, the morph's matching).
-    {"edit", [](const Options& o) { return !o.morph_with.empty() || !chosen_edits(o.edits, input_name(o.input)).empty(); }, always},
+    // rank, the morph's matching); one that changes each partial on its own (a gain, a
+    // transposition, a time scale) is applied to each as it comes.
+    {"edit", [](const Options& o) { return !o.morph_with.empty() || !chosen_edits(o.edits, input_name(o.input)).empty(); },
+     [](const Options& o) { return !o.morph_with.empty() || !edits_one_at_a_time(o.edits); }},
     {"grid", always, never},
     {"fit", always, never},
     // The console listing begins with every partial's length.

@@ -152,7 +152,8 @@ class Chain final : public PartialSink {
  public:
   Chain(Output& console, PartialGrid& grid, const Options& options, double step, const std::string& name, PartialWriter& writer,
         WriteOptions written, SoundBeside* sound)
-      : console_(console), grid_(grid), options_(options), step_(step), name_(name), writer_(writer), written_(std::move(written)), sound_(sound) {}
+      : console_(console), grid_(grid), options_(options), step_(step), name_(name), writer_(writer), written_(std::move(written)),
+        edits_(chosen_edits(options.edits, name)), not_held_(options.result_format()), sound_(sound) {}
 
   /// Where the file is written as the partials come: its output, before the first.
   void set_output(Output& out) { out_ = &out; }
@@ -161,7 +162,12 @@ class Chain final : public PartialSink {
     grid_.set_places(input.places);
     fit_ = fit_for(options_.fit, input);
     warn_of_reading(input, count, name_, console_);
-    if (sound_ != nullptr) sound_->start(input);
+    // The edits of one partial at a time change the input's noise and length here, and each
+    // partial as it comes.
+    PartialSet edited = input;
+    apply_edits(edited, edits_);
+    one_.places = input.places;
+    if (sound_ != nullptr) sound_->start(edited);
     if (!writer_.takes(input)) {
       whole_ = input;
       whole_->partials.reserve(static_cast<std::size_t>(count));
@@ -175,9 +181,16 @@ class Chain final : public PartialSink {
       whole_->partials.push_back(std::move(part));
       return;
     }
+    if (!edits_.empty()) {
+      one_.partials.resize(1);
+      std::swap(one_.partials[0], part);
+      apply_edits(one_, edits_);
+      std::swap(one_.partials[0], part);
+    }
     grid_failure_.keep([&] { grid_.count(part, fit_); });
     if (grid_failure_.failed()) return;  // read on, for the input's own faults
     grid_.fit(part, fit_, part_);
+    if (!edits_.empty()) not_held_.add(part_, static_cast<std::size_t>(p));
     figure_failure_.keep([&] { writer_.check(part_, static_cast<std::size_t>(p)); });
     // A file written as the partials come is written on (the failure then keeps it from being
     // saved); one written at the end takes nothing it cannot hold.
@@ -189,10 +202,12 @@ class Chain final : public PartialSink {
 
   void finish(Output& out) {
     if (whole_) {
+      apply_edits(*whole_, edits_);
       const GridPlan plan = plan_grid(*whole_, step_, options_.grid_kind(), name_, fit_);
       grid_.take_room_of(plan);
       const ResampledSet set = resample_releasing(*whole_, plan, fit_);
       check_result(set, options_.result_format());
+      if (!edits_.empty()) warn_of_frequencies(frequencies_not_held(set, options_.result_format()));
       if (sound_ != nullptr) {
         for (const Resampled& part : set.partials) sound_->add(part);
         sound_->check();
@@ -202,6 +217,7 @@ class Chain final : public PartialSink {
     }
     grid_failure_.throw_if_failed();
     figure_failure_.throw_if_failed();
+    warn_of_frequencies(not_held_.text());
     if (sound_ != nullptr) sound_->check();
     writer_.end(out);
   }
@@ -219,7 +235,15 @@ class Chain final : public PartialSink {
   Resampled part_;
   FirstFailure grid_failure_, figure_failure_;
   std::optional<PartialSet> whole_;  // an input the writer cannot take one at a time
+  std::vector<Edit> edits_;   // the edits asked for, each of one partial at a time
+  PartialSet one_;            // the partial at hand, as a set of one for the edits
+  FrequenciesNotHeld not_held_;
   SoundBeside* sound_;  // where a sound is asked for
+
+  // An edit may carry frequencies past what the format is read back with: said, not refused.
+  void warn_of_frequencies(const std::string& moved) {
+    if (!moved.empty()) report(console_, compose_warning(name_ + ": " + moved));
+  }
 };
 
 // The partials of an input read in a thread of their own and handed over, in their order,

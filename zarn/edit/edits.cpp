@@ -44,9 +44,9 @@ const std::vector<EditRow> kEdits = {
      },
      true},
     {"scale", [](const EditOptions& o) { return scale_of(o).any(); },
-     [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, scale_of(o), file); }, true},
+     [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, scale_of(o), file); }, true, true},
     {"noise", [](const EditOptions& o) { return o.noise.any(); },
-     [](PartialSet& set, const EditOptions& o, const std::string& file) { change_noise(set, o.noise, file); }, true},
+     [](PartialSet& set, const EditOptions& o, const std::string& file) { change_noise(set, o.noise, file); }, true, true},
     // After the changes of one number: the partials made anew on the run's grid.
     {"shape", [](const EditOptions& o) { return o.shape.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string& file) {
@@ -176,6 +176,12 @@ std::vector<Edit> chosen_edits(const EditOptions& options, const std::string& fi
   for (const EditRow& row : kEdits)
     if (row.chosen(options)) edits.push_back([&row, options, file](PartialSet& set) { row.apply(set, options, file); });
   return edits;
+}
+
+bool edits_one_at_a_time(const EditOptions& options) {
+  for (const EditRow& row : kEdits)
+    if (row.chosen(options) && !row.one_at_a_time) return false;
+  return true;
 }
 
 std::size_t chosen_before_changes(const EditOptions& options) {

@@ -44,6 +44,9 @@ struct EditOptions {
   std::vector<std::shared_ptr<const Recipe>> recipes;  // the recipes of those files, as read
 };
 
+/// True when every edit the options choose changes one partial at a time (see EditRow).
+bool edits_one_at_a_time(const EditOptions& options);
+
 /// One edit: chosen when the options ask for any of it, applied to the partials read from
 /// `file` (named in messages).
 struct EditRow {
@@ -51,6 +54,9 @@ struct EditRow {
   bool (*chosen)(const EditOptions& options);
   void (*apply)(PartialSet& set, const EditOptions& options, const std::string& file);
   bool changes = false;  // changes the values the filters judge: runs after them
+  /// Changes each partial on its own, and the input's noise and length, never weighing one
+  /// partial against another: a run may apply it to each partial as it comes.
+  bool one_at_a_time = false;
 };
 
 /// One option of the edits: `--NAME=ARGUMENT`, its lines of help, the kind of its argument

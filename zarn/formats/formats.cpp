@@ -247,24 +247,29 @@ std::optional<Format> format_of_name(std::string_view name) {
   return std::nullopt;
 }
 
-std::string frequencies_not_held(const ResampledSet& set, Format format) {
-  const double top = row_of(format).top_frequency;
-  std::size_t count = 0, first_partial = 0;
-  double first_freq = 0, first_time = 0;
-  for (std::size_t p = 0; p < set.partials.size(); ++p) {
-    const Resampled& part = set.partials[p];
-    for (std::size_t k = 0; k < part.freq.size(); ++k) {
-      if (!(part.freq[k] < kMinFreq) && !(part.freq[k] > top)) continue;  // NaN passes: written as it is
-      if (count++ == 0) first_partial = p, first_freq = part.freq[k], first_time = part.time[k];
-    }
+void FrequenciesNotHeld::add(const Resampled& part, std::size_t p) {
+  const double top = row_of(format_).top_frequency;
+  for (std::size_t k = 0; k < part.freq.size(); ++k) {
+    if (!(part.freq[k] < kMinFreq) && !(part.freq[k] > top)) continue;  // NaN passes: written as it is
+    if (count_++ == 0) first_partial_ = p, first_freq_ = part.freq[k], first_time_ = part.time[k];
   }
-  if (count == 0) return {};
+}
+
+std::string FrequenciesNotHeld::text() const {
+  if (count_ == 0) return {};
+  const double top = row_of(format_).top_frequency;
   char figures[96], range[48];
-  std::snprintf(figures, sizeof figures, "%.6g Hz at %.6g s", first_freq, first_time);
+  std::snprintf(figures, sizeof figures, "%.6g Hz at %.6g s", first_freq_, first_time_);
   std::snprintf(range, sizeof range, top < HUGE_VAL ? "outside the %g to %g Hz" : "below the %g Hz", kMinFreq, top);
-  return std::to_string(count) + (count == 1 ? " frequency lies " : " frequencies lie ") + range + " that " +
-         std::string(row_of(format).name) + " files are read with (the first: partial " + std::to_string(first_partial + 1) + ", " +
+  return std::to_string(count_) + (count_ == 1 ? " frequency lies " : " frequencies lie ") + range + " that " +
+         std::string(row_of(format_).name) + " files are read with (the first: partial " + std::to_string(first_partial_ + 1) + ", " +
          figures + "); they are written as they are, but read back they are held to that range";
+}
+
+std::string frequencies_not_held(const ResampledSet& set, Format format) {
+  FrequenciesNotHeld count(format);
+  for (std::size_t p = 0; p < set.partials.size(); ++p) count.add(set.partials[p], p);
+  return count.text();
 }
 
 void check_result(const ResampledSet& set, Format format) {

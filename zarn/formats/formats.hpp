@@ -102,6 +102,21 @@ std::vector<Format> written_formats();
 /// empty where it reads back as written.
 std::string frequencies_not_held(const ResampledSet& set, Format format);
 
+/// The same, counted partial by partial as a run fits them one at a time.
+class FrequenciesNotHeld {
+ public:
+  explicit FrequenciesNotHeld(Format format) : format_(format) {}
+  /// Counts the p-th partial's (from 0).
+  void add(const Resampled& part, std::size_t p);
+  /// What frequencies_not_held says of the partials counted.
+  std::string text() const;
+
+ private:
+  Format format_;
+  std::size_t count_ = 0, first_partial_ = 0;
+  double first_freq_ = 0, first_time_ = 0;
+};
+
 /// The names of the formats written, for messages: "list, sdif, ... or ats".
 std::string format_names();
 
