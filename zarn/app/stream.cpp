@@ -145,7 +145,8 @@ struct WriteFailed {};
 
 // The chain each partial goes through as it comes: its grid counted and checked, laid and
 // fitted, its figures checked for the format, written, and set aside for the sound. Of the
-// kept failures, the grid's comes first, as every grid is counted before anything is fitted.
+// kept failures, the edits' come first, then the grid's, as every partial is edited before
+// any grid is counted, and every grid counted before anything is fitted.
 // An input the writer cannot take one at a time is held whole, and written by the whole set's
 // writer once it is read.
 class Chain final : public PartialSink {
@@ -153,7 +154,7 @@ class Chain final : public PartialSink {
   Chain(Output& console, PartialGrid& grid, const Options& options, double step, const std::string& name, PartialWriter& writer,
         WriteOptions written, SoundBeside* sound)
       : console_(console), grid_(grid), options_(options), step_(step), name_(name), writer_(writer), written_(std::move(written)),
-        edits_(chosen_edits(options.edits, name)), not_held_(options.result_format()), sound_(sound) {}
+        not_held_(options.result_format()), sound_(sound) {}
 
   /// Where the file is written as the partials come: its output, before the first.
   void set_output(Output& out) { out_ = &out; }
@@ -163,7 +164,12 @@ class Chain final : public PartialSink {
     fit_ = fit_for(options_.fit, input);
     warn_of_reading(input, count, name_, console_);
     // The edits of one partial at a time change the input's noise and length here, and each
-    // partial as it comes.
+    // partial as it comes; changes over time remake a partial on the points of this run's grid.
+    EditOptions edits = options_.edits;
+    edits.shape.step = step_;
+    edits.shape.grid = options_.grid_kind();
+    edits.shape.fit = fit_;
+    edits_ = chosen_edits(edits, name_);
     PartialSet edited = input;
     apply_edits(edited, edits_);
     one_.places = input.places;
@@ -182,10 +188,12 @@ class Chain final : public PartialSink {
       return;
     }
     if (!edits_.empty()) {
+      if (edit_failure_.failed()) return;  // read on, for the input's own faults
       one_.partials.resize(1);
       std::swap(one_.partials[0], part);
-      apply_edits(one_, edits_);
+      edit_failure_.keep([&] { apply_edits(one_, edits_); });
       std::swap(one_.partials[0], part);
+      if (edit_failure_.failed()) return;
     }
     grid_failure_.keep([&] { grid_.count(part, fit_); });
     if (grid_failure_.failed()) return;  // read on, for the input's own faults
@@ -215,6 +223,7 @@ class Chain final : public PartialSink {
       result_writer(set, options_.result_format(), written_)(out);
       return;
     }
+    edit_failure_.throw_if_failed();
     grid_failure_.throw_if_failed();
     figure_failure_.throw_if_failed();
     warn_of_frequencies(not_held_.text());
@@ -233,7 +242,7 @@ class Chain final : public PartialSink {
   Output* out_ = nullptr;    // where the file is written as the partials come
   Fit fit_ = Fit::kSpline;   // the fit, chosen once the input's kind is known
   Resampled part_;
-  FirstFailure grid_failure_, figure_failure_;
+  FirstFailure edit_failure_, grid_failure_, figure_failure_;
   std::optional<PartialSet> whole_;  // an input the writer cannot take one at a time
   std::vector<Edit> edits_;   // the edits asked for, each of one partial at a time
   PartialSet one_;            // the partial at hand, as a set of one for the edits

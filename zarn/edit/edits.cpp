@@ -31,6 +31,8 @@ std::string set_freeze(const double* f, std::string_view text, EditOptions& o) {
   return {};
 }
 
+bool always(const EditOptions&) { return true; }
+
 const std::vector<EditRow> kEdits = {
     {"morph", [](const EditOptions& o) { return !o.morph.points.empty() && o.morph_with != nullptr; },
      [](PartialSet& set, const EditOptions& o, const std::string&) { morph(set, *o.morph_with, o.morph); }},
@@ -44,9 +46,9 @@ const std::vector<EditRow> kEdits = {
      },
      true},
     {"scale", [](const EditOptions& o) { return scale_of(o).any(); },
-     [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, scale_of(o), file); }, true, true},
+     [](PartialSet& set, const EditOptions& o, const std::string& file) { scale(set, scale_of(o), file); }, true, always},
     {"noise", [](const EditOptions& o) { return o.noise.any(); },
-     [](PartialSet& set, const EditOptions& o, const std::string& file) { change_noise(set, o.noise, file); }, true, true},
+     [](PartialSet& set, const EditOptions& o, const std::string& file) { change_noise(set, o.noise, file); }, true, always},
     // After the changes of one number: the partials made anew on the run's grid.
     {"shape", [](const EditOptions& o) { return o.shape.any(); },
      [](PartialSet& set, const EditOptions& o, const std::string& file) {
@@ -54,7 +56,8 @@ const std::vector<EditRow> kEdits = {
        shaping.time_number = o.scale.time;
        shape(set, shaping, file);
      },
-     true},
+     // The map of times is the options' alone, unless attacks are kept: those are the set's onsets.
+     true, [](const EditOptions& o) { return !o.shape.keep_attacks; }},
     // Last: a recipe names the partials as every other edit leaves them, as the page showed them.
     {"recipe", [](const EditOptions& o) { return !o.recipe_files.empty(); },
      [](PartialSet& set, const EditOptions& o, const std::string&) {
@@ -180,7 +183,7 @@ std::vector<Edit> chosen_edits(const EditOptions& options, const std::string& fi
 
 bool edits_one_at_a_time(const EditOptions& options) {
   for (const EditRow& row : kEdits)
-    if (row.chosen(options) && !row.one_at_a_time) return false;
+    if (row.chosen(options) && (row.one_at_a_time == nullptr || !row.one_at_a_time(options))) return false;
   return true;
 }
 

@@ -54,9 +54,10 @@ struct EditRow {
   bool (*chosen)(const EditOptions& options);
   void (*apply)(PartialSet& set, const EditOptions& options, const std::string& file);
   bool changes = false;  // changes the values the filters judge: runs after them
-  /// Changes each partial on its own, and the input's noise and length, never weighing one
-  /// partial against another: a run may apply it to each partial as it comes.
-  bool one_at_a_time = false;
+  /// True where, as the options ask for it, it changes each partial on its own, and the input's
+  /// noise and length, never weighing one partial against another: a run may apply it to each
+  /// partial as it comes. Null: never.
+  bool (*one_at_a_time)(const EditOptions& options) = nullptr;
 };
 
 /// One option of the edits: `--NAME=ARGUMENT`, its lines of help, the kind of its argument
