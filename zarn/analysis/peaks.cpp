@@ -127,6 +127,18 @@ double PeakFinder::glide_rate(const FrameTransform& t, const Candidate& c) const
   return rate;
 }
 
+double PeakFinder::block_noise(std::size_t q, std::size_t block, std::size_t K) {
+  if (block_noise_[q] < 0) {
+    const std::size_t from = q * block, to = std::min(K + 1, from + block);
+    around_.clear();
+    for (std::size_t k = from; k < to; ++k)
+      if (free_[k]) around_.push_back(power_[k]);
+    // A block that sinusoids' lobes fill holds too little noise to measure: none is taken.
+    block_noise_[q] = around_.size() * 8 < to - from ? 0.0 : detail::select_kth(around_.data(), around_.size(), around_.size() / 4) / std::log(4.0 / 3.0);
+  }
+  return block_noise_[q];
+}
+
 const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
   const std::size_t N = t.size(), L = t.window();
   const std::size_t K = N / 2;
@@ -146,17 +158,7 @@ const std::vector<Peak>& PeakFinder::find(const FrameTransform& t) {
   const std::size_t block = std::max<std::size_t>(16, lobe_bins * 16);
   const std::size_t blocks = (K + 1 + block - 1) / block;
   block_noise_.assign(blocks, -1.0);
-  const auto noise_of = [&](std::size_t q) {
-    if (block_noise_[q] < 0) {
-      const std::size_t from = q * block, to = std::min(K + 1, from + block);
-      around_.clear();
-      for (std::size_t k = from; k < to; ++k)
-        if (free_[k]) around_.push_back(power_[k]);
-      // A block that sinusoids' lobes fill holds too little noise to measure: none is taken.
-      block_noise_[q] = around_.size() * 8 < to - from ? 0.0 : detail::select_kth(around_.data(), around_.size(), around_.size() / 4) / std::log(4.0 / 3.0);
-    }
-    return block_noise_[q];
-  };
+  const auto noise_of = [&](std::size_t q) { return block_noise(q, block, K); };
   const double above = std::pow(10.0, kAboveNoiseDb / 10.0), sinusoid_above = std::pow(10.0, kSinusoidAboveNoiseDb / 10.0);
   // The amplitude from the energy of the whole main lobe, which a moving partial spreads but
   // does not lose; where a neighbour's lobe cuts it short, from the peak's own bin, against

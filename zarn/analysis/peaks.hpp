@@ -66,6 +66,9 @@ class PeakFinder {
   // The frame's local maxima above `floor_power`, with their main lobes (candidates_), and the
   // bins outside the lobes of likely sinusoids (free_).
   void find_candidates(const FrameTransform& t, std::size_t lobe_bins, double floor_power);
+  // The local noise of block q of `block` bins (of bins 0 to K), found when a candidate first
+  // needs it and kept for the frame (block_noise_, -1 until then).
+  double block_noise(std::size_t q, std::size_t block, std::size_t K);
   // The rate a candidate glides at, where its bins show one (see peaks.cpp); else 0.
   double glide_rate(const FrameTransform& t, const Candidate& c) const;
   std::vector<Peak> peaks_, edges_;

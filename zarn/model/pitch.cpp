@@ -43,59 +43,33 @@ int harmonic_of(double f, double c) {
   return std::fabs(f - h * c) <= std::min(kHarmonicTolerance * h, kSpacingTolerance) * c ? static_cast<int>(h) : 0;
 }
 
-namespace detail {
+namespace {
 
-std::pair<double, double> fundamental_of(const std::vector<double>& freq, const std::vector<double>& amp, double noise, double lo, double hi,
-                                         double before) {
-  const std::size_t n = freq.size();
-  double energy = noise;
-  for (double a : amp) energy += a * a;
-  if (n == 0 || !(energy > 0)) return {0.0, 0.0};
-  std::vector<std::size_t> order(n);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return amp[a] > amp[b]; });
-  // Each candidate scores the share of the energy that its harmonics hold, times how densely
-  // its harmonics up to the highest matched are present: a subharmonic of the fundamental
-  // explains as much energy but misses every other harmonic.
-  double best = 0, best_judged = 0, best_c = 0;
-  // The candidates, each once: the strongest partials' subharmonics, those within a tenth of the
-  // tolerance of another taken as one.
-  std::vector<double> candidates;
-  for (std::size_t s = 0; s < std::min(n, kStrongest); ++s)
-    for (int d = 1; d <= kSubharmonics; ++d) {
-      const double c = freq[order[s]] / d;
-      if (c >= lo && c <= hi) candidates.push_back(c);
-    }
-  std::sort(candidates.begin(), candidates.end());
-  double last = 0;
-  for (const double c : candidates) {
-    if (last > 0 && c < last * (1 + 0.1 * kHarmonicTolerance)) continue;
-    last = c;
-    {
-      // The energy at each harmonic; the harmonics up to the one below which nearly all of it
-      // lies (a faint far partial that happens to fall on a harmonic does not count).
-      double at[kMaxHarmonic + 1] = {};
-      double matched = 0;
-      for (std::size_t p = 0; p < n; ++p) {
-        const int h = harmonic_of(freq[p], c);
-        if (h == 0) continue;
-        at[h] += amp[p] * amp[p];
-        matched += amp[p] * amp[p];
-      }
-      int top = 0, present = 0;
-      for (double below = 0; top < kMaxHarmonic && below < kMostEnergy * matched;) {
-        below += at[++top];
-        present += at[top] > 0 ? 1 : 0;
-      }
-      const double score = matched / energy * present / std::max(top, 1);
-      // A fundamental goes on from one instant to the next: of candidates that score alike, the
-      // one where it was an instant before is taken.
-      const bool goes_on = before > 0 && std::fabs(c - before) <= kHarmonicTolerance * before;
-      const double judged = goes_on ? score * (1 + kContinuity) : score;
-      if (judged > best_judged * (1 + 1e-9)) best = score, best_judged = judged, best_c = c;
-    }
+// The share of the energy that the harmonics of c hold, times how densely its harmonics up to
+// the highest matched are present: a subharmonic of the fundamental explains as much energy but
+// misses every other harmonic.
+double harmonic_score(const std::vector<double>& freq, const std::vector<double>& amp, double c, double energy) {
+  // The energy at each harmonic; the harmonics up to the one below which nearly all of it
+  // lies (a faint far partial that happens to fall on a harmonic does not count).
+  double at[kMaxHarmonic + 1] = {};
+  double matched = 0;
+  for (std::size_t p = 0; p < freq.size(); ++p) {
+    const int h = harmonic_of(freq[p], c);
+    if (h == 0) continue;
+    at[h] += amp[p] * amp[p];
+    matched += amp[p] * amp[p];
   }
-  if (best < kVoiced) return {0.0, best};
+  int top = 0, present = 0;
+  for (double below = 0; top < kMaxHarmonic && below < kMostEnergy * matched;) {
+    below += at[++top];
+    present += at[top] > 0 ? 1 : 0;
+  }
+  return matched / energy * present / std::max(top, 1);
+}
+
+// The candidate best_c, an octave up or down where its odd harmonics tell it is one off.
+double octave_checked(const std::vector<double>& freq, const std::vector<double>& amp, double best_c, double lo, double hi) {
+  const std::size_t n = freq.size();
   // An octave is told by the odd harmonics: a candidate whose odd multiples hold (almost) none
   // of the energy its harmonics match is a subharmonic of the fundamental, an octave above it.
   // One whose half has its low odd harmonics (the third, as loud as the even ones beside it
@@ -128,6 +102,48 @@ std::pair<double, double> fundamental_of(const std::vector<double>& freq, const 
     const bool third = below.at[3] > 0 && below.at[3] >= kLowOdd * std::max(below.at[2], below.at[4]);
     if (third && (below.at[1] > 0 || below.at[5] > 0) && below.odd >= kOddShare * on.all) best_c /= 2;
   }
+  return best_c;
+}
+
+}  // namespace
+
+namespace detail {
+
+std::pair<double, double> fundamental_of(const std::vector<double>& freq, const std::vector<double>& amp, double noise, double lo, double hi,
+                                         double before) {
+  const std::size_t n = freq.size();
+  double energy = noise;
+  for (double a : amp) energy += a * a;
+  if (n == 0 || !(energy > 0)) return {0.0, 0.0};
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return amp[a] > amp[b]; });
+  // Each candidate scores the share of the energy that its harmonics hold, times how densely
+  // its harmonics up to the highest matched are present: a subharmonic of the fundamental
+  // explains as much energy but misses every other harmonic.
+  double best = 0, best_judged = 0, best_c = 0;
+  // The candidates, each once: the strongest partials' subharmonics, those within a tenth of the
+  // tolerance of another taken as one.
+  std::vector<double> candidates;
+  for (std::size_t s = 0; s < std::min(n, kStrongest); ++s)
+    for (int d = 1; d <= kSubharmonics; ++d) {
+      const double c = freq[order[s]] / d;
+      if (c >= lo && c <= hi) candidates.push_back(c);
+    }
+  std::sort(candidates.begin(), candidates.end());
+  double last = 0;
+  for (const double c : candidates) {
+    if (last > 0 && c < last * (1 + 0.1 * kHarmonicTolerance)) continue;
+    last = c;
+    const double score = harmonic_score(freq, amp, c, energy);
+    // A fundamental goes on from one instant to the next: of candidates that score alike, the
+    // one where it was an instant before is taken.
+    const bool goes_on = before > 0 && std::fabs(c - before) <= kHarmonicTolerance * before;
+    const double judged = goes_on ? score * (1 + kContinuity) : score;
+    if (judged > best_judged * (1 + 1e-9)) best = score, best_judged = judged, best_c = c;
+  }
+  if (best < kVoiced) return {0.0, best};
+  best_c = octave_checked(freq, amp, best_c, lo, hi);
   // The frequency from the lowest harmonics matched, weighted by their energy.
   double sum = 0, weight = 0;
   for (int limit = kRefineUpTo; weight == 0 && limit <= kMaxHarmonic; limit *= 2)

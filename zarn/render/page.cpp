@@ -328,6 +328,46 @@ std::vector<double> judged_by_filters(const PartialSet& set) {
   return judged;
 }
 
+namespace {
+
+// The page's controls, the canvas and the lines under it, which the script fills in.
+constexpr const char* kPageBody =
+    "<div id=\"bar\"><button id=\"reset\" title=\"the whole picture\">Reset view</button>"
+    "<button id=\"play\" title=\"the selection, or everything (space)\">Play</button>"
+    "<button id=\"loop\" title=\"the times in view, over and over\">Loop view</button><button id=\"stop\">Stop</button>"
+    "<button id=\"clear\">Clear selection</button>"
+    "<label>floor <input id=\"floor\" type=\"range\" min=\"-150\" max=\"0\" step=\"1\"> <span id=\"floor-value\"></span></label>"
+    "<span id=\"readout\"></span></div>\n"
+    "<div id=\"edits\">Selection: <button id=\"edit-delete\" title=\"Delete\">Delete</button><button id=\"edit-keep\" title=\"K\">Keep only</button>"
+    " <input id=\"amount\" type=\"number\" value=\"100\" step=\"any\" size=\"7\">"
+    "<button id=\"edit-transpose\">Transpose (cents)</button><button id=\"edit-shift\">Shift (s)</button>"
+    "<button id=\"edit-stretch\" title=\"about the selection's start\">Stretch (factor)</button><button id=\"edit-gain\">Gain (dB)</button>"
+    " <button id=\"undo\" title=\"ctrl-Z\">Undo</button><button id=\"redo\" title=\"ctrl-shift-Z\">Redo</button>"
+    "<button id=\"save\">Save recipe</button>"
+    " select by band <input id=\"where-band\" size=\"10\" placeholder=\"LO:HI Hz\"> level <input id=\"where-level\" size=\"8\" placeholder=\"LO:HI dB\">"
+    "<button id=\"select-where\">Select</button> <span id=\"problem\"></span></div>\n"
+    "<div id=\"layers\">Layers: <label><input type=\"checkbox\" id=\"layer-spectrogram\"> spectrogram</label> "
+    "<label><input type=\"checkbox\" id=\"layer-breakpoints\"> breakpoints</label> "
+    "<label><input type=\"checkbox\" id=\"layer-noise\"> noise</label> "
+    "<label><input type=\"checkbox\" id=\"layer-log\"> log frequency</label></div>\n"
+    "<canvas id=\"view\" width=\"1200\" height=\"720\"></canvas>\n"
+    "<div id=\"status\">Wheel: zoom (shift: time only, alt: frequency only). Drag: pan. Click a partial: select it; "
+    "ctrl-drag (or alt-drag): select those crossing the box; shift adds to the selection.</div>\n"
+    "<div id=\"command\"></div>\n";
+
+// The spectrogram's levels into `bytes`, and what the script needs to draw them, as JSON
+// ("null" where there is none).
+std::string spectrogram_meta(const PartialSet& read, Bytes& bytes) {
+  if (!read.spectrogram || read.spectrogram->columns == 0) return "null";
+  const Spectrogram& g = *read.spectrogram;
+  for (unsigned char v : g.level) bytes.u8(v);
+  return "{\"columns\":" + std::to_string(g.columns) + ",\"rows\":" + std::to_string(g.rows) + ",\"start\":" + json_number(g.start) +
+         ",\"hop\":" + json_number(g.hop) + ",\"bin\":" + json_number(g.bin) + ",\"floor\":" + json_number(g.floor) +
+         ",\"unit\":" + json_number(g.unit) + "}";
+}
+
+}  // namespace
+
 void write_page(Output& out, const ResampledSet& set, const PartialSet& read, const PageOptions& options) {
   const PlotOptions& plot = options.plot;
   const PictureSpan span = picture_span(set, &read, plot);
@@ -350,14 +390,7 @@ void write_page(Output& out, const ResampledSet& set, const PartialSet& read, co
   // The noise's frames, for the script to play it as the sound does.
   for (double t : set.noise.times) noise_times.f64(t);
   for (double p : set.noise.power) noise_power.f64(p);
-  std::string sgram = "null";
-  if (read.spectrogram && read.spectrogram->columns > 0) {
-    const Spectrogram& g = *read.spectrogram;
-    for (unsigned char v : g.level) spectrogram.u8(v);
-    sgram = "{\"columns\":" + std::to_string(g.columns) + ",\"rows\":" + std::to_string(g.rows) + ",\"start\":" + json_number(g.start) +
-            ",\"hop\":" + json_number(g.hop) + ",\"bin\":" + json_number(g.bin) + ",\"floor\":" + json_number(g.floor) +
-            ",\"unit\":" + json_number(g.unit) + "}";
-  }
+  const std::string sgram = spectrogram_meta(read, spectrogram);
   const std::vector<double> judged = options.judged.empty() ? judged_by_filters(read) : options.judged;
   for (std::size_t i = 0; i < 3 * set.partials.size(); ++i) summary.f64(i < judged.size() ? judged[i] : NAN);
   for (const NoiseArea& a : noise_areas(set.noise)) {
@@ -372,29 +405,7 @@ void write_page(Output& out, const ResampledSet& set, const PartialSet& read, co
 
   out.put("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>zarn: " + detail::xml_escape(title) + "</title>\n");
   out.put(std::string("<style>") + kStyle + "</style>\n</head><body>\n");
-  out.put(
-      "<div id=\"bar\"><button id=\"reset\" title=\"the whole picture\">Reset view</button>"
-      "<button id=\"play\" title=\"the selection, or everything (space)\">Play</button>"
-      "<button id=\"loop\" title=\"the times in view, over and over\">Loop view</button><button id=\"stop\">Stop</button>"
-      "<button id=\"clear\">Clear selection</button>"
-      "<label>floor <input id=\"floor\" type=\"range\" min=\"-150\" max=\"0\" step=\"1\"> <span id=\"floor-value\"></span></label>"
-      "<span id=\"readout\"></span></div>\n"
-      "<div id=\"edits\">Selection: <button id=\"edit-delete\" title=\"Delete\">Delete</button><button id=\"edit-keep\" title=\"K\">Keep only</button>"
-      " <input id=\"amount\" type=\"number\" value=\"100\" step=\"any\" size=\"7\">"
-      "<button id=\"edit-transpose\">Transpose (cents)</button><button id=\"edit-shift\">Shift (s)</button>"
-      "<button id=\"edit-stretch\" title=\"about the selection's start\">Stretch (factor)</button><button id=\"edit-gain\">Gain (dB)</button>"
-      " <button id=\"undo\" title=\"ctrl-Z\">Undo</button><button id=\"redo\" title=\"ctrl-shift-Z\">Redo</button>"
-      "<button id=\"save\">Save recipe</button>"
-      " select by band <input id=\"where-band\" size=\"10\" placeholder=\"LO:HI Hz\"> level <input id=\"where-level\" size=\"8\" placeholder=\"LO:HI dB\">"
-      "<button id=\"select-where\">Select</button> <span id=\"problem\"></span></div>\n"
-      "<div id=\"layers\">Layers: <label><input type=\"checkbox\" id=\"layer-spectrogram\"> spectrogram</label> "
-      "<label><input type=\"checkbox\" id=\"layer-breakpoints\"> breakpoints</label> "
-      "<label><input type=\"checkbox\" id=\"layer-noise\"> noise</label> "
-      "<label><input type=\"checkbox\" id=\"layer-log\"> log frequency</label></div>\n"
-      "<canvas id=\"view\" width=\"1200\" height=\"720\"></canvas>\n"
-      "<div id=\"status\">Wheel: zoom (shift: time only, alt: frequency only). Drag: pan. Click a partial: select it; "
-      "ctrl-drag (or alt-drag): select those crossing the box; shift adds to the selection.</div>\n"
-      "<div id=\"command\"></div>\n");
+  out.put(kPageBody);
   out.put("<script type=\"application/json\" id=\"zarn-meta\">{\"title\":" + detail::json_string(title) +
           ",\"step\":" + json_number(set.step) + ",\"log\":" + (plot.log_frequency ? "true" : "false") +
           ",\"span\":{\"t0\":" + json_number(span.t0) + ",\"t1\":" + json_number(span.t1) + ",\"f0\":" + json_number(span.f0) +
