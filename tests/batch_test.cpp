@@ -51,7 +51,7 @@ TEST(Batch, Names) {
   };
   for (const auto& c : cases) EXPECT_EQ(zarn::output_name(c.pattern, c.input, c.ending), c.name) << c.pattern << " " << c.input;
   // Each output's own ending in a folder; the run quiet, one input.
-  const zarn::Options batch = parse({"-f", "sdif", "-o", "out/", "--plot=pics/", "--wav=snd/{name}.flac", "--f0=out/", "--step=0.01", "a/x.wav", "y.aiff"});
+  const zarn::Options batch = parse({"-f", "sdif", "-o", "out/", "--plot=pics/", "--wav=snd/{name}.flac", "--f0=out/", "--residual=snd/", "--step=0.01", "a/x.wav", "y.aiff"});
   ASSERT_TRUE(batch.batch());
   // One input with --step: its templates name its files as in a batch, and it speaks as asked.
   const zarn::Options alone = parse({"-o", "out/{name}.sdif", "--plot=pics/", "--step=0.01", "a/take.wav"});
@@ -67,6 +67,7 @@ TEST(Batch, Names) {
   EXPECT_EQ(one.plot, "pics/x.svg");
   EXPECT_EQ(one.wav, "snd/x.flac");
   EXPECT_EQ(one.f0, "out/x.f0.txt");
+  EXPECT_EQ(one.residual, "snd/x.residual.wav");  // beside the sound's snd/x.flac, not over it
   EXPECT_EQ(*one.step, "0.01");
   EXPECT_EQ(zarn::one_input(parse({"-o", "o/", "--step=1", "a", "b"}), "a").output, "o/a.txt");
 }

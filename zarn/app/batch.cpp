@@ -83,6 +83,7 @@ Options outputs_named_for(const Options& batch, const std::string& input) {
   if (!o.plot.empty()) o.plot = output_name(batch.plot, input, ".svg");
   if (!o.wav.empty()) o.wav = output_name(batch.wav, input, ".wav");
   if (!o.f0.empty()) o.f0 = output_name(batch.f0, input, ".f0.txt");
+  if (!o.residual.empty()) o.residual = output_name(batch.residual, input, ".residual.wav");
   return o;
 }
 
@@ -90,7 +91,7 @@ void check_batch_names(const Options& batch) {
   std::map<std::string, std::string> writer;  // each output name, and the input it is for
   for (const std::string& input : batch.inputs) {
     const Options o = one_input(batch, input);
-    for (const std::string* name : {&o.output, &o.plot, &o.wav, &o.f0}) {
+    for (const std::string* name : {&o.output, &o.plot, &o.wav, &o.f0, &o.residual}) {
       if (name->empty()) continue;
       const auto [at, fresh] = writer.emplace(*name, input);
       if (!fresh)
