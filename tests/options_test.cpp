@@ -171,6 +171,7 @@ TEST(Options, Errors) {
       {{"--gain=@-", "in.txt"}, "zarn: --gain=@ needs the name of a file after '@'\n"},
       {{"--keep-attacks", "in.txt"}, "zarn: --keep-attacks needs --time-scale or --warp, a stretch to keep the attacks from\n"},
       {{"--warp=0:0,1:2", "--time-scale=0:1,1:2", "in.txt"}, "zarn: --warp and --time-scale both say where the input's times go: give one\n"},
+      {{"--info", "in.txt", "0.01", "more.txt"}, "zarn: --info takes one input and a time step at most, not 'more.txt' too\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

@@ -43,10 +43,12 @@ TEST(Recipe, RefusedWithThePlace) {
   const struct {
     std::string text, says;
   } cases[] = {
-      {"[]", "r.json: byte 0: a recipe is a JSON object, not an array"},
-      {"{\"version\": 1}", "r.json: byte 0: not a recipe: it lacks \"zarn\": \"recipe\""},
+      {"[]", "r.json:1:1: byte 0: a recipe is a JSON object, not an array"},
+      {"{\"version\": 1}", "r.json:1:1: byte 0: not a recipe: it lacks \"zarn\": \"recipe\""},
       {"{\"zarn\": \"recipe\", \"version\": 2}", "byte 30: a recipe of version 2, which this zarn does not know"},
-      {"{\"zarn\": \"recipe\",", "r.json: byte 18: not a recipe: a member's name in quotes was expected"},
+      {"{\"zarn\": \"recipe\",", "r.json:1:19: byte 18: not a recipe: a member's name in quotes was expected"},
+      // The line and the column in characters: "\xC3\xA9" is one (é), two bytes.
+      {"{\n  \"zarn\": \"recipe\",\n  \"\xC3\xA9\": 01}", "r.json:3:8: byte 30: not a recipe: a number in JSON's form was expected"},
       {"{\"zarn\": \"recipe\"} x", "byte 19: not a recipe: more text after the value"},
       {"{\"a\": 01}", "byte 6: not a recipe: a number in JSON's form was expected"},
       {"{\"a\": \"\x01\"}", "byte 7: not a recipe: a control character within a string"},

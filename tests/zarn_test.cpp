@@ -288,7 +288,7 @@ TEST(Scripted, FilesTheResultIsMadeFromStayAndFiguresReadBack) {
       {{"-q", "-o", "x.txt", "--force", "--warp=@w.txt", "--plot=./w.txt", "in.txt", "0.01"}, "zarn: ./w.txt: holds breakpoints that the result"},
       {{"-q", "-o", "x.txt", "--force", "--plot=c.svg", "--transpose=@c.svg", "in.txt", "0.01"}, "zarn: c.svg: holds breakpoints that the result"},
       // A recipe is read before the input: here the input is no analysis at all.
-      {{"-q", "-o", "x.txt", "--edits=c.txt", "c.svg", "0.01"}, "zarn: c.txt: byte 2: not a recipe: more text after the value\n"},
+      {{"-q", "-o", "x.txt", "--edits=c.txt", "c.svg", "0.01"}, "zarn: c.txt:1:3: byte 2: not a recipe: more text after the value\n"},
       {{"-q", "-o", "x.txt", "--edits=/dev/zero", "c.svg", "0.01"}, "zarn: /dev/zero: is not a file of text but a device"},
       {{"-q", "-o", "x.txt", "--morph=0.5", "--morph-with=gone.txt", "c.svg", "0.01"}, "zarn: gone.txt: No such file or directory\n"},
       {{"-q", "-o", "x.txt", "--transpose=0:0,1:-1e308", "in.txt", "0.01"}, "zarn: in.txt:"},

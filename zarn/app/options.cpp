@@ -325,6 +325,7 @@ namespace {
 // What the options say together, once all are read: the batch's templates, the outputs on
 // standard output, the morph's two halves, and one name for two outputs.
 void check_combinations(Options& o) {
+  if (o.info && !o.extra.empty()) bad_option("--info takes one input and a time step at most, not '" + o.extra.front() + "' too");
   if (o.batch()) check_batch(o);
   // One input with --step: its templates name its outputs as a batch's would ({name}, a folder).
   else if (o.inputs.size() == 1 && o.input != "-") o = outputs_named_for(o, o.input);

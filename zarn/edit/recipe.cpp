@@ -34,10 +34,10 @@ const OpRow& row_of(Op op) {
 // Reads the recipe's tree; every refusal names the byte of the value refused.
 class Interpreter {
  public:
-  Interpreter(const std::string& file) : file_(file) {}
+  Interpreter(const std::string& file, std::string_view text) : file_(file), text_(text) {}
 
   [[noreturn]] void refuse(const JsonValue& at, const std::string& what) const {
-    throw Failure(compose_at_byte(file_, at.offset(), what));
+    throw Failure(compose_in_text(file_, text_, at.offset(), what));
   }
 
   JsonValue need(const JsonValue& object, const char* name, JsonValue::Kind kind, const char* of) const {
@@ -117,6 +117,7 @@ class Interpreter {
   }
 
   const std::string& file_;
+  std::string_view text_;  // the recipe's text, for the line and column of a refusal
 };
 
 // FNV-1a over 64 bits.
@@ -140,8 +141,8 @@ std::string partial_named(int index) { return "partial " + std::to_string(index 
 Recipe parse_recipe(std::string_view text, const std::string& file) {
   JsonError error;
   const JsonDocument doc = parse_json(text, error);
-  if (!error.what.empty()) throw Failure(compose_at_byte(file, error.offset, "not a recipe: " + error.what));
-  return Interpreter(file).recipe(doc.root());
+  if (!error.what.empty()) throw Failure(compose_in_text(file, text, error.offset, "not a recipe: " + error.what));
+  return Interpreter(file, text).recipe(doc.root());
 }
 
 std::string fingerprint(const PartialSet& set) {

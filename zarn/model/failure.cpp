@@ -48,6 +48,18 @@ std::string compose_at_byte(std::string_view file, std::uint64_t offset, std::st
   return joined(shown_name(file) + ": byte " + std::to_string(offset) + ": ", what);
 }
 
+std::string compose_in_text(std::string_view file, std::string_view text, std::uint64_t offset, std::string_view what) {
+  long line = 1, column = 1;
+  for (std::uint64_t i = 0; i < offset && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line, column = 1;
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      ++column;  // a character's first byte; its continuation bytes are the same character
+    }
+  }
+  return joined(shown_name(file) + ":" + std::to_string(line) + ":" + std::to_string(column) + ": byte " + std::to_string(offset) + ": ", what);
+}
+
 std::string compose_at_time(std::string_view file, double seconds, std::string_view what) {
   char at[40];
   std::snprintf(at, sizeof at, "at %.6g s: ", seconds);

@@ -37,6 +37,9 @@ std::string compose(std::string_view file, std::string_view what);
 std::string compose(std::string_view file, long line, std::string_view what);
 /// "zarn: FILE: byte OFFSET: what\n", for a fault at a place in a binary file.
 std::string compose_at_byte(std::string_view file, std::uint64_t offset, std::string_view what);
+/// "zarn: FILE:LINE:COLUMN: byte OFFSET: what\n", for a fault at a place in a text file read
+/// whole (`text`, which holds OFFSET): its line and column (in characters of UTF-8) from 1.
+std::string compose_in_text(std::string_view file, std::string_view text, std::uint64_t offset, std::string_view what);
 /// "zarn: FILE: at SECONDS s: what\n", for a fault at a time in a sound.
 std::string compose_at_time(std::string_view file, double seconds, std::string_view what);
 /// "zarn: warning: what\n".
