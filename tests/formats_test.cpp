@@ -108,8 +108,14 @@ TEST(Formats, SoundContainersByTheirFirstBytes) {
   for (const auto& c : cases) EXPECT_EQ(zarn::is_sound(c.start), c.sound) << zarn::quote(c.start);
 }
 
-// An empty file named as a sound, SDIF or ATS is said to be empty, not read as a partial list.
+// An empty file named as a sound, SDIF or ATS is said to be empty, not read as a partial list;
+// text under such a name is said to be text before why it is no list either.
 TEST(Formats, AnEmptyFileByItsName) {
+  const std::string text = "( PARTIALS x\n";
+  EXPECT_EQ(zarn_test::rejection(text, "notes.WAV"), "zarn: notes.WAV holds text, not the sound, SDIF or ATS its name says; read as a partial "
+                                                     "list: notes.WAV:1: \"x\" is not a valid count for the number of partials (a whole "
+                                                     "number from 0 to 2147483647)\n");
+  EXPECT_EQ(zarn_test::rejection(text, "notes.txt").rfind("zarn: notes.txt:1: \"x\" is not a valid count", 0), 0u);
   const struct {
     const char* name;
     const char* message;

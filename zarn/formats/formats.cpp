@@ -196,7 +196,7 @@ PartialSet read_recognised(Input& in, std::string_view start, const std::string&
     PartialSet set = row.read(in, options);
     set.format = row.name;
     return set;
-  } catch (const Failure&) {
+  } catch (const Failure& refused) {
     if (row.format != Format::kList) throw;
     if (start.empty() && named_as_other_than_a_list(name)) throw failure(name, "the file is empty: it holds no sound and no partials");
     for (const Foreign& f : kForeign)
@@ -205,6 +205,13 @@ PartialSet read_recognised(Input& in, std::string_view start, const std::string&
         throw failure(name + " is " + (svg ? "an SVG picture" : f.kind) + ", not an analysis");
       }
     if (looks_binary(start)) throw failure(name, "not a partial list, SDIF, ATS, SPEAR export or sound file zarn can read");
+    // Text under a name that says sound, SDIF or ATS: said first, then why it is no list either.
+    if (named_as_other_than_a_list(name) && refused.kind == FailureKind::kBadInput) {
+      std::string why = refused.message;
+      if (why.rfind("zarn: ", 0) == 0) why.erase(0, 6);
+      while (!why.empty() && why.back() == '\n') why.pop_back();
+      throw failure(name + " holds text, not the sound, SDIF or ATS its name says; read as a partial list: " + why);
+    }
     throw;
   }
 }
