@@ -254,3 +254,31 @@ TEST(Shape, AttacksKeepTheirSpeedUnderAStretch) {
 }
 
 }  // namespace
+
+namespace {
+
+// A hold past the input's end (its partials', its noise's or its sound's, the latest) holds
+// nothing and is said; one at the end or before it is not.
+TEST(Shape, AHoldPastTheEndIsSaid) {
+  zarn::PartialSet set;
+  set.partials.resize(1);
+  set.partials[0].time = {0.1, 0.8}, set.partials[0].freq = {440, 440}, set.partials[0].amp = {0.1, 0.1};
+  EXPECT_EQ(zarn::input_end(set), 0.8);
+  set.rate = 1000, set.samples = 1201;  // a sound analysed that lasts to 1.2 s
+  EXPECT_EQ(zarn::input_end(set), 1.2);
+  const struct {
+    double time;
+    bool said;
+  } cases[] = {{0.5, false}, {1.2, false}, {1.2000001, true}, {7, true}};
+  for (const auto& c : cases) {
+    zarn::ShapeOptions o;
+    o.freezes = {{0.2, 0.5}, {c.time, 0.25}};
+    const std::string past = zarn::freezes_past(o, zarn::input_end(set));
+    EXPECT_EQ(!past.empty(), c.said) << c.time;
+    if (c.said) {
+      EXPECT_NE(past.find("lies past the input's end, at 1.2 s"), std::string::npos) << past;
+    }
+  }
+}
+
+}  // namespace

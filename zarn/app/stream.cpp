@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -170,6 +171,7 @@ class Chain final : public PartialSink {
     edits.shape.grid = options_.grid_kind();
     edits.shape.fit = fit_;
     edits_ = chosen_edits(edits, name_);
+    end_ = input_end(input);
     PartialSet edited = input;
     apply_edits(edited, edits_);
     one_.places = input.places;
@@ -183,6 +185,7 @@ class Chain final : public PartialSink {
   }
 
   void take(Partial& part, int p) override {
+    if (part.M() > 0) end_ = std::max(end_, part.time.back());
     if (whole_) {
       whole_->partials.push_back(std::move(part));
       return;
@@ -209,6 +212,7 @@ class Chain final : public PartialSink {
   }
 
   void finish(Output& out) {
+    if (const std::string past = freezes_past(options_.edits.shape, end_); !past.empty()) report(console_, compose_warning(name_ + ": " + past));
     if (whole_) {
       apply_edits(*whole_, edits_);
       const GridPlan plan = plan_grid(*whole_, step_, options_.grid_kind(), name_, fit_);
@@ -247,6 +251,7 @@ class Chain final : public PartialSink {
   std::vector<Edit> edits_;   // the edits asked for, each of one partial at a time
   PartialSet one_;            // the partial at hand, as a set of one for the edits
   FrequenciesNotHeld not_held_;
+  double end_ = 0;  // the input's last time so far, before the edits
   SoundBeside* sound_;  // where a sound is asked for
 
   // An edit may carry frequencies past what the format is read back with: said, not refused.

@@ -178,6 +178,8 @@ void edit(const Options& options, EditOptions edits, Held& held, Output& console
   edits.shape.grid = options.grid_kind();
   edits.shape.fit = fit_for(options.fit, held.read);
   const int before_edits = held.read.P();
+  if (const std::string past = freezes_past(edits.shape, input_end(held.read)); !past.empty())
+    report(console, compose_warning(held.name + ": " + past));
   const std::vector<Edit> chosen = chosen_edits(edits, held.name);
   held.edited = !chosen.empty();
   const auto changes = chosen.begin() + static_cast<std::ptrdiff_t>(chosen_before_changes(edits));

@@ -249,6 +249,21 @@ void shape_noise(Noise& noise, const TimeMap& map, const ShapeOptions& o, const 
 
 }  // namespace
 
+std::string freezes_past(const ShapeOptions& o, double end) {
+  for (const auto& [time, seconds] : o.freezes)
+    if (time > end) {
+      char text[160];
+      std::snprintf(text, sizeof text, "--freeze=%g:%g holds nothing: %g s lies past the input's end, at %g s", time, seconds, time, end);
+      return text;
+    }
+  return {};
+}
+
+double input_end(const PartialSet& set) {
+  const double sound = set.samples > 0 && set.rate > 0 ? static_cast<double>(set.samples - 1) / set.rate : 0.0;
+  return std::max(end_of(set), sound);
+}
+
 void shape(PartialSet& set, const ShapeOptions& o, const std::string& file) {
   if (!o.any()) return;
   const TimeMap map = time_map(o, set);

@@ -48,6 +48,14 @@ struct ShapeOptions {
 /// the set's onsets taken at its own speed.
 TimeMap time_map(const ShapeOptions& options, const PartialSet& set);
 
+/// Where a hold the options ask for (--freeze) lies past `end` (the input's last time), which
+/// holds nothing there: the warning that says so, without "zarn: warning: "; else empty.
+std::string freezes_past(const ShapeOptions& options, double end);
+
+/// The input's last time: its partials' last breakpoint, its noise's last frame, or the end of
+/// the sound analysed, the latest.
+double input_end(const PartialSet& set);
+
 /// Applies the options to the set: every partial made anew on the run's grid, the noise's
 /// frames moved and changed. Throws Failure, naming the partial by its place in `file`, where a
 /// value comes out not finite or a partial would begin before 0 s.
