@@ -125,7 +125,7 @@ TEST(Batch, RunsLikeOneInputRuns) {
     EXPECT_EQ(r.status, 1) << jobs;
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("zarn: bad.txt:3:"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("zarn: 4 files: 3 done, 1 failed, in "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("zarn: 4 files: 3 done, 1 failed (bad.txt), in "), std::string::npos) << r.err;
     for (const std::string name : {"violin", "two", "three"}) {
       const std::string input = name == "two" ? "sub/two.txt" : name + ".txt";
       const zarn_test::RunResult alone =
@@ -140,6 +140,7 @@ TEST(Batch, RunsLikeOneInputRuns) {
   const zarn_test::RunResult again = zarn_test::run_zarn({"-q", "-f", "sdif", "-o", "out1/", "--step=0.01", "violin.txt", "three.txt"}, dir.path());
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.err.find("out1/violin.sdif: exists"), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find("zarn: violin.txt: not done"), std::string::npos) << again.err;  // the input it was for
   EXPECT_EQ(again.err.find("files:"), std::string::npos);  // -q: no summary
 }
 

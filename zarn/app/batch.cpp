@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "app/checks.hpp"
 #include "formats/formats.hpp"
@@ -123,9 +125,16 @@ class Batch {
     }
     if (!shown_.empty()) show("");
     if (!options_.quiet) {
-      char summary[160];
-      std::snprintf(summary, sizeof summary, "%zu files: %zu done, %zu failed, in %.1f s", total_, total_ - failed_, failed_, elapsed());
-      report(console_, compose(summary));
+      // The inputs that failed, by name: the first few, and how many more.
+      constexpr std::size_t kNamed = 5;
+      std::string named;
+      for (std::size_t k = 0; k < failed_inputs_.size() && k < kNamed; ++k) named += (k == 0 ? " (" : ", ") + failed_inputs_[k];
+      if (failed_inputs_.size() > kNamed) named += " and " + std::to_string(failed_inputs_.size() - kNamed) + " more";
+      if (!named.empty()) named += ")";
+      char took[48];
+      std::snprintf(took, sizeof took, ", in %.1f s", elapsed());
+      report(console_, compose(std::to_string(total_) + " files: " + std::to_string(total_ - failed_) + " done, " + std::to_string(failed_) +
+                               " failed" + named + took));
     }
     return failed_ == 0 ? 0 : 1;
   }
@@ -162,6 +171,7 @@ class Batch {
         return false;
       }
       say(compose(options_.inputs[i], std::string("cannot start its run: ") + std::strerror(error)));
+      failed_inputs_.push_back(options_.inputs[i]);
       ++failed_, ++done_;
       return true;
     }
@@ -180,6 +190,7 @@ class Batch {
       const std::string why = std::strerror(errno);
       for (const Job& j : running_) {
         say(compose(options_.inputs[j.input], "whether its run ended well cannot be learned: " + why));
+        failed_inputs_.push_back(options_.inputs[j.input]);
         std::fclose(j.err);
         ++failed_, ++done_;
       }
@@ -196,8 +207,11 @@ class Batch {
     const std::string& input = options_.inputs[job->input];
     if (!said.empty()) say(said);
     const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    // A failure that names only an output (one that exists, a full disk) is followed by the
+    // input it was for.
     if (!ok && WIFSIGNALED(status)) say(compose(input, "its run ended by signal " + std::to_string(WTERMSIG(status))));
-    else if (!ok && said.empty()) say(compose(input, "not done"));
+    else if (!ok && said.find(input) == std::string::npos) say(compose(input, "not done"));
+    if (!ok) failed_inputs_.push_back(input);
     failed_ += ok ? 0 : 1;
     ++done_;
     running_.erase(job);
@@ -231,6 +245,7 @@ class Batch {
   std::chrono::steady_clock::time_point began_;
   std::vector<Job> running_;
   std::size_t next_ = 0, done_ = 0, failed_ = 0;
+  std::vector<std::string> failed_inputs_;  // in the order they failed
   std::string shown_;  // the progress line on the terminal
 };
 
