@@ -19,14 +19,18 @@ using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
 #define ZARN_LANE_CLONES
 #endif
 
+namespace {
+
 // The samples n in [from, to) of every lane at gain 1, each (a + slope (t - t_j)) sin(phase)
 // as Voice::add_run makes it, in rows: lane l's sample n at rows[(n - from) * kLanes + l]; the
-// lanes go on.
-ZARN_LANE_CLONES void run_lanes(Lanes& s, double T, long from, long to, double* rows) {
-  LaneVector zr, zi, wr, wi, rr, ri, a, slope, tj;
+// lanes go on. kCubic: r turns by q each sample too, and is kept. Inlined into each clone below.
+template <bool kCubic>
+__attribute__((always_inline)) inline void lanes_loop(Lanes& s, double T, long from, long to, double* rows) {
+  LaneVector zr, zi, wr, wi, rr, ri, qr, qi, a, slope, tj;
   std::memcpy(&zr, s.zr, sizeof zr), std::memcpy(&zi, s.zi, sizeof zi);
   std::memcpy(&wr, s.wr, sizeof wr), std::memcpy(&wi, s.wi, sizeof wi);
   std::memcpy(&rr, s.rr, sizeof rr), std::memcpy(&ri, s.ri, sizeof ri);
+  if constexpr (kCubic) std::memcpy(&qr, s.qr, sizeof qr), std::memcpy(&qi, s.qi, sizeof qi);
   std::memcpy(&a, s.a, sizeof a), std::memcpy(&slope, s.slope, sizeof slope), std::memcpy(&tj, s.tj, sizeof tj);
   for (long n = from; n < to; ++n, rows += kLanes) {
     const double t = static_cast<double>(n) * T;
@@ -35,32 +39,21 @@ ZARN_LANE_CLONES void run_lanes(Lanes& s, double T, long from, long to, double* 
     const LaneVector z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
     const LaneVector w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
     zr = z_r, zi = z_i, wr = w_r, wi = w_i;
+    if constexpr (kCubic) {
+      const LaneVector r_r = rr * qr - ri * qi, r_i = rr * qi + ri * qr;
+      rr = r_r, ri = r_i;
+    }
   }
   std::memcpy(s.zr, &zr, sizeof zr), std::memcpy(s.zi, &zi, sizeof zi);
   std::memcpy(s.wr, &wr, sizeof wr), std::memcpy(s.wi, &wi, sizeof wi);
+  if constexpr (kCubic) std::memcpy(s.rr, &rr, sizeof rr), std::memcpy(s.ri, &ri, sizeof ri);
 }
 
-// run_lanes with r turned by q each sample, and kept.
-ZARN_LANE_CLONES void run_cubic_lanes(Lanes& s, double T, long from, long to, double* rows) {
-  LaneVector zr, zi, wr, wi, rr, ri, qr, qi, a, slope, tj;
-  std::memcpy(&zr, s.zr, sizeof zr), std::memcpy(&zi, s.zi, sizeof zi);
-  std::memcpy(&wr, s.wr, sizeof wr), std::memcpy(&wi, s.wi, sizeof wi);
-  std::memcpy(&rr, s.rr, sizeof rr), std::memcpy(&ri, s.ri, sizeof ri);
-  std::memcpy(&qr, s.qr, sizeof qr), std::memcpy(&qi, s.qi, sizeof qi);
-  std::memcpy(&a, s.a, sizeof a), std::memcpy(&slope, s.slope, sizeof slope), std::memcpy(&tj, s.tj, sizeof tj);
-  for (long n = from; n < to; ++n, rows += kLanes) {
-    const double t = static_cast<double>(n) * T;
-    const LaneVector sample = (a + slope * (t - tj)) * zi;
-    std::memcpy(rows, &sample, sizeof sample);
-    const LaneVector z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
-    const LaneVector w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
-    const LaneVector r_r = rr * qr - ri * qi, r_i = rr * qi + ri * qr;
-    zr = z_r, zi = z_i, wr = w_r, wi = w_i, rr = r_r, ri = r_i;
-  }
-  std::memcpy(s.zr, &zr, sizeof zr), std::memcpy(s.zi, &zi, sizeof zi);
-  std::memcpy(s.wr, &wr, sizeof wr), std::memcpy(s.wi, &wi, sizeof wi);
-  std::memcpy(s.rr, &rr, sizeof rr), std::memcpy(s.ri, &ri, sizeof ri);
-}
+}  // namespace
+
+ZARN_LANE_CLONES void run_lanes(Lanes& s, double T, long from, long to, double* rows) { lanes_loop<false>(s, T, from, to, rows); }
+
+ZARN_LANE_CLONES void run_cubic_lanes(Lanes& s, double T, long from, long to, double* rows) { lanes_loop<true>(s, T, from, to, rows); }
 
 // Adds each row's first `count` lanes, in order, to sum[i] for the rows i in [0, length).
 ZARN_LANE_CLONES void add_rows(double* sum, const double* rows, long length, int count) {

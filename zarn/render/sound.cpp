@@ -156,34 +156,21 @@ class Voice {
 
   // Adds the samples from at() up to `to` (at most the run's end) into out[0], out[stride], ...
   void add_run(double* out, std::ptrdiff_t stride, long to) {
-    if (cubic_) {
-      add_cubic_run(out, stride, to);
-      return;
-    }
-    // The complex products written out: the library's own checks for infinities would
-    // cost more than the products themselves.
-    double zr = zr_, zi = zi_, wr = wr_, wi = wi_;
-    const double rr = rr_, ri = ri_;
-    for (long n = n_; n < to; ++n, out += stride) {
-      const double t = static_cast<double>(n) * T_;
-      double gain = n >= full_from_ && n <= full_to_ ? 1.0 : std::min({1.0, (t - t_first_) / fade_, (t_last_ - t) / fade_});
-      if (near_half_rate_) gain *= std::clamp((half_rate() - (f_j_ + k_ * (t - t_j_))) / band(), 0.0, 1.0);
-      *out += (a_j_ + slope_a_ * (t - t_j_)) * gain * zi;
-      const double z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
-      const double w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
-      zr = z_r, zi = z_i, wr = w_r, wi = w_i;
-    }
-    n_ = to;
-    zr_ = zr, zi_ = zi, wr_ = wr, wi_ = wi;
-    if (n_ == run_stop_) in_run_ = false;
+    if (cubic_)
+      run<true>(out, stride, to);
+    else
+      run<false>(out, stride, to);
   }
 
   // Whether the voice follows its partial's phases (three products a sample, not two).
   bool cubic() const { return cubic_; }
 
  private:
-  // add_run for a voice that follows its phases: r turns too.
-  void add_cubic_run(double* out, std::ptrdiff_t stride, long to) {
+  // add_run's loop; kCubic: r turns by q too (a voice that follows its phases).
+  template <bool kCubic>
+  void run(double* out, std::ptrdiff_t stride, long to) {
+    // The complex products written out: the library's own checks for infinities would
+    // cost more than the products themselves.
     double zr = zr_, zi = zi_, wr = wr_, wi = wi_, rr = rr_, ri = ri_;
     const double qr = qr_, qi = qi_;
     for (long n = n_; n < to; ++n, out += stride) {
@@ -193,11 +180,15 @@ class Voice {
       *out += (a_j_ + slope_a_ * (t - t_j_)) * gain * zi;
       const double z_r = zr * wr - zi * wi, z_i = zr * wi + zi * wr;
       const double w_r = wr * rr - wi * ri, w_i = wr * ri + wi * rr;
-      const double r_r = rr * qr - ri * qi, r_i = rr * qi + ri * qr;
-      zr = z_r, zi = z_i, wr = w_r, wi = w_i, rr = r_r, ri = r_i;
+      zr = z_r, zi = z_i, wr = w_r, wi = w_i;
+      if constexpr (kCubic) {
+        const double r_r = rr * qr - ri * qi, r_i = rr * qi + ri * qr;
+        rr = r_r, ri = r_i;
+      }
     }
     n_ = to;
-    zr_ = zr, zi_ = zi, wr_ = wr, wi_ = wi, rr_ = rr, ri_ = ri;
+    zr_ = zr, zi_ = zi, wr_ = wr, wi_ = wi;
+    if constexpr (kCubic) rr_ = rr, ri_ = ri;
     if (n_ == run_stop_) in_run_ = false;
   }
 
